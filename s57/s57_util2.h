@@ -1,0 +1,61 @@
+// s57/s57_util2.h: the run state shared by every import and export module, the converter's string
+// table, and the two ways the converter tells the user something (displayMessage, showComError).
+// One conversion runs at a time; nothing here is guarded. The message functions never fail towards
+// their callers: a COM failure inside them is only logged.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/com/com.h"
+#include "platform/ui/progress.h"
+
+// ---- Run state ---------------------------------------------------------------------------------
+
+extern FILE* logFile;                  // the run's log; opened and closed by the drivers
+extern IStepProgressorPtr stepProgressor;  // range 0 to 100; one run
+extern int32_t cellCount;              // cells in the run (1 for a single cell)
+extern int32_t cellIndex;              // 0-based index of the cell being converted
+extern char primTypes[8][4];           // "VI" "VC" "VE" "FP" "FN" "FL" "FA" "FX", by initPrimTypes
+extern int32_t srelCounter;            // last srel ID handed out: 0 at load, never reset
+extern int32_t pointFeatureCount;      // FP, FL and FA records of the cell (loadObjectRecList)
+extern int32_t lineFeatureCount;
+extern int32_t areaFeatureCount;
+extern HMODULE moduleInstance;         // an address inside libtarvo.so, for GetModuleFileNameA
+
+// ---- String table ------------------------------------------------------------------------------
+
+// Captions of the two directions' message boxes.
+inline constexpr int kCaptionS57ToGdb = 101;  // "S-57 to Geodatabase"
+inline constexpr int kCaptionGdbToS57 = 104;  // "Geodatabase to S-57"
+
+// The text of string `id` (100 to 165), or nullptr for an id the table does not hold.
+const char* stringText(int id);
+
+// LoadString's shape: copies the text of `id` into buf (at most size - 1 characters, always
+// NUL-terminated when size > 0) and returns the number of characters copied; 0 for an unknown id.
+int loadString(int id, char* buf, int size);
+
+// ---- Messages ----------------------------------------------------------------------------------
+
+// Modal OK box without owner: caption = string captionId, text = string textId directly followed
+// by detail (null or empty: nothing; callers start details with a blank).
+void displayMessage(int textId, int captionId, const char* detail);
+
+// Box without owner, caption 101 in both directions: "Error", the code as eight hex digits and the
+// code's meaning, each line after the first led by BEL and a tab.
+void showComError(const _com_error& e);
+
+// The text showComError shows (UTF-8), for the log and for tests.
+std::string comErrorText(const _com_error& e);
+
+// Appends text to the debug log (opened and closed per call): $TMPDIR/s57.log, /tmp/s57.log
+// without TMPDIR. Failures are ignored.
+void writeDebugLog(const char* text);
+
+// Where writeDebugLog writes.
+std::string debugLogPath();
+
+// Sets the eight primTypes texts; the drivers call it first in every run.
+void initPrimTypes();
