@@ -1,0 +1,203 @@
+// platform/com/bstr.cpp: BSTR allocation, UTF-8 conversion and _bstr_t. A _bstr_t shares its text
+// between copies and replaces it (never edits it) on change, so copies stay independent.
+#include "platform/com/bstr.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <mutex>
+
+#include "platform/com/com_error.h"
+
+namespace {
+
+// Layout: [uint32 byte count][text][NUL]; the BSTR points at the text.
+constexpr std::size_t kPrefix = sizeof(std::uint64_t);  // keeps the text aligned for wchar_t
+
+}  // namespace
+
+BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
+    if (length > (0x7fffffffu - kPrefix) / sizeof(OLECHAR) - 1) return nullptr;
+    auto* raw = static_cast<unsigned char*>(std::malloc(kPrefix + (std::size_t(length) + 1) * sizeof(OLECHAR)));
+    if (!raw) return nullptr;
+    const std::uint32_t bytes = std::uint32_t(length * sizeof(OLECHAR));
+    std::memcpy(raw, &bytes, sizeof bytes);
+    BSTR s = reinterpret_cast<BSTR>(raw + kPrefix);
+    if (text) std::wmemcpy(s, text, length);
+    else std::wmemset(s, L'\0', length);
+    s[length] = L'\0';
+    return s;
+}
+
+BSTR SysAllocString(const OLECHAR* text) {
+    if (!text) return nullptr;
+    return SysAllocStringLen(text, UINT(std::wcslen(text)));
+}
+
+void SysFreeString(BSTR s) {
+    if (s) std::free(reinterpret_cast<unsigned char*>(s) - kPrefix);
+}
+
+UINT SysStringLen(BSTR s) {
+    if (!s) return 0;
+    std::uint32_t bytes = 0;
+    std::memcpy(&bytes, reinterpret_cast<unsigned char*>(s) - kPrefix, sizeof bytes);
+    return UINT(bytes / sizeof(OLECHAR));
+}
+
+std::string toUtf8(std::wstring_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t wc : text) {
+        auto c = static_cast<std::uint32_t>(wc);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::wstring fromUtf8(std::string_view text) {
+    static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+    std::wstring out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            out += wchar_t(b);
+            ++i;
+            continue;
+        }
+        std::size_t extra = 0;
+        std::uint32_t c = 0;
+        if ((b & 0xE0) == 0xC0) extra = 1, c = b & 0x1Fu;
+        else if ((b & 0xF0) == 0xE0) extra = 2, c = b & 0x0Fu;
+        else if ((b & 0xF8) == 0xF0) extra = 3, c = b & 0x07u;
+        bool ok = extra > 0 && i + extra < text.size();
+        for (std::size_t k = 1; ok && k <= extra; ++k) {
+            const auto cb = static_cast<unsigned char>(text[i + k]);
+            ok = (cb & 0xC0) == 0x80;
+            c = (c << 6) | (cb & 0x3Fu);
+        }
+        // Overlong forms and surrogates are as invalid as broken sequences.
+        if (!ok || c < kMin[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += wchar_t(0xFFFD);
+            ++i;
+            continue;
+        }
+        out += wchar_t(c);
+        i += extra + 1;
+    }
+    return out;
+}
+
+struct _bstr_t::Data {
+    BSTR wide = nullptr;
+    mutable std::once_flag narrowOnce;
+    mutable std::string narrow;
+    Data() = default;
+    Data(const Data&) = delete;
+    Data& operator=(const Data&) = delete;
+    ~Data() { SysFreeString(wide); }
+};
+
+void _bstr_t::make(std::wstring_view text) {
+    auto d = std::make_shared<Data>();
+    d->wide = SysAllocStringLen(text.data(), UINT(text.size()));
+    if (!d->wide) _com_issue_error(E_OUTOFMEMORY);
+    data_ = std::move(d);
+}
+
+_bstr_t::_bstr_t(const char* text) {
+    if (text) make(fromUtf8(text));
+}
+_bstr_t::_bstr_t(const wchar_t* text) {
+    if (text) make(text);
+}
+_bstr_t::_bstr_t(std::wstring_view text) { make(text); }
+_bstr_t::_bstr_t(BSTR s, bool copy) {
+    if (copy) {
+        if (s) make(std::wstring_view(s, SysStringLen(s)));
+    } else {
+        Attach(s);
+    }
+}
+_bstr_t& _bstr_t::operator=(const char* text) {
+    *this = _bstr_t(text);
+    return *this;
+}
+_bstr_t& _bstr_t::operator=(const wchar_t* text) {
+    *this = _bstr_t(text);
+    return *this;
+}
+
+_bstr_t::operator const wchar_t*() const { return data_ && data_->wide ? data_->wide : L""; }
+
+_bstr_t::operator const char*() const {
+    if (!data_ || !data_->wide) return "";
+    std::call_once(data_->narrowOnce, [this] {
+        data_->narrow = toUtf8(std::wstring_view(data_->wide, SysStringLen(data_->wide)));
+    });
+    return data_->narrow.c_str();
+}
+
+UINT _bstr_t::length() const { return data_ ? SysStringLen(data_->wide) : 0; }
+
+_bstr_t& _bstr_t::operator+=(const _bstr_t& other) {
+    std::wstring joined(wide(), length());
+    joined.append(other.wide(), other.length());
+    make(joined);
+    return *this;
+}
+
+bool operator==(const _bstr_t& a, const _bstr_t& b) {
+    return std::wstring_view(a.wide(), a.length()) == std::wstring_view(b.wide(), b.length());
+}
+bool operator<(const _bstr_t& a, const _bstr_t& b) {
+    return std::wstring_view(a.wide(), a.length()) < std::wstring_view(b.wide(), b.length());
+}
+
+BSTR _bstr_t::GetBSTR() const { return data_ ? data_->wide : nullptr; }
+
+BSTR* _bstr_t::GetAddress() {
+    data_ = std::make_shared<Data>();
+    return &data_->wide;
+}
+
+BSTR _bstr_t::copy() const {
+    BSTR s = GetBSTR();
+    return s ? SysAllocStringLen(s, SysStringLen(s)) : nullptr;
+}
+
+void _bstr_t::Attach(BSTR s) {
+    auto d = std::make_shared<Data>();
+    d->wide = s;
+    data_ = std::move(d);
+}
+
+BSTR _bstr_t::Detach() {
+    if (!data_) return nullptr;
+    BSTR s = nullptr;
+    if (data_.use_count() == 1) {
+        s = data_->wide;
+        data_->wide = nullptr;
+    } else {
+        s = copy();
+    }
+    data_.reset();
+    return s;
+}
