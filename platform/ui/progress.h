@@ -8,23 +8,13 @@
 
 #include "platform/com/com.h"
 
-// Takes ownership of a BSTR handed out by a get_ method.
-inline _bstr_t adoptBstr(BSTR raw) {
-    _bstr_t out;
-    out.Attach(raw);
-    return out;
-}
-
 // Class ids of the two creatable classes; the progressor is only made by the factory.
-inline constexpr CLSID kCLSID_CancelTracker = {
-    0xEB16E597, 0xB4F7, 0x11D0, {0x86, 0x5F, 0x00, 0x00, 0xF8, 0x75, 0x17, 0x20}};
-inline constexpr CLSID kCLSID_ProgressDialogFactory = {
-    0x31A6AEB2, 0xF644, 0x11D1, {0xA2, 0x48, 0x08, 0x00, 0x09, 0xB6, 0xF2, 0x2B}};
+inline constexpr CLSID kCLSID_CancelTracker = makeGuid("{EB16E597-B4F7-11D0-865F-0000F8751720}");
+inline constexpr CLSID kCLSID_ProgressDialogFactory = makeGuid("{31A6AEB2-F644-11D1-A248-080009B6F22B}");
 
 // What a progressor shows while it is visible: one message line and nothing else.
 struct IProgressor : IUnknown {
-    static constexpr GUID iid = {
-        0xDF0C1F7F, 0xFBAB, 0x4FCD, {0xBD, 0xD5, 0x65, 0xE5, 0x85, 0x5B, 0x3D, 0x27}};
+    static constexpr GUID iid = makeGuid("{DF0C1F7F-FBAB-4FCD-BDD5-65E5855B3D27}");
 
     virtual HRESULT put_Message(BSTR message) = 0;
     virtual HRESULT get_Message(BSTR* message) = 0;  // caller frees *message
@@ -36,22 +26,20 @@ struct IProgressor : IUnknown {
     _bstr_t GetMessage() {
         BSTR out = nullptr;
         check(get_Message(&out));
-        return adoptBstr(out);
+        return _bstr_t(out, false);
     }
     void Show() { check(raw_Show()); }
     void Step() { check(raw_Step()); }
     void Hide() { check(raw_Hide()); }
 
 protected:
-    static void check(HRESULT hr) {
-        if (FAILED(hr)) _com_issue_error(hr);
-    }
+    ~IProgressor() = default;
 };
 
 // A progressor with a range: Step adds StepValue to Position, never past MaxRange.
 struct IStepProgressor : IProgressor {
-    static constexpr GUID iid = {
-        0xCB78B210, 0xAE60, 0x4969, {0xB6, 0x1A, 0x48, 0x49, 0xF6, 0x87, 0xBE, 0x86}};
+    using base_interface = IProgressor;
+    static constexpr GUID iid = makeGuid("{CB78B210-AE60-4969-B61A-4849F687BE86}");
 
     virtual HRESULT put_MinRange(LONG value) = 0;
     virtual HRESULT get_MinRange(LONG* value) = 0;
@@ -70,12 +58,14 @@ struct IStepProgressor : IProgressor {
     LONG GetPosition() { LONG v = 0; check(get_Position(&v)); return v; }
     void PutStepValue(LONG v) { check(put_StepValue(v)); }
     LONG GetStepValue() { LONG v = 0; check(get_StepValue(&v)); return v; }
+
+protected:
+    ~IStepProgressor() = default;
 };
 
 // The dialog around a step progressor: title, description line, animation, cancel button.
 struct IProgressDialog2 : IUnknown {
-    static constexpr GUID iid = {
-        0x82CBEB3F, 0x5911, 0x4F43, {0xBA, 0xBF, 0xB5, 0x75, 0x21, 0x29, 0xB0, 0x7D}};
+    static constexpr GUID iid = makeGuid("{82CBEB3F-5911-4F43-BABF-B5752129B07D}");
 
     virtual HRESULT put_Title(BSTR title) = 0;
     virtual HRESULT get_Title(BSTR* title) = 0;
@@ -89,12 +79,12 @@ struct IProgressDialog2 : IUnknown {
     virtual HRESULT raw_HideDialog() = 0;
 
     void PutTitle(_bstr_t t) { check(put_Title(t.GetBSTR())); }
-    _bstr_t GetTitle() { BSTR out = nullptr; check(get_Title(&out)); return adoptBstr(out); }
+    _bstr_t GetTitle() { BSTR out = nullptr; check(get_Title(&out)); return _bstr_t(out, false); }
     void PutDescription(_bstr_t t) { check(put_Description(t.GetBSTR())); }
     _bstr_t GetDescription() {
         BSTR out = nullptr;
         check(get_Description(&out));
-        return adoptBstr(out);
+        return _bstr_t(out, false);
     }
     void PutAnimation(LONG kind) { check(put_Animation(kind)); }
     LONG GetAnimation() { LONG v = 0; check(get_Animation(&v)); return v; }
@@ -107,17 +97,14 @@ struct IProgressDialog2 : IUnknown {
     void ShowDialog() { check(raw_ShowDialog()); }
     void HideDialog() { check(raw_HideDialog()); }
 
-private:
-    static void check(HRESULT hr) {
-        if (FAILED(hr)) _com_issue_error(hr);
-    }
+protected:
+    ~IProgressDialog2() = default;
 };
 
 // Whether the user asked to stop. Continue answers VARIANT_FALSE once a cancel was seen (from
 // Cancel, or from the user while CancelOnClick or CancelOnKeyPress is on), until Reset.
 struct ICancelTracker : IUnknown {
-    static constexpr GUID iid = {
-        0x5F5F69D7, 0x4703, 0x4F31, {0x87, 0xC0, 0xF6, 0x2F, 0xBF, 0x09, 0x73, 0x84}};
+    static constexpr GUID iid = makeGuid("{5F5F69D7-4703-4F31-87C0-F62FBF097384}");
 
     virtual HRESULT raw_Continue(VARIANT_BOOL* goOn) = 0;
     virtual HRESULT raw_Cancel() = 0;
@@ -147,26 +134,25 @@ struct ICancelTracker : IUnknown {
         return v;
     }
 
-private:
-    static void check(HRESULT hr) {
-        if (FAILED(hr)) _com_issue_error(hr);
-    }
+protected:
+    ~ICancelTracker() = default;
 };
 
 // Makes the progressor-and-dialog object for a cancel tracker (may be null) and an owner window
 // (ignored: every dialog of ours is top-level).
 struct IProgressDialogFactory : IUnknown {
-    static constexpr GUID iid = {
-        0x444A8BCA, 0xCE99, 0x4759, {0x93, 0x24, 0x4B, 0x86, 0x91, 0x3A, 0xB1, 0x8F}};
+    static constexpr GUID iid = makeGuid("{444A8BCA-CE99-4759-9324-4B86913AB18F}");
 
     virtual HRESULT raw_Create(ICancelTracker* tracker, LONG hWnd, IStepProgressor** out) = 0;
 
-    IStepProgressor* Create(ICancelTracker* tracker, LONG hWnd) {  // caller owns the reference
+    _com_ptr_t<IStepProgressor> Create(ICancelTracker* tracker, LONG hWnd) {
         IStepProgressor* out = nullptr;
-        HRESULT hr = raw_Create(tracker, hWnd, &out);
-        if (FAILED(hr)) _com_issue_error(hr);
-        return out;
+        check(raw_Create(tracker, hWnd, &out));
+        return _com_ptr_t<IStepProgressor>(out, false);
     }
+
+protected:
+    ~IProgressDialogFactory() = default;
 };
 
 _COM_SMARTPTR_TYPEDEF(IProgressor, __uuidof(IProgressor));

@@ -1,0 +1,256 @@
+// platform/ui/progress.cpp: the cancel tracker, the progress dialog with its step progressor, and
+// the factory that makes the dialog. Every method runs in comGuard; a null out pointer is
+// E_POINTER. The texts go to the scripted record, to the bar on a terminal, or to standard error
+// as lines (batch, or a terminal form whose standard error is not a TTY).
+
+#include "platform/ui/progress.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "platform/ui/ui.h"
+#include "platform/ui/ui_detail.h"
+
+namespace {
+
+using ui::Event;
+
+BSTR allocUtf8(const std::string& s) { return SysAllocString(fromUtf8(s).c_str()); }
+
+std::string textOf(BSTR s) { return s ? toUtf8(std::wstring_view(s, SysStringLen(s))) : std::string(); }
+
+void recordText(Event::Kind kind, const std::string& text) {
+    Event e{kind};
+    e.text = text;
+    ui::detail::record(std::move(e));
+}
+
+void recordValue(Event::Kind kind, LONG value, int second = 0) {
+    Event e{kind};
+    e.value = value;
+    e.answer = second;
+    ui::detail::record(std::move(e));
+}
+
+class CancelTracker : public ComObject<ICancelTracker> {
+public:
+    HRESULT raw_Continue(VARIANT_BOOL* goOn) override {
+        return comGuard([&] {
+            if (!goOn) return E_POINTER;
+            if (ui::form() == ui::Form::Scripted) {
+                // The scripted user "clicks" only where clicks or keys are allowed to cancel.
+                if (ui::detail::scriptedContinueCancels() && (onClick_ || onKey_)) cancelled_ = true;
+                recordValue(Event::Kind::Continue, 0, cancelled_ ? 0 : 1);
+            }
+            *goOn = cancelled_ ? VARIANT_FALSE : VARIANT_TRUE;
+            return S_OK;
+        });
+    }
+    HRESULT raw_Cancel() override {
+        cancelled_ = true;
+        return S_OK;
+    }
+    HRESULT raw_Reset() override {
+        cancelled_ = false;
+        return S_OK;
+    }
+    HRESULT put_CancelOnClick(VARIANT_BOOL on) override {
+        onClick_ = on != VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT get_CancelOnClick(VARIANT_BOOL* on) override {
+        if (!on) return E_POINTER;
+        *on = onClick_ ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT put_CancelOnKeyPress(VARIANT_BOOL on) override {
+        onKey_ = on != VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT get_CancelOnKeyPress(VARIANT_BOOL* on) override {
+        if (!on) return E_POINTER;
+        *on = onKey_ ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+
+private:
+    bool cancelled_ = false;
+    bool onClick_ = false;
+    bool onKey_ = false;
+};
+
+// One object is both the dialog and its step progressor, as the factory hands it out.
+class ProgressDialog : public ComObject<IStepProgressor, IProgressDialog2> {
+public:
+    ~ProgressDialog() override {
+        if (visible_ && ui::detail::drawsBar()) ui::detail::clearBar();
+    }
+
+    // IProgressor
+    HRESULT put_Message(BSTR message) override {
+        return comGuard([&] {
+            message_ = textOf(message);
+            recordText(Event::Kind::ProgressMessage, message_);
+            showLine(message_);
+            return S_OK;
+        });
+    }
+    HRESULT get_Message(BSTR* out) override { return getText(message_, out); }
+    HRESULT raw_Show() override { return setVisible(true); }
+    HRESULT raw_Hide() override { return setVisible(false); }
+    HRESULT raw_Step() override {
+        return comGuard([&] {
+            // Long arithmetic: a step never wraps past the top of the range.
+            const long long next = static_cast<long long>(position_) + step_;
+            position_ = static_cast<LONG>(std::min<long long>(next, std::max(max_, position_)));
+            recordValue(Event::Kind::ProgressPosition, position_);
+            redraw();
+            return S_OK;
+        });
+    }
+
+    // IStepProgressor
+    HRESULT put_MinRange(LONG v) override { return setRange(v, max_); }
+    HRESULT get_MinRange(LONG* v) override { return getValue(min_, v); }
+    HRESULT put_MaxRange(LONG v) override { return setRange(min_, v); }
+    HRESULT get_MaxRange(LONG* v) override { return getValue(max_, v); }
+    HRESULT put_Position(LONG v) override {
+        return comGuard([&] {
+            position_ = v;
+            recordValue(Event::Kind::ProgressPosition, v);
+            redraw();
+            return S_OK;
+        });
+    }
+    HRESULT get_Position(LONG* v) override { return getValue(position_, v); }
+    HRESULT put_StepValue(LONG v) override {
+        step_ = v;
+        return S_OK;
+    }
+    HRESULT get_StepValue(LONG* v) override { return getValue(step_, v); }
+
+    // IProgressDialog2
+    HRESULT put_Title(BSTR t) override {
+        return comGuard([&] {
+            title_ = textOf(t);
+            recordText(Event::Kind::ProgressTitle, title_);
+            showLine(title_);
+            return S_OK;
+        });
+    }
+    HRESULT get_Title(BSTR* out) override { return getText(title_, out); }
+    HRESULT put_Description(BSTR t) override {
+        return comGuard([&] {
+            description_ = textOf(t);
+            recordText(Event::Kind::ProgressDescription, description_);
+            showLine(description_);
+            return S_OK;
+        });
+    }
+    HRESULT get_Description(BSTR* out) override { return getText(description_, out); }
+    HRESULT put_Animation(LONG kind) override {
+        animation_ = kind;
+        return S_OK;
+    }
+    HRESULT get_Animation(LONG* kind) override { return getValue(animation_, kind); }
+    HRESULT put_CancelEnabled(VARIANT_BOOL on) override {
+        cancelEnabled_ = on != VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT get_CancelEnabled(VARIANT_BOOL* on) override {
+        if (!on) return E_POINTER;
+        *on = cancelEnabled_ ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT raw_ShowDialog() override { return setVisible(true); }
+    HRESULT raw_HideDialog() override { return setVisible(false); }
+
+private:
+    static HRESULT getValue(LONG v, LONG* out) {
+        if (!out) return E_POINTER;
+        *out = v;
+        return S_OK;
+    }
+    static HRESULT getText(const std::string& v, BSTR* out) {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = allocUtf8(v);
+            return *out ? S_OK : E_OUTOFMEMORY;
+        });
+    }
+    HRESULT setRange(LONG lo, LONG hi) {
+        return comGuard([&] {
+            min_ = lo;
+            max_ = hi;
+            recordValue(Event::Kind::ProgressRange, lo, hi);
+            redraw();
+            return S_OK;
+        });
+    }
+    HRESULT setVisible(bool on) {
+        return comGuard([&] {
+            // Show and ShowDialog both show the one window; record each call as made.
+            recordValue(on ? Event::Kind::ProgressShow : Event::Kind::ProgressHide, 0);
+            const bool was = visible_;
+            visible_ = on;
+            if (ui::detail::drawsBar()) {
+                if (on && !was) {
+                    if (!title_.empty()) std::fprintf(stderr, "%s\n", title_.c_str());
+                    if (!description_.empty()) std::fprintf(stderr, "%s\n", description_.c_str());
+                }
+                if (on) redraw();
+                else ui::detail::clearBar();
+            }
+            return S_OK;
+        });
+    }
+    // A title or description line: above the bar on a terminal, a plain line otherwise; the
+    // message of a bar is drawn inside it.
+    void showLine(const std::string& text) {
+        if (ui::form() == ui::Form::Scripted || text.empty()) return;
+        if (ui::detail::drawsBar()) {
+            if (!visible_) return;
+            if (&text != &message_) {
+                ui::detail::clearBar();
+                std::fprintf(stderr, "%s\n", text.c_str());
+            }
+            redraw();
+            return;
+        }
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
+    }
+    void redraw() {
+        if (!visible_ || !ui::detail::drawsBar()) return;
+        ui::detail::drawBar(
+            ui::renderProgressBar(min_, max_, position_, message_, ui::detail::terminalWidth() - 1));
+    }
+
+    LONG min_ = 0;
+    LONG max_ = 100;
+    LONG position_ = 0;
+    LONG step_ = 1;
+    LONG animation_ = 0;
+    bool cancelEnabled_ = false;
+    bool visible_ = false;
+    std::string message_, title_, description_;
+};
+
+class ProgressDialogFactory : public ComObject<IProgressDialogFactory> {
+public:
+    HRESULT raw_Create(ICancelTracker*, LONG, IStepProgressor** out) override {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            return createComInstance<ProgressDialog>(IStepProgressor::iid, reinterpret_cast<void**>(out));
+        });
+    }
+};
+
+const ComClassRegistrar registerTracker(kCLSID_CancelTracker, "Ui.CancelTracker.1",
+                                        &createComInstance<CancelTracker>);
+const ComClassRegistrar registerFactory(kCLSID_ProgressDialogFactory, "Ui.ProgressDialogFactory.1",
+                                        &createComInstance<ProgressDialogFactory>);
+
+}  // namespace

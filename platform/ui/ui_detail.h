@@ -1,0 +1,27 @@
+// platform/ui/ui_detail.h: what the progress objects share with the rest of platform/ui; not for
+// callers outside this folder.
+#pragma once
+
+#include <string>
+
+#include "platform/ui/ui.h"
+
+namespace ui::detail {
+
+// Appends to the scripted record (only in scripted form).
+void record(Event e);
+
+// Counts one Continue of a cancel tracker; true once the scripted cancel point is reached.
+bool scriptedContinueCancels();
+
+// True when progress is drawn as a bar: terminal form with standard error on a TTY.
+bool drawsBar();
+
+// The bar line on standard error: drawn over itself, cleared before any other terminal output.
+void drawBar(const std::string& line);
+void clearBar();
+
+// Width of standard error's terminal (80 when unknown).
+int terminalWidth();
+
+}  // namespace ui::detail
