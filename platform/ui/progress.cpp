@@ -42,6 +42,8 @@ public:
                 // The scripted user "clicks" only where clicks or keys are allowed to cancel.
                 if (ui::detail::scriptedContinueCancels() && (onClick_ || onKey_)) cancelled_ = true;
                 recordValue(Event::Kind::Continue, 0, cancelled_ ? 0 : 1);
+            } else if (!cancelled_ && (onClick_ || onKey_) && ui::detail::terminalKeyPressed()) {
+                cancelled_ = true;
             }
             *goOn = cancelled_ ? VARIANT_FALSE : VARIANT_TRUE;
             return S_OK;

@@ -102,7 +102,8 @@ protected:
 };
 
 // Whether the user asked to stop. Continue answers VARIANT_FALSE once a cancel was seen (from
-// Cancel, or from the user while CancelOnClick or CancelOnKeyPress is on), until Reset.
+// Cancel, or from the user while CancelOnClick or CancelOnKeyPress is on), until Reset. On a
+// terminal the user cancels with Enter; scripted, ui::scripted::cancelAtContinue decides.
 struct ICancelTracker : IUnknown {
     static constexpr GUID iid = makeGuid("{5F5F69D7-4703-4F31-87C0-F62FBF097384}");
 

@@ -4,6 +4,7 @@
 
 #include "platform/ui/ui.h"
 
+#include <poll.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -457,6 +458,16 @@ bool scriptedContinueCancels() {
     State& st = state();
     ++st.continues;
     return st.cancelAt > 0 && st.continues >= st.cancelAt;
+}
+
+bool terminalKeyPressed() {
+    if (form() != Form::Terminal || !isatty(STDIN_FILENO)) return false;
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0 || !(p.revents & (POLLIN | POLLHUP))) return false;
+    // A TTY in line mode reports input once a whole line is there; take it all.
+    char buf[256];
+    (void)!read(STDIN_FILENO, buf, sizeof buf);
+    return true;
 }
 
 bool drawsBar() { return form() == Form::Terminal && isatty(STDERR_FILENO); }

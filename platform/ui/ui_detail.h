@@ -14,6 +14,10 @@ void record(Event e);
 // Counts one Continue of a cancel tracker; true once the scripted cancel point is reached.
 bool scriptedContinueCancels();
 
+// Terminal form with a TTY on stdin: whether a line (or end of input) was typed since the last
+// look; it is consumed. Never blocks; false in the other forms.
+bool terminalKeyPressed();
+
 // True when progress is drawn as a bar: terminal form with standard error on a TTY.
 bool drawsBar();
 

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/ui/list_dialog.h"
 #include "platform/ui/ui.h"
 
 namespace fs = std::filesystem;
@@ -88,6 +89,22 @@ TEST_F(Scripted, FileAndListDialogs) {
               "list [Cell Name Selection] \"CELL1\" -> -1\n"
               "list [Cell Name Selection] \"CELL1\" -> -1\n"
               "view-log /charts/CELL1.log\n");
+}
+
+TEST_F(Scripted, ListDialogObjectPicksThroughTheSameForm) {
+    IListDialogPtr dlg;
+    ASSERT_EQ(dlg.CreateInstance(kCLSID_ListDialog), S_OK);
+    EXPECT_EQ(dlg->GetChoice(), -1);
+    dlg->AddString("CELL1");
+    dlg->AddString(L"SET\\CATALOG.031");
+    ui::scripted::pushChoice(1);
+    EXPECT_EQ(dlg->DoModal("Cell Name Selection", 0), VARIANT_TRUE);
+    EXPECT_EQ(dlg->GetChoice(), 1);
+    EXPECT_EQ(dlg->DoModal("Cell Name Selection", 0), VARIANT_FALSE) << "nothing preset: cancelled";
+    EXPECT_EQ(dlg->GetChoice(), -1);
+    EXPECT_EQ(dlg->raw_DoModal(nullptr, 0, nullptr), E_POINTER);
+    ASSERT_EQ(ui::scripted::events().size(), 2u);
+    EXPECT_EQ(ui::scripted::events()[0].items, (std::vector<std::string>{"CELL1", "SET\\CATALOG.031"}));
 }
 
 // ---- Batch -------------------------------------------------------------------------------------
