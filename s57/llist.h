@@ -42,19 +42,19 @@ void llist_destroy(llist* list);
 
 // The insertions copy elemSize bytes from element and return 0, or -1 (with a message) when the
 // list, its mode or memory fail; `current` stays where it was.
-int llist_enter(llist* list, const void* element);         // by the list's mode
-int llist_sorted_enter(llist* list, const void* element);  // needs a compare function
-int llist_head_enter(llist* list, const void* element);
-int llist_tail_enter(llist* list, const void* element);
-int llist_insert_after(llist* list, const void* element);   // no current: becomes the head
-int llist_insert_before(llist* list, const void* element);  // no current: becomes the tail
+[[nodiscard]] int llist_enter(llist* list, const void* element);         // by the list's mode
+[[nodiscard]] int llist_sorted_enter(llist* list, const void* element);  // needs a compare function
+[[nodiscard]] int llist_head_enter(llist* list, const void* element);
+[[nodiscard]] int llist_tail_enter(llist* list, const void* element);
+[[nodiscard]] int llist_insert_after(llist* list, const void* element);   // no current: becomes the head
+[[nodiscard]] int llist_insert_before(llist* list, const void* element);  // no current: becomes the tail
 
 // A node holding a fresh copy of element, linked nowhere; null when an allocation fails.
 llist_node* llist_create_node(llist* list, const void* element);
 
 // Unlinks and frees the current node; `current` (and `mark`, when it was there) moves to the next
 // node. 0, or -1 without a current node.
-int llist_delete_current(llist* list);
+[[nodiscard]] int llist_delete_current(llist* list);
 
 // Unlinks the head and returns its element copy, which the caller then frees with free(); null for
 // an empty list. `current` and `mark` move on when they were on the head.
