@@ -1,0 +1,108 @@
+// iso8211/internal.h: what the library's source files share and callers never see: the per-file
+// bookkeeping behind fm::priv, the value arena, strict number parsing and list helpers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "iso8211/iso8211.h"
+
+namespace iso8211 {
+
+// Bump allocator for the value nodes and value bytes of one record: a record's values are released
+// together when the record ends, so they are never freed one by one.
+class Arena {
+public:
+    void* take(std::size_t n);
+    char* dup(const char* p, std::size_t n);  // n bytes and a NUL
+    void reset();
+
+private:
+    struct Block {
+        std::unique_ptr<char[]> mem;
+        std::size_t size;
+    };
+    std::vector<Block> blocks_;
+    std::size_t block_ = 0;  // block being filled
+    std::size_t used_ = 0;   // bytes used in it
+};
+
+}  // namespace iso8211
+
+struct fm_priv {
+    iso8211::Arena arena;           // values of the current record
+    std::vector<char> area;         // the current record's field area as read
+    repnode* free_reps = nullptr;   // recycled repetition-stack nodes
+    bool first_pending = false;     // dv_cur stands on a value not yet returned
+    bool eof_clean = false;         // the last failed load met the end of the file between records
+    char leadid = ' ';              // leader identifier of the record being built (write mode)
+    int wr_state = 3;               // put123sfld's field state before the field begins
+    bool dims_in_data = false;      // the field being put takes its dimensions from the data
+    long dims_left = 0;             // dimension lengths still to come (write mode)
+    int last_kind = 0;              // what next123sfld returned last: 0 value, 1 ndims, 2 dim length
+    long walked = 0;                // subfields returned from the current field
+    bool keep_binary = false;       // binary values stay bytes (fields put whole in write mode)
+    vnode* w_set = nullptr;         // write mode: first value of the repetition being filled
+    vnode* w_last = nullptr;        // write mode: last value stored
+    long w_in_rep = 0;              // write mode: values in that repetition
+};
+
+namespace iso8211 {
+
+extern fm* g_head;  // the list head (holds no file)
+extern fm* g_cur;   // the current file
+
+// Strict unsigned decimal of exactly n characters (digits only).
+bool parse_uint(const char* p, int n, std::int32_t* out);
+// Decimal digits of v (at least 1).
+int digits_of(long v);
+
+char* heap_dup(const char* s);  // malloc'ed copy, or null on failure or null input
+char* heap_dup(const char* s, std::size_t n);
+
+// vnode and value allocation for the current file's record.
+vnode* new_vnode(fm* f);
+char* keep_value(fm* f, const char* p, std::size_t n);
+
+void free_ddfield(ddfield* d);
+void free_ddfields(fm* f);       // every description after dd_hd (dd_hd stays)
+void free_filectl(filectl* c);
+void free_drfields(fm* f);       // the field list including dr_hd
+void clear_drvalues(fm* f);      // values and dimensions of every field; fields stay
+void free_rplist(fm* f);         // the record-start list after its head
+
+void reset_fmt(fm* f, ddfield* d);  // format cursors to the start of d's tree
+void clear_reps(fm* f);
+
+// Description predicates.
+inline bool has_controls(const fm* f, const ddfield* d) {
+    return f->dl_hd && f->dl_hd->ilevel > 1 && d->fd_cntrl[0] != '\0';
+}
+bool fmt_has_binary(const fnode* n);
+int count_labels_set(const lnode* set);
+int label_sets(const lnode* tree);
+long values_per_rep(const ddfield* d);  // ret123pdm's count for d
+bool dims_in_data(const fm* f, const ddfield* d);  // array whose dimensions come with its data
+
+// Format item as described to callers ("A(8)", "L14", "B(40)" ...).
+void fmt_item_text(const fnode* n, std::string& out);
+// Whole format tree as format-control text.
+void fmt_tree_text(const fnode* root, std::string& out);
+
+// Label text of a tree ("!" between labels of a set, "*" between sets).
+void labels_text(const lnode* tree, std::string& out);
+
+// Description helpers shared by the DDR reader and writer.
+int set_name(ddfield* d, const char* text);
+int set_labels_or_dims(fm* f, ddfield* d, const char* text);
+int set_format(fm* f, ddfield* d, const char* text);
+bool only_digits_commas(const char* s);
+
+// The text of one description as written in the DDR (ends with FT).
+int ddfield_text(const fm* f, const ddfield* d, std::string& out);
+
+}  // namespace iso8211

@@ -1,0 +1,685 @@
+// iso8211/rec_read.cpp: loading data records: leader and directory (every number range-checked),
+// the field area in one read, and each field split into its values by its description. Also backing
+// up a record and giving a record back raw. Failures return 0 with a message on stderr; a clean end
+// of file between records returns 0 without one.
+
+#include <charconv>
+#include <cstdlib>
+#include <new>
+#include <sys/stat.h>
+
+#include "iso8211/internal.h"
+
+namespace iso8211 {
+
+namespace {
+
+constexpr long kMaxArea = 1L << 28;  // a field area larger than this is taken for damage
+
+long bytes_left(std::FILE* fp) {
+    struct stat st;
+    long pos = std::ftell(fp);
+    if (pos < 0 || fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return long(st.st_size) - pos;
+}
+
+// Appends values to the current field, grouping them into repetitions of per_rep values.
+struct Sink {
+    fm* f;
+    drfield* r;
+    long per_rep;
+    long in_rep = 0;
+    vnode* set = nullptr;
+    vnode* last = nullptr;
+
+    bool add(const char* p, std::size_t n) {
+        if (!r->values) {
+            r->values = new_vnode(f);
+            if (!r->values) return false;
+        }
+        vnode* v = new_vnode(f);
+        if (!v) return false;
+        if (n) {
+            v->value = keep_value(f, p, n);
+            if (!v->value) return false;
+            v->length = std::int32_t(n);
+        }
+        if (!set || (per_rep > 0 && in_rep >= per_rep)) {
+            if (set) set->nxt_vset = v;
+            else r->values->nxt_vset = v;
+            set = v;
+            in_rep = 0;
+        } else {
+            last->nxt_vptr = v;
+        }
+        last = v;
+        ++in_rep;
+        return true;
+    }
+    bool rep_done() const { return per_rep > 0 && in_rep >= per_rep; }
+};
+
+bool load_msg(const char* m) {
+    std::fputs(m, stderr);
+    return false;
+}
+
+// Splits [p, e) at unit terminators (and field terminators when both is set) into the sink.
+bool split_into(Sink& s, const char* p, const char* e, bool both) {
+    if (e > p && e[-1] == FT) --e;
+    const char* start = p;
+    for (const char* q = p;; ++q) {
+        if (q == e || *q == UT || (both && *q == FT)) {
+            if (!s.add(start, std::size_t(q - start))) return false;
+            if (q == e) return true;
+            start = q + 1;
+        }
+    }
+}
+
+bool to_text(std::uint64_t u, bool neg, std::string& out) {
+    char b[24];
+    char* e = b + sizeof b;
+    char* p = e;
+    do {
+        *--p = char('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (neg) *--p = '-';
+    out.assign(p, std::size_t(e - p));
+    return true;
+}
+
+}  // namespace
+
+}  // namespace iso8211
+
+using namespace iso8211;
+
+// ---- ld123rec -----------------------------------------------------------------------------------
+int ld123rec() {
+    fm* f = g_cur;
+    if (!f) return 0;
+    std::FILE* fp = f->fp;
+    f->priv->eof_clean = false;
+    if (!beg123rec(fp)) {
+        std::fputs("ld123rec: fail when calling beg123rec\n", stderr);
+        return 0;
+    }
+    if (f->open_mode == 'r') {
+        long pos = std::ftell(fp);
+        if (pos < 0) {
+            std::fputs("ld123rec: fail when calling ftell\n", stderr);
+            return 0;
+        }
+        rp* n = new (std::nothrow) rp{std::int32_t(pos), nullptr, f->rec_loc_cur};
+        if (!n) {
+            std::fputs("ld123rec: malloc fail\n", stderr);
+            return 0;
+        }
+        rp* last = f->rec_loc_cur ? f->rec_loc_cur : f->rec_loc_hd;
+        while (last->next) last = last->next;
+        n->back = last;
+        last->next = n;
+        f->rec_loc_cur = n;
+    }
+    if (!f->dl_hd) {
+        std::fputs("ld123rec: no data descriptive record read\n", stderr);
+        return 0;
+    }
+
+    drleader* l = f->rl_hd;
+    long need = 0;          // bytes of the field area that the directory covers
+    std::int32_t given = 0; // record length as the leader states it
+    if (!f->nld) {
+        char ld[24];
+        std::size_t got = std::fread(ld, 1, 24, fp);
+        if (got == 0 || ld[0] == 0x1a || ld[0] == '^') {
+            f->priv->eof_clean = true;
+            return 0;
+        }
+        if (got < 24) {
+            std::fprintf(stderr, "ld123rec: file ends inside a record leader (%zu of 24 bytes)\n", got);
+            return 0;
+        }
+        if (!parse_uint(ld, 5, &l->rec_len)) {
+            std::fputs(" in ld123rec : fail to get record length\n", stderr);
+            return 0;
+        }
+        given = l->rec_len;
+        l->resv_sp = ld[5];
+        l->lead_id = ld[6];
+        if (l->lead_id != 'D' && l->lead_id != 'R') {
+            std::fprintf(stderr, "ld123rec: invalid leader identifier '%c', expect D or R\n",
+                         l->lead_id);
+            return 0;
+        }
+        std::memcpy(l->s_resv, ld + 7, 5);
+        l->s_resv[5] = '\0';
+        if (!parse_uint(ld + 12, 5, &l->da_base)) {
+            std::fputs("ld123rec: fail to read base address of data\n", stderr);
+            return 0;
+        }
+        std::memcpy(l->r_space, ld + 17, 3);
+        l->r_space[3] = '\0';
+        if (!parse_uint(ld + 20, 1, &l->s_fdlen)) {
+            std::fputs("ld123rec: fail to read size of field length\n", stderr);
+            return 0;
+        }
+        if (l->s_fdlen < 1 || l->s_fdlen > 9) {
+            std::fprintf(stderr,
+                         "ld123rec: invalid field length ,expect between  1 and 9, got %d\n",
+                         int(l->s_fdlen));
+            return 0;
+        }
+        if (!parse_uint(ld + 21, 1, &l->s_fdpos)) {
+            std::fputs("ld123rec: fail to read size of field\n", stderr);
+            return 0;
+        }
+        if (l->s_fdpos < 1 || l->s_fdpos > 9) {
+            std::fprintf(stderr,
+                         "ld123rec: in valid field position, expect between 1 and 9, got %d\n",
+                         int(l->s_fdpos));
+            return 0;
+        }
+        l->sp_rsrv = ld[22] >= '0' && ld[22] <= '9' ? ld[22] - '0' : 0;
+        if (!parse_uint(ld + 23, 1, &l->s_tag)) {
+            std::fputs("ld123rec: fail to read size of field tag\n", stderr);
+            return 0;
+        }
+        if (l->s_tag < 1 || l->s_tag > MAX_TAG || l->s_tag != f->dl_hd->s_tag) {
+            std::fprintf(stderr, "ld123rec: invalid size of tag, expect between 1 and 7, got %d\n",
+                         int(l->s_tag));
+            return 0;
+        }
+        const long entry = l->s_tag + l->s_fdlen + l->s_fdpos;
+        const long dirlen = long(l->da_base) - 25;
+        if (dirlen < 0) {
+            std::fprintf(stderr, "ld123rec: base address of data %d is below 25\n", int(l->da_base));
+            return 0;
+        }
+        if (dirlen == 0) {
+            std::fputs("ld123rec: record has no fields\n", stderr);
+            return 0;
+        }
+        if (dirlen % entry != 0) {
+            std::fprintf(stderr,
+                         "ld123rec: directory of %ld characters is not a whole number of %ld-character entries\n",
+                         dirlen, entry);
+            return 0;
+        }
+        std::vector<char>& dir = f->priv->area;
+        dir.resize(std::size_t(dirlen + 1));
+        std::size_t dgot = std::fread(dir.data(), 1, dir.size(), fp);
+        if (dgot == std::size_t(dirlen)) {
+            std::fputs("ld123rec: read past FT\n", stderr);
+            return 0;
+        }
+        if (dgot != dir.size()) {
+            std::fputs("ld123rec: fread fail\n", stderr);
+            return 0;
+        }
+        drfield* last = f->dr_hd;
+        for (long i = 0; i < dirlen; i += entry) {
+            drfield* d = new (std::nothrow) drfield{};
+            if (!d) {
+                std::fputs("ld123rec: fail to malloc\n", stderr);
+                return 0;
+            }
+            last->next = d;
+            last = d;
+            std::memcpy(d->tag, dir.data() + i, std::size_t(l->s_tag));
+            if (!parse_uint(dir.data() + i + l->s_tag, l->s_fdlen, &d->fd_len)) {
+                std::fputs("ld123rec: unable to read in field length\n", stderr);
+                return 0;
+            }
+            if (!parse_uint(dir.data() + i + l->s_tag + l->s_fdlen, l->s_fdpos, &d->fd_pos)) {
+                std::fputs("ld123rec: unable to read in field position\n", stderr);
+                return 0;
+            }
+            need = std::max(need, long(d->fd_pos) + long(d->fd_len));
+        }
+        if (!verify123drtags()) {
+            std::fputs("ld123rec: unable to verify data record tag\n", stderr);
+            return 0;
+        }
+        if (l->rec_len == 0 || l->rec_len != l->da_base + need) l->rec_len = std::int32_t(std::min(long(l->da_base) + need, 2147483647L));
+        if (l->lead_id == 'R') {
+            f->nld = 1;
+            if (f->open_mode == 'r') f->nld_loc = f->rec_loc_cur;
+        }
+    } else {
+        need = long(l->rec_len) - l->da_base;
+    }
+
+    const long left = bytes_left(fp);
+    if (need > kMaxArea || (left >= 0 && need > left)) {
+        if (f->nld && left == 0) {
+            f->priv->eof_clean = true;
+            return 0;
+        }
+        std::fprintf(stderr,
+                     "ld123rec: unable to read field string , da_base = %d, rec_len = %d, fld_len = %ld\n",
+                     int(l->da_base), int(l->rec_len), need);
+        return 0;
+    }
+    std::vector<char>& area = f->priv->area;
+    area.resize(std::size_t(need));
+    std::size_t agot = std::fread(area.data(), 1, area.size(), fp);
+    if (agot != area.size()) {
+        if (f->nld && agot == 0) {
+            f->priv->eof_clean = true;
+            return 0;
+        }
+        std::fprintf(stderr,
+                     "ld123rec: unable to read field string , da_base = %d, rec_len = %d, fld_len = %ld\n",
+                     int(l->da_base), int(l->rec_len), need);
+        return 0;
+    }
+
+    for (drfield* d = f->dr_hd->next; d; d = d->next) {
+        f->bit_cnt = 0;
+        if (!d->desc || std::strcmp(d->desc->tag, d->tag) != 0) {
+            if (!find123ddfld(d->tag)) {
+                std::fputs("ld123rec: unable to return associated ddr structure\n", stderr);
+                return 0;
+            }
+            d->desc = f->dd_cur;
+        }
+        f->dd_cur = d->desc;
+        f->dr_cur = d;
+        const char* cur = area.data() + d->fd_pos;
+        if (!load123fld(&cur, cur + d->fd_len, 1)) {
+            std::fputs("ld123rec: unable to load DR field data\n", stderr);
+            return 0;
+        }
+    }
+    if (given != 0 && given != l->rec_len) {
+        // The stated length disagrees with the directory: the next record starts where the fields end.
+        std::fputs("ld123rec: Invalid record size handled automatically.\n", stderr);
+    }
+    f->sf_state_dr = 1;
+    f->dr_cur = f->dr_hd;
+    return 1;
+}
+
+// ---- load123fld ---------------------------------------------------------------------------------
+int load123fld(const char** cur, const char* end, int option) {
+    fm* f = g_cur;
+    if (!f || !cur || !*cur || !f->dr_cur || !f->dd_cur || f->dd_cur == f->dd_hd) return 0;
+    drfield* r = f->dr_cur;
+    ddfield* d = f->dd_cur;
+    const bool ctl = has_controls(f, d);
+    const char sc = d->fd_cntrl[0];
+    const bool vector = !ctl || sc == '0' || sc == '1';
+    const char* p = *cur;
+    const long len = long(end - p);
+    Sink s{f, r, 0};
+
+    auto dims = [&]() -> bool {
+        if (d->dim_num > 0) {
+            s.per_rep = d->dim_vals;
+            return true;
+        }
+        long nd = 0, first = 0;
+        if (!get123dim(&p, end, &nd, &first)) return load_msg("load123fld: fail calling get123dim\n");
+        s.per_rep = first;
+        return true;
+    };
+
+    if (!d->labels && !d->fmt_rt) {
+        if (ctl && vector) {
+            if (!split_into(s, p, end, true)) return load_msg("load123fld: malloc fail\n");
+        } else if (!ctl) {
+            const char* e = end;
+            if (e > p && e[-1] == FT) --e;
+            if (!s.add(p, std::size_t(e - p))) return load_msg("load123fld: malloc fail\n");
+        } else {
+            if (!dims()) return 0;
+            if (len > MAX_DELIM_FIELD) {
+                std::fprintf(stderr, "load123fld: field length exceed limit (max. %d)\n",
+                             MAX_DELIM_FIELD);
+                return 0;
+            }
+            const char* e = static_cast<const char*>(std::memchr(p, FT, std::size_t(end - p)));
+            if (!ret123dv(p, long((e ? e : end) - p), s.per_rep))
+                return load_msg("load123fld: fail calling ret123dv\n");
+        }
+        *cur = end;
+        return 1;
+    }
+    if (d->labels && !d->fmt_rt) {
+        long per = 1;
+        ret123pdm(&per);
+        const char* e = static_cast<const char*>(std::memchr(p, FT, std::size_t(end - p)));
+        if (!ret123dv(p, long((e ? e : end) - p), per))
+            return load_msg("load123fld: fail calling ret123dv\n");
+        *cur = end;
+        return 1;
+    }
+    long per = 0;
+    if (d->labels) {
+        if (!ret123pdm(&per)) return load_msg("load123fld: fail calling ret123pdm\n");
+    } else if (vector) {
+        per = 0;  // one repetition
+    } else {
+        if (!dims()) return 0;
+        per = s.per_rep;
+    }
+    reset_fmt(f, d);
+    if (!ret123fv(&p, end, per, len, option)) return load_msg("load123fld: fail calling ret123fv\n");
+    *cur = end;
+    return 1;
+}
+
+// ---- ret123fv -----------------------------------------------------------------------------------
+int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int option) {
+    fm* f = g_cur;
+    if (!f || !f->dr_cur || !cur) return 0;
+    (void)fld_len;
+    Sink s{f, f->dr_cur, per_rep};
+    const bool binary = fmt_has_binary(f->fmt_root_cur);
+    std::string val;
+    while (*cur < end) {
+        char t = 0, x = 0, dl = 0;
+        long w = 0;
+        if (!get123fmt(&t, &x, &w, &dl)) return load_msg("ret123fv: error calling get123fmt\n");
+        if (!get123dval(cur, end, t, x, &w, dl, option, val))
+            return load_msg("ret123fv: error calling get123dval\n");
+        bool ended = false;
+        if (t != 'B' && t != 'L' && t != 'M' && !val.empty() && val.back() == FT) {
+            val.pop_back();
+            ended = true;
+        }
+        if (!s.add(val.data(), val.size())) return load_msg("ret123fv: malloc failure\n");
+        if (ended) break;
+        if (s.rep_done() || per_rep <= 0) {
+            if (*cur >= end) break;
+            // Binary bytes may equal the terminator: only the field's last byte ends it there.
+            if (**cur == FT && (!binary || *cur + 1 == end)) {
+                ++*cur;
+                break;
+            }
+        }
+    }
+    return 1;
+}
+
+// ---- ret123dv -----------------------------------------------------------------------------------
+int ret123dv(const char* text, long text_len, long per_rep) {
+    fm* f = g_cur;
+    if (!f || !f->dr_cur || !text || text_len < 0) return 0;
+    Sink s{f, f->dr_cur, per_rep};
+    return split_into(s, text, text + text_len, false) ? 1 : 0;
+}
+
+// ---- get123dim ----------------------------------------------------------------------------------
+int get123dim(const char** cur, const char* end, long* ndim, long* first) {
+    fm* f = g_cur;
+    if (!f || !f->dr_cur || !cur || !ndim || !first) return 0;
+    drfield* r = f->dr_cur;
+    auto number = [&](long* out) -> bool {
+        const char* p = *cur;
+        long v = 0;
+        int n = 0;
+        while (p < end && *p >= '0' && *p <= '9' && n < 9) {
+            v = v * 10 + (*p++ - '0');
+            ++n;
+        }
+        if (n == 0 || p >= end || *p != UT) return false;
+        *cur = p + 1;
+        *out = v;
+        return true;
+    };
+    long nd = 0;
+    if (!number(&nd) || nd < 1 || nd > 9) return 0;
+    r->dim_lptr = free123list(r->dim_lptr);
+    dmnode* head = new (std::nothrow) dmnode{0, nullptr};
+    if (!head) return 0;
+    r->dim_lptr = head;
+    dmnode* last = head;
+    for (long i = 0; i < nd; ++i) {
+        long v = 0;
+        if (!number(&v)) return 0;
+        dmnode* m = new (std::nothrow) dmnode{std::int32_t(v), nullptr};
+        if (!m) return 0;
+        last->nxt = m;
+        last = m;
+        if (i == 0) *first = v;
+    }
+    r->num_dim = std::int32_t(nd);
+    *ndim = nd;
+    return 1;
+}
+
+// ---- ret123pdm ----------------------------------------------------------------------------------
+int ret123pdm(long* count) {
+    fm* f = g_cur;
+    if (!f || !count || !f->dd_cur || f->dd_cur == f->dd_hd) return 0;
+    *count = values_per_rep(f->dd_cur);
+    return 1;
+}
+
+// ---- get123dval ---------------------------------------------------------------------------------
+int get123dval(const char** cur, const char* end, char type, char ext, long* width, char delim,
+               int option, std::string& value) {
+    fm* f = g_cur;
+    if (!f || !cur || !*cur || !width) return 0;
+    value.clear();
+    const long w = *width;
+    if (!(type == 'B' && w > 0)) f->bit_cnt = 0;
+    if ((type == 'L' || type == 'M') && w > 0) {
+        if (w != 1 && w != 2 && w != 4) {
+            std::fprintf(stderr, "get123dval: width %d not supported\n", int(w));
+            return 0;
+        }
+        if (end - *cur < w) return 0;
+        if (f->priv->keep_binary) {
+            value.assign(*cur, std::size_t(w));
+            *cur += w;
+            return 1;
+        }
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(*cur);
+        std::uint32_t u = 0;
+        for (long i = w - 1; i >= 0; --i) u = (u << 8) | b[i];
+        *cur += w;
+        if (ext == '1') return to_text(u, false, value) ? 1 : 0;
+        if (ext == '2') {
+            std::int64_t sv = w == 1 ? std::int8_t(u) : w == 2 ? std::int16_t(u) : std::int32_t(u);
+            return to_text(std::uint64_t(sv < 0 ? -sv : sv), sv < 0, value) ? 1 : 0;
+        }
+        std::fprintf(stderr, "get123dval: extended binary type %c not supported\n", ext);
+        return 0;
+    }
+    if (type == 'B' && w > 0) {
+        if (!g123bstr(cur, end, value, w, option)) {
+            std::fprintf(stderr, "get123dval: d_typ = %c\n", type);
+            std::fputs("get123dval: error calling g123bstr\n", stderr);
+            return 0;
+        }
+        return 1;
+    }
+    if (w > 0) {
+        if (!g123sstr(cur, end, value, w)) {
+            std::fprintf(stderr, "get123dval: d_typ = %c, width = %d, ext_type =%c\n", type, int(w),
+                         ext ? ext : ' ');
+            std::string shown(*cur, std::size_t(std::min<long>(end - *cur, w)));
+            std::fprintf(stderr, "get123dval: in_str = %s, error calling g123sstr\n", shown.c_str());
+            return 0;
+        }
+        return 1;
+    }
+    if (type == 'B') {
+        // Variable bit string: one digit n, n digits of bit count, then the bits.
+        const char* p = *cur;
+        if (p >= end || *p < '1' || *p > '9') {
+            std::fputs("get123dval: unknow reason to fail\n", stderr);
+            return 0;
+        }
+        int n = *p - '0';
+        std::int32_t bits = 0;
+        if (end - p < 1 + n || !parse_uint(p + 1, n, &bits)) {
+            std::fputs("get123dval: unknow reason to fail\n", stderr);
+            return 0;
+        }
+        const char* q = p + 1 + n;
+        std::string bytes;
+        if (!g123bstr(&q, end, bytes, bits, option)) {
+            std::fputs("get123dval: unknow reason to fail\n", stderr);
+            return 0;
+        }
+        value.assign(p, std::size_t(1 + n));
+        value += bytes;
+        *cur = q;
+        *width = long(value.size());
+        return 1;
+    }
+    if (!g123dstr(cur, end, value, delim)) {
+        std::fputs("get123dval: error calling g123dstr\n", stderr);
+        return 0;
+    }
+    return 1;
+}
+
+// ---- g123bstr, g123dstr, g123sstr ---------------------------------------------------------------
+int g123bstr(const char** cur, const char* end, std::string& value, long bits, int option) {
+    fm* f = g_cur;
+    if (!f || bits <= 0 || bits > 8L * MAX_DELIM_FIELD) return 0;
+    const std::size_t nbytes = std::size_t((bits + 7) / 8);
+    if (!option || f->bit_cnt == 0) {
+        if (!option || bits % 8 == 0) {
+            if (end - *cur < long(nbytes)) return 0;
+            value.assign(*cur, nbytes);
+            *cur += nbytes;
+            if (bits % 8) value.back() = char(static_cast<unsigned char>(value.back()) & (0xff << (8 - bits % 8)));
+            f->bit_cnt = 0;
+            return 1;
+        }
+    }
+    // Bit strings share bytes: continue in the bits left over by the previous one.
+    value.assign(nbytes, '\0');
+    for (long i = 0; i < bits; ++i) {
+        if (f->bit_cnt == 0) {
+            if (*cur >= end) return 0;
+            f->bit_bin = **cur;
+            ++*cur;
+            f->bit_cnt = 8;
+        }
+        int bit = (static_cast<unsigned char>(f->bit_bin) >> (f->bit_cnt - 1)) & 1;
+        --f->bit_cnt;
+        if (bit) value[std::size_t(i / 8)] = char(value[std::size_t(i / 8)] | (0x80 >> (i % 8)));
+    }
+    return 1;
+}
+
+int g123dstr(const char** cur, const char* end, std::string& value, char delim) {
+    const char* p = *cur;
+    if (!p || p > end) return 0;
+    const char d = delim ? delim : UT;
+    const char* q = p;
+    while (q < end && *q != d && *q != FT) ++q;
+    if (q == end) {
+        value.assign(p, std::size_t(q - p));
+        *cur = q;
+        return 1;
+    }
+    if (*q == d) {
+        value.assign(p, std::size_t(q - p));
+    } else {
+        value.assign(p, std::size_t(q - p + 1));  // keeps the terminator: the field ends here
+    }
+    *cur = q + 1;
+    return 1;
+}
+
+int g123sstr(const char** cur, const char* end, std::string& value, long width) {
+    const char* p = *cur;
+    if (!p || width <= 0 || p >= end) return 0;
+    const long avail = std::min<long>(end - p, width);
+    for (long i = 0; i < avail; ++i) {
+        if (p[i] == FT) {
+            if (i != width - 1) return 0;
+            value.assign(p, std::size_t(i + 1));  // keeps the terminator: the field ends here
+            *cur = p + i + 1;
+            return 1;
+        }
+    }
+    if (avail < width) return 0;
+    value.assign(p, std::size_t(width));
+    *cur = p + width;
+    return 1;
+}
+
+// ---- unread123rec -------------------------------------------------------------------------------
+int unread123rec(std::FILE* fp, int* status) {
+    if (!status) return 0;
+    *status = S_SUBFIELD;
+    if (!find123file(fp)) {
+        *status = S_FAIL;
+        return 0;
+    }
+    fm* f = g_cur;
+    if (f->open_mode == 'w' && f->dr_hd && !empty123rec()) {
+        // A pending record is discarded without being written.
+        if (f->nld) clear_drvalues(f);
+        else {
+            free_drfields(f);
+            delete f->rl_hd;
+            f->rl_hd = nullptr;
+        }
+        f->sf_state_dr = 4;
+        return 1;
+    }
+    if (!f->rec_loc_cur || f->rec_loc_cur == f->rec_loc_hd) {
+        *status = S_FAIL;
+        return 0;
+    }
+    rp* r = f->rec_loc_cur;
+    if (std::fseek(fp, r->dr_start, SEEK_SET) != 0) {
+        *status = S_FAIL;
+        return 0;
+    }
+    if (r == f->nld_loc) {
+        f->nld = 0;
+        f->nld_loc = nullptr;
+    }
+    r->back->next = r->next;
+    if (r->next) r->next->back = r->back;
+    f->rec_loc_cur = r->back;
+    delete r;
+    if (f->open_mode == 'r') flush123rec(fp);
+    if (f->nld) f->dr_cur = nullptr;
+    f->sf_state_dr = 4;
+    return 1;
+}
+
+// ---- raw123rec ----------------------------------------------------------------------------------
+int raw123rec(std::FILE* fp, std::string& bytes, long* length, int* status) {
+    bytes.clear();
+    if (!length || !status || !find123file(fp)) return 0;
+    fm* f = g_cur;
+    *length = 0;
+    if (!flush123rec(fp)) return 0;
+    long pos = std::ftell(fp);
+    if (pos < 0) return 0;
+    if (!ld123rec()) {
+        *status = f->priv->eof_clean ? S_EOF : S_FAIL;
+        return 0;
+    }
+    long end = std::ftell(fp);
+    if (end < pos || std::fseek(fp, pos, SEEK_SET) != 0) return 0;
+    bytes.resize(std::size_t(end - pos));
+    if (std::fread(bytes.data(), 1, bytes.size(), fp) != bytes.size()) return 0;
+    *length = end - pos;
+    *status = S_SUBFIELD;
+    return 1;
+}
+
+// ---- empty123rec --------------------------------------------------------------------------------
+int empty123rec() {
+    fm* f = g_cur;
+    if (!f || !f->dr_hd) return 1;
+    for (const drfield* d = f->dr_hd->next; d; d = d->next)
+        if (d->values && d->values->nxt_vset) return 0;
+    return 1;
+}
