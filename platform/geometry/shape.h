@@ -1,0 +1,65 @@
+// platform/geometry/shape.h (internal): the coordinates behind every geometry object, and the
+// pure-coordinate helpers (extents, ring areas, ring nesting) that need no GEOS.
+#pragma once
+
+#include "platform/geometry/geometry.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace geom {
+
+struct Coord {
+    double x;
+    double y;
+    double z;
+};
+using Part = std::vector<Coord>;
+
+// Point: no part (empty) or one part of one coordinate. Multipoint, Path, Ring, Line: no part or
+// one part. Polyline: paths. Polygon: rings, closed or not. Envelope: one part {min, max}.
+struct Shape {
+    esriGeometryType type = esriGeometryNull;
+    bool zAware = false;
+    std::vector<Part> parts;
+
+    bool empty() const;
+    std::size_t pointCount() const;
+};
+
+// Every object of this library answers this interface (never published).
+struct IShapeSource : IUnknown {
+    static constexpr GUID iid = {0x5CFF5AD2, 0xD58B, 0x46B5, {0xA3, 0x2F, 0xBB, 0x6A, 0x92, 0xF9, 0x05, 0xD2}};
+    using base_interface = IUnknown;
+    virtual const Shape& shape() const = 0;
+    virtual Shape& mutableShape() = 0;
+};
+
+// The shape of a geometry of ours; _com_error(E_INVALIDARG) for null or a foreign object. The
+// reference lives as long as the object and until it is changed.
+const Shape& shapeOf(IUnknown* geometry);
+// A new object of s.type holding s.
+IGeometryPtr makeGeometry(Shape s);
+
+GeoExtent shapeExtent(const Shape& s);
+
+inline bool sameXY(const Coord& a, const Coord& b) { return a.x == b.x && a.y == b.y; }
+// The area, positive when the ring runs counter-clockwise; the ring is read as closed.
+double signedArea(const Part& ring);
+// Rings with at least three distinct points and an area.
+bool isAreal(const Part& ring);
+
+// One polygon of a nested ring set: indices into the ring list.
+struct RingGroup {
+    std::size_t shell;
+    std::vector<std::size_t> holes;
+};
+// Nests the rings by containment (a ring inside an odd number of others is a hole of the smallest
+// ring that holds it); shells and holes keep their input order. Rings that are not areal are left
+// out.
+std::vector<RingGroup> nestRings(const std::vector<Part>& rings);
+
+// The shape of a GeoPackage geometry blob (platform/geometry/gpkg_blob.cpp); throws GpkgBlobError.
+Shape shapeFromGpkgBlob(const void* data, std::size_t size);
+
+}  // namespace geom
