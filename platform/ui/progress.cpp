@@ -86,7 +86,7 @@ private:
 class ProgressDialog : public ComObject<IStepProgressor, IProgressDialog2> {
 public:
     ~ProgressDialog() override {
-        if (visible_ && ui::detail::drawsBar()) ui::detail::clearBar();
+        if (open_ && ui::detail::drawsBar()) ui::detail::clearBar();
     }
 
     // IProgressor
@@ -94,7 +94,8 @@ public:
         return comGuard([&] {
             message_ = textOf(message);
             recordText(Event::Kind::ProgressMessage, message_);
-            showLine(message_);
+            if (ui::detail::drawsBar()) touched();  // the message is drawn inside the bar
+            else showLine(message_);
             return S_OK;
         });
     }
@@ -107,7 +108,7 @@ public:
             const long long next = static_cast<long long>(position_) + step_;
             position_ = static_cast<LONG>(std::min<long long>(next, std::max(max_, position_)));
             recordValue(Event::Kind::ProgressPosition, position_);
-            redraw();
+            touched();
             return S_OK;
         });
     }
@@ -121,7 +122,7 @@ public:
         return comGuard([&] {
             position_ = v;
             recordValue(Event::Kind::ProgressPosition, v);
-            redraw();
+            touched();
             return S_OK;
         });
     }
@@ -186,7 +187,7 @@ private:
             min_ = lo;
             max_ = hi;
             recordValue(Event::Kind::ProgressRange, lo, hi);
-            redraw();
+            touched();
             return S_OK;
         });
     }
@@ -194,37 +195,50 @@ private:
         return comGuard([&] {
             // Show and ShowDialog both show the one window; record each call as made.
             recordValue(on ? Event::Kind::ProgressShow : Event::Kind::ProgressHide, 0);
-            const bool was = visible_;
-            visible_ = on;
-            if (ui::detail::drawsBar()) {
-                if (on && !was) {
-                    if (!title_.empty()) std::fprintf(stderr, "%s\n", title_.c_str());
-                    if (!description_.empty()) std::fprintf(stderr, "%s\n", description_.c_str());
-                }
-                if (on) redraw();
-                else ui::detail::clearBar();
-            }
+            hiddenByCaller_ = !on;
+            if (on) open();
+            else close();
             return S_OK;
         });
     }
-    // A title or description line: above the bar on a terminal, a plain line otherwise; the
-    // message of a bar is drawn inside it.
+    // The dialog appears by itself with its first update, as the host's did, unless the caller
+    // hid it; on a terminal it is the title and description lines with the bar below them.
+    void open() {
+        if (!open_) {
+            open_ = true;
+            if (ui::detail::drawsBar()) {
+                ui::detail::clearBar();
+                if (!title_.empty()) std::fprintf(stderr, "%s\n", title_.c_str());
+                if (!description_.empty()) std::fprintf(stderr, "%s\n", description_.c_str());
+            }
+        }
+        redraw();
+    }
+    void close() {
+        open_ = false;
+        if (ui::detail::drawsBar()) ui::detail::clearBar();
+    }
+    void touched() {
+        if (!hiddenByCaller_) open();
+    }
+    // A title or description line: above the bar on a terminal, a plain line otherwise.
     void showLine(const std::string& text) {
         if (ui::form() == ui::Form::Scripted || text.empty()) return;
         if (ui::detail::drawsBar()) {
-            if (!visible_) return;
-            if (&text != &message_) {
+            if (open_) {
                 ui::detail::clearBar();
                 std::fprintf(stderr, "%s\n", text.c_str());
+                redraw();
+            } else {
+                touched();  // prints the title and description as it opens
             }
-            redraw();
             return;
         }
         std::fprintf(stderr, "%s\n", text.c_str());
         std::fflush(stderr);
     }
     void redraw() {
-        if (!visible_ || !ui::detail::drawsBar()) return;
+        if (!open_ || !ui::detail::drawsBar()) return;
         ui::detail::drawBar(
             ui::renderProgressBar(min_, max_, position_, message_, ui::detail::terminalWidth() - 1));
     }
@@ -235,7 +249,8 @@ private:
     LONG step_ = 1;
     LONG animation_ = 0;
     bool cancelEnabled_ = false;
-    bool visible_ = false;
+    bool open_ = false;            // shown (on a terminal: drawn)
+    bool hiddenByCaller_ = false;  // Hide was the last call of the two
     std::string message_, title_, description_;
 };
 

@@ -1,6 +1,14 @@
 // tests/platform/ui/progress_test.cpp: the progress dialog, step progressor and cancel tracker as
 // the drivers use them, read back through the scripted form; the terminal bar's rendering.
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -143,6 +151,82 @@ TEST(ProgressBatch, MessagesBecomeLinesOnStderr) {
         r.progressor->Hide();
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
                   "Importing CELL1.000...\nPopulating spatial primitives...\n");
+    }
+    ui::setForm(ui::Form::Scripted);
+}
+
+// Standard error on a pseudo-terminal of 40 columns for the life of the object; output() reads
+// what was drawn.
+class StderrOnPty {
+public:
+    StderrOnPty() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+        const int slave = ::open(ptsname(master_), O_RDWR | O_NOCTTY);
+        if (slave < 0) return;
+        termios t{};
+        tcgetattr(slave, &t);
+        cfmakeraw(&t);  // bytes as written, no CR added
+        tcsetattr(slave, TCSANOW, &t);
+        winsize ws{};
+        ws.ws_col = 40;
+        ws.ws_row = 24;
+        ioctl(master_, TIOCSWINSZ, &ws);
+        std::fflush(stderr);
+        saved_ = ::dup(STDERR_FILENO);
+        ::dup2(slave, STDERR_FILENO);
+        ::close(slave);
+        ok_ = true;
+    }
+    ~StderrOnPty() {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            ::dup2(saved_, STDERR_FILENO);
+            ::close(saved_);
+        }
+        if (master_ >= 0) ::close(master_);
+    }
+    bool ok() const { return ok_; }
+    std::string output() {
+        std::fflush(stderr);
+        std::string out;
+        char buf[4096];
+        pollfd p{master_, POLLIN, 0};
+        while (poll(&p, 1, 50) > 0) {
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n <= 0) break;
+            out.append(buf, std::size_t(n));
+        }
+        return out;
+    }
+
+private:
+    int master_ = -1;
+    int saved_ = -1;
+    bool ok_ = false;
+};
+
+TEST(ProgressTerminal, BarOpensWithTheFirstUpdateAndIsClearedOnHide) {
+    ui::setForm(ui::Form::Terminal);
+    {
+        StderrOnPty pty;
+        ASSERT_TRUE(pty.ok());
+        DialogRun r = startRun();
+        ASSERT_TRUE(r.progressor);
+        r.dialog->PutTitle("Applying S-57 Symbology");
+        r.progressor->PutMaxRange(4);
+        r.progressor->Step();
+        r.progressor->PutMessage("Processing Depths...");
+        r.dialog->HideDialog();
+        r.progressor->Step();  // hidden by the caller: stays hidden
+        // 40 columns, one kept free: 13 cells, and the message is cut at column 39.
+        EXPECT_EQ(pty.output(),
+                  "Applying S-57 Symbology\n"
+                  "\r[.............]   0%\x1b[K"   // opened by the title
+                  "\r[.............]   0%\x1b[K"   // range
+                  "\r[###..........]  25%\x1b[K"  // step
+                  "\r[###..........]  25% Processing Depths.\x1b[K"
+                  "\r\x1b[K");  // hidden: the line is cleared, the hidden step draws nothing
     }
     ui::setForm(ui::Form::Scripted);
 }
