@@ -1,0 +1,511 @@
+// s57/s57_codec.cpp: the subfield value codec (see s57_codec.h).
+// Tables first, then the decoder, the encoder and the number helpers. Binary integers are always
+// little-endian in S-57 files, whatever the host.
+
+#include "s57/s57_codec.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "s57/dimml.h"
+#include "s57/s57_util2.h"
+
+namespace {
+
+// ---- Tables ---------------------------------------------------------------------------------------
+
+struct EnumRow {
+    int code;
+    const char* text;
+};
+struct EnumTable {
+    const char* labels[5];  // the labels sharing these rows; unused slots null
+    const EnumRow* rows;
+    int count;
+};
+
+constexpr EnumRow kRcnm[] = {{10, "DS"},  {20, "DP"},  {30, "DH"},  {40, "DA"},  {60, "CR"},
+                             {70, "ID"},  {80, "IO"},  {90, "IS"},  {100, "FE"}, {110, "VI"},
+                             {120, "VC"}, {130, "VE"}, {140, "VF"}};
+constexpr EnumRow kExpp[] = {{1, "N"}, {2, "R"}};
+constexpr EnumRow kPrsp[] = {{1, "ENC"}, {2, "ODD"}};
+constexpr EnumRow kProf[] = {{1, "EN"}, {2, "ER"}, {3, "DD"}};
+constexpr EnumRow kDstr[] = {{1, "CS"}, {2, "CN"}, {3, "PG"}, {4, "FT"}, {255, "NO"}};
+constexpr EnumRow kCoun[] = {{1, "LL"}, {2, "EN"}, {3, "UC"}};
+constexpr EnumRow kProj[] = {{1, "ALA"},  {2, "AZA"},  {3, "AZD"},  {4, "GNO"},  {5, "HOM"},
+                             {6, "LCC"},  {7, "LEA"},  {8, "MER"},  {9, "OME"},  {10, "ORT"},
+                             {11, "PST"}, {12, "POL"}, {13, "TME"}, {14, "OST"}};
+constexpr EnumRow kCurp[] = {{1, "LL"}, {2, "EN"}};
+constexpr EnumRow kOora[] = {{1, "A"}, {2, "O"}};
+constexpr EnumRow kOaty[] = {{1, "M"}, {2, "$"}, {3, "G"}, {4, "C"}, {5, "F"}, {6, "N"}, {7, "S"}};
+constexpr EnumRow kRftp[] = {{1, "I1"}, {2, "M4"}};
+constexpr EnumRow kAtdo[] = {{1, "E"}, {2, "L"}, {3, "F"}, {4, "I"}, {5, "A"}, {6, "S"}};
+constexpr EnumRow kRava[] = {{1, "M"}, {2, "N"}, {3, "V"}};
+constexpr EnumRow kAset[] = {{1, "A"}, {2, "B"}, {3, "C"}};
+constexpr EnumRow kPrim[] = {{1, "P"}, {2, "L"}, {3, "A"}, {255, "N"}};
+constexpr EnumRow kRuin[] = {{1, "I"}, {2, "D"}, {3, "M"}};
+constexpr EnumRow kRind[] = {{1, "M"}, {2, "S"}, {3, "P"}};
+constexpr EnumRow kOrnt[] = {{1, "F"}, {2, "R"}, {255, "N"}};
+constexpr EnumRow kUsag[] = {{1, "E"}, {2, "I"}, {3, "C"}, {255, "N"}};
+constexpr EnumRow kMask[] = {{1, "M"}, {2, "S"}, {255, "N"}};
+constexpr EnumRow kTopi[] = {{1, "B"}, {2, "E"}, {3, "S"}, {4, "D"}, {5, "F"}, {255, "N"}};
+constexpr EnumRow kAtyp[] = {{1, "C"}, {2, "E"}, {3, "U"}, {4, "B"}, {5, "N"}};
+constexpr EnumRow kSurf[] = {{1, "E"}, {2, "P"}};
+
+#define ROWS(t) t, int(sizeof(t) / sizeof(t[0]))
+constexpr EnumTable kEnums[] = {
+    {{"RCNM"}, ROWS(kRcnm)},
+    {{"EXPP"}, ROWS(kExpp)},
+    {{"PRSP"}, ROWS(kPrsp)},
+    {{"PROF"}, ROWS(kProf)},
+    {{"DSTR"}, ROWS(kDstr)},
+    {{"COUN"}, ROWS(kCoun)},
+    {{"PROJ"}, ROWS(kProj)},
+    {{"CURP"}, ROWS(kCurp)},
+    {{"OORA"}, ROWS(kOora)},
+    {{"OATY"}, ROWS(kOaty)},
+    {{"RFTP"}, ROWS(kRftp)},
+    {{"ATDO"}, ROWS(kAtdo)},
+    {{"RAVA"}, ROWS(kRava)},
+    {{"ASET"}, ROWS(kAset)},
+    {{"PRIM"}, ROWS(kPrim)},
+    {{"RUIN", "FFUI", "FSUI", "VPUI", "CCUI"}, ROWS(kRuin)},
+    {{"RIND"}, ROWS(kRind)},
+    {{"ORNT"}, ROWS(kOrnt)},
+    {{"USAG"}, ROWS(kUsag)},
+    {{"MASK"}, ROWS(kMask)},
+    {{"TOPI"}, ROWS(kTopi)},
+    {{"ATYP"}, ROWS(kAtyp)},
+    {{"SURF"}, ROWS(kSurf)},
+};
+#undef ROWS
+
+// The catalogue directory's record name: written, never read back by the decoder.
+constexpr int kCatalogueDirectoryCode = 50;
+
+// Labels the decoder zero-pads to a width.
+struct PaddedLabel {
+    const char* label;
+    int width;
+};
+constexpr PaddedLabel kPadded[] = {
+    {"RCID", 10}, {"FIDN", 10}, {"FIDS", 5}, {"OACO", 5}, {"OBLB", 5}, {"HDAT", 3},
+    {"VDAT", 2},  {"SDAT", 2},  {"DUNI", 2}, {"HUNI", 2}, {"PUNI", 2}, {"GRUP", 3},
+    {"OBJL", 3},  {"RVER", 3},  {"ATTL", 3},
+};
+
+// Labels the decoder copies unchanged.
+constexpr const char* kPassThrough[] = {
+    "YCOO", "XCOO", "VE3D", "RYCO", "RXCO", "RXVL", "RYVL", "PRP1", "PRP2", "PRP3", "PRP4",
+    "FEAS", "FNOR", "FFIX", "NFPT", "FSIX", "NSPT", "VPIX", "NVPT", "CCIX", "CCNC", "AALL",
+    "NALL", "NOMR", "NOCR", "NOGR", "NOLR", "NOIN", "NOCN", "NOED", "NOFA", "COMF", "SOMF",
+    "CSCL", "HACC", "VACC", "SACC", "FPMF", "INTU", "RPID",
+};
+
+// Binary width and signedness of every numeric label the encoder packs.
+constexpr int kUnsigned = 1;
+constexpr int kSigned = 2;
+struct PackedLabel {
+    const char* label;
+    int signedness;
+    int width;
+};
+constexpr PackedLabel kPacked[] = {
+    {"RCID", kUnsigned, 4}, {"FIDN", kUnsigned, 4}, {"FIDS", kUnsigned, 2}, {"OACO", kUnsigned, 2},
+    {"OBLB", kUnsigned, 2}, {"HDAT", kUnsigned, 1}, {"VDAT", kUnsigned, 1}, {"SDAT", kUnsigned, 1},
+    {"DUNI", kUnsigned, 1}, {"HUNI", kUnsigned, 1}, {"PUNI", kUnsigned, 1}, {"GRUP", kUnsigned, 1},
+    {"OBJL", kUnsigned, 2}, {"RVER", kUnsigned, 2}, {"ATTL", kUnsigned, 2}, {"YCOO", kSigned, 4},
+    {"XCOO", kSigned, 4},   {"VE3D", kSigned, 4},   {"RYCO", kSigned, 4},   {"RXCO", kSigned, 4},
+    {"RXVL", kSigned, 4},   {"RYVL", kSigned, 4},   {"PRP1", kSigned, 4},   {"PRP2", kSigned, 4},
+    {"PRP3", kSigned, 4},   {"PRP4", kSigned, 4},   {"FEAS", kSigned, 4},   {"FNOR", kSigned, 4},
+    {"FFIX", kUnsigned, 2}, {"NFPT", kUnsigned, 2}, {"FSIX", kUnsigned, 2}, {"NSPT", kUnsigned, 2},
+    {"VPIX", kUnsigned, 2}, {"NVPT", kUnsigned, 2}, {"CCIX", kUnsigned, 2}, {"CCNC", kUnsigned, 2},
+    {"AALL", kUnsigned, 1}, {"NALL", kUnsigned, 1}, {"NOMR", kUnsigned, 4}, {"NOCR", kUnsigned, 4},
+    {"NOGR", kUnsigned, 4}, {"NOLR", kUnsigned, 4}, {"NOIN", kUnsigned, 4}, {"NOCN", kUnsigned, 4},
+    {"NOED", kUnsigned, 4}, {"NOFA", kUnsigned, 4}, {"COMF", kUnsigned, 4}, {"SOMF", kUnsigned, 4},
+    {"CSCL", kUnsigned, 4}, {"HACC", kUnsigned, 4}, {"VACC", kUnsigned, 4}, {"SACC", kUnsigned, 4},
+    {"FPMF", kUnsigned, 4}, {"INTU", kUnsigned, 1}, {"RPID", kUnsigned, 1}, {"ATLB", kUnsigned, 2},
+};
+
+// Texts the encoder copies with their terminator.
+constexpr const char* kTexts[] = {
+    "ATVL", "DSNM", "EDTN", "UPDN", "UADT", "ISDT", "STED", "PSDN", "PRED", "COMT",
+    "ESDT", "LSDT", "DCRT", "CODT", "OAAC", "OALL", "DEFN", "RFVL", "ADMU", "DVAL",
+    "DVSD", "FILE", "LFIL", "VOLM", "SLAT", "WLON", "NLAT", "ELON", "IMPL", "CRCS",
+};
+
+bool isAgencyLabel(std::string_view l) { return l == "AGEN" || l == "PRCO" || l == "AUTH"; }
+bool isNameLabel(std::string_view l) { return l == "NAME" || l == "NAM1" || l == "NAM2"; }
+// The record-identifier field "0001" has no label of its own.
+bool isRecordIdLabel(std::string_view l) { return l.empty() || l == "    "; }
+
+const EnumTable* findEnum(std::string_view label) {
+    for (const auto& t : kEnums)
+        for (const char* l : t.labels)
+            if (l && label == l) return &t;
+    return nullptr;
+}
+
+const PaddedLabel* findPadded(std::string_view label) {
+    for (const auto& p : kPadded)
+        if (label == p.label) return &p;
+    return nullptr;
+}
+const PackedLabel* findPacked(std::string_view label) {
+    for (const auto& p : kPacked)
+        if (label == p.label) return &p;
+    return nullptr;
+}
+bool inList(const char* const* list, std::size_t n, std::string_view label) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (label == list[i]) return true;
+    return false;
+}
+bool isPassThrough(std::string_view l) {
+    return inList(kPassThrough, sizeof kPassThrough / sizeof *kPassThrough, l);
+}
+bool isText(std::string_view l) { return inList(kTexts, sizeof kTexts / sizeof *kTexts, l); }
+
+bool allDigits(std::string_view s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// Letters of `code` in the table, or null.
+const char* enumText(const EnumTable& t, std::string_view code) {
+    for (int i = 0; i < t.count; ++i)
+        if (code == std::to_string(t.rows[i].code)) return t.rows[i].text;
+    return nullptr;
+}
+
+// Code of `text` in the table (the encoder's direction), or -1.
+int enumCode(const EnumTable& t, std::string_view text, bool recordName) {
+    for (int i = 0; i < t.count; ++i)
+        if (text == t.rows[i].text) return t.rows[i].code;
+    if (recordName && text == "CD") return kCatalogueDirectoryCode;
+    return -1;
+}
+
+// Zero-padded digits of a decoded number: false when it is not a plain unsigned number or does
+// not fit the width.
+bool padDigits(std::string_view digits, int width, std::string& out) {
+    if (!allDigits(digits) || digits.size() > std::size_t(width)) return false;
+    out.assign(std::size_t(width) - digits.size(), '0');
+    out.append(digits);
+    return true;
+}
+
+// Decimal text with optional blanks around it and an optional sign; an empty or blank text is 0.
+bool parseDecimal(const char* s, long long* value) {
+    while (*s == ' ') ++s;
+    bool negative = false;
+    if (*s == '+' || *s == '-') negative = *s++ == '-';
+    long long v = 0;
+    int digits = 0;
+    for (; *s >= '0' && *s <= '9'; ++s, ++digits) {
+        if (v > (0x7fffffffffffffffLL - 9) / 10) return false;
+        v = v * 10 + (*s - '0');
+    }
+    while (*s == ' ') ++s;
+    if (*s != '\0') return false;
+    if (digits == 0 && negative) return false;
+    *value = negative ? -v : v;
+    return true;
+}
+
+void putLittleEndian(unsigned long long v, int width, unsigned char* out) {
+    for (int i = 0; i < width; ++i) out[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// Packs a parsed value, refusing one outside the range of the width.
+bool packValue(long long v, int signedness, int width, unsigned char* out) {
+    const int bits = 8 * width;
+    if (signedness == kUnsigned) {
+        if (v < 0 || (bits < 64 && v > (1LL << bits) - 1)) return false;
+    } else {
+        const long long lo = -(1LL << (bits - 1)), hi = (1LL << (bits - 1)) - 1;
+        if (v < lo || v > hi) return false;
+    }
+    putLittleEndian(static_cast<unsigned long long>(v), width, out);
+    return true;
+}
+
+int normaliseWidth(int width) { return width == 1 || width == 2 ? width : 4; }
+
+// The agency's two-letter label of a numeric code, as LNAM needs it.
+int agencyLabel(const std::string& code, std::string& label) {
+    char buf[125] = {};  // lookupAGENlabel's contract: room for its longest label
+    const int rc = lookupAGENlabel(code.c_str(), buf);
+    if (rc != 0) return rc;
+    buf[sizeof buf - 1] = '\0';
+    label = buf;
+    return 0;
+}
+
+int agencyCode(const char* label, long long* code) {
+    char buf[10] = {};  // lookupAGENcode's contract
+    const int rc = lookupAGENcode(label, buf);
+    if (rc != 0) return rc;
+    buf[sizeof buf - 1] = '\0';
+    return parseDecimal(buf, code) ? 0 : -10;
+}
+
+std::string digitsOf(unsigned long long v) { return std::to_string(v); }
+
+int finishOut(const std::string& text, char* out) {
+    if (text.size() > std::size_t(kCodecTextMax)) return -10;
+    std::memcpy(out, text.c_str(), text.size() + 1);
+    return 0;
+}
+
+// NAME, NAM1, NAM2: record name code and record identifier.
+int decodeName(const unsigned char* b, std::string& out) {
+    const std::string code = digitsOf(b[0]);
+    const char* rcnm = enumText(*findEnum("RCNM"), code);
+    if (!rcnm) {
+        std::fprintf(stderr, "bin2ascii: unable to decode RCNM value %s\n", code.c_str());
+        return -10;
+    }
+    std::string rcid;
+    if (!padDigits(digitsOf(fromLittleEndian32(b + 1)), 10, rcid)) return -10;
+    out = std::string(rcnm) + rcid;
+    return 0;
+}
+
+// LNAM: agency, FIDN, FIDS.
+int decodeLongName(const unsigned char* b, std::string& out) {
+    std::string agency, fidn, fids;
+    if (agencyLabel(digitsOf(fromLittleEndian16(b)), agency) != 0 || agency.size() != 2) return -10;
+    if (!padDigits(digitsOf(fromLittleEndian32(b + 2)), 10, fidn)) return -10;
+    if (!padDigits(digitsOf(fromLittleEndian16(b + 6)), 5, fids)) return -10;
+    out = agency + fidn + fids;
+    return 0;
+}
+
+// length < 0: unknown (a NUL-terminated text, or raw bytes the caller vouches for).
+int decode(const char* label, const char* value, long length, char* out) {
+    if (!label || !value || !out) return -19;
+    const std::string_view l(label);
+    std::string text;
+    if (const EnumTable* t = findEnum(l)) {
+        const char* letters = enumText(*t, value);
+        if (!letters) return -10;
+        text = letters;
+    } else if (const PaddedLabel* p = findPadded(l)) {
+        if (!padDigits(value, p->width, text)) return -10;
+    } else if (isPassThrough(l)) {
+        text = value;
+    } else if (isAgencyLabel(l)) {
+        std::string agency;
+        const int rc = agencyLabel(value, agency);
+        if (rc != 0) return rc;
+        text = agency;
+    } else if (isNameLabel(l)) {
+        if (length >= 0 && length != 5) return -10;
+        const int rc = decodeName(reinterpret_cast<const unsigned char*>(value), text);
+        if (rc != 0) return rc;
+    } else if (l == "LNAM") {
+        if (length >= 0 && length != 8) return -10;
+        const int rc = decodeLongName(reinterpret_cast<const unsigned char*>(value), text);
+        if (rc != 0) return rc;
+    } else {
+        return -11;
+    }
+    return finishOut(text, out);
+}
+
+// 10 digits of a record identifier or FIDN, 5 of a FIDS, as the encoder takes them.
+bool parseFixedDigits(std::string_view s, long long* v) {
+    if (!allDigits(s)) return false;
+    long long r = 0;
+    for (char c : s) r = r * 10 + (c - '0');
+    *v = r;
+    return true;
+}
+
+void setSizes(int n, int* length, int* bytes) {
+    if (length) *length = n;
+    if (bytes) *bytes = n;
+}
+
+}  // namespace
+
+// ---- Decoding -------------------------------------------------------------------------------------
+
+int bin2ascii(const char* label, const char* value, char* out) { return decode(label, value, -1, out); }
+
+int bin2ascii(const char* label, const char* value, long length, char* out) {
+    if (length < 0) return -19;
+    return decode(label, value, length, out);
+}
+
+// ---- Encoding -------------------------------------------------------------------------------------
+
+int ascii2bin(const char* label, char* out, const char* text, int* length, int* bytes) {
+    if (!label || !out || !text || !length || !bytes) return -19;
+    const std::string_view l(label);
+    unsigned char b[8] = {};
+
+    if (isText(l)) {
+        const std::size_t n = std::strlen(text);
+        std::memmove(out, text, n + 1);
+        *length = int(n);
+        *bytes = int(n) + 1;
+        return 0;
+    }
+    if (const EnumTable* t = findEnum(l)) {
+        const int code = enumCode(*t, text, l == "RCNM");
+        if (code < 0) return -10;
+        b[0] = static_cast<unsigned char>(code);
+        std::memcpy(out, b, 1);
+        setSizes(1, length, bytes);
+        return 0;
+    }
+    if (const PackedLabel* p = findPacked(l)) {
+        long long v = 0;
+        if (!parseDecimal(text, &v) || !packValue(v, p->signedness, p->width, b)) return -10;
+        std::memcpy(out, b, std::size_t(p->width));
+        setSizes(p->width, length, bytes);
+        return 0;
+    }
+    if (isRecordIdLabel(l)) {
+        // The record counter of field 0001 wraps at 16 bits: big cells have more records.
+        long long v = 0;
+        if (!parseDecimal(text, &v) || v < 0) return -10;
+        putLittleEndian(static_cast<unsigned long long>(v) & 0xffffu, 2, b);
+        std::memcpy(out, b, 2);
+        setSizes(2, length, bytes);
+        return 0;
+    }
+    if (isAgencyLabel(l)) {
+        long long code = 0;
+        const int rc = agencyCode(text, &code);
+        if (rc != 0) return rc;
+        if (!packValue(code, kUnsigned, 2, b)) return -10;
+        std::memcpy(out, b, 2);
+        setSizes(2, length, bytes);
+        return 0;
+    }
+    if (isNameLabel(l)) {
+        if (std::strlen(text) != 12) return -10;
+        const int code = enumCode(*findEnum("RCNM"), std::string_view(text, 2), true);
+        long long rcid = 0;
+        if (code < 0 || !parseFixedDigits(std::string_view(text + 2, 10), &rcid)) return -10;
+        b[0] = static_cast<unsigned char>(code);
+        if (!packValue(rcid, kUnsigned, 4, b + 1)) return -10;
+        std::memcpy(out, b, 5);
+        setSizes(5, length, bytes);
+        return 0;
+    }
+    if (l == "LNAM") {
+        if (std::strlen(text) != 17) return -10;
+        const std::string agency(text, 2);
+        long long code = 0, fidn = 0, fids = 0;
+        const int rc = agencyCode(agency.c_str(), &code);
+        if (rc != 0) return rc;
+        if (!parseFixedDigits(std::string_view(text + 2, 10), &fidn) ||
+            !parseFixedDigits(std::string_view(text + 12, 5), &fids))
+            return -10;
+        if (!packValue(code, kUnsigned, 2, b) || !packValue(fidn, kUnsigned, 4, b + 2) ||
+            !packValue(fids, kUnsigned, 2, b + 6))
+            return -10;
+        std::memcpy(out, b, 8);
+        setSizes(8, length, bytes);
+        return 0;
+    }
+    return -11;
+}
+
+int packInteger(int signedness, int width, char* buffer, int* length) {
+    if (!buffer || !length) return -19;
+    width = normaliseWidth(width);
+    long long v = 0;
+    unsigned char b[4] = {};
+    if (!parseDecimal(buffer, &v) || !packValue(v, signedness == kUnsigned ? kUnsigned : kSigned, width, b))
+        return -10;
+    std::memcpy(buffer, b, std::size_t(width));
+    *length = width;
+    return 0;
+}
+
+// ---- Text helpers ---------------------------------------------------------------------------------
+
+void reverseString(char* text) {
+    if (!text) return;
+    for (std::size_t i = 0, j = std::strlen(text); i + 1 < j; ++i, --j) {
+        const char c = text[i];
+        text[i] = text[j - 1];
+        text[j - 1] = c;
+    }
+}
+
+namespace {
+char* digitsToHeap(unsigned long long magnitude, bool negative) {
+    char buf[24];
+    int n = 0;
+    do {
+        buf[n++] = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (negative) buf[n++] = '-';
+    buf[n] = '\0';
+    reverseString(buf);
+    char* copy = static_cast<char*>(std::malloc(std::size_t(n) + 1));
+    if (!copy) {
+        if (logFile) std::fprintf(logFile, "iota: unable to allocate memory\n");
+        return nullptr;
+    }
+    std::memcpy(copy, buf, std::size_t(n) + 1);
+    return copy;
+}
+}  // namespace
+
+char* iota(uint32_t value) { return digitsToHeap(value, false); }
+
+char* iota(int32_t value) {
+    const long long v = value;
+    return digitsToHeap(static_cast<unsigned long long>(v < 0 ? -v : v), v < 0);
+}
+
+int prependZero(const char* text, int width, char** out) {
+    if (!text || !out || width < 1) {
+        std::fprintf(stderr, "prependZero : Illegal Parameter");
+        return -19;
+    }
+    const std::size_t n = std::strlen(text);
+    if (n > std::size_t(width)) return -11;
+    char* copy = static_cast<char*>(std::malloc(std::size_t(width) + 1));
+    if (!copy) {
+        if (logFile) std::fprintf(logFile, "prependZero : unable to allocate memory");
+        return -1;
+    }
+    std::memset(copy, '0', std::size_t(width) - n);
+    std::memcpy(copy + (std::size_t(width) - n), text, n + 1);
+    *out = copy;
+    return 0;
+}
+
+// ---- Byte order -----------------------------------------------------------------------------------
+
+uint16_t fromLittleEndian16(const void* bytes) {
+    const auto* b = static_cast<const unsigned char*>(bytes);
+    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+}
+
+uint32_t fromLittleEndian32(const void* bytes) {
+    const auto* b = static_cast<const unsigned char*>(bytes);
+    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+}
+
+void toLittleEndian16(uint16_t value, void* bytes) {
+    putLittleEndian(value, 2, static_cast<unsigned char*>(bytes));
+}
+
+void toLittleEndian32(uint32_t value, void* bytes) {
+    putLittleEndian(value, 4, static_cast<unsigned char*>(bytes));
+}
