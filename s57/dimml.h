@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/com/com.h"
 #include "s57/fielddef.h"
@@ -94,6 +95,10 @@ extern const S57SetRec builtinS57Sets[kBuiltinS57SetCount];
 // The directory of the module that contains `module` (null: the executable), ending in '/'; empty
 // when it cannot be found.
 std::string moduleDirectory(HMODULE module);
+
+// The path up to and including its last separator ('/' or '\\'), with every '\\' written as '/';
+// empty when the path has no separator.
+std::string parentDirectory(std::string_view path);
 
 // The readers: each fills its table(s) from the loaded document; 0, or E_FAIL after a COM failure
 // (logged; the table stays as far as it got).
