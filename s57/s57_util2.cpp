@@ -35,8 +35,8 @@ constexpr StringEntry kStrings[] = {
     {107, "Unable to open dsid table"},
     {108, "No cell information found in dsid table."},
     {109, "Open a File"},
-    // The open-file filter: name and pattern pairs, each ended by '|'.
-    {110, "S-57 Cell|*.000|All files|*.*|"},
+    // The open-file filter: name and pattern pairs separated by '|', the list ended by "||".
+    {110, "S-57 Cell|*.000|All files|*.*||"},
     {111, "Unable to create log file"},
     {112, "Unable to load DIMML files"},
     {113, "Unable to load file"},
@@ -107,9 +107,18 @@ constexpr bool idsRunWithoutGaps() {
 static_assert(idsRunWithoutGaps(), "the table is indexed by id - 100");
 
 // Where a failure of the message functions themselves goes.
-void logComError(const char* function, const char* description) {
+void logComError(const char* function, const char* description) noexcept {
     FILE* out = logFile ? logFile : stderr;
     std::fprintf(out, "Error: %s::%s\n%s\n", kModule, function, description ? description : "");
+}
+
+void logComError(const char* function, const _com_error& e) noexcept {
+    try {
+        const _bstr_t description = e.Description();
+        logComError(function, static_cast<const char*>(description));
+    } catch (...) {
+        logComError(function, "");
+    }
 }
 
 }  // namespace
@@ -165,9 +174,11 @@ void displayMessage(int textId, int captionId, const char* detail) {
         _bstr_t wideCaption(caption ? caption : "");
         MessageBoxW(nullptr, wideText, wideCaption, MB_OK);
     } catch (const _com_error& e) {
-        logComError("displayMessage", e.Description());
+        logComError("displayMessage", e);
     } catch (const std::exception& e) {
         logComError("displayMessage", e.what());
+    } catch (...) {
+        logComError("displayMessage", "unexpected exception");
     }
 }
 
@@ -191,9 +202,11 @@ void showComError(const _com_error& e) {
         _bstr_t caption(stringText(kCaptionS57ToGdb));
         MessageBoxW(nullptr, text, caption, MB_OK);
     } catch (const _com_error& inner) {
-        logComError("showComError", inner.Description());
+        logComError("showComError", inner);
     } catch (const std::exception& inner) {
         logComError("showComError", inner.what());
+    } catch (...) {
+        logComError("showComError", "unexpected exception");
     }
 }
 
