@@ -51,7 +51,10 @@ EXPECTED_SETS = {"A": 1544, "B": 1103, "C": 724}
 # characters and a blank (the transcription spells them $AREAS and $LINES).
 ACRONYM_OVERRIDES = {500: "$AREA ", 501: "$LINE "}
 
-# Built-in descriptions are the class names padded with blanks to this width.
+# Built-in descriptions are the class names padded with blanks to this width. The names are taken
+# as the transcription spells them; its capitals are not always the published ones (class 1 is
+# "Administration area (Named)" here, "Administration Area (Named)" in the published table). s57.xml
+# carries the names unpadded.
 DESCRIPTION_PAD = 40
 
 # Text fields of the records (char[N] holds N-1 characters).
