@@ -151,7 +151,6 @@ int wr123ddfld(std::FILE* fp, const char* tag, const char* text, int option) {
         if (level > 1) {
             std::size_t n = std::min<std::size_t>(9, std::size_t(e - p));
             std::string c(p, n);
-            while (!c.empty() && c.back() == ' ') c.pop_back();
             items.push_back(c);
             p += n;
         }

@@ -379,12 +379,21 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
     (void)fld_len;
     Sink s{f, f->dr_cur, per_rep};
     const bool binary = fmt_has_binary(f->fmt_root_cur);
+    // Binary bytes may equal the terminator: such a field ends only at its last byte.
+    const char* cend = end;
+    if (binary && cend > *cur && cend[-1] == FT) --cend;
+    bool rep_start = true;
     std::string val;
-    while (*cur < end) {
+    while (*cur < cend) {
         char t = 0, x = 0, dl = 0;
         long w = 0;
         if (!get123fmt(&t, &x, &w, &dl)) return load_msg("ret123fv: error calling get123fmt\n");
-        if (!get123dval(cur, end, t, x, &w, dl, option, val))
+        if (rep_start && w > 0 && s.set) {
+            // Stray bytes after the last whole repetition are too few for another one.
+            const long need = t == 'B' ? (w + 7) / 8 : (t == 'L' || t == 'M') ? w : 0;
+            if (need > cend - *cur) break;
+        }
+        if (!get123dval(cur, cend, t, x, &w, dl, option, val))
             return load_msg("ret123fv: error calling get123dval\n");
         bool ended = false;
         if (t != 'B' && t != 'L' && t != 'M' && !val.empty() && val.back() == FT) {
@@ -393,15 +402,17 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
         }
         if (!s.add(val.data(), val.size())) return load_msg("ret123fv: malloc failure\n");
         if (ended) break;
+        rep_start = false;
         if (s.rep_done() || per_rep <= 0) {
-            if (*cur >= end) break;
-            // Binary bytes may equal the terminator: only the field's last byte ends it there.
-            if (**cur == FT && (!binary || *cur + 1 == end)) {
+            rep_start = s.rep_done();
+            if (*cur >= cend) break;
+            if (!binary && **cur == FT) {
                 ++*cur;
                 break;
             }
         }
     }
+    if (*cur < end) *cur = end;
     return 1;
 }
 

@@ -1,0 +1,58 @@
+// tests/iso8211/support.h: ISO 8211 files built byte by byte, and whole files read back through the
+// library as plain records, for the library's tests.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace t8211 {
+
+// Zero-padded decimal of exactly w digits (throws when it does not fit).
+std::string num(std::size_t v, int w);
+
+struct Fld {
+    std::string tag, body;  // body ends with '\x1e'
+};
+// One record: a DDR (level 3, field controls of 9) or a DR; sizes 3/4/0/4 for the entry map.
+std::string record(bool ddr, const std::vector<Fld>& fields);
+// A DDR description body: controls, name, labels, format, ended by the field terminator.
+std::string desc(const std::string& controls, const std::string& name, const std::string& labels,
+                 const std::string& format);
+// The DDR of a small file with 0001 (b12), and the given further descriptions.
+std::string ddr(const std::vector<Fld>& more);
+
+std::string tempPath(const std::string& stem);
+void writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+
+struct Sub {
+    std::string label, format, value;
+};
+struct Field {
+    std::string tag;
+    std::vector<Sub> subs;
+};
+struct Rec {
+    char leadid = ' ';
+    std::vector<Field> fields;
+};
+struct FileRead {
+    bool opened = false, ddrOk = false, toEnd = false;  // toEnd: stopped at a clean end of file
+    std::vector<Rec> recs;
+    std::vector<std::string> ddrTexts;  // each description as text123ddfld gives it
+    std::vector<std::string> ddrTags;
+    long level = 0;
+    char ice = ' ';
+    std::string ccs;
+};
+// Reads a whole file through ld123rec / next123sfld / desc123sfld (the record layer's walk).
+FileRead readAll(const std::string& path);
+
+// Writes recs to dst with the DDR given as description texts; 1 on success.
+int writeAll(const std::string& dst, const FileRead& src);
+
+// Value as put123sfld wants it: binary items as their bytes.
+std::string toBytes(const Sub& s);
+
+}  // namespace t8211
