@@ -67,13 +67,16 @@ double signedArea(const Part& ring) {
 }
 
 bool isAreal(const Part& ring) {
-    std::size_t distinct = 0;
-    for (std::size_t i = 0; i < ring.size() && distinct < 3; ++i) {
-        bool seen = false;
-        for (std::size_t j = 0; j < i && !seen; ++j) seen = sameXY(ring[i], ring[j]);
-        if (!seen) ++distinct;
+    // Three points off one line; the signed area alone would miss a figure-eight, whose lobes cancel.
+    const std::size_t n = ring.size();
+    std::size_t second = 1;
+    while (second < n && sameXY(ring[second], ring[0])) ++second;
+    for (std::size_t i = second + 1; i < n; ++i) {
+        const double cross = (ring[second].x - ring[0].x) * (ring[i].y - ring[0].y) -
+                             (ring[i].x - ring[0].x) * (ring[second].y - ring[0].y);
+        if (cross != 0) return true;
     }
-    return distinct >= 3 && signedArea(ring) != 0;
+    return false;
 }
 
 namespace {

@@ -46,7 +46,7 @@ GeoExtent shapeExtent(const Shape& s);
 inline bool sameXY(const Coord& a, const Coord& b) { return a.x == b.x && a.y == b.y; }
 // The area, positive when the ring runs counter-clockwise; the ring is read as closed.
 double signedArea(const Part& ring);
-// Rings with at least three distinct points and an area.
+// Rings with three points that are not on one line (rings that can enclose an area).
 bool isAreal(const Part& ring);
 
 // One polygon of a nested ring set: indices into the ring list.
