@@ -2,6 +2,7 @@
 // asks the object for it (null when it lacks it); creating by CLSID or ProgID throws on failure.
 #pragma once
 
+#include <memory>
 #include <type_traits>
 #include <utility>
 
@@ -48,7 +49,7 @@ public:
         return *this;
     }
     _com_ptr_t& operator=(_com_ptr_t&& o) noexcept {
-        if (this != &o) {
+        if (this != std::addressof(o)) {
             Release();
             p_ = std::exchange(o.p_, nullptr);
         }

@@ -59,6 +59,21 @@ TEST(ComObjects, InterfacesAndLifetime) {
     EXPECT_EQ(liveSquares, 0);
 }
 
+TEST(ComObjects, AssignmentFromATemporaryKeepsTheObject) {
+    ISquarePtr make(CLSID_Square);
+    IShapePtr shape;
+    shape = ISquarePtr(CLSID_Square);  // a converting assignment from a temporary
+    ISquarePtr sq;
+    sq = std::move(make);               // a move of the same type
+    EXPECT_TRUE(shape);
+    EXPECT_TRUE(sq);
+    EXPECT_FALSE(make);
+    EXPECT_EQ(liveSquares, 2);
+    sq = ISquarePtr();
+    shape = nullptr;
+    EXPECT_EQ(liveSquares, 0);
+}
+
 TEST(ComObjects, CreationByProgIdAndFailures) {
     IShapePtr byVersioned, byIndependent;
     EXPECT_EQ(byVersioned.CreateInstance("Test.Square.1"), S_OK);
