@@ -2,12 +2,15 @@
 
 #include "s57_file_fixtures.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <cstring>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
 
 #include "iso8211/iso8211.h"
+#include "s57/s57_file.h"
 #include "s57/s57_util2.h"
 #include "support/test_data.h"
 
@@ -76,15 +79,23 @@ std::string num(std::size_t v, int w) {
 }
 
 std::string record(bool ddr, const std::vector<Fld>& fields) {
+    // Field lengths take 3 digits unless a field needs more; positions at least 4.
+    std::size_t longest = 0, total = 0;
+    for (const auto& f : fields) {
+        longest = std::max(longest, f.body.size());
+        total += f.body.size();
+    }
+    const int lenDigits = std::max<int>(3, int(std::to_string(longest).size()));
+    const int posDigits = std::max<int>(4, int(std::to_string(total).size()));
     std::string dir, area;
     for (const auto& f : fields) {
-        dir += f.tag + num(f.body.size(), 3) + num(area.size(), 4);
+        dir += f.tag + num(f.body.size(), lenDigits) + num(area.size(), posDigits);
         area += f.body;
     }
     dir += '\x1e';
     const std::size_t base = 24 + dir.size();
     return num(base + area.size(), 5) + (ddr ? "3LE1 09" : " D     ") + num(base, 5) +
-           (ddr ? " ! " : "   ") + "3404" + dir + area;
+           (ddr ? " ! " : "   ") + std::to_string(lenDigits) + std::to_string(posDigits) + "04" + dir + area;
 }
 
 std::string smallDdr() {
@@ -137,6 +148,53 @@ std::string CapturedLog::text() {
     if (!mem_) return {};
     std::fflush(mem_);
     return std::string(buf_, size_);
+}
+
+}  // namespace s57test
+
+namespace s57test {
+
+bool ddrDescription(const std::string& path, Iso8211FileDesc& file, std::vector<Iso8211FieldDesc>& fields) {
+    long level = 0;
+    char ice = ' ';
+    char ccs[4] = "   ";
+    std::FILE* fp = nullptr;
+    if (!open123file(path.c_str(), 'r', &level, &ice, ccs, &fp) || !fp) return false;
+    bool ok = find123file(fp) && read123ddr();
+    fields.clear();
+    file = Iso8211FileDesc{};
+    if (ok) {
+        fm* f = cur_fm();
+        for (ddfield* d = f->dd_hd->next; d; d = d->next) {
+            if (std::strcmp(d->tag, "0000") == 0) {
+                std::snprintf(file.controls, sizeof file.controls, "%s", d->fd_cntrl);
+                continue;
+            }
+            Iso8211FieldDesc desc{};
+            std::string labels, format;
+            f->dd_cur = d;
+            text123labels(labels);
+            text123fmt(format);
+            std::snprintf(desc.tag, sizeof desc.tag, "%s", d->tag);
+            std::snprintf(desc.controls, sizeof desc.controls, "%s", d->fd_cntrl);
+            std::snprintf(desc.name, sizeof desc.name, "%s", d->name ? d->name : "");
+            std::snprintf(desc.labels, sizeof desc.labels, "%s", labels.c_str());
+            std::snprintf(desc.asciiFormat, sizeof desc.asciiFormat, "%s", format.c_str());
+            std::snprintf(desc.binaryFormat, sizeof desc.binaryFormat, "%s", format.c_str());
+            std::snprintf(desc.format, sizeof desc.format, "%s", format.c_str());
+            desc.binary = 1;
+            fields.push_back(desc);
+        }
+        if (f->cr_hd) {
+            std::snprintf(file.title, sizeof file.title, "%s", f->cr_hd->f_title ? f->cr_hd->f_title : "");
+            std::string pairs;
+            for (const tag_pair* p = f->cr_hd->tag_l; p; p = p->next) pairs += std::string(p->tag_1) + p->tag_2;
+            std::snprintf(file.tagPairs, sizeof file.tagPairs, "%s", pairs.c_str());
+        }
+        f->dd_cur = f->dd_hd;
+    }
+    close123file(&fp);
+    return ok;
 }
 
 }  // namespace s57test

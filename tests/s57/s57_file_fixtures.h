@@ -62,3 +62,14 @@ private:
 };
 
 }  // namespace s57test
+
+struct Iso8211FileDesc;
+struct Iso8211FieldDesc;
+
+namespace s57test {
+
+// The DDR of an existing file as the descriptions Write8211File takes (format = both formats as
+// the file has them, binary 1). False when the file cannot be read.
+bool ddrDescription(const std::string& path, Iso8211FileDesc& file, std::vector<Iso8211FieldDesc>& fields);
+
+}  // namespace s57test
