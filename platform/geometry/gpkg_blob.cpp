@@ -67,8 +67,7 @@ class Writer {
     std::vector<std::uint8_t>& out_;
 };
 
-void writeWkb(Writer& w, const Shape& s) {
-    const bool z = s.zAware;
+void writeWkb(Writer& w, const Shape& s, bool z) {
     switch (s.type) {
     case esriGeometryPoint:
         w.header(kPoint, z);
@@ -337,16 +336,17 @@ Shape readBlob(const void* data, std::size_t size, std::int32_t* srsId) {
 
 }  // namespace
 
-std::vector<std::uint8_t> geometryToGpkgBlob(IGeometry* geometry, std::int32_t srsId) {
+std::vector<std::uint8_t> geometryToGpkgBlob(IGeometry* geometry, std::int32_t srsId, GpkgZ zMode) {
     const Shape& s = geom::shapeOf(geometry);
+    const bool z = zMode == GpkgZ::Always || (zMode == GpkgZ::FromGeometry && s.zAware);
     std::vector<std::uint8_t> out;
-    out.reserve(8 + 48 + 13 + s.pointCount() * (s.zAware ? 29 : 21) + s.parts.size() * 9);
+    out.reserve(8 + 48 + 13 + s.pointCount() * (z ? 29 : 21) + s.parts.size() * 9);
     Writer w(out);
     // A polygon whose rings enclose nothing is written (and flagged) as empty.
     const bool empty = s.empty() || ((s.type == esriGeometryPolygon || s.type == esriGeometryRing) &&
                                      geom::nestRings(s.parts).empty());
     const bool point = s.type == esriGeometryPoint;
-    const int indicator = (empty || point) ? 0 : (s.zAware ? 2 : 1);
+    const int indicator = (empty || point) ? 0 : (z ? 2 : 1);
     out.push_back(0x47);
     out.push_back(0x50);
     out.push_back(0);
@@ -369,7 +369,7 @@ std::vector<std::uint8_t> geometryToGpkgBlob(IGeometry* geometry, std::int32_t s
             w.f64(zmax);
         }
     }
-    writeWkb(w, s);
+    writeWkb(w, s, z);
     return out;
 }
 

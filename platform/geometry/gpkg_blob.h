@@ -26,9 +26,14 @@ class GpkgBlobError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// How Z is written: as the geometry's ZAware says, or as the geometry column demands (a column
+// with z = 1 takes Z, NaN where a point has none; a column with z = 0 takes none).
+enum class GpkgZ { FromGeometry, Always, Never };
+
 // Throws _com_error (E_INVALIDARG) for null or a geometry of another library; a ring or path is
 // written as a one-part polygon or polyline, a line as a polyline, an envelope as a polygon.
-std::vector<std::uint8_t> geometryToGpkgBlob(IGeometry* geometry, std::int32_t srsId = 4326);
+std::vector<std::uint8_t> geometryToGpkgBlob(IGeometry* geometry, std::int32_t srsId = 4326,
+                                             GpkgZ z = GpkgZ::FromGeometry);
 
 // A new geometry (the caller owns the reference). srsId, when given, receives the header's srs_id.
 // Throws GpkgBlobError for a malformed or unsupported blob.

@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -63,6 +64,19 @@ TEST(GpkgBlob, PointLayout) {
     const Bytes empty = geometryToGpkgBlob(IGeometryPtr(CLSID_Point));
     EXPECT_EQ(hex(Bytes(empty.begin(), empty.begin() + 13)), "47500011E61000000101000000");
     EXPECT_EQ(empty.size(), 29u);
+}
+
+// The geometry column decides about Z when the writer is told so.
+TEST(GpkgBlob, ZAsTheColumnDemands) {
+    EXPECT_EQ(hex(geometryToGpkgBlob(IGeometryPtr(pointZ(1, 2, 3)), 4326, GpkgZ::Never)),
+              hex(geometryToGpkgBlob(IGeometryPtr(point(1, 2)))));
+    const Bytes forced = geometryToGpkgBlob(IGeometryPtr(point(1, 2)), 4326, GpkgZ::Always);
+    EXPECT_EQ(forced.size(), 8u + 5 + 24);
+    IPointPtr back = geometryFromGpkgBlob(forced.data(), forced.size());
+    EXPECT_EQ(IZAwarePtr(back)->GetZAware(), VARIANT_TRUE);
+    EXPECT_TRUE(std::isnan(back->GetZ()));
+    const Bytes line = geometryToGpkgBlob(polyline({{{0, 0}, {1, 1}}}), 4326, GpkgZ::Always);
+    EXPECT_EQ(line[3], 0x05);  // XYZ envelope
 }
 
 TEST(GpkgBlob, EnvelopeInTheHeaderExceptForPoints) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 
 using namespace builders;
 
@@ -174,6 +175,25 @@ TEST(RelationalOperator, EmptyGeometriesAreEqualOnlyToEmpty) {
     EXPECT_EQ(rel->Equals(b), VARIANT_TRUE);
     EXPECT_EQ(rel->Equals(square()), VARIANT_FALSE);
     EXPECT_EQ(rel->Disjoint(square()), VARIANT_TRUE);
+}
+
+// Each thread has its own GEOS context: threads testing at once get the answers one thread gets.
+TEST(SpatialPredicate, ThreadsTestAtOnce) {
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t, &wrong] {
+            SpatialPredicate p(square(), esriSpatialRelRelation, "T********");
+            IRelationalOperatorPtr rel(square());
+            for (int i = 0; i < 200; ++i)
+                for (const RelationCase& c : kCases) {
+                    IGeometryPtr g = c.candidate();
+                    if (p.matches(g) != c.interiorsMeet) ++wrong[std::size_t(t)];
+                    if ((rel->Touches(g) == VARIANT_TRUE) != c.touches) ++wrong[std::size_t(t)];
+                }
+        });
+    for (std::thread& th : threads) th.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 // Containment by overlay, as the converter measures how far a feature lies within a reference area.
