@@ -332,9 +332,11 @@ class GeometryObject final : public IPoint,
 
     // IPolygon / IRing ---------------------------------------------------------------------
     HRESULT raw_Close() override {
-        for (Part& p : shape_.parts)
-            if (p.size() > 1 && !sameXY(p.front(), p.back())) p.push_back(p.front());
-        return S_OK;
+        return comGuard([&]() -> HRESULT {
+            for (Part& p : shape_.parts)
+                if (p.size() > 1 && !sameXY(p.front(), p.back())) p.push_back(p.front());
+            return S_OK;
+        });
     }
     HRESULT get_ExteriorRingCount(LONG* count) override {
         return comGuard([&]() -> HRESULT {
@@ -346,11 +348,11 @@ class GeometryObject final : public IPoint,
     HRESULT raw_QueryExteriorRings(IRing** rings) override {
         return comGuard([&]() -> HRESULT {
             need(rings);
-            const std::vector<RingGroup> groups = nestRings(shape_.parts);
-            for (std::size_t i = 0; i < groups.size(); ++i) {
-                IRingPtr ring = makeGeometry(Shape{esriGeometryRing, shape_.zAware, {shape_.parts[groups[i].shell]}});
-                rings[i] = ring.Detach();
-            }
+            // All rings are made before any is handed over: a failure leaves the caller nothing to free.
+            std::vector<IRingPtr> made;
+            for (const RingGroup& g : nestRings(shape_.parts))
+                made.emplace_back(makeGeometry(Shape{esriGeometryRing, shape_.zAware, {shape_.parts[g.shell]}}));
+            for (std::size_t i = 0; i < made.size(); ++i) rings[i] = made[i].Detach();
             return S_OK;
         });
     }

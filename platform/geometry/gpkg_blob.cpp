@@ -209,12 +209,20 @@ Coord readCoord(Reader& r, const WkbHead& h) {
     return c;
 }
 
+bool emptyPoint(const Coord& c) { return std::isnan(c.x) && std::isnan(c.y); }
+
+// NaN X and Y mark an empty point; any other coordinate must be finite (Z may be NaN: no depth).
+const Coord& finite(const Coord& c) {
+    if (!std::isfinite(c.x) || !std::isfinite(c.y)) refuse("X and Y must be finite numbers");
+    return c;
+}
+
 Part readPoints(Reader& r, const WkbHead& h, const char* what) {
     const std::size_t size = h.z ? 24 : 16;
     const std::uint32_t n = r.count(h.little, size, what);
     Part part;
     part.reserve(n);
-    for (std::uint32_t i = 0; i < n; ++i) part.push_back(readCoord(r, h));
+    for (std::uint32_t i = 0; i < n; ++i) part.push_back(finite(readCoord(r, h)));
     return part;
 }
 
@@ -238,7 +246,7 @@ Shape readWkb(Reader& r) {
     case kPoint: {
         s.type = esriGeometryPoint;
         const Coord c = readCoord(r, h);
-        if (!(std::isnan(c.x) && std::isnan(c.y))) s.parts.push_back(Part{c});
+        if (!emptyPoint(c)) s.parts.push_back(Part{finite(c)});
         break;
     }
     case kLineString: {
@@ -260,7 +268,7 @@ Shape readWkb(Reader& r) {
             const WkbHead m = readHead(r);
             expect(m, kPoint, h.z);
             const Coord c = readCoord(r, m);
-            if (!(std::isnan(c.x) && std::isnan(c.y))) points.push_back(c);  // an empty member holds nothing
+            if (!emptyPoint(c)) points.push_back(finite(c));  // an empty member holds nothing
         }
         if (!points.empty()) s.parts.push_back(std::move(points));
         break;

@@ -11,7 +11,8 @@
 // The reader takes both byte orders, Point, LineString, Polygon, MultiPoint, MultiLineString and
 // MultiPolygon, with or without Z. A LineString becomes a one-path polyline and a Polygon a
 // polygon. Everything else (M values, extended GeoPackage binary, geometry collections, bad
-// lengths, trailing bytes) is refused with GpkgBlobError naming the rule that failed.
+// lengths, trailing bytes, unclosed rings, X or Y not finite outside an empty point, an empty flag
+// that disagrees with the WKB) is refused with GpkgBlobError naming the rule that failed.
 #pragma once
 
 #include "platform/geometry/geometry.h"

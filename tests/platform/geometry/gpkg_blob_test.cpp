@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <string>
 
@@ -360,6 +361,24 @@ const Malformed kMalformed[] = {
          return b;
      },
      "ring must be closed"},
+    {"InfiniteX",
+     [] {
+         Bytes b = header();
+         wkbPoint(b, std::numeric_limits<double>::infinity(), 2);
+         return b;
+     },
+     "must be finite"},
+    {"NaNInALine",
+     [] {
+         Bytes b = header(0x03);
+         for (int i = 0; i < 4; ++i) f64(b, 0);
+         b.push_back(1);
+         u32(b, 2);
+         u32(b, 2);
+         for (double v : {0.0, 0.0, std::nan(""), 1.0}) f64(b, v);
+         return b;
+     },
+     "must be finite"},
     {"TrailingBytes",
      [] {
          Bytes b = header();
@@ -411,6 +430,23 @@ TEST(GpkgBlob, EveryTruncationIsRefused) {
             EXPECT_THROW(geometryFromGpkgBlob(cut.data(), cut.size()), GpkgBlobError) << c.name << " cut at " << n;
         }
     }
+}
+
+// Any byte of a good blob changed to any value: a geometry or GpkgBlobError, never anything else
+// (the sanitizer build checks the reads).
+TEST(GpkgBlob, ChangedBytesGiveAGeometryOrTheError) {
+    const Bytes good = geometryToGpkgBlob(
+        polygon({{{0, 0}, {0, 10}, {10, 10}, {10, 0}, {0, 0}}, {{2, 2}, {8, 2}, {8, 8}, {2, 8}, {2, 2}}}));
+    for (std::size_t i = 0; i < good.size(); ++i)
+        for (int v : {0x00, 0x01, 0x02, 0x07, 0x10, 0x20, 0x7F, 0x80, 0xE9, 0xFF}) {
+            Bytes bad = good;
+            bad[i] = std::uint8_t(v);
+            try {
+                IGeometryPtr g = geometryFromGpkgBlob(bad.data(), bad.size());
+                EXPECT_TRUE(g);
+            } catch (const GpkgBlobError&) {
+            }
+        }
 }
 
 }  // namespace
