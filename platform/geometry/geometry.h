@@ -16,13 +16,17 @@
 // - A polyline's AddPoint appends to its last path (starting one when there is none); a polygon's
 //   AddPoint appends to its last ring. PointCount counts the points of all parts.
 // - Polygons are rings in any order and orientation until Simplify: it closes the rings, drops
-//   rings of no area, nests them (a ring inside an odd number of others is a hole), orients them
+//   rings whose points lie on one line, nests them (a ring inside an odd number of others is a hole), orients them
 //   (exterior rings clockwise, holes counter-clockwise), orders each exterior ring before its holes
 //   and repairs self-intersections. Relations, areas, exterior rings and blobs read rings by
 //   nesting, so they do not depend on orientation; a lone ring's IsExterior goes by orientation
 //   (clockwise is exterior), which after Simplify agrees with its place in the polygon.
+//   A polyline's Simplify drops repeated points and paths of fewer than two points; points and
+//   multipoints stay as they are (two soundings at one place are two soundings).
 // - Intersect(other, dimension) gives a multipoint (0), a polyline (1) or a polygon (2); Union gives
-//   a geometry of the receiver's kind (points give a multipoint). Results are simplified, without Z.
+//   a geometry of the receiver's kind (points give a multipoint) and refuses (E_INVALIDARG) a
+//   geometry of another dimension, which it could not keep. Results come without Z, polygon rings
+//   oriented as after Simplify.
 // - IEnvelope::Union and IEnvelope::Intersect change the receiver; an intersection that is void
 //   leaves it empty.
 //
