@@ -20,6 +20,26 @@ fnode* new_fnode(fnode* back) {
     return n;
 }
 
+constexpr std::size_t kMaxSeq = 4096;
+
+bool expand(fnode* n, std::vector<fnode*>& out) {
+    if (!n->nxt_lev) {
+        out.push_back(n);
+        return out.size() <= kMaxSeq;
+    }
+    for (std::int32_t r = 0; r < n->rep_no; ++r)
+        for (fnode* m = n->nxt_lev; m; m = m->next)
+            if (!expand(m, out)) return false;
+    return true;
+}
+
+void fill_desc(fnode* n) {
+    std::string t;
+    fmt_item_text(n, t);
+    std::snprintf(n->desc, sizeof n->desc, "%s", t.c_str());
+    n->desc_len = std::int32_t(std::strlen(n->desc));
+}
+
 struct FmtParser {
     const char* p;
     const char* end;
@@ -102,6 +122,7 @@ struct FmtParser {
             n->b_type = p[0];
             n->width = p[1] - '0';
             p += 2;
+            fill_desc(n);
             return n;
         }
         if (t == 'b') {  // "b" must carry its two digits
@@ -127,6 +148,7 @@ struct FmtParser {
             }
             ++p;
         }
+        fill_desc(n);
         return n;
     }
 };
@@ -292,8 +314,26 @@ int parse123fmt(const char* text) {
         free123fmt(root);
         return 0;
     }
-    free123fmt(f->dd_cur->fmt_rt);
-    f->dd_cur->fmt_rt = root;
+    ddfield* d = f->dd_cur;
+    free123fmt(d->fmt_rt);
+    d->fmt_rt = root;
+    delete[] d->fmt_seq;
+    d->fmt_seq = nullptr;
+    d->seq_len = d->seq_again = 0;
+    // One pass of the tree as a list of leaves, so that reading steps by index.
+    std::vector<fnode*> seq;
+    if (expand(root, seq) && !seq.empty()) {
+        fnode* last = root->nxt_lev;
+        while (last && last->next) last = last->next;
+        std::vector<fnode*> tail;
+        if (last && last->nxt_lev && last->nxt_lev->nxt_lev && expand(last, tail))
+            d->seq_again = std::int32_t(seq.size() - tail.size());
+        d->fmt_seq = new (std::nothrow) fnode*[seq.size()];
+        if (d->fmt_seq) {
+            std::copy(seq.begin(), seq.end(), d->fmt_seq);
+            d->seq_len = std::int32_t(seq.size());
+        }
+    }
     return 1;
 }
 
@@ -315,6 +355,7 @@ int parse123labels(const char* text) {
             free123labels(tree);
             return 0;
         }
+        l->len = std::int32_t(q - p);
         if (new_set) {
             if (last_set) last_set->nxt_lset = l;
             else tree = l;
@@ -327,8 +368,33 @@ int parse123labels(const char* text) {
         new_set = *q == '*';
         p = q + 1;
     }
-    free123labels(f->dd_cur->labels);
-    f->dd_cur->labels = tree;
+    ddfield* d = f->dd_cur;
+    free123labels(d->labels);
+    d->labels = tree;
+    delete[] d->lab_text;
+    d->lab_text = nullptr;
+    d->lab_count = 0;
+    // Every label combination in walking order (odometer, last set fastest), when there are few.
+    long combos = 1;
+    for (const lnode* set = tree; set; set = set->nxt_lset) combos *= count_labels_set(set);
+    if (combos > 0 && combos <= 4096) {
+        d->lab_text = new (std::nothrow) std::string[std::size_t(combos)];
+        if (d->lab_text) {
+            d->lab_count = std::int32_t(combos);
+            for (long i = 0; i < combos; ++i) {
+                long rest = i, div = combos;
+                std::string& t = d->lab_text[i];
+                for (const lnode* set = tree; set; set = set->nxt_lset) {
+                    div /= count_labels_set(set);
+                    const lnode* l = set;
+                    for (long k = rest / div; k > 0; --k) l = l->nxt_lab;
+                    rest %= div;
+                    if (set != tree) t += '!';
+                    t.append(l->label, std::size_t(l->len));
+                }
+            }
+        }
+    }
     return 1;
 }
 
@@ -385,6 +451,8 @@ int get123fmt(char* type, char* ext, long* width, char* delim) {
     if (!f->fmt_cur) {
         clear_reps(f);
         n = descend(f->fmt_root_cur);
+    } else if (f->fmt_cur != f->fmt_root_cur && f->fmt_cur->next && !f->fmt_cur->next->nxt_lev) {
+        n = f->fmt_cur->next;  // the next plain item of the same group
     } else {
         n = f->fmt_cur;
         for (int guard = 0; guard < 4 * kMaxDepth; ++guard) {

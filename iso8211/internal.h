@@ -17,11 +17,20 @@ namespace iso8211 {
 // together when the record ends, so they are never freed one by one.
 class Arena {
 public:
-    void* take(std::size_t n);
+    void* take(std::size_t n) {
+        n = (n + 7) & ~std::size_t(7);
+        if (block_ < blocks_.size() && blocks_[block_].size - used_ >= n) {
+            void* p = blocks_[block_].mem.get() + used_;
+            used_ += n;
+            return p;
+        }
+        return grow(n);
+    }
     char* dup(const char* p, std::size_t n);  // n bytes and a NUL
     void reset();
 
 private:
+    void* grow(std::size_t n);
     struct Block {
         std::unique_ptr<char[]> mem;
         std::size_t size;
@@ -43,7 +52,11 @@ struct fm_priv {
     int wr_state = 3;               // put123sfld's field state before the field begins
     bool dims_in_data = false;      // the field being put takes its dimensions from the data
     long dims_left = 0;             // dimension lengths still to come (write mode)
+    long file_size = -1;            // size of a file opened for reading, when it is a regular file
     int last_kind = 0;              // what next123sfld returned last: 0 value, 1 ndims, 2 dim length
+    long val_index = -1;            // position of the current value in its field
+    std::size_t tag_len = 0;        // length of the current field's tag
+    long lab_pos = -1;              // its entry in the description's label table
     long walked = 0;                // subfields returned from the current field
     bool keep_binary = false;       // binary values stay bytes (fields put whole in write mode)
     vnode* w_set = nullptr;         // write mode: first value of the repetition being filled
@@ -52,6 +65,26 @@ struct fm_priv {
 };
 
 namespace iso8211 {
+
+// out := n bytes at p; callers that reuse their strings mostly hold the same tag, label and
+// format already, which a compare settles faster than a copy.
+inline void put_text(std::string& out, const char* p, std::size_t n) {
+    if (out.size() == n) {
+        const char* o = out.data();
+        std::size_t i = 0;
+        while (i < n && o[i] == p[i]) ++i;
+        if (i == n) return;
+    }
+    out.assign(p, n);
+}
+
+// Tags are NUL-padded char[8] (MAX_TAG + 1): equal tags are equal words.
+inline bool same_tag(const char* a, const char* b) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    return x == y;
+}
 
 extern fm* g_head;  // the list head (holds no file)
 extern fm* g_cur;   // the current file

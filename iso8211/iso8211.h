@@ -91,6 +91,7 @@ struct lnode {
     char* label;
     lnode* nxt_lab;
     lnode* nxt_lset;
+    std::int32_t len;  // length of label
 };
 
 // Label-pointer list: one node per label set, used to walk the labels of a field.
@@ -110,6 +111,8 @@ struct fnode {
     fnode* nxt_lev;       // first member of a group
     fnode* next;          // next item at the same level
     fnode* back;          // enclosing group
+    char desc[16];        // a leaf as desc123sfld describes it ("L14", "A(8)", "B(40)")
+    std::int32_t desc_len;
 };
 
 // One field description of the DDR.
@@ -125,6 +128,11 @@ struct ddfield {
     lnode* labels;         // label tree, or null
     fnode* fmt_rt;         // format tree, or null
     ddfield* next;
+    std::string* lab_text;   // the label of each position in a repetition, joined with "!"
+    std::int32_t lab_count;  // entries of lab_text (0: walk the label pointers instead)
+    fnode** fmt_seq;         // the leaves of fmt_rt in the order get123fmt returns them, one pass
+    std::int32_t seq_len;    // entries of fmt_seq (0: walk the tree instead)
+    std::int32_t seq_again;  // where the walk resumes after the last entry
 };
 
 // The values of a field: the head node's nxt_vset leads to the first value of the first repetition;
@@ -134,6 +142,7 @@ struct vnode {
     std::int32_t length;  // byte count of value
     vnode* nxt_vptr;
     vnode* nxt_vset;
+    const fnode* fmt;     // the format item the value was read with, or null
 };
 
 // One field of the current data record.

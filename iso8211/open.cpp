@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "iso8211/internal.h"
@@ -17,8 +18,7 @@ fm* g_cur = nullptr;
 static bool g_init = false;
 
 // ---- Arena --------------------------------------------------------------------------------------
-void* Arena::take(std::size_t n) {
-    n = (n + 7) & ~std::size_t(7);
+void* Arena::grow(std::size_t n) {
     while (block_ < blocks_.size()) {
         Block& b = blocks_[block_];
         if (b.size - used_ >= n) {
@@ -92,7 +92,7 @@ char* heap_dup(const char* s, std::size_t n) {
 
 vnode* new_vnode(fm* f) {
     vnode* v = static_cast<vnode*>(f->priv->arena.take(sizeof(vnode)));
-    if (v) *v = vnode{nullptr, 0, nullptr, nullptr};
+    if (v) *v = vnode{nullptr, 0, nullptr, nullptr, nullptr};
     return v;
 }
 
@@ -104,6 +104,8 @@ void free_ddfield(ddfield* d) {
     free123list(d->dim_lptr);
     free123labels(d->labels);
     free123fmt(d->fmt_rt);
+    delete[] d->lab_text;
+    delete[] d->fmt_seq;
     delete d;
 }
 
@@ -191,6 +193,7 @@ int open123file(const char* name, char mode, long* level, char* ice, char* ccs, 
 
     std::FILE* f = std::fopen(name, reading ? "rb" : "wb+");
     if (!f) return 0;
+    std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
     auto fail = [&]() {
         std::fclose(f);
         return 0;
@@ -230,6 +233,10 @@ int open123file(const char* name, char mode, long* level, char* ice, char* ccs, 
         return fail();
     }
     n->fp = f;
+    if (reading) {
+        struct stat st;
+        if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) n->priv->file_size = long(st.st_size);
+    }
     n->open_mode = reading ? 'r' : 'w';
     n->dd_cur = n->dd_hd;
     n->rec_loc_cur = n->rec_loc_hd;

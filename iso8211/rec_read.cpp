@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cstdlib>
 #include <new>
-#include <sys/stat.h>
 
 #include "iso8211/internal.h"
 
@@ -16,11 +15,10 @@ namespace {
 
 constexpr long kMaxArea = 1L << 28;  // a field area larger than this is taken for damage
 
-long bytes_left(std::FILE* fp) {
-    struct stat st;
-    long pos = std::ftell(fp);
-    if (pos < 0 || fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-    return long(st.st_size) - pos;
+long bytes_left(fm* f) {
+    if (f->priv->file_size < 0 || f->open_mode != 'r') return -1;
+    long pos = std::ftell(f->fp);
+    return pos < 0 ? -1 : f->priv->file_size - pos;
 }
 
 // Appends values to the current field, grouping them into repetitions of per_rep values.
@@ -32,7 +30,7 @@ struct Sink {
     vnode* set = nullptr;
     vnode* last = nullptr;
 
-    bool add(const char* p, std::size_t n) {
+    bool add(const char* p, std::size_t n, const fnode* fmt = nullptr) {
         if (!r->values) {
             r->values = new_vnode(f);
             if (!r->values) return false;
@@ -44,6 +42,7 @@ struct Sink {
             if (!v->value) return false;
             v->length = std::int32_t(n);
         }
+        v->fmt = fmt;
         if (!set || (per_rep > 0 && in_rep >= per_rep)) {
             if (set) set->nxt_vset = v;
             else r->values->nxt_vset = v;
@@ -87,6 +86,60 @@ bool to_text(std::uint64_t u, bool neg, std::string& out) {
     } while (u);
     if (neg) *--p = '-';
     out.assign(p, std::size_t(e - p));
+    return true;
+}
+
+std::size_t num_text(std::uint32_t u, bool neg, char* out) {
+    char* p = out;
+    if (neg) *p++ = '-';
+    return std::size_t(std::to_chars(p, out + 23, u).ptr - out);
+}
+
+// The common items without a copy: binary integers, delimited and fixed-width text. False when
+// get123dval must take the item (bit strings, the unusual cases and every failure).
+bool fast_dval(fm* f, const char** cur, const char* end, char t, char x, long w, char dl,
+               const char** vp, std::size_t* vn, char* num, bool* ended) {
+    const char* p = *cur;
+    if (t == 'B') return false;
+    if (t == 'L' || t == 'M') {
+        if (f->priv->keep_binary || (w != 1 && w != 2 && w != 4) || end - p < w ||
+            (x != '1' && x != '2'))
+            return false;
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
+        std::uint32_t u = b[0];
+        if (w >= 2) u |= std::uint32_t(b[1]) << 8;
+        if (w == 4) u |= std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
+        if (x == '1') {
+            *vn = num_text(u, false, num);
+        } else {
+            std::int64_t sv = w == 1 ? std::int8_t(u) : w == 2 ? std::int16_t(u) : std::int32_t(u);
+            *vn = num_text(std::uint32_t(sv < 0 ? -sv : sv), sv < 0, num);
+        }
+        f->bit_cnt = 0;
+        *vp = num;
+        *cur = p + w;
+        return true;
+    }
+    if (w > 0) {
+        if (end - p < w || std::memchr(p, FT, std::size_t(w))) return false;
+        f->bit_cnt = 0;
+        *vp = p;
+        *vn = std::size_t(w);
+        *cur = p + w;
+        return true;
+    }
+    const char d = dl ? dl : UT;
+    const char* q = p;
+    while (q < end && *q != d && *q != FT) ++q;
+    f->bit_cnt = 0;
+    *vp = p;
+    *vn = std::size_t(q - p);
+    if (q == end) {
+        *cur = q;
+    } else {
+        *ended = *q == FT;
+        *cur = q + 1;
+    }
     return true;
 }
 
@@ -252,7 +305,7 @@ int ld123rec() {
         need = long(l->rec_len) - l->da_base;
     }
 
-    const long left = bytes_left(fp);
+    const long left = bytes_left(f);
     if (need > kMaxArea || (left >= 0 && need > left)) {
         if (f->nld && left == 0) {
             f->priv->eof_clean = true;
@@ -279,12 +332,17 @@ int ld123rec() {
 
     for (drfield* d = f->dr_hd->next; d; d = d->next) {
         f->bit_cnt = 0;
-        if (!d->desc || std::strcmp(d->desc->tag, d->tag) != 0) {
-            if (!find123ddfld(d->tag)) {
+        if (!d->desc || !same_tag(d->desc->tag, d->tag)) {
+            d->desc = nullptr;
+            for (ddfield* c = f->dd_hd->next; c; c = c->next)
+                if (same_tag(c->tag, d->tag)) {
+                    d->desc = c;
+                    break;
+                }
+            if (!d->desc) {
                 std::fputs("ld123rec: unable to return associated ddr structure\n", stderr);
                 return 0;
             }
-            d->desc = f->dd_cur;
         }
         f->dd_cur = d->desc;
         f->dr_cur = d;
@@ -384,23 +442,43 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
     if (binary && cend > *cur && cend[-1] == FT) --cend;
     bool rep_start = true;
     std::string val;
+    const ddfield* d = f->dd_cur;
+    const bool by_seq = d && d->fmt_rt == f->fmt_root_cur && d->seq_len > 0 && !f->fmt_cur;
+    std::int32_t at = -1;
     while (*cur < cend) {
         char t = 0, x = 0, dl = 0;
         long w = 0;
-        if (!get123fmt(&t, &x, &w, &dl)) return load_msg("ret123fv: error calling get123fmt\n");
+        if (by_seq) {
+            at = at + 1 < d->seq_len ? at + 1 : d->seq_again;
+            const fnode* n = d->fmt_seq[at];
+            f->fmt_cur = const_cast<fnode*>(n);
+            t = n->d_type;
+            x = n->b_type;
+            w = n->width;
+            dl = n->delim;
+        } else if (!get123fmt(&t, &x, &w, &dl)) {
+            return load_msg("ret123fv: error calling get123fmt\n");
+        }
         if (rep_start && w > 0 && s.set) {
             // Stray bytes after the last whole repetition are too few for another one.
             const long need = t == 'B' ? (w + 7) / 8 : (t == 'L' || t == 'M') ? w : 0;
             if (need > cend - *cur) break;
         }
-        if (!get123dval(cur, cend, t, x, &w, dl, option, val))
-            return load_msg("ret123fv: error calling get123dval\n");
+        const char* vp = nullptr;
+        std::size_t vn = 0;
+        char num[24];
         bool ended = false;
-        if (t != 'B' && t != 'L' && t != 'M' && !val.empty() && val.back() == FT) {
-            val.pop_back();
-            ended = true;
+        if (!fast_dval(f, cur, cend, t, x, w, dl, &vp, &vn, num, &ended)) {
+            if (!get123dval(cur, cend, t, x, &w, dl, option, val))
+                return load_msg("ret123fv: error calling get123dval\n");
+            if (t != 'B' && t != 'L' && t != 'M' && !val.empty() && val.back() == FT) {
+                val.pop_back();
+                ended = true;
+            }
+            vp = val.data();
+            vn = val.size();
         }
-        if (!s.add(val.data(), val.size())) return load_msg("ret123fv: malloc failure\n");
+        if (!s.add(vp, vn, f->fmt_cur)) return load_msg("ret123fv: malloc failure\n");
         if (ended) break;
         rep_start = false;
         if (s.rep_done() || per_rep <= 0) {

@@ -17,6 +17,7 @@ void enter_field(fm* f) {
     f->vset_cur = r->values ? r->values->nxt_vset : nullptr;
     f->dv_cur = f->vset_cur;
     f->priv->first_pending = true;
+    f->priv->tag_len = strnlen(r->tag, sizeof r->tag);
     f->priv->walked = 0;
     f->priv->last_kind = 0;
     f->dim_cur = nullptr;
@@ -26,8 +27,10 @@ void enter_field(fm* f) {
 
 void enter_values(fm* f) {
     free123lp();
-    if (f->dd_cur && f->dd_cur->labels) build123lp();
+    if (f->dd_cur && f->dd_cur->labels && f->dd_cur->lab_count == 0) build123lp();
     reset_fmt(f, f->dr_cur->desc);
+    f->priv->val_index = -1;
+    f->priv->lab_pos = -1;
 }
 
 bool advance_value(fm* f) {
@@ -91,8 +94,14 @@ void step_in_field(fm* f, bool loaded, std::string& value, long* length, int* st
     }
     f->priv->last_kind = 0;
     if (advance_value(f)) {
-        step123labels();
-        get123fmt(nullptr, nullptr, nullptr, nullptr);
+        ++f->priv->val_index;
+        const ddfield* d = f->dr_cur->desc;
+        if (d && d->lab_count > 0)
+            f->priv->lab_pos = f->priv->lab_pos + 1 < d->lab_count ? f->priv->lab_pos + 1 : 0;
+        if (d && d->labels && d->lab_count == 0) step123labels();
+        // The loader kept each value's format item: no second walk through the format.
+        if (f->dv_cur->fmt) f->fmt_cur = const_cast<fnode*>(f->dv_cur->fmt);
+        else if (d && d->fmt_rt) get123fmt(nullptr, nullptr, nullptr, nullptr);
         if (f->dv_cur->value) value.assign(f->dv_cur->value, std::size_t(f->dv_cur->length));
     } else {
         f->dv_cur = nullptr;
@@ -147,7 +156,6 @@ using namespace iso8211;
 int next123sfld(std::FILE* fp, std::string& tag, char* leadid, std::string& value, long* length,
                 int* status) {
     if (!status || !length) return 0;
-    tag.clear();
     value.clear();
     *length = 0;
     if (leadid) *leadid = '\0';
@@ -175,7 +183,7 @@ int next123sfld(std::FILE* fp, std::string& tag, char* leadid, std::string& valu
         f->sf_state_dr = 1;
         enter_field(f);
     }
-    tag = f->dr_cur->tag;
+    put_text(tag, f->dr_cur->tag, f->priv->tag_len);
     if (leadid) *leadid = f->rl_hd ? f->rl_hd->lead_id : ' ';
     step_in_field(f, loaded, value, length, status, true);
     return 1;
@@ -183,27 +191,39 @@ int next123sfld(std::FILE* fp, std::string& tag, char* leadid, std::string& valu
 
 // ---- desc123sfld --------------------------------------------------------------------------------
 int desc123sfld(std::FILE* fp, std::string& tag, std::string& label, std::string& fmt) {
-    tag.clear();
-    label.clear();
-    fmt.clear();
-    if (!find123file(fp)) return 0;
+    if (!find123file(fp)) {
+        tag.clear();
+        label.clear();
+        fmt.clear();
+        return 0;
+    }
     fm* f = g_cur;
-    if (!f->dr_cur || f->dr_cur == f->dr_hd) return 0;
-    tag = f->dr_cur->tag;
-    if (f->priv->last_kind == 1) {
-        label = "NUMBER OF DIMENSIONS";
+    if (!f->dr_cur || f->dr_cur == f->dr_hd) {
+        tag.clear();
+        label.clear();
+        fmt.clear();
+        return 0;
+    }
+    put_text(tag, f->dr_cur->tag, f->priv->tag_len);
+    if (f->priv->last_kind == 1 || f->priv->last_kind == 2) {
+        label = f->priv->last_kind == 1 ? "NUMBER OF DIMENSIONS" : "DIMENSION LENGTH";
+        fmt.clear();
         return 1;
     }
-    if (f->priv->last_kind == 2) {
-        label = "DIMENSION LENGTH";
-        return 1;
+    const ddfield* d = f->dr_cur->desc;
+    if (d && d->lab_count > 0 && f->priv->lab_pos >= 0) {
+        const std::string& l = d->lab_text[f->priv->lab_pos];
+        put_text(label, l.data(), l.size());
+    } else {
+        label.clear();
+        for (const lpnode* lp = f->lp_hd; lp; lp = lp->next) {
+            if (lp != f->lp_hd) label += '!';
+            const lnode* l = nth_set(lp);
+            if (l && l->label) label.append(l->label, std::size_t(l->len));
+        }
     }
-    for (const lpnode* lp = f->lp_hd; lp; lp = lp->next) {
-        if (lp != f->lp_hd) label += '!';
-        const lnode* l = nth_set(lp);
-        if (l && l->label) label += l->label;
-    }
-    if (f->fmt_cur) fmt_item_text(f->fmt_cur, fmt);
+    if (f->fmt_cur) put_text(fmt, f->fmt_cur->desc, std::size_t(f->fmt_cur->desc_len));
+    else fmt.clear();
     return 1;
 }
 
