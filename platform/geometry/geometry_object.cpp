@@ -585,7 +585,7 @@ class GeometryObject final : public IPoint,
             if (shape_.type == esriGeometryMultipoint) {
                 if (in.type != esriGeometryPoint && in.type != esriGeometryMultipoint)
                     invalid(L"a multipoint takes points and multipoints");
-                if (in.empty()) invalid(L"an empty point cannot be added");
+                if (in.type == esriGeometryPoint && in.empty()) invalid(L"an empty point cannot be added");
                 Part points;
                 for (const Part& p : in.parts) points.insert(points.end(), p.begin(), p.end());
                 const std::size_t count = shape_.pointCount();
