@@ -19,6 +19,7 @@ struct Iso8211RecIndex {
     char rcid[11];          // record identifier, ten digits
     unsigned char ordinal;  // low 8 bits of the record's ordinal (1 for the first data record)
 };
+static_assert(sizeof(Iso8211RecIndex) == 15, "index entries lie back to back");
 
 // An open file. Owned by the caller; filled by Read8211File or Write8211File, emptied by
 // Close8211File.

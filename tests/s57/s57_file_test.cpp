@@ -459,6 +459,28 @@ TEST(SmallCell, SubfieldOf1024BytesIsReadAnd1025Refused) {
     EXPECT_EQ(bad.r.fields, nullptr);
 }
 
+// The index pass reads every subfield up to RCNM and RCID: a 0001 text of 1025 bytes before them
+// fails the open, one of 1024 does not.
+TEST(SmallCell, IndexPassRefusesASubfieldOver1024Bytes) {
+    const std::string ddr = s57test::record(
+        true, {{"0000", "0000;&   TEXT ID\x1f" "0001DSID\x1e"},
+               {"0001", "0100;&   ISO 8211 Record Identifier\x1e"},
+               {"DSID", "1600;&   Data set identification field\x1fRCNM!RCID\x1f(A(2),I(10))\x1e"}});
+    auto rec = [](std::size_t idLength) {
+        return s57test::record(false, {{"0001", std::string(idLength, '7') + "\x1e"}, {"DSID", "DS0000000001\x1e"}});
+    };
+    {
+        OpenFile of;
+        ASSERT_EQ(Read8211File(&of.f, s57test::writeTemp("id1024.000", ddr + rec(1024)).c_str()), 0);
+        EXPECT_EQ(of.f.recordCount, 1);
+        EXPECT_STREQ(of.f.index[0].rcid, "0000000001");
+    }
+    CapturedLog log;
+    OpenFile of;
+    EXPECT_EQ(Read8211File(&of.f, s57test::writeTemp("id1025.000", ddr + rec(1025)).c_str()), -10);
+    EXPECT_EQ(log.text(), "Read8211File: Subfield length exceeds 1024 bytes\n");
+}
+
 // ---- Building and finding ---------------------------------------------------------------------------
 
 TEST(Build, GenericFieldsFindAndFree) {
