@@ -233,6 +233,13 @@ TEST(TopologicalOperator, UnionOfCoveragesIsOneArea) {
     EXPECT_EQ(out, nullptr);
 }
 
+TEST(TopologicalOperator, BufferOfAPointIsADisc) {
+    IGeometryPtr disc = ITopologicalOperatorPtr(point(3, 4))->Buffer(2);
+    EXPECT_EQ(disc->GetGeometryType(), esriGeometryPolygon);
+    EXPECT_NEAR(IAreaPtr(disc)->GetArea(), 3.14159265 * 4, 0.1);
+    EXPECT_EQ(IRelationalOperatorPtr(disc)->Contains(IGeometryPtr(point(4.9, 4))), VARIANT_TRUE);
+}
+
 TEST(ProximityOperator, DistanceToARingIsToItsLine) {
     IGeometryCollectionPtr poly(square());
     IGeometryPtr ring = poly->GetGeometry(0);
