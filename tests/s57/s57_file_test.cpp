@@ -297,8 +297,48 @@ TEST_P(WriteBack, CellWrittenThroughItsOwnDdrReadsBackEqual) {
 
 INSTANTIATE_TEST_SUITE_P(S57, WriteBack,
                          ::testing::Values("enc/US5MA12M/US5MA12M.000", "s58/AA400004/ENC_ROOT/AA400004.000",
-                                           "s58/AA500006/ENC_ROOT/AA500006.000"),
-                         [](const auto& i) { return stemOf(i.param); });
+                                           "s58/AA500006/ENC_ROOT/AA500006.000",
+                                           "s58/AA400001/ENC_ROOT/CATALOG.031"),
+                         [](const auto& i) {
+                             return std::filesystem::path(i.param).parent_path().parent_path().filename().string() +
+                                    "_" + std::filesystem::path(i.param).extension().string().substr(1);
+                         });
+
+// The exchange-set catalogues are ASCII files: their index and records come through unchanged.
+class RealCatalogue : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(RealCatalogue, OpensAndReadsEveryEntry) {
+    const std::string path = GetParam();
+    const auto raw = rawRecords(path);
+    CapturedLog log;
+    OpenFile of;
+    const int rc = Read8211File(&of.f, path.c_str());
+    if (path.find("/AA500013/") != std::string::npos) {
+        // Its catalogue is malformed on purpose: the damaged record fails the open instead of
+        // ending the index early with the records before it.
+        EXPECT_EQ(rc, -8);
+        EXPECT_EQ(log.text(), "Read8211File: Error reading data record 3\n");
+        return;
+    }
+    ASSERT_EQ(rc, 0) << log.text();
+    ASSERT_EQ(std::size_t(of.f.recordCount), raw.size());
+    for (int i = 0; i < of.f.recordCount; ++i) {
+        EXPECT_STREQ(of.f.index[i].rcnm, "CD");
+        Record rec;
+        ASSERT_EQ(ReadNext8211Record(&of.f, &rec.r), 0) << i + 1;
+        const int catd = Find8211Field(&rec.r, "CATD", 0);
+        ASSERT_GE(catd, 0);
+        const int file = Find8211SubField(&rec.r, "FILE", catd, 0);
+        ASSERT_GE(file, 0);
+        EXPECT_GT(std::strlen(rec.r.fields[catd].subFields[file].value), 0u);
+    }
+    EXPECT_EQ(log.text(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(S57, RealCatalogue, ::testing::ValuesIn(testdata::files({"CATALOG.031"})),
+                         [](const auto& i) {
+                             return std::filesystem::path(i.param).parent_path().parent_path().filename().string();
+                         });
 
 // ---- Bad input ------------------------------------------------------------------------------------
 
