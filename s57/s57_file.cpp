@@ -20,7 +20,7 @@ namespace {
 // Growth step of the index, field and subfield arrays.
 constexpr int kGrowStep = 5;
 
-// Highest subfield position option of the library, and the ones Write8211Record uses.
+// Position options of the library's subfield writers (wr123ddsfld, put123sfld).
 enum : int {
     kOptNext = 1,         // a further subfield of the field
     kOptRecordStart = 2,  // the record's first subfield
