@@ -263,6 +263,8 @@ const Failure kFailures[] = {
     {"UnknownClassSets", [] { return lookupClassAttributes(161, &gCount, gCodes, "A"); }, -10},
     {"UnknownAcronymSetA", [] { return lookupSetAAttributesByAcronym("NOSUCH", &gCount, gCodes); }, -10},
     {"UnknownAcronymSetBC", [] { return lookupSetBCAttributesByAcronym("NOSUCH", &gCount, gCodes); }, -10},
+    {"UnknownClassPairCount", [] { return lookupClassPairCount(161, &gCount); }, -10},
+    {"NullPairCount", [] { return lookupClassPairCount(1, nullptr); }, -19},
     {"NullIndex", [] { return lookupObjIndex(1, nullptr); }, -19},
     {"NullCodeText", [] { return lookupAttrIndexStr(nullptr, &gIndex); }, -19},
     {"NullAcronym", [] { return lookupObjIndexByAcronym(nullptr, &gIndex); }, -19},
