@@ -1,0 +1,2571 @@
+// platform/gdb/sqlite_gdb.cpp: the personal geodatabase over SQLite in GeoPackage layout: the
+// workspace factory, workspaces with their edit sessions, feature datasets, tables and feature
+// classes, rows, cursors, subtypes and table sorts.
+//
+// Failures inside are thrown (_com_error, SqlError carrying the SQL and sqlite3_errmsg,
+// GpkgBlobError) and every COM method turns them into an HRESULT with a description (gdbGuard).
+// Storage: GeoPackage feature and attribute tables registered in gpkg_contents and
+// gpkg_geometry_columns, one gpkg_rtree_index R-tree per feature class kept by the standard
+// triggers, and side tables "gdb_*" for what GeoPackage has no place for (datasets, the Z domain,
+// the versioned flag, subtypes, topologies).
+#include "platform/gdb/gdb.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "platform/geometry/gpkg_blob.h"
+#include "platform/geometry/spatial_relation.h"
+
+namespace {
+
+// =============================================================================================
+// SQLite helpers
+// =============================================================================================
+
+class SqlError : public std::runtime_error {
+public:
+    SqlError(sqlite3* db, int rc, std::string_view sql)
+        : std::runtime_error("SQLite error " + std::to_string(rc) + " (" +
+                             (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)) + ") in: " + std::string(sql)) {}
+    explicit SqlError(const std::string& text) : std::runtime_error(text) {}
+};
+
+struct Finalize {
+    void operator()(sqlite3_stmt* s) const noexcept { sqlite3_finalize(s); }
+};
+using Stmt = std::unique_ptr<sqlite3_stmt, Finalize>;
+
+[[noreturn]] void raise(HRESULT hr, const std::string& text) { throw _com_error(hr, fromUtf8(text)); }
+
+Stmt prepare(sqlite3* db, std::string_view sql) {
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql.data(), int(sql.size()), &raw, &tail);
+    if (rc != SQLITE_OK) throw SqlError(db, rc, sql);
+    Stmt st(raw);
+    // One statement only: text after it (a second statement smuggled into a where clause) is refused.
+    if (tail)
+        for (const char* p = tail; p < sql.data() + sql.size(); ++p)
+            if (!std::isspace(static_cast<unsigned char>(*p)))
+                throw SqlError("SQL text after the statement: " + std::string(sql));
+    return st;
+}
+
+// Runs a statement to SQLITE_ROW or SQLITE_DONE; true for a row.
+bool step(sqlite3_stmt* st) {
+    int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    sqlite3* db = sqlite3_db_handle(st);
+    const char* sql = sqlite3_sql(st);
+    SqlError e(db, rc, sql ? sql : "");
+    sqlite3_reset(st);
+    throw e;
+}
+
+// A name inside double quotes.
+std::string sqlName(std::string_view v) {
+    if (v.find('\0') != v.npos) throw SqlError("NUL in a SQL name");
+    std::string out = "\"";
+    for (char c : v) {
+        out += c;
+        if (c == '"') out += '"';
+    }
+    return out += '"';
+}
+
+std::string columnText(sqlite3_stmt* st, int i) {
+    const unsigned char* t = sqlite3_column_text(st, i);
+    return t ? std::string(reinterpret_cast<const char*>(t), std::size_t(sqlite3_column_bytes(st, i))) : std::string();
+}
+
+void bindText(sqlite3_stmt* st, int i, std::string_view v) {
+    int rc = sqlite3_bind_text(st, i, v.data(), int(v.size()), SQLITE_TRANSIENT);
+    if (rc != SQLITE_OK) throw SqlError(sqlite3_db_handle(st), rc, sqlite3_sql(st));
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+bool sameNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::string utf8(BSTR s) { return s ? toUtf8(std::wstring_view(s, SysStringLen(s))) : std::string(); }
+
+HRESULT giveText(const std::string& s, BSTR* out) {
+    if (!out) return E_POINTER;
+    std::wstring w = fromUtf8(s);
+    *out = SysAllocStringLen(w.data(), UINT(w.size()));
+    return *out || w.empty() ? S_OK : E_OUTOFMEMORY;
+}
+template <class I>
+HRESULT givePtr(I* p, I** out) {
+    if (!out) return E_POINTER;
+    *out = p;
+    if (p) p->AddRef();
+    return S_OK;
+}
+void need(const void* p) {
+    if (!p) raise(E_POINTER, "null out pointer");
+}
+
+// Every COM method body: SQL failures get their own code, the rest goes through comGuard.
+template <class F>
+HRESULT gdbGuard(F&& body) noexcept {
+    return comGuard([&]() -> HRESULT {
+        try {
+            return body();
+        } catch (const SqlError& e) {
+            throw _com_error(GDB_E_SQL, fromUtf8(e.what()));
+        } catch (const GpkgBlobError& e) {
+            throw _com_error(E_FAIL, fromUtf8(std::string("bad geometry blob: ") + e.what()));
+        }
+    });
+}
+
+// IUnknown for an object of several interfaces (each answers for itself and its bases).
+template <class I, class Self>
+bool findIn(Self* self, REFIID riid, void** out) {
+    if constexpr (std::is_same_v<I, IUnknown> || std::is_void_v<I>) {
+        return false;
+    } else {
+        if (riid == I::iid) {
+            *out = static_cast<I*>(self);
+            return true;
+        }
+        return findIn<typename I::base_interface>(self, riid, out);
+    }
+}
+template <class First, class... Rest>
+class Object : public First, public Rest... {
+public:
+    Object() = default;
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+    virtual ~Object() = default;
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (riid == IUnknown::iid)
+            *out = static_cast<IUnknown*>(static_cast<First*>(this));
+        else if (!refuse(riid) && !(findIn<First>(this, riid, out) || (findIn<Rest>(this, riid, out) || ...)))
+            return E_NOINTERFACE;
+        if (!*out) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+protected:
+    // An object that implements an interface only in some of its forms refuses it here.
+    virtual bool refuse(REFIID) { return false; }
+
+private:
+    std::atomic<ULONG> refs_{0};
+};
+
+// =============================================================================================
+// The database: one SQLite connection per geodatabase file
+// =============================================================================================
+
+constexpr std::int32_t kWgs84 = 4326;
+constexpr std::int32_t kUndefinedGeographic = 0;
+constexpr char kWgs84Wkt[] =
+    "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563,AUTHORITY[\"EPSG\",\"7030\"]],"
+    "AUTHORITY[\"EPSG\",\"6326\"]],PRIMEM[\"Greenwich\",0,AUTHORITY[\"EPSG\",\"8901\"]],UNIT[\"degree\","
+    "0.0174532925199433,AUTHORITY[\"EPSG\",\"9122\"]],AXIS[\"Latitude\",NORTH],AXIS[\"Longitude\",EAST],"
+    "AUTHORITY[\"EPSG\",\"4326\"]]";
+
+// The GeoPackage's own tables, then ours.
+constexpr const char* kCreateSchema[] = {
+    "CREATE TABLE IF NOT EXISTS gpkg_spatial_ref_sys (srs_name TEXT NOT NULL, srs_id INTEGER PRIMARY KEY, "
+    "organization TEXT NOT NULL, organization_coordsys_id INTEGER NOT NULL, definition TEXT NOT NULL, "
+    "description TEXT)",
+    "CREATE TABLE IF NOT EXISTS gpkg_contents (table_name TEXT NOT NULL PRIMARY KEY, data_type TEXT NOT NULL, "
+    "identifier TEXT UNIQUE, description TEXT DEFAULT '', last_change DATETIME NOT NULL DEFAULT "
+    "(strftime('%Y-%m-%dT%H:%M:%fZ','now')), min_x DOUBLE, min_y DOUBLE, max_x DOUBLE, max_y DOUBLE, "
+    "srs_id INTEGER, CONSTRAINT fk_gc_r_srs_id FOREIGN KEY (srs_id) REFERENCES gpkg_spatial_ref_sys(srs_id))",
+    "CREATE TABLE IF NOT EXISTS gpkg_geometry_columns (table_name TEXT NOT NULL, column_name TEXT NOT NULL, "
+    "geometry_type_name TEXT NOT NULL, srs_id INTEGER NOT NULL, z TINYINT NOT NULL, m TINYINT NOT NULL, "
+    "CONSTRAINT pk_geom_cols PRIMARY KEY (table_name, column_name), CONSTRAINT uk_gc_table_name UNIQUE "
+    "(table_name), CONSTRAINT fk_gc_tn FOREIGN KEY (table_name) REFERENCES gpkg_contents(table_name), "
+    "CONSTRAINT fk_gc_srs FOREIGN KEY (srs_id) REFERENCES gpkg_spatial_ref_sys (srs_id))",
+    "CREATE TABLE IF NOT EXISTS gpkg_extensions (table_name TEXT, column_name TEXT, extension_name TEXT NOT NULL, "
+    "definition TEXT NOT NULL, scope TEXT NOT NULL, CONSTRAINT ge_tce UNIQUE (table_name, column_name, "
+    "extension_name))",
+    "CREATE TABLE IF NOT EXISTS gdb_items (name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, kind TEXT NOT NULL, "
+    "dataset TEXT COLLATE NOCASE, alias TEXT, shape_type INTEGER, has_z INTEGER NOT NULL DEFAULT 0, "
+    "srs_id INTEGER, z_min DOUBLE, z_max DOUBLE, grid_size DOUBLE, versioned INTEGER NOT NULL DEFAULT 0, "
+    "subtype_field TEXT, default_subtype INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE IF NOT EXISTS gdb_subtypes (class_name TEXT NOT NULL COLLATE NOCASE, code INTEGER NOT NULL, "
+    "name TEXT NOT NULL, PRIMARY KEY (class_name, code))",
+    "CREATE TABLE IF NOT EXISTS gdb_topologies (name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, "
+    "dataset TEXT NOT NULL COLLATE NOCASE, tolerance DOUBLE NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS gdb_topology_classes (topology TEXT NOT NULL COLLATE NOCASE, "
+    "class_name TEXT NOT NULL COLLATE NOCASE, PRIMARY KEY (topology, class_name))",
+};
+
+// The GeoPackage R-tree functions the standard triggers call, read from the blob header.
+GeoExtent blobExtentOf(sqlite3_context* ctx, sqlite3_value* v, bool* ok) {
+    *ok = false;
+    if (sqlite3_value_type(v) != SQLITE_BLOB) return {};
+    try {
+        GeoExtent e = gpkgBlobExtent(sqlite3_value_blob(v), std::size_t(sqlite3_value_bytes(v)));
+        *ok = true;
+        return e;
+    } catch (const std::exception& e) {
+        sqlite3_result_error(ctx, e.what(), -1);
+        return {};
+    }
+}
+template <int K>
+void stBound(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    bool ok;
+    GeoExtent e = blobExtentOf(ctx, argv[0], &ok);
+    if (!ok) {
+        if (sqlite3_value_type(argv[0]) != SQLITE_BLOB) sqlite3_result_null(ctx);
+        return;
+    }
+    if (e.empty()) return sqlite3_result_null(ctx);
+    sqlite3_result_double(ctx, K == 0 ? e.xmin : K == 1 ? e.xmax : K == 2 ? e.ymin : e.ymax);
+}
+void stIsEmpty(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    bool ok;
+    GeoExtent e = blobExtentOf(ctx, argv[0], &ok);
+    if (!ok) {
+        if (sqlite3_value_type(argv[0]) != SQLITE_BLOB) sqlite3_result_null(ctx);
+        return;
+    }
+    sqlite3_result_int(ctx, e.empty() ? 1 : 0);
+}
+
+class Database {
+public:
+    Database(const std::string& file, bool create) {
+        int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+        sqlite3* raw = nullptr;
+        int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+        if (rc != SQLITE_OK) {
+            std::string msg = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+            sqlite3_close_v2(raw);
+            raise(GDB_E_BAD_PATH, "cannot open geodatabase " + file + ": " + msg);
+        }
+        db_ = raw;
+        sqlite3_extended_result_codes(db_, 1);
+        sqlite3_busy_timeout(db_, 5000);
+        const int fl = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+        sqlite3_create_function(db_, "ST_MinX", 1, fl, nullptr, &stBound<0>, nullptr, nullptr);
+        sqlite3_create_function(db_, "ST_MaxX", 1, fl, nullptr, &stBound<1>, nullptr, nullptr);
+        sqlite3_create_function(db_, "ST_MinY", 1, fl, nullptr, &stBound<2>, nullptr, nullptr);
+        sqlite3_create_function(db_, "ST_MaxY", 1, fl, nullptr, &stBound<3>, nullptr, nullptr);
+        sqlite3_create_function(db_, "ST_IsEmpty", 1, fl, nullptr, &stIsEmpty, nullptr, nullptr);
+        try {
+            if (create) {
+                initialise();
+            } else {
+                checkGeoPackage(file);
+                ensureSideTables();
+            }
+        } catch (...) {
+            close();
+            throw;
+        }
+    }
+    ~Database() { close(); }
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    sqlite3* raw() const { return db_; }
+
+    void exec(std::string_view sql) {
+        Stmt st = prepare(db_, sql);
+        while (step(st.get())) {
+        }
+    }
+    // A statement kept for reuse; reset and unbound. Only for statements that finish before the
+    // caller returns (cursors prepare their own).
+    sqlite3_stmt* cached(const std::string& sql) {
+        auto it = cache_.find(sql);
+        if (it == cache_.end()) it = cache_.emplace(sql, prepare(db_, sql)).first;
+        sqlite3_stmt* st = it->second.get();
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+        return st;
+    }
+
+    // Writes: inside an edit session they join its savepoint; outside, the batch transaction.
+    void beginWrite() {
+        if (sqlite3_get_autocommit(db_)) {
+            exec("BEGIN");
+            batchStart_ = std::chrono::steady_clock::now();
+        }
+    }
+    void commitBatch() {
+        if (!editing_ && !sqlite3_get_autocommit(db_)) exec("COMMIT");
+    }
+    // The batch is committed at a flush once it has been open for a second.
+    void flushBatch() {
+        if (editing_ || sqlite3_get_autocommit(db_)) return;
+        if (std::chrono::steady_clock::now() - batchStart_ < std::chrono::seconds(1)) return;
+        int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_BUSY) return;  // a reader holds the file; the batch stays open
+        if (rc != SQLITE_OK) throw SqlError(db_, rc, "COMMIT");
+    }
+
+    bool editing() const { return editing_; }
+    void startEditing() {
+        if (editing_) raise(GDB_E_EDITING, "the workspace is being edited already");
+        commitBatch();
+        exec("SAVEPOINT gdb_edit");
+        editing_ = true;
+        operations_ = 0;
+    }
+    void stopEditing(bool save) {
+        if (!editing_) raise(GDB_E_EDITING, "the workspace is not being edited");
+        if (save) {
+            exec("RELEASE gdb_edit");
+        } else {
+            exec("ROLLBACK TO gdb_edit");
+            exec("RELEASE gdb_edit");
+            ++generation_;
+        }
+        editing_ = false;
+        operations_ = 0;
+    }
+    void startOperation() {
+        if (!editing_) raise(GDB_E_EDITING, "edit operations need an edit session");
+        exec("SAVEPOINT gdb_op" + std::to_string(++operations_));
+    }
+    void stopOperation(bool keep) {
+        if (!editing_ || operations_ == 0) raise(GDB_E_EDITING, "no edit operation is open");
+        std::string name = "gdb_op" + std::to_string(operations_--);
+        if (!keep) {
+            exec("ROLLBACK TO " + name);
+            ++generation_;
+        }
+        exec("RELEASE " + name);
+    }
+    // Raised whenever a rollback may have undone schema changes: cached class descriptions reload.
+    std::uint64_t generation() const { return generation_; }
+    void schemaChanged() { ++generation_; }
+
+private:
+    void initialise() {
+        exec("PRAGMA application_id = 1196444487");  // "GPKG"
+        exec("PRAGMA user_version = 10200");
+        exec("BEGIN");
+        for (const char* sql : kCreateSchema) exec(sql);
+        sqlite3_stmt* st = cached(
+            "INSERT INTO gpkg_spatial_ref_sys (srs_name, srs_id, organization, organization_coordsys_id, definition, "
+            "description) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        struct Srs {
+            const char* name;
+            int id;
+            const char* org;
+            int orgId;
+            const char* def;
+            const char* desc;
+        };
+        const Srs srs[] = {
+            {"Undefined cartesian SRS", -1, "NONE", -1, "undefined", "undefined cartesian coordinate reference system"},
+            {"Undefined geographic SRS", 0, "NONE", 0, "undefined", "undefined geographic coordinate reference system"},
+            {"WGS 84 geodetic", kWgs84, "EPSG", kWgs84, kWgs84Wkt, "longitude/latitude coordinates in decimal degrees on the WGS 84 spheroid"},
+        };
+        for (const Srs& s : srs) {
+            sqlite3_reset(st);
+            bindText(st, 1, s.name);
+            sqlite3_bind_int(st, 2, s.id);
+            bindText(st, 3, s.org);
+            sqlite3_bind_int(st, 4, s.orgId);
+            bindText(st, 5, s.def);
+            bindText(st, 6, s.desc);
+            step(st);
+        }
+        exec("COMMIT");
+    }
+    void checkGeoPackage(const std::string& file) {
+        Stmt st;
+        try {
+            st = prepare(db_, "PRAGMA application_id");
+            step(st.get());
+        } catch (const SqlError& e) {
+            raise(GDB_E_BAD_PATH, file + " is not a geodatabase: " + e.what());
+        }
+        const std::uint32_t id = std::uint32_t(sqlite3_column_int64(st.get(), 0));
+        if (id != 0x47504B47u && id != 0x47503130u && id != 0x47503131u)
+            raise(GDB_E_BAD_PATH, file + " is not a geodatabase (no GeoPackage application id)");
+    }
+    void ensureSideTables() {
+        Stmt st = prepare(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                               "('gdb_items', 'gdb_subtypes', 'gdb_topologies', 'gdb_topology_classes')");
+        step(st.get());
+        if (sqlite3_column_int(st.get(), 0) == 4) return;
+        exec("BEGIN");
+        for (const char* sql : kCreateSchema) exec(sql);
+        exec("COMMIT");
+    }
+    void close() {
+        if (!db_) return;
+        cache_.clear();
+        if (editing_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);  // unsaved edits are discarded
+        else if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+
+    sqlite3* db_ = nullptr;
+    std::map<std::string, Stmt> cache_;
+    bool editing_ = false;
+    int operations_ = 0;
+    std::uint64_t generation_ = 0;
+    std::chrono::steady_clock::time_point batchStart_;
+};
+
+// =============================================================================================
+// Class descriptions read from the schema
+// =============================================================================================
+
+struct FieldInfo {
+    std::string name;
+    esriFieldType type = esriFieldTypeString;
+    LONG length = 0;
+    bool nullable = true;
+};
+
+struct ClassInfo {
+    std::string name;     // as stored
+    bool feature = false;
+    std::string dataset;  // empty outside a feature dataset
+    std::string alias;
+    std::vector<FieldInfo> fields;
+    int oid = -1;
+    int shape = -1;
+    esriGeometryType shapeType = esriGeometryNull;
+    bool hasZ = false;
+    std::int32_t srsId = kUndefinedGeographic;
+    bool hasSr = false;
+    double zmin = -100000.0;
+    double zmax = 100000.0;
+    std::string rtree;  // R-tree table, empty when the class has none
+    std::string subtypeField;
+    LONG defaultSubtype = 0;
+    std::vector<std::pair<LONG, std::string>> subtypes;
+    std::string selectList;
+    std::string insertSql;
+
+    int find(std::string_view n) const {
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            if (sameNoCase(fields[i].name, n)) return int(i);
+        return -1;
+    }
+};
+
+// The GeoPackage column type of a field, and back.
+std::string declaredType(const FieldInfo& f, esriGeometryType shapeType) {
+    switch (f.type) {
+        case esriFieldTypeSmallInteger: return "SMALLINT";
+        case esriFieldTypeInteger: return "MEDIUMINT";
+        case esriFieldTypeSingle: return "FLOAT";
+        case esriFieldTypeDouble: return "DOUBLE";
+        case esriFieldTypeString:
+            return f.length > 0 ? "TEXT(" + std::to_string(f.length) + ") COLLATE NOCASE" : "TEXT COLLATE NOCASE";
+        case esriFieldTypeDate: return "DATETIME";
+        case esriFieldTypeOID: return "INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL";
+        case esriFieldTypeGeometry: return gpkgGeometryTypeName(shapeType);
+        case esriFieldTypeBlob: return "BLOB";
+    }
+    raise(GDB_E_BAD_SCHEMA, "field " + f.name + " has an unknown type");
+}
+
+FieldInfo fieldFromDeclared(std::string name, std::string type, bool pk) {
+    FieldInfo f;
+    f.name = std::move(name);
+    std::string t = lower(type);
+    if (pk && (t == "integer" || t.empty())) {
+        f.type = esriFieldTypeOID;
+        f.length = 4;
+        f.nullable = false;
+    } else if (t == "boolean" || t == "tinyint" || t == "smallint") {
+        f.type = esriFieldTypeSmallInteger;
+        f.length = 2;
+    } else if (t == "mediumint" || t == "int" || t == "integer") {
+        f.type = esriFieldTypeInteger;
+        f.length = 4;
+    } else if (t == "float") {
+        f.type = esriFieldTypeSingle;
+        f.length = 4;
+    } else if (t == "double" || t == "real") {
+        f.type = esriFieldTypeDouble;
+        f.length = 8;
+    } else if (t.rfind("text", 0) == 0) {
+        f.type = esriFieldTypeString;
+        auto open = t.find('(');
+        if (open != t.npos) f.length = LONG(std::strtol(t.c_str() + open + 1, nullptr, 10));
+    } else if (t == "date" || t == "datetime") {
+        f.type = esriFieldTypeDate;
+        f.length = 8;
+    } else {
+        f.type = esriFieldTypeBlob;
+    }
+    return f;
+}
+
+esriGeometryType shapeTypeOf(std::string gpkgName) {
+    std::string t = lower(std::move(gpkgName));
+    if (t == "point") return esriGeometryPoint;
+    if (t == "multipoint") return esriGeometryMultipoint;
+    if (t == "linestring" || t == "multilinestring" || t == "curve" || t == "multicurve") return esriGeometryPolyline;
+    if (t == "polygon" || t == "multipolygon" || t == "surface" || t == "multisurface") return esriGeometryPolygon;
+    return esriGeometryNull;
+}
+
+bool sqlExists(Database& db, const std::string& name) {
+    sqlite3_stmt* st = db.cached("SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE");
+    bindText(st, 1, name);
+    bool found = step(st);
+    sqlite3_reset(st);
+    return found;
+}
+
+// The description of a table or feature class, or nothing when gpkg_contents has no such name.
+std::shared_ptr<ClassInfo> loadClass(Database& db, const std::string& name) {
+    auto info = std::make_shared<ClassInfo>();
+    {
+        sqlite3_stmt* st = db.cached("SELECT table_name, data_type, srs_id FROM gpkg_contents WHERE table_name = ?1 COLLATE NOCASE");
+        bindText(st, 1, name);
+        if (!step(st)) return nullptr;
+        info->name = columnText(st, 0);
+        std::string kind = lower(columnText(st, 1));
+        sqlite3_reset(st);
+        if (kind != "features" && kind != "attributes") return nullptr;
+        info->feature = kind == "features";
+    }
+    std::string shapeColumn;
+    if (info->feature) {
+        sqlite3_stmt* st = db.cached(
+            "SELECT column_name, geometry_type_name, srs_id, z FROM gpkg_geometry_columns WHERE table_name = ?1 COLLATE NOCASE");
+        bindText(st, 1, info->name);
+        if (!step(st)) {
+            sqlite3_reset(st);
+            return nullptr;
+        }
+        shapeColumn = columnText(st, 0);
+        info->shapeType = shapeTypeOf(columnText(st, 1));
+        info->srsId = sqlite3_column_int(st, 2);
+        info->hasSr = info->srsId == kWgs84;
+        info->hasZ = sqlite3_column_int(st, 3) == 1;
+        sqlite3_reset(st);
+    }
+    {
+        Stmt st = prepare(db.raw(), "PRAGMA table_info(" + sqlName(info->name) + ")");
+        while (step(st.get())) {
+            FieldInfo f = fieldFromDeclared(columnText(st.get(), 1), columnText(st.get(), 2), sqlite3_column_int(st.get(), 5) == 1);
+            f.nullable = f.type != esriFieldTypeOID && sqlite3_column_int(st.get(), 3) == 0;
+            if (info->feature && sameNoCase(f.name, shapeColumn)) {
+                f.type = esriFieldTypeGeometry;
+                f.length = 0;
+                info->shape = int(info->fields.size());
+            }
+            if (f.type == esriFieldTypeOID) info->oid = int(info->fields.size());
+            info->fields.push_back(std::move(f));
+        }
+    }
+    if (info->oid < 0) raise(GDB_E_BAD_SCHEMA, "table " + info->name + " has no integer primary key");
+    if (info->feature) {
+        if (info->shape < 0) raise(GDB_E_BAD_SCHEMA, "feature class " + info->name + " lacks its geometry column");
+        std::string rtree = "rtree_" + info->name + "_" + info->fields[std::size_t(info->shape)].name;
+        if (sqlExists(db, rtree)) info->rtree = rtree;
+    }
+    {
+        sqlite3_stmt* st = db.cached(
+            "SELECT dataset, alias, z_min, z_max, subtype_field, default_subtype, srs_id FROM gdb_items WHERE name = ?1 AND kind <> 'FeatureDataset'");
+        bindText(st, 1, info->name);
+        if (step(st)) {
+            info->dataset = columnText(st, 0);
+            info->alias = columnText(st, 1);
+            if (sqlite3_column_type(st, 2) != SQLITE_NULL) info->zmin = sqlite3_column_double(st, 2);
+            if (sqlite3_column_type(st, 3) != SQLITE_NULL) info->zmax = sqlite3_column_double(st, 3);
+            info->subtypeField = columnText(st, 4);
+            info->defaultSubtype = LONG(sqlite3_column_int(st, 5));
+        }
+        sqlite3_reset(st);
+    }
+    if (!info->subtypeField.empty()) {
+        sqlite3_stmt* st = db.cached("SELECT code, name FROM gdb_subtypes WHERE class_name = ?1 ORDER BY code");
+        bindText(st, 1, info->name);
+        while (step(st)) info->subtypes.emplace_back(LONG(sqlite3_column_int(st, 0)), columnText(st, 1));
+    }
+    if (info->alias.empty()) info->alias = info->name;
+    std::string cols, vals;
+    for (std::size_t i = 0; i < info->fields.size(); ++i) {
+        if (i) info->selectList += ", ";
+        info->selectList += sqlName(info->fields[i].name);
+        if (int(i) == info->oid) continue;
+        if (!cols.empty()) {
+            cols += ", ";
+            vals += ", ";
+        }
+        cols += sqlName(info->fields[i].name);
+        vals += "?" + std::to_string(i + 1);
+    }
+    info->insertSql = cols.empty() ? "INSERT INTO " + sqlName(info->name) + " DEFAULT VALUES"
+                                   : "INSERT INTO " + sqlName(info->name) + " (" + cols + ") VALUES (" + vals + ")";
+    return info;
+}
+
+// =============================================================================================
+// Values
+// =============================================================================================
+
+struct Val {
+    enum Kind { Null, Int, Real, Text, Blob } kind = Null;
+    std::int64_t i = 0;
+    double d = 0;
+    std::string s;  // text (UTF-8) or blob bytes
+};
+
+std::size_t utf8Length(std::string_view s) {
+    std::size_t n = 0;
+    for (unsigned char c : s)
+        if ((c & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+std::string trimBlanks(std::string_view s) {
+    std::size_t a = 0, b = s.size();
+    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
+    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
+    return std::string(s.substr(a, b - a));
+}
+
+std::string formatDouble(double d) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, d);
+    return std::string(buf, r.ptr);
+}
+
+std::string describe(const VARIANT& v) {
+    switch (v.vt) {
+        case VT_BSTR: return "'" + utf8(v.bstrVal) + "'";
+        case VT_I2: return std::to_string(v.iVal);
+        case VT_I4: return std::to_string(v.lVal);
+        case VT_INT: return std::to_string(v.intVal);
+        case VT_I8: return std::to_string(v.llVal);
+        case VT_UI1: return std::to_string(v.bVal);
+        case VT_R4: return formatDouble(v.fltVal);
+        case VT_R8: return formatDouble(v.dblVal);
+        default: return "of variant type " + std::to_string(v.vt);
+    }
+}
+
+[[noreturn]] void misfit(HRESULT hr, const FieldInfo& f, const VARIANT& v, const char* why) {
+    raise(hr, "value " + describe(v) + " does not fit column " + f.name + ": " + why);
+}
+
+// A number from a VARIANT that holds one.
+std::optional<double> numberOf(const VARIANT& v, std::optional<std::int64_t>* exact) {
+    switch (v.vt) {
+        case VT_I2: *exact = v.iVal; return double(v.iVal);
+        case VT_I4: *exact = v.lVal; return double(v.lVal);
+        case VT_INT: *exact = v.intVal; return double(v.intVal);
+        case VT_I8: *exact = v.llVal; return double(v.llVal);
+        case VT_UI1: *exact = v.bVal; return double(v.bVal);
+        case VT_BOOL: *exact = v.boolVal ? -1 : 0; return v.boolVal ? -1.0 : 0.0;
+        case VT_R4: return double(v.fltVal);
+        case VT_R8: return v.dblVal;
+        case VT_DATE: return v.date;
+        default: return std::nullopt;
+    }
+}
+
+// The value to store for a VARIANT put into a column (not the shape column).
+Val convertIn(const FieldInfo& f, const VARIANT& in) {
+    const VARIANT& v = in.vt == (VT_VARIANT | 0x4000) ? in : in;
+    Val out;
+    if (v.vt == VT_EMPTY || v.vt == VT_NULL) {
+        if (!f.nullable) misfit(DISP_E_TYPEMISMATCH, f, v, "the column takes no NULL");
+        return out;
+    }
+    switch (f.type) {
+        case esriFieldTypeString:
+        case esriFieldTypeDate: {
+            if (v.vt == VT_BSTR) {
+                out.s = utf8(v.bstrVal);
+            } else {
+                std::optional<std::int64_t> exact;
+                auto n = numberOf(v, &exact);
+                if (!n) misfit(DISP_E_TYPEMISMATCH, f, v, "not a text or number");
+                out.s = exact ? std::to_string(*exact) : formatDouble(*n);
+            }
+            if (f.length > 0 && utf8Length(out.s) > std::size_t(f.length))
+                misfit(DISP_E_OVERFLOW, f, v, ("longer than " + std::to_string(f.length) + " characters").c_str());
+            out.kind = Val::Text;
+            return out;
+        }
+        case esriFieldTypeSmallInteger:
+        case esriFieldTypeInteger: {
+            const std::int64_t lo = f.type == esriFieldTypeSmallInteger ? INT16_MIN : INT32_MIN;
+            const std::int64_t hi = f.type == esriFieldTypeSmallInteger ? INT16_MAX : INT32_MAX;
+            std::int64_t value = 0;
+            if (v.vt == VT_BSTR) {
+                std::string t = trimBlanks(utf8(v.bstrVal));
+                if (t.empty()) return out;  // blank text stands for no value
+                const char* b = t.data();
+                const char* e = t.data() + t.size();
+                if (*b == '+') ++b;
+                auto r = std::from_chars(b, e, value);
+                if (r.ec == std::errc::result_out_of_range) misfit(DISP_E_OVERFLOW, f, v, "out of range");
+                if (r.ec != std::errc() || r.ptr != e) {
+                    double d = 0;
+                    auto rd = std::from_chars(b, e, d);
+                    if (rd.ec != std::errc() || rd.ptr != e) misfit(DISP_E_TYPEMISMATCH, f, v, "not a number");
+                    if (d != std::floor(d)) misfit(DISP_E_OVERFLOW, f, v, "an integer column holds no fraction");
+                    if (!(d >= double(lo) && d <= double(hi))) misfit(DISP_E_OVERFLOW, f, v, "out of range");
+                    value = std::int64_t(d);
+                }
+            } else {
+                std::optional<std::int64_t> exact;
+                auto n = numberOf(v, &exact);
+                if (!n) misfit(DISP_E_TYPEMISMATCH, f, v, "not a number");
+                if (exact) {
+                    value = *exact;
+                } else {
+                    if (!std::isfinite(*n) || *n != std::floor(*n))
+                        misfit(DISP_E_OVERFLOW, f, v, "an integer column holds no fraction");
+                    if (!(*n >= double(lo) && *n <= double(hi))) misfit(DISP_E_OVERFLOW, f, v, "out of range");
+                    value = std::int64_t(*n);
+                }
+            }
+            if (value < lo || value > hi) misfit(DISP_E_OVERFLOW, f, v, "out of range");
+            out.kind = Val::Int;
+            out.i = value;
+            return out;
+        }
+        case esriFieldTypeSingle:
+        case esriFieldTypeDouble: {
+            double d = 0;
+            if (v.vt == VT_BSTR) {
+                std::string t = trimBlanks(utf8(v.bstrVal));
+                if (t.empty()) return out;
+                const char* b = t.data();
+                const char* e = t.data() + t.size();
+                if (*b == '+') ++b;
+                auto r = std::from_chars(b, e, d);
+                if (r.ec == std::errc::result_out_of_range) misfit(DISP_E_OVERFLOW, f, v, "out of range");
+                if (r.ec != std::errc() || r.ptr != e) misfit(DISP_E_TYPEMISMATCH, f, v, "not a number");
+            } else {
+                std::optional<std::int64_t> exact;
+                auto n = numberOf(v, &exact);
+                if (!n) misfit(DISP_E_TYPEMISMATCH, f, v, "not a number");
+                d = *n;
+            }
+            if (f.type == esriFieldTypeSingle && std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max())
+                misfit(DISP_E_OVERFLOW, f, v, "out of range");
+            out.kind = Val::Real;
+            out.d = d;
+            return out;
+        }
+        case esriFieldTypeOID: raise(GDB_E_NOT_EDITABLE, "column " + f.name + " is the object id and cannot be set");
+        case esriFieldTypeGeometry: break;  // handled by the caller
+        case esriFieldTypeBlob: break;
+    }
+    misfit(DISP_E_TYPEMISMATCH, f, v, "the column takes no such value");
+}
+
+Val readColumn(sqlite3_stmt* st, int i) {
+    Val v;
+    switch (sqlite3_column_type(st, i)) {
+        case SQLITE_INTEGER: v.kind = Val::Int; v.i = sqlite3_column_int64(st, i); break;
+        case SQLITE_FLOAT: v.kind = Val::Real; v.d = sqlite3_column_double(st, i); break;
+        case SQLITE_TEXT: v.kind = Val::Text; v.s = columnText(st, i); break;
+        case SQLITE_BLOB: {
+            v.kind = Val::Blob;
+            const void* p = sqlite3_column_blob(st, i);
+            v.s.assign(static_cast<const char*>(p), std::size_t(sqlite3_column_bytes(st, i)));
+            break;
+        }
+        default: break;
+    }
+    return v;
+}
+
+void bindVal(sqlite3_stmt* st, int i, const Val& v) {
+    int rc = SQLITE_OK;
+    switch (v.kind) {
+        case Val::Null: rc = sqlite3_bind_null(st, i); break;
+        case Val::Int: rc = sqlite3_bind_int64(st, i, v.i); break;
+        case Val::Real: rc = sqlite3_bind_double(st, i, v.d); break;
+        case Val::Text: rc = sqlite3_bind_text(st, i, v.s.data(), int(v.s.size()), SQLITE_STATIC); break;
+        case Val::Blob: rc = sqlite3_bind_blob(st, i, v.s.data(), int(v.s.size()), SQLITE_STATIC); break;
+    }
+    if (rc != SQLITE_OK) throw SqlError(sqlite3_db_handle(st), rc, sqlite3_sql(st));
+}
+
+// =============================================================================================
+// Objects
+// =============================================================================================
+
+class WorkspaceImpl;
+class ClassImpl;
+class RowImpl;
+
+// Our rows and classes answer this interface, so that a cursor knows a buffer of its own class.
+struct IGdbInternal : IUnknown {
+    static constexpr GUID iid = makeGuid("{F2D8CD61-84CF-4060-B476-B3D038859753}");
+    using base_interface = IUnknown;
+    virtual RowImpl* asRow() = 0;
+    virtual ClassImpl* asClass() = 0;
+};
+_COM_SMARTPTR_TYPEDEF(IGdbInternal, __uuidof(IGdbInternal));
+
+// ---------------------------------------------------------------------------------------------
+class WorkspaceImpl final : public Object<IWorkspace, IFeatureWorkspace, IWorkspaceEdit, IDataset> {
+public:
+    WorkspaceImpl(std::string path, std::string key, bool create) : path_(std::move(path)), key_(std::move(key)) {
+        db_ = std::make_unique<Database>(fileName(path_), create);
+    }
+    ~WorkspaceImpl() override;
+
+    static std::string fileName(const std::string& path) {
+        std::string p = path;
+        std::replace(p.begin(), p.end(), '\\', '/');
+        return p;
+    }
+
+    Database& db() { return *db_; }
+    IFeatureClassPtr featureClass(const std::string& name);
+    ITablePtr table(const std::string& name);
+    IFeatureDatasetPtr dataset(const std::string& name);
+    void forget(ClassImpl* c);
+    // Creates a table or feature class from a field list; dataset may be empty.
+    IUnknownPtr create(const std::string& name, IFields* fields, bool feature, const std::string& shapeField,
+                       const std::string& dataset);
+    void checkNewName(const std::string& name);
+
+    // IWorkspace
+    HRESULT get_Type(esriWorkspaceType* t) override {
+        if (!t) return E_POINTER;
+        *t = esriLocalDatabaseWorkspace;
+        return S_OK;
+    }
+    HRESULT get_PathName(BSTR* p) override { return giveText(path_, p); }
+    // IDataset
+    HRESULT get_Name(BSTR* n) override {
+        return giveText(std::filesystem::path(fileName(path_)).filename().string(), n);
+    }
+    HRESULT get_Type(esriDatasetType* t) override {
+        if (!t) return E_POINTER;
+        *t = esriDTAny;
+        return S_OK;
+    }
+    HRESULT get_Workspace(IWorkspace** w) override { return givePtr<IWorkspace>(this, w); }
+    // IFeatureWorkspace
+    HRESULT raw_OpenTable(BSTR name, ITable** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            *out = table(utf8(name)).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_OpenFeatureClass(BSTR name, IFeatureClass** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            *out = featureClass(utf8(name)).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_OpenFeatureDataset(BSTR name, IFeatureDataset** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            *out = dataset(utf8(name)).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_CreateTable(BSTR name, IFields* fields, const GUID*, const GUID*, BSTR, ITable** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            *out = ITablePtr(create(utf8(name), fields, false, "", "")).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_CreateFeatureClass(BSTR name, IFields* fields, const GUID*, const GUID*, esriFeatureType,
+                                   BSTR shapeField, BSTR, IFeatureClass** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            *out = IFeatureClassPtr(create(utf8(name), fields, true, utf8(shapeField), "")).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_CreateFeatureDataset(BSTR name, ISpatialReference* sr, IFeatureDataset** out) override;
+    // IWorkspaceEdit
+    HRESULT raw_StartEditing(VARIANT_BOOL) override {
+        return gdbGuard([&] {
+            db_->startEditing();
+            return S_OK;
+        });
+    }
+    HRESULT raw_StopEditing(VARIANT_BOOL save) override {
+        return gdbGuard([&] {
+            db_->stopEditing(save != VARIANT_FALSE);
+            return S_OK;
+        });
+    }
+    HRESULT raw_IsBeingEdited(VARIANT_BOOL* b) override {
+        if (!b) return E_POINTER;
+        *b = db_->editing() ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT raw_StartEditOperation() override {
+        return gdbGuard([&] {
+            db_->startOperation();
+            return S_OK;
+        });
+    }
+    HRESULT raw_StopEditOperation() override {
+        return gdbGuard([&] {
+            db_->stopOperation(true);
+            return S_OK;
+        });
+    }
+    HRESULT raw_AbortEditOperation() override {
+        return gdbGuard([&] {
+            db_->stopOperation(false);
+            return S_OK;
+        });
+    }
+
+private:
+    std::string path_;
+    std::string key_;
+    std::unique_ptr<Database> db_;
+    std::map<std::string, ClassImpl*> open_;  // lower-cased name: live class objects
+};
+
+// Open workspaces by canonical path, so one file has one connection in the process.
+std::mutex& registryMutex() {
+    static std::mutex m;
+    return m;
+}
+std::map<std::string, WorkspaceImpl*>& registry() {
+    static std::map<std::string, WorkspaceImpl*> r;
+    return r;
+}
+
+WorkspaceImpl::~WorkspaceImpl() {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    auto it = registry().find(key_);
+    if (it != registry().end() && it->second == this) registry().erase(it);
+}
+
+// ---------------------------------------------------------------------------------------------
+class ClassImpl final : public Object<ITable, IFeatureClass, IDataset, IGeoDataset, ISubtypes, IGdbInternal> {
+public:
+    ClassImpl(WorkspaceImpl* ws, std::shared_ptr<ClassInfo> info)
+        : ws_(ws), hold_(static_cast<IWorkspace*>(ws)), info_(std::move(info)), generation_(ws->db().generation()) {}
+    ~ClassImpl() override { ws_->forget(this); }
+
+    WorkspaceImpl* workspace() { return ws_; }
+    Database& db() { return ws_->db(); }
+    // The current description; reloaded after a rollback or a schema change.
+    const ClassInfo& info() {
+        if (generation_ != db().generation()) {
+            auto fresh = loadClass(db(), info_->name);
+            if (!fresh) raise(GDB_E_NOT_FOUND, "table " + info_->name + " no longer exists");
+            info_ = std::move(fresh);
+            fields_ = nullptr;
+            generation_ = db().generation();
+        }
+        return *info_;
+    }
+    std::shared_ptr<ClassInfo> infoPtr() {
+        info();
+        return info_;
+    }
+    IFieldsPtr fields();
+
+    // Storage operations (throw).
+    std::int64_t insert(const std::vector<Val>& vals);
+    void update(std::int64_t oid, const std::vector<Val>& vals, const std::vector<bool>& dirty);
+    void remove(std::int64_t oid);
+    bool fetch(std::int64_t oid, std::vector<Val>& vals);
+    // The shape blob of a geometry put into this class.
+    Val shapeValue(IGeometry* g);
+
+    RowImpl* asRow() override { return nullptr; }
+    ClassImpl* asClass() override { return this; }
+
+    // ITable / IFeatureClass (shared)
+    HRESULT raw_FindField(BSTR name, LONG* index) override {
+        return gdbGuard([&] {
+            need(index);
+            *index = info().find(utf8(name));
+            return S_OK;
+        });
+    }
+    HRESULT get_Fields(IFields** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = fields().Detach();
+            return S_OK;
+        });
+    }
+    HRESULT get_HasOID(VARIANT_BOOL* b) override {
+        if (!b) return E_POINTER;
+        *b = VARIANT_TRUE;
+        return S_OK;
+    }
+    HRESULT get_OIDFieldName(BSTR* n) override {
+        return gdbGuard([&] { return giveText(info().fields[std::size_t(info().oid)].name, n); });
+    }
+    HRESULT get_AliasName(BSTR* n) override {
+        return gdbGuard([&] { return giveText(info().alias, n); });
+    }
+    HRESULT raw_AddField(IField* field) override;
+    HRESULT raw_CreateRow(IRow** row) override;
+    HRESULT raw_GetRow(LONG oid, IRow** row) override;
+    HRESULT raw_CreateRowBuffer(IRowBuffer** buffer) override;
+    HRESULT raw_RowCount(IQueryFilter* filter, LONG* count) override;
+    HRESULT raw_Search(IQueryFilter* filter, VARIANT_BOOL recycling, ICursor** cursor) override;
+    HRESULT raw_Update(IQueryFilter* filter, VARIANT_BOOL recycling, ICursor** cursor) override;
+    HRESULT raw_Insert(VARIANT_BOOL buffering, ICursor** cursor) override;
+    HRESULT raw_DeleteSearchedRows(IQueryFilter* filter) override;
+    // IFeatureClass
+    HRESULT get_ShapeType(esriGeometryType* t) override {
+        return gdbGuard([&] {
+            need(t);
+            *t = info().shapeType;
+            return S_OK;
+        });
+    }
+    HRESULT get_ShapeFieldName(BSTR* n) override {
+        return gdbGuard([&] { return giveText(info().fields[std::size_t(info().shape)].name, n); });
+    }
+    HRESULT get_FeatureType(esriFeatureType* t) override {
+        if (!t) return E_POINTER;
+        *t = esriFTSimple;
+        return S_OK;
+    }
+    HRESULT get_FeatureDataset(IFeatureDataset** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            if (!info().dataset.empty()) *out = ws_->dataset(info().dataset).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_CreateFeature(IFeature** f) override;
+    HRESULT raw_GetFeature(LONG oid, IFeature** f) override;
+    HRESULT raw_CreateFeatureBuffer(IFeatureBuffer** b) override;
+    HRESULT raw_FeatureCount(IQueryFilter* filter, LONG* count) override { return raw_RowCount(filter, count); }
+    HRESULT raw_Search(IQueryFilter* filter, VARIANT_BOOL recycling, IFeatureCursor** cursor) override;
+    HRESULT raw_Update(IQueryFilter* filter, VARIANT_BOOL recycling, IFeatureCursor** cursor) override;
+    HRESULT raw_Insert(VARIANT_BOOL buffering, IFeatureCursor** cursor) override;
+    // IDataset
+    HRESULT get_Name(BSTR* n) override {
+        return gdbGuard([&] { return giveText(info().name, n); });
+    }
+    HRESULT get_Type(esriDatasetType* t) override {
+        return gdbGuard([&] {
+            need(t);
+            *t = info().feature ? esriDTFeatureClass : esriDTTable;
+            return S_OK;
+        });
+    }
+    HRESULT get_Workspace(IWorkspace** w) override { return givePtr<IWorkspace>(ws_, w); }
+    // IGeoDataset
+    HRESULT get_SpatialReference(ISpatialReference** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            if (!info().hasSr) return S_OK;
+            ISpatialReferencePtr sr(CLSID_SpatialReferenceWGS84);
+            sr->SetZDomain(info().zmin, info().zmax);
+            *out = sr.Detach();
+            return S_OK;
+        });
+    }
+    // ISubtypes
+    HRESULT get_HasSubtype(VARIANT_BOOL* b) override {
+        return gdbGuard([&] {
+            need(b);
+            *b = info().subtypeField.empty() ? VARIANT_FALSE : VARIANT_TRUE;
+            return S_OK;
+        });
+    }
+    HRESULT get_SubtypeFieldName(BSTR* n) override {
+        return gdbGuard([&] { return giveText(info().subtypeField, n); });
+    }
+    HRESULT put_SubtypeFieldName(BSTR n) override;
+    HRESULT get_SubtypeFieldIndex(LONG* i) override {
+        return gdbGuard([&] {
+            need(i);
+            *i = info().subtypeField.empty() ? -1 : info().find(info().subtypeField);
+            return S_OK;
+        });
+    }
+    HRESULT get_DefaultSubtypeCode(LONG* c) override {
+        return gdbGuard([&] {
+            need(c);
+            *c = info().defaultSubtype;
+            return S_OK;
+        });
+    }
+    HRESULT put_DefaultSubtypeCode(LONG c) override;
+    HRESULT raw_AddSubtype(LONG code, BSTR name) override;
+    HRESULT raw_DeleteSubtype(LONG code) override;
+    HRESULT get_Subtypes(IEnumSubtype** out) override;
+    HRESULT get_SubtypeName(LONG code, BSTR* name) override {
+        return gdbGuard([&] {
+            need(name);
+            *name = nullptr;
+            const ClassInfo& ci = info();
+            if (ci.subtypeField.empty() && code == ci.defaultSubtype) return giveText(ci.alias, name);
+            for (auto& [c, n] : ci.subtypes)
+                if (c == code) return giveText(n, name);
+            raise(GDB_E_NOT_FOUND, "class " + ci.name + " has no subtype " + std::to_string(code));
+        });
+    }
+
+    // A sorted search for the table sort.
+    ICursorPtr searchSorted(IQueryFilter* filter, const std::string& orderBy);
+
+protected:
+    bool refuse(REFIID riid) override {
+        return !info_->feature && (riid == IFeatureClass::iid || riid == IGeoDataset::iid);
+    }
+
+private:
+    void subtypeItem();  // makes sure gdb_items has a row for this class
+
+    WorkspaceImpl* ws_;
+    IWorkspacePtr hold_;
+    std::shared_ptr<ClassInfo> info_;
+    std::uint64_t generation_;
+    IFieldsPtr fields_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// A row, a feature, a row buffer or a feature buffer of one class.
+class RowImpl final : public Object<IRowBuffer, IRow, IFeatureBuffer, IFeature, IGdbInternal> {
+public:
+    RowImpl(ClassImpl* cls, std::int64_t oid) : cls_(cls), hold_(static_cast<ITable*>(cls)), info_(cls->infoPtr()), oid_(oid) {
+        vals_.resize(info_->fields.size());
+        dirty_.assign(info_->fields.size(), false);
+        if (oid_ >= 0) vals_[std::size_t(info_->oid)] = Val{Val::Int, oid_, 0, {}};
+    }
+
+    ClassImpl* owner() { return cls_; }
+    std::vector<Val>& values() { return vals_; }
+    std::int64_t oid() const { return oid_; }
+    void setStored(std::int64_t oid) {
+        oid_ = oid;
+        vals_[std::size_t(info_->oid)] = Val{Val::Int, oid, 0, {}};
+        std::fill(dirty_.begin(), dirty_.end(), false);
+        shapeOut_ = nullptr;
+    }
+    void refill(std::int64_t oid) { setStored(oid); }
+    // The values to write: a shape handed out by get_Shape may have been changed in place.
+    void settleShape() {
+        if (shapeOut_ && info_->shape >= 0) {
+            vals_[std::size_t(info_->shape)] = cls_->shapeValue(shapeOut_);
+            dirty_[std::size_t(info_->shape)] = true;
+        }
+    }
+    const std::vector<bool>& dirty() const { return dirty_; }
+
+    RowImpl* asRow() override { return this; }
+    ClassImpl* asClass() override { return nullptr; }
+
+    HRESULT get_Value(LONG index, VARIANT* value) override {
+        return gdbGuard([&] {
+            need(value);
+            VariantInit(value);
+            const FieldInfo& f = field(index);
+            const Val& v = vals_[std::size_t(index)];
+            if (v.kind == Val::Null) {
+                value->vt = VT_NULL;
+                return S_OK;
+            }
+            if (f.type == esriFieldTypeGeometry) {
+                IGeometryPtr g = geometryFromGpkgBlob(v.s.data(), v.s.size());
+                value->vt = VT_UNKNOWN;
+                value->punkVal = IUnknownPtr(g).Detach();
+                return S_OK;
+            }
+            _variant_t out;
+            switch (v.kind) {
+                case Val::Int: out = _variant_t(long(v.i)); break;
+                case Val::Real: out = _variant_t(v.d); break;
+                case Val::Text: out = _variant_t(fromUtf8(v.s).c_str()); break;
+                default: value->vt = VT_NULL; return S_OK;
+            }
+            switch (f.type) {
+                case esriFieldTypeSmallInteger: out.ChangeType(VT_I2); break;
+                case esriFieldTypeInteger:
+                case esriFieldTypeOID:
+                    if (v.kind != Val::Int || (v.i >= INT32_MIN && v.i <= INT32_MAX)) out.ChangeType(VT_I4);
+                    break;
+                case esriFieldTypeSingle: out.ChangeType(VT_R4); break;
+                case esriFieldTypeDouble: out.ChangeType(VT_R8); break;
+                case esriFieldTypeString:
+                case esriFieldTypeDate: out.ChangeType(VT_BSTR); break;
+                default: break;
+            }
+            *value = out.Detach();
+            return S_OK;
+        });
+    }
+    HRESULT put_Value(LONG index, VARIANT value) override {
+        return gdbGuard([&] {
+            const FieldInfo& f = field(index);
+            if (f.type == esriFieldTypeGeometry) {
+                if (value.vt == VT_EMPTY || value.vt == VT_NULL) {
+                    vals_[std::size_t(index)] = Val{};
+                } else if (value.vt == VT_UNKNOWN || value.vt == VT_DISPATCH) {
+                    IGeometryPtr g(value.punkVal);
+                    if (!g) misfit(DISP_E_TYPEMISMATCH, f, value, "not a geometry");
+                    vals_[std::size_t(index)] = cls_->shapeValue(g);
+                } else {
+                    misfit(DISP_E_TYPEMISMATCH, f, value, "not a geometry");
+                }
+                shapeOut_ = nullptr;
+            } else {
+                vals_[std::size_t(index)] = convertIn(f, value);
+            }
+            dirty_[std::size_t(index)] = true;
+            return S_OK;
+        });
+    }
+    HRESULT get_Fields(IFields** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = cls_->fields().Detach();
+            return S_OK;
+        });
+    }
+    HRESULT get_HasOID(VARIANT_BOOL* b) override {
+        if (!b) return E_POINTER;
+        *b = VARIANT_TRUE;
+        return S_OK;
+    }
+    HRESULT get_OID(LONG* oid) override {
+        if (!oid) return E_POINTER;
+        *oid = LONG(oid_);
+        return S_OK;
+    }
+    HRESULT get_Table(ITable** t) override { return givePtr<ITable>(cls_, t); }
+    HRESULT get_Class(IFeatureClass** c) override { return givePtr<IFeatureClass>(cls_, c); }
+    HRESULT raw_Store() override {
+        return gdbGuard([&] {
+            if (oid_ < 0) raise(GDB_E_NO_ROW, "a row buffer is stored through an insert cursor");
+            settleShape();
+            cls_->update(oid_, vals_, dirty_);
+            std::fill(dirty_.begin(), dirty_.end(), false);
+            return S_OK;
+        });
+    }
+    HRESULT raw_Delete() override {
+        return gdbGuard([&] {
+            if (oid_ < 0) raise(GDB_E_NO_ROW, "a row buffer is not stored");
+            cls_->remove(oid_);
+            return S_OK;
+        });
+    }
+    HRESULT get_Shape(IGeometry** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            if (info_->shape < 0) raise(E_NOINTERFACE, "a table has no shape");
+            if (!shapeOut_) {
+                const Val& v = vals_[std::size_t(info_->shape)];
+                if (v.kind == Val::Null) return S_OK;
+                shapeOut_ = geometryFromGpkgBlob(v.s.data(), v.s.size());
+            }
+            *out = IGeometryPtr(shapeOut_).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT get_ShapeCopy(IGeometry** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            if (info_->shape < 0) raise(E_NOINTERFACE, "a table has no shape");
+            settleShape();
+            const Val& v = vals_[std::size_t(info_->shape)];
+            if (v.kind != Val::Null) *out = geometryFromGpkgBlob(v.s.data(), v.s.size()).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT putref_Shape(IGeometry* g) override {
+        return gdbGuard([&] {
+            if (info_->shape < 0) raise(E_NOINTERFACE, "a table has no shape");
+            vals_[std::size_t(info_->shape)] = g ? cls_->shapeValue(g) : Val{};
+            dirty_[std::size_t(info_->shape)] = true;
+            shapeOut_ = nullptr;
+            return S_OK;
+        });
+    }
+
+protected:
+    bool refuse(REFIID riid) override {
+        if (!info_->feature && (riid == IFeatureBuffer::iid || riid == IFeature::iid)) return true;
+        if (oid_ < 0 && (riid == IRow::iid || riid == IFeature::iid)) return true;
+        return false;
+    }
+
+private:
+    const FieldInfo& field(LONG index) const {
+        if (index < 0 || std::size_t(index) >= info_->fields.size())
+            raise(E_INVALIDARG, "field index " + std::to_string(index) + " out of range for " + info_->name);
+        return info_->fields[std::size_t(index)];
+    }
+
+    ClassImpl* cls_;
+    ITablePtr hold_;
+    std::shared_ptr<ClassInfo> info_;
+    std::int64_t oid_;
+    std::vector<Val> vals_;
+    std::vector<bool> dirty_;
+    IGeometryPtr shapeOut_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The rows a filter selects.
+struct Selection {
+    std::string sql;                  // SELECT <fields> FROM ... WHERE ...
+    bool spatial = false;
+    bool none = false;                // an empty filter geometry with an extent prefilter
+    GeoExtent extent;
+    std::unique_ptr<SpatialPredicate> predicate;
+
+    bool accepts(sqlite3_stmt* st, int shapeColumn) const {
+        if (!predicate) return true;
+        if (sqlite3_column_type(st, shapeColumn) != SQLITE_BLOB) return false;
+        return predicate->matchesBlob(sqlite3_column_blob(st, shapeColumn), std::size_t(sqlite3_column_bytes(st, shapeColumn)));
+    }
+    void bind(sqlite3_stmt* st) const {
+        if (!spatial) return;
+        sqlite3_bind_double(st, 1, extent.xmax);
+        sqlite3_bind_double(st, 2, extent.xmin);
+        sqlite3_bind_double(st, 3, extent.ymax);
+        sqlite3_bind_double(st, 4, extent.ymin);
+    }
+};
+
+Selection select(const ClassInfo& ci, IQueryFilter* filter, const std::string& columns, const std::string& orderBy) {
+    Selection s;
+    std::string where;
+    if (filter) {
+        BSTR w = nullptr;
+        check(filter->get_WhereClause(&w));
+        where = trimBlanks(utf8(w));
+        SysFreeString(w);
+        ISpatialFilterPtr sf(filter);
+        if (sf) {
+            IGeometryPtr g;
+            check(sf->get_Geometry(&g));
+            if (g) {
+                if (!ci.feature) raise(E_INVALIDARG, "a spatial filter needs a feature class, not table " + ci.name);
+                BSTR gf = nullptr;
+                check(sf->get_GeometryField(&gf));
+                std::string field = utf8(gf);
+                SysFreeString(gf);
+                if (!field.empty() && !sameNoCase(field, ci.fields[std::size_t(ci.shape)].name))
+                    raise(E_INVALIDARG, "spatial filter on " + field + ", but the shape of " + ci.name + " is " +
+                                            ci.fields[std::size_t(ci.shape)].name);
+                esriSpatialRelEnum rel = esriSpatialRelIntersects;
+                check(sf->get_SpatialRel(&rel));
+                BSTR d = nullptr;
+                check(sf->get_SpatialRelDescription(&d));
+                std::string desc = utf8(d);
+                SysFreeString(d);
+                s.predicate = std::make_unique<SpatialPredicate>(g, rel, desc);
+                if (s.predicate->extentPrefilter()) {
+                    s.extent = s.predicate->extent();
+                    if (s.extent.empty()) s.none = true;
+                    else if (!ci.rtree.empty()) s.spatial = true;
+                }
+            }
+        }
+    }
+    s.sql = "SELECT " + columns + " FROM " + sqlName(ci.name);
+    std::string cond;
+    if (s.spatial)
+        cond = sqlName(ci.fields[std::size_t(ci.oid)].name) + " IN (SELECT id FROM " + sqlName(ci.rtree) +
+               " WHERE minx <= ?1 AND maxx >= ?2 AND miny <= ?3 AND maxy >= ?4)";
+    if (!where.empty()) cond += (cond.empty() ? "(" : " AND (") + where + ")";
+    if (!cond.empty()) s.sql += " WHERE " + cond;
+    if (!orderBy.empty()) s.sql += " ORDER BY " + orderBy;
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+class CursorImpl final : public Object<ICursor, IFeatureCursor> {
+public:
+    enum Kind { Search, Update, Insert };
+
+    CursorImpl(ClassImpl* cls, Kind kind, bool recycling)
+        : cls_(cls), hold_(static_cast<ITable*>(cls)), info_(cls->infoPtr()), kind_(kind), recycling_(recycling) {}
+
+    void open(IQueryFilter* filter, const std::string& orderBy) {
+        if (kind_ == Insert) return;
+        if (kind_ == Search) {
+            sel_ = select(*info_, filter, info_->selectList, orderBy);
+            if (sel_.none) return;
+            stmt_ = prepare(cls_->db().raw(), sel_.sql);
+            sel_.bind(stmt_.get());
+        } else {
+            // The rows are chosen first, so that updates never bring a row back.
+            std::string oidName = sqlName(info_->fields[std::size_t(info_->oid)].name);
+            std::string cols = oidName + (info_->shape >= 0 ? ", " + sqlName(info_->fields[std::size_t(info_->shape)].name) : "");
+            Selection s = select(*info_, filter, cols, orderBy.empty() ? oidName : orderBy);
+            if (s.none) return;
+            Stmt st = prepare(cls_->db().raw(), s.sql);
+            s.bind(st.get());
+            while (step(st.get()))
+                if (s.accepts(st.get(), 1)) ids_.push_back(sqlite3_column_int64(st.get(), 0));
+        }
+    }
+
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        if (!info_->feature && riid == IFeatureCursor::iid) {
+            if (out) *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        return Object::QueryInterface(riid, out);
+    }
+
+    HRESULT get_Fields(IFields** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = cls_->fields().Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_FindField(BSTR name, LONG* index) override {
+        return gdbGuard([&] {
+            need(index);
+            *index = info_->find(utf8(name));
+            return S_OK;
+        });
+    }
+    HRESULT raw_NextRow(IRow** row) override {
+        return gdbGuard([&] {
+            need(row);
+            *row = nullptr;
+            RowImpl* r = next();
+            if (!r) return S_FALSE;
+            *row = IRowPtr(static_cast<IRow*>(r)).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_NextFeature(IFeature** f) override {
+        return gdbGuard([&] {
+            need(f);
+            *f = nullptr;
+            RowImpl* r = next();
+            if (!r) return S_FALSE;
+            *f = IFeaturePtr(static_cast<IFeature*>(r)).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_UpdateRow(IRow* row) override { return updateRow(row); }
+    HRESULT raw_UpdateFeature(IFeature* f) override { return updateRow(f); }
+    HRESULT raw_DeleteRow() override { return deleteRow(); }
+    HRESULT raw_DeleteFeature() override { return deleteRow(); }
+    HRESULT raw_InsertRow(IRowBuffer* buffer, VARIANT* oid) override { return insertRow(buffer, oid); }
+    HRESULT raw_InsertFeature(IFeatureBuffer* buffer, VARIANT* oid) override { return insertRow(buffer, oid); }
+    HRESULT raw_Flush() override {
+        return gdbGuard([&] {
+            if (kind_ == Insert) cls_->db().flushBatch();
+            return S_OK;
+        });
+    }
+
+private:
+    RowImpl* rowObject() {
+        if (recycling_ && row_) return row_.GetInterfacePtr() ? static_cast<RowImpl*>(static_cast<IRow*>(row_)) : nullptr;
+        auto* r = new RowImpl(cls_, 0);
+        row_ = IRowPtr(static_cast<IRow*>(r));
+        return r;
+    }
+    RowImpl* next() {
+        if (kind_ == Insert) raise(E_FAIL, "an insert cursor gives no rows");
+        current_ = -1;
+        if (kind_ == Search) {
+            if (!stmt_) return nullptr;
+            while (step(stmt_.get())) {
+                if (!sel_.accepts(stmt_.get(), info_->shape)) continue;
+                RowImpl* r = rowObject();
+                auto& vals = r->values();
+                for (std::size_t i = 0; i < info_->fields.size(); ++i) vals[i] = readColumn(stmt_.get(), int(i));
+                r->refill(vals[std::size_t(info_->oid)].i);
+                current_ = r->oid();
+                return r;
+            }
+            stmt_.reset();
+            return nullptr;
+        }
+        while (pos_ < ids_.size()) {
+            std::int64_t id = ids_[pos_++];
+            RowImpl* r = rowObject();
+            if (!cls_->fetch(id, r->values())) continue;  // deleted meanwhile
+            r->refill(id);
+            current_ = id;
+            return r;
+        }
+        return nullptr;
+    }
+    HRESULT updateRow(IUnknown* row) {
+        return gdbGuard([&] {
+            if (kind_ != Update) raise(E_FAIL, "rows are updated through an update cursor");
+            IGdbInternalPtr in(row);
+            RowImpl* r = in ? in->asRow() : nullptr;
+            if (!r || r->owner() != cls_ || r->oid() < 0) raise(E_INVALIDARG, "UpdateRow needs a row of this cursor's class");
+            r->settleShape();
+            cls_->update(r->oid(), r->values(), r->dirty());
+            r->refill(r->oid());
+            return S_OK;
+        });
+    }
+    HRESULT deleteRow() {
+        return gdbGuard([&] {
+            if (kind_ != Update) raise(E_FAIL, "rows are deleted through an update cursor");
+            if (current_ < 0) raise(GDB_E_NO_ROW, "the cursor has no current row");
+            cls_->remove(current_);
+            current_ = -1;
+            return S_OK;
+        });
+    }
+    HRESULT insertRow(IUnknown* buffer, VARIANT* oid) {
+        return gdbGuard([&] {
+            if (kind_ != Insert) raise(E_FAIL, "rows are inserted through an insert cursor");
+            IGdbInternalPtr in(buffer);
+            RowImpl* r = in ? in->asRow() : nullptr;
+            if (!r || r->owner() != cls_) raise(E_INVALIDARG, "InsertRow needs a buffer of this cursor's class");
+            r->settleShape();
+            std::int64_t id = cls_->insert(r->values());
+            if (oid) {
+                VariantInit(oid);
+                oid->vt = VT_I4;
+                oid->lVal = LONG(id);
+            }
+            return S_OK;
+        });
+    }
+
+    ClassImpl* cls_;
+    ITablePtr hold_;
+    std::shared_ptr<ClassInfo> info_;
+    Kind kind_;
+    bool recycling_;
+    Selection sel_;
+    Stmt stmt_;
+    std::vector<std::int64_t> ids_;
+    std::size_t pos_ = 0;
+    std::int64_t current_ = -1;
+    IRowPtr row_;
+};
+
+// ---------------------------------------------------------------------------------------------
+class SubtypeEnum final : public Object<IEnumSubtype> {
+public:
+    explicit SubtypeEnum(std::vector<std::pair<LONG, std::string>> items) : items_(std::move(items)) {}
+    HRESULT raw_Next(LONG* code, BSTR* name) override {
+        return gdbGuard([&] {
+            need(code);
+            need(name);
+            *name = nullptr;
+            *code = 0;
+            if (pos_ >= items_.size()) return S_FALSE;
+            *code = items_[pos_].first;
+            giveText(items_[pos_].second, name);
+            ++pos_;
+            return S_OK;
+        });
+    }
+    HRESULT raw_Reset() override {
+        pos_ = 0;
+        return S_OK;
+    }
+
+private:
+    std::vector<std::pair<LONG, std::string>> items_;
+    std::size_t pos_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+class DatasetImpl final : public Object<IFeatureDataset, IGeoDataset, IVersionedObject, IFeatureClassContainer> {
+public:
+    DatasetImpl(WorkspaceImpl* ws, std::string name) : ws_(ws), hold_(static_cast<IWorkspace*>(ws)), name_(std::move(name)) {}
+
+    HRESULT get_Name(BSTR* n) override { return giveText(name_, n); }
+    HRESULT get_Type(esriDatasetType* t) override {
+        if (!t) return E_POINTER;
+        *t = esriDTFeatureDataset;
+        return S_OK;
+    }
+    HRESULT get_Workspace(IWorkspace** w) override { return givePtr<IWorkspace>(ws_, w); }
+    HRESULT raw_CreateFeatureClass(BSTR name, IFields* fields, const GUID*, const GUID*, esriFeatureType,
+                                   BSTR shapeField, BSTR, IFeatureClass** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            *out = IFeatureClassPtr(ws_->create(utf8(name), fields, true, utf8(shapeField), name_)).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT get_SpatialReference(ISpatialReference** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            sqlite3_stmt* st = ws_->db().cached("SELECT srs_id, z_min, z_max FROM gdb_items WHERE name = ?1 AND kind = 'FeatureDataset'");
+            bindText(st, 1, name_);
+            if (!step(st)) raise(GDB_E_NOT_FOUND, "feature dataset " + name_ + " no longer exists");
+            bool has = sqlite3_column_int(st, 0) == kWgs84;
+            double zmin = sqlite3_column_double(st, 1), zmax = sqlite3_column_double(st, 2);
+            sqlite3_reset(st);
+            if (!has) return S_OK;
+            ISpatialReferencePtr sr(CLSID_SpatialReferenceWGS84);
+            sr->SetZDomain(zmin, zmax);
+            *out = sr.Detach();
+            return S_OK;
+        });
+    }
+    HRESULT get_IsRegisteredAsVersioned(VARIANT_BOOL* b) override {
+        return gdbGuard([&] {
+            need(b);
+            sqlite3_stmt* st = ws_->db().cached("SELECT versioned FROM gdb_items WHERE name = ?1 AND kind = 'FeatureDataset'");
+            bindText(st, 1, name_);
+            *b = step(st) && sqlite3_column_int(st, 0) ? VARIANT_TRUE : VARIANT_FALSE;
+            sqlite3_reset(st);
+            return S_OK;
+        });
+    }
+    HRESULT raw_RegisterAsVersioned(VARIANT_BOOL b) override {
+        return gdbGuard([&] {
+            ws_->db().beginWrite();
+            sqlite3_stmt* st = ws_->db().cached("UPDATE gdb_items SET versioned = ?2 WHERE name = ?1 AND kind = 'FeatureDataset'");
+            bindText(st, 1, name_);
+            sqlite3_bind_int(st, 2, b ? 1 : 0);
+            step(st);
+            return S_OK;
+        });
+    }
+    std::vector<std::string> classNames() {
+        std::vector<std::string> names;
+        sqlite3_stmt* st = ws_->db().cached("SELECT name FROM gdb_items WHERE kind = 'FeatureClass' AND dataset = ?1 ORDER BY rowid");
+        bindText(st, 1, name_);
+        while (step(st)) names.push_back(columnText(st, 0));
+        return names;
+    }
+    HRESULT get_ClassCount(LONG* n) override {
+        return gdbGuard([&] {
+            need(n);
+            *n = LONG(classNames().size());
+            return S_OK;
+        });
+    }
+    HRESULT get_Class(LONG i, IFeatureClass** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            auto names = classNames();
+            if (i < 0 || std::size_t(i) >= names.size()) raise(E_INVALIDARG, "class index out of range");
+            *out = ws_->featureClass(names[std::size_t(i)]).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT get_ClassByName(BSTR name, IFeatureClass** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            std::string n = utf8(name);
+            for (auto& c : classNames())
+                if (sameNoCase(c, n)) {
+                    *out = ws_->featureClass(c).Detach();
+                    return S_OK;
+                }
+            raise(GDB_E_NOT_FOUND, "feature dataset " + name_ + " has no class " + n);
+        });
+    }
+    HRESULT get_Classes(IEnumFeatureClass** out) override;
+
+private:
+    WorkspaceImpl* ws_;
+    IWorkspacePtr hold_;
+    std::string name_;
+};
+
+class ClassEnum final : public Object<IEnumFeatureClass> {
+public:
+    explicit ClassEnum(std::vector<IFeatureClassPtr> items) : items_(std::move(items)) {}
+    HRESULT raw_Next(IFeatureClass** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (pos_ >= items_.size()) return S_FALSE;
+        return givePtr(items_[pos_++].GetInterfacePtr(), out);
+    }
+    HRESULT raw_Reset() override {
+        pos_ = 0;
+        return S_OK;
+    }
+
+private:
+    std::vector<IFeatureClassPtr> items_;
+    std::size_t pos_ = 0;
+};
+
+HRESULT DatasetImpl::get_Classes(IEnumFeatureClass** out) {
+    return gdbGuard([&] {
+        need(out);
+        *out = nullptr;
+        std::vector<IFeatureClassPtr> items;
+        for (auto& n : classNames()) items.push_back(ws_->featureClass(n));
+        IEnumFeatureClassPtr e(static_cast<IEnumFeatureClass*>(new ClassEnum(std::move(items))));
+        *out = e.Detach();
+        return S_OK;
+    });
+}
+
+// =============================================================================================
+// Workspace bodies
+// =============================================================================================
+
+ITablePtr WorkspaceImpl::table(const std::string& name) {
+    auto it = open_.find(lower(name));
+    if (it != open_.end()) {
+        it->second->info();  // still there?
+        return ITablePtr(static_cast<ITable*>(it->second));
+    }
+    auto info = loadClass(*db_, name);
+    if (!info) raise(GDB_E_NOT_FOUND, "no table or feature class named " + name);
+    auto* c = new ClassImpl(this, info);
+    ITablePtr t(static_cast<ITable*>(c));
+    open_[lower(info->name)] = c;
+    return t;
+}
+
+IFeatureClassPtr WorkspaceImpl::featureClass(const std::string& name) {
+    ITablePtr t;
+    try {
+        t = table(name);
+    } catch (const _com_error& e) {
+        if (e.Error() == GDB_E_NOT_FOUND) raise(GDB_E_NOT_FOUND, "no feature class named " + name);
+        throw;
+    }
+    IFeatureClassPtr fc(t);
+    if (!fc) raise(GDB_E_NOT_FOUND, name + " is a table, not a feature class");
+    return fc;
+}
+
+IFeatureDatasetPtr WorkspaceImpl::dataset(const std::string& name) {
+    sqlite3_stmt* st = db_->cached("SELECT name FROM gdb_items WHERE name = ?1 AND kind = 'FeatureDataset'");
+    bindText(st, 1, name);
+    if (!step(st)) raise(GDB_E_NOT_FOUND, "no feature dataset named " + name);
+    std::string stored = columnText(st, 0);
+    sqlite3_reset(st);
+    return IFeatureDatasetPtr(static_cast<IFeatureDataset*>(new DatasetImpl(this, stored)));
+}
+
+void WorkspaceImpl::forget(ClassImpl* c) {
+    for (auto it = open_.begin(); it != open_.end(); ++it)
+        if (it->second == c) {
+            open_.erase(it);
+            return;
+        }
+}
+
+void WorkspaceImpl::checkNewName(const std::string& name) {
+    if (name.empty()) raise(E_INVALIDARG, "a name must not be empty");
+    if (name.size() > 160) raise(E_INVALIDARG, "name " + name + " is longer than 160 characters");
+    for (const char* reserved : {"gpkg_", "rtree_", "gdb_", "sqlite_"})
+        if (lower(name).rfind(reserved, 0) == 0) raise(E_INVALIDARG, "names beginning with " + std::string(reserved) + " are reserved");
+    sqlite3_stmt* st = db_->cached("SELECT 1 FROM gdb_items WHERE name = ?1 UNION ALL SELECT 1 FROM gpkg_contents WHERE table_name = ?1 COLLATE NOCASE");
+    bindText(st, 1, name);
+    bool taken = step(st);
+    sqlite3_reset(st);
+    if (taken || sqlExists(*db_, name)) raise(GDB_E_NAME_EXISTS, "a table, feature class or dataset named " + name + " exists");
+}
+
+HRESULT WorkspaceImpl::raw_CreateFeatureDataset(BSTR name, ISpatialReference* sr, IFeatureDataset** out) {
+    return gdbGuard([&] {
+        need(out);
+        *out = nullptr;
+        std::string n = utf8(name);
+        checkNewName(n);
+        double zmin = -100000.0, zmax = 100000.0;
+        if (sr) {
+            LONG code = 0;
+            check(sr->get_FactoryCode(&code));
+            if (code != kWgs84) raise(E_INVALIDARG, "only WGS 84 (EPSG:4326) is stored");
+            check(sr->raw_GetZDomain(&zmin, &zmax));
+        }
+        db_->beginWrite();
+        sqlite3_stmt* st = db_->cached("INSERT INTO gdb_items (name, kind, srs_id, z_min, z_max) VALUES (?1, 'FeatureDataset', ?2, ?3, ?4)");
+        bindText(st, 1, n);
+        sqlite3_bind_int(st, 2, sr ? kWgs84 : kUndefinedGeographic);
+        sqlite3_bind_double(st, 3, zmin);
+        sqlite3_bind_double(st, 4, zmax);
+        step(st);
+        *out = dataset(n).Detach();
+        return S_OK;
+    });
+}
+
+IUnknownPtr WorkspaceImpl::create(const std::string& name, IFields* fields, bool feature, const std::string& shapeFieldArg,
+                                  const std::string& dataset) {
+    if (!fields) raise(E_POINTER, "no field list");
+    checkNewName(name);
+    // Read the field list.
+    std::vector<FieldInfo> list;
+    int oid = -1, shape = -1;
+    esriGeometryType shapeType = esriGeometryNull;
+    bool hasZ = false;
+    ISpatialReferencePtr sr;
+    double grid = 0;
+    LONG count = 0;
+    check(fields->get_FieldCount(&count));
+    std::string shapeField = shapeFieldArg.empty() ? "SHAPE" : shapeFieldArg;
+    for (LONG i = 0; i < count; ++i) {
+        IFieldPtr f;
+        check(fields->get_Field(i, &f));
+        if (!f) raise(GDB_E_BAD_SCHEMA, "field list entry " + std::to_string(i) + " is empty");
+        FieldInfo fi;
+        BSTR n = nullptr;
+        check(f->get_Name(&n));
+        fi.name = utf8(n);
+        SysFreeString(n);
+        check(f->get_Type(&fi.type));
+        check(f->get_Length(&fi.length));
+        VARIANT_BOOL nullable = VARIANT_TRUE;
+        check(f->get_IsNullable(&nullable));
+        fi.nullable = nullable != VARIANT_FALSE;
+        if (fi.name.empty()) raise(GDB_E_BAD_SCHEMA, "field " + std::to_string(i) + " has no name");
+        if (fi.name.find('\0') != std::string::npos) raise(GDB_E_BAD_SCHEMA, "field name with NUL");
+        for (const FieldInfo& other : list)
+            if (sameNoCase(other.name, fi.name)) raise(GDB_E_BAD_SCHEMA, "field " + fi.name + " appears twice");
+        if (fi.type == esriFieldTypeOID) {
+            if (oid >= 0) raise(GDB_E_BAD_SCHEMA, "more than one object id field");
+            oid = int(list.size());
+            fi.nullable = false;
+        } else if (fi.type == esriFieldTypeGeometry) {
+            if (!feature) raise(GDB_E_BAD_SCHEMA, "a table has no geometry field: " + fi.name);
+            if (shape >= 0) raise(GDB_E_BAD_SCHEMA, "more than one geometry field");
+            if (!sameNoCase(fi.name, shapeField)) raise(GDB_E_BAD_SCHEMA, "geometry field " + fi.name + " is not the shape field " + shapeField);
+            IGeometryDefPtr def;
+            check(f->get_GeometryDef(&def));
+            if (!def) raise(GDB_E_BAD_SCHEMA, "shape field " + fi.name + " has no geometry definition");
+            check(def->get_GeometryType(&shapeType));
+            VARIANT_BOOL z = VARIANT_FALSE;
+            check(def->get_HasZ(&z));
+            hasZ = z != VARIANT_FALSE;
+            check(def->get_SpatialReference(&sr));
+            LONG grids = 0;
+            check(def->get_GridCount(&grids));
+            if (grids > 0) check(def->get_GridSize(0, &grid));
+            shape = int(list.size());
+        } else if (fi.type < esriFieldTypeSmallInteger || fi.type > esriFieldTypeBlob) {
+            raise(GDB_E_BAD_SCHEMA, "field " + fi.name + " has an unknown type");
+        }
+        list.push_back(std::move(fi));
+    }
+    if (oid < 0) raise(GDB_E_BAD_SCHEMA, name + " needs an object id field");
+    if (feature && shape < 0) raise(GDB_E_BAD_SCHEMA, "feature class " + name + " needs the shape field " + shapeField);
+    if (feature && shapeType != esriGeometryPoint && shapeType != esriGeometryMultipoint &&
+        shapeType != esriGeometryPolyline && shapeType != esriGeometryPolygon)
+        raise(GDB_E_BAD_SCHEMA, "feature class " + name + ": unsupported geometry type");
+    // Inside a dataset the class takes the dataset's spatial reference.
+    std::int32_t srsId = kUndefinedGeographic;
+    double zmin = -100000.0, zmax = 100000.0;
+    std::string datasetName;
+    if (!dataset.empty()) {
+        sqlite3_stmt* st = db_->cached("SELECT name, srs_id, z_min, z_max FROM gdb_items WHERE name = ?1 AND kind = 'FeatureDataset'");
+        bindText(st, 1, dataset);
+        if (!step(st)) raise(GDB_E_NOT_FOUND, "no feature dataset named " + dataset);
+        datasetName = columnText(st, 0);
+        srsId = sqlite3_column_int(st, 1);
+        zmin = sqlite3_column_double(st, 2);
+        zmax = sqlite3_column_double(st, 3);
+        sqlite3_reset(st);
+    } else if (sr) {
+        LONG code = 0;
+        check(sr->get_FactoryCode(&code));
+        if (code != kWgs84) raise(E_INVALIDARG, "only WGS 84 (EPSG:4326) is stored");
+        check(sr->raw_GetZDomain(&zmin, &zmax));
+        srsId = kWgs84;
+    }
+    // Build the table.
+    db_->beginWrite();
+    std::string sql = "CREATE TABLE " + sqlName(name) + " (";
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (i) sql += ", ";
+        sql += sqlName(list[i].name) + " " + declaredType(list[i], shapeType);
+    }
+    sql += ")";
+    db_->exec(sql);
+    {
+        sqlite3_stmt* st = db_->cached(
+            "INSERT INTO gpkg_contents (table_name, data_type, identifier, description, srs_id) VALUES (?1, ?2, ?1, '', ?3)");
+        bindText(st, 1, name);
+        bindText(st, 2, feature ? "features" : "attributes");
+        if (feature) sqlite3_bind_int(st, 3, srsId);
+        step(st);
+    }
+    if (feature) {
+        const std::string& col = list[std::size_t(shape)].name;
+        sqlite3_stmt* st = db_->cached(
+            "INSERT INTO gpkg_geometry_columns (table_name, column_name, geometry_type_name, srs_id, z, m) VALUES (?1, ?2, ?3, ?4, ?5, 0)");
+        bindText(st, 1, name);
+        bindText(st, 2, col);
+        bindText(st, 3, gpkgGeometryTypeName(shapeType));
+        sqlite3_bind_int(st, 4, srsId);
+        sqlite3_bind_int(st, 5, hasZ ? 1 : 0);
+        step(st);
+        // The GeoPackage R-tree and its triggers.
+        const std::string t = sqlName(name), c = sqlName(col), i = sqlName(list[std::size_t(oid)].name);
+        const std::string base = "rtree_" + name + "_" + col;
+        const std::string r = sqlName(base);
+        const std::string values = "(NEW." + i + ", ST_MinX(NEW." + c + "), ST_MaxX(NEW." + c + "), ST_MinY(NEW." + c +
+                                   "), ST_MaxY(NEW." + c + "))";
+        db_->exec("CREATE VIRTUAL TABLE " + r + " USING rtree(id, minx, maxx, miny, maxy)");
+        db_->exec("CREATE TRIGGER " + sqlName(base + "_insert") + " AFTER INSERT ON " + t + " WHEN (new." + c +
+                  " NOT NULL AND NOT ST_IsEmpty(NEW." + c + ")) BEGIN INSERT OR REPLACE INTO " + r + " VALUES " + values + "; END");
+        db_->exec("CREATE TRIGGER " + sqlName(base + "_update1") + " AFTER UPDATE OF " + c + " ON " + t + " WHEN OLD." + i +
+                  " = NEW." + i + " AND (NEW." + c + " NOTNULL AND NOT ST_IsEmpty(NEW." + c + ")) BEGIN INSERT OR REPLACE INTO " +
+                  r + " VALUES " + values + "; END");
+        db_->exec("CREATE TRIGGER " + sqlName(base + "_update2") + " AFTER UPDATE OF " + c + " ON " + t + " WHEN OLD." + i +
+                  " = NEW." + i + " AND (NEW." + c + " ISNULL OR ST_IsEmpty(NEW." + c + ")) BEGIN DELETE FROM " + r +
+                  " WHERE id = OLD." + i + "; END");
+        db_->exec("CREATE TRIGGER " + sqlName(base + "_update3") + " AFTER UPDATE ON " + t + " WHEN OLD." + i + " != NEW." + i +
+                  " AND (NEW." + c + " NOTNULL AND NOT ST_IsEmpty(NEW." + c + ")) BEGIN DELETE FROM " + r + " WHERE id = OLD." +
+                  i + "; INSERT OR REPLACE INTO " + r + " VALUES " + values + "; END");
+        db_->exec("CREATE TRIGGER " + sqlName(base + "_update4") + " AFTER UPDATE ON " + t + " WHEN OLD." + i + " != NEW." + i +
+                  " AND (NEW." + c + " ISNULL OR ST_IsEmpty(NEW." + c + ")) BEGIN DELETE FROM " + r + " WHERE id IN (OLD." + i +
+                  ", NEW." + i + "); END");
+        db_->exec("CREATE TRIGGER " + sqlName(base + "_delete") + " AFTER DELETE ON " + t + " WHEN old." + c +
+                  " NOT NULL BEGIN DELETE FROM " + r + " WHERE id = OLD." + i + "; END");
+        sqlite3_stmt* ext = db_->cached(
+            "INSERT INTO gpkg_extensions (table_name, column_name, extension_name, definition, scope) VALUES (?1, ?2, "
+            "'gpkg_rtree_index', 'http://www.geopackage.org/spec120/#extension_rtree', 'write-only')");
+        bindText(ext, 1, name);
+        bindText(ext, 2, col);
+        step(ext);
+    }
+    {
+        sqlite3_stmt* st = db_->cached(
+            "INSERT INTO gdb_items (name, kind, dataset, shape_type, has_z, srs_id, z_min, z_max, grid_size) VALUES "
+            "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+        bindText(st, 1, name);
+        bindText(st, 2, feature ? "FeatureClass" : "Table");
+        if (!datasetName.empty()) bindText(st, 3, datasetName);
+        sqlite3_bind_int(st, 5, hasZ ? 1 : 0);
+        if (feature) {
+            sqlite3_bind_int(st, 4, int(shapeType));
+            sqlite3_bind_int(st, 6, srsId);
+            sqlite3_bind_double(st, 7, zmin);
+            sqlite3_bind_double(st, 8, zmax);
+            sqlite3_bind_double(st, 9, grid);
+        }
+        step(st);
+    }
+    ITablePtr t = table(name);
+    return IUnknownPtr(t);
+}
+
+// =============================================================================================
+// Class bodies
+// =============================================================================================
+
+IFieldsPtr ClassImpl::fields() {
+    const ClassInfo& ci = info();
+    if (fields_) return fields_;
+    IFieldsEditPtr list(CLSID_Fields);
+    for (const FieldInfo& f : ci.fields) {
+        IFieldEditPtr fe(CLSID_Field);
+        fe->PutName(fromUtf8(f.name).c_str());
+        fe->PutType(f.type);
+        fe->PutLength(f.length);
+        fe->PutIsNullable(f.nullable ? VARIANT_TRUE : VARIANT_FALSE);
+        if (f.type == esriFieldTypeGeometry) {
+            IGeometryDefEditPtr def(CLSID_GeometryDef);
+            def->PutGeometryType(ci.shapeType);
+            def->PutHasZ(ci.hasZ ? VARIANT_TRUE : VARIANT_FALSE);
+            if (ci.hasSr) {
+                ISpatialReferencePtr sr(CLSID_SpatialReferenceWGS84);
+                sr->SetZDomain(ci.zmin, ci.zmax);
+                def->PutRefSpatialReference(sr);
+            }
+            fe->PutRefGeometryDef(IGeometryDefPtr(def));
+        }
+        list->AddField(IFieldPtr(fe));
+    }
+    fields_ = list;
+    return fields_;
+}
+
+Val ClassImpl::shapeValue(IGeometry* g) {
+    const ClassInfo& ci = info();
+    if (!g) return Val{};
+    esriGeometryType t = esriGeometryNull;
+    check(g->get_GeometryType(&t));
+    bool fits = t == ci.shapeType;
+    if (ci.shapeType == esriGeometryPolyline) fits = fits || t == esriGeometryPath || t == esriGeometryLine;
+    if (ci.shapeType == esriGeometryPolygon) fits = fits || t == esriGeometryRing || t == esriGeometryEnvelope;
+    if (!fits)
+        raise(GDB_E_WRONG_GEOMETRY, "feature class " + ci.name + " holds geometries of type " + std::to_string(ci.shapeType) +
+                                        ", not " + std::to_string(t));
+    IZAwarePtr za(g);
+    VARIANT_BOOL aware = VARIANT_FALSE;
+    if (za) check(za->get_ZAware(&aware));
+    IGeometryPtr toWrite(g);
+    if (ci.hasZ && !aware) raise(GDB_E_WRONG_GEOMETRY, "feature class " + ci.name + " has Z: the geometry must be Z-aware");
+    if (!ci.hasZ && aware) {
+        // The class stores X and Y only; write a copy without Z.
+        IClonePtr c(g);
+        if (!c) raise(GDB_E_WRONG_GEOMETRY, "geometry cannot be copied");
+        IClonePtr copy;
+        check(c->raw_Clone(&copy));
+        IZAwarePtr cz(copy);
+        check(cz->put_ZAware(VARIANT_FALSE));
+        toWrite = copy;
+    }
+    std::vector<std::uint8_t> blob = geometryToGpkgBlob(toWrite, ci.srsId);
+    Val v;
+    v.kind = Val::Blob;
+    v.s.assign(reinterpret_cast<const char*>(blob.data()), blob.size());
+    return v;
+}
+
+std::int64_t ClassImpl::insert(const std::vector<Val>& vals) {
+    const ClassInfo& ci = info();
+    db().beginWrite();
+    sqlite3_stmt* st = db().cached(ci.insertSql);
+    for (std::size_t i = 0; i < ci.fields.size(); ++i)
+        if (int(i) != ci.oid) bindVal(st, int(i + 1), vals[i]);
+    step(st);
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    return sqlite3_last_insert_rowid(db().raw());
+}
+
+void ClassImpl::update(std::int64_t oid, const std::vector<Val>& vals, const std::vector<bool>& dirty) {
+    const ClassInfo& ci = info();
+    std::string sql;
+    std::vector<std::size_t> cols;
+    for (std::size_t i = 0; i < ci.fields.size(); ++i)
+        if (dirty[i] && int(i) != ci.oid) {
+            sql += (cols.empty() ? "" : ", ") + sqlName(ci.fields[i].name) + " = ?" + std::to_string(cols.size() + 1);
+            cols.push_back(i);
+        }
+    if (cols.empty()) return;
+    db().beginWrite();
+    sqlite3_stmt* st = db().cached("UPDATE " + sqlName(ci.name) + " SET " + sql + " WHERE " +
+                                   sqlName(ci.fields[std::size_t(ci.oid)].name) + " = ?" + std::to_string(cols.size() + 1));
+    for (std::size_t k = 0; k < cols.size(); ++k) bindVal(st, int(k + 1), vals[cols[k]]);
+    sqlite3_bind_int64(st, int(cols.size() + 1), oid);
+    step(st);
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    if (sqlite3_changes(db().raw()) == 0) raise(GDB_E_NO_ROW, "row " + std::to_string(oid) + " of " + ci.name + " no longer exists");
+}
+
+void ClassImpl::remove(std::int64_t oid) {
+    const ClassInfo& ci = info();
+    db().beginWrite();
+    sqlite3_stmt* st = db().cached("DELETE FROM " + sqlName(ci.name) + " WHERE " + sqlName(ci.fields[std::size_t(ci.oid)].name) + " = ?1");
+    sqlite3_bind_int64(st, 1, oid);
+    step(st);
+    sqlite3_reset(st);
+}
+
+bool ClassImpl::fetch(std::int64_t oid, std::vector<Val>& vals) {
+    const ClassInfo& ci = info();
+    sqlite3_stmt* st = db().cached("SELECT " + ci.selectList + " FROM " + sqlName(ci.name) + " WHERE " +
+                                   sqlName(ci.fields[std::size_t(ci.oid)].name) + " = ?1");
+    sqlite3_bind_int64(st, 1, oid);
+    if (!step(st)) return false;
+    vals.resize(ci.fields.size());
+    for (std::size_t i = 0; i < ci.fields.size(); ++i) vals[i] = readColumn(st, int(i));
+    sqlite3_reset(st);
+    return true;
+}
+
+HRESULT ClassImpl::raw_AddField(IField* field) {
+    return gdbGuard([&] {
+        if (!field) raise(E_POINTER, "no field");
+        const ClassInfo& ci = info();
+        FieldInfo f;
+        BSTR n = nullptr;
+        check(field->get_Name(&n));
+        f.name = utf8(n);
+        SysFreeString(n);
+        check(field->get_Type(&f.type));
+        check(field->get_Length(&f.length));
+        if (f.name.empty()) raise(GDB_E_BAD_SCHEMA, "a field needs a name");
+        if (ci.find(f.name) >= 0) raise(GDB_E_NAME_EXISTS, ci.name + " has a field named " + f.name);
+        if (f.type == esriFieldTypeOID || f.type == esriFieldTypeGeometry)
+            raise(GDB_E_BAD_SCHEMA, "a class has one object id and one shape field");
+        db().beginWrite();
+        db().exec("ALTER TABLE " + sqlName(ci.name) + " ADD COLUMN " + sqlName(f.name) + " " + declaredType(f, ci.shapeType));
+        db().schemaChanged();
+        return S_OK;
+    });
+}
+
+HRESULT ClassImpl::raw_CreateRow(IRow** row) {
+    return gdbGuard([&] {
+        need(row);
+        *row = nullptr;
+        const ClassInfo& ci = info();
+        std::vector<Val> vals(ci.fields.size());
+        std::int64_t id = insert(vals);
+        auto* r = new RowImpl(this, id);
+        *row = IRowPtr(static_cast<IRow*>(r)).Detach();
+        return S_OK;
+    });
+}
+
+HRESULT ClassImpl::raw_GetRow(LONG oid, IRow** row) {
+    return gdbGuard([&] {
+        need(row);
+        *row = nullptr;
+        auto* r = new RowImpl(this, oid);
+        IRowPtr hold(static_cast<IRow*>(r));
+        if (!fetch(oid, r->values())) raise(GDB_E_NO_ROW, info().name + " has no row " + std::to_string(oid));
+        r->refill(oid);
+        *row = hold.Detach();
+        return S_OK;
+    });
+}
+
+HRESULT ClassImpl::raw_CreateFeature(IFeature** f) {
+    return gdbGuard([&] {
+        need(f);
+        *f = nullptr;
+        IRowPtr r;
+        check(raw_CreateRow(&r));
+        *f = IFeaturePtr(r).Detach();
+        return S_OK;
+    });
+}
+
+HRESULT ClassImpl::raw_GetFeature(LONG oid, IFeature** f) {
+    return gdbGuard([&] {
+        need(f);
+        *f = nullptr;
+        IRowPtr r;
+        check(raw_GetRow(oid, &r));
+        *f = IFeaturePtr(r).Detach();
+        return S_OK;
+    });
+}
+
+HRESULT ClassImpl::raw_CreateRowBuffer(IRowBuffer** b) {
+    return gdbGuard([&] {
+        need(b);
+        *b = IRowBufferPtr(static_cast<IRowBuffer*>(new RowImpl(this, -1))).Detach();
+        return S_OK;
+    });
+}
+
+HRESULT ClassImpl::raw_CreateFeatureBuffer(IFeatureBuffer** b) {
+    return gdbGuard([&] {
+        need(b);
+        *b = IFeatureBufferPtr(static_cast<IFeatureBuffer*>(new RowImpl(this, -1))).Detach();
+        return S_OK;
+    });
+}
+
+HRESULT ClassImpl::raw_RowCount(IQueryFilter* filter, LONG* count) {
+    return gdbGuard([&] {
+        need(count);
+        *count = 0;
+        const ClassInfo& ci = info();
+        if (!filter) {
+            Stmt st = prepare(db().raw(), "SELECT count(*) FROM " + sqlName(ci.name));
+            step(st.get());
+            *count = LONG(sqlite3_column_int64(st.get(), 0));
+            return S_OK;
+        }
+        Selection s = select(ci, filter, "1", "");
+        if (s.none) return S_OK;
+        if (!s.predicate) {
+            Selection c = select(ci, filter, "count(*)", "");
+            Stmt st = prepare(db().raw(), c.sql);
+            c.bind(st.get());
+            step(st.get());
+            *count = LONG(sqlite3_column_int64(st.get(), 0));
+            return S_OK;
+        }
+        Selection c = select(ci, filter, sqlName(ci.fields[std::size_t(ci.shape)].name), "");
+        Stmt st = prepare(db().raw(), c.sql);
+        c.bind(st.get());
+        LONG n = 0;
+        while (step(st.get()))
+            if (c.accepts(st.get(), 0)) ++n;
+        *count = n;
+        return S_OK;
+    });
+}
+
+template <class CursorI>
+HRESULT openCursor(ClassImpl* cls, CursorImpl::Kind kind, IQueryFilter* filter, VARIANT_BOOL recycling, CursorI** out,
+                   const std::string& orderBy = {}) {
+    return gdbGuard([&] {
+        need(out);
+        *out = nullptr;
+        auto* c = new CursorImpl(cls, kind, recycling != VARIANT_FALSE);
+        _com_ptr_t<CursorI> hold(static_cast<CursorI*>(c));
+        c->open(filter, orderBy);
+        *out = hold.Detach();
+        return S_OK;
+    });
+}
+
+HRESULT ClassImpl::raw_Search(IQueryFilter* f, VARIANT_BOOL r, ICursor** c) { return openCursor(this, CursorImpl::Search, f, r, c); }
+HRESULT ClassImpl::raw_Update(IQueryFilter* f, VARIANT_BOOL r, ICursor** c) { return openCursor(this, CursorImpl::Update, f, r, c); }
+HRESULT ClassImpl::raw_Insert(VARIANT_BOOL, ICursor** c) { return openCursor(this, CursorImpl::Insert, nullptr, VARIANT_FALSE, c); }
+HRESULT ClassImpl::raw_Search(IQueryFilter* f, VARIANT_BOOL r, IFeatureCursor** c) {
+    return openCursor(this, CursorImpl::Search, f, r, c);
+}
+HRESULT ClassImpl::raw_Update(IQueryFilter* f, VARIANT_BOOL r, IFeatureCursor** c) {
+    return openCursor(this, CursorImpl::Update, f, r, c);
+}
+HRESULT ClassImpl::raw_Insert(VARIANT_BOOL, IFeatureCursor** c) {
+    return openCursor(this, CursorImpl::Insert, nullptr, VARIANT_FALSE, c);
+}
+
+ICursorPtr ClassImpl::searchSorted(IQueryFilter* filter, const std::string& orderBy) {
+    ICursorPtr c;
+    check(openCursor(this, CursorImpl::Search, filter, VARIANT_FALSE, &c, orderBy));
+    return c;
+}
+
+HRESULT ClassImpl::raw_DeleteSearchedRows(IQueryFilter* filter) {
+    return gdbGuard([&] {
+        ICursorPtr c;
+        check(openCursor(this, CursorImpl::Update, filter, VARIANT_TRUE, &c));
+        IRowPtr row;
+        while (SUCCEEDED(check(c->raw_NextRow(&row))) && row) check(c->raw_DeleteRow());
+        return S_OK;
+    });
+}
+
+void ClassImpl::subtypeItem() {
+    const ClassInfo& ci = info();
+    sqlite3_stmt* st = db().cached("INSERT OR IGNORE INTO gdb_items (name, kind) VALUES (?1, ?2)");
+    bindText(st, 1, ci.name);
+    bindText(st, 2, ci.feature ? "FeatureClass" : "Table");
+    step(st);
+}
+
+HRESULT ClassImpl::put_SubtypeFieldName(BSTR name) {
+    return gdbGuard([&] {
+        const ClassInfo& ci = info();
+        std::string n = utf8(name);
+        std::string stored;
+        if (!n.empty()) {
+            int i = ci.find(n);
+            if (i < 0) raise(E_INVALIDARG, ci.name + " has no field " + n);
+            esriFieldType t = ci.fields[std::size_t(i)].type;
+            if (t != esriFieldTypeSmallInteger && t != esriFieldTypeInteger)
+                raise(E_INVALIDARG, "subtype field " + n + " must be an integer field");
+            stored = ci.fields[std::size_t(i)].name;
+        }
+        db().beginWrite();
+        subtypeItem();
+        sqlite3_stmt* st = db().cached("UPDATE gdb_items SET subtype_field = ?2 WHERE name = ?1");
+        bindText(st, 1, ci.name);
+        if (!stored.empty()) bindText(st, 2, stored);
+        step(st);
+        if (stored.empty()) {
+            sqlite3_stmt* del = db().cached("DELETE FROM gdb_subtypes WHERE class_name = ?1");
+            bindText(del, 1, ci.name);
+            step(del);
+        }
+        db().schemaChanged();
+        return S_OK;
+    });
+}
+
+HRESULT ClassImpl::put_DefaultSubtypeCode(LONG code) {
+    return gdbGuard([&] {
+        const ClassInfo& ci = info();
+        db().beginWrite();
+        subtypeItem();
+        sqlite3_stmt* st = db().cached("UPDATE gdb_items SET default_subtype = ?2 WHERE name = ?1");
+        bindText(st, 1, ci.name);
+        sqlite3_bind_int(st, 2, code);
+        step(st);
+        db().schemaChanged();
+        return S_OK;
+    });
+}
+
+HRESULT ClassImpl::raw_AddSubtype(LONG code, BSTR name) {
+    return gdbGuard([&] {
+        const ClassInfo& ci = info();
+        if (ci.subtypeField.empty()) raise(E_FAIL, ci.name + " has no subtype field");
+        for (auto& [c, n] : ci.subtypes)
+            if (c == code) raise(GDB_E_NAME_EXISTS, ci.name + " has a subtype " + std::to_string(code) + " already");
+        std::string n = utf8(name);
+        if (n.empty()) raise(E_INVALIDARG, "a subtype needs a name");
+        db().beginWrite();
+        sqlite3_stmt* st = db().cached("INSERT INTO gdb_subtypes (class_name, code, name) VALUES (?1, ?2, ?3)");
+        bindText(st, 1, ci.name);
+        sqlite3_bind_int(st, 2, code);
+        bindText(st, 3, n);
+        step(st);
+        db().schemaChanged();
+        return S_OK;
+    });
+}
+
+HRESULT ClassImpl::raw_DeleteSubtype(LONG code) {
+    return gdbGuard([&] {
+        const ClassInfo& ci = info();
+        db().beginWrite();
+        sqlite3_stmt* st = db().cached("DELETE FROM gdb_subtypes WHERE class_name = ?1 AND code = ?2");
+        bindText(st, 1, ci.name);
+        sqlite3_bind_int(st, 2, code);
+        step(st);
+        if (sqlite3_changes(db().raw()) == 0) raise(GDB_E_NOT_FOUND, ci.name + " has no subtype " + std::to_string(code));
+        db().schemaChanged();
+        return S_OK;
+    });
+}
+
+// A class without a subtype field has one subtype: its default code, named after the class.
+HRESULT ClassImpl::get_Subtypes(IEnumSubtype** out) {
+    return gdbGuard([&] {
+        need(out);
+        *out = nullptr;
+        const ClassInfo& ci = info();
+        auto items = ci.subtypes;
+        if (ci.subtypeField.empty()) items = {{ci.defaultSubtype, ci.alias}};
+        *out = IEnumSubtypePtr(static_cast<IEnumSubtype*>(new SubtypeEnum(std::move(items)))).Detach();
+        return S_OK;
+    });
+}
+
+// =============================================================================================
+// The table sort
+// =============================================================================================
+
+class TableSort final : public Object<ITableSort> {
+public:
+    HRESULT get_Table(ITable** t) override { return givePtr(table_.GetInterfacePtr(), t); }
+    HRESULT putref_Table(ITable* t) override {
+        table_ = t;
+        return S_OK;
+    }
+    HRESULT get_QueryFilter(IQueryFilter** f) override { return givePtr(filter_.GetInterfacePtr(), f); }
+    HRESULT putref_QueryFilter(IQueryFilter* f) override {
+        filter_ = f;
+        return S_OK;
+    }
+    HRESULT get_Fields(BSTR* f) override { return giveText(fields_, f); }
+    HRESULT put_Fields(BSTR f) override {
+        fields_ = utf8(f);
+        return S_OK;
+    }
+    HRESULT get_Ascending(BSTR field, VARIANT_BOOL* a) override {
+        if (!a) return E_POINTER;
+        *a = VARIANT_TRUE;
+        std::string n = utf8(field);
+        for (auto& [k, v] : ascending_)
+            if (sameNoCase(k, n)) *a = v ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT put_Ascending(BSTR field, VARIANT_BOOL a) override {
+        return gdbGuard([&] {
+            std::string n = utf8(field);
+            for (auto& [k, v] : ascending_)
+                if (sameNoCase(k, n)) {
+                    v = a != VARIANT_FALSE;
+                    return S_OK;
+                }
+            ascending_.emplace_back(n, a != VARIANT_FALSE);
+            return S_OK;
+        });
+    }
+    HRESULT raw_Sort(IUnknown*) override {
+        return gdbGuard([&] {
+            orderBy();
+            return S_OK;
+        });
+    }
+    HRESULT get_Rows(ICursor** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            std::string order = orderBy();
+            IGdbInternalPtr in(table_);
+            *out = in->asClass()->searchSorted(filter_, order).Detach();
+            return S_OK;
+        });
+    }
+
+private:
+    std::string orderBy() {
+        if (!table_) raise(E_FAIL, "the table sort has no table");
+        IGdbInternalPtr in(table_);
+        ClassImpl* cls = in ? in->asClass() : nullptr;
+        if (!cls) raise(E_INVALIDARG, "the table sort needs a table of a geodatabase");
+        const ClassInfo& ci = cls->info();
+        std::string out;
+        std::size_t start = 0;
+        while (start <= fields_.size()) {
+            std::size_t comma = fields_.find(',', start);
+            std::string name = trimBlanks(fields_.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+            start = comma == std::string::npos ? fields_.size() + 1 : comma + 1;
+            if (name.empty()) continue;
+            int i = ci.find(name);
+            if (i < 0) raise(E_INVALIDARG, ci.name + " has no field " + name + " to sort by");
+            bool asc = true;
+            for (auto& [k, v] : ascending_)
+                if (sameNoCase(k, name)) asc = v;
+            if (!out.empty()) out += ", ";
+            out += sqlName(ci.fields[std::size_t(i)].name) + (asc ? " ASC" : " DESC");
+        }
+        if (out.empty()) raise(E_INVALIDARG, "the table sort has no fields");
+        // Equal keys keep table order.
+        return out + ", " + sqlName(ci.fields[std::size_t(ci.oid)].name);
+    }
+
+    ITablePtr table_;
+    IQueryFilterPtr filter_;
+    std::string fields_;
+    std::vector<std::pair<std::string, bool>> ascending_;
+};
+
+// =============================================================================================
+// The personal workspace factory
+// =============================================================================================
+
+bool personalPath(const std::string& path) {
+    std::string ext = lower(std::filesystem::path(WorkspaceImpl::fileName(path)).extension().string());
+    return ext == ".gpkg" || ext == ".mdb";
+}
+
+IWorkspacePtr openWorkspace(const std::string& path, bool create) {
+    if (path.empty()) raise(GDB_E_BAD_PATH, "no geodatabase path");
+    if (path.find('\0') != std::string::npos) raise(GDB_E_BAD_PATH, "NUL in a path");
+    if (!personalPath(path)) {
+        std::string ext = lower(std::filesystem::path(WorkspaceImpl::fileName(path)).extension().string());
+        if (ext == ".sde") raise(GDB_E_NOT_SUPPORTED, "enterprise geodatabase not supported yet: " + path);
+        raise(GDB_E_BAD_PATH, path + " is not a personal geodatabase (.gpkg or .mdb)");
+    }
+    std::filesystem::path file(WorkspaceImpl::fileName(path));
+    std::error_code ec;
+    bool exists = std::filesystem::exists(file, ec);
+    if (create && exists) raise(GDB_E_NAME_EXISTS, "geodatabase " + path + " exists already");
+    if (!create && !exists) raise(GDB_E_NOT_FOUND, "geodatabase " + path + " does not exist");
+    if (!create && !std::filesystem::is_regular_file(file, ec)) raise(GDB_E_BAD_PATH, path + " is not a file");
+    std::string key = std::filesystem::weakly_canonical(std::filesystem::absolute(file, ec), ec).string();
+    std::lock_guard<std::mutex> lock(registryMutex());
+    auto it = registry().find(key);
+    if (it != registry().end()) return IWorkspacePtr(static_cast<IWorkspace*>(it->second));
+    auto* ws = new WorkspaceImpl(path, key, create);
+    IWorkspacePtr hold(static_cast<IWorkspace*>(ws));
+    registry()[key] = ws;
+    return hold;
+}
+
+class AccessWorkspaceFactory final : public Object<IWorkspaceFactory> {
+public:
+    HRESULT raw_Create(BSTR dir, BSTR name, IPropertySet*, HWND, IWorkspace** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            std::string n = utf8(name);
+            if (n.empty()) raise(GDB_E_BAD_PATH, "no geodatabase name");
+            std::string ext = lower(std::filesystem::path(n).extension().string());
+            if (ext != ".gpkg" && ext != ".mdb") n += ".gpkg";
+            std::string d = utf8(dir);
+            std::string path = d.empty() ? n : d + ((d.back() == '/' || d.back() == '\\') ? "" : "/") + n;
+            *out = openWorkspace(path, true).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_Open(IPropertySet* props, HWND, IWorkspace** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            if (!props) raise(E_POINTER, "no connection properties");
+            _variant_t v;
+            check(props->raw_GetProperty(_bstr_t(L"DATABASE").GetBSTR(), &v));
+            if (v.vt != VT_BSTR) raise(E_INVALIDARG, "property DATABASE must be a path");
+            *out = openWorkspace(utf8(v.bstrVal), false).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_OpenFromFile(BSTR path, HWND, IWorkspace** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            *out = openWorkspace(utf8(path), false).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_ReadConnectionPropertiesFromFile(BSTR path, IPropertySet** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            IPropertySetPtr p(CLSID_PropertySet);
+            check(p->raw_SetProperty(_bstr_t(L"DATABASE").GetBSTR(), _variant_t(path ? path : L"")));
+            *out = p.Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_IsWorkspace(BSTR path, VARIANT_BOOL* out) override {
+        return gdbGuard([&] {
+            need(out);
+            std::string p = utf8(path);
+            std::error_code ec;
+            *out = personalPath(p) && std::filesystem::is_regular_file(WorkspaceImpl::fileName(p), ec) ? VARIANT_TRUE : VARIANT_FALSE;
+            return S_OK;
+        });
+    }
+};
+
+const ComClassRegistrar kRegistrars[] = {
+    {CLSID_AccessWorkspaceFactory, "Gdb.AccessWorkspaceFactory.1", &createComInstance<AccessWorkspaceFactory>},
+    {CLSID_TableSort, "Gdb.TableSort.1", &createComInstance<TableSort>},
+};
+
+}  // namespace

@@ -1,0 +1,99 @@
+// tests/platform/gdb/gdb_fixture.cpp: the shared fixture of the geodatabase tests.
+#include "gdb_fixture.h"
+
+#include <atomic>
+#include <unistd.h>
+
+namespace gdbtest {
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    path = std::filesystem::temp_directory_path() /
+           ("gdb_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
+}
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+static IFieldPtr field(const wchar_t* name, esriFieldType type, LONG length) {
+    IFieldEditPtr f(CLSID_Field);
+    f->PutName(name);
+    f->PutType(type);
+    f->PutLength(length);
+    return IFieldPtr(f);
+}
+
+IFieldsPtr tableFields(const std::vector<Column>& columns) {
+    IObjectClassDescriptionPtr d(CLSID_ObjectClassDescription);
+    IFieldsEditPtr fields(d->GetRequiredFields());
+    for (const Column& c : columns) fields->AddField(field(c.name, c.type, c.length));
+    return IFieldsPtr(fields);
+}
+
+IFieldsPtr featureFields(esriGeometryType type, bool hasZ, const std::vector<Column>& columns) {
+    IObjectClassDescriptionPtr d(CLSID_FeatureClassDescription);
+    IFeatureClassDescriptionPtr fd(d);
+    IFieldsEditPtr fields(d->GetRequiredFields());
+    IFieldPtr shape = fields->GetField(fields->FindField(fd->GetShapeFieldName()));
+    IGeometryDefEditPtr def(shape->GetGeometryDef());
+    def->PutGeometryType(type);
+    def->PutHasZ(hasZ ? VARIANT_TRUE : VARIANT_FALSE);
+    def->PutRefSpatialReference(wgs84());
+    def->PutGridCount(1);
+    def->PutGridSize(0, 100.0);
+    for (const Column& c : columns) fields->AddField(field(c.name, c.type, c.length));
+    return IFieldsPtr(fields);
+}
+
+ISpatialReferencePtr wgs84() {
+    ISpatialReferencePtr sr(CLSID_SpatialReferenceWGS84);
+    sr->SetZDomain(-12000.0, 9000.0);
+    return sr;
+}
+
+IPointPtr point(double x, double y) {
+    IPointPtr p(CLSID_Point);
+    p->PutCoords(x, y);
+    return p;
+}
+IPointPtr pointZ(double x, double y, double z) {
+    IPointPtr p = point(x, y);
+    p->PutZ(z);
+    IZAwarePtr(p)->PutZAware(VARIANT_TRUE);
+    return p;
+}
+IPolylinePtr polyline(const std::vector<std::pair<double, double>>& xy) {
+    IPolylinePtr l(CLSID_Polyline);
+    IPointCollectionPtr pc(l);
+    for (auto [x, y] : xy) pc->AddPoint(point(x, y));
+    return l;
+}
+IPolygonPtr polygon(const std::vector<std::pair<double, double>>& ring) {
+    IPolygonPtr g(CLSID_Polygon);
+    IPointCollectionPtr pc(g);
+    for (auto [x, y] : ring) pc->AddPoint(point(x, y));
+    g->Close();
+    ITopologicalOperatorPtr(g)->Simplify();
+    return g;
+}
+
+IWorkspacePtr openGdb(const std::string& path) {
+    IWorkspaceFactoryPtr f(CLSID_AccessWorkspaceFactory);
+    return f->OpenFromFile(path.c_str());
+}
+IWorkspacePtr createGdb(const std::filesystem::path& dir, const std::string& name) {
+    IWorkspaceFactoryPtr f(CLSID_AccessWorkspaceFactory);
+    return f->Create(dir.string().c_str(), name.c_str());
+}
+
+void GdbTest::SetUp() {
+    path_ = (dir_.path / "test.gpkg").string();
+    ws_ = createGdb(dir_.path, "test.gpkg");
+    fws_ = ws_;
+    ASSERT_TRUE(fws_);
+}
+
+}  // namespace gdbtest

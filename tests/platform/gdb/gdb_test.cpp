@@ -1,0 +1,681 @@
+// tests/platform/gdb/gdb_test.cpp: the personal geodatabase through its interfaces: paths,
+// names, values that do not fit, SQL quoting, edit sessions, cursors, subtypes, sorting, spatial
+// filters against GEOS, and GDAL reading back what we wrote.
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <memory>
+#include <set>
+
+#include "gdb_fixture.h"
+
+using namespace gdbtest;
+
+namespace {
+
+std::string text(const _variant_t& v) { return v.vt == VT_BSTR ? std::string(_bstr_t(v)) : "<not text>"; }
+
+// Rows a raw connection sees (what another program would find in the file).
+long countRows(const std::string& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    long n = -1;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+        n = long(sqlite3_column_int64(st, 0));
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return n;
+}
+
+std::string runCommand(const std::string& cmd) {
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> p(popen(cmd.c_str(), "r"), pclose);
+    if (!p) return out;
+    char buf[4096];
+    while (std::size_t n = fread(buf, 1, sizeof buf, p.get())) out.append(buf, n);
+    return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Workspace paths
+// ---------------------------------------------------------------------------------------------
+struct PathCase {
+    const char* name;
+    const char* file;      // relative to the temporary directory
+    bool make;             // write a GeoPackage there first
+    const char* content;   // or these bytes
+    HRESULT expected;
+};
+const PathCase kPaths[] = {
+    {"Gpkg", "a.gpkg", true, nullptr, S_OK},
+    {"MdbUpperCase", "B.MDB", true, nullptr, S_OK},
+    {"BackslashSeparator", "sub\\c.mdb", true, nullptr, S_OK},
+    {"Missing", "missing.gpkg", false, nullptr, GDB_E_NOT_FOUND},
+    {"Sde", "conn.sde", false, "server=x", GDB_E_NOT_SUPPORTED},
+    {"OtherExtension", "chart.gdb", false, "x", GDB_E_BAD_PATH},
+    {"NotAGeoPackage", "text.gpkg", false, "this is not SQLite", GDB_E_BAD_PATH},
+};
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
+class WorkspacePath : public ::testing::TestWithParam<PathCase> {};
+TEST_P(WorkspacePath, OpensOnlyPersonalGeodatabases) {
+    const PathCase& c = GetParam();
+    TempDir dir;
+    std::string rel = c.file;
+    std::string onDisk = rel;
+    std::replace(onDisk.begin(), onDisk.end(), '\\', '/');
+    std::filesystem::create_directories((dir.path / onDisk).parent_path());
+    if (c.make) {
+        IWorkspacePtr made = createGdb((dir.path / onDisk).parent_path(), std::filesystem::path(onDisk).filename().string());
+    } else if (c.content) {
+        FILE* f = std::fopen((dir.path / onDisk).string().c_str(), "wb");
+        std::fputs(c.content, f);
+        std::fclose(f);
+    }
+    const std::string path = dir.path.string() + "/" + rel;
+    IWorkspacePtr ws;
+    EXPECT_EQ(resultOf([&] { ws = openGdb(path); }), c.expected);
+    if (c.expected == S_OK) {
+        ASSERT_TRUE(ws);
+        EXPECT_EQ(ws->GetType(), esriLocalDatabaseWorkspace);
+        EXPECT_EQ(std::string(ws->GetPathName()), path);
+        EXPECT_TRUE(openGdb(path) == ws) << "one file, one workspace object";
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Paths, WorkspacePath, ::testing::ValuesIn(kPaths),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST(WorkspaceFactory, EnterpriseFactoryRefusesWithItsReason) {
+    IWorkspaceFactoryPtr f(CLSID_SdeWorkspaceFactory);
+    try {
+        f->OpenFromFile("server.sde");
+        FAIL() << "opened an enterprise geodatabase";
+    } catch (const _com_error& e) {
+        EXPECT_EQ(e.Error(), GDB_E_NOT_SUPPORTED);
+        EXPECT_EQ(std::string(e.Description()), "enterprise geodatabase not supported yet");
+    }
+}
+
+TEST(WorkspaceFactory, CreateRefusesAnExistingFile) {
+    TempDir dir;
+    IWorkspacePtr ws = createGdb(dir.path, "x.gpkg");
+    EXPECT_EQ(resultOf([&] { createGdb(dir.path, "x.gpkg"); }), GDB_E_NAME_EXISTS);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Names
+// ---------------------------------------------------------------------------------------------
+TEST_F(GdbTest, NamesMatchWithoutRegardToCase) {
+    IFeatureDatasetPtr ds = fws_->CreateFeatureDataset("S57", wgs84());
+    ITablePtr t = fws_->CreateTable("dsnm", tableFields({{L"dsnm", esriFieldTypeString, 30}, {L"catcov", esriFieldTypeInteger, 2}}));
+    IFeatureClassPtr fc = ds->CreateFeatureClass("CoastlineAreaFeature", featureFields(esriGeometryPolygon, false, {}),
+                                                 nullptr, nullptr, esriFTSimple, "SHAPE");
+    EXPECT_TRUE(fws_->OpenTable("DSNM") == t);
+    EXPECT_TRUE(fws_->OpenFeatureClass("coastlineareafeature") == fc);
+    EXPECT_TRUE(fws_->OpenTable("COASTLINEAREAFEATURE") == fc) << "a feature class opens as a table";
+    EXPECT_EQ(std::string(IDatasetPtr(fws_->OpenFeatureDataset("s57"))->GetName()), "S57");
+    EXPECT_EQ(t->FindField("DSNM"), 1);
+    EXPECT_EQ(t->FindField("CatCov"), 2);
+    EXPECT_EQ(t->FindField("metaid"), -1);
+    EXPECT_EQ(t->GetFields()->FindField("catcov"), 2);
+
+    // Every kind of name that exists, whatever its case, answers 0x80040353.
+    EXPECT_EQ(resultOf([&] { fws_->CreateTable("DSNM", tableFields({})); }), hresultOf(0x80040353));
+    EXPECT_EQ(resultOf([&] { fws_->CreateFeatureDataset("s57", wgs84()); }), hresultOf(0x80040353));
+    EXPECT_EQ(resultOf([&] {
+                  fws_->CreateFeatureClass("COASTLINEareafeature", featureFields(esriGeometryPoint, false, {}), nullptr,
+                                           nullptr, esriFTSimple, "SHAPE");
+              }),
+              hresultOf(0x80040353));
+    EXPECT_EQ(resultOf([&] { fws_->OpenTable("nosuch"); }), GDB_E_NOT_FOUND);
+    EXPECT_EQ(resultOf([&] { fws_->OpenFeatureClass("dsnm"); }), GDB_E_NOT_FOUND) << "a table is no feature class";
+
+    // Text compares without regard to case.
+    IRowBufferPtr b = t->CreateRowBuffer();
+    b->PutValue(1, _variant_t("GB5X01NE.000"));
+    t->Insert(VARIANT_TRUE)->InsertRow(b);
+    IQueryFilterPtr q(CLSID_QueryFilter);
+    q->PutWhereClause("DSNM='gb5x01ne.000'");
+    EXPECT_EQ(t->RowCount(q), 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Values into columns
+// ---------------------------------------------------------------------------------------------
+struct ValueCase {
+    const char* name;
+    esriFieldType type;
+    LONG length;
+    _variant_t value;
+    HRESULT expected;
+    _variant_t readBack;  // VT_EMPTY: the value itself
+    bool readsNull = false;
+};
+const ValueCase kValues[] = {
+    {"TextFitsExactly", esriFieldTypeString, 6, _variant_t("SOUNDG"), S_OK, {}},
+    {"TextTooLong", esriFieldTypeString, 6, _variant_t("SOUNDGX"), DISP_E_OVERFLOW, {}},
+    {"TextCountsCharactersNotBytes", esriFieldTypeString, 4, _variant_t(L"\u00e9t\u00e9s"), S_OK, {}},
+    {"NumberIntoText", esriFieldTypeString, 10, _variant_t(42L), S_OK, _variant_t("42")},
+    {"IntegerFromText", esriFieldTypeInteger, 4, _variant_t(" 25000 "), S_OK, _variant_t(25000L)},
+    {"IntegerFromFractionText", esriFieldTypeInteger, 4, _variant_t("12.5"), DISP_E_OVERFLOW, {}},
+    {"IntegerFromWholeDouble", esriFieldTypeInteger, 4, _variant_t(7.0), S_OK, _variant_t(7L)},
+    {"IntegerFromFraction", esriFieldTypeInteger, 4, _variant_t(7.25), DISP_E_OVERFLOW, {}},
+    {"IntegerFromWords", esriFieldTypeInteger, 4, _variant_t("abc"), DISP_E_TYPEMISMATCH, {}},
+    {"IntegerOutOfRange", esriFieldTypeInteger, 4, _variant_t("3000000000"), DISP_E_OVERFLOW, {}},
+    {"SmallIntegerOutOfRange", esriFieldTypeSmallInteger, 2, _variant_t(70000L), DISP_E_OVERFLOW, {}},
+    {"SmallIntegerReadsAsI2", esriFieldTypeSmallInteger, 2, _variant_t(-5L), S_OK, _variant_t(short(-5))},
+    {"BlankTextIntoIntegerIsNull", esriFieldTypeInteger, 4, _variant_t(""), S_OK, {}, true},
+    {"DoubleFromText", esriFieldTypeDouble, 8, _variant_t("-12.125"), S_OK, _variant_t(-12.125)},
+    {"DoubleFromGarbage", esriFieldTypeDouble, 8, _variant_t("1.5x"), DISP_E_TYPEMISMATCH, {}},
+    {"SingleOutOfRange", esriFieldTypeSingle, 4, _variant_t(1e300), DISP_E_OVERFLOW, {}},
+    {"NullIntoText", esriFieldTypeString, 10, _variant_t(), S_OK, {}, true},
+};
+void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.name; }
+class ColumnValue : public GdbTest, public ::testing::WithParamInterface<ValueCase> {};
+TEST_P(ColumnValue, ConvertsOrFailsVisibly) {
+    const ValueCase& c = GetParam();
+    ITablePtr t = fws_->CreateTable("t", tableFields({{L"V", c.type, c.length}}));
+    IRowPtr row = t->CreateRow();
+    const bool isText = c.type == esriFieldTypeString;
+    row->PutValue(1, isText ? _variant_t("x") : _variant_t(9L));
+    row->Store();
+    EXPECT_EQ(resultOf([&] { row->PutValue(1, c.value); }), c.expected);
+    row->Store();
+    _variant_t got = t->GetRow(row->GetOID())->GetValue(1);
+    if (c.expected != S_OK) {
+        // The failed put left the row as it was.
+        if (isText) {
+            EXPECT_EQ(text(got), "x");
+        } else {
+            EXPECT_EQ(double(got), 9.0);
+        }
+        return;
+    }
+    _variant_t want = c.readBack.vt == VT_EMPTY ? c.value : c.readBack;
+    if (c.readsNull) {
+        EXPECT_EQ(got.vt, VT_NULL);
+        return;
+    }
+    ASSERT_EQ(got.vt, want.vt);
+    if (want.vt == VT_BSTR) {
+        EXPECT_EQ(text(got), text(want));
+    } else if (want.vt == VT_I4) {
+        EXPECT_EQ(got.lVal, want.lVal);
+    } else if (want.vt == VT_I2) {
+        EXPECT_EQ(got.iVal, want.iVal);
+    } else if (want.vt == VT_R8) {
+        EXPECT_EQ(got.dblVal, want.dblVal);
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Values, ColumnValue, ::testing::ValuesIn(kValues),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(GdbTest, OutOfRangeIndexAndObjectIdAreRefused) {
+    ITablePtr t = fws_->CreateTable("t", tableFields({{L"A", esriFieldTypeString, 5}}));
+    IRowBufferPtr b = t->CreateRowBuffer();
+    EXPECT_EQ(resultOf([&] { b->PutValue(-1, _variant_t("x")); }), E_INVALIDARG);
+    EXPECT_EQ(resultOf([&] { b->PutValue(2, _variant_t("x")); }), E_INVALIDARG);
+    EXPECT_EQ(resultOf([&] { b->PutValue(0, _variant_t(5L)); }), GDB_E_NOT_EDITABLE);
+}
+
+TEST_F(GdbTest, ShapeMustMatchTheClass) {
+    IFeatureClassPtr pts = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
+                                                    esriFTSimple, "SHAPE");
+    IFeatureClassPtr zpts = fws_->CreateFeatureClass("pz", featureFields(esriGeometryPoint, true, {}), nullptr, nullptr,
+                                                     esriFTSimple, "SHAPE");
+    EXPECT_EQ(resultOf([&] { pts->CreateFeatureBuffer()->PutRefShape(polyline({{0, 0}, {1, 1}})); }), GDB_E_WRONG_GEOMETRY);
+    EXPECT_EQ(resultOf([&] { zpts->CreateFeatureBuffer()->PutRefShape(point(1, 2)); }), GDB_E_WRONG_GEOMETRY);
+    // A class without Z keeps X and Y of a Z-aware point.
+    IFeatureBufferPtr b = pts->CreateFeatureBuffer();
+    b->PutRefShape(pointZ(1.5, 2.5, -3));
+    LONG oid = pts->Insert(VARIANT_TRUE)->InsertFeature(b);
+    IPointPtr back(pts->GetFeature(oid)->GetShape());
+    EXPECT_EQ(back->GetX(), 1.5);
+    EXPECT_EQ(IZAwarePtr(back)->GetZAware(), VARIANT_FALSE);
+}
+
+// ---------------------------------------------------------------------------------------------
+// SQL quoting: values are bound, names quoted; where clauses are the caller's SQL.
+// ---------------------------------------------------------------------------------------------
+struct Nasty {
+    const char* name;
+    const char* value;
+};
+const Nasty kNasty[] = {
+    {"Apostrophe", "St. Mary's"}, {"OnlyQuotes", "''"},         {"Injection", "x' OR '1'='1"},
+    {"DoubleQuotes", "a\"b\"c"},  {"Semicolon", "a'; DROP TABLE t; --"}, {"Empty", ""},
+};
+std::string quoted(std::string v) {
+    std::string out = "'";
+    for (char c : v) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out + "'";
+}
+void PrintTo(const Nasty& c, std::ostream* os) { *os << c.name; }
+class SqlQuoting : public GdbTest, public ::testing::WithParamInterface<Nasty> {};
+TEST_P(SqlQuoting, ValuesAndNamesRoundTrip) {
+    // Table and field names that need quoting themselves.
+    ITablePtr t = fws_->CreateTable("odd \"name\"", tableFields({{L"my col", esriFieldTypeString, 40}}));
+    ICursorPtr ins = t->Insert(VARIANT_TRUE);
+    IRowBufferPtr b = t->CreateRowBuffer();
+    b->PutValue(1, _variant_t(GetParam().value));
+    ins->InsertRow(b);
+    b->PutValue(1, _variant_t("other"));
+    ins->InsertRow(b);
+    IQueryFilterPtr q(CLSID_QueryFilter);
+    q->PutWhereClause(("\"my col\" = " + quoted(GetParam().value)).c_str());
+    EXPECT_EQ(t->RowCount(q), 1);
+    ICursorPtr c = t->Search(q, VARIANT_FALSE);
+    EXPECT_EQ(text(c->NextRow()->GetValue(1)), GetParam().value);
+    EXPECT_EQ(t->RowCount(nullptr), 2);
+}
+INSTANTIATE_TEST_SUITE_P(Quoting, SqlQuoting, ::testing::ValuesIn(kNasty),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(GdbTest, WhereClauseWithASecondStatementFails) {
+    ITablePtr t = fws_->CreateTable("t", tableFields({{L"A", esriFieldTypeString, 5}}));
+    IQueryFilterPtr q(CLSID_QueryFilter);
+    q->PutWhereClause("1=1; DROP TABLE t");
+    EXPECT_EQ(resultOf([&] { t->RowCount(q); }), GDB_E_SQL);
+    q->PutWhereClause("NOSUCH = 1");
+    try {
+        t->Search(q, VARIANT_FALSE);
+        FAIL();
+    } catch (const _com_error& e) {
+        EXPECT_EQ(e.Error(), GDB_E_SQL);
+        std::string d(e.Description());
+        EXPECT_NE(d.find("no such column: NOSUCH"), std::string::npos) << d;
+        EXPECT_NE(d.find("WHERE (NOSUCH = 1)"), std::string::npos) << "the SQL is in the description: " << d;
+    }
+    EXPECT_EQ(t->RowCount(nullptr), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Edit sessions and batching
+// ---------------------------------------------------------------------------------------------
+TEST_F(GdbTest, DiscardedEditLeavesNothingSavedEditKeepsAll) {
+    IWorkspaceEditPtr edit(ws_);
+    ITablePtr before = fws_->CreateTable("before", tableFields({{L"A", esriFieldTypeInteger, 4}}));
+    IRowBufferPtr b = before->CreateRowBuffer();
+    before->Insert(VARIANT_TRUE)->InsertRow(b);
+
+    edit->StartEditing(VARIANT_FALSE);
+    EXPECT_EQ(edit->IsBeingEdited(), VARIANT_TRUE);
+    EXPECT_EQ(resultOf([&] { edit->StartEditing(VARIANT_FALSE); }), GDB_E_EDITING);
+    for (int i = 0; i < 5; ++i) before->Insert(VARIANT_TRUE)->InsertRow(b);
+    IFeatureClassPtr made = fws_->CreateFeatureClass("made", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
+                                                     esriFTSimple, "SHAPE");
+    IFeatureBufferPtr fb = made->CreateFeatureBuffer();
+    fb->PutRefShape(point(1, 1));
+    made->Insert(VARIANT_TRUE)->InsertFeature(fb);
+    edit->StopEditing(VARIANT_FALSE);
+    EXPECT_EQ(before->RowCount(nullptr), 1);
+    EXPECT_EQ(resultOf([&] { fws_->OpenFeatureClass("made"); }), GDB_E_NOT_FOUND);
+    EXPECT_EQ(resultOf([&] { made->FeatureCount(nullptr); }), GDB_E_NOT_FOUND) << "the undone class is gone";
+
+    edit->StartEditing(VARIANT_FALSE);
+    for (int i = 0; i < 100; ++i) before->Insert(VARIANT_TRUE)->InsertRow(b);
+    edit->StopEditing(VARIANT_TRUE);
+    EXPECT_EQ(resultOf([&] { edit->StopEditing(VARIANT_TRUE); }), GDB_E_EDITING);
+    before = nullptr;
+    made = nullptr;
+    b = nullptr;
+    fb = nullptr;
+    edit = nullptr;
+    fws_ = nullptr;
+    ws_ = nullptr;
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM before"), 101);
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM gpkg_contents WHERE table_name = 'made'"), 0);
+}
+
+TEST_F(GdbTest, EditOperationAbortUndoesOnlyItsChanges) {
+    IWorkspaceEditPtr edit(ws_);
+    ITablePtr t = fws_->CreateTable("t", tableFields({}));
+    edit->StartEditing(VARIANT_TRUE);
+    t->CreateRow();
+    edit->StartEditOperation();
+    t->CreateRow();
+    t->CreateRow();
+    edit->AbortEditOperation();
+    edit->StartEditOperation();
+    t->CreateRow();
+    edit->StopEditOperation();
+    edit->StopEditing(VARIANT_TRUE);
+    EXPECT_EQ(t->RowCount(nullptr), 2);
+}
+
+TEST_F(GdbTest, WritesOutsideAnEditAreCommittedWhenTheWorkspaceGoes) {
+    {
+        ITablePtr t = fws_->CreateTable("t", tableFields({{L"A", esriFieldTypeInteger, 4}}));
+        ICursorPtr c = t->Insert(VARIANT_TRUE);
+        IRowBufferPtr b = t->CreateRowBuffer();
+        for (int i = 0; i < 1000; ++i) {
+            b->PutValue(1, _variant_t(long(i)));
+            c->InsertRow(b);
+            c->Flush();
+        }
+    }
+    fws_ = nullptr;
+    ws_ = nullptr;
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM t"), 1000);
+    EXPECT_EQ(countRows(path_, "SELECT sum(A) FROM t"), 999 * 1000 / 2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Cursors, subtypes, sorting
+// ---------------------------------------------------------------------------------------------
+TEST_F(GdbTest, UpdateCursorChangesAndDeletesRows) {
+    ITablePtr t = fws_->CreateTable("srel", tableFields({{L"DSNM", esriFieldTypeString, 16}, {L"N", esriFieldTypeInteger, 4}}));
+    ICursorPtr ins = t->Insert(VARIANT_TRUE);
+    IRowBufferPtr b = t->CreateRowBuffer();
+    for (int i = 0; i < 10; ++i) {
+        b->PutValue(1, _variant_t(i % 2 ? "A.000" : "B.000"));
+        b->PutValue(2, _variant_t(long(i)));
+        ins->InsertRow(b);
+    }
+    IQueryFilterPtr q(CLSID_QueryFilter);
+    q->PutWhereClause("DSNM = 'A.000'");
+    ICursorPtr up = t->Update(q, VARIANT_FALSE);
+    int seen = 0;
+    for (IRowPtr r = up->NextRow(); r; r = up->NextRow(), ++seen) {
+        if (long(r->GetValue(2)) == 1) {
+            up->DeleteRow();
+        } else {
+            r->PutValue(1, _variant_t("B.000"));  // no longer matches: must not come back
+            up->UpdateRow(r);
+        }
+    }
+    EXPECT_EQ(seen, 5);
+    EXPECT_EQ(t->RowCount(nullptr), 9);
+    EXPECT_EQ(t->RowCount(q), 0);
+    q->PutWhereClause("N >= 8");
+    t->DeleteSearchedRows(q);
+    EXPECT_EQ(t->RowCount(nullptr), 7);
+}
+
+TEST_F(GdbTest, SubtypesAreStoredAndEnumerated) {
+    IFeatureClassPtr fc = fws_->CreateFeatureClass("PointFeature", featureFields(esriGeometryPoint, false, {{L"SUBTYPE", esriFieldTypeInteger, 4}, {L"NAME", esriFieldTypeString, 12}}),
+                                                   nullptr, nullptr, esriFTSimple, "SHAPE");
+    ISubtypesPtr st(fc);
+    ASSERT_TRUE(st);
+    // Without a subtype field there is one default subtype named after the class.
+    LONG code = -1;
+    EXPECT_EQ(std::string(st->GetSubtypes()->Next(&code)), "PointFeature");
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(resultOf([&] { st->PutSubtypeFieldName("NAME"); }), E_INVALIDARG) << "a text field cannot hold codes";
+    st->PutSubtypeFieldName("subtype");
+    st->AddSubtype(75, "LIGHTS");
+    st->AddSubtype(17, "BCNLAT");
+    st->PutDefaultSubtypeCode(17);
+    EXPECT_EQ(resultOf([&] { st->AddSubtype(75, "OTHER"); }), GDB_E_NAME_EXISTS);
+    // Another object of the same class sees the same definition, by code.
+    ws_ = nullptr;
+    fws_ = nullptr;
+    st = nullptr;
+    fc = nullptr;
+    ws_ = openGdb(path_);
+    ISubtypesPtr again(IFeatureWorkspacePtr(ws_)->OpenFeatureClass("pointfeature"));
+    EXPECT_EQ(std::string(again->GetSubtypeFieldName()), "SUBTYPE");
+    EXPECT_EQ(again->GetSubtypeFieldIndex(), 2);
+    EXPECT_EQ(again->GetDefaultSubtypeCode(), 17);
+    IEnumSubtypePtr e = again->GetSubtypes();
+    EXPECT_EQ(std::string(e->Next(&code)), "BCNLAT");
+    EXPECT_EQ(code, 17);
+    EXPECT_EQ(std::string(e->Next(&code)), "LIGHTS");
+    EXPECT_EQ(std::string(e->Next(&code)), "");
+    EXPECT_EQ(std::string(again->GetSubtypeName(75)), "LIGHTS");
+}
+
+TEST_F(GdbTest, TableSortOrdersWithoutRegardToCaseAndKeepsTheFilter) {
+    ITablePtr t = fws_->CreateTable("t", tableFields({{L"NAME", esriFieldTypeString, 12}, {L"K", esriFieldTypeInteger, 4}}));
+    ICursorPtr ins = t->Insert(VARIANT_TRUE);
+    IRowBufferPtr b = t->CreateRowBuffer();
+    const char* names[] = {"b2", "A1", "c3", "a0", "B1"};
+    for (int i = 0; i < 5; ++i) {
+        b->PutValue(1, _variant_t(names[i]));
+        b->PutValue(2, _variant_t(long(i)));
+        ins->InsertRow(b);
+    }
+    ITableSortPtr sort(CLSID_TableSort);
+    sort->PutRefTable(t);
+    IQueryFilterPtr q(CLSID_QueryFilter);
+    q->PutWhereClause("K <> 2");
+    sort->PutRefQueryFilter(q);
+    sort->PutFields("NAME");
+    sort->Sort(nullptr);
+    std::string order;
+    ICursorPtr rows = sort->GetRows();
+    for (IRowPtr r = rows->NextRow(); r; r = rows->NextRow()) order += text(r->GetValue(1)) + " ";
+    EXPECT_EQ(order, "a0 A1 B1 b2 ");
+    sort->PutAscending("name", VARIANT_FALSE);
+    order.clear();
+    rows = sort->GetRows();
+    for (IRowPtr r = rows->NextRow(); r; r = rows->NextRow()) order += text(r->GetValue(1)) + " ";
+    EXPECT_EQ(order, "b2 B1 A1 a0 ");
+    sort->PutFields("NOSUCH");
+    EXPECT_EQ(resultOf([&] { sort->GetRows(); }), E_INVALIDARG);
+}
+
+TEST_F(GdbTest, FeatureDatasetKeepsSpatialReferenceVersionedFlagAndClasses) {
+    ISpatialReferencePtr sr = wgs84();
+    IFeatureDatasetPtr ds = fws_->CreateFeatureDataset("S57", sr);
+    ds->CreateFeatureClass("SoundingFeature", featureFields(esriGeometryPoint, true, {{L"DEPTH", esriFieldTypeDouble, 20}}),
+                           nullptr, nullptr, esriFTSimple, "SHAPE");
+    ds->CreateFeatureClass("LineFeature", featureFields(esriGeometryPolyline, false, {}), nullptr, nullptr, esriFTSimple, "SHAPE");
+    fws_->CreateFeatureClass("ve", featureFields(esriGeometryPolyline, false, {}), nullptr, nullptr, esriFTSimple, "SHAPE");
+    IVersionedObjectPtr(ds)->RegisterAsVersioned(VARIANT_TRUE);
+    ws_ = nullptr;
+    fws_ = nullptr;
+    ds = nullptr;
+    ws_ = openGdb(path_);
+    fws_ = ws_;
+    ds = fws_->OpenFeatureDataset("S57");
+    EXPECT_EQ(IVersionedObjectPtr(ds)->GetIsRegisteredAsVersioned(), VARIANT_TRUE);
+    double zmin = 0, zmax = 0;
+    IGeoDatasetPtr(ds)->GetSpatialReference()->GetZDomain(&zmin, &zmax);
+    EXPECT_EQ(zmin, -12000.0);
+    EXPECT_EQ(zmax, 9000.0);
+    IFeatureClassContainerPtr fcc(ds);
+    ASSERT_EQ(fcc->GetClassCount(), 2);
+    EXPECT_EQ(std::string(IDatasetPtr(fcc->GetClass(0))->GetName()), "SoundingFeature");
+    EXPECT_EQ(fcc->GetClass(1)->GetShapeType(), esriGeometryPolyline);
+    IFeatureClassPtr snd = fws_->OpenFeatureClass("soundingfeature");
+    EXPECT_TRUE(snd->GetFeatureDataset() != nullptr);
+    EXPECT_EQ(snd->GetFields()->GetField(1)->GetGeometryDef()->GetHasZ(), VARIANT_TRUE);
+    IGeoDatasetPtr(snd)->GetSpatialReference()->GetZDomain(&zmin, &zmax);
+    EXPECT_EQ(zmin, -12000.0);
+    EXPECT_FALSE(fws_->OpenFeatureClass("VE")->GetFeatureDataset());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Spatial filters: exactly what GEOS decides
+// ---------------------------------------------------------------------------------------------
+struct SpatialCase {
+    const char* name;
+    esriSpatialRelEnum relation;
+    const char* description;
+    const char* expected;  // names of the selected features, sorted, joined by ' '
+};
+const SpatialCase kSpatial[] = {
+    {"Intersects", esriSpatialRelIntersects, "", "boundary crossing inside overlapping touching"},
+    {"InteriorsMeet", esriSpatialRelRelation, "T********", "crossing inside overlapping"},
+    {"InteriorsMeetBesideIntersects", esriSpatialRelIntersects, "T********", "crossing inside overlapping"},
+    {"Touches", esriSpatialRelTouches, "", "boundary touching"},
+    {"Contains", esriSpatialRelContains, "", "inside"},
+    {"Disjoint", esriSpatialRelRelation, "FF*FF****", "far nearbox"},
+    {"EnvelopeIntersects", esriSpatialRelEnvelopeIntersects, "", "boundary crossing inside nearbox overlapping touching"},
+};
+void PrintTo(const SpatialCase& c, std::ostream* os) { *os << c.name; }
+class SpatialFilterCase : public GdbTest, public ::testing::WithParamInterface<SpatialCase> {};
+TEST_P(SpatialFilterCase, SelectsWhatGeosDecides) {
+    const SpatialCase& c = GetParam();
+    IFeatureClassPtr pts = fws_->CreateFeatureClass("pts", featureFields(esriGeometryPoint, false, {{L"NAME", esriFieldTypeString, 12}}),
+                                                    nullptr, nullptr, esriFTSimple, "SHAPE");
+    IFeatureClassPtr lines = fws_->CreateFeatureClass("lines", featureFields(esriGeometryPolyline, false, {{L"NAME", esriFieldTypeString, 12}}),
+                                                      nullptr, nullptr, esriFTSimple, "SHAPE");
+    IFeatureClassPtr areas = fws_->CreateFeatureClass("areas", featureFields(esriGeometryPolygon, false, {{L"NAME", esriFieldTypeString, 12}}),
+                                                      nullptr, nullptr, esriFTSimple, "SHAPE");
+    struct Item {
+        IFeatureClassPtr cls;
+        const char* name;
+        IGeometryPtr g;
+    };
+    std::vector<Item> items = {
+        {pts, "inside", point(5, 5)},
+        {pts, "boundary", point(10, 5)},
+        {pts, "far", point(50, 50)},
+        {lines, "crossing", polyline({{-5, 5}, {15, 5}})},
+        {lines, "nearbox", polyline({{9, 12}, {12, 9}})},  // envelope meets, geometry does not
+        {areas, "touching", polygon({{10, 0}, {20, 0}, {20, 10}, {10, 10}})},
+        {areas, "overlapping", polygon({{5, 5}, {15, 5}, {15, 15}, {5, 15}})},
+    };
+    for (auto& it : items) {
+        IFeatureBufferPtr b = it.cls->CreateFeatureBuffer();
+        b->PutRefShape(it.g);
+        b->PutValue(2, _variant_t(it.name));
+        it.cls->Insert(VARIANT_TRUE)->InsertFeature(b);
+    }
+    IGeometryPtr square = polygon({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    ISpatialFilterPtr f(CLSID_SpatialFilter);
+    f->PutRefGeometry(square);
+    f->PutGeometryField("SHAPE");
+    f->PutSpatialRel(c.relation);
+    f->PutSpatialRelDescription(c.description);
+
+    std::set<std::string> got;
+    long counted = 0;
+    for (IFeatureClassPtr cls : {pts, lines, areas}) {
+        IFeatureCursorPtr cur = cls->Search(f, VARIANT_TRUE);
+        for (IFeaturePtr ft = cur->NextFeature(); ft; ft = cur->NextFeature()) got.insert(text(ft->GetValue(2)));
+        counted += cls->FeatureCount(f);
+    }
+    std::string joined;
+    for (auto& n : got) joined += (joined.empty() ? "" : " ") + n;
+    EXPECT_EQ(joined, c.expected);
+    EXPECT_EQ(counted, long(got.size()));
+
+    // The same decision made by the geometry's own relational operator (GEOS).
+    if (c.relation != esriSpatialRelEnvelopeIntersects) {
+        IRelationalOperatorPtr op(square);
+        for (auto& it : items) {
+            bool geos = false;
+            switch (c.relation) {
+                case esriSpatialRelIntersects: geos = !op->Disjoint(it.g); break;
+                case esriSpatialRelTouches: geos = op->Touches(it.g); break;
+                case esriSpatialRelContains: geos = op->Contains(it.g); break;
+                default: break;
+            }
+            if (*c.description) geos = op->Relate(it.g, _bstr_t(c.description)) && (c.relation != esriSpatialRelIntersects || geos);
+            EXPECT_EQ(geos, got.count(it.name) == 1) << it.name;
+        }
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Relations, SpatialFilterCase, ::testing::ValuesIn(kSpatial),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(GdbTest, RTreeFollowsInsertsUpdatesAndDeletes) {
+    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
+                                                   esriFTSimple, "SHAPE");
+    IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+    IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+    for (int i = 0; i < 200; ++i) {
+        b->PutRefShape(point(i, i));
+        ins->InsertFeature(b);
+    }
+    IFeaturePtr moved = fc->GetFeature(1);
+    moved->PutRefShape(point(1000, 1000));
+    moved->Store();
+    fc->GetFeature(2)->Delete();
+    ISpatialFilterPtr f(CLSID_SpatialFilter);
+    IEnvelopePtr box(CLSID_Envelope);
+    box->PutCoords(999, 999, 1001, 1001);
+    f->PutRefGeometry(box);
+    f->PutSpatialRel(esriSpatialRelIntersects);
+    EXPECT_EQ(fc->FeatureCount(f), 1);
+    box->PutCoords(-1, -1, 1.5, 1.5);
+    f->PutRefGeometry(box);
+    EXPECT_EQ(fc->FeatureCount(f), 0) << "features 1 and 2 left the box";
+    ws_ = nullptr;
+    fws_ = nullptr;
+    fc = nullptr;
+    moved = nullptr;
+    ins = nullptr;
+    b = nullptr;
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM rtree_p_SHAPE"), 199);
+    sqlite3* db = nullptr;
+    sqlite3_open(path_.c_str(), &db);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT rtreecheck('rtree_p_SHAPE')", -1, &st, nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok");
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+}
+
+// ---------------------------------------------------------------------------------------------
+// GDAL reads what we wrote
+// ---------------------------------------------------------------------------------------------
+TEST_F(GdbTest, OgrinfoReadsClassesFeaturesAndExactCoordinates) {
+    if (std::system("ogrinfo --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ogrinfo is not installed";
+    IFeatureDatasetPtr ds = fws_->CreateFeatureDataset("S57", wgs84());
+    IFeatureClassPtr snd = ds->CreateFeatureClass("SoundingFeature",
+                                                  featureFields(esriGeometryPoint, true, {{L"NAME", esriFieldTypeString, 12}, {L"DEPTH", esriFieldTypeDouble, 20}}),
+                                                  nullptr, nullptr, esriFTSimple, "SHAPE");
+    IFeatureClassPtr ln = ds->CreateFeatureClass("LineFeature",
+                                                 featureFields(esriGeometryPolyline, false, {{L"OBJL", esriFieldTypeString, 6}, {L"RVER", esriFieldTypeSmallInteger, 2}}),
+                                                 nullptr, nullptr, esriFTSimple, "SHAPE");
+    IFeatureClassPtr ar = ds->CreateFeatureClass("AreaFeature", featureFields(esriGeometryPolygon, false, {{L"INFORM", esriFieldTypeString, 70}}),
+                                                 nullptr, nullptr, esriFTSimple, "SHAPE");
+    ITablePtr tb = fws_->CreateTable("dsid", tableFields({{L"DSNM", esriFieldTypeString, 70}, {L"INTU", esriFieldTypeInteger, 2}}));
+    IWorkspaceEditPtr(ws_)->StartEditing(VARIANT_FALSE);
+    {
+        IFeatureBufferPtr b = snd->CreateFeatureBuffer();
+        b->PutRefShape(pointZ(-70.123456789012, 42.987654321098, -12.3));
+        b->PutValue(2, _variant_t("VI0000000042"));
+        b->PutValue(3, _variant_t(-12.3));
+        snd->Insert(VARIANT_TRUE)->InsertFeature(b);
+        b = ln->CreateFeatureBuffer();
+        b->PutRefShape(polyline({{-70.5, 42.25}, {-70.25, 42.5}, {-70.125, 42.0625}}));
+        b->PutValue(2, _variant_t("COALNE"));
+        b->PutValue(3, _variant_t("1"));
+        ln->Insert(VARIANT_TRUE)->InsertFeature(b);
+        b = ar->CreateFeatureBuffer();
+        b->PutRefShape(polygon({{0, 0}, {0, 1}, {1, 1}, {1, 0}}));
+        b->PutValue(2, _variant_t(L"Caf\u00e9 'quoted'"));
+        ar->Insert(VARIANT_TRUE)->InsertFeature(b);
+        IRowBufferPtr r = tb->CreateRowBuffer();
+        r->PutValue(1, _variant_t("US5MA12M.000"));
+        r->PutValue(2, _variant_t("4"));
+        tb->Insert(VARIANT_TRUE)->InsertRow(r);
+    }
+    IWorkspaceEditPtr(ws_)->StopEditing(VARIANT_TRUE);
+    snd = ln = ar = nullptr;
+    tb = nullptr;
+    ds = nullptr;
+    fws_ = nullptr;
+    ws_ = nullptr;
+
+    std::string list = runCommand("ogrinfo -ro '" + path_ + "' 2>&1");
+    EXPECT_NE(list.find("SoundingFeature (3D Point)"), std::string::npos) << list;
+    EXPECT_NE(list.find("LineFeature (Multi Line String)"), std::string::npos) << list;
+    EXPECT_NE(list.find("AreaFeature (Multi Polygon)"), std::string::npos) << list;
+    EXPECT_NE(list.find("dsid (None)"), std::string::npos) << list;
+    EXPECT_EQ(list.find("gdb_items"), std::string::npos) << "side tables stay hidden: " << list;
+
+    std::string all = runCommand("ogrinfo -ro -al -q '" + path_ + "' 2>&1");
+    EXPECT_NE(all.find("POINT Z (-70.123456789012 42.987654321098 -12.3)"), std::string::npos) << all;
+    EXPECT_NE(all.find("NAME (String) = VI0000000042"), std::string::npos) << all;
+    EXPECT_NE(all.find("DEPTH (Real) = -12.3"), std::string::npos) << all;
+    EXPECT_NE(all.find("MULTILINESTRING ((-70.5 42.25,-70.25 42.5,-70.125 42.0625))"), std::string::npos) << all;
+    EXPECT_NE(all.find("OBJL (String) = COALNE"), std::string::npos) << all;
+    EXPECT_NE(all.find("RVER (Integer(Int16)) = 1"), std::string::npos) << all;
+    EXPECT_NE(all.find("INFORM (String) = Caf\xc3\xa9 'quoted'"), std::string::npos) << all;
+    EXPECT_NE(all.find("DSNM (String) = US5MA12M.000"), std::string::npos) << all;
+    EXPECT_NE(all.find("INTU (Integer) = 4"), std::string::npos) << all;
+    EXPECT_EQ(all.find("ERROR"), std::string::npos) << all;
+    EXPECT_EQ(all.find("Warning"), std::string::npos) << all;
+}
