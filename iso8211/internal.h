@@ -109,6 +109,13 @@ void clear_drvalues(fm* f);      // values and dimensions of every field; fields
 void free_rplist(fm* f);         // the record-start list after its head
 
 void reset_fmt(fm* f, ddfield* d);  // format cursors to the start of d's tree
+struct FmtState {
+    fnode* cur;
+    fnode* root;
+    std::vector<std::int32_t> reps;  // the repetition stack, top first
+};
+FmtState save_fmt(const fm* f);
+void restore_fmt(fm* f, const FmtState& s);
 void clear_reps(fm* f);
 
 // Description predicates.

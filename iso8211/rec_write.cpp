@@ -164,6 +164,16 @@ int store123sfld(const char* value, long length) {
     if (d->fmt_rt) {
         char t = 0, x = 0, dl = 0;
         long w = 0;
+        // A refused value leaves the format where it was, for the caller's next try.
+        const FmtState before = save_fmt(f);
+        struct Undo {
+            fm* f;
+            const FmtState& s;
+            bool keep = false;
+            ~Undo() {
+                if (!keep) restore_fmt(f, s);
+            }
+        } undo{f, before};
         if (!get123fmt(&t, &x, &w, &dl)) return 0;
         if ((t == 'L' || t == 'M') && w > 0) {
             if (length != w) return 0;
@@ -186,6 +196,7 @@ int store123sfld(const char* value, long length) {
                           std::memchr(value, delim, std::size_t(length))))
                 return 0;
         }
+        undo.keep = true;
     } else if (value && (std::memchr(value, FT, std::size_t(length)) ||
                          std::memchr(value, UT, std::size_t(length)))) {
         return 0;

@@ -20,16 +20,18 @@ std::string num(std::size_t v, int w) {
     return std::string(std::size_t(w) - s.size(), '0') + s;
 }
 
-std::string record(bool ddr, const std::vector<Fld>& fields) {
+std::string record(bool ddr, const std::vector<Fld>& fields, int lenDigits, int posDigits) {
     std::string dir, area;
     for (const auto& f : fields) {
-        dir += f.tag + num(f.body.size(), 3) + num(area.size(), 4);
+        dir += f.tag + num(f.body.size(), lenDigits) + num(area.size(), posDigits);
         area += f.body;
     }
     dir += '\x1e';
     const std::size_t base = 24 + dir.size();
-    return num(base + area.size(), 5) + (ddr ? "3LE1 09" : " D     ") + num(base, 5) +
-           (ddr ? " ! " : "   ") + "3404" + dir + area;
+    const std::size_t total = base + area.size();
+    return (total > 99999 ? std::string("00000") : num(total, 5)) + (ddr ? "3LE1 09" : " D     ") + num(base, 5) +
+           (ddr ? " ! " : "   ") + std::to_string(lenDigits) + std::to_string(posDigits) + "04" + dir +
+           area;
 }
 
 std::string desc(const std::string& controls, const std::string& name, const std::string& labels,
@@ -112,6 +114,23 @@ FileRead readAll(const std::string& path) {
     return r;
 }
 
+Reader::Reader(const std::string& path) {
+    long level = 0;
+    char ice = ' ', ccs[4] = {0, 0, 0, 0};
+    opened = open123file(path.c_str(), 'r', &level, &ice, ccs, &fp) == 1;
+    ddrOk = opened && find123file(fp) && read123ddr();
+}
+
+Reader::~Reader() {
+    if (fp) close123file(&fp);
+}
+
+TempFile::TempFile(const std::string& bytes, const std::string& stem) : path(tempPath(stem)) {
+    writeFile(path, bytes);
+}
+
+TempFile::~TempFile() { std::remove(path.c_str()); }
+
 std::string toBytes(const Sub& s) {
     const std::string& f = s.format;
     if (f.size() == 3 && (f[0] == 'L' || f[0] == 'M')) {
@@ -148,6 +167,27 @@ int writeAll(const std::string& dst, const FileRead& src) {
     }
     if (!close123file(&fp)) ok = 0;
     return ok;
+}
+
+std::string le16(unsigned v) { return {char(v & 0xff), char((v >> 8) & 0xff)}; }
+
+std::string le32(unsigned long v) {
+    return {char(v & 0xff), char((v >> 8) & 0xff), char((v >> 16) & 0xff), char((v >> 24) & 0xff)};
+}
+
+std::vector<Step> walk(std::FILE* fp, int* lastStatus) {
+    std::vector<Step> out;
+    std::string tag, value, label, format;
+    char lid = ' ';
+    long len = 0;
+    int st = 0;
+    while (next123sfld(fp, tag, &lid, value, &len, &st)) {
+        desc123sfld(fp, tag, label, format);
+        out.push_back({tag, label, value, st});
+        if (out.size() > 1000000) break;
+    }
+    if (lastStatus) *lastStatus = st;
+    return out;
 }
 
 }  // namespace t8211

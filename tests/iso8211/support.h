@@ -15,7 +15,7 @@ struct Fld {
     std::string tag, body;  // body ends with '\x1e'
 };
 // One record: a DDR (level 3, field controls of 9) or a DR; sizes 3/4/0/4 for the entry map.
-std::string record(bool ddr, const std::vector<Fld>& fields);
+std::string record(bool ddr, const std::vector<Fld>& fields, int lenDigits = 3, int posDigits = 4);
 // A DDR description body: controls, name, labels, format, ended by the field terminator.
 std::string desc(const std::string& controls, const std::string& name, const std::string& labels,
                  const std::string& format);
@@ -52,7 +52,34 @@ FileRead readAll(const std::string& path);
 // Writes recs to dst with the DDR given as description texts; 1 on success.
 int writeAll(const std::string& dst, const FileRead& src);
 
+// A file opened for reading with its DDR read; closed on destruction.
+struct Reader {
+    std::FILE* fp = nullptr;
+    bool opened = false, ddrOk = false;
+    explicit Reader(const std::string& path);
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+};
+
+// A file written from fixture bytes, removed on destruction.
+struct TempFile {
+    std::string path;
+    explicit TempFile(const std::string& bytes, const std::string& stem = "f.000");
+    ~TempFile();
+};
+
 // Value as put123sfld wants it: binary items as their bytes.
 std::string toBytes(const Sub& s);
+
+std::string le16(unsigned v);
+std::string le32(unsigned long v);
+
+// Every subfield of a file opened for reading, as next123sfld gives it, with its status.
+struct Step {
+    std::string tag, label, value;
+    int status;
+};
+std::vector<Step> walk(std::FILE* fp, int* lastStatus);
 
 }  // namespace t8211
