@@ -333,10 +333,7 @@ HRESULT openWorkspace(const char* path, IWorkspace** workspace) {
             return GDB_E_BAD_PATH;
         }
         if (SUCCEEDED(hr) && !opened) hr = E_FAIL;
-        if (SUCCEEDED(hr)) {
-            if (*workspace) (*workspace)->Release();
-            *workspace = opened.Detach();
-        }
+        if (SUCCEEDED(hr)) *workspace = opened.Detach();
         return hr;
     } catch (const _com_error& e) {
         logComError("openWorkspace", e);

@@ -51,7 +51,8 @@ int32_t findAttributeCode(const char* acronym);
 // "esriFieldTypeOTHER".
 const char* fieldTypeName(int32_t fieldType);
 
-// Fills `field` (its tag left as it is; pass it initialised: old subfields are not freed) with one ATTL/ATVL pair per acronym:
+// Fills `field` (its tag left as it is; pass it initialised: old subfields are not freed) with one
+// ATTL/ATVL pair per acronym:
 // ATTL the attribute code (findAttributeCode), ATVL the value of the row's column of that name as
 // text (null: empty). `row` is a row, feature, row buffer or feature buffer. A column the row lacks
 // gives an empty value and "column %s not found, setting column value to empty\n".

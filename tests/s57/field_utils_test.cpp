@@ -83,7 +83,8 @@ struct BuiltRecord {
         EXPECT_EQ(allocateFieldArray(&record, 1), 0);
         initializeField(&record.fields[0]);
         std::snprintf(record.fields[0].tag, sizeof record.fields[0].tag, "%s", tag);
-        record.fields[0].subFields = static_cast<Iso8211SubField*>(std::calloc(std::size_t(n), sizeof(Iso8211SubField)));
+        record.fields[0].subFields =
+            static_cast<Iso8211SubField*>(std::calloc(std::size_t(n), sizeof(Iso8211SubField)));
         record.fields[0].subfieldCount = n;
     }
     ~BuiltRecord() { (void)Free8211Record(&record); }
