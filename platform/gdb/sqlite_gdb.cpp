@@ -267,6 +267,174 @@ void stIsEmpty(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_int(ctx, e.empty() ? 1 : 0);
 }
 
+
+// =============================================================================================
+// R-tree upkeep
+// =============================================================================================
+// Inserts inside one transaction do not go through the GeoPackage insert trigger, which costs an
+// R-tree insertion per row: the trigger is dropped for the transaction, the extents are kept, and
+// before anything reads or changes the R-tree (a spatial search, an update, a delete, a commit, a
+// savepoint) they are written, into an empty or smaller tree by building it anew, packed (sort-tile-
+// recursive), else one by one. Then the trigger is created again, with the SQL it had.
+
+struct RtreeEntry {
+    std::int64_t id;
+    float box[4];  // minx, maxx, miny, maxy
+};
+
+// The R-tree stores 32-bit floats rounded outward, so a box never shrinks.
+float roundDown(double d) {
+    float f = static_cast<float>(d);
+    if (static_cast<double>(f) > d) f = std::nextafter(f, -std::numeric_limits<float>::infinity());
+    return f;
+}
+float roundUp(double d) {
+    float f = static_cast<float>(d);
+    if (static_cast<double>(f) < d) f = std::nextafter(f, std::numeric_limits<float>::infinity());
+    return f;
+}
+
+void putBigEndian(std::string& out, std::size_t at, std::uint64_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i, v >>= 8) out[at + std::size_t(i)] = char(v & 0xFF);
+}
+
+// Writes a packed tree into the shadow tables of an R-tree (node 1 the root, its first two bytes
+// the depth; every cell a 64-bit id or child node and four 32-bit floats, big-endian), in the node
+// size the table was created with.
+void writePackedRtree(sqlite3* db, const std::string& rtree, std::vector<RtreeEntry> entries) {
+    Stmt sizeSt = prepare(db, "SELECT length(data) FROM " + sqlName(rtree + "_node") + " WHERE nodeno = 1");
+    if (!step(sizeSt.get())) throw SqlError("R-tree " + rtree + " has no root node");
+    const std::size_t nodeSize = std::size_t(sqlite3_column_int(sizeSt.get(), 0));
+    constexpr std::size_t kCell = 24;
+    if (nodeSize < 4 + 2 * kCell) throw SqlError("R-tree " + rtree + ": unexpected node size");
+    const std::size_t fanout = (nodeSize - 4) / kCell;
+
+    struct Node {
+        std::vector<RtreeEntry> cells;
+        RtreeEntry box{};
+    };
+    auto boxOf = [](const std::vector<RtreeEntry>& cells) {
+        RtreeEntry b{0, {cells[0].box[0], cells[0].box[1], cells[0].box[2], cells[0].box[3]}};
+        for (const auto& c : cells) {
+            b.box[0] = std::min(b.box[0], c.box[0]);
+            b.box[1] = std::max(b.box[1], c.box[1]);
+            b.box[2] = std::min(b.box[2], c.box[2]);
+            b.box[3] = std::max(b.box[3], c.box[3]);
+        }
+        return b;
+    };
+    // One level of sort-tile-recursive packing.
+    auto pack = [&](std::vector<RtreeEntry>& items) {
+        std::vector<Node> nodes;
+        const std::size_t leaves = (items.size() + fanout - 1) / fanout;
+        const std::size_t slices = std::size_t(std::ceil(std::sqrt(double(leaves))));
+        const std::size_t perSlice = slices * fanout;
+        std::sort(items.begin(), items.end(), [](const RtreeEntry& a, const RtreeEntry& b) {
+            return a.box[0] + a.box[1] < b.box[0] + b.box[1];
+        });
+        for (std::size_t s = 0; s < items.size(); s += perSlice) {
+            auto first = items.begin() + std::ptrdiff_t(s);
+            auto last = items.begin() + std::ptrdiff_t(std::min(items.size(), s + perSlice));
+            std::sort(first, last, [](const RtreeEntry& a, const RtreeEntry& b) {
+                return a.box[2] + a.box[3] < b.box[2] + b.box[3];
+            });
+            for (auto it = first; it < last; it += std::ptrdiff_t(std::min<std::size_t>(fanout, std::size_t(last - it)))) {
+                Node n;
+                n.cells.assign(it, it + std::ptrdiff_t(std::min<std::size_t>(fanout, std::size_t(last - it))));
+                n.box = boxOf(n.cells);
+                nodes.push_back(std::move(n));
+            }
+        }
+        return nodes;
+    };
+    // Levels from the leaves up; the last level is the root.
+    std::vector<std::vector<Node>> levels;
+    if (entries.size() <= fanout) {
+        levels.push_back({Node{entries, {}}});
+    } else {
+        levels.push_back(pack(entries));
+        while (levels.back().size() > fanout) {
+            std::vector<RtreeEntry> boxes;
+            for (std::size_t i = 0; i < levels.back().size(); ++i) {
+                RtreeEntry b = levels.back()[i].box;
+                b.id = std::int64_t(i);  // index into the level below, numbered later
+                boxes.push_back(b);
+            }
+            std::vector<Node> up = pack(boxes);
+            // pack() reorders the lower level's boxes: keep the lower nodes in the new order.
+            std::vector<Node> reordered;
+            for (Node& n : up)
+                for (RtreeEntry& c : n.cells) {
+                    std::size_t from = std::size_t(c.id);
+                    c.id = std::int64_t(reordered.size());
+                    reordered.push_back(std::move(levels.back()[from]));
+                }
+            levels.back() = std::move(reordered);
+            levels.push_back(std::move(up));
+        }
+        std::vector<RtreeEntry> rootCells;
+        for (std::size_t i = 0; i < levels.back().size(); ++i) {
+            RtreeEntry b = levels.back()[i].box;
+            b.id = std::int64_t(i);
+            rootCells.push_back(b);
+        }
+        levels.push_back({Node{rootCells, {}}});
+    }
+    // Node numbers: the root 1, then level by level downwards.
+    std::vector<std::vector<std::int64_t>> numbers(levels.size());
+    std::int64_t next = 1;
+    for (std::size_t l = levels.size(); l-- > 0;)
+        for (std::size_t i = 0; i < levels[l].size(); ++i) numbers[l].push_back(next++);
+
+    for (const char* suffix : {"_node", "_rowid", "_parent"})
+        step(prepare(db, "DELETE FROM " + sqlName(rtree + suffix)).get());
+    Stmt putNode = prepare(db, "INSERT INTO " + sqlName(rtree + "_node") + " (nodeno, data) VALUES (?1, ?2)");
+    Stmt putRowid = prepare(db, "INSERT INTO " + sqlName(rtree + "_rowid") + " (rowid, nodeno) VALUES (?1, ?2)");
+    Stmt putParent = prepare(db, "INSERT INTO " + sqlName(rtree + "_parent") + " (nodeno, parentnode) VALUES (?1, ?2)");
+    const std::size_t depth = levels.size() - 1;
+    std::string blob(nodeSize, '\0');
+    for (std::size_t l = levels.size(); l-- > 0;) {
+        for (std::size_t i = 0; i < levels[l].size(); ++i) {
+            const Node& n = levels[l][i];
+            const std::int64_t self = numbers[l][i];
+            std::fill(blob.begin(), blob.end(), '\0');
+            putBigEndian(blob, 0, l == depth ? depth : 0, 2);
+            putBigEndian(blob, 2, n.cells.size(), 2);
+            for (std::size_t k = 0; k < n.cells.size(); ++k) {
+                const RtreeEntry& c = n.cells[k];
+                const std::int64_t ref = l == 0 ? c.id : numbers[l - 1][std::size_t(c.id)];
+                putBigEndian(blob, 4 + k * kCell, std::uint64_t(ref), 8);
+                for (int j = 0; j < 4; ++j) {
+                    std::uint32_t bits;
+                    std::memcpy(&bits, &c.box[j], 4);
+                    putBigEndian(blob, 4 + k * kCell + 8 + std::size_t(j) * 4, bits, 4);
+                }
+                if (l == 0) {
+                    sqlite3_reset(putRowid.get());
+                    sqlite3_bind_int64(putRowid.get(), 1, ref);
+                    sqlite3_bind_int64(putRowid.get(), 2, self);
+                    step(putRowid.get());
+                } else {
+                    sqlite3_reset(putParent.get());
+                    sqlite3_bind_int64(putParent.get(), 1, ref);
+                    sqlite3_bind_int64(putParent.get(), 2, self);
+                    step(putParent.get());
+                }
+            }
+            sqlite3_reset(putNode.get());
+            sqlite3_bind_int64(putNode.get(), 1, self);
+            sqlite3_bind_blob(putNode.get(), 2, blob.data(), int(blob.size()), SQLITE_STATIC);
+            step(putNode.get());
+        }
+    }
+}
+
+struct PendingRtree {
+    std::string triggerName;
+    std::string triggerSql;  // empty when the table had no insert trigger
+    std::vector<RtreeEntry> entries;
+};
+
 class Database {
 public:
     Database(const std::string& file, bool create) {
@@ -281,6 +449,10 @@ public:
         db_ = raw;
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_timeout(db_, 5000);
+        // A large import stays in memory until its commit instead of spilling pages mid-way.
+        sqlite3_exec(db_, "PRAGMA cache_size = -262144", nullptr, nullptr, nullptr);
+        // Statement journals (every insert that fires the R-tree trigger has one) stay in memory.
+        sqlite3_exec(db_, "PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr);
         const int fl = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
         sqlite3_create_function(db_, "ST_MinX", 1, fl, nullptr, &stBound<0>, nullptr, nullptr);
         sqlite3_create_function(db_, "ST_MaxX", 1, fl, nullptr, &stBound<1>, nullptr, nullptr);
@@ -329,15 +501,94 @@ public:
         }
     }
     void commitBatch() {
-        if (!editing_ && !sqlite3_get_autocommit(db_)) exec("COMMIT");
+        if (!editing_ && !sqlite3_get_autocommit(db_)) {
+            flushRtrees();
+            exec("COMMIT");
+        }
     }
     // The batch is committed at a flush once it has been open for a second.
     void flushBatch() {
         if (editing_ || sqlite3_get_autocommit(db_)) return;
         if (std::chrono::steady_clock::now() - batchStart_ < std::chrono::seconds(1)) return;
+        flushRtrees();
         int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
         if (rc == SQLITE_BUSY) return;  // a reader holds the file; the batch stays open
         if (rc != SQLITE_OK) throw SqlError(db_, rc, "COMMIT");
+    }
+
+    // A row inserted into a feature class whose R-tree this transaction keeps by itself.
+    // Called before the insert, so that the trigger does not fire for it.
+    void beginDeferral(const std::string& rtree, const std::string& table) {
+        auto it = pending_.find(rtree);
+        if (it == pending_.end()) {
+            PendingRtree p;
+            p.triggerName = rtree + "_insert";
+            sqlite3_stmt* st = cached("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = ?1 AND tbl_name = ?2 COLLATE NOCASE");
+            bindText(st, 1, p.triggerName);
+            bindText(st, 2, table);
+            if (step(st)) p.triggerSql = columnText(st, 0);
+            sqlite3_reset(st);
+            if (!p.triggerSql.empty()) exec("DROP TRIGGER " + sqlName(p.triggerName));
+            pending_.emplace(rtree, std::move(p));
+        }
+    }
+    void deferRtree(const std::string& rtree, std::int64_t id, const GeoExtent& e) {
+        auto it = pending_.find(rtree);
+        if (it == pending_.end()) throw SqlError("R-tree " + rtree + " is not deferred");
+        if (e.empty()) return;
+        it->second.entries.push_back({id, {roundDown(e.xmin), roundUp(e.xmax), roundDown(e.ymin), roundUp(e.ymax)}});
+    }
+    bool deferring(const std::string& rtree) const { return pending_.count(rtree) != 0; }
+    // Brings one R-tree up to date and gives its trigger back.
+    void flushRtree(std::string rtree) {  // a copy: the entry naming it goes away
+        auto it = pending_.find(rtree);
+        if (it == pending_.end()) return;
+        PendingRtree p = std::move(it->second);
+        pending_.erase(it);
+        if (!p.entries.empty()) {
+            Stmt count = prepare(db_, "SELECT count(*) FROM " + sqlName(rtree + "_rowid"));
+            step(count.get());
+            const std::size_t existing = std::size_t(sqlite3_column_int64(count.get(), 0));
+            // A search still reading the tree keeps some of its nodes in memory: write around it.
+            const bool reading = readers_.count(rtree) && readers_[rtree] > 0;
+            if (!reading && p.entries.size() >= 64 && p.entries.size() >= existing) {
+                std::vector<RtreeEntry> all;
+                all.reserve(existing + p.entries.size());
+                Stmt old = prepare(db_, "SELECT id, minx, maxx, miny, maxy FROM " + sqlName(rtree));
+                while (step(old.get()))
+                    all.push_back({sqlite3_column_int64(old.get(), 0),
+                                   {float(sqlite3_column_double(old.get(), 1)), float(sqlite3_column_double(old.get(), 2)),
+                                    float(sqlite3_column_double(old.get(), 3)), float(sqlite3_column_double(old.get(), 4))}});
+                all.insert(all.end(), p.entries.begin(), p.entries.end());
+                // One entry per id, the latest winning (as INSERT OR REPLACE would).
+                std::stable_sort(all.begin(), all.end(), [](const RtreeEntry& a, const RtreeEntry& b) { return a.id < b.id; });
+                std::vector<RtreeEntry> unique;
+                unique.reserve(all.size());
+                for (const RtreeEntry& e : all) {
+                    if (!unique.empty() && unique.back().id == e.id) unique.back() = e;
+                    else unique.push_back(e);
+                }
+                writePackedRtree(db_, rtree, std::move(unique));
+            } else {
+                Stmt ins = prepare(db_, "INSERT OR REPLACE INTO " + sqlName(rtree) + " VALUES (?1, ?2, ?3, ?4, ?5)");
+                for (const RtreeEntry& e : p.entries) {
+                    sqlite3_reset(ins.get());
+                    sqlite3_bind_int64(ins.get(), 1, e.id);
+                    for (int j = 0; j < 4; ++j) sqlite3_bind_double(ins.get(), 2 + j, double(e.box[j]));
+                    step(ins.get());
+                }
+            }
+        }
+        if (!p.triggerSql.empty()) exec(p.triggerSql);
+    }
+    void flushRtrees() {
+        while (!pending_.empty()) flushRtree(pending_.begin()->first);
+    }
+    // Open searches that read an R-tree.
+    void addReader(const std::string& rtree) { ++readers_[rtree]; }
+    void dropReader(const std::string& rtree) {
+        auto it = readers_.find(rtree);
+        if (it != readers_.end() && --it->second <= 0) readers_.erase(it);
     }
 
     bool editing() const { return editing_; }
@@ -350,6 +601,7 @@ public:
     }
     void stopEditing(bool save) {
         if (!editing_) raise(GDB_E_EDITING, "the workspace is not being edited");
+        flushRtrees();
         if (save) {
             exec("RELEASE gdb_edit");
         } else {
@@ -362,10 +614,12 @@ public:
     }
     void startOperation() {
         if (!editing_) raise(GDB_E_EDITING, "edit operations need an edit session");
+        flushRtrees();
         exec("SAVEPOINT gdb_op" + std::to_string(++operations_));
     }
     void stopOperation(bool keep) {
         if (!editing_ || operations_ == 0) raise(GDB_E_EDITING, "no edit operation is open");
+        flushRtrees();
         std::string name = "gdb_op" + std::to_string(operations_--);
         if (!keep) {
             exec("ROLLBACK TO " + name);
@@ -434,6 +688,13 @@ private:
     }
     void close() {
         if (!db_) return;
+        try {
+            if (!editing_) flushRtrees();
+        } catch (const std::exception&) {
+            // The batch is rolled back below rather than committed with a stale R-tree.
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        pending_.clear();
         cache_.clear();
         if (editing_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);  // unsaved edits are discarded
         else if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
@@ -443,6 +704,8 @@ private:
 
     sqlite3* db_ = nullptr;
     std::map<std::string, Stmt> cache_;
+    std::map<std::string, PendingRtree> pending_;
+    std::map<std::string, int> readers_;
     bool editing_ = false;
     int operations_ = 0;
     std::uint64_t generation_ = 0;
@@ -1385,7 +1648,7 @@ struct Selection {
     }
 };
 
-Selection select(const ClassInfo& ci, IQueryFilter* filter, const std::string& columns, const std::string& orderBy) {
+Selection select(Database& db, const ClassInfo& ci, IQueryFilter* filter, const std::string& columns, const std::string& orderBy) {
     Selection s;
     std::string where;
     if (filter) {
@@ -1421,6 +1684,7 @@ Selection select(const ClassInfo& ci, IQueryFilter* filter, const std::string& c
             }
         }
     }
+    if (s.spatial) db.flushRtree(ci.rtree);
     s.sql = "SELECT " + columns + " FROM " + sqlName(ci.name);
     std::string cond;
     if (s.spatial)
@@ -1443,21 +1707,32 @@ public:
     void open(IQueryFilter* filter, const std::string& orderBy) {
         if (kind_ == Insert) return;
         if (kind_ == Search) {
-            sel_ = select(*info_, filter, info_->selectList, orderBy);
+            sel_ = select(cls_->db(), *info_, filter, info_->selectList, orderBy);
             if (sel_.none) return;
             stmt_ = prepare(cls_->db().raw(), sel_.sql);
             sel_.bind(stmt_.get());
+            if (sel_.spatial) {
+                reading_ = info_->rtree;
+                cls_->db().addReader(reading_);
+            }
         } else {
             // The rows are chosen first, so that updates never bring a row back.
             std::string oidName = sqlName(info_->fields[std::size_t(info_->oid)].name);
             std::string cols = oidName + (info_->shape >= 0 ? ", " + sqlName(info_->fields[std::size_t(info_->shape)].name) : "");
-            Selection s = select(*info_, filter, cols, orderBy.empty() ? oidName : orderBy);
+            Selection s = select(cls_->db(), *info_, filter, cols, orderBy.empty() ? oidName : orderBy);
             if (s.none) return;
             Stmt st = prepare(cls_->db().raw(), s.sql);
             s.bind(st.get());
             while (step(st.get()))
                 if (s.accepts(st.get(), 1)) ids_.push_back(sqlite3_column_int64(st.get(), 0));
         }
+    }
+
+    ~CursorImpl() override { finish(); }
+    void finish() {
+        stmt_.reset();
+        if (!reading_.empty()) cls_->db().dropReader(reading_);
+        reading_.clear();
     }
 
     HRESULT QueryInterface(REFIID riid, void** out) override {
@@ -1536,7 +1811,7 @@ private:
                 current_ = r->oid();
                 return r;
             }
-            stmt_.reset();
+            finish();
             return nullptr;
         }
         while (pos_ < ids_.size()) {
@@ -1594,6 +1869,7 @@ private:
     bool recycling_;
     Selection sel_;
     Stmt stmt_;
+    std::string reading_;  // the R-tree this search reads, while it does
     std::vector<std::int64_t> ids_;
     std::size_t pos_ = 0;
     std::int64_t current_ = -1;
@@ -2073,13 +2349,21 @@ Val ClassImpl::shapeValue(IGeometry* g) {
 std::int64_t ClassImpl::insert(const std::vector<Val>& vals) {
     const ClassInfo& ci = info();
     db().beginWrite();
+    if (!ci.rtree.empty()) db().beginDeferral(ci.rtree, ci.name);
     sqlite3_stmt* st = db().cached(ci.insertSql);
     for (std::size_t i = 0; i < ci.fields.size(); ++i)
         if (int(i) != ci.oid) bindVal(st, int(i + 1), vals[i]);
     step(st);
     sqlite3_reset(st);
     sqlite3_clear_bindings(st);
-    return sqlite3_last_insert_rowid(db().raw());
+    const std::int64_t id = sqlite3_last_insert_rowid(db().raw());
+    if (!ci.rtree.empty()) {
+        const Val& shape = vals[std::size_t(ci.shape)];
+        GeoExtent e;
+        if (shape.kind == Val::Blob) e = gpkgBlobExtent(shape.s.data(), shape.s.size());
+        db().deferRtree(ci.rtree, id, e);
+    }
+    return id;
 }
 
 void ClassImpl::update(std::int64_t oid, const std::vector<Val>& vals, const std::vector<bool>& dirty) {
@@ -2093,6 +2377,7 @@ void ClassImpl::update(std::int64_t oid, const std::vector<Val>& vals, const std
         }
     if (cols.empty()) return;
     db().beginWrite();
+    if (!ci.rtree.empty()) db().flushRtree(ci.rtree);
     sqlite3_stmt* st = db().cached("UPDATE " + sqlName(ci.name) + " SET " + sql + " WHERE " +
                                    sqlName(ci.fields[std::size_t(ci.oid)].name) + " = ?" + std::to_string(cols.size() + 1));
     for (std::size_t k = 0; k < cols.size(); ++k) bindVal(st, int(k + 1), vals[cols[k]]);
@@ -2106,6 +2391,7 @@ void ClassImpl::update(std::int64_t oid, const std::vector<Val>& vals, const std
 void ClassImpl::remove(std::int64_t oid) {
     const ClassInfo& ci = info();
     db().beginWrite();
+    if (!ci.rtree.empty()) db().flushRtree(ci.rtree);
     sqlite3_stmt* st = db().cached("DELETE FROM " + sqlName(ci.name) + " WHERE " + sqlName(ci.fields[std::size_t(ci.oid)].name) + " = ?1");
     sqlite3_bind_int64(st, 1, oid);
     step(st);
@@ -2221,17 +2507,17 @@ HRESULT ClassImpl::raw_RowCount(IQueryFilter* filter, LONG* count) {
             *count = LONG(sqlite3_column_int64(st.get(), 0));
             return S_OK;
         }
-        Selection s = select(ci, filter, "1", "");
+        Selection s = select(db(), ci, filter, "1", "");
         if (s.none) return S_OK;
         if (!s.predicate) {
-            Selection c = select(ci, filter, "count(*)", "");
+            Selection c = select(db(), ci, filter, "count(*)", "");
             Stmt st = prepare(db().raw(), c.sql);
             c.bind(st.get());
             step(st.get());
             *count = LONG(sqlite3_column_int64(st.get(), 0));
             return S_OK;
         }
-        Selection c = select(ci, filter, sqlName(ci.fields[std::size_t(ci.shape)].name), "");
+        Selection c = select(db(), ci, filter, sqlName(ci.fields[std::size_t(ci.shape)].name), "");
         Stmt st = prepare(db().raw(), c.sql);
         c.bind(st.get());
         LONG n = 0;

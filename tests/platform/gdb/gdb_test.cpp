@@ -679,3 +679,57 @@ TEST_F(GdbTest, OgrinfoReadsClassesFeaturesAndExactCoordinates) {
     EXPECT_EQ(all.find("ERROR"), std::string::npos) << all;
     EXPECT_EQ(all.find("Warning"), std::string::npos) << all;
 }
+
+// Large loads build the R-tree packed, small ones insert into it; either way it stays valid and
+// spatial searches find exactly the features in the box.
+TEST_F(GdbTest, RTreeStaysValidThroughBulkAndSmallLoads) {
+    IFeatureClassPtr fc = fws_->CreateFeatureClass("vc", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
+                                                   esriFTSimple, "SHAPE");
+    IWorkspaceEditPtr edit(ws_);
+    std::vector<std::pair<double, double>> xy;
+    auto load = [&](int n, bool editing) {
+        if (editing) edit->StartEditing(VARIANT_FALSE);
+        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+        for (int i = 0; i < n; ++i) {
+            const std::size_t k = xy.size();
+            xy.emplace_back(-71.0 + double((k * 7919) % 1000) * 1e-3, 42.0 + double((k * 104729) % 1009) * 1e-3);
+            b->PutRefShape(point(xy.back().first, xy.back().second));
+            ins->InsertFeature(b);
+        }
+        if (editing) edit->StopEditing(VARIANT_TRUE);
+    };
+    load(3000, true);   // packed into the empty tree
+    load(20, false);    // inserted one by one
+    load(5000, true);   // rebuilt with what was there
+    fc->GetFeature(10)->Delete();
+    xy[9] = {1e9, 1e9};
+    ISpatialFilterPtr f(CLSID_SpatialFilter);
+    IEnvelopePtr box(CLSID_Envelope);
+    box->PutCoords(-70.8, 42.1, -70.55, 42.4);
+    f->PutRefGeometry(box);
+    f->PutSpatialRel(esriSpatialRelIntersects);
+    long expected = 0;
+    for (auto [x, y] : xy) expected += x >= -70.8 && x <= -70.55 && y >= 42.1 && y <= 42.4;
+    EXPECT_EQ(fc->FeatureCount(f), expected);
+    EXPECT_GT(expected, 100);
+    fc = nullptr;
+    f = nullptr;
+    edit = nullptr;
+    fws_ = nullptr;
+    ws_ = nullptr;
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM rtree_vc_SHAPE"), 8019);
+    sqlite3* db = nullptr;
+    sqlite3_open(path_.c_str(), &db);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT rtreecheck('rtree_vc_SHAPE')", -1, &st, nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok");
+    sqlite3_finalize(st);
+    // The insert trigger is back for other programs.
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name = 'rtree_vc_SHAPE_insert'", -1, &st, nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(st, 0), 1);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+}
