@@ -1,0 +1,478 @@
+// import/s572gdbmain.cpp: module s572gdbmain, the import driver: the run's log, the order of the
+// import steps, the progress dialog, the messages of every failure and the closing question.
+// Every stop shows its message and writes it to the log; COM errors of the run are caught once,
+// shown and logged. A cell that stops part-way leaves nothing of itself behind: its import runs
+// in one edit session that is saved only when the whole cell got through.
+
+#include "import/s572gdbmain.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "export/expcat.h"
+#include "import/impcat.h"
+#include "import/impf.h"
+#include "import/impm.h"
+#include "import/impv.h"
+#include "platform/gdb/gdb.h"
+#include "platform/ui/progress.h"
+#include "platform/ui/ui.h"
+#include "s57/dbutil.h"
+#include "s57/dimml.h"
+#include "s57/llist.h"
+#include "s57/record_list.h"
+#include "s57/s57_file.h"
+#include "s57/s57_util2.h"
+
+namespace {
+
+constexpr char kModule[] = "s572gdbmain";
+
+const char* text(int id) {
+    const char* t = stringText(id);
+    return t ? t : "";
+}
+
+std::string format(const char* fmt, const char* s) {
+    char buf[32];
+    const int n = std::snprintf(buf, sizeof buf, fmt, s);
+    if (n < 0) return {};
+    if (std::size_t(n) < sizeof buf) return buf;
+    std::string out(std::size_t(n) + 1, '\0');
+    std::snprintf(out.data(), out.size(), fmt, s);
+    out.resize(std::size_t(n));
+    return out;
+}
+
+std::string detailCode(long code) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, " %ld", code);
+    return buf;
+}
+
+std::string detailPathCode(const std::string& path, long code) {
+    char num[24];
+    std::snprintf(num, sizeof num, " - %ld", code);
+    return " " + path + num;
+}
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::size_t lastSeparator(std::string_view path) {
+    for (std::size_t i = path.size(); i-- > 0;)
+        if (isSeparator(path[i])) return i;
+    return std::string_view::npos;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (std::tolower(x) != std::tolower(y)) return false;
+    }
+    return true;
+}
+
+// A base cell's file name: from its last '.', ".000" (case ignored).
+bool isBaseCellName(const char* name) {
+    const char* dot = std::strrchr(name, '.');
+    return dot && equalsNoCase(dot, ".000");
+}
+
+void logText(const char* s) {
+    if (logFile) std::fputs(s, logFile);
+}
+
+// Message `id` with `detail` to the user and into the log ("%s %s" without a line end; the text
+// alone when there is no detail).
+void stopWith(int id, const std::string& detail) {
+    displayMessage(id, kCaptionS57ToGdb, detail.c_str());
+    if (!logFile) return;
+    if (detail.empty())
+        std::fputs(text(id), logFile);
+    else
+        std::fprintf(logFile, "%s %s", text(id), detail.c_str());
+}
+
+void closeLog() {
+    if (logFile) {
+        std::fclose(logFile);
+        logFile = nullptr;
+    }
+}
+
+void logError(const char* function, const char* description) {
+    if (logFile)
+        std::fprintf(logFile, "Error: %s::%s\n%s\n", kModule, function, description ? description : "");
+}
+
+std::string description(const _com_error& e) {
+    try {
+        const _bstr_t d = e.Description();
+        const char* s = static_cast<const char*>(d);
+        if (s && *s) return s;
+    } catch (...) {
+    }
+    return e.ErrorMessage();
+}
+
+// The CATALOG entries of a run and the cross references read with them; freed at the end.
+struct CatalogLists {
+    CatalogEntryList entries{};
+    CatalogXrefList xrefs{};
+    ~CatalogLists() { freeCatalogRecList(&entries, &xrefs); }
+};
+
+// One cell's records, topology cache and file, released in that order.
+struct CellData {
+    Iso8211File file{};
+    llist* records = nullptr;
+    Cache cache{};
+    bool cacheReady = false;
+    void release() {
+        if (records) {
+            llist_destroy(records);
+            records = nullptr;
+        }
+        if (cacheReady) {
+            cache_free(&cache);
+            cacheReady = false;
+        }
+        if (file.fp) (void)Close8211File(&file);
+        file = Iso8211File{};
+    }
+    ~CellData() { release(); }
+};
+
+// An edit session that is discarded unless it was saved: a stop or a COM error part-way through a
+// cell must not leave half a cell behind.
+class EditSession {
+public:
+    explicit EditSession(IWorkspace* workspace) : edit_(workspace) {}
+    ~EditSession() { discard(); }
+    EditSession(const EditSession&) = delete;
+    EditSession& operator=(const EditSession&) = delete;
+
+    void start() {
+        edit_->StartEditing(VARIANT_FALSE);
+        open_ = true;
+    }
+    void save() {
+        if (!open_) return;
+        open_ = false;
+        edit_->StopEditing(VARIANT_TRUE);
+    }
+    void discard() noexcept {
+        if (!open_) return;
+        open_ = false;
+        if (edit_) (void)edit_->raw_StopEditing(VARIANT_FALSE);
+    }
+
+private:
+    IWorkspaceEditPtr edit_;
+    bool open_ = false;
+};
+
+// Progress position of step k of the current cell.
+LONG position(int k) { return LONG(cellIndex * 100 / cellCount + k / cellCount); }
+
+void step(int k) {
+    stepProgressor->PutPosition(position(k));
+    stepProgressor->Show();
+}
+
+void stepMessage(int id) { stepProgressor->PutMessage(_bstr_t(text(id))); }
+
+bool createdOrReused(HRESULT hr) { return hr == S_OK || hr == GDB_E_NAME_EXISTS; }
+
+// Steps 8 to 27 of a run, inside the run's COM error handler. Returns when the run is over,
+// however it ended; the dialog is left to the caller to hide.
+void importCells(const std::string& s57file, const char* gdbConn, const char* fctdataset,
+                 const std::string& directory, const std::string& fileName, bool catalogMode,
+                 const CatalogLists& catalog, IProgressDialog2Ptr& dialog) {
+    ICancelTrackerPtr tracker(kCLSID_CancelTracker);
+    IProgressDialogFactoryPtr factory(kCLSID_ProgressDialogFactory);
+    stepProgressor = factory->Create(tracker, 0);
+    dialog = stepProgressor;
+    stepProgressor->PutMinRange(0);
+    stepProgressor->PutMaxRange(100);
+
+    const std::string titleTail = format(" %s...", fileName.c_str());
+    dialog->PutTitle(_bstr_t((std::string(text(116)) + titleTail).c_str()));
+    dialog->ShowDialog();
+    stepMessage(117);
+
+    IWorkspacePtr workspace;
+    const HRESULT opened = openWorkspace(gdbConn, &workspace);
+    if (FAILED(opened) || !workspace) {
+        stopWith(106, detailCode(FAILED(opened) ? opened : E_FAIL));
+        return;
+    }
+    IFeatureWorkspacePtr featureWorkspace(workspace);
+    if (checkExistingFeatureClass(featureWorkspace) != 0) {
+        stopWith(165, {});
+        return;
+    }
+    IFeatureDatasetPtr dataset = featureWorkspace->OpenFeatureDataset(_bstr_t(fctdataset));
+    if (workspace->GetType() == esriRemoteDatabaseWorkspace) {
+        IVersionedObjectPtr versioned(dataset);
+        if (versioned && versioned->GetIsRegisteredAsVersioned()) {
+            stopWith(118, {});
+            return;
+        }
+    }
+
+    if (catalogMode && catalog.entries.count > 0) {
+        const int rc = importCATD(featureWorkspace, catalog.entries.count, catalog.entries.entries,
+                                  directory.c_str());
+        if (rc == 8) {
+            displayMessage(163, kCaptionS57ToGdb, titleTail.c_str());
+            logText(text(163));
+            return;
+        }
+        if (rc != 0) {
+            stopWith(119, detailCode(rc));
+            return;
+        }
+    }
+
+    step(5);
+
+    ITablePtr objcat, stat, srel;
+    HRESULT hr = createGDBTable(featureWorkspace, "objcat", &objcat, 4, objcatFieldDefs);
+    if (!createdOrReused(hr)) {
+        stopWith(120, " objcat" + detailCode(hr));
+        return;
+    }
+    hr = createGDBTable(featureWorkspace, "stat", &stat, 5, statFieldDefs);
+    if (!createdOrReused(hr)) {
+        stopWith(120, " stat" + detailCode(hr));
+        return;
+    }
+    hr = createGDBTable(featureWorkspace, "srel", &srel, fieldDefCount(srelFieldDefs), srelFieldDefs);
+    if (!createdOrReused(hr)) {
+        stopWith(120, " srel" + detailCode(hr));
+        return;
+    }
+
+    const std::string dashes(38, '-');
+    int32_t next = 0;  // the catalogue entry to look at for the next cell
+    while (cellIndex < cellCount) {
+        std::string cellPath;
+        if (catalogMode) {
+            while (next < catalog.entries.count && !isBaseCellName(catalog.entries.entries[next].file)) ++next;
+            if (next >= catalog.entries.count) break;  // cellCount counted these entries
+            // FILE may hold '\' subfolders; each level is found on disk without regard to case.
+            cellPath = exchangeSetFilePath(directory.c_str(), catalog.entries.entries[next].file);
+            ++next;
+        } else {
+            cellPath = s57file;
+        }
+        const std::size_t sep = lastSeparator(cellPath);
+        const std::string cellFileName = sep == std::string::npos ? cellPath : cellPath.substr(sep + 1);
+
+        if (logFile) {
+            std::fprintf(logFile, "%s\n", dashes.c_str());
+            std::fprintf(logFile, "%s %s\n", text(121), cellFileName.c_str());
+            std::fprintf(logFile, "%s\n", dashes.c_str());
+        }
+        dialog->PutTitle(_bstr_t((std::string(text(116)) + format(" %s...", cellFileName.c_str())).c_str()));
+        stepMessage(122);
+
+        // The importers take the cell name as a fixed buffer; a longer name is refused whole.
+        char cellName[kCellNameSize] = {};
+        if (cellFileName.size() >= sizeof cellName) {
+            stopWith(113, detailPathCode(cellPath, -11));
+            return;
+        }
+        std::memcpy(cellName, cellFileName.c_str(), cellFileName.size() + 1);
+
+        CellData cell;
+        int rc = loadObjectRecList(&cell.file, cellPath.c_str(), &cell.records);
+        if (rc != 0) {
+            stopWith(113, detailPathCode(cellPath, rc));
+            return;
+        }
+        int hasFX = 0;
+        rc = cache_initialize(&cell.cache, cell.records, &hasFX);
+        if (rc != 0) {
+            stopWith(113, detailPathCode(cellPath, rc));
+            return;
+        }
+        cell.cacheReady = true;
+
+        EditSession edit(workspace);
+        edit.start();
+
+        stepMessage(124);
+        int32_t comf = 1, somf = 1;
+        rc = importMeta(featureWorkspace, &cell.file, cell.records, &comf, &somf, cellName);
+        if (rc != 0) {
+            edit.discard();
+            stopWith(125, detailCode(rc));
+            return;
+        }
+
+        step(20);
+        stepMessage(126);
+        ISpatialReferencePtr spatialReference = IGeoDatasetPtr(dataset)->GetSpatialReference();
+        rc = importVector(featureWorkspace, &cell.file, cell.records, comf, somf, srel, &cell.cache,
+                          spatialReference, cellName);
+        if (rc != 0) {
+            edit.discard();
+            stopWith(127, detailCode(rc));
+            return;
+        }
+
+        step(35);
+        stepMessage(128);
+        rc = importFeature(featureWorkspace, &cell.file, cell.records, srel, &cell.cache, hasFX,
+                           spatialReference, cellName);
+        if (rc != 0) {
+            edit.discard();
+            stopWith(129, detailCode(rc));
+            return;
+        }
+        edit.save();
+        cell.release();
+        ++cellIndex;
+    }
+}
+
+}  // namespace
+
+std::string importLogPath(std::string_view s57file) {
+    const std::size_t keep = s57file.size() > 4 ? s57file.size() - 4 : 0;
+    return std::string(s57file.substr(0, keep)) + ".log";
+}
+
+HRESULT checkExistingFeatureClass(IFeatureWorkspace* featureWorkspace) {
+    try {
+        if (!featureWorkspace) return E_FAIL;
+        HRESULT result = S_OK;
+        std::vector<std::string> tried;
+        for (int32_t i = 0; i < objectMapCount; ++i) {
+            const char* name = objectMaps[i].gdbName;
+            bool seen = false;
+            for (const auto& t : tried)
+                if (equalsNoCase(t, name)) seen = true;
+            if (seen) continue;  // one class serves many object classes: try and log it once
+            tried.emplace_back(name);
+            IFeatureClassPtr featureClass;
+            const HRESULT hr = featureWorkspace->raw_OpenFeatureClass(_bstr_t(name).GetBSTR(), &featureClass);
+            if (FAILED(hr) || !featureClass) {
+                if (logFile) std::fprintf(logFile, "%s %s\n", text(165), name);
+                result = E_FAIL;
+            }
+        }
+        return result;
+    } catch (const _com_error& e) {
+        logError("checkExistingFeatureClass", description(e).c_str());
+        return E_FAIL;
+    } catch (const std::exception& e) {
+        logError("checkExistingFeatureClass", e.what());
+        return E_FAIL;
+    }
+}
+
+int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset) {
+    if (!s57file || !gdbConn || !fctdataset) return -19;
+    try {
+        initPrimTypes();
+
+        // Opening: the log, the catalogue, the input.
+        const std::string input = s57file;
+        const std::string logPath = importLogPath(input);
+        logFile = std::fopen(logPath.c_str(), "w");
+        if (!logFile) {
+            displayMessage(111, kCaptionS57ToGdb, format(" %s", logPath.c_str()).c_str());
+            return -2;
+        }
+
+        s57ObjectCount = kBuiltinS57ObjectCount;
+        s57AttributeCount = kBuiltinS57AttributeCount;
+        s57SetCount = kBuiltinS57SetCount;
+        const HRESULT loaded = loadDIMEInfo();
+        if (loaded != 0) {
+            displayMessage(112, kCaptionS57ToGdb, "");
+            logText(text(112));
+            closeLog();
+            installBuiltinCatalogue();
+            return loaded;
+        }
+
+        int rc = checkFileAccess(s57file);
+        if (rc != 0) {
+            stopWith(113, detailPathCode(input, rc));
+            closeLog();
+            return rc;
+        }
+
+        const std::size_t sep = lastSeparator(input);
+        const std::string directory = sep == std::string::npos ? std::string() : input.substr(0, sep);
+        const std::string fileName = sep == std::string::npos ? input : input.substr(sep + 1);
+        std::string lowered = fileName;
+        (void)toLowerCase(lowered.data());
+        cellCount = 1;
+
+        CatalogLists catalog;
+        bool catalogMode = false;
+        if (lowered.compare(0, 10, "catalog.03") == 0) {
+            Iso8211File catalogFile{};
+            rc = loadCatalogRecList(&catalogFile, s57file, &catalog.entries, &catalog.xrefs);
+            if (catalogFile.fp) (void)Close8211File(&catalogFile);
+            if (rc != 0) {
+                stopWith(113, detailPathCode(input, rc));
+                closeLog();
+                return rc;
+            }
+            cellCount = 0;
+            for (int32_t i = 0; i < catalog.entries.count; ++i)
+                if (isBaseCellName(catalog.entries.entries[i].file)) ++cellCount;
+            catalogMode = true;
+        }
+        if (cellCount <= 0) {
+            displayMessage(115, kCaptionS57ToGdb, "");
+            logText(text(115));
+            closeLog();
+            return 0;
+        }
+
+        // Set-up and cells.
+        cellIndex = 0;
+        (void)CoInitialize(nullptr);
+        IProgressDialog2Ptr dialog;
+        try {
+            importCells(input, gdbConn, fctdataset, directory, fileName, catalogMode, catalog, dialog);
+        } catch (const _com_error& e) {
+            showComError(e);
+            logError("s572gdb", description(e).c_str());
+        } catch (const std::bad_alloc&) {
+            logError("s572gdb", "out of memory");
+        } catch (const std::exception& e) {
+            logError("s572gdb", e.what());
+        }
+
+        // End of the run.
+        if (dialog) (void)dialog->raw_HideDialog();
+        dialog = nullptr;
+        stepProgressor = nullptr;
+        CoUninitialize();
+        closeLog();
+        const int answer = MessageBoxW(nullptr, _bstr_t(text(130)), _bstr_t(text(kCaptionS57ToGdb)), MB_YESNO);
+        if (answer == IDYES) (void)ui::viewLogFile(logPath);
+        return 0;
+    } catch (...) {
+        // Only the opening's strings can fail here (out of memory).
+        closeLog();
+        stepProgressor = nullptr;
+        return -1;
+    }
+}

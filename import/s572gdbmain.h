@@ -1,0 +1,28 @@
+// import/s572gdbmain.h: module s572gdbmain, the import driver. One run converts a base cell (".000")
+// or every base cell that the CATALOG file of an exchange set lists into a feature dataset of a
+// geodatabase, writing the run's log beside the input and telling the user of every failure.
+// Nothing is thrown to callers; one run at a time (the run state of s57/s57_util2.h is shared).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/com/com.h"
+
+struct IFeatureWorkspace;
+
+// Runs one import. s57file: a base cell or a CATALOG.03x file ('/' or '\\' separators);
+// gdbConn: the geodatabase path (".gpkg", ".mdb") or connection file (".sde"); fctdataset: the
+// target feature dataset. 0 once the run got past its opening checks, whatever happened after
+// (the outcome is in the messages shown and in the log); else the first failure: -19 a null
+// argument, -2 the log cannot be created, the catalogue loader's result, checkFileAccess's
+// result, or loadCatalogRecList's result. A catalogue without any base cell gives 0.
+[[nodiscard]] int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset);
+
+// Opens every feature class that the product mapping names; each one that does not open is
+// logged ("Unable to open the feature class <name>"), once per class. 0, or E_FAIL when at
+// least one is missing or after a COM error (logged).
+[[nodiscard]] HRESULT checkExistingFeatureClass(IFeatureWorkspace* featureWorkspace);
+
+// Where a run on s57file writes its log: the path without its last four characters, + ".log".
+std::string importLogPath(std::string_view s57file);
