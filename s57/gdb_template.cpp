@@ -1,0 +1,422 @@
+// s57/gdb_template.cpp: the geodatabase template of the product model, built from the loaded product
+// mapping and product.xml: the feature dataset, its feature classes with subtypes, and the
+// collection tables. Existing parts are reused and completed, never dropped or rewritten.
+// Failures are HRESULTs with a line in the report stream; COM errors are caught here.
+#include "s57/gdb_template.h"
+
+#include <strings.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <new>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/xml/xmldom.h"
+#include "s57/dbutil.h"
+#include "s57/dimml.h"
+#include "s57/lookups.h"
+#include "s57/s57_util2.h"
+
+namespace {
+
+// The name columns every feature row carries besides FRID: the record ID within its class group,
+// the long name and the record name.
+const FieldDef kNameFieldDefs[3] = {
+    {1, "ID", "-1", 2, 4},
+    {2, "LNAM", "UNKNOWN", 1, 17},
+    {3, "NAME", "UNKNOWN", 1, 12},
+};
+
+struct Column {
+    std::string name;
+    esriFieldType type;
+    LONG length;
+};
+
+struct ClassPlan {
+    std::string name;
+    esriGeometryType geometry = esriGeometryNull;
+    bool hasZ = false;
+    std::vector<std::pair<LONG, std::string>> subtypes;  // code, name, in mapping order
+    std::vector<Column> columns;
+};
+
+struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const { return strcasecmp(a.c_str(), b.c_str()) < 0; }
+};
+
+[[gnu::format(printf, 2, 3)]] void report(FILE* out, const char* format, ...) {
+    if (!out) return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(out, format, args);
+    va_end(args);
+    std::fflush(out);
+}
+
+std::string describe(const _com_error& e) {
+    const _bstr_t d = e.Description();
+    return d.length() ? std::string(static_cast<const char*>(d)) : std::string(e.ErrorMessage());
+}
+
+esriFieldType fieldTypeOf(int32_t type) {
+    switch (type) {
+        case 2: return esriFieldTypeInteger;
+        case 3: return esriFieldTypeDouble;
+        default: return esriFieldTypeString;
+    }
+}
+
+Column columnOf(const FieldDef& d) { return Column{d.name, fieldTypeOf(d.type), d.width}; }
+
+void addColumn(std::vector<Column>& columns, std::set<std::string, NoCaseLess>& names, Column c) {
+    if (c.name.empty() || !names.insert(c.name).second) return;
+    columns.push_back(std::move(c));
+}
+
+// The column of an attribute: its type and width from the catalogue, text of 70 without an entry.
+Column attributeColumn(const std::string& name, int32_t code) {
+    int32_t index = 0;
+    if (lookupAttrIndex(code, &index) == 0 && index >= 0 && index < s57AttributeCount)
+        return Column{name, fieldTypeOf(s57Attributes[index].type), s57Attributes[index].width};
+    return Column{name, esriFieldTypeString, 70};
+}
+
+esriGeometryType geometryOf(const char* type) {
+    if (strcasecmp(type, "P") == 0) return esriGeometryPoint;
+    if (strcasecmp(type, "L") == 0) return esriGeometryPolyline;
+    if (strcasecmp(type, "A") == 0) return esriGeometryPolygon;
+    return esriGeometryNull;
+}
+
+const char* geometryName(esriGeometryType t) {
+    switch (t) {
+        case esriGeometryPoint: return "point";
+        case esriGeometryMultipoint: return "multipoint";
+        case esriGeometryPolyline: return "polyline";
+        case esriGeometryPolygon: return "polygon";
+        default: return "other";
+    }
+}
+
+std::string attributeOf(const IXMLDOMNodePtr& node, const char* name) {
+    std::string value;
+    IXMLDOMNamedNodeMapPtr attrs = node->Getattributes();
+    if (!attrs) return value;
+    const LONG n = attrs->Getlength();
+    for (LONG i = 0; i < n; ++i) {
+        IXMLDOMNodePtr a = attrs->Getitem(i);
+        if (a && strcasecmp(static_cast<const char*>(a->GetnodeName()), name) == 0)
+            value = static_cast<const char*>(a->Gettext());
+    }
+    return value;
+}
+
+struct ProductExtras {
+    std::set<std::string, NoCaseLess> zClasses;
+    struct Collection {
+        std::string name;
+        std::vector<Column> fields;
+    };
+    std::vector<Collection> collections;
+};
+
+// What the loaded tables do not carry: the Z marks of GDBOBJECT and the COLLECTION elements.
+bool readProductExtras(const char* path, ProductExtras& out, FILE* messages) {
+    IXMLDOMDocumentPtr doc;
+    check(doc.CreateInstance(CLSID_DOMDocument));
+    if (doc->load(_variant_t(path)) != VARIANT_TRUE) {
+        report(messages, "Unable to read %s: %s\n", path, static_cast<const char*>(doc->GetparseErrorText()));
+        return false;
+    }
+    IXMLDOMNodeListPtr objects = doc->getElementsByTagName("GDBOBJECT");
+    for (LONG i = 0, n = objects->Getlength(); i < n; ++i) {
+        IXMLDOMNodePtr node = objects->Getitem(i);
+        if (node && attributeOf(node, "z") == "1") out.zClasses.insert(attributeOf(node, "name"));
+    }
+    IXMLDOMNodeListPtr collections = doc->getElementsByTagName("COLLECTION");
+    for (LONG i = 0, n = collections->Getlength(); i < n; ++i) {
+        IXMLDOMNodePtr node = collections->Getitem(i);
+        if (!node) continue;
+        ProductExtras::Collection c;
+        c.name = attributeOf(node, "name");
+        if (c.name.empty()) continue;
+        IXMLDOMNodeListPtr children = node->GetchildNodes();
+        for (LONG k = 0, m = children ? children->Getlength() : 0; k < m; ++k) {
+            IXMLDOMNodePtr child = children->Getitem(k);
+            if (!child || std::strcmp(static_cast<const char*>(child->GetnodeName()), "FIELD") != 0) continue;
+            const std::string name = attributeOf(child, "name");
+            if (!name.empty())
+                c.fields.push_back(attributeColumn(name, int32_t(std::atol(attributeOf(child, "code").c_str()))));
+        }
+        out.collections.push_back(std::move(c));
+    }
+    return true;
+}
+
+// The classes of the mapping in the order they first appear, each with its subtypes and columns.
+std::vector<ClassPlan> planClasses(const ProductExtras& extras, FILE* messages) {
+    std::vector<ClassPlan> plans;
+    std::map<std::string, std::size_t, NoCaseLess> byName;
+    std::vector<std::set<std::string, NoCaseLess>> names;
+    std::map<std::pair<int32_t, std::string>, std::size_t> byObject;  // (code, primitive) -> plan
+    for (int32_t i = 0; i < objectMapCount; ++i) {
+        const ObjectMapRec& m = objectMaps[i];
+        const esriGeometryType geometry = geometryOf(m.type);
+        if (!m.gdbName[0] || geometry == esriGeometryNull) continue;
+        auto [it, fresh] = byName.emplace(m.gdbName, plans.size());
+        if (fresh) {
+            ClassPlan p;
+            p.name = m.gdbName;
+            p.geometry = geometry;
+            p.hasZ = extras.zClasses.count(p.name) > 0;
+            plans.push_back(std::move(p));
+            names.emplace_back();
+            ClassPlan& q = plans.back();
+            for (const FieldDef& d : kNameFieldDefs) addColumn(q.columns, names.back(), columnOf(d));
+            for (const FieldDef& d : fridFieldDefs) addColumn(q.columns, names.back(), columnOf(d));
+            addColumn(q.columns, names.back(), Column{kSubtypeFieldName, esriFieldTypeInteger, 4});
+        }
+        ClassPlan& plan = plans[it->second];
+        if (plan.geometry != geometry) {
+            report(messages, "%s %s is mapped to %s, a %s class: left out\n", m.s57Name, m.type, plan.name.c_str(),
+                   geometryName(plan.geometry));
+            continue;
+        }
+        bool known = false;
+        for (const auto& s : plan.subtypes) known = known || s.first == m.code;
+        if (!known) plan.subtypes.emplace_back(m.code, m.subtype[0] ? m.subtype : m.s57Name);
+        byObject.emplace(std::make_pair(m.code, std::string(m.type)), it->second);
+    }
+    for (int32_t i = 0; i < attributeMapCount; ++i) {
+        const AttributeMapRec& a = attributeMaps[i];
+        auto it = byObject.find(std::make_pair(a.objectCode, std::string(a.objectType)));
+        if (it == byObject.end() || !a.gdbName[0]) continue;
+        addColumn(plans[it->second].columns, names[it->second], attributeColumn(a.gdbName, a.code));
+    }
+    for (std::size_t k = 0; k < plans.size(); ++k)
+        if (plans[k].hasZ) addColumn(plans[k].columns, names[k], Column{"DEPTH", esriFieldTypeDouble, 20});
+    return plans;
+}
+
+template <class Object>
+int addMissingColumns(Object* object, const std::vector<Column>& columns) {
+    int added = 0;
+    for (const Column& c : columns) {
+        if (object->FindField(c.name.c_str()) >= 0) continue;
+        object->AddField(makeField(c.name.c_str(), c.type, c.length));
+        ++added;
+    }
+    return added;
+}
+
+// Sets the subtype field when the class has none and adds every subtype it lacks; the number added.
+int completeSubtypes(IFeatureClass* featureClass, const ClassPlan& plan) {
+    ISubtypesPtr subtypes(featureClass);
+    if (!subtypes || plan.subtypes.empty()) return 0;
+    if (!subtypes->GetHasSubtype()) {
+        subtypes->PutSubtypeFieldName(kSubtypeFieldName);
+        subtypes->PutDefaultSubtypeCode(plan.subtypes.front().first);
+    }
+    std::set<LONG> present;
+    IEnumSubtypePtr all = subtypes->GetSubtypes();
+    for (;;) {
+        LONG code = 0;
+        if (all->Next(&code).length() == 0) break;
+        present.insert(code);
+    }
+    int added = 0;
+    for (const auto& [code, name] : plan.subtypes) {
+        if (present.count(code)) continue;
+        subtypes->AddSubtype(code, name.c_str());
+        ++added;
+    }
+    return added;
+}
+
+HRESULT makeClass(IFeatureWorkspace* workspace, IFeatureDataset* dataset, ISpatialReference* spatialReference,
+                  const ClassPlan& plan, FILE* messages, TemplateSummary& summary) {
+    try {
+        const _bstr_t name(plan.name.c_str());
+        IFeatureClassPtr featureClass;
+        if (SUCCEEDED(workspace->raw_OpenFeatureClass(name.GetBSTR(), &featureClass)) && featureClass) {
+            if (featureClass->GetShapeType() != plan.geometry) {
+                report(messages, "Feature class %s exists as a %s class, not %s: left as it is\n", plan.name.c_str(),
+                       geometryName(featureClass->GetShapeType()), geometryName(plan.geometry));
+                return GDB_E_NAME_EXISTS;
+            }
+            summary.columnsAdded += addMissingColumns(featureClass.GetInterfacePtr(), plan.columns);
+            summary.subtypesAdded += completeSubtypes(featureClass, plan);
+            ++summary.classesReused;
+            return S_OK;
+        }
+        ITablePtr table;
+        if (SUCCEEDED(workspace->raw_OpenTable(name.GetBSTR(), &table)) && table) {
+            report(messages, "%s exists as a table without geometry: left as it is\n", plan.name.c_str());
+            return GDB_E_NAME_EXISTS;
+        }
+        _bstr_t shapeName;
+        IFieldsEditPtr fields = featureClassFields(plan.geometry, spatialReference, plan.hasZ, &shapeName);
+        for (const Column& c : plan.columns) fields->AddField(makeField(c.name.c_str(), c.type, c.length));
+        IFeatureClassPtr created;
+        const HRESULT hr = dataset->raw_CreateFeatureClass(name.GetBSTR(), fields, nullptr, nullptr, esriFTSimple,
+                                                           shapeName.GetBSTR(), _bstr_t("").GetBSTR(), &created);
+        if (FAILED(hr) || !created) {
+            report(messages, "Unable to create feature class %s: 0x%08X\n", plan.name.c_str(), unsigned(hr));
+            return FAILED(hr) ? hr : E_FAIL;
+        }
+        (void)completeSubtypes(created, plan);
+        ++summary.classesCreated;
+        return S_OK;
+    } catch (const _com_error& e) {
+        report(messages, "Unable to create feature class %s: %s\n", plan.name.c_str(), describe(e).c_str());
+        return e.Error();
+    }
+}
+
+HRESULT makeTable(IFeatureWorkspace* workspace, const std::string& tableName, const std::vector<Column>& columns,
+                  FILE* messages, TemplateSummary& summary) {
+    try {
+        const _bstr_t name(tableName.c_str());
+        ITablePtr table;
+        if (SUCCEEDED(workspace->raw_OpenTable(name.GetBSTR(), &table)) && table) {
+            summary.columnsAdded += addMissingColumns(table.GetInterfacePtr(), columns);
+            ++summary.tablesReused;
+            return S_OK;
+        }
+        IObjectClassDescriptionPtr description(CLSID_ObjectClassDescription);
+        IFieldsEditPtr fields(description->GetRequiredFields());
+        if (!fields) _com_issue_error(E_NOINTERFACE);
+        for (const Column& c : columns) fields->AddField(makeField(c.name.c_str(), c.type, c.length));
+        ITablePtr created;
+        const HRESULT hr =
+            workspace->raw_CreateTable(name.GetBSTR(), fields, nullptr, nullptr, _bstr_t("").GetBSTR(), &created);
+        if (FAILED(hr)) {
+            report(messages, "Unable to create table %s: 0x%08X\n", tableName.c_str(), unsigned(hr));
+            return hr;
+        }
+        ++summary.tablesCreated;
+        return S_OK;
+    } catch (const _com_error& e) {
+        report(messages, "Unable to create table %s: %s\n", tableName.c_str(), describe(e).c_str());
+        return e.Error();
+    }
+}
+
+}  // namespace
+
+HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName, const char* productXmlPath,
+                                  FILE* messages, TemplateSummary* summaryOut) {
+    TemplateSummary summary;
+    if (summaryOut) summary = *summaryOut;
+    HRESULT result = S_OK;
+    try {
+        if (!workspace || !productXmlPath) return E_INVALIDARG;
+        if (objectMapCount <= 0 || !objectMaps) {
+            report(messages, "The product mapping is not loaded\n");
+            return E_FAIL;
+        }
+        IFeatureWorkspacePtr features(workspace);
+        if (!features) return E_NOINTERFACE;
+        const char* dsName = datasetName && datasetName[0] ? datasetName : kDefaultDatasetName;
+
+        ProductExtras extras;
+        if (!readProductExtras(productXmlPath, extras, messages)) return E_FAIL;
+
+        IFeatureDatasetPtr dataset;
+        const HRESULT opened = features->raw_OpenFeatureDataset(_bstr_t(dsName).GetBSTR(), &dataset);
+        if (FAILED(opened) || !dataset) {
+            ISpatialReferencePtr wgs84(CLSID_SpatialReferenceWGS84);
+            const HRESULT hr = features->raw_CreateFeatureDataset(_bstr_t(dsName).GetBSTR(), wgs84, &dataset);
+            if (FAILED(hr) || !dataset) {
+                report(messages, "Unable to create feature dataset %s: 0x%08X\n", dsName, unsigned(hr));
+                return FAILED(hr) ? hr : E_FAIL;
+            }
+            summary.datasetCreated = true;
+        }
+        ISpatialReferencePtr spatialReference = IGeoDatasetPtr(dataset)->GetSpatialReference();
+
+        for (const ClassPlan& plan : planClasses(extras, messages)) {
+            const HRESULT hr = makeClass(features, dataset, spatialReference, plan, messages, summary);
+            if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+        }
+        for (const ProductExtras::Collection& c : extras.collections) {
+            std::vector<Column> columns;
+            std::set<std::string, NoCaseLess> names;
+            for (const FieldDef& d : kNameFieldDefs) addColumn(columns, names, columnOf(d));
+            addColumn(columns, names, columnOf(cellNameFieldDefs[0]));
+            for (const FieldDef& d : fridFieldDefs) addColumn(columns, names, columnOf(d));
+            for (const Column& f : c.fields) addColumn(columns, names, f);
+            const HRESULT hr = makeTable(features, c.name, columns, messages, summary);
+            if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+        }
+    } catch (const _com_error& e) {
+        report(messages, "Unable to build the geodatabase template: %s\n", describe(e).c_str());
+        result = e.Error();
+    } catch (const std::bad_alloc&) {
+        report(messages, "Unable to build the geodatabase template: out of memory\n");
+        result = E_OUTOFMEMORY;
+    }
+    if (summaryOut) *summaryOut = summary;
+    return result;
+}
+
+HRESULT createGeodatabase(const char* path, const char* datasetName, const char* catalogueDirectory, FILE* messages,
+                          TemplateSummary* summaryOut) {
+    TemplateSummary summary;
+    try {
+        if (!path || !path[0]) return E_INVALIDARG;
+        const std::filesystem::path file(path);
+        const std::string ext = file.extension().string();
+        if (strcasecmp(ext.c_str(), ".mdb") != 0 && strcasecmp(ext.c_str(), ".gpkg") != 0) {
+            report(messages, "%s is not a personal geodatabase path (.mdb or .gpkg)\n", path);
+            return GDB_E_BAD_PATH;
+        }
+
+        std::string dir = catalogueDirectory ? catalogueDirectory : moduleDirectory(moduleInstance);
+        if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir += '/';
+        const HRESULT loaded = loadDIMEInfoFrom(dir.c_str());
+        if (FAILED(loaded)) {
+            report(messages, "Unable to load the catalogue from %s\n", dir.c_str());
+            return loaded;
+        }
+
+        IWorkspaceFactoryPtr factory(CLSID_AccessWorkspaceFactory);
+        IWorkspacePtr workspace;
+        std::error_code ec;
+        if (std::filesystem::exists(file, ec)) {
+            const HRESULT hr = openWorkspace(path, &workspace);
+            if (FAILED(hr) || !workspace) {
+                report(messages, "Unable to open geodatabase %s: 0x%08X\n", path, unsigned(hr));
+                return FAILED(hr) ? hr : E_FAIL;
+            }
+        } else {
+            std::string parent = file.parent_path().string();
+            if (parent.empty()) parent = ".";
+            const HRESULT hr = factory->raw_Create(_bstr_t(parent.c_str()).GetBSTR(),
+                                                   _bstr_t(file.filename().string().c_str()).GetBSTR(), nullptr,
+                                                   nullptr, &workspace);
+            if (FAILED(hr) || !workspace) {
+                report(messages, "Unable to create geodatabase %s: 0x%08X\n", path, unsigned(hr));
+                return FAILED(hr) ? hr : E_FAIL;
+            }
+            summary.geodatabaseCreated = true;
+        }
+        const HRESULT hr =
+            createGeodatabaseTemplate(workspace, datasetName, (dir + "product.xml").c_str(), messages, &summary);
+        if (summaryOut) *summaryOut = summary;
+        return hr;
+    } catch (const _com_error& e) {
+        report(messages, "Unable to create geodatabase %s: %s\n", path, describe(e).c_str());
+        if (summaryOut) *summaryOut = summary;
+        return e.Error();
+    } catch (const std::bad_alloc&) {
+        if (summaryOut) *summaryOut = summary;
+        return E_OUTOFMEMORY;
+    }
+}

@@ -1,0 +1,46 @@
+// s57/gdb_template.h: the geodatabase template of the product model: a feature dataset holding every
+// feature class that product.xml maps S-57 object classes to (geometry type, Z and DEPTH where the
+// mapping marks it, the subtype field and one subtype per mapped object class, the FRID and name
+// columns and the mapped attribute fields the import writes), and the collection tables.
+// On a geodatabase that has them already, what exists is reused and completed (missing classes,
+// columns and subtypes are added); nothing is ever removed. Failures are HRESULTs with a line in
+// the report stream; nothing is thrown to callers.
+#pragma once
+
+#include <cstdio>
+
+#include "platform/com/com.h"
+#include "platform/gdb/gdb.h"
+
+inline constexpr char kDefaultDatasetName[] = "S57";
+inline constexpr char kSubtypeFieldName[] = "SUBTYPE";
+
+// What a template run did.
+struct TemplateSummary {
+    bool geodatabaseCreated = false;
+    bool datasetCreated = false;
+    int classesCreated = 0;
+    int classesReused = 0;
+    int tablesCreated = 0;
+    int tablesReused = 0;
+    int columnsAdded = 0;   // to classes and tables that existed
+    int subtypesAdded = 0;  // to classes that existed
+};
+
+// Builds the template in an open workspace from the loaded product mapping (objectMaps,
+// attributeMaps, s57Attributes) and the Z marks and COLLECTION elements of productXmlPath.
+// S_OK; E_FAIL when the mapping is not loaded or product.xml cannot be read; GDB_E_NAME_EXISTS
+// when a name of the template belongs to something of another kind (a table where a class
+// belongs, a class of another geometry type); the platform's result of a failed creation.
+// Problems are written to `report` (when not null), one line each; the run goes on past a class
+// that cannot be made and returns the first failure.
+[[nodiscard]] HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName,
+                                                const char* productXmlPath, FILE* report,
+                                                TemplateSummary* summary);
+
+// Opens the personal geodatabase at `path` (".mdb" or ".gpkg"), creating the file when there is
+// none, loads the catalogue (s57.xml, product.xml) from catalogueDirectory (null: the directory of
+// libtarvo.so) and builds the template. Results as above; GDB_E_BAD_PATH for another kind of
+// path; the loader's result when the catalogue cannot be loaded.
+[[nodiscard]] HRESULT createGeodatabase(const char* path, const char* datasetName, const char* catalogueDirectory,
+                                        FILE* report, TemplateSummary* summary);

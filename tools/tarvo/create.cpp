@@ -1,0 +1,90 @@
+// tools/tarvo/create.cpp: `tarvo create`: creates the personal geodatabase (or completes an existing
+// one) with the feature dataset, the product model's feature classes and the collection tables.
+// Never removes anything from an existing geodatabase.
+#include "tools/tarvo/create.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "s57/gdb_template.h"
+
+namespace {
+
+void usage(FILE* err) { std::fprintf(err, "usage: tarvo create GEODATABASE [--dataset NAME]\n"); }
+
+// The catalogue readers trace every record on standard output; a command's output is its own.
+class QuietStdout {
+public:
+    QuietStdout() {
+        std::fflush(stdout);
+        saved_ = dup(STDOUT_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        if (saved_ >= 0 && null >= 0) dup2(null, STDOUT_FILENO);
+        if (null >= 0) close(null);
+    }
+    ~QuietStdout() {
+        std::fflush(stdout);
+        if (saved_ >= 0) {
+            dup2(saved_, STDOUT_FILENO);
+            close(saved_);
+        }
+    }
+    QuietStdout(const QuietStdout&) = delete;
+    QuietStdout& operator=(const QuietStdout&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
+}  // namespace
+
+int runCreate(int argc, char** argv, FILE* out, FILE* err) {
+    const char* path = nullptr;
+    std::string dataset = kDefaultDatasetName;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--dataset") == 0) {
+            if (i + 1 >= argc || !argv[i + 1][0]) {
+                usage(err);
+                return 2;
+            }
+            dataset = argv[++i];
+        } else if (std::strncmp(a, "--dataset=", 10) == 0 && a[10]) {
+            dataset = a + 10;
+        } else if (a[0] == '-' && a[1]) {
+            std::fprintf(err, "tarvo create: unknown option %s\n", a);
+            usage(err);
+            return 2;
+        } else if (!path) {
+            path = a;
+        } else {
+            usage(err);
+            return 2;
+        }
+    }
+    if (!path) {
+        usage(err);
+        return 2;
+    }
+
+    TemplateSummary summary;
+    HRESULT hr;
+    {
+        QuietStdout quiet;
+        hr = createGeodatabase(path, dataset.c_str(), nullptr, err, &summary);
+    }
+    if (FAILED(hr)) {
+        std::fprintf(err, "tarvo create: %s: failed (0x%08X)\n", path, unsigned(hr));
+        return 1;
+    }
+    std::fprintf(out, "%s %s, feature dataset %s%s\n", summary.geodatabaseCreated ? "Created" : "Opened", path,
+                 dataset.c_str(), summary.datasetCreated ? " (created)" : "");
+    std::fprintf(out, "feature classes: %d created, %d reused; tables: %d created, %d reused\n",
+                 summary.classesCreated, summary.classesReused, summary.tablesCreated, summary.tablesReused);
+    if (summary.columnsAdded || summary.subtypesAdded)
+        std::fprintf(out, "completed: %d columns, %d subtypes added\n", summary.columnsAdded, summary.subtypesAdded);
+    return 0;
+}
