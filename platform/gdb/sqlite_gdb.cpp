@@ -17,6 +17,7 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -231,6 +232,15 @@ constexpr const char* kCreateSchema[] = {
     "dataset TEXT NOT NULL COLLATE NOCASE, tolerance DOUBLE NOT NULL)",
     "CREATE TABLE IF NOT EXISTS gdb_topology_classes (topology TEXT NOT NULL COLLATE NOCASE, "
     "class_name TEXT NOT NULL COLLATE NOCASE, PRIMARY KEY (topology, class_name))",
+    // Registered under a data type of their own, so that GIS programs do not list them as layers.
+    "INSERT OR IGNORE INTO gpkg_contents (table_name, data_type, identifier, description) SELECT name, "
+    "'x_gdb_catalog', name, 'geodatabase catalogue' FROM sqlite_master WHERE type = 'table' AND name IN "
+    "('gdb_items', 'gdb_subtypes', 'gdb_topologies', 'gdb_topology_classes')",
+    "INSERT INTO gpkg_extensions (table_name, column_name, extension_name, definition, scope) SELECT 'gdb_items', "
+    "NULL, 'x_gdb_catalog', 'gdb_items: feature datasets and their classes, spatial reference and Z domain, "
+    "versioned flag, subtype field; gdb_subtypes: subtype codes and names; gdb_topologies, "
+    "gdb_topology_classes: topologies with their tolerance and member classes', 'read-write' WHERE NOT EXISTS "
+    "(SELECT 1 FROM gpkg_extensions WHERE extension_name = 'x_gdb_catalog')",
 };
 
 // The GeoPackage R-tree functions the standard triggers call, read from the blob header.
@@ -697,7 +707,12 @@ private:
         pending_.clear();
         cache_.clear();
         if (editing_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);  // unsaved edits are discarded
-        else if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        else if (!sqlite3_get_autocommit(db_) && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            // Nobody is left to return this to: say it rather than lose the changes silently.
+            std::fprintf(stderr, "geodatabase %s: changes not saved: %s\n", sqlite3_db_filename(db_, "main"),
+                         sqlite3_errmsg(db_));
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
         sqlite3_close_v2(db_);
         db_ = nullptr;
     }
@@ -1490,22 +1505,29 @@ public:
             }
             _variant_t out;
             switch (v.kind) {
-                case Val::Int: out = _variant_t(long(v.i)); break;
+                case Val::Int:
+                    out = v.i >= INT32_MIN && v.i <= INT32_MAX ? _variant_t(long(v.i)) : _variant_t(static_cast<long long>(v.i));
+                    break;
                 case Val::Real: out = _variant_t(v.d); break;
                 case Val::Text: out = _variant_t(fromUtf8(v.s).c_str()); break;
                 default: value->vt = VT_NULL; return S_OK;
             }
+            // The column's own type; a stored value that does not convert (written by another
+            // program) comes back as it is stored.
+            VARTYPE want = VT_EMPTY;
             switch (f.type) {
-                case esriFieldTypeSmallInteger: out.ChangeType(VT_I2); break;
+                case esriFieldTypeSmallInteger: want = VT_I2; break;
                 case esriFieldTypeInteger:
-                case esriFieldTypeOID:
-                    if (v.kind != Val::Int || (v.i >= INT32_MIN && v.i <= INT32_MAX)) out.ChangeType(VT_I4);
-                    break;
-                case esriFieldTypeSingle: out.ChangeType(VT_R4); break;
-                case esriFieldTypeDouble: out.ChangeType(VT_R8); break;
+                case esriFieldTypeOID: want = out.vt == VT_I8 ? VARTYPE(VT_I8) : VARTYPE(VT_I4); break;
+                case esriFieldTypeSingle: want = VT_R4; break;
+                case esriFieldTypeDouble: want = VT_R8; break;
                 case esriFieldTypeString:
-                case esriFieldTypeDate: out.ChangeType(VT_BSTR); break;
+                case esriFieldTypeDate: want = VT_BSTR; break;
                 default: break;
+            }
+            if (want != VT_EMPTY && want != out.vt) {
+                _variant_t converted;
+                if (SUCCEEDED(VariantChangeType(&converted, &out, 0, want))) out = converted;
             }
             *value = out.Detach();
             return S_OK;

@@ -2,6 +2,7 @@
 #include "gdb_fixture.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace gdbtest {
@@ -15,7 +16,7 @@ TempDir::TempDir() {
 }
 TempDir::~TempDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path, ec);
+    if (!std::getenv("GDB_TEST_KEEP")) std::filesystem::remove_all(path, ec);
 }
 
 static IFieldPtr field(const wchar_t* name, esriFieldType type, LONG length) {

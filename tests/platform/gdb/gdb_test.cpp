@@ -733,3 +733,56 @@ TEST_F(GdbTest, RTreeStaysValidThroughBulkAndSmallLoads) {
     sqlite3_finalize(st);
     sqlite3_close(db);
 }
+
+// A GeoPackage that GDAL wrote (its own object id name, no side tables) opens, reads, filters and
+// takes new features, its R-tree kept by its own triggers and our ST_ functions.
+TEST_F(GdbTest, GeoPackageWrittenByGdalOpensAndTakesFeatures) {
+    if (std::system("ogr2ogr --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ogr2ogr is not installed";
+    {
+        IFeatureClassPtr fc = fws_->CreateFeatureClass("src", featureFields(esriGeometryPoint, false, {{L"NAME", esriFieldTypeString, 12}, {L"N", esriFieldTypeInteger, 4}}),
+                                                       nullptr, nullptr, esriFTSimple, "SHAPE");
+        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+        for (int i = 0; i < 10; ++i) {
+            b->PutRefShape(point(i, -i));
+            b->PutValue(2, _variant_t(("P" + std::to_string(i)).c_str()));
+            b->PutValue(3, _variant_t(long(i * 100)));
+            ins->InsertFeature(b);
+        }
+    }
+    fws_ = nullptr;
+    ws_ = nullptr;
+    const std::string gdal = (dir_.path / "gdal.gpkg").string();
+    ASSERT_EQ(std::system(("ogr2ogr -f GPKG -nln pts '" + gdal + "' '" + path_ + "' src > /dev/null 2>&1").c_str()), 0);
+    IFeatureWorkspacePtr fws(openGdb(gdal));
+    IFeatureClassPtr pts = fws->OpenFeatureClass("PTS");
+    EXPECT_EQ(pts->GetShapeType(), esriGeometryPoint);
+    EXPECT_EQ(pts->FeatureCount(nullptr), 10);
+    const LONG n = pts->FindField("n");
+    ASSERT_GE(n, 0);
+    ISpatialFilterPtr f(CLSID_SpatialFilter);
+    IEnvelopePtr box(CLSID_Envelope);
+    box->PutCoords(2.5, -6.5, 6.5, -2.5);
+    f->PutRefGeometry(box);
+    f->PutSpatialRel(esriSpatialRelIntersects);
+    IFeatureCursorPtr c = pts->Search(f, VARIANT_FALSE);
+    long sum = 0;
+    for (IFeaturePtr ft = c->NextFeature(); ft; ft = c->NextFeature()) sum += long(ft->GetValue(n));
+    EXPECT_EQ(sum, 300 + 400 + 500 + 600);
+    IFeatureBufferPtr b = pts->CreateFeatureBuffer();
+    b->PutRefShape(point(4, -4.25));
+    b->PutValue(n, _variant_t(7L));
+    pts->Insert(VARIANT_TRUE)->InsertFeature(b);
+    EXPECT_EQ(pts->FeatureCount(f), 5);
+    pts = nullptr;
+    b = nullptr;
+    c = nullptr;
+    f = nullptr;
+    fws = nullptr;
+    std::string list = runCommand("ogrinfo -ro '" + gdal + "' 2>&1");
+    EXPECT_EQ(list.find("gdb_items"), std::string::npos) << "our side tables stay hidden: " << list;
+    std::string added = runCommand("ogrinfo -ro -q '" + gdal + "' pts -fid 11 2>&1");
+    EXPECT_NE(added.find("N (Integer) = 7"), std::string::npos) << added;
+    EXPECT_NE(added.find(" -4.25)"), std::string::npos) << added;
+    EXPECT_EQ(countRows(gdal, "SELECT count(*) FROM rtree_pts_SHAPE"), 11);
+}
