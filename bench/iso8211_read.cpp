@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_iso8211_read: no NOAA cells under %s\n", enc.string().c_str());
         return 1;
     }
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
     double bytes = 0;
     for (const auto& c : cells) bytes += double(std::filesystem::file_size(c));
     double best = 1e30;

@@ -46,6 +46,7 @@ struct fm_priv {
     iso8211::Arena arena;           // values of the current record
     std::vector<char> area;         // the current record's field area as read
     repnode* free_reps = nullptr;   // recycled repetition-stack nodes
+    drfield* free_dr = nullptr;     // recycled record fields
     bool first_pending = false;     // dv_cur stands on a value not yet returned
     bool eof_clean = false;         // the last failed load met the end of the file between records
     char leadid = ' ';              // leader identifier of the record being built (write mode)
@@ -71,11 +72,26 @@ namespace iso8211 {
 inline void put_text(std::string& out, const char* p, std::size_t n) {
     if (out.size() == n) {
         const char* o = out.data();
-        std::size_t i = 0;
-        while (i < n && o[i] == p[i]) ++i;
-        if (i == n) return;
+        if (n >= 4 && n <= 8) {  // tags, labels and formats: two overlapping words
+            std::uint32_t a, b, c, d;
+            std::memcpy(&a, o, 4);
+            std::memcpy(&b, p, 4);
+            std::memcpy(&c, o + n - 4, 4);
+            std::memcpy(&d, p + n - 4, 4);
+            if (a == b && c == d) return;
+        } else {
+            std::size_t i = 0;
+            while (i < n && o[i] == p[i]) ++i;
+            if (i == n) return;
+        }
     }
-    out.assign(p, n);
+    out.clear();  // clear + append stays within the kept capacity, cheaper than assign's replace
+    out.append(p, n);
+}
+
+inline void set_text(std::string& out, const char* p, std::size_t n) {
+    out.clear();
+    out.append(p, n);
 }
 
 // Tags are NUL-padded char[8] (MAX_TAG + 1): equal tags are equal words.
@@ -88,6 +104,9 @@ inline bool same_tag(const char* a, const char* b) {
 
 extern fm* g_head;  // the list head (holds no file)
 extern fm* g_cur;   // the current file
+
+// The current file is fp's, selecting it when needed.
+inline bool select_file(std::FILE* fp) { return (g_cur && g_cur->fp == fp && fp) || find123file(fp); }
 
 // Strict unsigned decimal of exactly n characters (digits only).
 bool parse_uint(const char* p, int n, std::int32_t* out);
@@ -105,6 +124,7 @@ void free_ddfield(ddfield* d);
 void free_ddfields(fm* f);       // every description after dd_hd (dd_hd stays)
 void free_filectl(filectl* c);
 void free_drfields(fm* f);       // the field list including dr_hd
+drfield* new_drfield(fm* f);     // a zeroed field, recycled when one is at hand
 void clear_drvalues(fm* f);      // values and dimensions of every field; fields stay
 void free_rplist(fm* f);         // the record-start list after its head
 

@@ -133,11 +133,21 @@ void free_filectl(filectl* c) {
     delete c;
 }
 
+drfield* new_drfield(fm* f) {
+    drfield* d = f->priv->free_dr;
+    if (!d) return new (std::nothrow) drfield{};
+    f->priv->free_dr = d->next;
+    *d = drfield{};
+    return d;
+}
+
 void free_drfields(fm* f) {
     for (drfield* d = f->dr_hd; d;) {
         drfield* n = d->next;
         free123list(d->dim_lptr);
-        delete d;
+        d->dim_lptr = nullptr;
+        d->next = f->priv->free_dr;
+        f->priv->free_dr = d;
         d = n;
     }
     f->dr_hd = nullptr;
@@ -303,6 +313,11 @@ int close123file(std::FILE** fp) {
         repnode* n = r->next;
         delete r;
         r = n;
+    }
+    for (drfield* d = f->priv->free_dr; d;) {
+        drfield* n = d->next;
+        delete d;
+        d = n;
     }
     delete f->priv;
     delete f;

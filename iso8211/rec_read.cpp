@@ -35,14 +35,17 @@ struct Sink {
             r->values = new_vnode(f);
             if (!r->values) return false;
         }
-        vnode* v = new_vnode(f);
-        if (!v) return false;
+        // The node and its bytes in one piece of the arena.
+        char* mem = static_cast<char*>(f->priv->arena.take(sizeof(vnode) + (n ? n + 1 : 0)));
+        if (!mem) return false;
+        vnode* v = reinterpret_cast<vnode*>(mem);
+        *v = vnode{nullptr, 0, nullptr, nullptr, fmt};
         if (n) {
-            v->value = keep_value(f, p, n);
-            if (!v->value) return false;
+            v->value = mem + sizeof(vnode);
+            std::memcpy(v->value, p, n);
+            v->value[n] = '\0';
             v->length = std::int32_t(n);
         }
-        v->fmt = fmt;
         if (!set || (per_rep > 0 && in_rep >= per_rep)) {
             if (set) set->nxt_vset = v;
             else r->values->nxt_vset = v;
@@ -159,8 +162,10 @@ int ld123rec() {
         std::fputs("ld123rec: fail when calling beg123rec\n", stderr);
         return 0;
     }
+    long start = -1;  // where the record begins, in read mode
     if (f->open_mode == 'r') {
         long pos = std::ftell(fp);
+        start = pos;
         if (pos < 0) {
             std::fputs("ld123rec: fail when calling ftell\n", stderr);
             return 0;
@@ -184,6 +189,7 @@ int ld123rec() {
     drleader* l = f->rl_hd;
     long need = 0;          // bytes of the field area that the directory covers
     std::int32_t given = 0; // record length as the leader states it
+    long header = 0;        // leader and directory bytes read for this record
     if (!f->nld) {
         char ld[24];
         std::size_t got = std::fread(ld, 1, 24, fp);
@@ -272,9 +278,10 @@ int ld123rec() {
             std::fputs("ld123rec: fread fail\n", stderr);
             return 0;
         }
+        header = 24 + long(dir.size());
         drfield* last = f->dr_hd;
         for (long i = 0; i < dirlen; i += entry) {
-            drfield* d = new (std::nothrow) drfield{};
+            drfield* d = new_drfield(f);
             if (!d) {
                 std::fputs("ld123rec: fail to malloc\n", stderr);
                 return 0;
@@ -305,7 +312,9 @@ int ld123rec() {
         need = long(l->rec_len) - l->da_base;
     }
 
-    const long left = bytes_left(f);
+    const long left = start >= 0 && f->priv->file_size >= 0
+                          ? f->priv->file_size - start - header
+                          : bytes_left(f);
     if (need > kMaxArea || (left >= 0 && need > left)) {
         if (f->nld && left == 0) {
             f->priv->eof_clean = true;

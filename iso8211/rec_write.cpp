@@ -123,7 +123,7 @@ int beg123rec(std::FILE* fp) {
         free_drfields(f);
         delete f->rl_hd;
         f->rl_hd = new (std::nothrow) drleader{};
-        f->dr_hd = new (std::nothrow) drfield{};
+        f->dr_hd = new_drfield(f);
         if (!f->rl_hd || !f->dr_hd) return 0;
         f->rl_hd->resv_sp = ' ';
         f->rl_hd->lead_id = ' ';
@@ -254,7 +254,7 @@ int put123sfld(std::FILE* fp, const char* tag, char leadid, const char* value, l
             r = f->dr_cur ? f->dr_cur->next : nullptr;
             if (!r || std::strcmp(r->tag, tag) != 0) return 0;
         } else {
-            r = new (std::nothrow) drfield{};
+            r = new_drfield(f);
             if (!r) return 0;
             std::snprintf(r->tag, sizeof r->tag, "%s", tag);
             drfield* last = f->dr_hd;
@@ -495,7 +495,7 @@ int put123fld(std::FILE* fp, const char* tag, char leadid, const char* bytes, lo
         r = f->dr_cur ? f->dr_cur->next : nullptr;
         if (!r || std::strcmp(r->tag, tag) != 0) return 0;
     } else {
-        r = new (std::nothrow) drfield{};
+        r = new_drfield(f);
         if (!r) return 0;
         std::snprintf(r->tag, sizeof r->tag, "%s", tag);
         drfield* last = f->dr_hd;

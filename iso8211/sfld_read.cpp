@@ -102,7 +102,7 @@ void step_in_field(fm* f, bool loaded, std::string& value, long* length, int* st
         // The loader kept each value's format item: no second walk through the format.
         if (f->dv_cur->fmt) f->fmt_cur = const_cast<fnode*>(f->dv_cur->fmt);
         else if (d && d->fmt_rt) get123fmt(nullptr, nullptr, nullptr, nullptr);
-        if (f->dv_cur->value) value.assign(f->dv_cur->value, std::size_t(f->dv_cur->length));
+        if (f->dv_cur->value) set_text(value, f->dv_cur->value, std::size_t(f->dv_cur->length));
     } else {
         f->dv_cur = nullptr;
     }
@@ -159,7 +159,7 @@ int next123sfld(std::FILE* fp, std::string& tag, char* leadid, std::string& valu
     value.clear();
     *length = 0;
     if (leadid) *leadid = '\0';
-    if (!find123file(fp)) {
+    if (!select_file(fp)) {
         *status = S_FAIL;
         return 0;
     }
@@ -191,7 +191,7 @@ int next123sfld(std::FILE* fp, std::string& tag, char* leadid, std::string& valu
 
 // ---- desc123sfld --------------------------------------------------------------------------------
 int desc123sfld(std::FILE* fp, std::string& tag, std::string& label, std::string& fmt) {
-    if (!find123file(fp)) {
+    if (!select_file(fp)) {
         tag.clear();
         label.clear();
         fmt.clear();
