@@ -260,7 +260,8 @@ struct IVersionedObject : IUnknown {
     HRESULT RegisterAsVersioned(VARIANT_BOOL versioned);
 };
 
-// A feature dataset; also IGeoDataset, IVersionedObject and IFeatureClassContainer.
+// A feature dataset; also IGeoDataset, IVersionedObject, IFeatureClassContainer and
+// ITopologyContainer.
 struct IFeatureDataset : IDataset {
     static constexpr GUID iid = makeGuid("{DD4CEA54-338D-43EE-8E8A-937EB04C08D5}");
     using base_interface = IDataset;
@@ -299,6 +300,59 @@ struct IEnumFeatureClass : IUnknown {
 
     _com_ptr_t<IFeatureClass> Next();
     HRESULT Reset();
+};
+
+// A topology of a feature dataset as stored: its name, cluster tolerance and member classes (in
+// the order they were added). The graph of edges and nodes over an area is computed elsewhere
+// (platform/topology) from these.
+struct ITopology : IUnknown {
+    static constexpr GUID iid = makeGuid("{E6F71232-F302-4C88-9569-E560D187F2F8}");
+    using base_interface = IUnknown;
+    virtual HRESULT get_Name(BSTR* name) = 0;
+    virtual HRESULT get_ClusterTolerance(double* tolerance) = 0;
+    virtual HRESULT get_FeatureDataset(IFeatureDataset** dataset) = 0;
+    // A feature class of the same dataset, in no other topology; weight and ranks are accepted
+    // and not used. GDB_E_NAME_EXISTS for a class that is a member already.
+    virtual HRESULT raw_AddClass(IFeatureClass* featureClass, double weight, LONG xyRank, LONG zRank,
+                                 VARIANT_BOOL eventNotification) = 0;
+    virtual HRESULT get_Classes(IEnumFeatureClass** classes) = 0;
+
+    _bstr_t GetName();
+    double GetClusterTolerance();
+    _com_ptr_t<IFeatureDataset> GetFeatureDataset();
+    HRESULT AddClass(IFeatureClass* featureClass, double weight = 1, LONG xyRank = 1, LONG zRank = 1,
+                     VARIANT_BOOL eventNotification = VARIANT_FALSE);
+    _com_ptr_t<IEnumFeatureClass> GetClasses();
+};
+
+// The topologies of a feature dataset (an interface of the dataset object).
+struct ITopologyContainer : IUnknown {
+    static constexpr GUID iid = makeGuid("{699F68D3-9C10-4056-8F0E-21830366C46B}");
+    using base_interface = IUnknown;
+    virtual HRESULT get_TopologyCount(LONG* count) = 0;
+    virtual HRESULT get_Topology(LONG index, ITopology** topology) = 0;
+    virtual HRESULT get_TopologyByName(BSTR name, ITopology** topology) = 0;
+    // The tolerance must be above 0; the name must be free among tables, classes, datasets and
+    // topologies (GDB_E_NAME_EXISTS).
+    virtual HRESULT raw_CreateTopology(BSTR name, double clusterTolerance, LONG maxGeneratedErrorCount,
+                                       BSTR configKeyword, ITopology** topology) = 0;
+
+    LONG GetTopologyCount();
+    _com_ptr_t<ITopology> GetTopology(LONG index);
+    _com_ptr_t<ITopology> GetTopologyByName(const _bstr_t& name);
+    _com_ptr_t<ITopology> CreateTopology(const _bstr_t& name, double clusterTolerance,
+                                         LONG maxGeneratedErrorCount = -1, const _bstr_t& configKeyword = _bstr_t());
+};
+
+// Whether a feature class takes part in a topology (an interface of feature classes).
+struct ITopologyClass : IUnknown {
+    static constexpr GUID iid = makeGuid("{45B6A941-717A-4594-AFCF-C19F737889B1}");
+    using base_interface = IUnknown;
+    virtual HRESULT get_IsInTopology(VARIANT_BOOL* inTopology) = 0;
+    virtual HRESULT get_Topology(ITopology** topology) = 0;  // null when in none
+
+    VARIANT_BOOL GetIsInTopology();
+    _com_ptr_t<ITopology> GetTopology();
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -596,8 +650,8 @@ struct IFeatureCursor : IUnknown {
 // Tables and feature classes
 // ---------------------------------------------------------------------------------------------
 
-// A null filter selects every row. Also IDataset, ISubtypes, and for a feature class IFeatureClass
-// and IGeoDataset.
+// A null filter selects every row. Also IDataset, ISubtypes, and for a feature class IFeatureClass,
+// IGeoDataset and ITopologyClass.
 struct ITable : IUnknown {
     static constexpr GUID iid = makeGuid("{09CCF9F8-C155-457C-AFC7-3FD25ED2B674}");
     using base_interface = IUnknown;
@@ -754,6 +808,9 @@ _COM_SMARTPTR_TYPEDEF(IVersionedObject, __uuidof(IVersionedObject));
 _COM_SMARTPTR_TYPEDEF(IFeatureDataset, __uuidof(IFeatureDataset));
 _COM_SMARTPTR_TYPEDEF(IFeatureClassContainer, __uuidof(IFeatureClassContainer));
 _COM_SMARTPTR_TYPEDEF(IEnumFeatureClass, __uuidof(IEnumFeatureClass));
+_COM_SMARTPTR_TYPEDEF(ITopology, __uuidof(ITopology));
+_COM_SMARTPTR_TYPEDEF(ITopologyContainer, __uuidof(ITopologyContainer));
+_COM_SMARTPTR_TYPEDEF(ITopologyClass, __uuidof(ITopologyClass));
 _COM_SMARTPTR_TYPEDEF(IGeometryDef, __uuidof(IGeometryDef));
 _COM_SMARTPTR_TYPEDEF(IGeometryDefEdit, __uuidof(IGeometryDefEdit));
 _COM_SMARTPTR_TYPEDEF(IField, __uuidof(IField));

@@ -180,6 +180,32 @@ inline IFeatureClassPtr IEnumFeatureClass::Next() {
 }
 GDB_CALL0(IEnumFeatureClass, Reset)
 
+GDB_GET_BSTR(ITopology, Name)
+GDB_GET(ITopology, double, ClusterTolerance, 0)
+GDB_GET_PTR(ITopology, IFeatureDataset, FeatureDataset)
+inline HRESULT ITopology::AddClass(IFeatureClass* c, double w, LONG xy, LONG z, VARIANT_BOOL e) {
+    return gdb_detail::check(raw_AddClass(c, w, xy, z, e));
+}
+GDB_GET_PTR(ITopology, IEnumFeatureClass, Classes)
+GDB_GET(ITopologyContainer, LONG, TopologyCount, 0)
+inline ITopologyPtr ITopologyContainer::GetTopology(LONG i) {
+    ITopology* p = nullptr;
+    gdb_detail::check(get_Topology(i, &p));
+    return gdb_detail::attach(p);
+}
+inline ITopologyPtr ITopologyContainer::GetTopologyByName(const _bstr_t& n) {
+    ITopology* p = nullptr;
+    gdb_detail::check(get_TopologyByName(n.GetBSTR(), &p));
+    return gdb_detail::attach(p);
+}
+inline ITopologyPtr ITopologyContainer::CreateTopology(const _bstr_t& n, double t, LONG m, const _bstr_t& k) {
+    ITopology* p = nullptr;
+    gdb_detail::check(raw_CreateTopology(n.GetBSTR(), t, m, k.GetBSTR(), &p));
+    return gdb_detail::attach(p);
+}
+GDB_GET(ITopologyClass, VARIANT_BOOL, IsInTopology, VARIANT_FALSE)
+GDB_GET_PTR(ITopologyClass, ITopology, Topology)
+
 GDB_GET(IGeometryDef, esriGeometryType, GeometryType, esriGeometryNull)
 GDB_GET(IGeometryDef, VARIANT_BOOL, HasZ, VARIANT_FALSE)
 GDB_GET(IGeometryDef, VARIANT_BOOL, HasM, VARIANT_FALSE)

@@ -1269,7 +1269,7 @@ WorkspaceImpl::~WorkspaceImpl() {
 }
 
 // ---------------------------------------------------------------------------------------------
-class ClassImpl final : public Object<ITable, IFeatureClass, IDataset, IGeoDataset, ISubtypes, IGdbInternal> {
+class ClassImpl final : public Object<ITable, IFeatureClass, IDataset, IGeoDataset, ISubtypes, ITopologyClass, IGdbInternal> {
 public:
     ClassImpl(WorkspaceImpl* ws, std::shared_ptr<ClassInfo> info)
         : ws_(ws), hold_(static_cast<IWorkspace*>(ws)), info_(std::move(info)), generation_(ws->db().generation()) {}
@@ -1437,12 +1437,29 @@ public:
         });
     }
 
+    // ITopologyClass
+    std::string topologyName() {
+        sqlite3_stmt* st = db().cached("SELECT topology FROM gdb_topology_classes WHERE class_name = ?1");
+        bindText(st, 1, info().name);
+        std::string t = step(st) ? columnText(st, 0) : std::string();
+        sqlite3_reset(st);
+        return t;
+    }
+    HRESULT get_IsInTopology(VARIANT_BOOL* b) override {
+        return gdbGuard([&] {
+            need(b);
+            *b = topologyName().empty() ? VARIANT_FALSE : VARIANT_TRUE;
+            return S_OK;
+        });
+    }
+    HRESULT get_Topology(ITopology** out) override;
+
     // A sorted search for the table sort.
     ICursorPtr searchSorted(IQueryFilter* filter, const std::string& orderBy);
 
 protected:
     bool refuse(REFIID riid) override {
-        return !info_->feature && (riid == IFeatureClass::iid || riid == IGeoDataset::iid);
+        return !info_->feature && (riid == IFeatureClass::iid || riid == IGeoDataset::iid || riid == ITopologyClass::iid);
     }
 
 private:
@@ -1926,7 +1943,7 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-class DatasetImpl final : public Object<IFeatureDataset, IGeoDataset, IVersionedObject, IFeatureClassContainer> {
+class DatasetImpl final : public Object<IFeatureDataset, IGeoDataset, IVersionedObject, IFeatureClassContainer, ITopologyContainer> {
 public:
     DatasetImpl(WorkspaceImpl* ws, std::string name) : ws_(ws), hold_(static_cast<IWorkspace*>(ws)), name_(std::move(name)) {}
 
@@ -2021,8 +2038,67 @@ public:
         });
     }
     HRESULT get_Classes(IEnumFeatureClass** out) override;
+    // ITopologyContainer
+    std::vector<std::string> topologyNames() {
+        std::vector<std::string> names;
+        sqlite3_stmt* st = ws_->db().cached("SELECT name FROM gdb_topologies WHERE dataset = ?1 ORDER BY rowid");
+        bindText(st, 1, name_);
+        while (step(st)) names.push_back(columnText(st, 0));
+        return names;
+    }
+    HRESULT get_TopologyCount(LONG* n) override {
+        return gdbGuard([&] {
+            need(n);
+            *n = LONG(topologyNames().size());
+            return S_OK;
+        });
+    }
+    HRESULT get_Topology(LONG i, ITopology** out) override;
+    HRESULT get_TopologyByName(BSTR name, ITopology** out) override;
+    HRESULT raw_CreateTopology(BSTR name, double tolerance, LONG, BSTR, ITopology** out) override;
 
 private:
+    WorkspaceImpl* ws_;
+    IWorkspacePtr hold_;
+    std::string name_;
+};
+
+class TopologyImpl final : public Object<ITopology> {
+public:
+    TopologyImpl(WorkspaceImpl* ws, std::string name) : ws_(ws), hold_(static_cast<IWorkspace*>(ws)), name_(std::move(name)) {}
+    HRESULT get_Name(BSTR* n) override { return giveText(name_, n); }
+    HRESULT get_ClusterTolerance(double* t) override {
+        return gdbGuard([&] {
+            need(t);
+            *t = row().tolerance;
+            return S_OK;
+        });
+    }
+    HRESULT get_FeatureDataset(IFeatureDataset** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            *out = ws_->dataset(row().dataset).Detach();
+            return S_OK;
+        });
+    }
+    HRESULT raw_AddClass(IFeatureClass* fc, double, LONG, LONG, VARIANT_BOOL) override;
+    HRESULT get_Classes(IEnumFeatureClass** out) override;
+
+private:
+    struct Row {
+        std::string dataset;
+        double tolerance;
+    };
+    Row row() {
+        sqlite3_stmt* st = ws_->db().cached("SELECT dataset, tolerance FROM gdb_topologies WHERE name = ?1");
+        bindText(st, 1, name_);
+        if (!step(st)) raise(GDB_E_NOT_FOUND, "topology " + name_ + " no longer exists");
+        Row r{columnText(st, 0), sqlite3_column_double(st, 1)};
+        sqlite3_reset(st);
+        return r;
+    }
+
     WorkspaceImpl* ws_;
     IWorkspacePtr hold_;
     std::string name_;
@@ -2686,6 +2762,108 @@ HRESULT ClassImpl::get_Subtypes(IEnumSubtype** out) {
         auto items = ci.subtypes;
         if (ci.subtypeField.empty()) items = {{ci.defaultSubtype, ci.alias}};
         *out = IEnumSubtypePtr(static_cast<IEnumSubtype*>(new SubtypeEnum(std::move(items)))).Detach();
+        return S_OK;
+    });
+}
+
+// =============================================================================================
+// Topology definitions
+// =============================================================================================
+
+ITopologyPtr topologyObject(WorkspaceImpl* ws, const std::string& name) {
+    return ITopologyPtr(static_cast<ITopology*>(new TopologyImpl(ws, name)));
+}
+
+HRESULT DatasetImpl::get_Topology(LONG i, ITopology** out) {
+    return gdbGuard([&] {
+        need(out);
+        *out = nullptr;
+        auto names = topologyNames();
+        if (i < 0 || std::size_t(i) >= names.size()) raise(E_INVALIDARG, "topology index out of range");
+        *out = topologyObject(ws_, names[std::size_t(i)]).Detach();
+        return S_OK;
+    });
+}
+
+HRESULT DatasetImpl::get_TopologyByName(BSTR name, ITopology** out) {
+    return gdbGuard([&] {
+        need(out);
+        *out = nullptr;
+        std::string n = utf8(name);
+        for (auto& t : topologyNames())
+            if (sameNoCase(t, n)) {
+                *out = topologyObject(ws_, t).Detach();
+                return S_OK;
+            }
+        raise(GDB_E_NOT_FOUND, "feature dataset " + name_ + " has no topology " + n);
+    });
+}
+
+HRESULT DatasetImpl::raw_CreateTopology(BSTR name, double tolerance, LONG, BSTR, ITopology** out) {
+    return gdbGuard([&] {
+        need(out);
+        *out = nullptr;
+        std::string n = utf8(name);
+        ws_->checkNewName(n);
+        if (!(tolerance > 0) || !std::isfinite(tolerance)) raise(E_INVALIDARG, "a topology needs a tolerance above 0");
+        sqlite3_stmt* st = ws_->db().cached("SELECT 1 FROM gdb_topologies WHERE name = ?1");
+        bindText(st, 1, n);
+        bool taken = step(st);
+        sqlite3_reset(st);
+        if (taken) raise(GDB_E_NAME_EXISTS, "a topology named " + n + " exists");
+        ws_->db().beginWrite();
+        st = ws_->db().cached("INSERT INTO gdb_topologies (name, dataset, tolerance) VALUES (?1, ?2, ?3)");
+        bindText(st, 1, n);
+        bindText(st, 2, name_);
+        sqlite3_bind_double(st, 3, tolerance);
+        step(st);
+        *out = topologyObject(ws_, n).Detach();
+        return S_OK;
+    });
+}
+
+HRESULT TopologyImpl::raw_AddClass(IFeatureClass* fc, double, LONG, LONG, VARIANT_BOOL) {
+    return gdbGuard([&] {
+        IGdbInternalPtr in(fc);
+        ClassImpl* cls = in ? in->asClass() : nullptr;
+        if (!cls || cls->workspace() != ws_) raise(E_INVALIDARG, "AddClass needs a feature class of this geodatabase");
+        const ClassInfo& ci = cls->info();
+        const Row r = row();
+        if (!sameNoCase(ci.dataset, r.dataset))
+            raise(E_INVALIDARG, "class " + ci.name + " is not in feature dataset " + r.dataset);
+        std::string other = cls->topologyName();
+        if (sameNoCase(other, name_)) raise(GDB_E_NAME_EXISTS, "class " + ci.name + " is in topology " + name_ + " already");
+        if (!other.empty()) raise(E_INVALIDARG, "class " + ci.name + " is in topology " + other);
+        ws_->db().beginWrite();
+        sqlite3_stmt* st = ws_->db().cached("INSERT INTO gdb_topology_classes (topology, class_name) VALUES (?1, ?2)");
+        bindText(st, 1, name_);
+        bindText(st, 2, ci.name);
+        step(st);
+        return S_OK;
+    });
+}
+
+HRESULT TopologyImpl::get_Classes(IEnumFeatureClass** out) {
+    return gdbGuard([&] {
+        need(out);
+        *out = nullptr;
+        std::vector<std::string> names;
+        sqlite3_stmt* st = ws_->db().cached("SELECT class_name FROM gdb_topology_classes WHERE topology = ?1 ORDER BY rowid");
+        bindText(st, 1, name_);
+        while (step(st)) names.push_back(columnText(st, 0));
+        std::vector<IFeatureClassPtr> items;
+        for (auto& n : names) items.push_back(ws_->featureClass(n));
+        *out = IEnumFeatureClassPtr(static_cast<IEnumFeatureClass*>(new ClassEnum(std::move(items)))).Detach();
+        return S_OK;
+    });
+}
+
+HRESULT ClassImpl::get_Topology(ITopology** out) {
+    return gdbGuard([&] {
+        need(out);
+        *out = nullptr;
+        std::string t = topologyName();
+        if (!t.empty()) *out = topologyObject(ws_, t).Detach();
         return S_OK;
     });
 }

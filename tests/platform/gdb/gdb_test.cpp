@@ -786,3 +786,83 @@ TEST_F(GdbTest, GeoPackageWrittenByGdalOpensAndTakesFeatures) {
     EXPECT_NE(added.find(" -4.25)"), std::string::npos) << added;
     EXPECT_EQ(countRows(gdal, "SELECT count(*) FROM rtree_pts_SHAPE"), 11);
 }
+
+// The export walks one class while it writes primitives into another and searches them.
+TEST_F(GdbTest, WritesWhileASearchIsOpen) {
+    IFeatureClassPtr src = fws_->CreateFeatureClass("src", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
+                                                    esriFTSimple, "SHAPE");
+    IFeatureClassPtr vc = fws_->CreateFeatureClass("vc", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
+                                                   esriFTSimple, "SHAPE");
+    {
+        IFeatureCursorPtr ins = src->Insert(VARIANT_TRUE);
+        IFeatureBufferPtr b = src->CreateFeatureBuffer();
+        for (int i = 0; i < 300; ++i) {
+            b->PutRefShape(point(i % 17, i % 13));
+            ins->InsertFeature(b);
+        }
+    }
+    IWorkspaceEditPtr edit(ws_);
+    edit->StartEditing(VARIANT_FALSE);
+    ISpatialFilterPtr all(CLSID_SpatialFilter);
+    IEnvelopePtr world(CLSID_Envelope);
+    world->PutCoords(-180, -90, 180, 90);
+    all->PutRefGeometry(world);
+    IFeatureCursorPtr walk = src->Search(all, VARIANT_TRUE);
+    int walked = 0, made = 0;
+    for (IFeaturePtr f = walk->NextFeature(); f; f = walk->NextFeature(), ++walked) {
+        // A node at the feature's point, unless one is there.
+        ISpatialFilterPtr at(CLSID_SpatialFilter);
+        at->PutRefGeometry(f->GetShape());
+        at->PutSpatialRel(esriSpatialRelIntersects);
+        IFeatureCursorPtr found = vc->Search(at, VARIANT_FALSE);
+        if (found->NextFeature()) continue;
+        IFeatureBufferPtr b = vc->CreateFeatureBuffer();
+        b->PutRefShape(f->GetShapeCopy());
+        vc->Insert(VARIANT_TRUE)->InsertFeature(b);
+        ++made;
+    }
+    edit->StopEditing(VARIANT_TRUE);
+    EXPECT_EQ(walked, 300);
+    EXPECT_EQ(made, 17 * 13);
+    EXPECT_EQ(vc->FeatureCount(nullptr), 17 * 13);
+}
+
+TEST_F(GdbTest, TopologyDefinitionIsStored) {
+    IFeatureDatasetPtr ds = fws_->CreateFeatureDataset("S57", wgs84());
+    IFeatureClassPtr area = ds->CreateFeatureClass("CoastlineAreaFeature", featureFields(esriGeometryPolygon, false, {}),
+                                                   nullptr, nullptr, esriFTSimple, "SHAPE");
+    IFeatureClassPtr line = ds->CreateFeatureClass("LineFeature", featureFields(esriGeometryPolyline, false, {}), nullptr,
+                                                   nullptr, esriFTSimple, "SHAPE");
+    IFeatureClassPtr snd = ds->CreateFeatureClass("SoundingFeature", featureFields(esriGeometryPoint, true, {}), nullptr,
+                                                  nullptr, esriFTSimple, "SHAPE");
+    IFeatureClassPtr outside = fws_->CreateFeatureClass("ve", featureFields(esriGeometryPolyline, false, {}), nullptr,
+                                                        nullptr, esriFTSimple, "SHAPE");
+    ITopologyContainerPtr tc(ds);
+    EXPECT_EQ(resultOf([&] { tc->CreateTopology("S57_Topology", 0.0); }), E_INVALIDARG);
+    ITopologyPtr topo = tc->CreateTopology("S57_Topology", 1e-7);
+    topo->AddClass(area);
+    topo->AddClass(line);
+    EXPECT_EQ(resultOf([&] { topo->AddClass(line); }), GDB_E_NAME_EXISTS);
+    EXPECT_EQ(resultOf([&] { topo->AddClass(outside); }), E_INVALIDARG) << "not in the dataset";
+    EXPECT_EQ(resultOf([&] { tc->CreateTopology("s57_topology", 1.0); }), GDB_E_NAME_EXISTS);
+    EXPECT_EQ(ITopologyClassPtr(line)->GetIsInTopology(), VARIANT_TRUE);
+    EXPECT_EQ(ITopologyClassPtr(snd)->GetIsInTopology(), VARIANT_FALSE);
+    topo = nullptr;
+    tc = nullptr;
+    area = line = snd = outside = nullptr;
+    ds = nullptr;
+    fws_ = nullptr;
+    ws_ = nullptr;
+    ws_ = openGdb(path_);
+    tc = IFeatureWorkspacePtr(ws_)->OpenFeatureDataset("S57");
+    ASSERT_EQ(tc->GetTopologyCount(), 1);
+    topo = tc->GetTopology(0);
+    EXPECT_EQ(std::string(topo->GetName()), "S57_Topology");
+    EXPECT_EQ(topo->GetClusterTolerance(), 1e-7);
+    IEnumFeatureClassPtr members = topo->GetClasses();
+    EXPECT_EQ(std::string(IDatasetPtr(members->Next())->GetName()), "CoastlineAreaFeature");
+    EXPECT_EQ(std::string(IDatasetPtr(members->Next())->GetName()), "LineFeature");
+    EXPECT_FALSE(members->Next());
+    EXPECT_EQ(std::string(ITopologyClassPtr(IFeatureWorkspacePtr(ws_)->OpenFeatureClass("linefeature"))->GetTopology()->GetName()),
+              "S57_Topology");
+}
