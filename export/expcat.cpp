@@ -176,9 +176,10 @@ bool fitCatdValue(int index, std::string& text) {
 
 // ---- getCellList --------------------------------------------------------------------------------
 
-int32_t getCellList(IWorkspace* workspace, const char* catalogueDirectory, const char* outputDirectory) {
+namespace {
+
+int32_t buildCellList(IWorkspace* workspace, const char* catalogueDirectory, const char* outputDirectory) {
     try {
-        cellList.clear();
         if (!workspace || !catalogueDirectory || !outputDirectory) {
             logLine("getCellList: Illegal parameter\n");
             return 0;
@@ -262,6 +263,16 @@ int32_t getCellList(IWorkspace* workspace, const char* catalogueDirectory, const
     }
 }
 
+}  // namespace
+
+int32_t getCellList(IWorkspace* workspace, const char* catalogueDirectory, const char* outputDirectory) {
+    cellList.clear();
+    const int32_t count = buildCellList(workspace, catalogueDirectory, outputDirectory);
+    // A run that failed part-way hands out no cells.
+    if (count <= 0) cellList.clear();
+    return count;
+}
+
 // ---- The CATALOG file ---------------------------------------------------------------------------
 
 int32_t exportCatalogueFile(const char* path, Iso8211File* file) {
@@ -320,9 +331,7 @@ int32_t exportCATDTable(ITable* table, IQueryFilter* filter, Iso8211File* file) 
             catd.subfieldCount = kCatdSubfields;
             FieldSubfields ownCatd{&catd};
 
-            const int32_t filled = exportCATDRecord(row, &catd);
-            if (filled == -1) return -1;
-            if (filled != 0) return E_FAIL;
+            if (exportCATDRecord(row, &catd) != 0) return E_FAIL;
 
             RecordHolder holder;
             if (allocateFieldArray(&holder.record, 2) != 0) {
