@@ -5,14 +5,16 @@
 // Failures inside are thrown (_com_error, SqlError carrying the SQL and sqlite3_errmsg,
 // GpkgBlobError) and every COM method turns them into an HRESULT with a description (gdbGuard).
 // Storage: GeoPackage feature and attribute tables registered in gpkg_contents and
-// gpkg_geometry_columns, one gpkg_rtree_index R-tree per feature class kept by the standard
-// triggers, and side tables "gdb_*" for what GeoPackage has no place for (datasets, the Z domain,
-// the versioned flag, subtypes, topologies).
+// gpkg_geometry_columns, one gpkg_rtree_index R-tree per feature class (the standard triggers keep
+// it for other programs; our own inserts keep it themselves, see "R-tree upkeep"), and side tables
+// "gdb_*" (registered as data type "x_gdb_catalog", so GIS programs do not list them) for what
+// GeoPackage has no place for: datasets, the Z domain, the versioned flag, subtypes, topologies.
 #include "platform/gdb/gdb.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -986,7 +988,7 @@ std::optional<double> numberOf(const VARIANT& v, std::optional<std::int64_t>* ex
 
 // The value to store for a VARIANT put into a column (not the shape column).
 Val convertIn(const FieldInfo& f, const VARIANT& in) {
-    const VARIANT& v = in.vt == (VT_VARIANT | 0x4000) ? in : in;
+    const VARIANT& v = in;
     Val out;
     if (v.vt == VT_EMPTY || v.vt == VT_NULL) {
         if (!f.nullable) misfit(DISP_E_TYPEMISMATCH, f, v, "the column takes no NULL");
@@ -2605,17 +2607,23 @@ HRESULT ClassImpl::raw_RowCount(IQueryFilter* filter, LONG* count) {
             *count = LONG(sqlite3_column_int64(st.get(), 0));
             return S_OK;
         }
-        Selection s = select(db(), ci, filter, "1", "");
-        if (s.none) return S_OK;
-        if (!s.predicate) {
+        // A spatial filter counts the candidates GEOS accepts; a plain one lets SQLite count.
+        bool spatial = false;
+        if (ISpatialFilterPtr sf = filter) {
+            IGeometryPtr g;
+            check(sf->get_Geometry(&g));
+            spatial = g != nullptr;
+        }
+        if (!spatial) {
             Selection c = select(db(), ci, filter, "count(*)", "");
             Stmt st = prepare(db().raw(), c.sql);
-            c.bind(st.get());
             step(st.get());
             *count = LONG(sqlite3_column_int64(st.get(), 0));
             return S_OK;
         }
+        if (!ci.feature) raise(E_INVALIDARG, "a spatial filter needs a feature class, not table " + ci.name);
         Selection c = select(db(), ci, filter, sqlName(ci.fields[std::size_t(ci.shape)].name), "");
+        if (c.none) return S_OK;
         Stmt st = prepare(db().raw(), c.sql);
         c.bind(st.get());
         LONG n = 0;
