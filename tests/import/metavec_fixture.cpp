@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -40,16 +41,25 @@ struct RawField {
     std::string tag, body;  // body ends with '\x1e'
 };
 
+// Field lengths and positions take 3 and 4 digits unless a field needs more (a node with many
+// soundings); the leader's entry map says which.
 std::string record(bool ddr, const std::vector<RawField>& fields) {
+    std::size_t longest = 0, total = 0;
+    for (const auto& f : fields) {
+        longest = std::max(longest, f.body.size());
+        total += f.body.size();
+    }
+    const int lengthWidth = std::max(3, int(std::to_string(longest).size()));
+    const int positionWidth = std::max(4, int(std::to_string(total).size()));
     std::string dir, area;
     for (const auto& f : fields) {
-        dir += f.tag + num(long(f.body.size()), 3) + num(long(area.size()), 4);
+        dir += f.tag + num(long(f.body.size()), lengthWidth) + num(long(area.size()), positionWidth);
         area += f.body;
     }
     dir += '\x1e';
     const std::size_t base = 24 + dir.size();
     return num(long(base + area.size()), 5) + (ddr ? "3LE1 09" : " D     ") + num(long(base), 5) +
-           (ddr ? " ! " : "   ") + "3404" + dir + area;
+           (ddr ? " ! " : "   ") + std::to_string(lengthWidth) + std::to_string(positionWidth) + "04" + dir + area;
 }
 
 RawField describe(const std::string& tag, const std::string& controls, const std::string& name,
@@ -140,7 +150,7 @@ void CellBuilder::ve(int rcid, const std::vector<Pointer>& pointers, const std::
     std::vector<Field> fields{{"VRID", std::string("VE") + num(rcid, 10) + "001" + "I" + FT}};
     std::string body;
     for (const Pointer& p : pointers) body += p.name + "F" + "W" + p.topi + "N";
-    fields.push_back({"VRPT", body + FT});
+    if (!pointers.empty()) fields.push_back({"VRPT", body + FT});
     if (!yx.empty()) {
         std::string coords;
         for (const auto& [y, x] : yx) coords += signedNum(y, 10) + signedNum(x, 10);
@@ -459,7 +469,7 @@ bool gdalPrimitives(const std::string& cell, const std::string& layer, std::map<
             const std::string v = get(key);
             if (v.empty()) continue;
             ++p.pointers;
-            p.nodeRcids.push_back(std::strtol(v.c_str(), nullptr, 10));
+            p.nodes.push_back({std::strtol(v.c_str(), nullptr, 10), get("TOPI_" + std::to_string(k))});
         }
         out[p.rcid] = std::move(p);
     }

@@ -50,7 +50,7 @@ public:
     void vi3d(int rcid, const std::vector<YXZ>& soundings, int perField = 0);
     void viBare(int rcid);  // VRID only
     void vc(int rcid, int y, int x);
-    // pointers in one VRPT field; an empty yx gives no SG2D field.
+    // pointers in one VRPT field (none: no VRPT field); an empty yx gives no SG2D field.
     void ve(int rcid, const std::vector<Pointer>& pointers, const std::vector<YX>& yx);
     void fe(int rcid, const std::string& prim, int objl);
 
@@ -154,7 +154,7 @@ struct GdalPrimitive {
     std::string posacc, quapos;
     std::vector<std::array<double, 3>> points;  // Z NaN for 2-D
     int pointers = 0;                           // edges: VRPT pointers
-    std::vector<long> nodeRcids;                // edges: NAME_RCID_n in order
+    std::vector<std::pair<long, std::string>> nodes;  // edges: NAME_RCID_n and TOPI_n in order
 };
 
 // IsolatedNode, ConnectedNode or Edge of the cell, by RCID; false when ogr2ogr cannot be run.
