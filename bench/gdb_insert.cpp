@@ -4,6 +4,7 @@
 // second for each kind; the commit at the end of the session is included.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -96,6 +97,6 @@ int main(int argc, char** argv) {
         rc = 1;
     }
     std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
+    if (!std::getenv("BENCH_KEEP")) std::filesystem::remove_all(dir, ec);
     return rc;
 }

@@ -1833,7 +1833,7 @@ public:
 
 private:
     RowImpl* rowObject() {
-        if (recycling_ && row_) return row_.GetInterfacePtr() ? static_cast<RowImpl*>(static_cast<IRow*>(row_)) : nullptr;
+        if (recycling_ && row_) return static_cast<RowImpl*>(row_.GetInterfacePtr());
         auto* r = new RowImpl(cls_, 0);
         row_ = IRowPtr(static_cast<IRow*>(r));
         return r;
