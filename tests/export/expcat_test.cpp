@@ -12,6 +12,7 @@
 #include "import/impcat.h"
 #include "platform/ui/ui.h"
 #include "s57/dbutil.h"
+#include "support/test_data.h"
 
 using namespace cattest;
 namespace fs = std::filesystem;
@@ -191,6 +192,44 @@ TEST_F(ExpcatTest, MissingSourceFileIsLogged) {
     EXPECT_NE(log_.text().find("copyfile: unable to open " + (source_ / "GONE.TXT").string() + "\n"), std::string::npos)
         << log_.text();
     EXPECT_FALSE(fs::exists(output_ / "GONE.TXT"));
+}
+
+TEST_F(ExpcatTest, RealExchangeSetImportedAndExportedAgain) {
+    SKIP_WITHOUT_DATA();
+    const fs::path set = testdata::path("s58/AA400012/AA400012/ENC_ROOT");
+    Iso8211File file{};
+    CatalogEntryList entries{0, nullptr};
+    CatalogXrefList xrefs{0, nullptr};
+    ASSERT_EQ(loadCatalogRecList(&file, (set / "CATALOG.031").string().c_str(), &entries, &xrefs), 0);
+    ASSERT_EQ(Close8211File(&file), 0);
+    ASSERT_EQ(importCATD(fws_, entries.count, entries.entries, set.string().c_str()), 0) << log_.text();
+
+    ASSERT_EQ(getCellList(ws_, set.string().c_str(), output_.string().c_str()), 1) << log_.text();
+    EXPECT_STREQ(cellList[0].name, "AA400012.000");
+    for (const char* name : {"README.TXT", "AA400B.TIF", "AA400D.TXT", "AA400E.TXT", "AABRIDGE", "AABRIDGE.PNG"})
+        EXPECT_EQ(readFile(output_ / name), readFile(set / name)) << name;
+    // The catalogue names a file the set does not hold.
+    EXPECT_NE(log_.text().find("copyfile: unable to open " + (set / "12BRIDGE").string() + "\n"), std::string::npos);
+
+    CatalogEntryList again{0, nullptr};
+    ASSERT_EQ(loadCatalogRecList(&file, (output_ / "CATALOG.031").string().c_str(), &again, &xrefs), 0);
+    ASSERT_EQ(again.count, entries.count);
+    for (int32_t i = 0; i < entries.count; ++i) {
+        const CatalogEntry& a = entries.entries[i];
+        const CatalogEntry& b = again.entries[i];
+        EXPECT_STREQ(a.file, b.file);
+        EXPECT_STREQ(a.rcid, b.rcid);
+        EXPECT_STREQ(a.volm, b.volm);
+        EXPECT_STREQ(a.impl, b.impl);
+        EXPECT_STREQ(a.crcs, b.crcs);
+        EXPECT_NEAR(a.slat, b.slat, 1e-6);
+        EXPECT_NEAR(a.wlon, b.wlon, 1e-6);
+        EXPECT_NEAR(a.nlat, b.nlat, 1e-6);
+        EXPECT_NEAR(a.elon, b.elon, 1e-6);
+    }
+    freeCatalogRecList(&entries, &xrefs);
+    freeCatalogRecList(&again, nullptr);
+    ASSERT_EQ(Close8211File(&file), 0);
 }
 
 // ---- Failures ----------------------------------------------------------------------------------
