@@ -3,9 +3,11 @@
 // filters against GEOS, and GDAL reading back what we wrote.
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "gdb_fixture.h"
 
@@ -865,4 +867,26 @@ TEST_F(GdbTest, TopologyDefinitionIsStored) {
     EXPECT_FALSE(members->Next());
     EXPECT_EQ(std::string(ITopologyClassPtr(IFeatureWorkspacePtr(ws_)->OpenFeatureClass("linefeature"))->GetTopology()->GetName()),
               "S57_Topology");
+}
+
+// Outside an edit session the batch reaches the file at a flush once it is a second old, so a
+// long run without an edit session is not lost in one piece; inside one, only StopEditing saves.
+TEST_F(GdbTest, FlushCommitsAnAgedBatchButNeverAnEditSession) {
+    ITablePtr t = fws_->CreateTable("t", tableFields({{L"A", esriFieldTypeInteger, 4}}));
+    ICursorPtr c = t->Insert(VARIANT_TRUE);
+    IRowBufferPtr b = t->CreateRowBuffer();
+    c->InsertRow(b);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    c->InsertRow(b);
+    c->Flush();
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM t"), 2);
+    IWorkspaceEditPtr edit(ws_);
+    edit->StartEditing(VARIANT_FALSE);
+    c->InsertRow(b);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    c->InsertRow(b);
+    c->Flush();
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM t"), 2);
+    edit->StopEditing(VARIANT_TRUE);
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM t"), 4);
 }
