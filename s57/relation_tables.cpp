@@ -64,7 +64,8 @@ void continueSrelCounter(ITable* srel) {
     if (dataset) {
         key = static_cast<const char*>(dataset->GetWorkspace()->GetPathName());
         key += '|';
-        for (const char* p = static_cast<const char*>(dataset->GetName()); *p; ++p)
+        const _bstr_t name = dataset->GetName();
+        for (const char* p = static_cast<const char*>(name); *p; ++p)
             key += char(std::tolower(static_cast<unsigned char>(*p)));
     }
     if (!key.empty() && key == syncedSrel) return;

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -73,11 +72,12 @@ std::map<std::string, std::string> ogrLayers(const std::string& path, std::strin
     const Ran r = run("ogrinfo -ro -q " + path);
     if (raw) *raw = r.out + r.err;
     std::map<std::string, std::string> out;
-    const std::regex line(R"(^\d+: (\S+) \((.*)\)$)");
     std::istringstream in(r.out);
     for (std::string l; std::getline(in, l);) {
-        std::smatch m;
-        if (std::regex_match(l, m, line)) out[m[1]] = m[2];
+        const std::size_t colon = l.find(": "), open = l.find(" (", colon == l.npos ? 0 : colon);
+        if (colon == l.npos || open == l.npos || l.back() != ')') continue;
+        if (l.find_first_not_of("0123456789") != colon) continue;
+        out[l.substr(colon + 2, open - colon - 2)] = l.substr(open + 2, l.size() - open - 3);
     }
     return out;
 }
