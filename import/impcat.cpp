@@ -139,6 +139,46 @@ bool isBaseCell(const char* file) {
     return dot && strcasecmp(dot, ".000") == 0;
 }
 
+// The catd columns in the order importCATD fills them.
+constexpr int kCatdColumns = 13;
+constexpr const char* kColumnNames[kCatdColumns] = {"RCNM", "RCID", "CFIL", "LFIL", "VOLM", "IMPL", "SLAT",
+                                                    "WLON", "NLAT", "ELON", "CRCS", "COMT", "CATL"};
+
+std::string columnText(const _variant_t& v) {
+    if (v.vt == VT_NULL || v.vt == VT_EMPTY) return {};
+    return std::string(static_cast<const char*>(_bstr_t(v)));
+}
+
+double columnNumber(const _variant_t& v) {
+    if (v.vt == VT_NULL || v.vt == VT_EMPTY) return 0;
+    return static_cast<double>(v);
+}
+
+// True when catd holds exactly these entries for this directory already, row for row: the same
+// exchange set imported again, whose rows are not to be doubled.
+bool holdsSameSet(ITable* table, const LONG (&column)[kCatdColumns], int32_t count, const CatalogEntry* entries,
+                  const char* catalogueDirectory) {
+    IQueryFilterPtr filter(CLSID_QueryFilter);
+    filter->PutWhereClause(("CATL=" + sqlText(catalogueDirectory)).c_str());
+    if (table->RowCount(filter) != count) return false;
+    ICursorPtr cursor = table->Search(filter, VARIANT_FALSE);
+    int32_t i = 0;
+    for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow(), ++i) {
+        if (i >= count) return false;
+        const CatalogEntry& e = entries[i];
+        const char* texts[] = {e.rcnm, e.rcid, e.file, e.lfil, e.volm, e.impl};
+        for (int k = 0; k < 6; ++k)
+            if (columnText(row->GetValue(column[k])) != texts[k]) return false;
+        const double numbers[] = {e.slat, e.wlon, e.nlat, e.elon};
+        for (int k = 0; k < 4; ++k)
+            if (columnNumber(row->GetValue(column[6 + k])) != numbers[k]) return false;
+        if (columnText(row->GetValue(column[10])) != e.crcs || columnText(row->GetValue(column[11])) != e.comt ||
+            columnText(row->GetValue(column[12])) != catalogueDirectory)
+            return false;
+    }
+    return i == count;
+}
+
 // An entry whose four coordinates are all 0 (absent or empty subfields) has no extent.
 bool hasExtent(const CatalogEntry& e) { return e.slat != 0 || e.wlon != 0 || e.nlat != 0 || e.elon != 0; }
 
@@ -280,16 +320,18 @@ int32_t importCATD(IFeatureWorkspace* workspace, int32_t count, const CatalogEnt
         IRowBufferPtr buffer = table->CreateRowBuffer();
         IFieldsPtr fields = buffer->GetFields();
 
-        static constexpr const char* kColumns[13] = {"RCNM", "RCID", "CFIL", "LFIL", "VOLM", "IMPL", "SLAT",
-                                                     "WLON", "NLAT", "ELON", "CRCS", "COMT", "CATL"};
-        LONG column[13];
-        for (int k = 0; k < 13; ++k) {
-            column[k] = fields->FindField(kColumns[k]);
+        LONG column[kCatdColumns];
+        for (int k = 0; k < kCatdColumns; ++k) {
+            column[k] = fields->FindField(kColumnNames[k]);
             if (column[k] < 0) {
-                logLine("importCATD: table catd has no column %s\n", kColumns[k]);
+                logLine("importCATD: table catd has no column %s\n", kColumnNames[k]);
                 return E_FAIL;
             }
         }
+        // A set already imported from this directory stays as it is: its cells are refused as
+        // duplicates, and the run must change nothing.
+        if (count > 0 && holdsSameSet(table, column, count, entries, catalogueDirectory))
+            return 0;
         for (int32_t i = 0; i < count; ++i) {
             const CatalogEntry& e = entries[i];
             buffer->PutValue(column[0], _variant_t(e.rcnm));

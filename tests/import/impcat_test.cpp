@@ -372,7 +372,7 @@ bool hasTable(IFeatureWorkspace* ws, const char* name) {
 
 }  // namespace
 
-TEST_F(ImpcatTable, EveryEntryBecomesARowAndASecondImportAppends) {
+TEST_F(ImpcatTable, EveryEntryBecomesARowAndTheSameSetAgainAddsNone) {
     CatalogEntry entries[] = {entry("CATALOG.031", 0, 0, 0, 0), entry("CELL1\\CELL1.000", 50, 0, 51, 1),
                               entry("CELL1\\CELL1.001", 50, 0, 51, 1), entry("README.TXT", 0, 0, 0, 0)};
     std::snprintf(entries[1].rcid, sizeof entries[1].rcid, "0000000002");
@@ -393,8 +393,14 @@ TEST_F(ImpcatTable, EveryEntryBecomesARowAndASecondImportAppends) {
     EXPECT_EQ(rows[3].at("CFIL"), "README.TXT");
     for (const auto& row : rows) EXPECT_EQ(row.at("CATL"), directory);
 
+    // The same set again: its cells are refused as duplicates, and catd stays as it was.
     ASSERT_EQ(importCATD(fws_, 4, entries, directory), 0);
-    EXPECT_EQ(tableRows(fws_, "catd").size(), 8u);
+    EXPECT_EQ(tableRows(fws_, "catd"), rows);
+    // The same set from another directory, and a set that differs, are added.
+    ASSERT_EQ(importCATD(fws_, 4, entries, "/charts/set 2"), 0);
+    entries[3].slat = 1;
+    ASSERT_EQ(importCATD(fws_, 4, entries, directory), 0);
+    EXPECT_EQ(tableRows(fws_, "catd").size(), 12u);
 }
 
 TEST_F(ImpcatTable, OverlappingCellsWriteNothing) {
