@@ -61,7 +61,8 @@ struct CatalogXrefList {
 void freeCatalogRecList(CatalogEntryList* entries, CatalogXrefList* xrefs);
 
 // Refuses overlapping base cells, then appends one catd row per entry (every entry, in list
-// order), CATL = catalogueDirectory. 0; 8 for overlapping base cells (no row written); the
+// order), CATL = catalogueDirectory; when catd holds exactly these entries for this directory
+// already (the same set imported again), nothing is written. 0; 8 for overlapping base cells (no row written); the
 // result of createGDBTable other than 0 and GDB_E_NAME_EXISTS; E_FAIL for a column catd lacks
 // (logged); the failed insertion's result; E_FAIL after a COM error, such as a value longer than
 // its column (rows inserted before stay).
