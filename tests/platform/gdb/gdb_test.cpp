@@ -890,3 +890,48 @@ TEST_F(GdbTest, FlushCommitsAnAgedBatchButNeverAnEditSession) {
     edit->StopEditing(VARIANT_TRUE);
     EXPECT_EQ(countRows(path_, "SELECT count(*) FROM t"), 4);
 }
+
+// Every class the converter creates by class id or ProgID answers its interfaces.
+struct Creatable {
+    const char* name;
+    CLSID clsid;
+    const char* progId;
+    GUID iid;
+};
+void PrintTo(const Creatable& c, std::ostream* os) { *os << c.name; }
+const Creatable kCreatable[] = {
+    {"AccessWorkspaceFactory", CLSID_AccessWorkspaceFactory, "Gdb.AccessWorkspaceFactory.1", IWorkspaceFactory::iid},
+    {"SdeWorkspaceFactory", CLSID_SdeWorkspaceFactory, "Gdb.SdeWorkspaceFactory.1", IWorkspaceFactory::iid},
+    {"FeatureClassDescription", CLSID_FeatureClassDescription, "Gdb.FeatureClassDescription.1", IFeatureClassDescription::iid},
+    {"ObjectClassDescription", CLSID_ObjectClassDescription, "Gdb.ObjectClassDescription.1", IObjectClassDescription::iid},
+    {"Field", CLSID_Field, "Gdb.Field.1", IFieldEdit::iid},
+    {"Fields", CLSID_Fields, "Gdb.Fields.1", IFieldsEdit::iid},
+    {"GeometryDef", CLSID_GeometryDef, "Gdb.GeometryDef.1", IGeometryDefEdit::iid},
+    {"QueryFilter", CLSID_QueryFilter, "Gdb.QueryFilter.1", IQueryFilter::iid},
+    {"SpatialFilter", CLSID_SpatialFilter, "Gdb.SpatialFilter.1", ISpatialFilter::iid},
+    {"TableSort", CLSID_TableSort, "Gdb.TableSort.1", ITableSort::iid},
+    {"PropertySet", CLSID_PropertySet, "Gdb.PropertySet.1", IPropertySet::iid},
+    {"SpatialReferenceWGS84", CLSID_SpatialReferenceWGS84, "Gdb.SpatialReferenceWGS84.1", ISpatialReference::iid},
+};
+class CreatableClass : public ::testing::TestWithParam<Creatable> {};
+TEST_P(CreatableClass, ByClassIdAndProgId) {
+    const Creatable& c = GetParam();
+    IUnknownPtr byId(c.clsid);
+    IUnknownPtr byProgId(c.progId);
+    ASSERT_TRUE(byId && byProgId);
+    void* p = nullptr;
+    ASSERT_EQ(byId->QueryInterface(c.iid, &p), S_OK);
+    static_cast<IUnknown*>(p)->Release();
+    ASSERT_EQ(byProgId->QueryInterface(c.iid, &p), S_OK);
+    static_cast<IUnknown*>(p)->Release();
+}
+INSTANTIATE_TEST_SUITE_P(Classes, CreatableClass, ::testing::ValuesIn(kCreatable),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST(QueryFilterClass, IsNoSpatialFilter) {
+    IQueryFilterPtr q(CLSID_QueryFilter);
+    EXPECT_FALSE(ISpatialFilterPtr(q));
+    ISpatialFilterPtr s(CLSID_SpatialFilter);
+    EXPECT_TRUE(IQueryFilterPtr(s));
+    EXPECT_EQ(s->GetSpatialRel(), esriSpatialRelIntersects);
+}
