@@ -1,6 +1,6 @@
 // s57/gdb_template.cpp: the geodatabase template of the product model, built from the loaded product
-// mapping and product.xml: the feature dataset, its feature classes with subtypes, and the
-// collection tables. Existing parts are reused and completed, never dropped or rewritten.
+// mapping and product.xml: the feature dataset, its feature classes with subtypes, the collection
+// tables and the topology. Existing parts are reused and completed, never dropped or rewritten.
 // Failures are HRESULTs with a line in the report stream; COM errors are caught here.
 #include "s57/gdb_template.h"
 
@@ -308,6 +308,40 @@ HRESULT makeTable(IFeatureWorkspace* workspace, const std::string& tableName, co
     }
 }
 
+// The dataset's topology (the first, or a new one) with every class of the dataset that is in no
+// topology yet, the Z classes excepted.
+HRESULT makeTopology(IFeatureDataset* dataset, const char* datasetName, const std::vector<ClassPlan>& plans,
+                     FILE* messages, TemplateSummary& summary) {
+    try {
+        ITopologyContainerPtr container(dataset);
+        if (!container) return E_NOINTERFACE;
+        ITopologyPtr topology;
+        if (container->GetTopologyCount() > 0) {
+            topology = container->GetTopology(0);
+        } else {
+            const std::string name = std::string(datasetName) + "_Topology";
+            topology = container->CreateTopology(name.c_str(), kTopologyTolerance);
+            summary.topologyCreated = true;
+        }
+        IFeatureClassContainerPtr classes(dataset);
+        if (!classes) return E_NOINTERFACE;
+        for (const ClassPlan& plan : plans) {
+            if (plan.hasZ) continue;
+            IFeatureClassPtr featureClass;
+            if (FAILED(classes->get_ClassByName(_bstr_t(plan.name.c_str()).GetBSTR(), &featureClass)) || !featureClass)
+                continue;  // not made, or outside the dataset
+            ITopologyClassPtr member(featureClass);
+            if (!member || member->GetIsInTopology()) continue;
+            topology->AddClass(featureClass);
+            ++summary.topologyClassesAdded;
+        }
+        return S_OK;
+    } catch (const _com_error& e) {
+        report(messages, "Unable to make the topology of %s: %s\n", datasetName, describe(e).c_str());
+        return e.Error();
+    }
+}
+
 }  // namespace
 
 HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName, const char* productXmlPath,
@@ -341,7 +375,8 @@ HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName
         }
         ISpatialReferencePtr spatialReference = IGeoDatasetPtr(dataset)->GetSpatialReference();
 
-        for (const ClassPlan& plan : planClasses(extras, messages)) {
+        const std::vector<ClassPlan> plans = planClasses(extras, messages);
+        for (const ClassPlan& plan : plans) {
             const HRESULT hr = makeClass(features, dataset, spatialReference, plan, messages, summary);
             if (FAILED(hr) && SUCCEEDED(result)) result = hr;
         }
@@ -355,6 +390,8 @@ HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName
             const HRESULT hr = makeTable(features, c.name, columns, messages, summary);
             if (FAILED(hr) && SUCCEEDED(result)) result = hr;
         }
+        const HRESULT hr = makeTopology(dataset, dsName, plans, messages, summary);
+        if (FAILED(hr) && SUCCEEDED(result)) result = hr;
     } catch (const _com_error& e) {
         report(messages, "Unable to build the geodatabase template: %s\n", describe(e).c_str());
         result = e.Error();

@@ -1,9 +1,10 @@
 // s57/gdb_template.h: the geodatabase template of the product model: a feature dataset holding every
 // feature class that product.xml maps S-57 object classes to (geometry type, Z and DEPTH where the
 // mapping marks it, the subtype field and one subtype per mapped object class, the FRID and name
-// columns and the mapped attribute fields the import writes), and the collection tables.
+// columns and the mapped attribute fields the import writes), the collection tables, and the
+// dataset's topology over every class but the soundings.
 // On a geodatabase that has them already, what exists is reused and completed (missing classes,
-// columns and subtypes are added); nothing is ever removed. Failures are HRESULTs with a line in
+// columns, subtypes and topology members are added); nothing is ever removed. Failures are HRESULTs with a line in
 // the report stream; nothing is thrown to callers.
 #pragma once
 
@@ -14,6 +15,8 @@
 
 inline constexpr char kDefaultDatasetName[] = "S57";
 inline constexpr char kSubtypeFieldName[] = "SUBTYPE";
+// The finest S-57 coordinate step at COMF 10000000, in degrees: shared nodes coincide exactly.
+inline constexpr double kTopologyTolerance = 0.0000001;
 
 // What a template run did.
 struct TemplateSummary {
@@ -25,10 +28,14 @@ struct TemplateSummary {
     int tablesReused = 0;
     int columnsAdded = 0;   // to classes and tables that existed
     int subtypesAdded = 0;  // to classes that existed
+    bool topologyCreated = false;
+    int topologyClassesAdded = 0;
 };
 
 // Builds the template in an open workspace from the loaded product mapping (objectMaps,
-// attributeMaps, s57Attributes) and the Z marks and COLLECTION elements of productXmlPath.
+// attributeMaps, s57Attributes) and the Z marks and COLLECTION elements of productXmlPath. The
+// dataset's first topology is reused (a new one is named "<dataset>_Topology"); every class of the
+// dataset that is in no topology joins it, except the Z classes (soundings stay out of topologies).
 // S_OK; E_FAIL when the mapping is not loaded or product.xml cannot be read; GDB_E_NAME_EXISTS
 // when a name of the template belongs to something of another kind (a table where a class
 // belongs, a class of another geometry type); the platform's result of a failed creation.

@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "s57/dbutil.h"
 #include "s57/lookups.h"
@@ -90,33 +92,67 @@ std::string cutToWidth(const std::string& text, std::size_t width) {
     return toUtf8(wide);
 }
 
+// An insert cursor and row buffer on a relation table with its column indexes, kept for all the
+// pointers of one record. Calls raise _com_error.
+class RelationInserter {
+public:
+    RelationInserter(const char* function, ITable* table, const FieldDef* defs, int defCount)
+        : function_(function), defs_(defs), defCount_(defCount) {
+        buffer_ = table->CreateRowBuffer();
+        cursor_ = table->Insert(VARIANT_TRUE);
+        IFieldsPtr fields = buffer_->GetFields();
+        for (int i = 0; i < defCount; ++i) columns_.push_back(fields->FindField(defs[i].name));
+        dsnm_ = fields->FindField("DSNM");
+    }
+    HRESULT insert(int n, const char* const* values, const char* cellName) {
+        if (n > 0 && !values) return E_INVALIDARG;
+        if (n > defCount_) n = defCount_;
+        for (int i = 0; i < n; ++i) {
+            if (columns_[std::size_t(i)] < 0) {
+                logLine("%s: column %s not found\n", function_, defs_[i].name);
+                continue;
+            }
+            buffer_->PutValue(columns_[std::size_t(i)], _variant_t(values[i] ? values[i] : ""));
+        }
+        if (dsnm_ >= 0 && cellName) buffer_->PutValue(dsnm_, _variant_t(cellName));
+        _variant_t oid;
+        const HRESULT hr = cursor_->raw_InsertRow(buffer_, &oid);
+        cursor_->Flush();
+        return hr;
+    }
+
+private:
+    const char* function_;
+    const FieldDef* defs_;
+    int defCount_;
+    IRowBufferPtr buffer_;
+    ICursorPtr cursor_;
+    std::vector<LONG> columns_;
+    LONG dsnm_ = -1;
+};
+
 HRESULT insertRelationRow(const char* function, ITable* table, const FieldDef* defs, int defCount, int n,
                           const char* const* values, const char* cellName) {
     try {
-        if (!table || (n > 0 && !values)) return E_INVALIDARG;
-        if (n > defCount) n = defCount;
-        IRowBufferPtr buffer = table->CreateRowBuffer();
-        ICursorPtr cursor = table->Insert(VARIANT_TRUE);
-        IFieldsPtr fields = buffer->GetFields();
-        for (int i = 0; i < n; ++i) {
-            const LONG column = fields->FindField(defs[i].name);
-            if (column < 0) {
-                logLine("%s: column %s not found\n", function, defs[i].name);
-                continue;
-            }
-            buffer->PutValue(column, _variant_t(values[i] ? values[i] : ""));
-        }
-        const LONG dsnm = fields->FindField("DSNM");
-        if (dsnm >= 0 && cellName) buffer->PutValue(dsnm, _variant_t(cellName));
-        _variant_t oid;
-        const HRESULT hr = cursor->raw_InsertRow(buffer, &oid);
-        cursor->Flush();
-        return hr;
+        if (!table) return E_INVALIDARG;
+        RelationInserter inserter(function, table, defs, defCount);
+        return inserter.insert(n, values, cellName);
     } catch (const _com_error& e) {
         logComError(function, e);
         return E_FAIL;
     } catch (const std::bad_alloc&) {
         logComError(function, _com_error(E_OUTOFMEMORY));
+        return E_FAIL;
+    }
+}
+
+// One pointer's row through the record's inserter; a failure is the row's, logged by the caller.
+HRESULT insertWith(RelationInserter& inserter, const char* function, int n, const char* const* values,
+                   const char* cellName) {
+    try {
+        return inserter.insert(n, values, cellName);
+    } catch (const _com_error& e) {
+        logComError(function, e);
         return E_FAIL;
     }
 }
@@ -163,7 +199,7 @@ int writeSrelTable(ITable* srel, const Iso8211Record* record, char kind, const c
         const char* name = srcName ? srcName : "";
         const bool vector = kind == 'V';
         const char* tag = vector ? "VRPT" : "FSPT";
-        bool synced = false;
+        std::optional<RelationInserter> inserter;
         for (int f = Find8211Field(record, tag, 0); f >= 0; f = Find8211Field(record, tag, f + 1)) {
             int iName = Find8211SubField(record, "NAME", f, 0);
             int iOrnt = Find8211SubField(record, "ORNT", f, 0);
@@ -171,9 +207,9 @@ int writeSrelTable(ITable* srel, const Iso8211Record* record, char kind, const c
             int iMask = Find8211SubField(record, "MASK", f, 0);
             int iTopi = vector ? Find8211SubField(record, "TOPI", f, 0) : 0;
             while (iName >= 0 && iOrnt >= 0 && iUsag >= 0 && iMask >= 0 && iTopi >= 0) {
-                if (!synced) {
+                if (!inserter) {
                     continueSrelCounter(srel);
-                    synced = true;
+                    inserter.emplace("insertSrelRow", srel, srelFieldDefs, fieldDefCount(srelFieldDefs));
                 }
                 const std::string ornt = letterOf("ORNT", subValue(record, f, iOrnt));
                 const std::string usag = letterOf("USAG", subValue(record, f, iUsag));
@@ -184,7 +220,7 @@ int writeSrelTable(ITable* srel, const Iso8211Record* record, char kind, const c
                 std::snprintf(id, sizeof id, "%-10d", int(srelCounter));
                 const char* values[8] = {id,          lnam,         name,         subValue(record, f, iName),
                                          ornt.c_str(), usag.c_str(), topi.c_str(), mask.c_str()};
-                if (FAILED(insertSrelRow(srel, 8, values, cellName)))
+                if (FAILED(insertWith(*inserter, "insertSrelRow", 8, values, cellName)))
                     logLine("writeSrelTable: error on writing records %s:%s\n", lnam, name);
                 iName = Find8211SubField(record, "NAME", f, iName + 1);
                 iOrnt = Find8211SubField(record, "ORNT", f, iOrnt + 1);
@@ -216,6 +252,7 @@ int writeCrelTable(ITable* frel, const Iso8211Record* record, const char* srcLna
             if (length > 0) commentWidth = std::size_t(length);
         }
         if (commentWidth > kMaxComment) commentWidth = kMaxComment;
+        std::optional<RelationInserter> inserter;
 
         for (int f = Find8211Field(record, "FFPT", 0); f >= 0; f = Find8211Field(record, "FFPT", f + 1)) {
             int iLnam = Find8211SubField(record, "LNAM", f, 0);
@@ -270,7 +307,8 @@ int writeCrelTable(ITable* frel, const Iso8211Record* record, const char* srcLna
                     }
                 }
                 const char* values[6] = {lnam, target, destClass.c_str(), entry->prim, rind.c_str(), comment.c_str()};
-                if (FAILED(insertCrelRow(frel, 6, values, cellName)))
+                if (!inserter) inserter.emplace("insertCrelRow", frel, frelFieldDefs, fieldDefCount(frelFieldDefs));
+                if (FAILED(insertWith(*inserter, "insertCrelRow", 6, values, cellName)))
                     logLine("writeCrelTable: error on writing records %s\n", lnam);
             }
         }

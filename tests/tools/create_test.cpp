@@ -204,6 +204,16 @@ TEST_F(Template, ClassesCarryTheImportColumnsSubtypesAndZ) {
             EXPECT_GE(fws->OpenFeatureClass(m.gdbName)->FindField(a.gdbName), 0) << m.gdbName << " " << a.gdbName;
         }
     }
+    // One topology over every class but the soundings.
+    ITopologyContainerPtr topologies(dataset);
+    ASSERT_EQ(topologies->GetTopologyCount(), 1);
+    ITopologyPtr topology = topologies->GetTopology(0);
+    EXPECT_EQ(static_cast<const char*>(topology->GetName()), std::string("Charts_Topology"));
+    EXPECT_EQ(topology->GetClusterTolerance(), kTopologyTolerance);
+    EXPECT_EQ(s.topologyClassesAdded, s.classesCreated - 1);
+    EXPECT_EQ(ITopologyClassPtr(soundings)->GetIsInTopology(), VARIANT_FALSE);
+    EXPECT_EQ(ITopologyClassPtr(fws->OpenFeatureClass("DepthAreaFeature"))->GetIsInTopology(), VARIANT_TRUE);
+
     ITablePtr aggregates = fws->OpenTable("c_aggr");
     for (const char* column : {"LNAM", "NAME", "DSNM", "PRIM", "OBJNAM", "SORIND"})
         EXPECT_GE(aggregates->FindField(column), 0) << column;
@@ -236,7 +246,8 @@ TEST_F(Template, SecondRunChangesNothingAndLosesNothing) {
     EXPECT_EQ(second.classesCreated, 0);
     EXPECT_EQ(second.classesReused, first.classesCreated);
     EXPECT_EQ(second.tablesReused, 3);
-    EXPECT_EQ(second.columnsAdded + second.subtypesAdded, 0);
+    EXPECT_EQ(second.columnsAdded + second.subtypesAdded + second.topologyClassesAdded, 0);
+    EXPECT_FALSE(second.topologyCreated);
     EXPECT_EQ(dump(path), before);
     EXPECT_NE(before.find("US000000000100001"), std::string::npos);
 }
@@ -295,12 +306,14 @@ TEST_F(Template, TarvoCreateTwice) {
     ASSERT_EQ(first.status, 0) << first.err;
     const int classes = int(expectedClasses().size());
     EXPECT_EQ(first.out, "Created " + path + ", feature dataset S57 (created)\nfeature classes: " +
-                             std::to_string(classes) + " created, 0 reused; tables: 3 created, 0 reused\n");
+                             std::to_string(classes) + " created, 0 reused; tables: 3 created, 0 reused\n" +
+                             "topology: created, " + std::to_string(classes - 1) + " classes added\n");
     const std::string before = dump(path);
     const Ran second = run(tarvo() + " create " + path + " --dataset S57");
     ASSERT_EQ(second.status, 0) << second.err;
     EXPECT_EQ(second.out, "Opened " + path + ", feature dataset S57\nfeature classes: 0 created, " +
-                              std::to_string(classes) + " reused; tables: 0 created, 3 reused\n");
+                              std::to_string(classes) + " reused; tables: 0 created, 3 reused\n" +
+                              "topology: reused, 0 classes added\n");
     EXPECT_EQ(dump(path), before);
     EXPECT_EQ(ogrLayers(path, nullptr).size(), std::size_t(classes + 3));
 

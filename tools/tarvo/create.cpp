@@ -84,6 +84,8 @@ int runCreate(int argc, char** argv, FILE* out, FILE* err) {
                  dataset.c_str(), summary.datasetCreated ? " (created)" : "");
     std::fprintf(out, "feature classes: %d created, %d reused; tables: %d created, %d reused\n",
                  summary.classesCreated, summary.classesReused, summary.tablesCreated, summary.tablesReused);
+    std::fprintf(out, "topology: %s, %d classes added\n", summary.topologyCreated ? "created" : "reused",
+                 summary.topologyClassesAdded);
     if (summary.columnsAdded || summary.subtypesAdded)
         std::fprintf(out, "completed: %d columns, %d subtypes added\n", summary.columnsAdded, summary.subtypesAdded);
     return 0;
