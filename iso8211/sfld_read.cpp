@@ -318,14 +318,8 @@ int back123sfld(std::FILE* fp, int* status) {
         *status = S_FAIL;
         return 0;
     }
-    if (f->priv->walked == 0) {
-        *status = (f->dr_cur == f->dr_hd->next) ? S_RECSTART : S_FLDSTART;
-        // The next step re-enters this field from its start.
-        drfield* prev = f->dr_hd;
-        while (prev->next && prev->next != f->dr_cur) prev = prev->next;
-        f->dr_cur = prev;
-        f->sf_state_dr = 4;
-    }
+    // Standing at a field's start (state 1), the next step gives its first subfield again.
+    if (f->priv->walked == 0) *status = (f->dr_cur == f->dr_hd->next) ? S_RECSTART : S_FLDSTART;
     return 1;
 }
 

@@ -261,3 +261,56 @@ TEST(RecordRead, DelimitedArrayFieldLimit) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RawRecords, DdrAndRecordsComeBackAsStored) {
+    const std::string r1 = dr({id(1), {"ATTF", le16(1) + "a\x1f\x1e"}});
+    const std::string r2 = dr({id(2), {"ATTF", le16(2) + "bb\x1f\x1e"}});
+    TempFile f(fileDdr() + r1 + r2);
+    Reader rd(f.path);
+    std::string bytes;
+    int st = 0;
+    ASSERT_EQ(raw123ddr(rd.fp, bytes, &st), 1);
+    EXPECT_EQ(bytes, fileDdr());
+    EXPECT_EQ(st, 3);
+    ASSERT_TRUE(find123file(rd.fp) && read123ddr());
+    long len = 0;
+    ASSERT_EQ(raw123rec(rd.fp, bytes, &len, &st), 1);
+    EXPECT_EQ(bytes, r1);
+    ASSERT_EQ(raw123rec(rd.fp, bytes, &len, &st), 1);
+    EXPECT_EQ(bytes, r2);
+    EXPECT_EQ(len, long(r2.size()));
+    EXPECT_EQ(raw123rec(rd.fp, bytes, &len, &st), 0);
+    EXPECT_EQ(st, 4);
+}
+
+TEST(BackingUp, SubfieldByFieldAndIntoThePreviousRecord) {
+    const std::string r1 = dr({id(1), {"ATTF", le16(1) + "a\x1f" + le16(2) + "b\x1f\x1e"}});
+    const std::string r2 = dr({id(2), {"ATTF", le16(3) + "c\x1f\x1e"}});
+    TempFile f(fileDdr() + r1 + r2);
+    Reader rd(f.path);
+    std::string tag, v;
+    char lid;
+    long len;
+    int st;
+    std::vector<std::string> seen;
+    for (int i = 0; i < 7; ++i) {  // through the first subfield of the second record's ATTF
+        ASSERT_EQ(next123sfld(rd.fp, tag, &lid, v, &len, &st), 1);
+        seen.push_back(v);
+    }
+    EXPECT_EQ(seen.back(), "3");
+    // Back over "3", over the second record's 0001, into the first record's last value.
+    ASSERT_EQ(back123sfld(rd.fp, &st), 1);
+    EXPECT_EQ(st, 6);
+    ASSERT_EQ(next123sfld(rd.fp, tag, &lid, v, &len, &st), 1);
+    EXPECT_EQ(v, "3");
+    ASSERT_EQ(back123sfld(rd.fp, &st), 1);
+    ASSERT_EQ(back123sfld(rd.fp, &st), 1);
+    EXPECT_EQ(st, 2);
+    ASSERT_EQ(next123sfld(rd.fp, tag, &lid, v, &len, &st), 1);
+    EXPECT_EQ(tag, "0001");
+    EXPECT_EQ(v, "2");
+}
+
+}  // namespace
