@@ -702,8 +702,10 @@ private:
         if (!db_) return;
         try {
             if (!editing_) flushRtrees();
-        } catch (const std::exception&) {
-            // The batch is rolled back below rather than committed with a stale R-tree.
+        } catch (const std::exception& e) {
+            // Rolled back rather than committed with a stale R-tree; nobody is left to tell but
+            // the terminal.
+            std::fprintf(stderr, "geodatabase %s: changes not saved: %s\n", sqlite3_db_filename(db_, "main"), e.what());
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         }
         pending_.clear();
