@@ -172,12 +172,7 @@ bool fitCatdValue(int index, std::string& text) {
     }
 }
 
-}  // namespace
-
-// ---- getCellList --------------------------------------------------------------------------------
-
-namespace {
-
+// getCellList without its clean-up of a failed run.
 int32_t buildCellList(IWorkspace* workspace, const char* catalogueDirectory, const char* outputDirectory) {
     try {
         if (!workspace || !catalogueDirectory || !outputDirectory) {
@@ -264,6 +259,8 @@ int32_t buildCellList(IWorkspace* workspace, const char* catalogueDirectory, con
 }
 
 }  // namespace
+
+// ---- getCellList --------------------------------------------------------------------------------
 
 int32_t getCellList(IWorkspace* workspace, const char* catalogueDirectory, const char* outputDirectory) {
     cellList.clear();
