@@ -85,6 +85,12 @@ inline void put_text(std::string& out, const char* p, std::size_t n) {
             if (i == n) return;
         }
     }
+    if (n <= out.size() && n <= 16) {  // shrinking is only a new length: copy the few bytes here
+        out.resize(n);
+        char* o = out.data();
+        for (std::size_t i = 0; i < n; ++i) o[i] = p[i];
+        return;
+    }
     out.clear();  // clear + append stays within the kept capacity, cheaper than assign's replace
     out.append(p, n);
 }

@@ -42,7 +42,11 @@ struct Sink {
         *v = vnode{nullptr, 0, nullptr, nullptr, fmt};
         if (n) {
             v->value = mem + sizeof(vnode);
-            std::memcpy(v->value, p, n);
+            if (n <= 16) {
+                for (std::size_t i = 0; i < n; ++i) v->value[i] = p[i];
+            } else {
+                std::memcpy(v->value, p, n);
+            }
             v->value[n] = '\0';
             v->length = std::int32_t(n);
         }
