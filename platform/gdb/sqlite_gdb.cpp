@@ -613,7 +613,10 @@ public:
     }
     void stopEditing(bool save) {
         if (!editing_) raise(GDB_E_EDITING, "the workspace is not being edited");
-        flushRtrees();
+        // Every deferred entry is newer than the savepoint (starting it flushed them): undone
+        // with it, trigger drop included.
+        if (save) flushRtrees();
+        else pending_.clear();
         if (save) {
             exec("RELEASE gdb_edit");
         } else {
@@ -631,7 +634,8 @@ public:
     }
     void stopOperation(bool keep) {
         if (!editing_ || operations_ == 0) raise(GDB_E_EDITING, "no edit operation is open");
-        flushRtrees();
+        if (keep) flushRtrees();
+        else pending_.clear();
         std::string name = "gdb_op" + std::to_string(operations_--);
         if (!keep) {
             exec("ROLLBACK TO " + name);

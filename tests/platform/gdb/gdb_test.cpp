@@ -703,6 +703,17 @@ TEST_F(GdbTest, RTreeStaysValidThroughBulkAndSmallLoads) {
     };
     load(3000, true);   // packed into the empty tree
     load(20, false);    // inserted one by one
+    {
+        // A discarded load leaves the tree and its trigger as they were.
+        edit->StartEditing(VARIANT_FALSE);
+        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+        for (int i = 0; i < 500; ++i) {
+            b->PutRefShape(point(-70.7, 42.2));
+            ins->InsertFeature(b);
+        }
+        edit->StopEditing(VARIANT_FALSE);
+    }
     load(5000, true);   // rebuilt with what was there
     fc->GetFeature(10)->Delete();
     xy[9] = {1e9, 1e9};
@@ -934,4 +945,31 @@ TEST(QueryFilterClass, IsNoSpatialFilter) {
     ISpatialFilterPtr s(CLSID_SpatialFilter);
     EXPECT_TRUE(IQueryFilterPtr(s));
     EXPECT_EQ(s->GetSpatialRel(), esriSpatialRelIntersects);
+}
+
+TEST_F(GdbTest, AddedFieldsAndGoneRowsAreSeenByEveryObject) {
+    ITablePtr t = fws_->CreateTable("atto", tableFields({{L"LNAM", esriFieldTypeString, 17}}));
+    IRowPtr row = t->CreateRow();
+    row->PutValue(1, _variant_t("0226000000010001"));
+    row->Store();
+    IFieldEditPtr f(CLSID_Field);
+    f->PutName("ATVL");
+    f->PutType(esriFieldTypeString);
+    f->PutLength(1024);
+    t->AddField(IFieldPtr(f));
+    EXPECT_EQ(resultOf([&] { t->AddField(IFieldPtr(f)); }), GDB_E_NAME_EXISTS);
+    ITablePtr again = fws_->OpenTable("ATTO");
+    const LONG atvl = again->FindField("atvl");
+    ASSERT_EQ(atvl, 2);
+    EXPECT_EQ(again->GetRow(row->GetOID())->GetValue(atvl).vt, VT_NULL);
+    IRowPtr fresh = again->CreateRow();
+    fresh->PutValue(atvl, _variant_t(std::string(1024, 'x').c_str()));
+    fresh->Store();
+    EXPECT_EQ(text(t->GetRow(fresh->GetOID())->GetValue(atvl)).size(), 1024u);
+
+    const LONG gone = row->GetOID();
+    row->Delete();
+    EXPECT_EQ(resultOf([&] { t->GetRow(gone); }), GDB_E_NO_ROW);
+    row->PutValue(1, _variant_t("x"));
+    EXPECT_EQ(resultOf([&] { row->Store(); }), GDB_E_NO_ROW) << "storing a deleted row must not pass for success";
 }
