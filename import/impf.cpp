@@ -6,6 +6,7 @@
 // is logged and the import goes on; a record that cannot be read ends the cell. Whatever happens, an
 // importer leaves the list past its own primitive, so the next one finds its records.
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -268,6 +269,43 @@ std::vector<FieldDef> ownClassColumns() {
     return defs;
 }
 
+using Ring = std::vector<std::pair<double, double>>;
+
+// The rings of a polygon, each without its closing point, started at its smallest vertex and run in
+// the direction of its smaller neighbour: equal for rings of the same vertices whatever their order
+// and orientation.
+std::vector<Ring> ringSet(IPolygon* polygon) {
+    std::vector<Ring> rings;
+    IGeometryCollectionPtr parts(polygon);
+    for (LONG i = 0, n = parts->GetGeometryCount(); i < n; ++i) {
+        IPointCollectionPtr points(parts->GetGeometry(i));
+        Ring r;
+        for (LONG k = 0, m = points->GetPointCount(); k < m; ++k) {
+            IPointPtr p = points->GetPoint(k);
+            r.emplace_back(p->GetX(), p->GetY());
+        }
+        if (r.size() > 1 && r.front() == r.back()) r.pop_back();
+        r.erase(std::unique(r.begin(), r.end()), r.end());
+        if (r.size() < 3) continue;
+        std::rotate(r.begin(), std::min_element(r.begin(), r.end()), r.end());
+        if (r.back() < r[1]) std::reverse(r.begin() + 1, r.end());
+        rings.push_back(std::move(r));
+    }
+    std::sort(rings.begin(), rings.end());
+    return rings;
+}
+
+// The area as the geodatabase keeps it: rings nested and oriented (exterior clockwise). Where that
+// would change the rings themselves (an area whose rings cross or touch, which the platform repairs
+// into other rings), the rings stay as the cell gives them: nothing of the data is dropped or moved.
+IGeometryPtr finishArea(const ObjectRec* rec, IPolygon* polygon) {
+    IPolygonPtr simplified(IClonePtr(polygon)->Clone());
+    ITopologicalOperatorPtr(simplified)->Simplify();
+    if (ringSet(simplified) == ringSet(polygon)) return simplified;
+    logLine("importFA: %s %s rings do not bound a valid area, kept as given\n", rec->lnam, rec->name);
+    return polygon;
+}
+
 // One record's geometry; 0, 1 (logged by the builder) or a failure.
 int buildGeometry(const Kind& kind, bool sounding, const ObjectRec* rec, const Iso8211Record* record, Cache* cache,
                   double depthLimit, IGeometryPtr& geometry) {
@@ -288,9 +326,8 @@ int buildGeometry(const Kind& kind, bool sounding, const ObjectRec* rec, const I
     }
     IPolygonPtr polygon(CLSID_Polygon);
     const int rc = getFAArea(rec, rec->name, record, polygon, cache);
-    // Nests, orients and closes the rings as the geodatabase stores areas.
-    if (rc == 0) ITopologicalOperatorPtr(polygon)->Simplify();
     geometry = polygon;
+    if (rc == 0) geometry = finishArea(rec, polygon);
     return rc;
 }
 

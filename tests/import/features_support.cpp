@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -117,7 +118,6 @@ ImportRun importCell(const std::string& cell, const TempDir& dir, const ImportOp
             ISpatialReferencePtr reference(CLSID_SpatialReferenceWGS84);
             if (options.withTemplate)
                 reference = IGeoDatasetPtr(features->OpenFeatureDataset("S57"))->GetSpatialReference();
-            if (!std::isnan(options.zMin)) reference->SetZDomain(options.zMin, options.zMin + 100000);
             int32_t comf = 0, somf = 0;
             factors(&file, records, &comf, &somf);
             const std::string name = std::filesystem::path(cell).filename().string();
@@ -141,12 +141,16 @@ ImportRun importCell(const std::string& cell, const TempDir& dir, const ImportOp
 
 std::string gdalReference(const std::string& cell, const TempDir& dir) {
     const std::string out = dir.file("gdal.gpkg");
-    const std::string command = "ogr2ogr -q -f GPKG '" + out + "' '" + cell +
-                                "' -oo UPDATES=OFF -oo SPLIT_MULTIPOINT=ON -oo ADD_SOUNDG_DEPTH=ON"
-                                " -oo RETURN_LINKAGES=ON -oo LNAM_REFS=ON -oo LIST_AS_STRING=ON"
-                                " -oo RECODE_BY_DSSI=OFF 2>/dev/null";
-    if (std::system(command.c_str()) != 0 || !std::filesystem::exists(out)) return {};
-    return out;
+    const std::string base = "ogr2ogr -q -f GPKG '" + out + "' '" + cell +
+                             "' -oo UPDATES=IGNORE -oo SPLIT_MULTIPOINT=ON -oo ADD_SOUNDG_DEPTH=ON"
+                             " -oo RETURN_LINKAGES=ON -oo LNAM_REFS=ON -oo LIST_AS_STRING=ON"
+                             " -oo RECODE_BY_DSSI=OFF";
+    if (std::system((base + " > /dev/null 2>&1").c_str()) == 0 && std::filesystem::exists(out)) return out;
+    // Layers GeoPackage cannot name (the cartographic $ classes) are left out, the rest kept.
+    std::filesystem::remove(out);
+    if (std::system((base + " -skipfailures > /dev/null 2>&1").c_str()) == 0 && std::filesystem::exists(out))
+        return out;
+    return {};
 }
 
 // ---- SQLite ------------------------------------------------------------------------------------
@@ -238,8 +242,13 @@ std::vector<Part> parts(IGeometry* geometry) {
 
 std::vector<Part> blobParts(const std::vector<unsigned char>& blob) {
     if (blob.empty()) return {};
-    IGeometryPtr g = geometryFromGpkgBlob(blob.data(), blob.size());
-    return parts(g);
+    try {
+        IGeometryPtr g = geometryFromGpkgBlob(blob.data(), blob.size());
+        return parts(g);
+    } catch (const std::exception& e) {
+        // A blob our reader refuses (GDAL writes rings of fewer than four points as they are).
+        return {Part{{NAN, NAN, NAN}}};
+    }
 }
 
 // ---- Records and caches ------------------------------------------------------------------------

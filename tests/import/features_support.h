@@ -3,7 +3,6 @@
 // SQLite reader for both files, geometries as plain coordinate lists, and in-code records and caches.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -31,7 +30,6 @@ private:
 
 struct ImportOptions {
     bool withTemplate = true;  // the product model's classes made first, as `tarvo create` does
-    double zMin = NAN;         // when set: the Z domain minimum of the spatial reference passed on
     // Runs on the geodatabase file after the template, before the import opens it.
     std::function<void(const std::string& gpkg)> beforeImport;
     // Where the record list stands when importFeature starts: after the vectors (as the driver leaves
