@@ -1303,10 +1303,12 @@ public:
     IFieldsPtr fields();
 
     // Storage operations (throw).
-    std::int64_t insert(const std::vector<Val>& vals);
-    void update(std::int64_t oid, const std::vector<Val>& vals, const std::vector<bool>& dirty);
+    // Each takes the column layout the values were made for (a row made before a schema change
+    // keeps its own), so values and columns never disagree.
+    std::int64_t insert(const ClassInfo& ci, const std::vector<Val>& vals);
+    void update(const ClassInfo& ci, std::int64_t oid, const std::vector<Val>& vals, const std::vector<bool>& dirty);
     void remove(std::int64_t oid);
-    bool fetch(std::int64_t oid, std::vector<Val>& vals);
+    bool fetch(const ClassInfo& ci, std::int64_t oid, std::vector<Val>& vals);
     // The shape blob of a geometry put into this class.
     Val shapeValue(IGeometry* g);
 
@@ -1484,13 +1486,15 @@ private:
 // A row, a feature, a row buffer or a feature buffer of one class.
 class RowImpl final : public Object<IRowBuffer, IRow, IFeatureBuffer, IFeature, IGdbInternal> {
 public:
-    RowImpl(ClassImpl* cls, std::int64_t oid) : cls_(cls), hold_(static_cast<ITable*>(cls)), info_(cls->infoPtr()), oid_(oid) {
+    RowImpl(ClassImpl* cls, std::int64_t oid, std::shared_ptr<ClassInfo> info = nullptr)
+        : cls_(cls), hold_(static_cast<ITable*>(cls)), info_(info ? std::move(info) : cls->infoPtr()), oid_(oid) {
         vals_.resize(info_->fields.size());
         dirty_.assign(info_->fields.size(), false);
         if (oid_ >= 0) vals_[std::size_t(info_->oid)] = Val{Val::Int, oid_, 0, {}};
     }
 
     ClassImpl* owner() { return cls_; }
+    const ClassInfo& info() const { return *info_; }
     std::vector<Val>& values() { return vals_; }
     std::int64_t oid() const { return oid_; }
     void setStored(std::int64_t oid) {
@@ -1602,7 +1606,7 @@ public:
         return gdbGuard([&] {
             if (oid_ < 0) raise(GDB_E_NO_ROW, "a row buffer is stored through an insert cursor");
             settleShape();
-            cls_->update(oid_, vals_, dirty_);
+            cls_->update(*info_, oid_, vals_, dirty_);
             std::fill(dirty_.begin(), dirty_.end(), false);
             return S_OK;
         });
@@ -1840,7 +1844,7 @@ public:
 private:
     RowImpl* rowObject() {
         if (recycling_ && row_) return static_cast<RowImpl*>(row_.GetInterfacePtr());
-        auto* r = new RowImpl(cls_, 0);
+        auto* r = new RowImpl(cls_, 0, info_);
         row_ = IRowPtr(static_cast<IRow*>(r));
         return r;
     }
@@ -1864,7 +1868,7 @@ private:
         while (pos_ < ids_.size()) {
             std::int64_t id = ids_[pos_++];
             RowImpl* r = rowObject();
-            if (!cls_->fetch(id, r->values())) continue;  // deleted meanwhile
+            if (!cls_->fetch(*info_, id, r->values())) continue;  // deleted meanwhile
             r->refill(id);
             current_ = id;
             return r;
@@ -1878,7 +1882,7 @@ private:
             RowImpl* r = in ? in->asRow() : nullptr;
             if (!r || r->owner() != cls_ || r->oid() < 0) raise(E_INVALIDARG, "UpdateRow needs a row of this cursor's class");
             r->settleShape();
-            cls_->update(r->oid(), r->values(), r->dirty());
+            cls_->update(r->info(), r->oid(), r->values(), r->dirty());
             r->refill(r->oid());
             return S_OK;
         });
@@ -1899,7 +1903,7 @@ private:
             RowImpl* r = in ? in->asRow() : nullptr;
             if (!r || r->owner() != cls_) raise(E_INVALIDARG, "InsertRow needs a buffer of this cursor's class");
             r->settleShape();
-            std::int64_t id = cls_->insert(r->values());
+            std::int64_t id = cls_->insert(r->info(), r->values());
             if (oid) {
                 VariantInit(oid);
                 oid->vt = VT_I4;
@@ -2452,8 +2456,7 @@ Val ClassImpl::shapeValue(IGeometry* g) {
     return v;
 }
 
-std::int64_t ClassImpl::insert(const std::vector<Val>& vals) {
-    const ClassInfo& ci = info();
+std::int64_t ClassImpl::insert(const ClassInfo& ci, const std::vector<Val>& vals) {
     db().beginWrite();
     if (!ci.rtree.empty()) db().beginDeferral(ci.rtree, ci.name);
     sqlite3_stmt* st = db().cached(ci.insertSql);
@@ -2472,8 +2475,7 @@ std::int64_t ClassImpl::insert(const std::vector<Val>& vals) {
     return id;
 }
 
-void ClassImpl::update(std::int64_t oid, const std::vector<Val>& vals, const std::vector<bool>& dirty) {
-    const ClassInfo& ci = info();
+void ClassImpl::update(const ClassInfo& ci, std::int64_t oid, const std::vector<Val>& vals, const std::vector<bool>& dirty) {
     std::string sql;
     std::vector<std::size_t> cols;
     for (std::size_t i = 0; i < ci.fields.size(); ++i)
@@ -2504,8 +2506,7 @@ void ClassImpl::remove(std::int64_t oid) {
     sqlite3_reset(st);
 }
 
-bool ClassImpl::fetch(std::int64_t oid, std::vector<Val>& vals) {
-    const ClassInfo& ci = info();
+bool ClassImpl::fetch(const ClassInfo& ci, std::int64_t oid, std::vector<Val>& vals) {
     sqlite3_stmt* st = db().cached("SELECT " + ci.selectList + " FROM " + sqlName(ci.name) + " WHERE " +
                                    sqlName(ci.fields[std::size_t(ci.oid)].name) + " = ?1");
     sqlite3_bind_int64(st, 1, oid);
@@ -2544,8 +2545,8 @@ HRESULT ClassImpl::raw_CreateRow(IRow** row) {
         *row = nullptr;
         const ClassInfo& ci = info();
         std::vector<Val> vals(ci.fields.size());
-        std::int64_t id = insert(vals);
-        auto* r = new RowImpl(this, id);
+        std::int64_t id = insert(ci, vals);
+        auto* r = new RowImpl(this, id, infoPtr());
         *row = IRowPtr(static_cast<IRow*>(r)).Detach();
         return S_OK;
     });
@@ -2557,7 +2558,7 @@ HRESULT ClassImpl::raw_GetRow(LONG oid, IRow** row) {
         *row = nullptr;
         auto* r = new RowImpl(this, oid);
         IRowPtr hold(static_cast<IRow*>(r));
-        if (!fetch(oid, r->values())) raise(GDB_E_NO_ROW, info().name + " has no row " + std::to_string(oid));
+        if (!fetch(r->info(), oid, r->values())) raise(GDB_E_NO_ROW, info().name + " has no row " + std::to_string(oid));
         r->refill(oid);
         *row = hold.Detach();
         return S_OK;
