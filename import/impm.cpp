@@ -131,11 +131,10 @@ bool importDSNM(ITable* table, const char* /*tag*/, const char* cellName) {
         IQueryFilterPtr filter(CLSID_QueryFilter);
         filter->PutWhereClause(("DSNM=" + sqlText(cellName)).c_str());
         if (table->RowCount(filter) <= 0) return false;
-        char detail[kCellNameSize + 8];
-        std::snprintf(detail, sizeof detail, " %s", cellName);
-        displayMessage(131, kCaptionS57ToGdb, detail);
+        const std::string detail = std::string(" ") + cellName;
+        displayMessage(131, kCaptionS57ToGdb, detail.c_str());
         const char* text = stringText(131);
-        logLine("%s %s", text ? text : "", detail);
+        logLine("%s %s", text ? text : "", detail.c_str());
         return true;
     } catch (const _com_error& e) {
         logComError("importDSNM", e);
@@ -278,7 +277,10 @@ int32_t importMeta(IFeatureWorkspace* workspace, Iso8211File* file, llist* recor
 
         if (dsRecno) {
             RecordHolder ds;
-            if (int rc = Read8211Record(file, dsRecno, &ds.record); rc != 0) return rc;
+            if (int rc = Read8211Record(file, dsRecno, &ds.record); rc != 0) {
+                logLine("importMeta: unable to read record %d\n", int(dsRecno));
+                return rc;
+            }
             int32_t rc = importDSID(workspace, &ds.record, cellName);
             if (rc != 0 && rc != 1) return rc;
             rc = importDSSI(workspace, &ds.record, cellName);
@@ -287,7 +289,10 @@ int32_t importMeta(IFeatureWorkspace* workspace, Iso8211File* file, llist* recor
         }
         if (dpRecno) {
             RecordHolder dp;
-            if (int rc = Read8211Record(file, dpRecno, &dp.record); rc != 0) return rc;
+            if (int rc = Read8211Record(file, dpRecno, &dp.record); rc != 0) {
+                logLine("importMeta: unable to read record %d\n", int(dpRecno));
+                return rc;
+            }
             const int32_t rc = importDSPM(workspace, &dp.record, comf, somf, cellName);
             if (rc == 1) logLine("importMeta: unable to import DSPM\n");
             else if (rc != 0) return rc;
