@@ -261,6 +261,9 @@ repnode* free123list(repnode* list);
 vnode* free123values(vnode* values);
 
 // ---- data records (rec_read.cpp) -------------------------------------------------------------------
+// ld123rec: 0 without a message at a clean end of file; every other failure says why on stderr. A
+// record length that disagrees with the directory is repaired (with a message): the directory
+// decides where fields end, and a field holding binary items ends at its directory length.
 int ld123rec();
 int load123fld(const char** cur, const char* end, int option);
 int get123dval(const char** cur, const char* end, char type, char ext, long* width, char delim,
@@ -277,7 +280,10 @@ int raw123rec(std::FILE* fp, std::string& bytes, long* length, int* status);
 int empty123rec();
 
 // ---- subfields (sfld_read.cpp) ---------------------------------------------------------------------
-// next123sfld: tag receives the field tag, value the subfield's text (a bit string: its bytes).
+// next123sfld: tag receives the field tag, value the subfield's text (a bit string: its bytes), length
+// its byte count. 0 with status 4 at a clean end of file (between records), 0 with status 0 when a
+// record cannot be read (the reason is on stderr). The value nodes behind dv_cur and vset_cur live
+// until the next record is loaded or the file is closed.
 int next123sfld(std::FILE* fp, std::string& tag, char* leadid, std::string& value, long* length,
                 int* status);
 int desc123sfld(std::FILE* fp, std::string& tag, std::string& label, std::string& fmt);
@@ -294,6 +300,9 @@ int rw123sfld(std::FILE* fp, std::string& tag, char* leadid, std::string& value,
               int* status, std::string& label, std::string& fmt, int option);
 
 // ---- writing data records (rec_write.cpp) ---------------------------------------------------------
+// put123sfld / store123sfld: binary items take exactly their width in bytes, a bit string at least
+// its bytes; a fixed-width text shorter than its width is padded with blanks, a longer one refused;
+// a delimited text may not hold its delimiter or a field terminator. A refused value changes nothing.
 int beg123rec(std::FILE* fp);
 int flush123rec(std::FILE* fp);
 int put123sfld(std::FILE* fp, const char* tag, char leadid, const char* value, long length,

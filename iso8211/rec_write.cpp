@@ -463,7 +463,7 @@ int write123dr() {
 
     rp* n = new (std::nothrow) rp{std::int32_t(pos), nullptr, nullptr};
     if (!n) return 0;
-    rp* last = f->rec_loc_hd;
+    rp* last = f->rec_loc_cur ? f->rec_loc_cur : f->rec_loc_hd;
     while (last->next) last = last->next;
     n->back = last;
     last->next = n;
