@@ -83,11 +83,10 @@ private:
 }  // namespace
 
 void copyTemplate(const std::string& to) {
-    static Scratch* folder = nullptr;  // lives until the process ends, so the copy source stays
+    static Scratch folder;  // lives until the process ends, so the copy source stays
     static std::string made;
     if (made.empty()) {
-        folder = new Scratch();
-        const std::string path = folder->file("template.gpkg");
+        const std::string path = folder.file("template.gpkg");
         TemplateSummary summary;
         Silence quiet;
         if (FAILED(createGeodatabase(path.c_str(), "S57", nullptr, nullptr, &summary)))
@@ -212,6 +211,9 @@ std::optional<std::string> scalar(const std::string& file, const std::string& sq
 }
 
 long count(const std::string& file, const std::string& table, const std::string& where) {
+    const auto exists = scalar(file, "SELECT count(*) FROM sqlite_master WHERE type IN ('table','view') AND "
+                                     "name = '" + table + "' COLLATE NOCASE");
+    if (!exists || *exists == "0") return 0;
     const auto v = scalar(file, "SELECT count(*) FROM " + quoted(table) + (where.empty() ? "" : " WHERE " + where));
     return v ? std::stol(*v) : -1;
 }

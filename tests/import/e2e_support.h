@@ -61,6 +61,7 @@ struct Blob {
 std::vector<Row> query(const std::string& file, const std::string& sql);
 // One value, or nullopt when the query gives no row.
 std::optional<std::string> scalar(const std::string& file, const std::string& sql);
+// Rows of the table (0 when there is no such table).
 long count(const std::string& file, const std::string& table, const std::string& where = {});
 std::vector<std::string> tables(const std::string& file);  // user tables, no R-tree or gpkg ones
 std::vector<std::string> columns(const std::string& file, const std::string& table);
