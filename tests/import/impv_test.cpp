@@ -19,6 +19,7 @@
 #include "platform/ui/progress.h"
 #include "platform/ui/ui.h"
 #include "s57/dbutil.h"
+#include "s57/dimml.h"
 #include "s57/s57_util2.h"
 #include "support/test_data.h"
 
@@ -413,6 +414,39 @@ TEST(VectorImport, RecordsWithoutCoordinatesAreSkippedAndLogged) {
     EXPECT_NE(run.log.find("importVE: record 6 does not have field VRPT\n"), std::string::npos) << run.log;
     EXPECT_NE(run.log.find("converted     1 Edges\n"), std::string::npos) << run.log;
     EXPECT_EQ(gdb.count("ve"), 1);
+}
+
+TEST(VectorImport, AnUnmappedAttributeCodeStopsTheCellPastItsRecords) {
+    metavec::prepareRun();
+    Gdb gdb;
+    CellBuilder b;
+    b.ds(1, kCell);
+    vectors(b);
+    const std::string path = b.write(gdb.dir(), kCell);
+    // QUAPOS leaves the catalogue for the test.
+    FieldDef* quapos = nullptr;
+    for (int32_t i = 0; i < s57AttributeCount; ++i)
+        if (s57Attributes[i].index == 402) quapos = &s57Attributes[i];
+    ASSERT_NE(quapos, nullptr);
+    quapos->index = 99402;
+    const VectorRun run = runVector(gdb, path, 1, 1);
+    std::string cursorAfterVI;
+    {
+        LoadedCell cell(path);
+        llist_first(cell.list);
+        llist_next(cell.list);  // on the first isolated node
+        CapturedLog log;
+        EXPECT_EQ(importVI(gdb.fws(), &cell.file, cell.list, 1, 1, &cell.cache, gdb.spatialReference(), kCell), -11);
+        if (auto* rec = static_cast<ObjectRec*>(llist_current(cell.list))) cursorAfterVI = rec->name;
+    }
+    quapos->index = 402;
+    EXPECT_EQ(run.rc, -11);
+    EXPECT_NE(run.log.find("importVI: fail to map acode 402 to aindex\n"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("importVector: fatal error occur when importing vi record. rc = -11\n"),
+              std::string::npos)
+        << run.log;
+    EXPECT_FALSE(gdb.hasClass("vi2d"));
+    EXPECT_EQ(cursorAfterVI, "VC0000000005");
 }
 
 // ---- Inserts the geodatabase refuses ------------------------------------------------------------------
