@@ -35,7 +35,10 @@ IFieldsPtr primitiveFields(esriGeometryType type) {
     return IFieldsPtr(fields);
 }
 
-double run(IFeatureWorkspace* fws, IWorkspaceEdit* edit, const char* name, esriGeometryType type, int count) {
+// byName: every value goes to the column found by name in the buffer's fields, as the importers'
+// SetRecordValue does.
+double run(IFeatureWorkspace* fws, IWorkspaceEdit* edit, const char* name, esriGeometryType type, int count,
+           bool byName = false) {
     IFeatureClassPtr fc = fws->CreateFeatureClass(name, primitiveFields(type), nullptr, nullptr, esriFTSimple, "SHAPE");
     const LONG iName = fc->FindField("NAME"), iRver = fc->FindField("RVER"), iRuin = fc->FindField("RUIN"),
                iDsnm = fc->FindField("DSNM");
@@ -62,10 +65,18 @@ double run(IFeatureWorkspace* fws, IWorkspaceEdit* edit, const char* name, esriG
             }
             buffer->PutRefShape(line);
         }
-        buffer->PutValue(iName, name12);
-        buffer->PutValue(iRver, rver);
-        buffer->PutValue(iRuin, ruin);
-        buffer->PutValue(iDsnm, dsnm);
+        if (byName) {
+            IFieldsPtr fields = buffer->GetFields();
+            buffer->PutValue(fields->FindField("NAME"), name12);
+            buffer->PutValue(fields->FindField("RVER"), rver);
+            buffer->PutValue(fields->FindField("RUIN"), ruin);
+            buffer->PutValue(fields->FindField("DSNM"), dsnm);
+        } else {
+            buffer->PutValue(iName, name12);
+            buffer->PutValue(iRver, rver);
+            buffer->PutValue(iRuin, ruin);
+            buffer->PutValue(iDsnm, dsnm);
+        }
         cursor->InsertFeature(buffer);
         cursor->Flush();
     }
@@ -90,7 +101,9 @@ int main(int argc, char** argv) {
         IWorkspaceEditPtr edit(ws);
         const double p = run(fws, edit, "vc", esriGeometryPoint, points);
         const double l = run(fws, edit, "ve", esriGeometryPolyline, lines);
+        const double n = run(fws, edit, "vi2d", esriGeometryPoint, points, true);
         std::printf("points: %d in one edit session, %.0f features/s (goal 200000)\n", points, p);
+        std::printf("points, columns found by name for every value: %.0f features/s\n", n);
         std::printf("polylines of 20 vertices: %d in one edit session, %.0f features/s (goal 50000)\n", lines, l);
     } catch (const _com_error& e) {
         std::printf("failed: %s\n", static_cast<const char*>(e.Description()));

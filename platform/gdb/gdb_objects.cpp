@@ -222,7 +222,14 @@ private:
 };
 
 // -------------------------------------------------------------------------------------------
-class Field final : public Object<IFieldEdit> {
+// Our own field objects answer this, so that a field list finds names without copying them.
+struct IFieldSelf : IUnknown {
+    static constexpr GUID iid = makeGuid("{D8CA67C2-C073-4795-B7EC-65137D93BC1E}");
+    using base_interface = IUnknown;
+    virtual const std::wstring& nameRef() const = 0;
+};
+
+class Field final : public Object<IFieldEdit, IFieldSelf> {
 public:
     HRESULT get_Name(BSTR* n) override { return giveBstr(name_, n); }
     HRESULT get_AliasName(BSTR* n) override { return giveBstr(alias_.empty() ? name_ : alias_, n); }
@@ -273,6 +280,7 @@ public:
         geometryDef_ = g;
         return S_OK;
     }
+    const std::wstring& nameRef() const override { return name_; }
 
 private:
     std::wstring name_;
@@ -303,8 +311,15 @@ public:
         if (!index) return E_POINTER;
         return comGuard([&] {
             *index = -1;
-            std::wstring n = wide(name);
+            std::wstring_view n(name ? name : L"", name ? SysStringLen(name) : 0);
             for (std::size_t i = 0; i < fields_.size(); ++i) {
+                if (const IFieldSelf* own = own_[i]) {
+                    if (sameNoCase(own->nameRef(), n)) {
+                        *index = LONG(i);
+                        break;
+                    }
+                    continue;
+                }
                 BSTR fn = nullptr;
                 if (SUCCEEDED(fields_[i]->get_Name(&fn))) {
                     bool same = sameNoCase(wide(fn), n);
@@ -322,12 +337,17 @@ public:
         if (!f) return fail(E_POINTER, "AddField: no field");
         return comGuard([&] {
             fields_.emplace_back(f);
+            IFieldSelf* own = nullptr;
+            if (SUCCEEDED(f->QueryInterface(IFieldSelf::iid, reinterpret_cast<void**>(&own))) && own)
+                own->Release();  // the list holds the field already
+            own_.push_back(own);
             return S_OK;
         });
     }
 
 private:
     std::vector<IFieldPtr> fields_;
+    std::vector<const IFieldSelf*> own_;  // the same fields when they are ours, else null
 };
 
 // -------------------------------------------------------------------------------------------
