@@ -33,8 +33,8 @@ protected:
 namespace com_detail {
 template <class I, class Self>
 bool findInterface(Self* self, REFIID riid, void** out) {
-    if constexpr (std::is_void_v<I>) {
-        return false;
+    if constexpr (std::is_void_v<I> || std::is_same_v<I, IUnknown>) {
+        return false;  // IUnknown itself is answered through the first interface
     } else {
         if (riid == I::iid) {
             *out = static_cast<I*>(self);

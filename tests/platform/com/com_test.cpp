@@ -39,6 +39,29 @@ public:
         return comGuard([]() -> HRESULT { throw _com_error(E_INVALIDARG, L"no such side"); });
     }
 };
+// An object of two unrelated interfaces: both answer, and IUnknown is one identity.
+class PaintedSquare : public ComObject<ISquare, IColour> {
+public:
+    HRESULT get_Sides(LONG* n) override {
+        *n = 4;
+        return S_OK;
+    }
+    HRESULT Fail() override { return E_FAIL; }
+};
+
+TEST(ComObjects, SeveralInterfacesShareOneIdentity) {
+    ISquarePtr sq;
+    sq.Attach(nullptr);
+    ASSERT_EQ(createComInstance<PaintedSquare>(ISquare::iid, reinterpret_cast<void**>(&sq)), S_OK);
+    IColourPtr colour = sq;
+    IShapePtr shape = colour;
+    ASSERT_TRUE(colour);
+    ASSERT_TRUE(shape);
+    EXPECT_TRUE(colour == sq);
+    IUnknownPtr a = colour, b = shape;
+    EXPECT_EQ(a.GetInterfacePtr(), b.GetInterfacePtr());
+}
+
 constexpr CLSID CLSID_Square = makeGuid("{7D1C7A10-0000-4000-8000-0000000000AA}");
 ComClassRegistrar squareReg(CLSID_Square, "Test.Square.1", &createComInstance<Square>);
 
