@@ -1,0 +1,185 @@
+// bench/import_vs_ogr2ogr.cpp: `tarvo import` of a cell into a new geodatabase (the template made
+// first, as the command does when the geodatabase is missing) against `ogr2ogr -f GPKG` of the same
+// cell, each in a child process so that wall time and peak memory (getrusage of the child) are
+// measured alike; then every S-58 exchange set imported into one geodatabase, against ogr2ogr of
+// their cells. Prints the figures side by side.
+//
+// usage: bench_import_vs_ogr2ogr [CELL.000] [RUNS]   (default: enc/US4CN21M/US4CN21M.000, 5 runs)
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "import/s572gdbmain.h"
+#include "platform/ui/ui.h"
+#include "s57/gdb_template.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Measure {
+    double seconds = 0;
+    long maxRssKb = 0;
+    int status = -1;
+};
+
+// Runs `body` in a child with standard output and error sent to /dev/null; the child's wall time,
+// peak resident size and exit status.
+Measure inChild(const std::function<int()>& body) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, 1);
+            dup2(null, 2);
+        }
+        _exit(body());
+    }
+    Measure m;
+    if (pid < 0) return m;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) < 0) return m;
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.maxRssKb = usage.ru_maxrss;
+    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return m;
+}
+
+int execute(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    return 127;
+}
+
+// What `tarvo import CELL GDB` does for a geodatabase that does not exist.
+int tarvoImport(const std::vector<std::string>& inputs, const std::string& gdb) {
+    ui::setForm(ui::Form::Batch);
+    TemplateSummary summary;
+    if (FAILED(createGeodatabase(gdb.c_str(), "S57", nullptr, nullptr, &summary))) return 1;
+    for (const auto& input : inputs)
+        if (s572gdb(input.c_str(), gdb.c_str(), "S57") != 0) return 1;
+    return 0;
+}
+
+int ogr2ogr(const std::string& cell, const std::string& out) {
+    return execute({"ogr2ogr", "-f", "GPKG", out, cell, "-oo", "UPDATES=OFF", "-oo", "SPLIT_MULTIPOINT=ON", "-oo",
+                    "ADD_SOUNDG_DEPTH=ON", "-oo", "RETURN_PRIMITIVES=ON", "-oo", "RETURN_LINKAGES=ON", "-oo",
+                    "LNAM_REFS=ON"});
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The log of a run goes beside its input: inputs are linked into a scratch folder.
+std::string linkInto(const fs::path& target, const fs::path& dir) {
+    fs::create_directories(dir);
+    const fs::path to = dir / target.filename();
+    std::error_code ec;
+    fs::create_symlink(target, to, ec);
+    return to.string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const fs::path data = TARVO_BENCH_DATA;
+    const fs::path cell = argc > 1 ? fs::path(argv[1]) : data / "enc/US4CN21M/US4CN21M.000";
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    if (!fs::exists(cell)) {
+        std::fprintf(stderr, "no cell %s\n", cell.c_str());
+        return 1;
+    }
+    char pattern[] = "/tmp/bench_import_XXXXXX";
+    if (!mkdtemp(pattern)) return 1;
+    const fs::path scratch = pattern;
+    const std::string input = linkInto(cell, scratch / "in");
+
+    std::vector<double> ours, theirs;
+    long oursRss = 0, theirsRss = 0;
+    for (int i = 0; i < runs; ++i) {
+        const std::string gdb = (scratch / ("ours" + std::to_string(i) + ".gpkg")).string();
+        const Measure a = inChild([&] { return tarvoImport({input}, gdb); });
+        const std::string gpkg = (scratch / ("ogr" + std::to_string(i) + ".gpkg")).string();
+        const Measure b = inChild([&] { return ogr2ogr(cell.string(), gpkg); });
+        if (a.status != 0 || b.status != 0) {
+            std::fprintf(stderr, "run %d failed: tarvo import %d, ogr2ogr %d\n", i, a.status, b.status);
+            return 1;
+        }
+        ours.push_back(a.seconds);
+        theirs.push_back(b.seconds);
+        oursRss = std::max(oursRss, a.maxRssKb);
+        theirsRss = std::max(theirsRss, b.maxRssKb);
+    }
+    const double o = median(ours), t = median(theirs);
+    std::printf("cell %s, %d runs (median wall time)\n", cell.filename().c_str(), runs);
+    std::printf("%-28s %10s %14s %12s\n", "", "seconds", "peak RSS MB", "output MB");
+    std::printf("%-28s %10.3f %14.1f %12.1f\n", "tarvo import (new gdb)", o, oursRss / 1024.0,
+                fs::file_size(scratch / "ours0.gpkg") / 1048576.0);
+    std::printf("%-28s %10.3f %14.1f %12.1f\n", "ogr2ogr -f GPKG", t, theirsRss / 1024.0,
+                fs::file_size(scratch / "ogr0.gpkg") / 1048576.0);
+    std::printf("ratio tarvo/ogr2ogr %.2f (goal at most 1.00)\n", t > 0 ? o / t : 0.0);
+
+    // Every S-58 exchange set into one geodatabase, against ogr2ogr of each cell.
+    std::vector<std::string> sets, cells;
+    if (fs::is_directory(data / "s58")) {
+        std::vector<fs::path> roots;
+        for (const auto& e : fs::recursive_directory_iterator(data / "s58"))
+            if (e.is_directory() && e.path().filename() == "ENC_ROOT") roots.push_back(e.path());
+        std::sort(roots.begin(), roots.end());
+        for (const auto& root : roots) {
+            const fs::path dir = scratch / "s58" / root.parent_path().filename();
+            std::string catalog, base;
+            for (const auto& f : fs::directory_iterator(root)) {
+                const std::string linked = linkInto(f.path(), dir);
+                const std::string name = f.path().filename().string();
+                if (name == "CATALOG.031") catalog = linked;
+                if (f.path().extension() == ".000") {
+                    base = linked;
+                    cells.push_back(f.path().string());
+                }
+            }
+            sets.push_back(catalog.empty() ? base : catalog);
+        }
+    }
+    if (!sets.empty()) {
+        const std::string gdb = (scratch / "s58.gpkg").string();
+        const Measure a = inChild([&] {
+            ui::setForm(ui::Form::Batch);
+            TemplateSummary summary;
+            if (FAILED(createGeodatabase(gdb.c_str(), "S57", nullptr, nullptr, &summary))) return 1;
+            for (const auto& s : sets) (void)s572gdb(s.c_str(), gdb.c_str(), "S57");  // broken sets fail alone
+            return 0;
+        });
+        const Measure b = inChild([&] {
+            for (std::size_t i = 0; i < cells.size(); ++i) {
+                const std::string out = (scratch / ("s58_" + std::to_string(i) + ".gpkg")).string();
+                const Measure m = inChild([&] { return ogr2ogr(cells[i], out); });
+                if (m.status != 0) return 1;
+            }
+            return 0;
+        });
+        std::printf("\nS-58: %zu exchange sets (%zu base cells)\n", sets.size(), cells.size());
+        std::printf("%-28s %10.3f %14.1f\n", "tarvo import, one gdb", a.seconds, a.maxRssKb / 1024.0);
+        std::printf("%-28s %10.3f %14.1f\n", "ogr2ogr, one gpkg each", b.seconds, b.maxRssKb / 1024.0);
+    }
+    std::error_code ec;
+    fs::remove_all(scratch, ec);
+    return 0;
+}
