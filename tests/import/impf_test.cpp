@@ -16,8 +16,13 @@
 
 #include <gtest/gtest.h>
 
+#include "import/impf.h"
+#include "s57/dbutil.h"
 #include "s57/dimml.h"
 #include "s57/lookups.h"
+#include "s57/record_list.h"
+#include "s57/s57_file.h"
+#include "s57/s57_util2.h"
 #include "support/test_data.h"
 #include "tests/import/features_support.h"
 
@@ -389,6 +394,127 @@ TEST_F(FeatureImport, RefusedInsertsAreCountedAsFailures) {
     EXPECT_EQ(rowsOf(run.gpkg, "UWTROC", "P"), 0);
     EXPECT_EQ(rowsOf(run.gpkg, "DEPARE", "A"), 291);
     EXPECT_EQ(rowsOf(run.gpkg, "DEPCNT", "L"), 423);
+}
+
+// ---- One row, from a record built in code --------------------------------------------------------
+
+class OneRow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(loadDIMEInfo(), S_OK);
+        IWorkspaceFactoryPtr factory(CLSID_AccessWorkspaceFactory);
+        workspace_ = factory->Create(dir_.path().c_str(), "row.gpkg");
+        features_ = workspace_;
+        log_ = std::tmpfile();
+        logFile = log_;
+        for (const char* a : {"OBJNAM", "INFORM", "CATCOV"}) {
+            int32_t index = 0;
+            ASSERT_EQ(lookupAttrIndexByAcronym(a, &index), 0) << a;
+            attributes_.push_back(index);
+        }
+        const FieldDef names[] = {{1, "ID", "", 2, 4}, {2, "LNAM", "", 1, 17}, {3, "NAME", "", 1, 12}};
+        std::vector<FieldDef> defs(std::begin(names), std::end(names));
+        defs.insert(defs.end(), std::begin(fridFieldDefs), std::end(fridFieldDefs));
+        ASSERT_EQ(createFeatureClass(features_, "cover_A", esriGeometryPolygon, int(defs.size()), defs.data(),
+                                     int(attributes_.size()), attributes_.data(), s57Attributes, 0, &class_, nullptr),
+                  S_OK);
+        ASSERT_EQ(createGDBTable(features_, "atto", &atto_, fieldDefCount(attoFieldDefs), attoFieldDefs), S_OK);
+        std::snprintf(node_.lnam, sizeof node_.lnam, "AA000000000700001");
+        std::snprintf(node_.name, sizeof node_.name, "FE0000000007");
+    }
+    void TearDown() override {
+        logFile = nullptr;
+        if (log_) std::fclose(log_);
+        (void)Free8211Record(&record_);
+    }
+    std::string logText() {
+        std::fflush(log_);
+        std::rewind(log_);
+        std::string out;
+        for (int c; (c = std::fgetc(log_)) != EOF;) out += char(c);
+        return out;
+    }
+    IGeometryPtr square() {
+        IPolygonPtr polygon(CLSID_Polygon);
+        IPointCollectionPtr points(polygon);
+        for (auto [x, y] : {std::pair{0.0, 0.0}, {0.0, 1.0}, {1.0, 1.0}, {1.0, 0.0}}) {
+            IPointPtr p(CLSID_Point);
+            p->PutCoords(x, y);
+            points->AddPoint(p);
+        }
+        polygon->Close();
+        return polygon;
+    }
+
+    features::TempDir dir_;
+    IWorkspacePtr workspace_;
+    IFeatureWorkspacePtr features_;
+    IFeatureClassPtr class_;
+    ITablePtr atto_;
+    std::vector<int32_t> attributes_;
+    Iso8211Record record_{};
+    ObjectRec node_{};
+    FILE* log_ = nullptr;
+};
+
+TEST_F(OneRow, ValuesOverflowAndCoverage) {
+    const std::string seventy(70, 'a'), seventyOne(71, 'b');
+    features::buildRecord(&record_, {{"FRID", {{"RCNM", "100"}, {"RCID", "7"}, {"PRIM", "3"}, {"GRUP", "1"},
+                                               {"OBJL", "302"}, {"RVER", "1"}, {"RUIN", "1"}}},
+                                     {"ATTF", {{"ATTL", "116"}, {"ATVL", "first"}, {"ATTL", "18"}, {"ATVL", "2"},
+                                               {"ATTL", "102"}, {"ATVL", seventyOne}}},
+                                     {"ATTF", {{"ATTL", "116"}, {"ATVL", seventy}}}});
+    ASSERT_EQ(writeFeatureClass(4, &node_, &record_, int32_t(attributes_.size()), attributes_.data(), 0, nullptr,
+                                square(), class_, atto_, "", 0, 1, "M_COVR", "A", "AA000000.000"),
+              0)
+        << logText();
+    IFeatureCursorPtr cursor = class_->Search(nullptr, VARIANT_FALSE);
+    IFeaturePtr row = cursor->NextFeature();
+    ASSERT_TRUE(row);
+    auto text = [&](const char* column) {
+        return std::string(static_cast<const char*>(_bstr_t(row->GetValue(class_->FindField(column)))));
+    };
+    EXPECT_EQ(text("OBJNAM"), seventy);  // the later pair of one code wins
+    EXPECT_EQ(text("ID"), "4");
+    EXPECT_EQ(text("PRIM"), "A");
+    EXPECT_EQ(text("RUIN"), "I");
+    EXPECT_EQ(text("LNAM"), "AA000000000700001");
+    // Only the 71 characters went to atto.
+    ICursorPtr overflow = atto_->Search(nullptr, VARIANT_FALSE);
+    std::vector<std::string> kept;
+    while (IRowPtr r = overflow->NextRow())
+        kept.push_back(std::string(static_cast<const char*>(_bstr_t(r->GetValue(atto_->FindField("ATTL"))))) + "=" +
+                       static_cast<const char*>(_bstr_t(r->GetValue(atto_->FindField("ATVL")))));
+    EXPECT_EQ(kept, (std::vector<std::string>{"INFORM=" + seventyOne}));
+    // The coverage row carries CATCOV and the feature's object id.
+    ITable* dsnm = nullptr;
+    ASSERT_EQ(getDSNMTable(features_, &dsnm), S_OK);
+    ITablePtr cells;
+    cells.Attach(dsnm);
+    ICursorPtr coverage = cells->Search(nullptr, VARIANT_FALSE);
+    IRowPtr c = coverage->NextRow();
+    ASSERT_TRUE(c);
+    EXPECT_EQ(std::string(static_cast<const char*>(_bstr_t(c->GetValue(cells->FindField("DSNM"))))), "AA000000.000");
+    EXPECT_EQ(_variant_t(c->GetValue(cells->FindField("CATCOV"))).lVal, 2);
+    EXPECT_EQ(_variant_t(c->GetValue(cells->FindField("METAID"))).lVal, row->GetOID());
+}
+
+TEST_F(OneRow, UnknownSubtypeWritesNothing) {
+    ISubtypesPtr subtypes(class_);
+    class_->AddField(makeField("SUBTYPE", esriFieldTypeInteger, 4));
+    subtypes->PutSubtypeFieldName("SUBTYPE");
+    ASSERT_EQ(subtypes->AddSubtype(302, "M_COVR"), S_OK);
+    features::buildRecord(&record_, {{"FRID", {{"PRIM", "3"}}}});
+    EXPECT_EQ(writeFeatureClass(1, &node_, &record_, 0, nullptr, 0, nullptr, square(), class_, atto_, "m_covr", 0, 0,
+                                "M_COVR", "A", "AA000000.000"),
+              0);
+    EXPECT_EQ(writeFeatureClass(2, &node_, &record_, 0, nullptr, 0, nullptr, square(), class_, atto_, "M_NPUB", 0, 0,
+                                "M_NPUB", "A", "AA000000.000"),
+              1);
+    EXPECT_EQ(class_->FeatureCount(nullptr), 1);
+    EXPECT_NE(logText().find("Error -1:Error on finding subtype in Geodatabase when converting FE0000000007 in "
+                             "M_NPUB. Check field definitions.\n"),
+              std::string::npos);
 }
 
 }  // namespace
