@@ -96,6 +96,12 @@ inline void put_text(std::string& out, const char* p, std::size_t n) {
 }
 
 inline void set_text(std::string& out, const char* p, std::size_t n) {
+    if (n <= out.size() && n <= 16) {
+        out.resize(n);
+        char* o = out.data();
+        for (std::size_t i = 0; i < n; ++i) o[i] = p[i];
+        return;
+    }
     out.clear();
     out.append(p, n);
 }

@@ -50,6 +50,10 @@ struct Sink {
             v->value[n] = '\0';
             v->length = std::int32_t(n);
         }
+        return link(v);
+    }
+    bool link(vnode* v) {
+        if (!r->values && !(r->values = new_vnode(f))) return false;
         if (!set || (per_rep > 0 && in_rep >= per_rep)) {
             if (set) set->nxt_vset = v;
             else r->values->nxt_vset = v;
@@ -61,6 +65,18 @@ struct Sink {
         last = v;
         ++in_rep;
         return true;
+    }
+    bool add_num(std::uint32_t mag, bool neg, const fnode* fmt) {
+        char* mem = static_cast<char*>(f->priv->arena.take(sizeof(vnode) + 12));
+        if (!mem) return false;
+        char* text = mem + sizeof(vnode);
+        char* p = text;
+        if (neg) *p++ = '-';
+        char* e = std::to_chars(p, text + 11, mag).ptr;
+        *e = '\0';
+        vnode* v = reinterpret_cast<vnode*>(mem);
+        *v = vnode{text, std::int32_t(e - text), nullptr, nullptr, fmt};
+        return link(v);
     }
     bool rep_done() const { return per_rep > 0 && in_rep >= per_rep; }
 };
@@ -96,16 +112,15 @@ bool to_text(std::uint64_t u, bool neg, std::string& out) {
     return true;
 }
 
-std::size_t num_text(std::uint32_t u, bool neg, char* out) {
-    char* p = out;
-    if (neg) *p++ = '-';
-    return std::size_t(std::to_chars(p, out + 23, u).ptr - out);
-}
-
 // The common items without a copy: binary integers, delimited and fixed-width text. False when
 // get123dval must take the item (bit strings, the unusual cases and every failure).
+struct Num {
+    std::uint32_t mag;
+    bool neg;
+};
+
 bool fast_dval(fm* f, const char** cur, const char* end, char t, char x, long w, char dl,
-               const char** vp, std::size_t* vn, char* num, bool* ended) {
+               const char** vp, std::size_t* vn, Num* num, bool* ended) {
     const char* p = *cur;
     if (t == 'B') return false;
     if (t == 'L' || t == 'M') {
@@ -116,14 +131,18 @@ bool fast_dval(fm* f, const char** cur, const char* end, char t, char x, long w,
         std::uint32_t u = b[0];
         if (w >= 2) u |= std::uint32_t(b[1]) << 8;
         if (w == 4) u |= std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
-        if (x == '1') {
-            *vn = num_text(u, false, num);
-        } else {
+        bool neg = false;
+        if (x == '2') {
             std::int64_t sv = w == 1 ? std::int8_t(u) : w == 2 ? std::int16_t(u) : std::int32_t(u);
-            *vn = num_text(std::uint32_t(sv < 0 ? -sv : sv), sv < 0, num);
+            neg = sv < 0;
+            u = std::uint32_t(neg ? -sv : sv);
         }
+        // Numbers go straight into the value's own bytes (Sink::add_num).
+        num->mag = u;
+        num->neg = neg;
         f->bit_cnt = 0;
-        *vp = num;
+        *vp = nullptr;
+        *vn = 0;
         *cur = p + w;
         return true;
     }
@@ -479,9 +498,9 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
         }
         const char* vp = nullptr;
         std::size_t vn = 0;
-        char num[24];
+        Num num{0, false};
         bool ended = false;
-        if (!fast_dval(f, cur, cend, t, x, w, dl, &vp, &vn, num, &ended)) {
+        if (!fast_dval(f, cur, cend, t, x, w, dl, &vp, &vn, &num, &ended)) {
             if (!get123dval(cur, cend, t, x, &w, dl, option, val))
                 return load_msg("ret123fv: error calling get123dval\n");
             if (t != 'B' && t != 'L' && t != 'M' && !val.empty() && val.back() == FT) {
@@ -491,7 +510,10 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
             vp = val.data();
             vn = val.size();
         }
-        if (!s.add(vp, vn, f->fmt_cur)) return load_msg("ret123fv: malloc failure\n");
+        if (!(vp || vn ? s.add(vp, vn, f->fmt_cur)
+                       : (t == 'L' || t == 'M') ? s.add_num(num.mag, num.neg, f->fmt_cur)
+                                                : s.add(vp, vn, f->fmt_cur)))
+            return load_msg("ret123fv: malloc failure\n");
         if (ended) break;
         rep_start = false;
         if (s.rep_done() || per_rep <= 0) {

@@ -61,7 +61,6 @@ void step_in_field(fm* f, bool loaded, std::string& value, long* length, int* st
                    bool check_eof) {
     drfield* r = f->dr_cur;
     const bool first_field = f->dr_hd && r == f->dr_hd->next;
-    value.clear();
     if (f->sf_state_dr == 1) {
         if (array_dims(f)) {
             value = std::to_string(r->num_dim);
@@ -103,7 +102,9 @@ void step_in_field(fm* f, bool loaded, std::string& value, long* length, int* st
         if (f->dv_cur->fmt) f->fmt_cur = const_cast<fnode*>(f->dv_cur->fmt);
         else if (d && d->fmt_rt) get123fmt(nullptr, nullptr, nullptr, nullptr);
         if (f->dv_cur->value) set_text(value, f->dv_cur->value, std::size_t(f->dv_cur->length));
+        else value.clear();
     } else {
+        value.clear();
         f->dv_cur = nullptr;
     }
     ++f->priv->walked;
@@ -156,11 +157,11 @@ using namespace iso8211;
 int next123sfld(std::FILE* fp, std::string& tag, char* leadid, std::string& value, long* length,
                 int* status) {
     if (!status || !length) return 0;
-    value.clear();
     *length = 0;
     if (leadid) *leadid = '\0';
     if (!select_file(fp)) {
         *status = S_FAIL;
+        value.clear();
         return 0;
     }
     fm* f = g_cur;
@@ -173,6 +174,7 @@ int next123sfld(std::FILE* fp, std::string& tag, char* leadid, std::string& valu
         if (!n) {
             if (!ld123rec()) {
                 *status = f->priv->eof_clean ? S_EOF : S_FAIL;
+                value.clear();
                 return 0;
             }
             loaded = true;
