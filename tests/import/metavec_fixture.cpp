@@ -476,4 +476,28 @@ bool gdalPrimitives(const std::string& cell, const std::string& layer, std::map<
     return true;
 }
 
+bool gdalPrimitiveCounts(const std::string& cell, long& isolated, long& connected, long& edges) {
+    isolated = connected = edges = -1;
+    const std::string command = "ogrinfo -ro -so -oo RETURN_PRIMITIVES=ON -oo UPDATES=IGNORE '" + cell +
+                                "' IsolatedNode ConnectedNode Edge 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) return false;
+    char line[1024];
+    long* current = nullptr;
+    bool any = false;
+    while (std::fgets(line, sizeof line, pipe.get())) {
+        const std::string text = line;
+        if (text.rfind("Layer name: ", 0) == 0) {
+            const std::string layer = text.substr(12, text.find_last_not_of("\r\n") - 11);
+            current = layer == "IsolatedNode" ? &isolated : layer == "ConnectedNode" ? &connected
+                      : layer == "Edge"       ? &edges
+                                              : nullptr;
+        } else if (current && text.rfind("Feature Count: ", 0) == 0) {
+            *current = std::strtol(text.c_str() + 15, nullptr, 10);
+            any = true;
+        }
+    }
+    return any;
+}
+
 }  // namespace metavec

@@ -160,4 +160,8 @@ struct GdalPrimitive {
 // IsolatedNode, ConnectedNode or Edge of the cell, by RCID; false when ogr2ogr cannot be run.
 bool gdalPrimitives(const std::string& cell, const std::string& layer, std::map<long, GdalPrimitive>& out);
 
+// Feature counts of GDAL's IsolatedNode, ConnectedNode and Edge layers of the cell (-1 for a layer
+// GDAL does not show); false when ogrinfo cannot be run.
+bool gdalPrimitiveCounts(const std::string& cell, long& isolated, long& connected, long& edges);
+
 }  // namespace metavec
