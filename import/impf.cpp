@@ -277,11 +277,12 @@ using Ring = std::vector<std::pair<double, double>>;
 std::vector<Ring> ringSet(IPolygon* polygon) {
     std::vector<Ring> rings;
     IGeometryCollectionPtr parts(polygon);
+    IPointPtr p(CLSID_Point);
     for (LONG i = 0, n = parts->GetGeometryCount(); i < n; ++i) {
         IPointCollectionPtr points(parts->GetGeometry(i));
         Ring r;
         for (LONG k = 0, m = points->GetPointCount(); k < m; ++k) {
-            IPointPtr p = points->GetPoint(k);
+            points->QueryPoint(k, p);
             r.emplace_back(p->GetX(), p->GetY());
         }
         if (r.size() > 1 && r.front() == r.back()) r.pop_back();
@@ -301,6 +302,11 @@ std::vector<Ring> ringSet(IPolygon* polygon) {
 IGeometryPtr finishArea(const ObjectRec* rec, IPolygon* polygon) {
     IPolygonPtr simplified(IClonePtr(polygon)->Clone());
     ITopologicalOperatorPtr(simplified)->Simplify();
+    // Turning and reordering rings keeps their counts; a repair seldom does, so only then are the
+    // rings themselves compared.
+    if (IGeometryCollectionPtr(simplified)->GetGeometryCount() == IGeometryCollectionPtr(polygon)->GetGeometryCount() &&
+        IPointCollectionPtr(simplified)->GetPointCount() == IPointCollectionPtr(polygon)->GetPointCount())
+        return simplified;
     if (ringSet(simplified) == ringSet(polygon)) return simplified;
     logLine("importFA: %s %s rings do not bound a valid area, kept as given\n", rec->lnam, rec->name);
     return polygon;

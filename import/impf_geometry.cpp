@@ -298,6 +298,7 @@ int getFLLine(const ObjectRec* node, const char* recordName, const Iso8211Record
             return 1;
         }
         IGeometryCollectionPtr paths(line);
+        IPointPtr vertex(CLSID_Point);  // the collections copy what they are given
         IPathPtr path;
         IPointCollectionPtr pathPoints;
         double lastX = 0, lastY = 0;
@@ -306,7 +307,8 @@ int getFLLine(const ObjectRec* node, const char* recordName, const Iso8211Record
             // The node two edges share is kept once; an edge that starts elsewhere starts a path, so
             // no segment is drawn that is not in the data.
             if (pathPoints && pathPoints->GetPointCount() > 0 && x == lastX && y == lastY) return;
-            pathPoints->AddPoint(newPoint(x, y));
+            vertex->PutCoords(x, y);
+            pathPoints->AddPoint(vertex);
             lastX = x;
             lastY = y;
         };
@@ -377,6 +379,7 @@ int getFAArea(const ObjectRec* node, const char* recordName, const Iso8211Record
         // Rings are collected here and handed to the polygon only when every pointer was good: the
         // first bad pointer drops the feature's geometry as a whole.
         std::vector<IRingPtr> rings;
+        IPointPtr vertex(CLSID_Point);  // the collections copy what they are given
         IRingPtr ring;
         IPointCollectionPtr ringPoints;
         std::string start;
@@ -434,7 +437,8 @@ int getFAArea(const ObjectRec* node, const char* recordName, const Iso8211Record
                 const int32_t num = edge->coords ? edge->num : 0;
                 for (int32_t i = 0; i + 1 < num; ++i) {
                     const double* q = edge->coords + 2 * std::size_t(forward ? i : num - 1 - i);
-                    ringPoints->AddPoint(newPoint(q[0], q[1]));
+                    vertex->PutCoords(q[0], q[1]);
+                    ringPoints->AddPoint(vertex);
                 }
                 ++edges;
             }
