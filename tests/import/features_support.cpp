@@ -97,8 +97,8 @@ ImportRun importCell(const std::string& cell, const TempDir& dir, const ImportOp
     if (options.beforeImport) options.beforeImport(run.gpkg);
 
     logFile = std::fopen(logPath.c_str(), "w");
-    cellCount = 1;
-    cellIndex = 0;
+    cellCount = options.cellCount;
+    cellIndex = options.cellIndex;
     pointFeatureCount = lineFeatureCount = areaFeatureCount = 0;
     Iso8211File file{};
     llist* records = nullptr;

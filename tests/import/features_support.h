@@ -35,6 +35,7 @@ struct ImportOptions {
     // Where the record list stands when importFeature starts: after the vectors (as the driver leaves
     // it), at its head, or past its end.
     enum class Start { AfterVectors, Head, End } start = Start::AfterVectors;
+    int32_t cellCount = 1, cellIndex = 0;  // the run's share that the progress positions use
 };
 
 struct ImportRun {

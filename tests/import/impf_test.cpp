@@ -23,6 +23,8 @@
 #include "s57/record_list.h"
 #include "s57/s57_file.h"
 #include "s57/s57_util2.h"
+#include "platform/ui/progress.h"
+#include "platform/ui/ui.h"
 #include "support/test_data.h"
 #include "tests/import/features_support.h"
 
@@ -515,6 +517,48 @@ TEST_F(OneRow, UnknownSubtypeWritesNothing) {
     EXPECT_NE(logText().find("Error -1:Error on finding subtype in Geodatabase when converting FE0000000007 in "
                              "M_NPUB. Check field definitions.\n"),
               std::string::npos);
+}
+
+// Each primitive's step at 40, 60 and 80 of the cell's share, its groups stepping on within the next
+// 20, and the step messages in order.
+TEST_F(FeatureImport, ProgressStepsThroughTheCellsShare) {
+    ui::setForm(ui::Form::Scripted);
+    ui::scripted::reset();
+    ICancelTrackerPtr tracker;
+    ASSERT_EQ(tracker.CreateInstance(kCLSID_CancelTracker), S_OK);
+    IProgressDialogFactoryPtr factory;
+    ASSERT_EQ(factory.CreateInstance(kCLSID_ProgressDialogFactory), S_OK);
+    stepProgressor = factory->Create(tracker, 0);
+    stepProgressor->PutMinRange(0);
+    stepProgressor->PutMaxRange(100);
+    features::ImportOptions options;
+    options.cellCount = 3;  // the second of three cells: positions 33 + k / 3
+    options.cellIndex = 1;
+    const features::ImportRun run =
+        features::importCell(testdata::path("s58/AA400004/ENC_ROOT/AA400004.000"), dir_, options);
+    stepProgressor = nullptr;
+    ASSERT_EQ(run.featureResult, 0) << run.log;
+
+    std::vector<std::pair<std::string, LONG>> steps;  // each message with the position before it
+    std::vector<LONG> positions;
+    LONG last = -1;
+    for (const ui::Event& e : ui::scripted::events()) {
+        if (e.kind == ui::Event::Kind::ProgressPosition) {
+            last = e.value;
+            positions.push_back(e.value);
+        }
+        if (e.kind == ui::Event::Kind::ProgressMessage && e.text.rfind("Importing", 0) == 0)
+            steps.emplace_back(e.text, last);
+    }
+    ui::scripted::reset();
+    EXPECT_EQ(steps, (std::vector<std::pair<std::string, LONG>>{{"Importing point features...", 46},
+                                                               {"Importing line features...", 53},
+                                                               {"Importing area features...", 59}}));
+    const auto from = std::find(positions.begin(), positions.end(), 46);
+    ASSERT_NE(from, positions.end());
+    EXPECT_TRUE(std::is_sorted(from, positions.end()));
+    EXPECT_LE(positions.back(), 66);
+    EXPECT_GT(positions.end() - from, 3);  // the groups step too
 }
 
 }  // namespace
