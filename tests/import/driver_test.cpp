@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,20 @@ std::string dsnms(const std::string& gdb) {
     std::string out;
     for (const auto& r : e2e::query(gdb, "SELECT DSNM FROM dsid ORDER BY OBJECTID")) out += (r[0] ? *r[0] : "") + " ";
     return out;
+}
+
+// The geodatabase holds what it held: the same rows in every table. Tables a run makes before its
+// first cell (objcat, stat, srel) may appear, empty; the geodatabase's list of its items then grows.
+void expectUnchanged(const std::map<std::string, long>& before, const std::map<std::string, long>& after) {
+    for (const auto& [table, rows] : after) {
+        if (table == "gdb_items") continue;
+        const auto it = before.find(table);
+        if (it == before.end())
+            EXPECT_EQ(rows, 0) << "new table " << table;
+        else
+            EXPECT_EQ(rows, it->second) << table;
+    }
+    for (const auto& [table, rows] : before) EXPECT_TRUE(after.count(table)) << table << " is gone";
 }
 
 class Driver : public ::testing::Test {
@@ -265,8 +280,6 @@ class DriverBadInput : public Driver, public ::testing::WithParamInterface<BadIn
 TEST_P(DriverBadInput, EndsWithItsMessageAndLeavesTheGeodatabaseAsItWas) {
     const BadInput& c = GetParam();
     const std::string input = c.make(dir);
-    // Tables the run creates empty before its first cell may appear; nothing else may change.
-    ASSERT_EQ(runDriver(e2e::link(testdata::path(kCell2), dir.path(), "prev/AA400002.000"), gdb).result, 0);
     const auto before = rowCounts(gdb);
     const DriverRun run = runDriver(input, gdb);
     EXPECT_EQ(run.result, c.result);
@@ -277,7 +290,7 @@ TEST_P(DriverBadInput, EndsWithItsMessageAndLeavesTheGeodatabaseAsItWas) {
     EXPECT_NE(run.log.find("Unable to load file  " + input + " - " + std::to_string(c.code)), std::string::npos)
         << run.log;
     EXPECT_EQ(run.asked(kQuestion), c.asked);
-    EXPECT_EQ(rowCounts(gdb), before);
+    expectUnchanged(before, rowCounts(gdb));
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, DriverBadInput, ::testing::ValuesIn(kBadInputs),
