@@ -383,6 +383,7 @@ int getFAArea(const ObjectRec* node, const char* recordName, const Iso8211Record
         IRingPtr ring;
         IPointCollectionPtr ringPoints;
         std::string start;
+        double startX = 0, startY = 0;
         bool closed = false;
         int edges = 0;
         auto finishRing = [&]() {
@@ -432,9 +433,19 @@ int getFAArea(const ObjectRec* node, const char* recordName, const Iso8211Record
                     ringPoints = ring;
                     start = forward ? edge->beginNode : edge->endNode;
                 }
+                const int32_t num = edge->coords ? edge->num : 0;
+                if (num > 0 && ringPoints->GetPointCount() == 0) {
+                    const double* first = edge->coords + (forward ? 0 : 2 * std::size_t(num - 1));
+                    startX = first[0];
+                    startY = first[1];
+                }
                 const char* endNode = forward ? edge->endNode : edge->beginNode;
                 closed = std::strncmp(endNode, start.c_str(), sizeof edge->endNode) == 0;
-                const int32_t num = edge->coords ? edge->num : 0;
+                // Two nodes at one place (a cell that repeats a node) close a ring as one node does.
+                if (!closed && num > 1) {
+                    const double* last = edge->coords + (forward ? 2 * std::size_t(num - 1) : 0);
+                    closed = last[0] == startX && last[1] == startY;
+                }
                 for (int32_t i = 0; i + 1 < num; ++i) {
                     const double* q = edge->coords + 2 * std::size_t(forward ? i : num - 1 - i);
                     vertex->PutCoords(q[0], q[1]);

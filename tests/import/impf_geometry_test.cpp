@@ -43,7 +43,7 @@ private:
 };
 
 // Nodes A(0,0) B(1,0) C(1,1); edges E1 A->B, E2 B->C, E3 A->C by way of (0,1), E4 a loop at D,
-// E5 from D to far away (never back), E6 C->D.
+// E5 from D to B (never back to D), E6 C->D, E7 from C to a second node at A's place.
 class Topology : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -61,6 +61,8 @@ protected:
                           {0.25, 0.25, 0.5, 0.25, 0.5, 0.5, 0.25, 0.25});
         features::addEdge(&cache_, "VE0000000005", "VC0000000004", "VC0000000002", {0.25, 0.25, 0.5, 0.5, 1, 0});
         features::addEdge(&cache_, "VE0000000006", "VC0000000003", "VC0000000004", {1, 1, 0.25, 0.25});
+        features::addNode(&cache_, "VC0000000005", 2, {0, 0});  // a second node where A is
+        features::addEdge(&cache_, "VE0000000007", "VC0000000003", "VC0000000005", {1, 1, 0, 0});
         std::snprintf(node_.lnam, sizeof node_.lnam, "US000000000120000");
         std::snprintf(node_.name, sizeof node_.name, "FE0000000007");
     }
@@ -172,6 +174,15 @@ TEST_F(Topology, AreaRingsCloseAtTheirStartNodeOrAtTheEndOfTheField) {
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(xy(got[0]), (XY{{0.25, 0.25}, {0.5, 0.5}, {0.25, 0.25}}));
     EXPECT_STREQ(record_.fields[0].subFields[2].value, "3");
+
+    // A ring that comes back to its start point by way of another node there is closed all the same.
+    record({fspt({{"VE0000000001", "F", "E"}, {"VE0000000002", "F", "E"}, {"VE0000000007", "F", "E"},
+                  {"VE0000000004", "F", "I"}})});
+    polygon = IPolygonPtr(CLSID_Polygon);
+    ASSERT_EQ(getFAArea(&node_, node_.name, &record_, polygon, &cache_), 0);
+    got = features::parts(polygon);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(xy(got[0]), (XY{{0, 0}, {1, 0}, {1, 1}, {0, 0}}));
     EXPECT_EQ(log_.text(), "");
 }
 
