@@ -8,6 +8,7 @@
 
 // Subcommands whose files other parts of the tree provide; absent ones are not offered.
 [[gnu::weak]] int runCreate(int argc, char** argv, FILE* out, FILE* err);
+[[gnu::weak]] int runImport(int argc, char** argv, FILE* out, FILE* err);
 
 namespace {
 
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
     const Command cmds[] = {
         {"dump", runDump, "[--summary | --s57] FILE"},
         {"create", runCreate, "GEODATABASE [--dataset NAME]"},
+        {"import", runImport, "S57FILE GEODATABASE [--dataset NAME]"},
     };
     const std::size_t n = sizeof cmds / sizeof cmds[0];
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
