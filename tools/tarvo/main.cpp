@@ -4,11 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/tarvo/create.h"
 #include "tools/tarvo/dump.h"
-
-// Subcommands whose files other parts of the tree provide; absent ones are not offered.
-[[gnu::weak]] int runCreate(int argc, char** argv, FILE* out, FILE* err);
-[[gnu::weak]] int runImport(int argc, char** argv, FILE* out, FILE* err);
+#include "tools/tarvo/import.h"
 
 namespace {
 
@@ -21,7 +19,7 @@ struct Command {
 void usage(std::FILE* err, const Command* cmds, std::size_t n) {
     std::fprintf(err, "usage: tarvo COMMAND [ARGUMENTS]\ncommands:\n");
     for (std::size_t i = 0; i < n; ++i)
-        if (cmds[i].run) std::fprintf(err, "  tarvo %s %s\n", cmds[i].name, cmds[i].args);
+        std::fprintf(err, "  tarvo %s %s\n", cmds[i].name, cmds[i].args);
 }
 
 }  // namespace
@@ -38,7 +36,7 @@ int main(int argc, char** argv) {
         return argc < 2 ? 2 : 0;
     }
     for (const Command& c : cmds)
-        if (c.run && std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1, stdout, stderr);
+        if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1, stdout, stderr);
     std::fprintf(stderr, "tarvo: unknown command %s\n", argv[1]);
     usage(stderr, cmds, n);
     return 2;
