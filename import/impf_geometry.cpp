@@ -97,9 +97,13 @@ void setGDBValueOf(Buffer* buffer, const char* acronym, int32_t code, const char
     try {
         const char* field = attributeAcronym;
         const bool anyPrimitive = !primitive || !primitive[0];
+        const int lead = std::toupper(static_cast<unsigned char>(acronym[0]));
         for (int32_t i = 0; i < attributeMapCount; ++i) {
             const AttributeMapRec& m = attributeMaps[i];
-            if (m.code != code || compareNoCase(m.objectName, acronym) != 0) continue;
+            // Most mappings of a common attribute belong to other classes: the first letter tells.
+            if (m.code != code || std::toupper(static_cast<unsigned char>(m.objectName[0])) != lead ||
+                compareNoCase(m.objectName, acronym) != 0)
+                continue;
             if (!anyPrimitive && compareNoCase(m.objectType, primitive) != 0) continue;
             field = m.gdbName;
             break;
