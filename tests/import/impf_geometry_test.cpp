@@ -44,7 +44,7 @@ private:
 
 // Nodes A(0,0) B(1,0) C(1,1); edges E1 A->B, E2 B->C, E3 A->C by way of (0,1), E4 a loop at D,
 // E5 from D to B (never back to D), E6 C->D, E7 from C to a second node at A's place.
-class Topology : public ::testing::Test {
+class FeatureGeometry : public ::testing::Test {
 protected:
     void SetUp() override {
         features::initCache(&cache_, 16);
@@ -99,7 +99,7 @@ std::vector<std::pair<double, double>> xy(const Part& p) {
 }
 using XY = std::vector<std::pair<double, double>>;
 
-TEST_F(Topology, PointTakesTheFirstPointOfANodeAndSaysSo) {
+TEST_F(FeatureGeometry, PointTakesTheFirstPointOfANodeAndSaysSo) {
     record({fspt({{"VI0000000001", "255", "255"}})});
     IPoint* point = nullptr;
     ASSERT_EQ(getFPPoint(&node_, node_.name, &record_, &point, nullptr, &cache_, -1e9), 0);
@@ -111,7 +111,7 @@ TEST_F(Topology, PointTakesTheFirstPointOfANodeAndSaysSo) {
                            "coords, only first one is used\n");
 }
 
-TEST_F(Topology, SoundingsKeepEveryPointWithItsDepth) {
+TEST_F(FeatureGeometry, SoundingsKeepEveryPointWithItsDepth) {
     record({fspt({{"VI0000000002"}})});
     IMultipoint* raw = nullptr;
     ASSERT_EQ(getFPPoint(&node_, node_.name, &record_, nullptr, &raw, &cache_, -5), 0);
@@ -136,7 +136,7 @@ TEST_F(Topology, SoundingsKeepEveryPointWithItsDepth) {
     EXPECT_EQ(features::parts(m).size(), 1u);
 }
 
-TEST_F(Topology, LineFollowsOrientationAndKeepsTheSharedNodeOnce) {
+TEST_F(FeatureGeometry, LineFollowsOrientationAndKeepsTheSharedNodeOnce) {
     record({fspt({{"VE0000000001", "F"}, {"VE0000000003", "R"}})});
     // E1 forward ends at B, E3 reversed starts at C: not joined, so two paths.
     IPolylinePtr line(CLSID_Polyline);
@@ -154,7 +154,7 @@ TEST_F(Topology, LineFollowsOrientationAndKeepsTheSharedNodeOnce) {
     EXPECT_EQ(xy(got[0]), (XY{{0, 0}, {1, 0}, {1, 1}, {0.25, 0.25}}));
 }
 
-TEST_F(Topology, AreaRingsCloseAtTheirStartNodeOrAtTheEndOfTheField) {
+TEST_F(FeatureGeometry, AreaRingsCloseAtTheirStartNodeOrAtTheEndOfTheField) {
     // E1 F, E2 F, E3 R come back to A; E4 is a ring of its own.
     record({fspt({{"VE0000000001", "F", "E"}, {"VE0000000002", "F", "E"}, {"VE0000000003", "R", "E"},
                   {"VE0000000004", "F", "I"}})});
@@ -186,7 +186,7 @@ TEST_F(Topology, AreaRingsCloseAtTheirStartNodeOrAtTheEndOfTheField) {
     EXPECT_EQ(log_.text(), "");
 }
 
-TEST_F(Topology, OrientationOtherThanForwardOrReverseReadsForward) {
+TEST_F(FeatureGeometry, OrientationOtherThanForwardOrReverseReadsForward) {
     record({fspt({{"VE0000000003", "Q"}})});
     IPolylinePtr line(CLSID_Polyline);
     ASSERT_EQ(getFLLine(&node_, node_.name, &record_, line, &cache_), 0);
@@ -222,9 +222,9 @@ const BadPointer kBadPointers[] = {
      "getFAArea: US000000000120000 FE0000000007 target edge VE0000000088 not found\n"},
 };
 
-class BadPointers : public Topology, public ::testing::WithParamInterface<BadPointer> {};
+class BadFeaturePointers : public FeatureGeometry, public ::testing::WithParamInterface<BadPointer> {};
 
-TEST_P(BadPointers, FailTheRecordWithOneLine) {
+TEST_P(BadFeaturePointers, FailTheRecordWithOneLine) {
     const BadPointer& c = GetParam();
     record({fspt(c.pointers)});
     int rc = 0;
@@ -245,10 +245,10 @@ TEST_P(BadPointers, FailTheRecordWithOneLine) {
     EXPECT_EQ(log_.text(), c.line);
 }
 
-INSTANTIATE_TEST_SUITE_P(Builders, BadPointers, ::testing::ValuesIn(kBadPointers),
+INSTANTIATE_TEST_SUITE_P(Builders, BadFeaturePointers, ::testing::ValuesIn(kBadPointers),
                          [](const auto& i) { return std::string(i.param.name); });
 
-TEST_F(Topology, RecordWithoutPointersHasNoGeometry) {
+TEST_F(FeatureGeometry, RecordWithoutPointersHasNoGeometry) {
     record({Field{"FRID", {{"RCNM", "100"}}}});
     IPolylinePtr line(CLSID_Polyline);
     EXPECT_EQ(getFLLine(&node_, node_.name, &record_, line, &cache_), 1);
@@ -263,7 +263,7 @@ TEST_F(Topology, RecordWithoutPointersHasNoGeometry) {
 
 // ---- Column writers on a scratch geodatabase ----------------------------------------------------
 
-class Columns : public ::testing::Test {
+class FeatureColumns : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(loadDIMEInfo(), S_OK);
@@ -277,7 +277,7 @@ protected:
     IFeatureWorkspacePtr features_;
 };
 
-TEST_F(Columns, FridDefaultsKeepTheRowWritable) {
+TEST_F(FeatureColumns, FridDefaultsKeepTheRowWritable) {
     LogCapture log;
     const FieldDef defs[] = {{1, "ID", "", 2, 4},    {2, "LNAM", "", 1, 17}, {3, "NAME", "", 1, 12},
                              {4, "PRIM", "", 1, 1},  {5, "GRUP", "", 2, 2},  {6, "RVER", "", 2, 2},
@@ -303,7 +303,7 @@ TEST_F(Columns, FridDefaultsKeepTheRowWritable) {
     EXPECT_NE(text.find("does not have a RVER subfield, override to 1\n"), std::string::npos) << text;
 }
 
-TEST_F(Columns, MappingOfOnePrimitiveOnlyServesThatPrimitive) {
+TEST_F(FeatureColumns, MappingOfOnePrimitiveOnlyServesThatPrimitive) {
     // Find an attribute mapping whose field name differs from the acronym, or fake one.
     ASSERT_GT(attributeMapCount, 0);
     AttributeMapRec& m = attributeMaps[0];
@@ -328,7 +328,7 @@ TEST_F(Columns, MappingOfOnePrimitiveOnlyServesThatPrimitive) {
     m = saved;
 }
 
-TEST_F(Columns, OverflowRowsCarryTheAcronymCutToSix) {
+TEST_F(FeatureColumns, OverflowRowsCarryTheAcronymCutToSix) {
     ITablePtr atto;
     ASSERT_EQ(createGDBTable(features_, "atto", &atto, fieldDefCount(attoFieldDefs), attoFieldDefs), S_OK);
     writeOverflowTable(atto, "US000000000120000", "116", std::string(80, 'x').c_str());
@@ -340,7 +340,7 @@ TEST_F(Columns, OverflowRowsCarryTheAcronymCutToSix) {
     EXPECT_EQ(labels, (std::vector<std::string>{"OBJNAM", "LONGLA"}));
 }
 
-TEST_F(Columns, CellTableIsMadeOnceAndFoundAgain) {
+TEST_F(FeatureColumns, CellTableIsMadeOnceAndFoundAgain) {
     ITable* first = nullptr;
     ASSERT_EQ(getDSNMTable(features_, &first), S_OK);
     ITablePtr a;

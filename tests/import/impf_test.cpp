@@ -280,9 +280,9 @@ const CellCase kCells[] = {
     {"CrossingRings", "s58/AA400016/ENC_ROOT/AA400016.000", {"AIRARE", "LNDARE", "DEPARE"}},
 };
 
-class Cells : public FeatureImport, public ::testing::WithParamInterface<CellCase> {};
+class FeatureCells : public FeatureImport, public ::testing::WithParamInterface<CellCase> {};
 
-TEST_P(Cells, EqualGdal) {
+TEST_P(FeatureCells, EqualGdal) {
     const CellCase& c = GetParam();
     std::string cell = testdata::path(c.cell);
     if (!std::filesystem::exists(cell)) {
@@ -299,7 +299,7 @@ TEST_P(Cells, EqualGdal) {
     EXPECT_GT(result.features, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Real, Cells, ::testing::ValuesIn(kCells),
+INSTANTIATE_TEST_SUITE_P(Real, FeatureCells, ::testing::ValuesIn(kCells),
                          [](const auto& i) { return std::string(i.param.name); });
 
 // ---- How the import answers what is not ordinary -------------------------------------------------
@@ -350,10 +350,10 @@ TEST_F(FeatureImport, ZDomainAboveSeaLevelLeavesOnlyTheSoundingsOut) {
 }
 
 // Wherever the vector import left the list, the features are found by their kind.
-class ListPosition : public FeatureImport,
+class FeatureListPosition : public FeatureImport,
                      public ::testing::WithParamInterface<features::ImportOptions::Start> {};
 
-TEST_P(ListPosition, FeaturesAreFoundByKind) {
+TEST_P(FeatureListPosition, FeaturesAreFoundByKind) {
     const std::string cell = testdata::path("s58/AA400004/ENC_ROOT/AA400004.000");
     const std::string gdal = features::gdalReference(cell, dir_);
     ASSERT_FALSE(gdal.empty());
@@ -366,7 +366,7 @@ TEST_P(ListPosition, FeaturesAreFoundByKind) {
     EXPECT_GT(c.counts.count("C_AGGR/N"), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Start, ListPosition,
+INSTANTIATE_TEST_SUITE_P(Start, FeatureListPosition,
                          ::testing::Values(features::ImportOptions::Start::Head,
                                            features::ImportOptions::Start::End),
                          [](const auto& i) {
@@ -400,7 +400,7 @@ TEST_F(FeatureImport, RefusedInsertsAreCountedAsFailures) {
 
 // ---- One row, from a record built in code --------------------------------------------------------
 
-class OneRow : public ::testing::Test {
+class FeatureRow : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(loadDIMEInfo(), S_OK);
@@ -459,7 +459,7 @@ protected:
     FILE* log_ = nullptr;
 };
 
-TEST_F(OneRow, ValuesOverflowAndCoverage) {
+TEST_F(FeatureRow, ValuesOverflowAndCoverage) {
     const std::string seventy(70, 'a'), seventyOne(71, 'b');
     features::buildRecord(&record_, {{"FRID", {{"RCNM", "100"}, {"RCID", "7"}, {"PRIM", "3"}, {"GRUP", "1"},
                                                {"OBJL", "302"}, {"RVER", "1"}, {"RUIN", "1"}}},
@@ -501,7 +501,7 @@ TEST_F(OneRow, ValuesOverflowAndCoverage) {
     EXPECT_EQ(_variant_t(c->GetValue(cells->FindField("METAID"))).lVal, row->GetOID());
 }
 
-TEST_F(OneRow, UnknownSubtypeWritesNothing) {
+TEST_F(FeatureRow, UnknownSubtypeWritesNothing) {
     ISubtypesPtr subtypes(class_);
     class_->AddField(makeField("SUBTYPE", esriFieldTypeInteger, 4));
     subtypes->PutSubtypeFieldName("SUBTYPE");
