@@ -275,6 +275,8 @@ const BadInput kBadInputs[] = {
      -11, true},
 };
 
+void PrintTo(const BadInput& c, std::ostream* os) { *os << c.name; }
+
 class DriverBadInput : public Driver, public ::testing::WithParamInterface<BadInput> {};
 
 TEST_P(DriverBadInput, EndsWithItsMessageAndLeavesTheGeodatabaseAsItWas) {
