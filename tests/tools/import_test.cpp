@@ -112,6 +112,30 @@ TEST_F(TarvoImport, AnExchangeSetImportsThroughItsCatalog) {
     EXPECT_TRUE(fs::exists(set / "CATALOG.log"));
 }
 
+TEST_F(TarvoImport, OnATerminalShowsTheBarAsksAndShowsTheLog) {
+    if (std::system("script --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) is not installed";
+    // script(1) gives the command a terminal; the answer comes once the run waits for it.
+    const std::string command = "(sleep 2; echo y) | VISUAL=cat script -qec " +
+                                quote(std::string(TARVO_BINARY_DIR) + "/bin/tarvo import " + quote(cell) + " " +
+                                      quote(gdb)) +
+                                " /dev/null";
+    Ran r;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[65536];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+        const int st = pclose(p);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("]   5% Opening workspace..."), std::string::npos) << "no progress bar";
+    EXPECT_NE(r.out.find("Would you like to see the log file?"), std::string::npos);
+    EXPECT_NE(r.out.find("Yes or No? [y/n]"), std::string::npos);
+    // The viewer (cat) shows the log on the terminal although the catalogue traces stay hidden.
+    EXPECT_NE(r.out.find("Import report for cell  AA400001.000"), std::string::npos);
+    EXPECT_EQ(r.out.find("object list object"), std::string::npos);
+}
+
 TEST_F(TarvoImport, BadArgumentsExitWithTwo) {
     const std::string cases[] = {"import", "import " + cell, "import a b c", "import --dataset", "import --x a b"};
     for (const std::string& args : cases) {

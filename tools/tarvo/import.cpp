@@ -7,13 +7,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "import/s572gdbmain.h"
+#include "platform/ui/ui.h"
 #include "s57/gdb_template.h"
 #include "s57/s57_util2.h"
 
@@ -43,6 +44,35 @@ public:
 
 private:
     int saved_ = -1;
+};
+
+// The log viewer runs inside the driver, while standard output is quiet: on a terminal it is told
+// to take the terminal itself (through the command the viewer is started with), for the run only.
+class ViewerOnTerminal {
+public:
+    ViewerOnTerminal() {
+        if (ui::form() != ui::Form::Terminal) return;
+        const char* visual = std::getenv("VISUAL");
+        if (visual) saved_ = visual;
+        hadVisual_ = visual != nullptr;
+        const char* editor = visual && *visual ? visual : std::getenv("EDITOR");
+        const std::string viewer = editor && *editor ? editor : "less";
+        set_ = setenv("VISUAL", ("exec </dev/tty >/dev/tty; " + viewer).c_str(), 1) == 0;
+    }
+    ~ViewerOnTerminal() {
+        if (!set_) return;
+        if (hadVisual_)
+            setenv("VISUAL", saved_.c_str(), 1);
+        else
+            unsetenv("VISUAL");
+    }
+    ViewerOnTerminal(const ViewerOnTerminal&) = delete;
+    ViewerOnTerminal& operator=(const ViewerOnTerminal&) = delete;
+
+private:
+    std::string saved_;
+    bool hadVisual_ = false;
+    bool set_ = false;
 };
 
 // The messages with which the driver ends a run that failed, as they stand in its log.
@@ -131,6 +161,7 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
     const std::string logPath = importLogPath(s57file);
     int rc;
     {
+        ViewerOnTerminal viewer;
         QuietStdout quiet;
         rc = s572gdb(s57file, gdb, dataset.c_str());
     }
