@@ -144,7 +144,7 @@ std::string gdalReference(const std::string& cell, const TempDir& dir) {
     const std::string base = "ogr2ogr -q -f GPKG '" + out + "' '" + cell +
                              "' -oo UPDATES=IGNORE -oo SPLIT_MULTIPOINT=ON -oo ADD_SOUNDG_DEPTH=ON"
                              " -oo RETURN_LINKAGES=ON -oo LNAM_REFS=ON -oo LIST_AS_STRING=ON"
-                             " -oo RECODE_BY_DSSI=OFF";
+                             " -oo RECODE_BY_DSSI=ON";
     if (std::system((base + " > /dev/null 2>&1").c_str()) == 0 && std::filesystem::exists(out)) return out;
     // Layers GeoPackage cannot name (the cartographic $ classes) are left out, the rest kept.
     std::filesystem::remove(out);

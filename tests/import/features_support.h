@@ -49,7 +49,7 @@ struct ImportRun {
 ImportRun importCell(const std::string& cell, const TempDir& dir, const ImportOptions& options = {});
 
 // ogr2ogr of the cell into dir/gdal.gpkg (updates off, soundings split with depth, linkages and LNAM
-// references, lists as text, text as stored); empty when GDAL is not there or fails.
+// references, lists as text, text recoded to UTF-8 as the DSSI says); empty when GDAL is not there or fails.
 std::string gdalReference(const std::string& cell, const TempDir& dir);
 
 // ---- SQLite ------------------------------------------------------------------------------------

@@ -273,6 +273,8 @@ struct CellCase {
 
 const CellCase kCells[] = {
     {"Approach", "enc/US4CN21M/US4CN21M.000", {}},
+    // National text in UCS-2 (NALL 2), collections and coverage.
+    {"Overview", "enc/US1AK90M/US1AK90M.000", {"SOUNDG", "DEPCNT", "DEPARE", "M_COVR", "C_ASSO", "ADMARE"}},
     {"Aggregates", "s58/AA400004/ENC_ROOT/AA400004.000", {}},
     {"FullTopology", "s58/AA500002/ENC_ROOT/AA500002.000", {}},
     {"NationalText", "s58/AA500006/ENC_ROOT/AA500006.000", {}},
