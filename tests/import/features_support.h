@@ -45,7 +45,7 @@ struct ImportRun {
     std::string log;  // the run's log text
 };
 
-// Imports the cell (template, srel, vectors, features) into dir/name.gpkg with the log dir/name.log.
+// Imports the cell (template, srel, vectors, features) into dir/cell.gpkg with the log dir/cell.log.
 ImportRun importCell(const std::string& cell, const TempDir& dir, const ImportOptions& options = {});
 
 // ogr2ogr of the cell into dir/gdal.gpkg (updates off, soundings split with depth, linkages and LNAM
