@@ -131,9 +131,10 @@ TEST_F(TarvoImport, OnATerminalShowsTheBarAsksAndShowsTheLog) {
     EXPECT_NE(r.out.find("]   5% Opening workspace..."), std::string::npos) << "no progress bar";
     EXPECT_NE(r.out.find("Would you like to see the log file?"), std::string::npos);
     EXPECT_NE(r.out.find("Yes or No? [y/n]"), std::string::npos);
-    // The viewer (cat) shows the log on the terminal although the catalogue traces stay hidden.
+    // The viewer (cat) shows the log on the terminal; the catalogue and record traces stay hidden.
     EXPECT_NE(r.out.find("Import report for cell  AA400001.000"), std::string::npos);
     EXPECT_EQ(r.out.find("object list object"), std::string::npos);
+    EXPECT_EQ(r.out.find("importFP: "), std::string::npos) << "per-record traces reach the terminal";
 }
 
 TEST_F(TarvoImport, BadArgumentsExitWithTwo) {

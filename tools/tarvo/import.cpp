@@ -5,13 +5,18 @@
 #include "tools/tarvo/import.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "import/s572gdbmain.h"
 #include "platform/ui/ui.h"
@@ -73,6 +78,125 @@ private:
     std::string saved_;
     bool hadVisual_ = false;
     bool set_ = false;
+};
+
+// The importers trace every record on standard error ("importVE: ..."), where the terminal's
+// progress bar and prompts also go. On a terminal, standard error becomes a pseudo-terminal of the
+// same size (so the bar is still drawn) whose output is passed on without the trace lines.
+class TraceFilter {
+public:
+    TraceFilter() {
+        if (ui::form() != ui::Form::Terminal || !isatty(STDERR_FILENO)) return;
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0) return;
+        const char* name = grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
+        const int slave = name ? open(name, O_RDWR | O_NOCTTY) : -1;
+        if (slave < 0) {
+            close(master);
+            return;
+        }
+        termios raw{};
+        if (tcgetattr(slave, &raw) == 0) {
+            cfmakeraw(&raw);
+            tcsetattr(slave, TCSANOW, &raw);
+        }
+        winsize size{};
+        if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0) ioctl(slave, TIOCSWINSZ, &size);
+        std::fflush(stderr);
+        terminal_ = dup(STDERR_FILENO);
+        if (terminal_ < 0 || dup2(slave, STDERR_FILENO) < 0) {
+            if (terminal_ >= 0) close(terminal_);
+            terminal_ = -1;
+            close(slave);
+            close(master);
+            return;
+        }
+        close(slave);
+        master_ = master;
+        thread_ = std::thread([this] { pass(); });
+    }
+    ~TraceFilter() {
+        if (master_ < 0) return;
+        std::fflush(stderr);
+        dup2(terminal_, STDERR_FILENO);  // the last slave descriptor goes: the reader sees the end
+        thread_.join();
+        close(master_);
+        close(terminal_);
+    }
+    TraceFilter(const TraceFilter&) = delete;
+    TraceFilter& operator=(const TraceFilter&) = delete;
+
+private:
+    // A trace line begins "importVI: ", "importFP: " ... and ends with its line feed.
+    static std::size_t traceStart(const std::string& s, std::size_t from) {
+        for (std::size_t i = s.find("import", from); i != std::string::npos; i = s.find("import", i + 1))
+            if (i + 10 <= s.size() && (s[i + 6] == 'V' || s[i + 6] == 'F') && std::isupper(static_cast<unsigned char>(s[i + 7])) &&
+                s[i + 8] == ':' && s[i + 9] == ' ')
+                return i;
+        return std::string::npos;
+    }
+    // Whether the text from i on (shorter than a trace prefix) may grow into one.
+    static bool mayStartTrace(const std::string& s, std::size_t i) {
+        for (std::size_t k = 0; i + k < s.size(); ++k) {
+            const char c = s[i + k];
+            const bool ok = k < 6   ? c == "import"[k]
+                            : k == 6 ? (c == 'V' || c == 'F')
+                            : k == 7 ? std::isupper(static_cast<unsigned char>(c)) != 0
+                            : k == 8 ? c == ':'
+                                     : c == ' ';
+            if (!ok) return false;
+        }
+        return true;
+    }
+    void put(const std::string& s) const {
+        for (std::size_t done = 0; done < s.size();) {
+            const ssize_t n = write(terminal_, s.data() + done, s.size() - done);
+            if (n <= 0) return;
+            done += std::size_t(n);
+        }
+    }
+    void pass() {
+        std::string pending;
+        char buf[4096];
+        for (;;) {
+            const ssize_t n = read(master_, buf, sizeof buf);
+            if (n <= 0) break;
+            pending.append(buf, std::size_t(n));
+            std::string out;
+            std::size_t at = 0;
+            for (;;) {
+                const std::size_t t = traceStart(pending, at);
+                if (t == std::string::npos) break;
+                const std::size_t end = pending.find('\n', t);
+                out.append(pending, at, t - at);
+                if (end == std::string::npos) {
+                    at = t;  // the rest of the trace line is still to come
+                    break;
+                }
+                at = end + 1;
+            }
+            if (traceStart(pending, at) == at && at < pending.size()) {
+                put(out);
+                pending.erase(0, at);
+                continue;
+            }
+            // Keep a tail that may be the beginning of a trace line.
+            std::size_t keep = pending.size();
+            for (std::size_t i = pending.size() > 9 ? std::max(at, pending.size() - 9) : at; i < pending.size(); ++i)
+                if (mayStartTrace(pending, i)) {
+                    keep = i;
+                    break;
+                }
+            out.append(pending, at, keep - at);
+            put(out);
+            pending.erase(0, keep);
+        }
+        put(pending);
+    }
+
+    int master_ = -1;
+    int terminal_ = -1;
+    std::thread thread_;
 };
 
 // The messages with which the driver ends a run that failed, as they stand in its log.
@@ -162,6 +286,7 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
     int rc;
     {
         ViewerOnTerminal viewer;
+        TraceFilter filter;
         QuietStdout quiet;
         rc = s572gdb(s57file, gdb, dataset.c_str());
     }
