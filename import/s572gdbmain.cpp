@@ -455,8 +455,10 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset) {
             showComError(e);
             logError("s572gdb", description(e).c_str());
         } catch (const std::bad_alloc&) {
+            showComError(_com_error(E_OUTOFMEMORY));
             logError("s572gdb", "out of memory");
         } catch (const std::exception& e) {
+            showComError(_com_error(E_FAIL));
             logError("s572gdb", e.what());
         }
 
