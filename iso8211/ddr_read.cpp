@@ -336,6 +336,11 @@ int read123ddr() {
 }
 
 // ---- find123ddfld -------------------------------------------------------------------------------
+int is123ucs2(const ddfield* d) {
+    const fm* f = g_cur;
+    return f && d && ucs2_field(f, d) ? 1 : 0;
+}
+
 int find123ddfld(const char* tag) {
     fm* f = g_cur;
     if (!f || !f->dd_hd || !tag) return 0;

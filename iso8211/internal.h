@@ -155,6 +155,18 @@ inline bool has_controls(const fm* f, const ddfield* d) {
     return f->dl_hd && f->dl_hd->ilevel > 1 && d->fd_cntrl[0] != '\0';
 }
 bool fmt_has_binary(const fnode* n);
+// Field controls ending in the escape "%/A" (UCS-2): delimited values end at two-byte terminators
+// (UT 00, FT 00) aligned to the value's start, and the field at FT 00.
+inline bool ucs2_field(const fm* f, const ddfield* d) {
+    return has_controls(f, d) && strnlen(d->fd_cntrl, sizeof d->fd_cntrl) == 9 &&
+           d->fd_cntrl[6] == '%' && d->fd_cntrl[7] == '/' && d->fd_cntrl[8] == 'A';
+}
+// The first aligned two-byte terminator (d 00 or FT 00) of a UCS-2 value from p, or null.
+inline const char* ucs2_stop(const char* p, const char* end, char d) {
+    for (; end - p >= 2; p += 2)
+        if ((p[0] == d || p[0] == FT) && p[1] == '\0') return p;
+    return nullptr;
+}
 int count_labels_set(const lnode* set);
 int label_sets(const lnode* tree);
 long values_per_rep(const ddfield* d);  // ret123pdm's count for d

@@ -217,6 +217,11 @@ int trunc123file(std::FILE** fp, long length);
 int read123ddr();
 int start123ddr(std::FILE* fp);
 int find123ddfld(const char* tag);
+// 1 when d, a description of the current file, carries the UCS-2 escape "%/A" in its field controls
+// (positions 7 to 9) at a level above 1: its delimited values are UCS-2 bytes ending at two-byte
+// terminators (UT 00 or FT 00, aligned to the value's start) and the field at FT 00. The values are
+// handed out and taken as their bytes, without the terminator; binary items are unchanged.
+int is123ucs2(const ddfield* d);
 int load123pairs(const char* text);
 int text123ddlead(std::string& out);
 int text123ddir(std::string& out);
@@ -302,7 +307,8 @@ int rw123sfld(std::FILE* fp, std::string& tag, char* leadid, std::string& value,
 // ---- writing data records (rec_write.cpp) ---------------------------------------------------------
 // put123sfld / store123sfld: binary items take exactly their width in bytes, a bit string at least
 // its bytes; a fixed-width text shorter than its width is padded with blanks, a longer one refused;
-// a delimited text may not hold its delimiter or a field terminator. A refused value changes nothing.
+// a delimited text may not hold its delimiter or a field terminator (in a UCS-2 field, see is123ucs2:
+// their two-byte forms at an even offset). A refused value changes nothing.
 int beg123rec(std::FILE* fp);
 int flush123rec(std::FILE* fp);
 int put123sfld(std::FILE* fp, const char* tag, char leadid, const char* value, long length,

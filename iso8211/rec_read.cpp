@@ -86,8 +86,20 @@ bool load_msg(const char* m) {
     return false;
 }
 
+// A UCS-2 field's values: split at aligned two-byte terminators, ended by FT 00.
+bool split_ucs2(Sink& s, const char* p, const char* e) {
+    if (e - p >= 2 && e[-2] == FT && e[-1] == '\0') e -= 2;
+    for (;;) {
+        const char* q = ucs2_stop(p, e, UT);
+        if (!s.add(p, std::size_t((q ? q : e) - p))) return false;
+        if (!q || *q == FT) return true;
+        p = q + 2;
+    }
+}
+
 // Splits [p, e) at unit terminators (and field terminators when both is set) into the sink.
 bool split_into(Sink& s, const char* p, const char* e, bool both) {
+    if (ucs2_field(s.f, s.r->desc ? s.r->desc : s.f->dd_cur)) return split_ucs2(s, p, e);
     if (e > p && e[-1] == FT) --e;
     const char* start = p;
     for (const char* q = p;; ++q) {
@@ -119,8 +131,30 @@ struct Num {
     bool neg;
 };
 
+// A delimited value of a UCS-2 field. Without an aligned terminator the value runs to the field's
+// end; an odd-length last value still drops the terminator that closes it.
+void ucs2_dval(const char** cur, const char* end, char dl, const char** vp, std::size_t* vn,
+               bool* ended) {
+    const char d = dl ? dl : UT;
+    const char* p = *cur;
+    const char* q = ucs2_stop(p, end, d);
+    *vp = p;
+    *cur = end;
+    if (q) {
+        *vn = std::size_t(q - p);
+        *ended = *q == FT;
+        *cur = q + 2;
+    } else if ((end - p) % 2 == 1 && end - p >= 3 && (end[-2] == d || end[-2] == FT) &&
+               end[-1] == '\0') {
+        *vn = std::size_t(end - 2 - p);
+        *ended = end[-2] == FT;
+    } else {
+        *vn = std::size_t(end - p);
+    }
+}
+
 bool fast_dval(fm* f, const char** cur, const char* end, char t, char x, long w, char dl,
-               const char** vp, std::size_t* vn, Num* num, bool* ended) {
+               const char** vp, std::size_t* vn, Num* num, bool* ended, bool ucs2) {
     const char* p = *cur;
     if (t == 'B') return false;
     if (t == 'L' || t == 'M') {
@@ -147,17 +181,21 @@ bool fast_dval(fm* f, const char** cur, const char* end, char t, char x, long w,
         return true;
     }
     if (w > 0) {
-        if (end - p < w || std::memchr(p, FT, std::size_t(w))) return false;
+        if (end - p < w || (!ucs2 && std::memchr(p, FT, std::size_t(w)))) return false;
         f->bit_cnt = 0;
         *vp = p;
         *vn = std::size_t(w);
         *cur = p + w;
         return true;
     }
+    f->bit_cnt = 0;
+    if (ucs2) {
+        ucs2_dval(cur, end, dl, vp, vn, ended);
+        return true;
+    }
     const char d = dl ? dl : UT;
     const char* q = p;
     while (q < end && *q != d && *q != FT) ++q;
-    f->bit_cnt = 0;
     *vp = p;
     *vn = std::size_t(q - p);
     if (q == end) {
@@ -431,7 +469,8 @@ int load123fld(const char** cur, const char* end, int option) {
                              MAX_DELIM_FIELD);
                 return 0;
             }
-            const char* e = static_cast<const char*>(std::memchr(p, FT, std::size_t(end - p)));
+            const char* e = ucs2_field(f, d) ? nullptr
+                                             : static_cast<const char*>(std::memchr(p, FT, std::size_t(end - p)));
             if (!ret123dv(p, long((e ? e : end) - p), s.per_rep))
                 return load_msg("load123fld: fail calling ret123dv\n");
         }
@@ -441,7 +480,8 @@ int load123fld(const char** cur, const char* end, int option) {
     if (d->labels && !d->fmt_rt) {
         long per = 1;
         ret123pdm(&per);
-        const char* e = static_cast<const char*>(std::memchr(p, FT, std::size_t(end - p)));
+        const char* e = ucs2_field(f, d) ? nullptr
+                                         : static_cast<const char*>(std::memchr(p, FT, std::size_t(end - p)));
         if (!ret123dv(p, long((e ? e : end) - p), per))
             return load_msg("load123fld: fail calling ret123dv\n");
         *cur = end;
@@ -469,12 +509,15 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
     (void)fld_len;
     Sink s{f, f->dr_cur, per_rep};
     const bool binary = fmt_has_binary(f->fmt_root_cur);
-    // Binary bytes may equal the terminator: such a field ends only at its last byte.
+    const ddfield* d = f->dd_cur;
+    const bool ucs2 = d && ucs2_field(f, d);
+    // Binary bytes may equal the terminator: such a field ends only at its last byte (a UCS-2
+    // field at its FT 00).
     const char* cend = end;
-    if (binary && cend > *cur && cend[-1] == FT) --cend;
+    if (ucs2 && cend - *cur >= 2 && cend[-2] == FT && cend[-1] == '\0') cend -= 2;
+    else if (binary && cend > *cur && cend[-1] == FT) --cend;
     bool rep_start = true;
     std::string val;
-    const ddfield* d = f->dd_cur;
     const bool by_seq = d && d->fmt_rt == f->fmt_root_cur && d->seq_len > 0 && !f->fmt_cur;
     std::int32_t at = -1;
     while (*cur < cend) {
@@ -500,7 +543,7 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
         std::size_t vn = 0;
         Num num{0, false};
         bool ended = false;
-        if (!fast_dval(f, cur, cend, t, x, w, dl, &vp, &vn, &num, &ended)) {
+        if (!fast_dval(f, cur, cend, t, x, w, dl, &vp, &vn, &num, &ended, ucs2)) {
             if (!get123dval(cur, cend, t, x, &w, dl, option, val))
                 return load_msg("ret123fv: error calling get123dval\n");
             if (t != 'B' && t != 'L' && t != 'M' && !val.empty() && val.back() == FT) {
@@ -519,7 +562,7 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
         if (s.rep_done() || per_rep <= 0) {
             rep_start = s.rep_done();
             if (*cur >= cend) break;
-            if (!binary && **cur == FT) {
+            if (!binary && !ucs2 && **cur == FT) {
                 ++*cur;
                 break;
             }

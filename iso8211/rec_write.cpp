@@ -42,15 +42,20 @@ bool serialise(fm* f, const drfield* r, std::string& out) {
         }
     }
     const vnode* first = r->values ? r->values->nxt_vset : nullptr;
+    const bool ucs2 = ucs2_field(f, d);
+    auto terminate = [&](char t) {
+        out += t;
+        if (ucs2) out += '\0';
+    };
     if (!d->fmt_rt) {
         bool any = false;
         for (const vnode* s = first; s; s = s->nxt_vset)
             for (const vnode* v = s; v; v = v->nxt_vptr) {
-                if (any) out += UT;
+                if (any) terminate(UT);
                 any = true;
                 if (v->value) out.append(v->value, std::size_t(v->length));
             }
-        out += FT;
+        terminate(FT);
         return true;
     }
     FmtSave save(f);
@@ -94,12 +99,12 @@ bool serialise(fm* f, const drfield* r, std::string& out) {
                 out.append(p, n);
             } else {
                 out.append(p, n);
-                if (!(t == 'B')) out += dl ? dl : UT;
+                if (!(t == 'B')) terminate(dl ? dl : UT);
             }
         }
     }
     flush_bits();
-    out += FT;
+    terminate(FT);
     return true;
 }
 
@@ -183,7 +188,7 @@ int store123sfld(const char* value, long length) {
         } else if (w > 0) {
             // A fixed-width text must fill its width: pad a short one, refuse a long one.
             if (length > w) return 0;
-            if (std::memchr(value ? value : "", FT, std::size_t(length))) return 0;
+            if (!ucs2_field(f, d) && std::memchr(value ? value : "", FT, std::size_t(length))) return 0;
             if (length < w) {
                 padded.assign(value ? value : "", std::size_t(length));
                 padded.resize(std::size_t(w), ' ');
@@ -192,11 +197,16 @@ int store123sfld(const char* value, long length) {
             }
         } else if (t != 'B') {
             const char delim = dl ? dl : UT;
-            if (value && (std::memchr(value, FT, std::size_t(length)) ||
-                          std::memchr(value, delim, std::size_t(length))))
+            if (ucs2_field(f, d)) {
+                if (value && ucs2_stop(value, value + length, delim)) return 0;
+            } else if (value && (std::memchr(value, FT, std::size_t(length)) ||
+                                 std::memchr(value, delim, std::size_t(length)))) {
                 return 0;
+            }
         }
         undo.keep = true;
+    } else if (ucs2_field(f, d)) {
+        if (value && ucs2_stop(value, value + length, UT)) return 0;
     } else if (value && (std::memchr(value, FT, std::size_t(length)) ||
                          std::memchr(value, UT, std::size_t(length)))) {
         return 0;
@@ -484,7 +494,11 @@ int put123fld(std::FILE* fp, const char* tag, char leadid, const char* bytes, lo
     if (!find123ddfld(tag)) return 0;
     ddfield* d = f->dd_cur;
     std::string data(bytes, std::size_t(length));
-    if (data.empty() || data.back() != FT) data += FT;
+    if (ucs2_field(f, d)) {
+        if (data.size() < 2 || data[data.size() - 2] != FT || data.back() != '\0') data.append({FT, '\0'});
+    } else if (data.empty() || data.back() != FT) {
+        data += FT;
+    }
     if (option == 2) {
         if (!beg123rec(fp)) return 0;
         f->rl_hd->lead_id = leadid;

@@ -86,15 +86,18 @@ constexpr EnumTable kEnums[] = {
 // The catalogue directory's record name: written, never read back by the decoder.
 constexpr int kCatalogueDirectoryCode = 50;
 
-// Labels the decoder zero-pads to a width.
+// Labels the decoder zero-pads to a width. Object class and attribute codes beyond 999 exist (the
+// inland and national extensions use 17000 and up): those keep all their digits, so that a chart
+// using them is not refused whole.
 struct PaddedLabel {
     const char* label;
     int width;
+    int maxDigits;
 };
 constexpr PaddedLabel kPadded[] = {
-    {"RCID", 10}, {"FIDN", 10}, {"FIDS", 5}, {"OACO", 5}, {"OBLB", 5}, {"HDAT", 3},
-    {"VDAT", 2},  {"SDAT", 2},  {"DUNI", 2}, {"HUNI", 2}, {"PUNI", 2}, {"GRUP", 3},
-    {"OBJL", 3},  {"RVER", 3},  {"ATTL", 3},
+    {"RCID", 10, 10}, {"FIDN", 10, 10}, {"FIDS", 5, 5}, {"OACO", 5, 5}, {"OBLB", 5, 5},
+    {"HDAT", 3, 3},   {"VDAT", 2, 2},   {"SDAT", 2, 2}, {"DUNI", 2, 2}, {"HUNI", 2, 2},
+    {"PUNI", 2, 2},   {"GRUP", 3, 3},   {"OBJL", 3, 5}, {"RVER", 3, 5}, {"ATTL", 3, 5},
 };
 
 // Labels the decoder copies unchanged.
@@ -193,9 +196,10 @@ int enumCode(const EnumTable& t, std::string_view text, bool recordName) {
 
 // Zero-padded digits of a decoded number: false when it is not a plain unsigned number or does
 // not fit the width.
-bool padDigits(std::string_view digits, int width, std::string& out) {
-    if (!allDigits(digits) || digits.size() > std::size_t(width)) return false;
-    out.assign(std::size_t(width) - digits.size(), '0');
+bool padDigits(std::string_view digits, int width, std::string& out, int maxDigits = 0) {
+    if (maxDigits < width) maxDigits = width;
+    if (!allDigits(digits) || digits.size() > std::size_t(maxDigits)) return false;
+    out.assign(digits.size() < std::size_t(width) ? std::size_t(width) - digits.size() : 0, '0');
     out.append(digits);
     return true;
 }
@@ -297,7 +301,7 @@ int decode(const char* label, const char* value, long length, char* out) {
         if (!letters) return -10;
         text = letters;
     } else if (const PaddedLabel* p = findPadded(l)) {
-        if (!padDigits(value, p->width, text)) return -10;
+        if (!padDigits(value, p->width, text, p->maxDigits)) return -10;
     } else if (isPassThrough(l)) {
         text = value;
     } else if (isAgencyLabel(l)) {
@@ -508,4 +512,92 @@ void toLittleEndian16(uint16_t value, void* bytes) {
 
 void toLittleEndian32(uint32_t value, void* bytes) {
     putLittleEndian(value, 4, static_cast<unsigned char*>(bytes));
+}
+
+// ---- UCS-2 text -----------------------------------------------------------------------------------
+
+namespace {
+
+void appendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xc0 | (c >> 6));
+        out += char(0x80 | (c & 0x3f));
+    } else if (c < 0x10000) {
+        out += char(0xe0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3f));
+        out += char(0x80 | (c & 0x3f));
+    } else {
+        out += char(0xf0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3f));
+        out += char(0x80 | ((c >> 6) & 0x3f));
+        out += char(0x80 | (c & 0x3f));
+    }
+}
+
+void appendUnit(std::string& out, uint32_t u) {
+    out += char(u & 0xff);
+    out += char(u >> 8);
+}
+
+// The code point of the UTF-8 sequence at s[i] (advancing i), or -1 when none begins there.
+long utf8At(const unsigned char* s, long n, long& i) {
+    const unsigned char b = s[i];
+    int more = 0;
+    uint32_t c = 0, min = 0;
+    if (b < 0x80) {
+        ++i;
+        return b;
+    }
+    if (b >= 0xc2 && b <= 0xdf) more = 1, c = b & 0x1f, min = 0x80;
+    else if (b >= 0xe0 && b <= 0xef) more = 2, c = b & 0x0f, min = 0x800;
+    else if (b >= 0xf0 && b <= 0xf4) more = 3, c = b & 0x07, min = 0x10000;
+    else return -1;
+    if (n - i <= more) return -1;
+    for (int k = 1; k <= more; ++k) {
+        if ((s[i + k] & 0xc0) != 0x80) return -1;
+        c = (c << 6) | (s[i + k] & 0x3f);
+    }
+    if (c < min || c > 0x10ffff) return -1;
+    i += 1 + more;
+    return long(c);
+}
+
+}  // namespace
+
+std::string ucs2ToUtf8(const char* bytes, long length) {
+    std::string out;
+    if (!bytes || length <= 0) return out;
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    for (long i = 0; i < length; i += 2) {
+        uint32_t u = i + 1 < length ? uint32_t(b[i] | (b[i + 1] << 8)) : b[i];
+        if (u == 0) break;
+        if (u >= 0xd800 && u <= 0xdbff && i + 3 < length) {
+            const uint32_t low = uint32_t(b[i + 2] | (b[i + 3] << 8));
+            if (low >= 0xdc00 && low <= 0xdfff) {
+                u = 0x10000 + ((u - 0xd800) << 10) + (low - 0xdc00);
+                i += 2;
+            }
+        }
+        appendUtf8(out, u);
+    }
+    return out;
+}
+
+std::string utf8ToUcs2(const char* text, long length) {
+    std::string out;
+    if (!text || length <= 0) return out;
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    for (long i = 0; i < length;) {
+        long c = utf8At(s, length, i);
+        if (c < 0) c = s[i++];
+        if (c >= 0x10000) {
+            appendUnit(out, 0xd800 + ((uint32_t(c) - 0x10000) >> 10));
+            appendUnit(out, 0xdc00 + ((uint32_t(c) - 0x10000) & 0x3ff));
+        } else {
+            appendUnit(out, uint32_t(c));
+        }
+    }
+    return out;
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Longest ASCII form bin2ascii writes, without its terminator: `out` must hold one more byte.
 // A pass-through value longer than this is refused with -10.
@@ -53,3 +54,12 @@ uint16_t fromLittleEndian16(const void* bytes);
 uint32_t fromLittleEndian32(const void* bytes);
 void toLittleEndian16(uint16_t value, void* bytes);
 void toLittleEndian32(uint32_t value, void* bytes);
+
+// Text of the lexical level 2 fields (NATF, field controls ending "%/A"): UCS-2 little-endian in
+// the file, UTF-8 in the converter. ucs2ToUtf8 stops at the first U+0000 (the layer's values are
+// NUL-terminated); a surrogate pair becomes one character, a lone surrogate or an odd last byte is
+// kept as a code point of its own. utf8ToUcs2 writes characters beyond U+FFFF as surrogate pairs
+// and takes a byte that begins no valid sequence as the Latin-1 character it codes, so that no
+// text is lost.
+std::string ucs2ToUtf8(const char* bytes, long length);
+std::string utf8ToUcs2(const char* text, long length);

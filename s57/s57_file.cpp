@@ -101,6 +101,30 @@ bool isBinaryFormat(const std::string& format) {
     return !format.empty() && (format[0] == 'L' || format[0] == 'M' || format[0] == 'B');
 }
 
+// The current file's description of `tag` when its text is UCS-2, else null.
+const ddfield* ucs2Description(const char* tag) {
+    const fm* f = cur_fm();
+    if (!f || !f->dd_hd) return nullptr;
+    for (const ddfield* d = f->dd_hd->next; d; d = d->next)
+        if (std::strcmp(d->tag, tag) == 0) return is123ucs2(d) ? d : nullptr;
+    return nullptr;
+}
+
+// Whether value j of a field described by d is text (not a binary item): its format item, the
+// leaves of the format repeating from seq_again; the subfield's own format when d has no sequence.
+bool isTextItem(const ddfield* d, int j, const Iso8211SubField& sf) {
+    if (!d->fmt_rt) return true;
+    if (d->seq_len <= 0) return !isBinaryFormat(sf.format);
+    long at = j;
+    if (at >= d->seq_len) {
+        const long loop = long(d->seq_len) - d->seq_again;
+        if (loop <= 0 || d->seq_again < 0) return !isBinaryFormat(sf.format);
+        at = d->seq_again + (at - d->seq_len) % loop;
+    }
+    const char t = d->fmt_seq[at]->d_type;
+    return t != 'B' && t != 'L' && t != 'M';
+}
+
 bool recordHasFields() {
     const fm* f = cur_fm();
     return f && f->dr_hd && f->dr_hd->next;
@@ -284,6 +308,8 @@ int Read8211FieldSubFields(Iso8211File* file, Iso8211Field* field, int* status) 
         return -1;
     }
     char decoded[kCodecTextMax + 1];
+    int ucs2 = -1;  // the field's text is UCS-2 (known after its first subfield)
+    std::string text;
     for (;;) {
         std::string tag, value, labels, format;
         char leadId = ' ';
@@ -319,6 +345,15 @@ int Read8211FieldSubFields(Iso8211File* file, Iso8211Field* field, int* status) 
                 return -10;
             }
             bytes = decoded;
+        } else {
+            if (ucs2 < 0) {
+                const fm* f = cur_fm();
+                ucs2 = f && f->dr_cur && is123ucs2(f->dr_cur->desc) ? 1 : 0;
+            }
+            if (ucs2) {
+                text = ucs2ToUtf8(bytes.data(), long(bytes.size()));
+                bytes = text;
+            }
         }
         // Copied up to the first NUL, in a zero-filled buffer of length + 1 bytes.
         sf.length = int32_t(bytes.size());
@@ -849,16 +884,25 @@ int Write8211Record(Iso8211File* file, const Iso8211Record* record) {
         logLine("Write8211Record: Unable to start data record\n");
         return -4;
     }
+    std::string wide;
     for (int i = 0; i < record->fieldCount; ++i) {
         const Iso8211Field& f = record->fields[i];
         const bool lastField = i == record->fieldCount - 1;
+        const ddfield* desc = ucs2Description(f.tag);
         for (int j = 0; j < f.subfieldCount; ++j) {
             int option;
             if (j == 0) option = i == 0 ? kOptRecordStart : kOptFieldStart;
             else if (j == f.subfieldCount - 1) option = lastField ? kOptRecordEnd : kOptFieldEnd;
             else option = kOptNext;
             const Iso8211SubField& sf = f.subFields[j];
-            if (!put123sfld(file->fp, f.tag, 'D', sf.value, sf.length, option)) {
+            const char* value = sf.value;
+            long length = sf.length;
+            if (desc && isTextItem(desc, j, sf)) {
+                wide = utf8ToUcs2(sf.value, sf.length);
+                value = wide.data();
+                length = long(wide.size());
+            }
+            if (!put123sfld(file->fp, f.tag, 'D', value, length, option)) {
                 // A prepared binary value need not be terminated: print at most its length.
                 logLine("Write8211Record: Unable write field %s, subfield %s, value %.*s\n", f.tag, sf.label,
                         int(sf.length), sf.value);

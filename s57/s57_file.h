@@ -37,8 +37,9 @@ struct Iso8211File {
 struct Iso8211SubField {
     char label[5];   // four-letter label; "    " in a built 0001 field
     char format[11]; // format control as the library reports it; empty in built records
-    char* value;     // malloc'ed NUL-terminated text (or bytes prepared for writing)
-    int32_t length;  // bytes Write8211Record writes
+    char* value;     // malloc'ed NUL-terminated text (or bytes prepared for writing); the text of a
+                     // UCS-2 field ("%/A" in its controls, e.g. NATF) as UTF-8
+    int32_t length;  // bytes of value that Write8211Record writes (UTF-8 bytes for UCS-2 text)
 };
 
 struct Iso8211Field {
@@ -174,5 +175,6 @@ inline constexpr long kMaxSubfieldLength = 1024;
 [[nodiscard]] int populateDDR(FILE* fp, const char* tag, const char* controls, const char* name,
                               const char* labels, const char* format, int last);
 
-// Writes one data record; recordCount += 1, recordNo := recordCount. 0, -19, -4.
+// Writes one data record; recordCount += 1, recordNo := recordCount. 0, -19, -4. The text items of
+// a field that the file describes as UCS-2 are written as UCS-2 little-endian from their UTF-8.
 [[nodiscard]] int Write8211Record(Iso8211File* file, const Iso8211Record* record);

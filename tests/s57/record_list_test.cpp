@@ -534,6 +534,10 @@ HRESULT loadCatalogueQuietly() {
     return hr;
 }
 
+// The cells the record layer refuses: S-58 cells broken on purpose (a data-set record of bad
+// values, a vector record with an unknown update instruction). Every chart reads whole.
+const std::set<std::string> kRefusedCells = {"00400013", "AA400015", "AA500003"};
+
 class BaseCell : public ::testing::TestWithParam<std::string> {
 protected:
     static void SetUpTestSuite() { ASSERT_EQ(loadCatalogueQuietly(), S_OK); }
@@ -543,6 +547,8 @@ protected:
 TEST_P(BaseCell, ListHoldsEveryRecordInOrderWithItsCounts) {
     const Census c = census(GetParam());
     const Loaded l = load(GetParam().c_str());
+    EXPECT_EQ(c.failure != 0, kRefusedCells.count(std::filesystem::path(GetParam()).stem().string()) > 0)
+        << "record " << c.failedRecord << " (" << c.failure << ")";
     if (c.failure != 0) {
         // A cell that the record layer refuses is refused with the layer's code.
         EXPECT_EQ(l.rc, c.failure);
@@ -662,5 +668,6 @@ INSTANTIATE_TEST_SUITE_P(Data, BaseCell, ::testing::ValuesIn(baseCells()), [](co
         if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
     return n;
 });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(BaseCell);
 
 }  // namespace

@@ -65,7 +65,10 @@ const DecodeCase kDecode[] = {
     {"ProjectionLast", "PROJ", "14", 0, "OST"},
     {"UpdateInstructionShared", "VPUI", "3", 0, "M"},
     {"FidnPadded", "FIDN", "123", 0, "0000000123"},
-    {"ObjlTooLong", "OBJL", "1234", -10, nullptr},
+    {"ObjlBeyondThreeDigitsKept", "OBJL", "1234", 0, "1234"},
+    {"AttlExtensionCodeKept", "ATTL", "17000", 0, "17000"},
+    {"RverPadded", "RVER", "1", 0, "001"},
+    {"GroupTooLong", "GRUP", "1234", -10, nullptr},
     {"GroupPadded", "GRUP", "7", 0, "007"},
     {"RcidNotANumber", "RCID", "-1", -10, nullptr},
     {"CoordinateCopied", "YCOO", "-123456", 0, "-123456"},
@@ -264,6 +267,47 @@ TEST(Iota, DecimalDigitsOfSignedAndUnsigned) {
     }
 }
 
+// UCS-2 text of the lexical level 2 fields and its UTF-8 form.
+struct Ucs2Case {
+    const char* name;
+    std::string ucs2;   // little-endian bytes in the file
+    std::string utf8;   // what the layer hands out
+    std::string back;   // what writing the UTF-8 gives (the file bytes unless the text stops early)
+};
+const Ucs2Case kUcs2[] = {
+    {"Ascii", bytes({'O', 0, 'k', 0}), "Ok", bytes({'O', 0, 'k', 0})},
+    {"LatinAccent", bytes({0xe9, 0x00}), "\xc3\xa9", bytes({0xe9, 0x00})},
+    {"TerminatorBytesInACodeUnit", bytes({0x1f, 0x1e, 0x00, 0x1f}), "\xe1\xb8\x9f\xe1\xbc\x80",
+     bytes({0x1f, 0x1e, 0x00, 0x1f})},
+    {"SurrogatePairIsOneCharacter", bytes({0x3d, 0xd8, 0x00, 0xde}), "\xf0\x9f\x98\x80",
+     bytes({0x3d, 0xd8, 0x00, 0xde})},
+    {"LoneSurrogateKept", bytes({0x00, 0xd8, 'a', 0}), "\xed\xa0\x80" "a", bytes({0x00, 0xd8, 'a', 0})},
+    {"StopsAtNul", bytes({'a', 0, 0, 0, 'b', 0}), "a", bytes({'a', 0})},
+    {"OddLastByteIsACodePoint", bytes({'a', 0, 0xe9}), "a\xc3\xa9", bytes({'a', 0, 0xe9, 0})},
+    {"Empty", "", "", ""},
+};
+
+class Ucs2Text : public ::testing::TestWithParam<Ucs2Case> {};
+
+TEST_P(Ucs2Text, ToUtf8AndBack) {
+    const Ucs2Case& c = GetParam();
+    const std::string utf8 = ucs2ToUtf8(c.ucs2.data(), long(c.ucs2.size()));
+    EXPECT_EQ(utf8, c.utf8);
+    EXPECT_EQ(utf8ToUcs2(utf8.data(), long(utf8.size())), c.back);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codec, Ucs2Text, ::testing::ValuesIn(kUcs2),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+// Bytes that begin no UTF-8 sequence (Latin-1 text, an overlong or cut sequence) keep their
+// characters instead of failing the record.
+TEST(Ucs2Text, InvalidUtf8IsTakenAsLatin1) {
+    const std::string latin1 = "\xe9t\xe9";
+    EXPECT_EQ(utf8ToUcs2(latin1.data(), 3), bytes({0xe9, 0, 't', 0, 0xe9, 0}));
+    EXPECT_EQ(utf8ToUcs2("\xc0\xaf", 2), bytes({0xc0, 0, 0xaf, 0}));
+    EXPECT_EQ(utf8ToUcs2("a\xe1\xb8", 3), bytes({'a', 0, 0xe1, 0, 0xb8, 0}));
+}
+
 TEST(ByteOrder, LittleEndianWhateverTheHost) {
     unsigned char b[4];
     toLittleEndian32(0x01020304u, b);
@@ -317,11 +361,9 @@ protected:
 };
 
 // Values of the real cells that the codec refuses, as "tag=value": the S-58 cells break the
-// format on purpose, and the UCS-2 national attributes of US1AK90M come out of the ISO 8211 library
-// split at single unit-terminator bytes, which leaves an ATTL of 0x1E00.
+// format on purpose.
 const std::multimap<std::string, std::string> kRefusedReal = {
-    {"RCNM", "DSID=266"}, {"EXPP", "DSID=5"},     {"PROF", "DSID=4"},   {"RUIN", "VRID=100"},
-    {"OBJL", "FRID=17001"}, {"ATTL", "ATTF=17000"}, {"ATTL", "NATF=7680"},
+    {"RCNM", "DSID=266"}, {"EXPP", "DSID=5"}, {"PROF", "DSID=4"}, {"RUIN", "VRID=100"},
     {"NAME", "FSPT=ff4de99a45"}, {"NAME", "VRPT=ff42e99a45"},
 };
 
