@@ -419,7 +419,7 @@ int importGeometries(const Kind& kind, IFeatureWorkspace* workspace, Iso8211File
                 std::fprintf(stderr, "%s: %s %s %s %s\n", importer, g.acronym.c_str(), rec->lnam, rec->name,
                              className.c_str());
                 RecordImage image;
-                const int read = Read8211Record(file, rec->recno, &image.record);
+                const int read = readObjectRecord(file, rec->recno, &image.record);
                 if (read != 0) {
                     logLine("%s: unable to read record %d\n", importer, rec->recno);
                     result = read;
@@ -545,7 +545,7 @@ int importFX(IFeatureWorkspace* workspace, Iso8211File* file, llist* records, IT
                  rec = static_cast<ObjectRec*>(llist_next(records))) {
                 std::fprintf(stderr, "importFX: %s %s %s\n", g.acronym.c_str(), rec->lnam, rec->name);
                 RecordImage image;
-                const int read = Read8211Record(file, rec->recno, &image.record);
+                const int read = readObjectRecord(file, rec->recno, &image.record);
                 if (read != 0) {
                     logLine("importFX: unable to read record %d\n", rec->recno);
                     skipPrimitive(records, prim);

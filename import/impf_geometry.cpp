@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "import/impf.h"
@@ -91,22 +92,47 @@ void setValue(Buffer* buffer, const char* column, const char* value) {
     (void)SetRecordValue(buffer, column, _variant_t(value));
 }
 
+// The attribute mappings of one class and attribute code, in table order: every attribute value
+// of every feature looks its field up here, and the table holds thousands of mappings.
+std::string mappingKey(int32_t code, const char* acronym) {
+    std::string key = std::to_string(code) + ':';
+    for (const char* c = acronym; *c; ++c) key += char(std::tolower(static_cast<unsigned char>(*c)));
+    return key;
+}
+
+const std::vector<int32_t>* mappingsOf(int32_t code, const char* acronym) {
+    static std::unordered_map<std::string, std::vector<int32_t>> index;
+    static uint64_t builtFor = 0;
+    static const AttributeMapRec* builtOver = nullptr;
+    static int32_t builtCount = -1;
+    if (builtFor != dimmlTablesGeneration || builtOver != attributeMaps || builtCount != attributeMapCount) {
+        index.clear();
+        for (int32_t i = 0; i < attributeMapCount; ++i) {
+            const AttributeMapRec& m = attributeMaps[i];
+            const std::string name(m.objectName, strnlen(m.objectName, sizeof m.objectName));
+            index[mappingKey(m.code, name.c_str())].push_back(i);
+        }
+        builtFor = dimmlTablesGeneration;
+        builtOver = attributeMaps;
+        builtCount = attributeMapCount;
+    }
+    const auto it = index.find(mappingKey(code, acronym));
+    return it == index.end() ? nullptr : &it->second;
+}
+
 template <class Buffer>
 void setGDBValueOf(Buffer* buffer, const char* acronym, int32_t code, const char* attributeAcronym, const char* value,
                    const char* primitive) {
     try {
         const char* field = attributeAcronym;
         const bool anyPrimitive = !primitive || !primitive[0];
-        const int lead = std::toupper(static_cast<unsigned char>(acronym[0]));
-        for (int32_t i = 0; i < attributeMapCount; ++i) {
-            const AttributeMapRec& m = attributeMaps[i];
-            // Most mappings of a common attribute belong to other classes: the first letter tells.
-            if (m.code != code || std::toupper(static_cast<unsigned char>(m.objectName[0])) != lead ||
-                compareNoCase(m.objectName, acronym) != 0)
-                continue;
-            if (!anyPrimitive && compareNoCase(m.objectType, primitive) != 0) continue;
-            field = m.gdbName;
-            break;
+        if (const std::vector<int32_t>* maps = mappingsOf(code, acronym)) {
+            for (const int32_t i : *maps) {
+                const AttributeMapRec& m = attributeMaps[i];
+                if (!anyPrimitive && compareNoCase(m.objectType, primitive) != 0) continue;
+                field = m.gdbName;
+                break;
+            }
         }
         setValue(buffer, field, value);
     } catch (const _com_error& e) {

@@ -277,7 +277,7 @@ int32_t importMeta(IFeatureWorkspace* workspace, Iso8211File* file, llist* recor
 
         if (dsRecno) {
             RecordHolder ds;
-            if (int rc = Read8211Record(file, dsRecno, &ds.record); rc != 0) {
+            if (int rc = readObjectRecord(file, dsRecno, &ds.record); rc != 0) {
                 logLine("importMeta: unable to read record %d\n", int(dsRecno));
                 return rc;
             }
@@ -289,7 +289,7 @@ int32_t importMeta(IFeatureWorkspace* workspace, Iso8211File* file, llist* recor
         }
         if (dpRecno) {
             RecordHolder dp;
-            if (int rc = Read8211Record(file, dpRecno, &dp.record); rc != 0) {
+            if (int rc = readObjectRecord(file, dpRecno, &dp.record); rc != 0) {
                 logLine("importMeta: unable to read record %d\n", int(dpRecno));
                 return rc;
             }

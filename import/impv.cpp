@@ -268,7 +268,7 @@ int32_t walkRecords(const KindTexts& t, Iso8211File* file, llist* records, const
          node = static_cast<ObjectRec*>(llist_next(records))) {
         std::fprintf(stderr, t.trace, node->name);
         RecordHolder held;
-        if (const int rc = Read8211Record(file, node->recno, &held.record); rc != 0) {
+        if (const int rc = readObjectRecord(file, node->recno, &held.record); rc != 0) {
             logLine(t.read, int(node->recno));
             skipKind(records, t.type);
             return rc;

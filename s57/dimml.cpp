@@ -33,6 +33,7 @@ ObjectMapRec* objectMaps = nullptr;
 int32_t objectMapCount = 0;
 AttributeMapRec* attributeMaps = nullptr;
 int32_t attributeMapCount = 0;
+uint64_t dimmlTablesGeneration = 0;
 
 namespace {
 
@@ -49,6 +50,7 @@ std::unique_ptr<AttributeMapRec[]> attributeMapStore;
 // Replaces a table by `count` zero-filled records (none for a count below 1).
 template <class T>
 T* renew(std::unique_ptr<T[]>& store, T*& table, int32_t& count, LONG n) {
+    ++dimmlTablesGeneration;
     store.reset(n > 0 ? new T[std::size_t(n)]() : nullptr);
     table = store.get();
     count = n > 0 ? int32_t(n) : 0;
@@ -57,6 +59,7 @@ T* renew(std::unique_ptr<T[]>& store, T*& table, int32_t& count, LONG n) {
 
 template <class T>
 void release(std::unique_ptr<T[]>& store, T*& table, int32_t& count) {
+    ++dimmlTablesGeneration;
     store.reset();
     table = nullptr;
     count = 0;

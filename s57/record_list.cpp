@@ -72,6 +72,38 @@ struct RecordImage {
     ~RecordImage() { (void)Free8211Record(&record); }
 };
 
+// The records the last loadObjectRecList decoded, by ordinal, so that the importers need not
+// decode (and seek back to) each record a second time. Tied to the open file they came from.
+struct KeptRecords {
+    const Iso8211File* file = nullptr;
+    const FILE* fp = nullptr;
+    const Iso8211RecIndex* index = nullptr;
+    int32_t count = 0;
+    std::vector<Iso8211RecIndex> names;  // the index as it was: a handle reopened on another file differs
+    std::vector<Iso8211Record> records;  // fieldCount 0: not kept, or handed out already
+    std::size_t left = 0;
+
+    void release() {
+        for (Iso8211Record& r : records) (void)Free8211Record(&r);
+        records.clear();
+        records.shrink_to_fit();
+        names.clear();
+        names.shrink_to_fit();
+        file = nullptr;
+        fp = nullptr;
+        index = nullptr;
+        count = 0;
+        left = 0;
+    }
+    bool holds(const Iso8211File* f, int ordinal) const {
+        return f && f == file && f->fp == fp && f->index == index && f->recordCount == count && f->mode == 'r' &&
+               ordinal >= 1 && std::size_t(ordinal) <= records.size() && records[std::size_t(ordinal - 1)].fieldCount > 0 &&
+               std::memcmp(&f->index[ordinal - 1], &names[std::size_t(ordinal - 1)], sizeof(Iso8211RecIndex)) == 0;
+    }
+    ~KeptRecords() { release(); }
+};
+KeptRecords kept;
+
 const char* vectorClass(std::string_view rcnm) {
     if (rcnm == "VI") return "INODE";
     if (rcnm == "VC") return "CNODE";
@@ -204,13 +236,19 @@ int scanRecord(Iso8211File* file, ObjectRec& rec, int r) {
         logLine("loadObjectRecList: Error reading object record %d\n", r);
         return rc;
     }
+    int rc = 0;
     if (rec.name[0] != 'V' && rec.name[0] != 'F') {
         rec.ruin = 'N';
-        return 0;
+    } else {
+        rc = readRecordKind(image.record, rec, r);
+        if (rc == 0 && rec.name[0] == 'F') rc = readLongName(image.record, rec, r);
     }
-    if (int rc = readRecordKind(image.record, rec, r); rc != 0) return rc;
-    if (rec.name[0] == 'F') return readLongName(image.record, rec, r);
-    return 0;
+    if (rc == 0 && image.record.fieldCount > 0 && std::size_t(r) <= kept.records.size()) {
+        kept.records[std::size_t(r - 1)] = image.record;
+        image.record = Iso8211Record{};
+        ++kept.left;
+    }
+    return rc;
 }
 
 int compareInts(int a, int b) { return a < b ? -1 : (a > b ? 1 : 0); }
@@ -284,14 +322,27 @@ int loadObjectRecList(Iso8211File* file, const char* path, llist** out) {
     }
     auto fail = [&](int rc) {
         llist_destroy(list);
+        kept.release();
         return rc;
     };
 
+    kept.release();
     if (int rc = Read8211File(file, path); rc != 0) {
         logLine("loadObjectRecList: Error opening the object file: %s\n", path);
         return fail(rc);
     }
     const int count = file->recordCount;
+    try {
+        kept.records.resize(std::size_t(std::max(count, 0)));
+        if (count > 0 && file->index) kept.names.assign(file->index, file->index + count);
+        else kept.records.clear();
+        kept.file = file;
+        kept.fp = file->fp;
+        kept.index = file->index;
+        kept.count = count;
+    } catch (const std::bad_alloc&) {
+        kept.release();  // the importers read their records themselves
+    }
 
     std::vector<ObjectRec> records;
     try {
@@ -332,6 +383,17 @@ int loadObjectRecList(Iso8211File* file, const char* path, llist** out) {
     *out = list;
     return 0;
 }
+
+int readObjectRecord(Iso8211File* file, int ordinal, Iso8211Record* record) {
+    if (!record || !kept.holds(file, ordinal)) return Read8211Record(file, ordinal, record);
+    Iso8211Record& held = kept.records[std::size_t(ordinal - 1)];
+    *record = held;
+    held = Iso8211Record{};
+    if (--kept.left == 0) kept.release();
+    return 0;
+}
+
+void releaseObjectRecords() { kept.release(); }
 
 int recordKindRank(const char* name) {
     if (!name) return -1;

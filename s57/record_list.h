@@ -12,6 +12,7 @@
 #include "s57/llist.h"
 
 struct Iso8211File;
+struct Iso8211Record;
 
 // One data record of a cell, as the record list holds it (by value).
 struct ObjectRec {
@@ -70,6 +71,13 @@ struct Cache {
 // pointFeatureCount, lineFeatureCount and areaFeatureCount per feature. On failure *out is null.
 // Results 0, -19, -1, -16 (no record), -17 (a bad VRID/FRID/FOID) or the record layer's code.
 [[nodiscard]] int loadObjectRecList(Iso8211File* file, const char* path, llist** out);
+
+// Record `ordinal` of the file the last loadObjectRecList read, as Read8211Record gives it (the
+// caller frees it), without decoding it again: the list keeps the records it decoded until each
+// is read once, the next list is loaded, or releaseObjectRecords. Records it does not keep (another
+// file, one read already) come from Read8211Record. Read8211Record's results.
+[[nodiscard]] int readObjectRecord(Iso8211File* file, int ordinal, Iso8211Record* record);
+void releaseObjectRecords();
 
 // The list's order: record kind rank, then record number (non-features) or primitive rank, class
 // text and record number (features). Two records that tie on all of these (not possible within one
