@@ -4,7 +4,8 @@
 Reads the transcription of the IHO S-57 Edition 3 object catalogue that Debian's gdal-data package
 ships (s57objectclasses.csv, s57attributes.csv, s57agencies.csv) and writes
 
-    data/s57.xml             AGENCY, S57OBJECT, S57ATTRIBUTE and S57SET elements
+    data/s57.xml             AGENCY, S57OBJECT, S57ATTRIBUTE and S57SET elements, Edition 3
+                             with the Edition 3.1 additions
     data/product.xml         the product model: object class and primitive -> themed feature class,
                              subtype and fields; the collection classes as tables
     s57/dimml_builtin.cpp    the compiled-in catalogue (builtinS57Objects, builtinS57Attributes,
@@ -36,12 +37,19 @@ ROOT = os.path.dirname(HERE)
 # --------------------------------------------------------------------------------------------
 
 # Object classes of S-57 Edition 3: geo 1-160, meta 300-312, collections 400-402, cartographic
-# 500-504. Later additions in the transcription (161-163, the 17xxx inland and 2xxxx military
-# ranges) are not part of it.
+# 500-504. The built-in tables hold these only (their shape is fixed).
 OBJECT_CODES = (list(range(1, 161)) + list(range(300, 313)) + [400, 401, 402] +
                 list(range(500, 505)))
-# Attributes: 1-189, national 300-304, spatial 400-402 (190-192 are later additions).
+# Attributes: 1-189, national 300-304, spatial 400-402.
 ATTRIBUTE_CODES = list(range(1, 190)) + list(range(300, 305)) + [400, 401, 402]
+
+# The Edition 3.1 additions in the standard ranges, which real 3.1 cells use: s57.xml and
+# product.xml carry them, the built-in tables do not. The transcription's other additions (the
+# 17xxx inland and 2xxxx military ranges) are no part of the catalogue.
+ADDED_OBJECT_CODES = [161, 162, 163]     # ARCSLN, ASLXIS, NEWOBJ
+ADDED_ATTRIBUTE_CODES = [190, 191, 192]  # CLSDEF, CLSNAM, SYMINS
+XML_OBJECT_CODES = sorted(OBJECT_CODES + ADDED_OBJECT_CODES)
+XML_ATTRIBUTE_CODES = sorted(ATTRIBUTE_CODES + ADDED_ATTRIBUTE_CODES)
 
 EXPECTED_OBJECTS = 181
 EXPECTED_ATTRIBUTES = 197
@@ -56,6 +64,9 @@ ACRONYM_OVERRIDES = {500: "$AREA ", 501: "$LINE "}
 # "Administration area (Named)" here, "Administration Area (Named)" in the published table). s57.xml
 # carries the names unpadded.
 DESCRIPTION_PAD = 40
+
+# Class names the transcription misspells ("Archipelagix").
+NAME_CORRECTIONS = {161: "Archipelagic Sea Lane", 162: "Archipelagic Sea Lane axis"}
 
 # Text fields of the records (char[N] holds N-1 characters).
 OBJECT_ACRONYM_MAX = 6
@@ -153,7 +164,7 @@ THEMES = [
     ("Station", "CGUSTA RSCSTA RADSTA RDOSTA SISTAT SISTAW PILBOP RDOCAL"),
     ("Routeing",
      "DWRTCL DWRTPT FAIRWY NAVLNE RCRTCL RECTRC RCTLPT TSELNE TSSBND TSSCRS TSSLPT TSSRON "
-     "TSEZNE TWRTPT ISTZNE PRCARE FERYRT RADLNE RADRNG SUBTLN"),
+     "TSEZNE TWRTPT ISTZNE PRCARE FERYRT RADLNE RADRNG SUBTLN ARCSLN ASLXIS"),
     ("Restricted",
      "ACHARE ACHBRT CBLARE PIPARE CTNARE CTSARE DMPGRD FSHGRD ICNARE MIPARE RESARE SPLARE "
      "OSPARE"),
@@ -164,6 +175,8 @@ THEMES = [
     ("Metadata",
      "M_ACCY M_CSCL M_COVR M_HDAT M_HOPA M_NPUB M_NSYS M_PROD M_QUAL M_SDAT M_SREL M_UNIT "
      "M_VDAT"),
+    # Objects of a class the catalogue does not have yet, named by their CLSNAM: no theme fits.
+    ("NewObject", "NEWOBJ"),
 ]
 
 # Class names that do not follow the <Theme><Primitive>Feature pattern.
@@ -209,7 +222,7 @@ def load_transcription(csv_dir):
         if not row or not row[0].strip().isdigit():
             continue
         code = int(row[0])
-        if code not in OBJECT_CODES:
+        if code not in XML_OBJECT_CODES:
             continue
         sets = {}
         for letter, cell in zip("ABC", row[3:6]):
@@ -222,7 +235,7 @@ def load_transcription(csv_dir):
         if not row or not row[0].strip().isdigit():
             continue
         code = int(row[0])
-        if code not in ATTRIBUTE_CODES:
+        if code not in XML_ATTRIBUTE_CODES:
             continue
         attributes[code] = {"code": code, "name": row[1], "acronym": row[2], "type": row[3]}
     agencies = []
@@ -238,6 +251,17 @@ def apply_overrides(objects):
         if code in objects:
             objects[code]["transcribed_acronym"] = objects[code]["acronym"]
             objects[code]["acronym"] = acronym
+
+
+def apply_name_corrections(objects, notes):
+    for code, name in NAME_CORRECTIONS.items():
+        obj = objects[code]
+        if obj["name"] == name:
+            notes.append("correction no longer needed: class %d is named %r" % (code, name))
+            continue
+        notes.append("class %d %s: named %r in place of the transcription's %r"
+                     % (code, obj["acronym"], name, obj["name"]))
+        obj["name"] = name
 
 
 def apply_corrections(objects, notes):
@@ -295,11 +319,27 @@ def attribute_table(attributes, notes):
     return table
 
 
-def set_pairs(objects, attributes):
-    """All (object, attribute, set) pairs in class order, each class A then B then C."""
+def xml_attribute_table(attributes, table):
+    """The built-in entries and the added attributes, in code order: s57.xml lists them all (an
+    entry without a built-in twin takes its width and default from its type when loaded)."""
+    by_code = {a["code"]: a for a in table}
+    out = []
+    for code in XML_ATTRIBUTE_CODES:
+        if code in by_code:
+            out.append(by_code[code])
+            continue
+        a = attributes.get(code)
+        if a is None:
+            fail("attribute code %d missing from the transcription" % code)
+        out.append({"code": code, "acronym": a["acronym"], "letter": a["type"]})
+    return out
+
+
+def set_pairs(objects, attributes, codes):
+    """The pairs of the classes `codes` in that order, each class A then B then C."""
     code_of = {a["acronym"]: a["code"] for a in attributes.values()}
     pairs = []
-    for code in OBJECT_CODES:
+    for code in codes:
         obj = objects[code]
         for letter in "ABC":
             for acr in obj["sets"][letter]:
@@ -382,13 +422,14 @@ def gen_s57_xml(objects, table, pairs, agencies):
     out = io.StringIO()
     w = out.write
     w('<?xml version="1.0" encoding="UTF-8"?>\n')
-    w("<!-- The S-57 Edition 3 object catalogue and the producing agencies.\n")
+    w("<!-- The S-57 Edition 3 object catalogue with the Edition 3.1 classes and attributes, and\n")
+    w("     the producing agencies.\n")
     w("     Generated by data/gen_catalogue.py; do not edit. -->\n")
     w("<S57CATALOGUE>\n  <AGENCIES>\n")
     for a in agencies:
         w("    <AGENCY name=%s code=%s/>\n" % (quoteattr(a["label"]), quoteattr(a["code"])))
     w("  </AGENCIES>\n  <OBJECTS>\n")
-    for code in OBJECT_CODES:
+    for code in XML_OBJECT_CODES:
         o = objects[code]
         w("    <S57OBJECT code=\"%d\" acronym=%s desc=%s/>\n"
           % (code, quoteattr(o["acronym"]), quoteattr(o["name"][:OBJECT_DESCRIPTION_MAX])))
@@ -444,7 +485,7 @@ def gen_product_xml(objects, attributes, notes):
     w("     elements are tables without geometry, named after the class acronym.\n")
     w("     Generated by data/gen_catalogue.py; do not edit. -->\n")
     w("<PRODUCT>\n")
-    for code in OBJECT_CODES:
+    for code in XML_OBJECT_CODES:
         o = objects[code]
         if not o["prims"]:
             continue
@@ -493,30 +534,34 @@ def main():
 
     notes = []
     objects, attributes, agencies = load_transcription(args.csv_dir)
-    if len(objects) != EXPECTED_OBJECTS:
-        fail("%d object classes in the transcription, expected %d"
-             % (len(objects), EXPECTED_OBJECTS))
+    missing = [c for c in XML_OBJECT_CODES if c not in objects]
+    if missing:
+        fail("object classes %s missing from the transcription" % missing)
     apply_overrides(objects)
+    apply_name_corrections(objects, notes)
     for code, acr in ACRONYM_OVERRIDES.items():
         notes.append("class %d: acronym %r in place of the transcription's %r"
                      % (code, acr, objects[code]["transcribed_acronym"]))
     apply_corrections(objects, notes)
     check_limits(objects, agencies)
     table = attribute_table(attributes, notes)
-    pairs = set_pairs(objects, attributes)
-    check_figures(objects, table, pairs, notes)
+    xml_table = xml_attribute_table(attributes, table)
+    pairs = set_pairs(objects, attributes, OBJECT_CODES)
+    xml_pairs = set_pairs(objects, attributes, XML_OBJECT_CODES)
+    check_figures({c: objects[c] for c in OBJECT_CODES}, table, pairs, notes)
 
     outputs = {
         os.path.join(ROOT, "s57", "dimml_builtin.cpp"): gen_builtin(objects, table, pairs),
-        os.path.join(HERE, "s57.xml"): gen_s57_xml(objects, table, pairs, agencies),
+        os.path.join(HERE, "s57.xml"): gen_s57_xml(objects, xml_table, xml_pairs, agencies),
         os.path.join(HERE, "product.xml"): gen_product_xml(objects, attributes, notes),
     }
     for n in notes:
         print("note: " + n)
     counts = {k: sum(1 for p in pairs if p[2] == k) for k in "ABC"}
-    print("%d object classes, %d attributes, %d pairs (A %d, B %d, C %d), %d agencies"
-          % (len(objects), len(table), len(pairs), counts["A"], counts["B"], counts["C"],
-             len(agencies)))
+    print("built-in: %d object classes, %d attributes, %d pairs (A %d, B %d, C %d)"
+          % (len(OBJECT_CODES), len(table), len(pairs), counts["A"], counts["B"], counts["C"]))
+    print("s57.xml: %d object classes, %d attributes, %d pairs, %d agencies"
+          % (len(XML_OBJECT_CODES), len(xml_table), len(xml_pairs), len(agencies)))
     stale = []
     for path, text in outputs.items():
         if args.check:

@@ -83,19 +83,8 @@ const Known kKnown[] = {
     // Record layer: the NATF fields of this UCS-2 (NALL=2) cell are decoded out of step (record
     // 6710: "ATTL ... value: 7680"), so the whole cell is refused.
     {"US1AK90M", "import", "Unable to load file"},
-    // Catalogue (s57.xml): object classes 160 ARCSLN, 161 ASLXIS and 163 NEWOBJ are missing, so
-    // their features are passed over ("unable decode object label code 163").
-    {"AA400002", "counts", "ARCSLN/A"},
-    {"AA400002", "counts", "ASLXIS/L"},
-    {"AA400002", "counts", "NEWOBJ/"},
-    {"AA400002", "features", "NEWOBJ not imported"},
-    {"AA400002", "features", "ASLXIS not imported"},
-    {"AA400002", "features", "ARCSLN not imported"},
-    {"AA400002", "relations", "srel"},
-    {"AA400008", "counts", "NEWOBJ/P"},
-    {"AA400008", "features", "NEWOBJ not imported"},
-    {"AA400008", "relations", "srel"},
-    // Record list: FOID AGEN 7196 (label 1C in s57.xml) gives the long name the label AA.
+    // Record list: FOID AGEN 7196 reaches the long name decoded as its label "1C", which the
+    // leading digit makes it take for a code; unknown as a code, it becomes the default label AA.
     {"AA400014", "features", "BOYSPP"},
     // Damage on purpose that the import logs and passes over where GDAL keeps what it can:
     // edges without a begin or end node (and the lines on them), a geometry-less ADMARE ...
@@ -115,6 +104,9 @@ const Known kKnown[] = {
     {"AA400009", "features", "SLCONS not imported"},
     {"AA400009", "primitives", "ve 40"},
     {"AA400009", "relations", "srel"},
+    // ... an attribute code that S-57 does not have (ATTL 17000 on an ACHBRT; CATACH is 8), which
+    // the import passes over: GDAL's inland-waterway table names 17000 "catach", so GDAL files its
+    // value under the CATACH column ...
     {"AA400009", "features", "CATACH"},
     // ... attributes a class does not permit (kept by GDAL, passed over by the import) ...
     {"AA400012", "features", "ELEVAT ''"},

@@ -1,6 +1,7 @@
 // tests/s57/catalogue_builtin_test.cpp: the compiled-in catalogue: its shape, its order (with the
 // two groups it keeps out of place), and its attribute sets against the published catalogue as
-// gdal-data transcribes it (skipped when that transcription is not installed).
+// gdal-data transcribes it (skipped when that transcription is not installed); what the
+// transcription has beyond it in the standard code ranges is what s57.xml adds.
 #include <cctype>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "s57/dimml.h"
+#include "tests/s57/dimml_support.h"
 
 namespace {
 
@@ -132,11 +134,41 @@ std::vector<std::vector<std::string>> readCsv(const std::string& path) {
     return rows;
 }
 
+const std::string objectsCsv = std::string(kTranscription) + "/s57objectclasses.csv";
+const std::string attributesCsv = std::string(kTranscription) + "/s57attributes.csv";
+
+bool haveTranscription() {
+    return std::filesystem::exists(objectsCsv) && std::filesystem::exists(attributesCsv);
+}
+
+// The codes of a table's rows (the comment rows have code 0).
+std::set<int32_t> codes(const std::string& path) {
+    std::set<int32_t> out;
+    for (const auto& r : readCsv(path))
+        if (!r.empty() && !r[0].empty() && std::isdigit(static_cast<unsigned char>(r[0][0])) && std::stoi(r[0]) > 0)
+            out.insert(std::stoi(r[0]));
+    return out;
+}
+
+// The inland (17xxx) and military (2xxxx) extensions lie outside the standard ranges.
+TEST(BuiltinCatalogue, TranscriptionHasOnlyTheAddedClassesAndAttributesBeyondIt) {
+    if (!haveTranscription()) GTEST_SKIP() << "gdal-data's S-57 tables are not installed in " << kTranscription;
+    std::set<int32_t> beyond = codes(objectsCsv), want;
+    for (const auto& o : builtinS57Objects) beyond.erase(o.code);
+    for (auto it = beyond.begin(); it != beyond.end();) it = *it > 504 ? beyond.erase(it) : ++it;
+    for (const auto& c : dimmltest::kAddedClasses) want.insert(c.code);
+    EXPECT_EQ(beyond, want);
+
+    beyond = codes(attributesCsv);
+    want.clear();
+    for (const auto& a : builtinS57Attributes) beyond.erase(a.index);
+    for (auto it = beyond.begin(); it != beyond.end();) it = *it >= 1000 ? beyond.erase(it) : ++it;
+    for (const auto& a : dimmltest::kAddedAttributes) want.insert(a.code);
+    EXPECT_EQ(beyond, want);
+}
+
 TEST(BuiltinCatalogue, EveryClassHasTheSetsOfThePublishedCatalogue) {
-    const std::string objectsCsv = std::string(kTranscription) + "/s57objectclasses.csv";
-    const std::string attributesCsv = std::string(kTranscription) + "/s57attributes.csv";
-    if (!std::filesystem::exists(objectsCsv) || !std::filesystem::exists(attributesCsv))
-        GTEST_SKIP() << "gdal-data's S-57 tables are not installed in " << kTranscription;
+    if (!haveTranscription()) GTEST_SKIP() << "gdal-data's S-57 tables are not installed in " << kTranscription;
 
     std::map<std::string, int32_t> codeOf;
     for (const auto& r : readCsv(attributesCsv))

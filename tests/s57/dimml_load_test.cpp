@@ -1,6 +1,7 @@
 // tests/s57/dimml_load_test.cpp: loading the catalogue and the product mapping from XML, the
 // failures that send the drivers to the built-in catalogue, and the reading rules.
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -15,6 +16,10 @@
 namespace {
 
 using dimmltest::CatalogueFixture;
+using dimmltest::isAddedAttribute;
+using dimmltest::isAddedClass;
+using dimmltest::kAddedAttributes;
+using dimmltest::kAddedClasses;
 using dimmltest::kSmallCatalogue;
 using dimmltest::kSmallProduct;
 
@@ -22,36 +27,71 @@ using dimmltest::kSmallProduct;
 
 class ShippedCatalogue : public CatalogueFixture {};
 
-TEST_F(ShippedCatalogue, LoadsBesideTheModuleWithTheCatalogueFigures) {
+TEST_F(ShippedCatalogue, LoadsBesideTheModuleAsTheBuiltInCatalogueWithTheAdditions) {
     ASSERT_EQ(loadDIMEInfo(), S_OK) << logText();
     EXPECT_EQ(boxes(), "");
-    EXPECT_EQ(s57ObjectCount, kBuiltinS57ObjectCount);
-    EXPECT_EQ(s57AttributeCount, kBuiltinS57AttributeCount);
-    EXPECT_EQ(s57SetCount, kBuiltinS57SetCount);
+    EXPECT_EQ(s57ObjectCount, kBuiltinS57ObjectCount + int32_t(std::size(kAddedClasses)));
+    EXPECT_EQ(s57AttributeCount, kBuiltinS57AttributeCount + int32_t(std::size(kAddedAttributes)));
+    int addedPairs = 0;
+    for (const auto& c : kAddedClasses) addedPairs += c.pairs;
+    EXPECT_EQ(s57SetCount, kBuiltinS57SetCount + addedPairs);
     EXPECT_GT(agencyCount, 200);
     EXPECT_GT(objectMapCount, s57ObjectCount);  // many classes have several primitives
     EXPECT_GT(attributeMapCount, s57SetCount);
 
-    // Objects and attributes as in the built-in table; attributes from XML take the built-in
-    // width and default.
+    // Objects: the built-in ones in their order, the additions where their codes put them.
+    std::vector<std::pair<int32_t, std::string>> xmlObjects, builtinObjects;
+    std::map<int32_t, std::string> addedObjects;
     for (int32_t i = 0; i < s57ObjectCount; ++i) {
-        EXPECT_EQ(s57Objects[i].code, builtinS57Objects[i].code);
-        EXPECT_STREQ(s57Objects[i].acronym, builtinS57Objects[i].acronym);
+        if (i > 0) {
+            EXPECT_LT(s57Objects[i - 1].code, s57Objects[i].code) << i;
+        }
+        if (isAddedClass(s57Objects[i].code)) addedObjects[s57Objects[i].code] = s57Objects[i].acronym;
+        else xmlObjects.emplace_back(s57Objects[i].code, s57Objects[i].acronym);
     }
+    for (const auto& o : builtinS57Objects) builtinObjects.emplace_back(o.code, o.acronym);
+    EXPECT_EQ(xmlObjects, builtinObjects);
+    EXPECT_EQ(addedObjects, (std::map<int32_t, std::string>{{161, "ARCSLN"}, {162, "ASLXIS"}, {163, "NEWOBJ"}}));
+
+    // Attributes from XML take the built-in width and default; the additions, free text, those of
+    // their type.
+    std::vector<const FieldDef*> xmlAttributes;
+    std::map<int32_t, std::string> addedAttributes;
     for (int32_t i = 0; i < s57AttributeCount; ++i) {
         const FieldDef& a = s57Attributes[i];
+        if (i > 0) {
+            EXPECT_LT(s57Attributes[i - 1].index, a.index) << i;
+        }
+        if (!isAddedAttribute(a.index)) {
+            xmlAttributes.push_back(&a);
+            continue;
+        }
+        addedAttributes[a.index] = a.name;
+        EXPECT_EQ(std::tie(a.type, a.width), std::make_tuple(1, 70)) << a.name;
+        EXPECT_STREQ(a.defaultValue, "UNKNOWN") << a.name;
+    }
+    EXPECT_EQ(addedAttributes, (std::map<int32_t, std::string>{{190, "CLSDEF"}, {191, "CLSNAM"}, {192, "SYMINS"}}));
+    ASSERT_EQ(xmlAttributes.size(), std::size(builtinS57Attributes));
+    for (std::size_t i = 0; i < xmlAttributes.size(); ++i) {
+        const FieldDef& a = *xmlAttributes[i];
         const FieldDef& b = builtinS57Attributes[i];
         EXPECT_EQ(std::tie(a.index, a.type, a.width), std::tie(b.index, b.type, b.width)) << b.name;
         EXPECT_STREQ(a.name, b.name);
         EXPECT_STREQ(a.defaultValue, b.defaultValue) << b.name;
     }
-    // The same pairs, each class's in the same order; the XML lists them strictly by class.
+
+    // The same pairs, each class's in the same order, and the pairs of the added classes; the XML
+    // lists them strictly by class.
     std::map<int32_t, std::vector<std::pair<int32_t, std::string>>> xml, builtin;
     for (int32_t i = 0; i < s57SetCount; ++i) {
         if (i > 0) {
             EXPECT_LE(s57Sets[i - 1].objectCode, s57Sets[i].objectCode) << i;
         }
         xml[s57Sets[i].objectCode].emplace_back(s57Sets[i].attributeCode, s57Sets[i].set);
+    }
+    for (const auto& c : kAddedClasses) {
+        EXPECT_EQ(int(xml[c.code].size()), c.pairs) << c.acronym;
+        xml.erase(c.code);
     }
     for (const auto& p : builtinS57Sets)
         if (!(p.objectCode == 155 && p.attributeCode == 301))
@@ -63,6 +103,16 @@ TEST_F(ShippedCatalogue, LoadsBesideTheModuleWithTheCatalogueFigures) {
     char label[125];
     ASSERT_EQ(lookupAGENlabel("1810", label), 0);
     EXPECT_STREQ(label, "AA");
+}
+
+// The new object: its name and definition in set A, its symbol instruction in set B.
+TEST_F(ShippedCatalogue, NewObjectCarriesItsClassNameDefinitionAndSymbol) {
+    ASSERT_EQ(loadDIMEInfo(), S_OK) << logText();
+    std::vector<std::string> pairs;
+    for (int32_t i = 0; i < s57SetCount; ++i)
+        if (s57Sets[i].objectCode == 163 && isAddedAttribute(s57Sets[i].attributeCode))
+            pairs.push_back(std::string(s57Sets[i].set) + std::to_string(s57Sets[i].attributeCode));
+    EXPECT_EQ(pairs, (std::vector<std::string>{"A190", "A191", "B192"}));
 }
 
 TEST_F(ShippedCatalogue, ProductMapsEveryPrimitiveOfEveryClassToAThemedClass) {
@@ -92,6 +142,27 @@ TEST_F(ShippedCatalogue, ProductMapsEveryPrimitiveOfEveryClassToAThemedClass) {
     ASSERT_TRUE(find("LNDARE", "A"));
     EXPECT_STREQ(find("LNDARE", "A")->gdbName, "CoastlineAreaFeature");
     EXPECT_EQ(find("M_COVR", "A")->code, 302);
+    // The Edition 3.1 classes: the archipelagic sea lanes with the routeing, the new object in
+    // classes of its own.
+    struct Added { const char *acronym, *type, *gdbName; };
+    const Added added[] = {
+        {"ARCSLN", "A", "RouteingAreaFeature"},   {"ASLXIS", "L", "RouteingLineFeature"},
+        {"NEWOBJ", "P", "NewObjectPointFeature"}, {"NEWOBJ", "L", "NewObjectLineFeature"},
+        {"NEWOBJ", "A", "NewObjectAreaFeature"},
+    };
+    for (const auto& a : added) {
+        const ObjectMapRec* m = find(a.acronym, a.type);
+        ASSERT_TRUE(m) << a.acronym << " " << a.type;
+        EXPECT_STREQ(m->gdbName, a.gdbName);
+    }
+    bool symbolMapped = false;
+    for (int32_t i = 0; i < attributeMapCount; ++i)
+        symbolMapped = symbolMapped || (!std::strcmp(attributeMaps[i].objectName, "NEWOBJ") &&
+                                        !std::strcmp(attributeMaps[i].gdbName, "SYMINS"));
+    EXPECT_TRUE(symbolMapped);
+    EXPECT_EQ(typesOf["ARCSLN"], std::set<std::string>{"A"});
+    EXPECT_EQ(typesOf["ASLXIS"], std::set<std::string>{"L"});
+    EXPECT_EQ(typesOf["NEWOBJ"], (std::set<std::string>{"A", "L", "P"}));
 
     // Each attribute map carries its class and primitive, and names the field after the acronym.
     int32_t soundgAttributes = 0;

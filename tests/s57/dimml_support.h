@@ -87,4 +87,29 @@ inline const char kSmallCatalogue[] =
     "<S57SET object='1' attr='116' set='A'/><S57SET object='129' attr='125' set='A'/>"
     "<S57SET object='129' attr='116' set='B'/></S57CATALOGUE>";
 
+// What data/s57.xml holds beyond the built-in tables: the Edition 3.1 classes (with the number of
+// their pairs) and attributes.
+struct AddedClass {
+    int32_t code;
+    const char* acronym;
+    int pairs;
+};
+inline const AddedClass kAddedClasses[] = {{161, "ARCSLN", 16}, {162, "ASLXIS", 16}, {163, "NEWOBJ", 29}};
+struct AddedAttribute {
+    int32_t code;
+    const char* acronym;
+};
+inline const AddedAttribute kAddedAttributes[] = {{190, "CLSDEF"}, {191, "CLSNAM"}, {192, "SYMINS"}};
+
+inline bool isAddedClass(int32_t code) {
+    for (const auto& c : kAddedClasses)
+        if (c.code == code) return true;
+    return false;
+}
+inline bool isAddedAttribute(int32_t code) {
+    for (const auto& a : kAddedAttributes)
+        if (a.code == code) return true;
+    return false;
+}
+
 }  // namespace dimmltest

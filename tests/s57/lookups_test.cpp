@@ -142,6 +142,31 @@ TEST_P(ClassAttributes, AcronymFormsMatchTheCodeForms) {
 INSTANTIATE_TEST_SUITE_P(Catalogues, ClassAttributes, ::testing::ValuesIn(kSources),
                          [](const auto& i) { return std::string(i.param.name); });
 
+// The Edition 3.1 classes and attributes, which only the XML catalogue has.
+TEST(XmlCatalogue, KnowsTheAdditionsTheBuiltInOneLacks) {
+    for (bool xml : {false, true}) {
+        SCOPED_TRACE(xml ? "xml" : "builtin");
+        if (xml) ASSERT_EQ(loadQuietly(), S_OK);
+        else installBuiltinCatalogue();
+        const int want = xml ? 0 : -10;
+        const char *object = nullptr, *attribute = nullptr;
+        int32_t code = 0, room = 0;
+        EXPECT_EQ(lookupObjAcronym("163", &object), want);
+        EXPECT_EQ(lookupObjCode("ARCSLN", &code), want);
+        EXPECT_EQ(lookupAttrAcronym("192", &attribute), want);
+        EXPECT_EQ(lookupClassPairCount(162, &room), want);
+        if (!xml) continue;
+        EXPECT_STREQ(object, "NEWOBJ");
+        EXPECT_STREQ(attribute, "SYMINS");
+        EXPECT_EQ(code, 161);
+        EXPECT_EQ(room, 16);
+        int rc = 0;
+        const auto a = lookedUp(163, "A", &rc);
+        ASSERT_GE(a.size(), 2u);
+        EXPECT_EQ(std::vector<int32_t>(a.begin(), a.begin() + 2), (std::vector<int32_t>{190, 191}));
+    }
+}
+
 // ---- The built-in table and its misplaced pairs ------------------------------------------------
 
 class BuiltinSets : public ::testing::Test {
