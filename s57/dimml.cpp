@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -131,18 +132,45 @@ void completeAttribute(FieldDef& f) {
     }
 }
 
+// A BSTR's text as UTF-8 into out, which it owns (null stays empty). The catalogue's texts are
+// nearly all ASCII, and a _bstr_t per attribute text was most of the catalogue's load time.
+const char* narrowInto(BSTR text, std::string& out) {
+    out.clear();
+    const UINT n = text ? SysStringLen(text) : 0;
+    UINT i = 0;
+    while (i < n && static_cast<std::uint32_t>(text[i]) < 0x80) ++i;
+    if (i == n) {
+        out.resize(n);
+        for (UINT k = 0; k < n; ++k) out[k] = char(text[k]);
+    } else {
+        out = toUtf8(std::wstring_view(text, n));
+    }
+    return out.c_str();
+}
+
+// Frees a BSTR on every way out.
+struct OwnedBstr {
+    BSTR text = nullptr;
+    OwnedBstr() = default;
+    OwnedBstr(const OwnedBstr&) = delete;
+    OwnedBstr& operator=(const OwnedBstr&) = delete;
+    ~OwnedBstr() { SysFreeString(text); }
+};
+
 // Calls f(name, value) for each attribute of the node, in document order.
 template <class F>
 void forEachAttribute(const IXMLDOMNodePtr& node, F&& f) {
     IXMLDOMNamedNodeMapPtr attrs = node->Getattributes();
     if (!attrs) return;
     const LONG n = attrs->Getlength();
+    std::string name, value;
     for (LONG j = 0; j < n; ++j) {
         IXMLDOMNodePtr a = attrs->Getitem(j);
         if (!a) continue;
-        const _bstr_t name = a->GetnodeName();
-        const _bstr_t value = a->Gettext();
-        f(static_cast<const char*>(name), static_cast<const char*>(value));
+        OwnedBstr rawName, rawValue;
+        check(a->get_nodeName(&rawName.text));
+        check(a->get_text(&rawValue.text));
+        f(narrowInto(rawName.text, name), narrowInto(rawValue.text, value));
     }
 }
 
