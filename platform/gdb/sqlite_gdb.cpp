@@ -1296,6 +1296,21 @@ public:
         }
         return *info_;
     }
+    // After a change of this class's own subtypes: every other description reloads, this one is
+    // edited as a reload would find it (adding each of a class's subtypes reloaded it each time).
+    template <class Edit>
+    void changedOwnInfo(Edit&& edit) {
+        if (generation_ != db().generation()) {  // stale already: the next use reloads it
+            db().schemaChanged();
+            return;
+        }
+        auto copy = std::make_shared<ClassInfo>(*info_);
+        edit(*copy);
+        db().schemaChanged();
+        info_ = std::move(copy);
+        fields_ = nullptr;
+        generation_ = db().generation();
+    }
     std::shared_ptr<ClassInfo> infoPtr() {
         info();
         return info_;
@@ -2726,11 +2741,13 @@ HRESULT ClassImpl::put_DefaultSubtypeCode(LONG code) {
         const ClassInfo& ci = info();
         db().beginWrite();
         subtypeItem();
+        const bool itemExisted = sqlite3_changes(db().raw()) == 0;
         sqlite3_stmt* st = db().cached("UPDATE gdb_items SET default_subtype = ?2 WHERE name = ?1");
         bindText(st, 1, ci.name);
         sqlite3_bind_int(st, 2, code);
         step(st);
-        db().schemaChanged();
+        if (itemExisted) changedOwnInfo([&](ClassInfo& c) { c.defaultSubtype = code; });
+        else db().schemaChanged();
         return S_OK;
     });
 }
@@ -2749,7 +2766,10 @@ HRESULT ClassImpl::raw_AddSubtype(LONG code, BSTR name) {
         sqlite3_bind_int(st, 2, code);
         bindText(st, 3, n);
         step(st);
-        db().schemaChanged();
+        changedOwnInfo([&](ClassInfo& c) {
+            auto at = std::find_if(c.subtypes.begin(), c.subtypes.end(), [&](const auto& e) { return e.first > code; });
+            c.subtypes.emplace(at, code, n);
+        });
         return S_OK;
     });
 }

@@ -39,14 +39,9 @@ class Writer {
  public:
     explicit Writer(std::vector<std::uint8_t>& out) : out_(out) {}
     void u8(std::uint8_t v) { out_.push_back(v); }
-    void u32(std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) out_.push_back(std::uint8_t(v >> (8 * i)));
-    }
+    void u32(std::uint32_t v) { little(v); }
     void i32(std::int32_t v) { u32(std::uint32_t(v)); }
-    void f64(double v) {
-        const auto bits = std::bit_cast<std::uint64_t>(v);
-        for (int i = 0; i < 8; ++i) out_.push_back(std::uint8_t(bits >> (8 * i)));
-    }
+    void f64(double v) { little(std::bit_cast<std::uint64_t>(v)); }
     void coord(const Coord& c, bool z) {
         f64(c.x);
         f64(c.y);
@@ -64,6 +59,18 @@ class Writer {
     }
 
  private:
+    // Appended whole rather than byte by byte: coordinates are most of a blob.
+    template <class U>
+    void little(U v) {
+        std::uint8_t bytes[sizeof(U)];
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(bytes, &v, sizeof v);
+        } else {
+            for (std::size_t i = 0; i < sizeof(U); ++i) bytes[i] = std::uint8_t(v >> (8 * i));
+        }
+        out_.insert(out_.end(), bytes, bytes + sizeof bytes);
+    }
+
     std::vector<std::uint8_t>& out_;
 };
 

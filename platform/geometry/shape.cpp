@@ -100,6 +100,26 @@ int locate(const Coord& p, const Part& ring) {
     return inside ? 1 : -1;
 }
 
+// shapeExtent of the ring alone, without copying it into a shape.
+GeoExtent ringExtent(const Part& ring) {
+    GeoExtent e;
+    bool first = true;
+    for (const Coord& c : ring) {
+        if (std::isnan(c.x) || std::isnan(c.y)) continue;
+        if (first) {
+            e.xmin = e.xmax = c.x;
+            e.ymin = e.ymax = c.y;
+            first = false;
+        } else {
+            e.xmin = std::min(e.xmin, c.x);
+            e.xmax = std::max(e.xmax, c.x);
+            e.ymin = std::min(e.ymin, c.y);
+            e.ymax = std::max(e.ymax, c.y);
+        }
+    }
+    return e;
+}
+
 // Ring a lies inside ring b: the first vertex of a that is not on b's boundary decides.
 bool ringInside(const Part& a, const GeoExtent& ea, const Part& b, const GeoExtent& eb) {
     if (ea.xmin < eb.xmin || ea.xmax > eb.xmax || ea.ymin < eb.ymin || ea.ymax > eb.ymax) return false;
@@ -126,8 +146,7 @@ std::vector<RingGroup> nestRings(const std::vector<Part>& rings) {
     std::vector<GeoExtent> extent(n);
     for (std::size_t i : areal) {
         size[i] = std::fabs(signedArea(rings[i]));
-        Shape one{esriGeometryRing, false, {rings[i]}};
-        extent[i] = shapeExtent(one);
+        extent[i] = ringExtent(rings[i]);
     }
     // Larger rings first: a ring's holder is always met before it.
     std::vector<std::size_t> order = areal;

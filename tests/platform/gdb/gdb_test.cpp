@@ -414,6 +414,15 @@ TEST_F(GdbTest, SubtypesAreStoredAndEnumerated) {
     st->AddSubtype(17, "BCNLAT");
     st->PutDefaultSubtypeCode(17);
     EXPECT_EQ(resultOf([&] { st->AddSubtype(75, "OTHER"); }), GDB_E_NAME_EXISTS);
+    // The class object that made them reads them back as stored, without reopening.
+    st->AddSubtype(30, "BOYLAT");
+    EXPECT_EQ(st->GetDefaultSubtypeCode(), 17);
+    std::string listed;
+    IEnumSubtypePtr mine = st->GetSubtypes();
+    for (std::string n = std::string(mine->Next(&code)); !n.empty(); n = std::string(mine->Next(&code)))
+        listed += std::to_string(code) + n + " ";
+    EXPECT_EQ(listed, "17BCNLAT 30BOYLAT 75LIGHTS ");
+    EXPECT_EQ(resultOf([&] { st->AddSubtype(30, "AGAIN"); }), GDB_E_NAME_EXISTS);
     // Another object of the same class sees the same definition, by code.
     ws_ = nullptr;
     fws_ = nullptr;
@@ -427,6 +436,7 @@ TEST_F(GdbTest, SubtypesAreStoredAndEnumerated) {
     IEnumSubtypePtr e = again->GetSubtypes();
     EXPECT_EQ(std::string(e->Next(&code)), "BCNLAT");
     EXPECT_EQ(code, 17);
+    EXPECT_EQ(std::string(e->Next(&code)), "BOYLAT");
     EXPECT_EQ(std::string(e->Next(&code)), "LIGHTS");
     EXPECT_EQ(std::string(e->Next(&code)), "");
     EXPECT_EQ(std::string(again->GetSubtypeName(75)), "LIGHTS");
