@@ -8,14 +8,18 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/xml/xmldom.h"
 #include "s57/s57_util2.h"
@@ -189,6 +193,62 @@ void reportXmlFailure(const std::string& detail) {
 }
 
 // Loads one file into the document; false (after the message) when it cannot be read or parsed.
+// The trace of each table on standard output, as each load gives it.
+void printAgencies() {
+    for (int32_t i = 0; i < agencyCount; ++i) std::printf("agency %s %s\n", agencies[i].label, agencies[i].code);
+}
+void printObjects() {
+    for (int32_t i = 0; i < s57ObjectCount; ++i)
+        std::printf("object code %d label %s desc %s\n", s57Objects[i].code, s57Objects[i].acronym,
+                    s57Objects[i].description);
+}
+void printAttributes() {
+    for (int32_t i = 0; i < s57AttributeCount; ++i)
+        std::printf("attr code %d label %s desc %d\n", s57Attributes[i].index, s57Attributes[i].name,
+                    s57Attributes[i].type);
+}
+void printSets() {
+    for (int32_t i = 0; i < s57SetCount; ++i)
+        std::printf("object list object %d attribute %d set %s\n", s57Sets[i].objectCode, s57Sets[i].attributeCode,
+                    s57Sets[i].set);
+}
+
+// The files and tables of the last load that went through without a failure: a process that loads
+// the same files again (the template, then the import) takes the tables from here instead of
+// parsing both documents again.
+struct LastLoad {
+    bool valid = false;
+    std::string product, s57;  // the files' bytes
+    std::vector<AgencyRec> agencies;
+    std::vector<S57ObjectRec> objects;
+    std::vector<FieldDef> attributes;
+    std::vector<S57SetRec> sets;
+    std::vector<ObjectMapRec> objectMaps;
+    std::vector<AttributeMapRec> attributeMaps;
+};
+LastLoad lastLoad;
+
+bool readBytes(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) return false;
+    out = std::move(text).str();
+    return true;
+}
+
+template <class T>
+void keep(std::vector<T>& to, const T* table, int32_t count) {
+    to.assign(table, table + (table ? count : 0));
+}
+
+template <class T>
+void restore(std::unique_ptr<T[]>& store, T*& table, int32_t& count, const std::vector<T>& from) {
+    T* t = renew(store, table, count, LONG(from.size()));
+    std::copy(from.begin(), from.end(), t);
+}
+
 bool loadFile(const IXMLDOMDocumentPtr& doc, const std::string& path) {
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
         std::fclose(f);
@@ -252,22 +312,52 @@ HRESULT loadDIMEInfoFrom(const char* directory) {
             if (c == '\\') c = '/';
 
         const std::string productPath = dir + "product.xml";
-        if (!loadFile(doc, productPath)) return E_FAIL;
-        (void)getMappingInstance(doc);
-
         const std::string s57Path = dir + "s57.xml";
+        std::string productBytes, s57Bytes;
+        const bool read = readBytes(productPath, productBytes) && readBytes(s57Path, s57Bytes);
+        if (read && lastLoad.valid && lastLoad.product == productBytes && lastLoad.s57 == s57Bytes) {
+            restore(objectMapStore, objectMaps, objectMapCount, lastLoad.objectMaps);
+            restore(attributeMapStore, attributeMaps, attributeMapCount, lastLoad.attributeMaps);
+            restore(agencyStore, agencies, agencyCount, lastLoad.agencies);
+            restore(objectStore, s57Objects, s57ObjectCount, lastLoad.objects);
+            restore(attributeStore, s57Attributes, s57AttributeCount, lastLoad.attributes);
+            restore(setStore, s57Sets, s57SetCount, lastLoad.sets);
+            printAgencies();
+            printObjects();
+            printAttributes();
+            printSets();
+            return S_OK;
+        }
+        lastLoad = LastLoad{};
+
+        if (!loadFile(doc, productPath)) return E_FAIL;
+        bool clean = getMappingInstance(doc) == S_OK;
+
         if (!loadFile(doc, s57Path)) return E_FAIL;
         // A reader that fails has logged it and leaves its table as far as it got.
-        (void)getAgency(doc);
-        (void)getS57Object(doc);
-        (void)getS57Attribute(doc);
-        (void)getS57List(doc);
+        clean = getAgency(doc) == S_OK && clean;
+        clean = getS57Object(doc) == S_OK && clean;
+        clean = getS57Attribute(doc) == S_OK && clean;
+        clean = getS57List(doc) == S_OK && clean;
         if (s57ObjectCount == 0) {
             std::string detail(" ");
             detail += s57Path;
             detail += ": no S57OBJECT element";
             reportXmlFailure(detail);
             return E_FAIL;
+        }
+        if (clean && read) {
+            LastLoad kept;
+            kept.product = std::move(productBytes);
+            kept.s57 = std::move(s57Bytes);
+            keep(kept.agencies, agencies, agencyCount);
+            keep(kept.objects, s57Objects, s57ObjectCount);
+            keep(kept.attributes, s57Attributes, s57AttributeCount);
+            keep(kept.sets, s57Sets, s57SetCount);
+            keep(kept.objectMaps, objectMaps, objectMapCount);
+            keep(kept.attributeMaps, attributeMaps, attributeMapCount);
+            kept.valid = true;
+            lastLoad = std::move(kept);
         }
         return S_OK;
     } catch (const _com_error& e) {
@@ -292,8 +382,7 @@ HRESULT getAgency(IXMLDOMDocument* document) {
                 else if (sameText(name, "code")) copyText(table[i].code, value);
             });
         }
-        for (int32_t i = 0; i < agencyCount; ++i)
-            std::printf("agency %s %s\n", table[i].label, table[i].code);
+        printAgencies();
         return S_OK;
     } catch (const _com_error& e) {
         logComError("getAgency", e);
@@ -316,9 +405,7 @@ HRESULT getS57Object(IXMLDOMDocument* document) {
                 else if (sameText(name, "desc")) copyText(table[i].description, value);
             });
         }
-        for (int32_t i = 0; i < s57ObjectCount; ++i)
-            std::printf("object code %d label %s desc %s\n", table[i].code, table[i].acronym,
-                        table[i].description);
+        printObjects();
         return S_OK;
     } catch (const _com_error& e) {
         logComError("getS57Object", e);
@@ -343,8 +430,7 @@ HRESULT getS57Attribute(IXMLDOMDocument* document) {
             });
             completeAttribute(table[i]);
         }
-        for (int32_t i = 0; i < s57AttributeCount; ++i)
-            std::printf("attr code %d label %s desc %d\n", table[i].index, table[i].name, table[i].type);
+        printAttributes();
         return S_OK;
     } catch (const _com_error& e) {
         logComError("getS57Attribute", e);
@@ -367,9 +453,7 @@ HRESULT getS57List(IXMLDOMDocument* document) {
                 else if (sameText(name, "set")) copyText(table[i].set, value);
             });
         }
-        for (int32_t i = 0; i < s57SetCount; ++i)
-            std::printf("object list object %d attribute %d set %s\n", table[i].objectCode,
-                        table[i].attributeCode, table[i].set);
+        printSets();
         return S_OK;
     } catch (const _com_error& e) {
         logComError("getS57List", e);
