@@ -49,6 +49,7 @@ struct fm_priv {
     drfield* free_dr = nullptr;     // recycled record fields
     bool first_pending = false;     // dv_cur stands on a value not yet returned
     bool eof_clean = false;         // the last failed load met the end of the file between records
+    bool chained = false;           // a record with an 'R' leader was loaded (read mode)
     char leadid = ' ';              // leader identifier of the record being built (write mode)
     int wr_state = 3;               // put123sfld's field state before the field begins
     bool dims_in_data = false;      // the field being put takes its dimensions from the data

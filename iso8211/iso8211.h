@@ -282,6 +282,12 @@ int g123dstr(const char** cur, const char* end, std::string& value, char delim);
 int g123sstr(const char** cur, const char* end, std::string& value, long width);
 int unread123rec(std::FILE* fp, int* status);
 int raw123rec(std::FILE* fp, std::string& bytes, long* length, int* status);
+// tell123rec: where the record last loaded (read mode) begins. seek123rec: positions the file before
+// the record beginning at `start` (a position tell123rec gave), as if the records before it had not
+// been read: unread123rec cannot back up past it. Refused (0) in write mode and in a file where a record
+// with an 'R' leader was loaded: its records do not stand alone.
+int tell123rec(std::FILE* fp, long* start);
+int seek123rec(std::FILE* fp, long start);
 int empty123rec();
 
 // ---- subfields (sfld_read.cpp) ---------------------------------------------------------------------

@@ -367,7 +367,10 @@ int ld123rec() {
         if (l->rec_len == 0 || l->rec_len != l->da_base + need) l->rec_len = std::int32_t(std::min(long(l->da_base) + need, 2147483647L));
         if (l->lead_id == 'R') {
             f->nld = 1;
-            if (f->open_mode == 'r') f->nld_loc = f->rec_loc_cur;
+            if (f->open_mode == 'r') {
+                f->nld_loc = f->rec_loc_cur;
+                f->priv->chained = true;
+            }
         }
     } else {
         need = long(l->rec_len) - l->da_base;
@@ -816,6 +819,28 @@ int unread123rec(std::FILE* fp, int* status) {
     delete r;
     if (f->open_mode == 'r') flush123rec(fp);
     if (f->nld) f->dr_cur = nullptr;
+    f->sf_state_dr = 4;
+    return 1;
+}
+
+// ---- tell123rec, seek123rec --------------------------------------------------------------------
+int tell123rec(std::FILE* fp, long* start) {
+    if (!start || !find123file(fp)) return 0;
+    const fm* f = g_cur;
+    if (f->open_mode != 'r' || !f->rec_loc_cur || f->rec_loc_cur == f->rec_loc_hd) return 0;
+    *start = f->rec_loc_cur->dr_start;
+    return 1;
+}
+
+int seek123rec(std::FILE* fp, long start) {
+    if (start < 0 || !find123file(fp)) return 0;
+    fm* f = g_cur;
+    // A record with an 'R' leader takes its leader and directory from the one before it.
+    if (f->open_mode != 'r' || f->nld || f->priv->chained) return 0;
+    if (std::fseek(fp, start, SEEK_SET) != 0) return 0;
+    // As unread123rec leaves it, with no record left to back up to.
+    free_rplist(f);
+    flush123rec(fp);
     f->sf_state_dr = 4;
     return 1;
 }

@@ -140,37 +140,76 @@ constexpr const char* kTexts[] = {
     "DVSD", "FILE", "LFIL", "VOLM", "SLAT", "WLON", "NLAT", "ELON", "IMPL", "CRCS",
 };
 
-bool isAgencyLabel(std::string_view l) { return l == "AGEN" || l == "PRCO" || l == "AUTH"; }
-bool isNameLabel(std::string_view l) { return l == "NAME" || l == "NAM1" || l == "NAM2"; }
-// The record-identifier field "0001" has no label of its own.
-bool isRecordIdLabel(std::string_view l) { return l.empty() || l == "    "; }
+// A four-character label as one word, the key of the label index.
+constexpr uint32_t packLabel(const char* l) {
+    return uint32_t(static_cast<unsigned char>(l[0])) | uint32_t(static_cast<unsigned char>(l[1])) << 8 |
+           uint32_t(static_cast<unsigned char>(l[2])) << 16 | uint32_t(static_cast<unsigned char>(l[3])) << 24;
+}
 
-const EnumTable* findEnum(std::string_view label) {
+// Everything the codec knows of one label. The tables above stay the source; the index is built
+// from them at compile time, so that a subfield costs one hashed probe instead of scans of them.
+struct LabelInfo {
+    uint32_t key = 0;  // 0: empty slot
+    const EnumTable* enums = nullptr;
+    const PaddedLabel* padded = nullptr;
+    const PackedLabel* packed = nullptr;
+    bool passThrough = false;
+    bool text = false;
+    bool agency = false;
+    bool name = false;
+    bool longName = false;
+};
+
+constexpr std::size_t kIndexSize = 512;  // a power of two, well above the label count
+constexpr std::size_t slotOf(uint32_t key) { return (key * 2654435761u) >> 23; }
+static_assert(kIndexSize == std::size_t(1) << (32 - 23));
+
+struct LabelIndex {
+    LabelInfo slots[kIndexSize] = {};
+
+    constexpr LabelInfo& at(const char* label) {
+        const uint32_t key = packLabel(label);
+        std::size_t i = slotOf(key);
+        while (slots[i].key != 0 && slots[i].key != key) i = (i + 1) & (kIndexSize - 1);
+        slots[i].key = key;
+        return slots[i];
+    }
+    constexpr const LabelInfo* find(uint32_t key) const {
+        for (std::size_t i = slotOf(key);; i = (i + 1) & (kIndexSize - 1)) {
+            if (slots[i].key == key) return &slots[i];
+            if (slots[i].key == 0) return nullptr;
+        }
+    }
+};
+
+constexpr LabelIndex buildIndex() {
+    LabelIndex x;
     for (const auto& t : kEnums)
         for (const char* l : t.labels)
-            if (l && label == l) return &t;
-    return nullptr;
+            if (l && !x.at(l).enums) x.at(l).enums = &t;
+    for (const auto& p : kPadded)
+        if (!x.at(p.label).padded) x.at(p.label).padded = &p;
+    for (const auto& p : kPacked)
+        if (!x.at(p.label).packed) x.at(p.label).packed = &p;
+    for (const char* l : kPassThrough) x.at(l).passThrough = true;
+    for (const char* l : kTexts) x.at(l).text = true;
+    for (const char* l : {"AGEN", "PRCO", "AUTH"}) x.at(l).agency = true;
+    for (const char* l : {"NAME", "NAM1", "NAM2"}) x.at(l).name = true;
+    x.at("LNAM").longName = true;
+    return x;
+}
+constexpr LabelIndex kIndex = buildIndex();
+
+// The index entry of a label of exactly four characters; null for any other label.
+const LabelInfo* findLabel(const char* label) {
+    if (!label[0] || !label[1] || !label[2] || !label[3] || label[4]) return nullptr;
+    return kIndex.find(packLabel(label));
 }
 
-const PaddedLabel* findPadded(std::string_view label) {
-    for (const auto& p : kPadded)
-        if (label == p.label) return &p;
-    return nullptr;
-}
-const PackedLabel* findPacked(std::string_view label) {
-    for (const auto& p : kPacked)
-        if (label == p.label) return &p;
-    return nullptr;
-}
-bool inList(const char* const* list, std::size_t n, std::string_view label) {
-    for (std::size_t i = 0; i < n; ++i)
-        if (label == list[i]) return true;
-    return false;
-}
-bool isPassThrough(std::string_view l) {
-    return inList(kPassThrough, sizeof kPassThrough / sizeof *kPassThrough, l);
-}
-bool isText(std::string_view l) { return inList(kTexts, sizeof kTexts / sizeof *kTexts, l); }
+// The record-identifier field "0001" has no label of its own.
+bool isRecordIdLabel(const char* l) { return l[0] == '\0' || std::strcmp(l, "    ") == 0; }
+
+const EnumTable& rcnmTable() { return kEnums[0]; }
 
 bool allDigits(std::string_view s) {
     if (s.empty()) return false;
@@ -179,11 +218,23 @@ bool allDigits(std::string_view s) {
     return true;
 }
 
-// Letters of `code` in the table, or null.
-const char* enumText(const EnumTable& t, std::string_view code) {
+// Letters of a code in the table, or null.
+const char* enumText(const EnumTable& t, int code) {
     for (int i = 0; i < t.count; ++i)
-        if (code == std::to_string(t.rows[i].code)) return t.rows[i].text;
+        if (t.rows[i].code == code) return t.rows[i].text;
     return nullptr;
+}
+
+// Letters of the code written as `digits`, or null. Only the plain decimal form of a code matches
+// ("01" is not 1), as the library writes numbers.
+const char* enumText(const EnumTable& t, const char* digits) {
+    int code = 0, n = 0;
+    for (; digits[n] >= '0' && digits[n] <= '9'; ++n) {
+        if (n == 3) return nullptr;  // every code is below 1000
+        code = code * 10 + (digits[n] - '0');
+    }
+    if (n == 0 || digits[n] != '\0' || (n > 1 && digits[0] == '0')) return nullptr;
+    return enumText(t, code);
 }
 
 // Code of `text` in the table (the encoder's direction), or -1.
@@ -194,14 +245,47 @@ int enumCode(const EnumTable& t, std::string_view text, bool recordName) {
     return -1;
 }
 
-// Zero-padded digits of a decoded number: false when it is not a plain unsigned number or does
-// not fit the width.
-bool padDigits(std::string_view digits, int width, std::string& out, int maxDigits = 0) {
+// Writes `digits` (n of them) zero-padded to `width` at out, terminated; out may overlap digits.
+// Returns the characters written.
+std::size_t putPadded(const char* digits, std::size_t n, std::size_t width, char* out) {
+    const std::size_t zeros = n < width ? width - n : 0;
+    std::memmove(out + zeros, digits, n);
+    std::memset(out, '0', zeros);
+    out[zeros + n] = '\0';
+    return zeros + n;
+}
+
+// Zero-padded digits of a decoded number into out: false (out untouched) when it is not a plain
+// unsigned number or has more than maxDigits digits.
+bool padDigits(const char* digits, int width, int maxDigits, char* out) {
     if (maxDigits < width) maxDigits = width;
-    if (!allDigits(digits) || digits.size() > std::size_t(maxDigits)) return false;
-    out.assign(digits.size() < std::size_t(width) ? std::size_t(width) - digits.size() : 0, '0');
-    out.append(digits);
+    std::size_t n = 0;
+    while (digits[n] >= '0' && digits[n] <= '9') {
+        if (n == std::size_t(maxDigits)) return false;
+        ++n;
+    }
+    if (n == 0 || digits[n] != '\0') return false;
+    putPadded(digits, n, std::size_t(width), out);
     return true;
+}
+
+// Decimal digits of v at out (no terminator); their count.
+std::size_t putDigits(uint32_t v, char* out) {
+    char buf[10];
+    std::size_t n = 0;
+    do {
+        buf[n++] = char('0' + v % 10);
+        v /= 10;
+    } while (v);
+    for (std::size_t i = 0; i < n; ++i) out[i] = buf[n - 1 - i];
+    return n;
+}
+
+// v zero-padded to width digits at out (width at least v's digit count), no terminator.
+void putNumber(uint32_t v, std::size_t width, char* out) {
+    char digits[10];
+    const std::size_t n = putDigits(v, digits);
+    putPadded(digits, n, width, out);
 }
 
 // Decimal text with optional blanks around it and an optional sign; an empty or blank text is 0.
@@ -259,68 +343,80 @@ int agencyCode(const char* label, long long* code) {
     return parseDecimal(buf, code) ? 0 : -10;
 }
 
-std::string digitsOf(unsigned long long v) { return std::to_string(v); }
-
-int finishOut(const std::string& text, char* out) {
-    if (text.size() > std::size_t(kCodecTextMax)) return -10;
-    std::memcpy(out, text.c_str(), text.size() + 1);
-    return 0;
-}
-
-// NAME, NAM1, NAM2: record name code and record identifier.
-int decodeName(const unsigned char* b, std::string& out) {
-    const std::string code = digitsOf(b[0]);
-    const char* rcnm = enumText(*findEnum("RCNM"), code);
+// NAME, NAM1, NAM2: record name code and record identifier; out receives 12 characters.
+int decodeName(const unsigned char* b, char* out) {
+    const int code = b[0];
+    const char* rcnm = enumText(rcnmTable(), code);
     if (!rcnm) {
-        std::fprintf(stderr, "bin2ascii: unable to decode RCNM value %s\n", code.c_str());
+        std::fprintf(stderr, "bin2ascii: unable to decode RCNM value %d\n", code);
         return -10;
     }
-    std::string rcid;
-    if (!padDigits(digitsOf(fromLittleEndian32(b + 1)), 10, rcid)) return -10;
-    out = std::string(rcnm) + rcid;
+    const uint32_t rcid = fromLittleEndian32(b + 1);
+    out[0] = rcnm[0];
+    out[1] = rcnm[1];
+    putNumber(rcid, 10, out + 2);
+    out[12] = '\0';
     return 0;
 }
 
-// LNAM: agency, FIDN, FIDS.
-int decodeLongName(const unsigned char* b, std::string& out) {
-    std::string agency, fidn, fids;
-    if (agencyLabel(digitsOf(fromLittleEndian16(b)), agency) != 0 || agency.size() != 2) return -10;
-    if (!padDigits(digitsOf(fromLittleEndian32(b + 2)), 10, fidn)) return -10;
-    if (!padDigits(digitsOf(fromLittleEndian16(b + 6)), 5, fids)) return -10;
-    out = agency + fidn + fids;
+// LNAM: agency, FIDN, FIDS; out receives 17 characters.
+int decodeLongName(const unsigned char* b, char* out) {
+    char digits[11] = {};
+    digits[putDigits(fromLittleEndian16(b), digits)] = '\0';
+    std::string agency;
+    if (agencyLabel(digits, agency) != 0 || agency.size() != 2) return -10;
+    const uint32_t fidn = fromLittleEndian32(b + 2);
+    const uint32_t fids = fromLittleEndian16(b + 6);
+    out[0] = agency[0];
+    out[1] = agency[1];
+    putNumber(fidn, 10, out + 2);
+    putNumber(fids, 5, out + 12);
+    out[17] = '\0';
     return 0;
 }
 
-// length < 0: unknown (a NUL-terminated text, or raw bytes the caller vouches for).
+// length < 0: unknown (a NUL-terminated text, or raw bytes the caller vouches for). out may be
+// value itself: every branch reads what it needs before it writes.
 int decode(const char* label, const char* value, long length, char* out) {
     if (!label || !value || !out) return -19;
-    const std::string_view l(label);
-    std::string text;
-    if (const EnumTable* t = findEnum(l)) {
-        const char* letters = enumText(*t, value);
+    const LabelInfo* info = findLabel(label);
+    if (!info) return -11;
+    if (info->enums) {
+        const char* letters = enumText(*info->enums, value);
         if (!letters) return -10;
-        text = letters;
-    } else if (const PaddedLabel* p = findPadded(l)) {
-        if (!padDigits(value, p->width, text, p->maxDigits)) return -10;
-    } else if (isPassThrough(l)) {
-        text = value;
-    } else if (isAgencyLabel(l)) {
+        std::memmove(out, letters, std::strlen(letters) + 1);
+        return 0;
+    }
+    if (info->padded) {
+        return padDigits(value, info->padded->width, info->padded->maxDigits, out) ? 0 : -10;
+    }
+    if (info->passThrough) {
+        const std::size_t n = std::strlen(value);
+        if (n > std::size_t(kCodecTextMax)) return -10;
+        std::memmove(out, value, n + 1);
+        return 0;
+    }
+    if (info->agency) {
         std::string agency;
         const int rc = agencyLabel(value, agency);
         if (rc != 0) return rc;
-        text = agency;
-    } else if (isNameLabel(l)) {
-        if (length >= 0 && length != 5) return -10;
-        const int rc = decodeName(reinterpret_cast<const unsigned char*>(value), text);
-        if (rc != 0) return rc;
-    } else if (l == "LNAM") {
-        if (length >= 0 && length != 8) return -10;
-        const int rc = decodeLongName(reinterpret_cast<const unsigned char*>(value), text);
-        if (rc != 0) return rc;
-    } else {
-        return -11;
+        if (agency.size() > std::size_t(kCodecTextMax)) return -10;
+        std::memcpy(out, agency.c_str(), agency.size() + 1);
+        return 0;
     }
-    return finishOut(text, out);
+    if (info->name) {
+        if (length >= 0 && length != 5) return -10;
+        unsigned char b[5];
+        std::memcpy(b, value, 5);
+        return decodeName(b, out);
+    }
+    if (info->longName) {
+        if (length >= 0 && length != 8) return -10;
+        unsigned char b[8];
+        std::memcpy(b, value, 8);
+        return decodeLongName(b, out);
+    }
+    return -11;
 }
 
 // 10 digits of a record identifier or FIDN, 5 of a FIDS, as the encoder takes them.
@@ -352,32 +448,32 @@ int bin2ascii(const char* label, const char* value, long length, char* out) {
 
 int ascii2bin(const char* label, char* out, const char* text, int* length, int* bytes) {
     if (!label || !out || !text || !length || !bytes) return -19;
-    const std::string_view l(label);
+    const LabelInfo* info = findLabel(label);
     unsigned char b[8] = {};
 
-    if (isText(l)) {
+    if (info && info->text) {
         const std::size_t n = std::strlen(text);
         std::memmove(out, text, n + 1);
         *length = int(n);
         *bytes = int(n) + 1;
         return 0;
     }
-    if (const EnumTable* t = findEnum(l)) {
-        const int code = enumCode(*t, text, l == "RCNM");
+    if (const EnumTable* t = info ? info->enums : nullptr) {
+        const int code = enumCode(*t, text, t == &rcnmTable());
         if (code < 0) return -10;
         b[0] = static_cast<unsigned char>(code);
         std::memcpy(out, b, 1);
         setSizes(1, length, bytes);
         return 0;
     }
-    if (const PackedLabel* p = findPacked(l)) {
+    if (const PackedLabel* p = info ? info->packed : nullptr) {
         long long v = 0;
         if (!parseDecimal(text, &v) || !packValue(v, p->signedness, p->width, b)) return -10;
         std::memcpy(out, b, std::size_t(p->width));
         setSizes(p->width, length, bytes);
         return 0;
     }
-    if (isRecordIdLabel(l)) {
+    if (isRecordIdLabel(label)) {
         // The record counter of field 0001 wraps at 16 bits: big cells have more records.
         long long v = 0;
         if (!parseDecimal(text, &v) || v < 0) return -10;
@@ -386,7 +482,7 @@ int ascii2bin(const char* label, char* out, const char* text, int* length, int* 
         setSizes(2, length, bytes);
         return 0;
     }
-    if (isAgencyLabel(l)) {
+    if (info && info->agency) {
         long long code = 0;
         const int rc = agencyCode(text, &code);
         if (rc != 0) return rc;
@@ -395,9 +491,9 @@ int ascii2bin(const char* label, char* out, const char* text, int* length, int* 
         setSizes(2, length, bytes);
         return 0;
     }
-    if (isNameLabel(l)) {
+    if (info && info->name) {
         if (std::strlen(text) != 12) return -10;
-        const int code = enumCode(*findEnum("RCNM"), std::string_view(text, 2), true);
+        const int code = enumCode(rcnmTable(), std::string_view(text, 2), true);
         long long rcid = 0;
         if (code < 0 || !parseFixedDigits(std::string_view(text + 2, 10), &rcid)) return -10;
         b[0] = static_cast<unsigned char>(code);
@@ -406,7 +502,7 @@ int ascii2bin(const char* label, char* out, const char* text, int* length, int* 
         setSizes(5, length, bytes);
         return 0;
     }
-    if (l == "LNAM") {
+    if (info && info->longName) {
         if (std::strlen(text) != 17) return -10;
         const std::string agency(text, 2);
         long long code = 0, fidn = 0, fids = 0;

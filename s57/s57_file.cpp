@@ -8,8 +8,10 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "iso8211/iso8211.h"
 #include "s57/s57_codec.h"
@@ -80,6 +82,7 @@ void resetHandle(Iso8211File* file, char mode, int32_t level) {
     file->mode = mode;
     file->recordCount = 0;
     file->index = nullptr;
+    file->recordStart = nullptr;
     file->level = level;
     copyText(file->inlineCodeExt, " ");
     copyText(file->charSet, "   ");
@@ -138,6 +141,31 @@ void freeSubFields(Iso8211Field* field) {
     field->subfieldCount = 0;
 }
 
+// What one subfield walk hands back: kept from call to call, so that their capacity stays and the
+// library's compare-before-copy finds the same tag, label and format again.
+struct SubfieldText {
+    std::string tag, value, labels, format, utf8;
+};
+SubfieldText& subfieldText() {
+    static SubfieldText t;
+    return t;
+}
+
+// Grows the index and the record starts together, doubling; false (both unchanged in size) without
+// memory.
+bool growIndex(Iso8211File* file, int& capacity) {
+    const int bigger = capacity < kGrowStep ? kGrowStep : capacity * 2;
+    auto* index = static_cast<Iso8211RecIndex*>(std::realloc(file->index, std::size_t(bigger) * sizeof(Iso8211RecIndex)));
+    if (!index) return false;
+    file->index = index;
+    auto* starts = static_cast<long*>(std::realloc(file->recordStart, std::size_t(bigger) * sizeof(long)));
+    if (!starts) return false;
+    file->recordStart = starts;
+    std::memset(index + capacity, 0, std::size_t(bigger - capacity) * sizeof(Iso8211RecIndex));
+    capacity = bigger;
+    return true;
+}
+
 }  // namespace
 
 // ---- Reading ------------------------------------------------------------------------------------
@@ -175,12 +203,15 @@ int Read8211File(Iso8211File* file, const char* path) {
 
     int capacity = kGrowStep;
     file->index = static_cast<Iso8211RecIndex*>(std::calloc(std::size_t(capacity), sizeof(Iso8211RecIndex)));
-    if (!file->index) {
+    file->recordStart = static_cast<long*>(std::calloc(std::size_t(capacity), sizeof(long)));
+    if (!file->index || !file->recordStart) {
         logLine("Read8211File: Out of memory\n");
         return failOpen(file, -1);
     }
+    bool direct = true;  // every record can be reached by its start (none leans on the one before)
 
     char decoded[kCodecTextMax + 1];
+    SubfieldText& t = subfieldText();
     for (;;) {
         // The end of the file is told apart from a record that cannot be loaded: only the first
         // ends the pass; the second fails the open.
@@ -198,10 +229,13 @@ int Read8211File(Iso8211File* file, const char* path) {
         cur_fm()->sf_state_dr = 4;
 
         file->recordCount += 1;
-        if (file->recordCount > capacity && !grow(file->index, capacity)) {
+        if (file->recordCount > capacity && !growIndex(file, capacity)) {
             logLine("Read8211File: Out of memory\n");
             return failOpen(file, -1);
         }
+        long start = -1;
+        if (direct && !tell123rec(fp, &start)) direct = false;
+        file->recordStart[file->recordCount - 1] = start;
         Iso8211RecIndex& entry = file->index[file->recordCount - 1];
         entry = Iso8211RecIndex{};
         entry.ordinal = static_cast<unsigned char>(file->recordCount & 0xff);
@@ -212,7 +246,10 @@ int Read8211File(Iso8211File* file, const char* path) {
         }
         bool haveRcnm = false, haveRcid = false;
         while (!haveRcnm || !haveRcid) {
-            std::string tag, value, labels, format;
+            std::string& tag = t.tag;
+            std::string& value = t.value;
+            std::string& labels = t.labels;
+            std::string& format = t.format;
             char leadId = ' ';
             long length = 0;
             int status = 0;
@@ -233,7 +270,7 @@ int Read8211File(Iso8211File* file, const char* path) {
             const bool isRcnm = label == "RCNM" && (labels == "RCNM" || labels == "!RCNM");
             const bool isRcid = label == "RCID" && (labels == "RCID" || labels == "!RCID");
             if ((isRcnm || isRcid) && isBinaryFormat(format)) {
-                if (bin2ascii(std::string(label).c_str(), value.c_str(), length, decoded) != 0) {
+                if (bin2ascii(isRcnm ? "RCNM" : "RCID", value.c_str(), length, decoded) != 0) {
                     logLine("Read8211File: unable to decode binary value for\n");
                     logLine("  subField label: %s , format: %s, value: %s\n", labels.c_str(),
                             format.c_str(), value.c_str());
@@ -264,6 +301,13 @@ int Read8211File(Iso8211File* file, const char* path) {
     }
 
     shrink(file->index, file->recordCount);
+    shrink(file->recordStart, file->recordCount);
+    if (direct && file->recordCount > 0 && seek123rec(fp, file->recordStart[0])) {
+        file->recordNo = 1;
+        return 0;
+    }
+    std::free(file->recordStart);
+    file->recordStart = nullptr;
     while (file->recordNo > 1) {
         int status = 0;
         if (!unread123rec(fp, &status)) {
@@ -295,103 +339,159 @@ int Set8211FileStatus(Iso8211File* file, int* status) {
     return 0;
 }
 
+namespace {
+
+// Subfields of the field being read; moved into an array of the exact size when the field ends.
+std::vector<Iso8211SubField>& subfieldScratch() {
+    static std::vector<Iso8211SubField> v;
+    return v;
+}
+
+// Fields of the record being read, likewise.
+std::vector<Iso8211Field>& fieldScratch() {
+    static std::vector<Iso8211Field> v;
+    return v;
+}
+
+// One zeroed entry more; false without memory.
+template <class T>
+bool append(std::vector<T>& items) {
+    try {
+        items.push_back(T{});
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// A malloc'ed array holding `items` exactly (null for none); false without memory.
+template <class T>
+bool settle(const std::vector<T>& items, T*& out) {
+    out = nullptr;
+    if (items.empty()) return true;
+    out = static_cast<T*>(std::malloc(items.size() * sizeof(T)));
+    if (!out) return false;
+    std::memcpy(out, items.data(), items.size() * sizeof(T));
+    return true;
+}
+
+// The subfields read so far into the field, whatever happened: the caller frees them.
+int settleSubFields(Iso8211Field* field, std::vector<Iso8211SubField>& sfs, int rc) {
+    if (!settle(sfs, field->subFields)) {
+        for (Iso8211SubField& sf : sfs) std::free(sf.value);
+        field->subfieldCount = 0;
+        sfs.clear();
+        logLine("Read8211FieldSubFields: Out of memory\n");
+        return rc != 0 ? rc : -1;
+    }
+    field->subfieldCount = int32_t(sfs.size());
+    sfs.clear();
+    return rc;
+}
+
+}  // namespace
+
 int Read8211FieldSubFields(Iso8211File* file, Iso8211Field* field, int* status) {
     if (!file || !field || !status) {
         logLine("Read8211FieldSubFields: Error reading in subfield\n");
         return -10;
     }
     field->subfieldCount = 0;
-    int capacity = kGrowStep;
-    field->subFields = static_cast<Iso8211SubField*>(std::calloc(std::size_t(capacity), sizeof(Iso8211SubField)));
-    if (!field->subFields) {
-        logLine("Read8211FieldSubFields: Out of memory\n");
-        return -1;
-    }
+    field->subFields = nullptr;
+    std::vector<Iso8211SubField>& sfs = subfieldScratch();
+    sfs.clear();
+    SubfieldText& t = subfieldText();
     char decoded[kCodecTextMax + 1];
     int ucs2 = -1;  // the field's text is UCS-2 (known after its first subfield)
-    std::string text;
     for (;;) {
-        std::string tag, value, labels, format;
         char leadId = ' ';
         long length = 0;
-        if (!next123sfld(file->fp, tag, &leadId, value, &length, status) ||
-            length > kMaxSubfieldLength || length < 0 || value.size() > std::size_t(kMaxSubfieldLength)) {
+        if (!next123sfld(file->fp, t.tag, &leadId, t.value, &length, status) ||
+            length > kMaxSubfieldLength || length < 0 || t.value.size() > std::size_t(kMaxSubfieldLength)) {
             logLine("Read8211FieldSubFields: Error reading in subfield\n");
-            return -10;
+            return settleSubFields(field, sfs, -10);
         }
-        copyText(field->tag, tag);
-        if (field->subfieldCount == capacity && !grow(field->subFields, capacity)) {
+        copyText(field->tag, t.tag);
+        if (!append(sfs)) {
             logLine("Read8211FieldSubFields: Out of memory\n");
-            return -1;
+            return settleSubFields(field, sfs, -1);
         }
-        Iso8211SubField& sf = field->subFields[field->subfieldCount++];
+        Iso8211SubField& sf = sfs.back();
 
-        if (int rc = Set8211FileStatus(file, status); rc != 0) return rc;
-        if (!desc123sfld(file->fp, tag, labels, format)) {
+        if (int rc = Set8211FileStatus(file, status); rc != 0) return settleSubFields(field, sfs, rc);
+        if (!desc123sfld(file->fp, t.tag, t.labels, t.format)) {
             logLine("Read8211FieldSubFields: Error reading in subfield\n");
-            return -10;
+            return settleSubFields(field, sfs, -10);
         }
-        const std::string_view label = lastLabel(labels);
+        const std::string_view label = lastLabel(t.labels);
         copyText(sf.label, label);
-        copyText(sf.format, format);
+        copyText(sf.format, t.format);
 
         // The library's value may hold raw bytes (bit strings); its length is what counts.
-        std::string_view bytes(value.data(), std::size_t(length) < value.size() ? std::size_t(length) : value.size());
-        if (label.size() == 4 && isBinaryFormat(format)) {
-            if (bin2ascii(sf.label, value.c_str(), long(bytes.size()), decoded) != 0) {
+        const char* bytes = t.value.data();
+        std::size_t count = std::size_t(length) < t.value.size() ? std::size_t(length) : t.value.size();
+        if (label.size() == 4 && isBinaryFormat(t.format)) {
+            if (bin2ascii(sf.label, t.value.c_str(), long(count), decoded) != 0) {
                 logLine("Read8211FieldSubFields: unable to decode binary value for\n");
                 logLine("  subField label: %s , format: %s, value: %s\n", sf.label, sf.format,
-                        value.c_str());
-                return -10;
+                        t.value.c_str());
+                return settleSubFields(field, sfs, -10);
             }
             bytes = decoded;
+            count = std::strlen(decoded);
         } else {
             if (ucs2 < 0) {
                 const fm* f = cur_fm();
                 ucs2 = f && f->dr_cur && is123ucs2(f->dr_cur->desc) ? 1 : 0;
             }
             if (ucs2) {
-                text = ucs2ToUtf8(bytes.data(), long(bytes.size()));
-                bytes = text;
+                t.utf8 = ucs2ToUtf8(bytes, long(count));
+                bytes = t.utf8.data();
+                count = t.utf8.size();
             }
         }
         // Copied up to the first NUL, in a zero-filled buffer of length + 1 bytes.
-        sf.length = int32_t(bytes.size());
-        sf.value = static_cast<char*>(std::calloc(bytes.size() + 1, 1));
+        sf.length = int32_t(count);
+        sf.value = static_cast<char*>(std::malloc(count + 1));
         if (!sf.value) {
             logLine("Read8211FieldSubFields: Out of memory\n");
-            return -1;
+            return settleSubFields(field, sfs, -1);
         }
-        std::memcpy(sf.value, bytes.data(), strnlen(bytes.data(), bytes.size()));
+        const std::size_t text = strnlen(bytes, count);
+        std::memcpy(sf.value, bytes, text);
+        std::memset(sf.value + text, 0, count + 1 - text);
 
-        if (*status == S_FLDEND || *status == S_RECEND || *status == S_EOF) {
-            shrink(field->subFields, field->subfieldCount);
-            return 0;
-        }
+        if (*status == S_FLDEND || *status == S_RECEND || *status == S_EOF)
+            return settleSubFields(field, sfs, 0);
     }
 }
 
 int Read8211RecordFields(Iso8211File* file, Iso8211Record* record) {
     if (!file || !record) return -19;
     record->fieldCount = 0;
-    int capacity = kGrowStep;
-    record->fields = static_cast<Iso8211Field*>(std::calloc(std::size_t(capacity), sizeof(Iso8211Field)));
-    if (!record->fields) {
-        logLine("Read8211RecordFields: Out of memory\n");
-        return -1;
-    }
-    for (;;) {
-        if (record->fieldCount == capacity && !grow(record->fields, capacity)) {
+    record->fields = nullptr;
+    std::vector<Iso8211Field>& fields = fieldScratch();
+    fields.clear();
+    // The fields read so far go to the record, whatever happened: the caller frees them.
+    auto settleFields = [&](int rc) {
+        if (!settle(fields, record->fields)) {
+            for (Iso8211Field& f : fields) freeSubFields(&f);
+            fields.clear();
             logLine("Read8211RecordFields: Out of memory\n");
-            return -1;
+            return rc != 0 ? rc : -1;
         }
-        Iso8211Field* field = &record->fields[record->fieldCount++];
+        record->fieldCount = int32_t(fields.size());
+        fields.clear();
+        return rc;
+    };
+    for (;;) {
+        if (!append(fields)) {
+            logLine("Read8211RecordFields: Out of memory\n");
+            return settleFields(-1);
+        }
         int status = 0;
-        if (int rc = Read8211FieldSubFields(file, field, &status); rc != 0) return rc;
-        if (status == S_RECEND || status == S_EOF) {
-            shrink(record->fields, record->fieldCount);
-            return 0;
-        }
+        if (int rc = Read8211FieldSubFields(file, &fields.back(), &status); rc != 0) return settleFields(rc);
+        if (status == S_RECEND || status == S_EOF) return settleFields(0);
     }
 }
 
@@ -431,6 +531,14 @@ int Read8211Record(Iso8211File* file, int ordinal, Iso8211Record* record) {
     if (!find123file(file->fp)) {
         logLine("Read8211Record: File not open\n");
         return -19;
+    }
+    if (file->recordStart && file->recordNo != ordinal) {
+        const bool back = file->recordNo > ordinal;
+        if (!seek123rec(file->fp, file->recordStart[ordinal - 1])) {
+            logLine(back ? "Read8211Record: Error backing up a record\n" : "Read8211Record: Error reading record\n");
+            return -11;
+        }
+        file->recordNo = ordinal;
     }
     while (file->recordNo > ordinal) {
         int status = 0;
@@ -485,6 +593,7 @@ int Close8211File(Iso8211File* file) {
         return -19;
     }
     std::free(file->index);
+    std::free(file->recordStart);
     FILE* fp = file->fp;
     resetHandle(file, ' ', 0);
     if (!fp) return 0;

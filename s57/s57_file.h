@@ -32,6 +32,9 @@ struct Iso8211File {
     int32_t level;          // interchange level
     char inlineCodeExt[2];  // inline code extension indicator
     char charSet[4];        // extended character set indicator
+    long* recordStart;      // read: where each record begins (recordCount entries, malloc'ed), so
+                            // that Read8211Record goes straight to it; null when records lean on
+                            // the one before them ('R' leaders) and are reached one by one
 };
 
 struct Iso8211SubField {

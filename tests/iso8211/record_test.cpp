@@ -204,6 +204,57 @@ TEST(RecordRead, ReusedLeaderServesLaterRecordsAndBackingUpOverItClearsIt) {
     EXPECT_EQ(value, "2");
 }
 
+TEST(RecordRead, SeekingToARecordStartReadsItAndForgetsTheRecordsBefore) {
+    TempFile f(fileDdr() + dr({id(1), {"INTS", le16(1) + le16(2) + "\x1e"}}) +
+               dr({id(2), {"INTS", le16(3) + le16(4) + "\x1e"}}) + dr({id(3), {"INTS", le16(5) + le16(6) + "\x1e"}}));
+    Reader rd(f.path);
+    long start[3] = {};
+    for (long& s : start) {
+        ASSERT_EQ(ld123rec(), 1);
+        ASSERT_EQ(tell123rec(rd.fp, &s), 1);
+    }
+    EXPECT_LT(start[0], start[1]);
+    EXPECT_LT(start[1], start[2]);
+    auto firstInt = [&]() {
+        cur_fm()->sf_state_dr = 4;
+        std::string tag, value;
+        char lid = 0;
+        long len = 0;
+        int st = 0;
+        EXPECT_EQ(next123sfld(rd.fp, tag, &lid, value, &len, &st), 1);  // 0001
+        EXPECT_EQ(next123sfld(rd.fp, tag, &lid, value, &len, &st), 1);
+        return value;
+    };
+    for (int k : {1, 0, 2, 2}) {
+        ASSERT_EQ(seek123rec(rd.fp, start[k]), 1) << k;
+        ASSERT_EQ(ld123rec(), 1) << k;
+        EXPECT_EQ(firstInt(), std::to_string(2 * k + 1)) << k;
+    }
+    int st = 0;
+    ASSERT_EQ(seek123rec(rd.fp, start[1]), 1);
+    ASSERT_EQ(ld123rec(), 1);
+    ASSERT_EQ(ld123rec(), 1);
+    EXPECT_EQ(unread123rec(rd.fp, &st), 1);
+    EXPECT_EQ(unread123rec(rd.fp, &st), 1);
+    EXPECT_EQ(unread123rec(rd.fp, &st), 0) << "no record before the one sought is remembered";
+    EXPECT_EQ(seek123rec(rd.fp, -1), 0);
+}
+
+TEST(RecordRead, SeekingIsRefusedWhereRecordsLeanOnAReusedLeader) {
+    std::string r1 = dr({id(1), {"INTS", le16(1) + le16(2) + "\x1e"}});
+    r1[6] = 'R';
+    TempFile f(fileDdr() + r1 + id(2).body + le16(3) + le16(4) + "\x1e");
+    Reader rd(f.path);
+    long start = 0;
+    ASSERT_EQ(ld123rec(), 1);
+    ASSERT_EQ(tell123rec(rd.fp, &start), 1);
+    ASSERT_EQ(ld123rec(), 1);
+    int st = 0;
+    ASSERT_EQ(unread123rec(rd.fp, &st), 1);
+    ASSERT_EQ(unread123rec(rd.fp, &st), 1);
+    EXPECT_EQ(seek123rec(rd.fp, start), 0) << "even after backing up over the 'R' record";
+}
+
 TEST(RecordRead, BackingUpBeforeAnyRecordFails) {
     TempFile f(fileDdr() + dr({id(1), {"ATTF", le16(1) + "a\x1f\x1e"}}));
     Reader rd(f.path);

@@ -83,6 +83,23 @@ const DecodeCase kDecode[] = {
     {"AttributeLabelOnlyEncoded", "ATLB", "12", -11, nullptr},
     {"RecordIdOnlyEncoded", "    ", "12", -11, nullptr},
     {"UnknownLabel", "XXXX", "1", -11, nullptr},
+    // The label index takes exactly four characters; the enum codes only their plain digits.
+    {"LabelWithFifthCharacter", "RCNMX", "130", -11, nullptr},
+    {"LabelOfThreeCharacters", "RCN", "130", -11, nullptr},
+    {"EmptyLabel", "", "130", -11, nullptr},
+    {"LowerCaseLabel", "rcnm", "130", -11, nullptr},
+    {"EnumCodeWithSign", "ORNT", "+1", -10, nullptr},
+    {"EnumCodeWithBlank", "ORNT", "1 ", -10, nullptr},
+    {"EnumCodeEmpty", "ORNT", "", -10, nullptr},
+    {"EnumCodeFourDigits", "RCNM", "1300", -10, nullptr},
+    {"EnumCodeZeroNotInTable", "ORNT", "0", -10, nullptr},
+    {"ObjlFiveDigitsKept", "OBJL", "17001", 0, "17001"},
+    {"ObjlSixDigitsRefused", "OBJL", "170010", -10, nullptr},
+    {"RcidTenDigits", "RCID", "4294967295", 0, "4294967295"},
+    {"RcidElevenDigits", "RCID", "12345678901", -10, nullptr},
+    {"RcidEmpty", "RCID", "", -10, nullptr},
+    {"NameLargestRecordId", "NAM2", bytes({110, 0xff, 0xff, 0xff, 0xff}), 0, "VI4294967295"},
+    {"NameRecordNameZero", "NAME", bytes({0, 1, 0, 0, 0}), -10, nullptr},
 };
 
 class Decode : public ::testing::TestWithParam<DecodeCase> {};
@@ -120,6 +137,13 @@ TEST(DecodeInPlace, OutMayBeTheValue) {
     std::strcpy(buf, "130");
     ASSERT_EQ(bin2ascii("RCNM", buf, buf), 0);
     EXPECT_STREQ(buf, "VE");
+    std::strcpy(buf, "-42");
+    ASSERT_EQ(bin2ascii("XCOO", buf, buf), 0);
+    EXPECT_STREQ(buf, "-42");
+    const char name[] = {char(130), 123, 0, 0, 0};
+    std::memcpy(buf, name, sizeof name);
+    ASSERT_EQ(bin2ascii("NAME", buf, 5, buf), 0);
+    EXPECT_STREQ(buf, "VE0000000123");
 }
 
 TEST(DecodePassThrough, RefusesAValueLongerThanTheOutBuffer) {

@@ -220,6 +220,58 @@ INSTANTIATE_TEST_SUITE_P(S57, RealCell, ::testing::ValuesIn(s57test::baseCells()
                          [](const auto& i) { return stemOf(i.param); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RealCell);
 
+// A record image as text: tags, labels, formats, lengths and value bytes.
+std::string imageOf(const Iso8211Record& r) {
+    std::string out;
+    for (int i = 0; i < r.fieldCount; ++i) {
+        const Iso8211Field& f = r.fields[i];
+        out += std::string(f.tag) + "{";
+        for (int j = 0; j < f.subfieldCount; ++j) {
+            const Iso8211SubField& sf = f.subFields[j];
+            out += std::string(sf.label) + "/" + sf.format + "/" + std::to_string(sf.length) + "=" +
+                   std::string(sf.value, std::size_t(sf.length) + 1) + ";";
+        }
+        out += "}";
+    }
+    return out;
+}
+
+// Every record reached by Read8211Record from anywhere (backwards from the end, then in strides
+// that jump both ways) equals the record read in file order, result and log included.
+TEST_P(RealCell, RecordsReachedInAnyOrderEqualFileOrder) {
+    const std::string path = GetParam();
+    if (kOpenFails.count(stemOf(path))) GTEST_SKIP() << "does not open";
+    OpenFile of;
+    ASSERT_EQ(Read8211File(&of.f, path.c_str()), 0);
+    ASSERT_NE(of.f.recordStart, nullptr) << "records stand alone: each is reached directly";
+    struct Read {
+        int rc;
+        std::string image, log;
+        int recordNo;  // where the handle stands after it
+    };
+    auto readAt = [&](int ordinal, bool next) {
+        CapturedLog log;
+        Record rec;
+        const int rc = next ? ReadNext8211Record(&of.f, &rec.r) : Read8211Record(&of.f, ordinal, &rec.r);
+        return Read{rc, imageOf(rec.r), log.text(), of.f.recordNo};
+    };
+    const int n = of.f.recordCount;
+    std::vector<Read> inOrder;
+    for (int i = 1; i <= n; ++i) inOrder.push_back(readAt(i, true));
+    std::vector<int> order;
+    for (int i = n; i >= 1; --i) order.push_back(i);
+    for (int start = 1; start <= 7; ++start)
+        for (int i = start; i <= n; i += 97) order.push_back(i);
+    for (int ordinal : order) {
+        const Read r = readAt(ordinal, false);
+        const Read& want = inOrder[std::size_t(ordinal - 1)];
+        ASSERT_EQ(r.rc, want.rc) << ordinal;
+        ASSERT_EQ(r.image, want.image) << ordinal;
+        ASSERT_EQ(r.log, want.log) << ordinal;
+        ASSERT_EQ(r.recordNo, want.recordNo) << ordinal;
+    }
+}
+
 // Records of a cell in the order of its index after random moves equal those read in file order.
 TEST(Read8211Record, PositionsBackwardAndForward) {
     SKIP_WITHOUT_DATA();
@@ -449,6 +501,28 @@ TEST(BadInput, TruncatedCell) {
 }
 
 // ---- Small cells built in code --------------------------------------------------------------------
+
+// Records after an 'R' leader hold only their field area: they cannot be reached directly, and
+// Read8211Record walks to them record by record.
+TEST(SmallCell, RecordsUnderAReusedLeaderAreReachedOneByOne) {
+    auto areaOf = [](const std::string& rec) { return rec.substr(std::size_t(std::atoi(rec.substr(12, 5).c_str()))); };
+    std::string first = s57test::smallRecord(130, 11, "ab");
+    first[6] = 'R';
+    std::string bytes = s57test::smallDdr() + first;
+    for (unsigned rcid : {12u, 13u, 14u}) bytes += areaOf(s57test::smallRecord(130, rcid, "cd"));
+    OpenFile of;
+    ASSERT_EQ(Read8211File(&of.f, s57test::writeTemp("reused.000", bytes).c_str()), 0);
+    ASSERT_EQ(of.f.recordCount, 4);
+    EXPECT_EQ(of.f.recordStart, nullptr);
+    for (int ordinal : {4, 1, 3, 2, 4, 2}) {
+        Record rec;
+        ASSERT_EQ(Read8211Record(&of.f, ordinal, &rec.r), 0) << ordinal;
+        const int j = Find8211SubField(&rec.r, "RCID", 1, 0);
+        ASSERT_GE(j, 0);
+        EXPECT_EQ(std::string(rec.r.fields[1].subFields[j].value), "00000000" + std::to_string(10 + ordinal));
+        EXPECT_EQ(std::string(rec.r.fields[2].subFields[1].value), ordinal == 1 ? "ab" : "cd");
+    }
+}
 
 TEST(SmallCell, NoDataRecords) {
     OpenFile of;
