@@ -141,6 +141,7 @@ struct CellData {
             llist_destroy(records);
             records = nullptr;
         }
+        releaseObjectRecords();  // decoded records no importer asked for
         if (cacheReady) {
             cache_free(&cache);
             cacheReady = false;

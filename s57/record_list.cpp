@@ -196,7 +196,9 @@ int readLongName(const Iso8211Record& record, ObjectRec& rec, int r) {
         logLine("loadObjectRecList: Error reading object record %d, missing AGEN subfield", r);
         return 0;
     }
-    if (std::isdigit(static_cast<unsigned char>(agen[0]))) {
+    // The record layer hands out the label of a known code ("1C" for 7196); only a number is a code.
+    const std::string_view agenText(agen);
+    if (!agenText.empty() && agenText.find_first_not_of("0123456789") == std::string_view::npos) {
         char label[sizeof(AgencyRec::label)] = {};
         if (lookupAGENlabel(agen, label) != 0) {
             logLine("loadObjectRecList: Error reading object record %d, unable to decode AGEN code %s",

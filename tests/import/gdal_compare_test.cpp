@@ -80,12 +80,6 @@ struct Known {
     const char* text;
 };
 const Known kKnown[] = {
-    // Record layer: the NATF fields of this UCS-2 (NALL=2) cell are decoded out of step (record
-    // 6710: "ATTL ... value: 7680"), so the whole cell is refused.
-    {"US1AK90M", "import", "Unable to load file"},
-    // Record list: FOID AGEN 7196 reaches the long name decoded as its label "1C", which the
-    // leading digit makes it take for a code; unknown as a code, it becomes the default label AA.
-    {"AA400014", "features", "BOYSPP"},
     // Damage on purpose that the import logs and passes over where GDAL keeps what it can:
     // edges without a begin or end node (and the lines on them), a geometry-less ADMARE ...
     {"AA400006", "counts", "ADMARE/N"},

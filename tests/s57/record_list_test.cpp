@@ -223,24 +223,25 @@ TEST(RecordList, IllegalArgumentsAndMissingFile) {
 
 // Long-name agencies: numeric codes through the agency table, labels that cannot fit refused.
 TEST(RecordList, LongNamesFromAgencyCodesAndLabels) {
-    AgencyRec table[] = {{"CA", "20"}, {"TOOLONGLABEL", "30"}};
+    AgencyRec table[] = {{"CA", "20"}, {"TOOLONGLABEL", "30"}, {"1C", "7196"}};
     AgencyRec* const saved = agencies;
     const int32_t savedCount = agencyCount;
     agencies = table;
-    agencyCount = 2;
+    agencyCount = 3;
     gRecordId = 0;
     TempCell cell(ddr() + ds(1) + fe(2, "P", 5, "20") + fe(3, "P", 5, "99") + fe(4, "P", 5, "30") +
-                  fe(5, "P", 5, "GB"));
+                  fe(5, "P", 5, "GB") + fe(6, "P", 5, "1C"));
     LogCapture log;
     const Loaded l = load(cell.path());
     agencies = saved;
     agencyCount = savedCount;
     ASSERT_EQ(l.rc, 0);
-    ASSERT_EQ(l.recs.size(), 5u);
+    ASSERT_EQ(l.recs.size(), 6u);
     EXPECT_STREQ(l.recs[1].lnam, "CA000000000200001");
     EXPECT_STREQ(l.recs[2].lnam, "AA000000000300001") << "an unknown code takes the default label";
     EXPECT_STREQ(l.recs[3].lnam, "TOOLONGLABEL") << "nothing is cut or written past the long name";
     EXPECT_STREQ(l.recs[4].lnam, "GB000000000500001");
+    EXPECT_STREQ(l.recs[5].lnam, "1C000000000600001") << "a label that begins with a digit is no code";
     EXPECT_NE(log.text().find("loadObjectRecList: Error reading object record 4, long name part "),
               std::string::npos)
         << log.text();
