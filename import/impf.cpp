@@ -176,9 +176,10 @@ struct RowValues {
     int32_t catcov = 0;
 };
 
-void collectValues(RowValues& v, const ObjectRec* node, const Iso8211Record* record, int32_t setACount,
-                   const int32_t* setAIndexes, int32_t setBCCount, const int32_t* setBCIndexes, ITable* atto,
-                   bool coverage) {
+// An attribute outside the class's sets has no column: it is logged by the calling function's name.
+void collectValues(const char* function, RowValues& v, const ObjectRec* node, const Iso8211Record* record,
+                   int32_t setACount, const int32_t* setAIndexes, int32_t setBCCount,
+                   const int32_t* setBCIndexes, ITable* atto, bool coverage) {
     const int frid = Find8211Field(record, "FRID", 0);
     for (int i = 0; i < 7 && frid >= 0; ++i) {
         const int s = Find8211SubField(record, fridFieldDefs[i].name, frid, 0);
@@ -204,18 +205,25 @@ void collectValues(RowValues& v, const ObjectRec* node, const Iso8211Record* rec
                 if (!attl || !atvl) continue;
                 if (std::strlen(atvl) > kOverflowLength) writeOverflowTable(atto, lnam, attl, atvl);
                 const int32_t code = attributeCode(attl);
+                bool placed = false;
                 for (int32_t k = 0; k < setACount; ++k) {
                     const int32_t i = setAIndexes[k];
                     if (i < 0 || i >= s57AttributeCount || s57Attributes[i].index != code) continue;
                     v.setA[std::size_t(k)] = atvl;
+                    placed = true;
                     if (coverage && !national && code == kCatcovCode)
                         v.catcov = int32_t(std::strtol(atvl, nullptr, 10));
                 }
                 for (int32_t k = 0; k < setBCCount; ++k) {
                     const int32_t i = setBCIndexes[k];
-                    if (i >= 0 && i < s57AttributeCount && s57Attributes[i].index == code)
+                    if (i >= 0 && i < s57AttributeCount && s57Attributes[i].index == code) {
                         v.setBC[std::size_t(k)] = atvl;
+                        placed = true;
+                    }
                 }
+                if (!placed)
+                    logLine("%s: %s attribute %s is not an attribute of its class, value %s not imported\n",
+                            function, lnam, attl, atvl);
             }
         }
     }
@@ -661,7 +669,8 @@ int writeFeatureClass(int32_t recordId, const ObjectRec* node, const Iso8211Reco
         if (!node || !record || !featureClass) return 1;
         acronym = acronym ? acronym : "";
         RowValues v;
-        collectValues(v, node, record, setACount, setAIndexes, setBCCount, setBCIndexes, atto, coverageFlag != 0);
+        collectValues("writeFeatureClass", v, node, record, setACount, setAIndexes, setBCCount, setBCIndexes,
+                      atto, coverageFlag != 0);
 
         char line[512];
         IFeatureCursorPtr cursor;
@@ -751,7 +760,8 @@ int writeFeatureTable(int32_t recordId, const ObjectRec* node, const Iso8211Reco
         if (!node || !record || !table) return 1;
         acronym = acronym ? acronym : "";
         RowValues v;
-        collectValues(v, node, record, setACount, setAIndexes, setBCCount, setBCIndexes, atto, false);
+        collectValues("writeFeatureTable", v, node, record, setACount, setAIndexes, setBCCount, setBCIndexes,
+                      atto, false);
         IRowBufferPtr buffer = table->CreateRowBuffer();
         ICursorPtr cursor = table->Insert(VARIANT_TRUE);
         writeSetA_FeatureTable(buffer, recordId, node->lnam, node->name, cellName, v.frid, setACount, setAIndexes,

@@ -375,6 +375,16 @@ INSTANTIATE_TEST_SUITE_P(Start, FeatureListPosition,
                              return std::string(i.param == features::ImportOptions::Start::Head ? "Head" : "End");
                          });
 
+// Attributes a class does not permit have no column: each dropped value is named in the log.
+TEST_F(FeatureImport, AttributesOutsideTheClassAreLogged) {
+    const auto found = testdata::files({"AA400012.000"});
+    ASSERT_FALSE(found.empty());
+    const features::ImportRun run = features::importCell(found.front(), dir_);
+    ASSERT_EQ(run.featureResult, 0) << run.log;
+    EXPECT_NE(run.log.find("writeFeatureClass: "), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find(" is not an attribute of its class, value "), std::string::npos) << run.log;
+}
+
 // Rows the geodatabase refuses are failures: each is logged, none is counted as converted, the
 // importer says the cell is partly imported, and the rest of the cell goes on.
 TEST_F(FeatureImport, RefusedInsertsAreCountedAsFailures) {
