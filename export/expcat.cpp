@@ -140,13 +140,18 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // The text a catd value is written as; coordinates go by "%lf", and exactly 0 stands for none.
+// Six decimals lose the seventh that cell extents carry (S-57 coordinates resolve 1e-7 degrees):
+// a coordinate gets as many more decimals as it needs to read back as the same number.
 std::string valueText(const _variant_t& value, bool coordinate) {
     if (value.vt == VT_NULL || value.vt == VT_EMPTY) return {};
     if (coordinate && (value.vt == VT_R8 || value.vt == VT_R4 || value.vt == VT_I4 || value.vt == VT_I2)) {
         const double d = static_cast<double>(value);
         if (d == 0) return {};
         char text[64];
-        std::snprintf(text, sizeof text, "%lf", d);
+        for (int decimals = 6; decimals <= 17; ++decimals) {
+            std::snprintf(text, sizeof text, "%.*f", decimals, d);
+            if (std::strtod(text, nullptr) == d) break;
+        }
         return text;
     }
     const _bstr_t text(value);

@@ -89,7 +89,7 @@ TEST_F(ExpcatTest, RebuildsTheExchangeSet) {
     addRow("CELL1\\CELL1.001");
     addRow("CELL1\\README.TXT", {{"IMPL", _variant_t("TXT")}});
     addRow("CELL2.000", {{"SLAT", _variant_t(0.0)}, {"WLON", _variant_t(1.0)}, {"NLAT", _variant_t(52.5)},
-                         {"ELON", _variant_t(2.0)}});
+                         {"ELON", _variant_t(-70.1234567)}});
     addRow("PICS\\DEEP\\PIC.TIF", {{"IMPL", _variant_t("TIF")}});
     addRow("OTHER.000", {}, "/another/set");
     // On disk the names differ in case from the catalogue.
@@ -155,6 +155,7 @@ TEST_F(ExpcatTest, RebuildsTheExchangeSet) {
     auto cell2 = fieldValues(raw[4], "CATD");
     EXPECT_EQ(cell2["SLAT"], "") << "0 is written as no value";
     EXPECT_EQ(cell2["NLAT"], "52.500000");
+    EXPECT_EQ(cell2["ELON"], "-70.1234567") << "a seventh decimal is kept";
     EXPECT_EQ(fieldValues(raw[3], "CATD")["LFIL"], "") << "a NULL column is an empty subfield";
 
     const std::string bytes = readFile(catalogue);
@@ -222,10 +223,10 @@ TEST_F(ExpcatTest, RealExchangeSetImportedAndExportedAgain) {
         EXPECT_STREQ(a.volm, b.volm);
         EXPECT_STREQ(a.impl, b.impl);
         EXPECT_STREQ(a.crcs, b.crcs);
-        EXPECT_NEAR(a.slat, b.slat, 1e-6);
-        EXPECT_NEAR(a.wlon, b.wlon, 1e-6);
-        EXPECT_NEAR(a.nlat, b.nlat, 1e-6);
-        EXPECT_NEAR(a.elon, b.elon, 1e-6);
+        EXPECT_DOUBLE_EQ(a.slat, b.slat);
+        EXPECT_DOUBLE_EQ(a.wlon, b.wlon);
+        EXPECT_DOUBLE_EQ(a.nlat, b.nlat);
+        EXPECT_DOUBLE_EQ(a.elon, b.elon);
     }
     freeCatalogRecList(&entries, &xrefs);
     freeCatalogRecList(&again, nullptr);
