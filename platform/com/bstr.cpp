@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <atomic>
 #include <mutex>
 
 #include "platform/com/com_error.h"
@@ -107,7 +108,9 @@ std::wstring fromUtf8(std::string_view text) {
 
 struct _bstr_t::Data {
     BSTR wide = nullptr;
-    mutable std::once_flag narrowOnce;
+    // The UTF-8 form, made on first use; copies of one _bstr_t may ask from several threads.
+    mutable std::atomic<bool> narrowReady{false};
+    mutable std::mutex narrowMutex;
     mutable std::string narrow;
     Data() = default;
     Data(const Data&) = delete;
@@ -149,9 +152,13 @@ _bstr_t::operator const wchar_t*() const { return data_ && data_->wide ? data_->
 
 _bstr_t::operator const char*() const {
     if (!data_ || !data_->wide) return "";
-    std::call_once(data_->narrowOnce, [this] {
-        data_->narrow = toUtf8(std::wstring_view(data_->wide, SysStringLen(data_->wide)));
-    });
+    if (!data_->narrowReady.load(std::memory_order_acquire)) {
+        std::lock_guard lock(data_->narrowMutex);
+        if (!data_->narrowReady.load(std::memory_order_relaxed)) {
+            data_->narrow = toUtf8(std::wstring_view(data_->wide, SysStringLen(data_->wide)));
+            data_->narrowReady.store(true, std::memory_order_release);
+        }
+    }
     return data_->narrow.c_str();
 }
 
