@@ -19,7 +19,7 @@
 
 namespace {
 
-// Growth step of the index, field and subfield arrays.
+// First size of the index, which then doubles.
 constexpr int kGrowStep = 5;
 
 // Position options of the library's subfield writers (wr123ddsfld, put123sfld).
@@ -51,18 +51,6 @@ char* heapCopy(const char* text, std::size_t n) {
     char* p = static_cast<char*>(std::calloc(n + 1, 1));
     if (p && n) std::memcpy(p, text, n);
     return p;
-}
-
-// Grows a calloc'ed array by kGrowStep zeroed entries; false (array unchanged) without memory.
-template <class T>
-bool grow(T*& array, int& capacity) {
-    const std::size_t bigger = std::size_t(capacity) + kGrowStep;
-    T* p = static_cast<T*>(std::realloc(array, bigger * sizeof(T)));
-    if (!p) return false;
-    std::memset(p + capacity, 0, kGrowStep * sizeof(T));
-    array = p;
-    capacity = int(bigger);
-    return true;
 }
 
 // Shrinks to exactly n entries; keeps the larger array when that fails.
