@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <string_view>
@@ -154,6 +155,16 @@ bool growIndex(Iso8211File* file, int& capacity) {
     return true;
 }
 
+// Whether path names a file that can be opened for reading (a folder is none).
+bool isReadableFile(const char* path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return false;
+    std::FILE* fp = std::fopen(path, "rb");
+    if (!fp) return false;
+    std::fclose(fp);
+    return true;
+}
+
 }  // namespace
 
 // ---- Reading ------------------------------------------------------------------------------------
@@ -170,8 +181,13 @@ int Read8211File(Iso8211File* file, const char* path) {
     char ccs[4] = "   ";
     FILE* fp = nullptr;
     if (!open123file(path, 'r', &level, &ice, ccs, &fp) || !fp) {
-        logLine("Read8211File: Error opening ISO 8211 File\n");
         resetHandle(file, ' ', 0);
+        // A file that opens but whose leader cannot be read is not missing: it is no ISO 8211 file.
+        if (isReadableFile(path)) {
+            logLine("Read8211File: Bad Data Description Record\n");
+            return -7;
+        }
+        logLine("Read8211File: Error opening ISO 8211 File\n");
         return -2;
     }
     file->fp = fp;

@@ -81,10 +81,10 @@ inline constexpr long kMaxSubfieldLength = 1024;
 // ---- Reading ------------------------------------------------------------------------------------
 
 // Opens `path`, reads its DDR and indexes every data record; positioned before record 1.
-// 0; -19 bad argument; -2 cannot open; -7 bad DDR; -1 no memory; -8 a record that cannot be read
-// (a subfield, a missing RCNM or RCID, or a damaged record before the end of the file); -10 a bad
-// subfield (too long, undecodable, RCNM not 2 or RCID not 10 characters); -11 status or back-up
-// failure. Every failure closes the handle.
+// 0; -19 bad argument; -2 cannot open; -7 bad DDR (also a file that opens but holds no ISO 8211
+// leader); -1 no memory; -8 a record that cannot be read (a subfield, a missing RCNM or RCID, or a
+// damaged record before the end of the file); -10 a bad subfield (too long, undecodable, RCNM not 2
+// or RCID not 10 characters); -11 status or back-up failure. Every failure closes the handle.
 [[nodiscard]] int Read8211File(Iso8211File* file, const char* path);
 
 // Loads data record `ordinal` (1 to recordCount) into `record`. 0, -19, -11, or ReadNext's codes.

@@ -263,13 +263,13 @@ const BadInput kBadInputs[] = {
          std::ofstream(d.file("JUNK0000.000"), std::ios::binary) << std::string(3000, '\x7f');
          return d.file("JUNK0000.000");
      },
-     0, -2, true},
+     0, -7, true},
     {"EmptyCatalog",
      [](const Scratch& d) {
          std::ofstream(d.file("CATALOG.031"), std::ios::binary) << "";
          return d.file("CATALOG.031");
      },
-     -2, -2, false},
+     -7, -7, false},
     {"CellNameTooLong",
      [](const Scratch& d) { return e2e::link(testdata::path(kCell1), d.path(), "AA400001_WITH_A_LONG_NAME.000"); }, 0,
      -11, true},

@@ -474,7 +474,7 @@ TEST(BadInput, TruncatedCell) {
         const char* log;
     };
     const Cut cuts[] = {
-        {10, -2, "Read8211File: Error opening ISO 8211 File\n"},
+        {10, -7, "Read8211File: Bad Data Description Record\n"},
         {30, -7, "Read8211File: Bad Data Description Record\n"},
         {ddrLength - 1, -7, "Read8211File: Bad Data Description Record\n"},
         {ddrLength + 10, -8, "Read8211File: Error reading data record 1\n"},
@@ -501,6 +501,33 @@ TEST(BadInput, TruncatedCell) {
 }
 
 // ---- Small cells built in code --------------------------------------------------------------------
+
+// A file that exists but is no ISO 8211 file is refused as a bad DDR, not as a missing file.
+TEST(BadInput, FileThatIsNoIso8211FileIsABadDdr) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"empty.000", ""},
+        {"short.000", "00"},
+        {"garbage.000", std::string(3000, '\x7f')},
+        {"badlevel.000", "00241" + std::string(30, ' ')},
+    };
+    for (const Case& c : cases) {
+        CapturedLog log;
+        OpenFile of;
+        EXPECT_EQ(Read8211File(&of.f, s57test::writeTemp(c.name, c.bytes).c_str()), -7) << c.name;
+        EXPECT_EQ(log.text(), "Read8211File: Bad Data Description Record\n") << c.name;
+        EXPECT_EQ(of.f.mode, ' ');
+        EXPECT_EQ(of.f.fp, nullptr);
+    }
+    CapturedLog log;
+    OpenFile of;
+    const std::string folder = std::filesystem::path(s57test::writeTemp("x", "")).parent_path().string();
+    EXPECT_EQ(Read8211File(&of.f, folder.c_str()), -2) << "a folder is no file";
+    EXPECT_EQ(log.text(), "Read8211File: Error opening ISO 8211 File\n");
+}
 
 // Records after an 'R' leader hold only their field area: they cannot be reached directly, and
 // Read8211Record walks to them record by record.
