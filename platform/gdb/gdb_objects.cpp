@@ -42,48 +42,8 @@ HRESULT fail(HRESULT hr, const char* text) {
     return hr;
 }
 
-// IUnknown for an object of several interfaces: each interface answers for itself and its bases
-// up to IUnknown, which the first interface answers.
-template <class I, class Self>
-bool findIn(Self* self, REFIID riid, void** out) {
-    if constexpr (std::is_same_v<I, IUnknown> || std::is_void_v<I>) {
-        return false;
-    } else {
-        if (riid == I::iid) {
-            *out = static_cast<I*>(self);
-            return true;
-        }
-        return findIn<typename I::base_interface>(self, riid, out);
-    }
-}
-
 template <class First, class... Rest>
-class Object : public First, public Rest... {
-public:
-    Object() = default;
-    Object(const Object&) = delete;
-    Object& operator=(const Object&) = delete;
-    virtual ~Object() = default;
-    HRESULT QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (riid == IUnknown::iid)
-            *out = static_cast<IUnknown*>(static_cast<First*>(this));
-        else if (!(findIn<First>(this, riid, out) || (findIn<Rest>(this, riid, out) || ...)))
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
-private:
-    std::atomic<ULONG> refs_{0};
-};
+using Object = ComObject<First, Rest...>;
 
 // -------------------------------------------------------------------------------------------
 class SpatialReferenceWGS84 final : public Object<ISpatialReference> {
@@ -401,7 +361,7 @@ public:
             if (out) *out = nullptr;
             return E_NOINTERFACE;
         }
-        return Object::QueryInterface(riid, out);
+        return ComObject::QueryInterface(riid, out);
     }
     HRESULT get_WhereClause(BSTR* w) override { return giveBstr(where_, w); }
     HRESULT put_WhereClause(BSTR w) override {
