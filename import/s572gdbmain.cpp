@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
@@ -351,7 +352,12 @@ void importCells(const std::string& s57file, const char* gdbConn, const char* fc
 
 std::string importLogPath(std::string_view s57file) {
     const std::size_t keep = s57file.size() > 4 ? s57file.size() - 4 : 0;
-    return std::string(s57file.substr(0, keep)) + ".log";
+    std::string path = std::string(s57file.substr(0, keep)) + ".log";
+    // An input named *.log would be opened for writing as its own log and lost: its log goes after it.
+    std::error_code ec;
+    if (path == s57file || std::filesystem::equivalent(path, std::string(s57file), ec))
+        path = std::string(s57file) + ".log";
+    return path;
 }
 
 HRESULT checkExistingFeatureClass(IFeatureWorkspace* featureWorkspace) {

@@ -372,6 +372,7 @@ TEST(DriverArguments, LogPathReplacesTheLastFourCharacters) {
     EXPECT_EQ(importLogPath("/charts/GB5X01NE.000"), "/charts/GB5X01NE.log");
     EXPECT_EQ(importLogPath("CATALOG.031"), "CATALOG.log");
     EXPECT_EQ(importLogPath("ab"), ".log");
+    EXPECT_EQ(importLogPath("/charts/NOTES.log"), "/charts/NOTES.log.log") << "never the input itself";
 }
 
 // ---- Paths -----------------------------------------------------------------------------------
