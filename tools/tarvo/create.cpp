@@ -10,34 +10,11 @@
 #include <string>
 
 #include "s57/gdb_template.h"
+#include "tools/tarvo/quiet_stdout.h"
 
 namespace {
 
 void usage(FILE* err) { std::fprintf(err, "usage: tarvo create GEODATABASE [--dataset NAME]\n"); }
-
-// The catalogue readers trace every record on standard output; a command's output is its own.
-class QuietStdout {
-public:
-    QuietStdout() {
-        std::fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        if (saved_ >= 0 && null >= 0) dup2(null, STDOUT_FILENO);
-        if (null >= 0) close(null);
-    }
-    ~QuietStdout() {
-        std::fflush(stdout);
-        if (saved_ >= 0) {
-            dup2(saved_, STDOUT_FILENO);
-            close(saved_);
-        }
-    }
-    QuietStdout(const QuietStdout&) = delete;
-    QuietStdout& operator=(const QuietStdout&) = delete;
-
-private:
-    int saved_ = -1;
-};
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include "s57/lookups.h"
 #include "s57/s57_file.h"
 #include "s57/s57_util2.h"
+#include "tools/tarvo/quiet_stdout.h"
 
 namespace {
 
@@ -53,16 +54,8 @@ struct LogTo {
 
 // The catalogue readers trace every record they load on stdout, which would mix into the dump.
 HRESULT loadCatalogueQuietly() {
-    std::fflush(stdout);
-    const int saved = ::dup(STDOUT_FILENO);
-    const int devNull = ::open("/dev/null", O_WRONLY);
-    const bool muted = saved >= 0 && devNull >= 0 && ::dup2(devNull, STDOUT_FILENO) >= 0;
-    const HRESULT hr = loadDIMEInfo();
-    std::fflush(stdout);
-    if (muted) ::dup2(saved, STDOUT_FILENO);
-    if (devNull >= 0) ::close(devNull);
-    if (saved >= 0) ::close(saved);
-    return hr;
+    QuietStdout quiet;
+    return loadDIMEInfo();
 }
 
 }  // namespace

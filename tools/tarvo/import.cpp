@@ -22,34 +22,11 @@
 #include "platform/ui/ui.h"
 #include "s57/gdb_template.h"
 #include "s57/s57_util2.h"
+#include "tools/tarvo/quiet_stdout.h"
 
 namespace {
 
 void usage(FILE* err) { std::fprintf(err, "usage: tarvo import S57FILE GEODATABASE [--dataset NAME]\n"); }
-
-// The catalogue readers trace every record on standard output; a command's output is its own.
-class QuietStdout {
-public:
-    QuietStdout() {
-        std::fflush(stdout);
-        saved_ = dup(STDOUT_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        if (saved_ >= 0 && null >= 0) dup2(null, STDOUT_FILENO);
-        if (null >= 0) close(null);
-    }
-    ~QuietStdout() {
-        std::fflush(stdout);
-        if (saved_ >= 0) {
-            dup2(saved_, STDOUT_FILENO);
-            close(saved_);
-        }
-    }
-    QuietStdout(const QuietStdout&) = delete;
-    QuietStdout& operator=(const QuietStdout&) = delete;
-
-private:
-    int saved_ = -1;
-};
 
 // The log viewer runs inside the driver, while standard output is quiet: on a terminal it is told
 // to take the terminal itself (through the command the viewer is started with), for the run only.
