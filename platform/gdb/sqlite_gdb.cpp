@@ -5,8 +5,8 @@
 // Failures inside are thrown (_com_error, SqlError carrying the SQL and sqlite3_errmsg,
 // GpkgBlobError) and every COM method turns them into an HRESULT with a description (gdbGuard).
 // Storage: GeoPackage feature and attribute tables registered in gpkg_contents and
-// gpkg_geometry_columns, one gpkg_rtree_index R-tree per feature class (the standard triggers keep
-// it for other programs; our own inserts keep it themselves, see "R-tree upkeep"), and side tables
+// gpkg_geometry_columns, one gpkg_rtree_index R-tree per feature class that has rows (the standard
+// triggers keep it for other programs; our own inserts keep it themselves, see "R-tree upkeep"), and side tables
 // "gdb_*" (registered as data type "x_gdb_catalog", so GIS programs do not list them) for what
 // GeoPackage has no place for: datasets, the Z domain, the versioned flag, subtypes, topologies.
 #include "platform/gdb/gdb.h"
@@ -288,6 +288,9 @@ void stIsEmpty(sqlite3_context* ctx, int, sqlite3_value** argv) {
 // before anything reads or changes the R-tree (a spatial search, an update, a delete, a commit, a
 // savepoint) they are written, into an empty or smaller tree by building it anew, packed (sort-tile-
 // recursive), else one by one. Then the trigger is created again, with the SQL it had.
+// A feature class gets its R-tree, its triggers and its gpkg_extensions row at that point, when
+// it first has rows: most classes of a template stay empty, and a schema change makes SQLite
+// prepare every statement again. Searches do without an R-tree where a class has none.
 
 struct RtreeEntry {
     std::int64_t id;
@@ -441,10 +444,58 @@ void writePackedRtree(sqlite3* db, const std::string& rtree, std::vector<RtreeEn
     }
 }
 
+// The GeoPackage R-tree of a feature class and the triggers that keep it (the insert trigger
+// first).
+struct RtreeSql {
+    std::string create;
+    std::string extension;  // the gpkg_extensions row
+    std::vector<std::string> triggers;
+};
+RtreeSql rtreeSql(const std::string& table, const std::string& column, const std::string& oid) {
+    const std::string t = sqlName(table), c = sqlName(column), i = sqlName(oid);
+    const std::string base = "rtree_" + table + "_" + column;
+    const std::string r = sqlName(base);
+    const std::string values = "(NEW." + i + ", ST_MinX(NEW." + c + "), ST_MaxX(NEW." + c + "), ST_MinY(NEW." + c +
+                               "), ST_MaxY(NEW." + c + "))";
+    RtreeSql out;
+    out.create = "CREATE VIRTUAL TABLE " + r + " USING rtree(id, minx, maxx, miny, maxy)";
+    out.triggers = {
+        "CREATE TRIGGER " + sqlName(base + "_insert") + " AFTER INSERT ON " + t + " WHEN (new." + c +
+            " NOT NULL AND NOT ST_IsEmpty(NEW." + c + ")) BEGIN INSERT OR REPLACE INTO " + r + " VALUES " + values + "; END",
+        "CREATE TRIGGER " + sqlName(base + "_update1") + " AFTER UPDATE OF " + c + " ON " + t + " WHEN OLD." + i +
+            " = NEW." + i + " AND (NEW." + c + " NOTNULL AND NOT ST_IsEmpty(NEW." + c + ")) BEGIN INSERT OR REPLACE INTO " +
+            r + " VALUES " + values + "; END",
+        "CREATE TRIGGER " + sqlName(base + "_update2") + " AFTER UPDATE OF " + c + " ON " + t + " WHEN OLD." + i +
+            " = NEW." + i + " AND (NEW." + c + " ISNULL OR ST_IsEmpty(NEW." + c + ")) BEGIN DELETE FROM " + r +
+            " WHERE id = OLD." + i + "; END",
+        "CREATE TRIGGER " + sqlName(base + "_update3") + " AFTER UPDATE ON " + t + " WHEN OLD." + i + " != NEW." + i +
+            " AND (NEW." + c + " NOTNULL AND NOT ST_IsEmpty(NEW." + c + ")) BEGIN DELETE FROM " + r + " WHERE id = OLD." +
+            i + "; INSERT OR REPLACE INTO " + r + " VALUES " + values + "; END",
+        "CREATE TRIGGER " + sqlName(base + "_update4") + " AFTER UPDATE ON " + t + " WHEN OLD." + i + " != NEW." + i +
+            " AND (NEW." + c + " ISNULL OR ST_IsEmpty(NEW." + c + ")) BEGIN DELETE FROM " + r + " WHERE id IN (OLD." + i +
+            ", NEW." + i + "); END",
+        "CREATE TRIGGER " + sqlName(base + "_delete") + " AFTER DELETE ON " + t + " WHEN old." + c +
+            " NOT NULL BEGIN DELETE FROM " + r + " WHERE id = OLD." + i + "; END",
+    };
+    return out;
+}
+
+// What an R-tree's deferral needs to know of its class.
+struct RtreeOwner {
+    const std::string& rtree;
+    const std::string& table;
+    const std::string& column;
+    const std::string& oid;
+};
+
 struct PendingRtree {
     std::string triggerName;
     std::string triggerSql;  // empty when the table had no insert trigger
     std::vector<RtreeEntry> entries;
+    // A class that has no R-tree yet gets it, with its triggers, when the entries are written.
+    std::optional<RtreeSql> create;
+    std::string table, column, oid;
+    bool fromTable = false;  // the class had rows already (another program wrote them): all are indexed
 };
 
 class Database {
@@ -530,19 +581,37 @@ public:
 
     // A row inserted into a feature class whose R-tree this transaction keeps by itself.
     // Called before the insert, so that the trigger does not fire for it.
-    void beginDeferral(const std::string& rtree, const std::string& table) {
-        auto it = pending_.find(rtree);
-        if (it == pending_.end()) {
-            PendingRtree p;
-            p.triggerName = rtree + "_insert";
+    void beginDeferral(const RtreeOwner& owner) {
+        if (pending_.count(owner.rtree)) return;
+        PendingRtree p;
+        if (!rtreeExists(owner.rtree)) {
+            p.create = rtreeSql(owner.table, owner.column, owner.oid);
+            p.table = owner.table;
+            p.column = owner.column;
+            p.oid = owner.oid;
+            Stmt any = prepare(db_, "SELECT 1 FROM " + sqlName(owner.table) + " LIMIT 1");
+            p.fromTable = step(any.get());
+        } else {
+            p.triggerName = owner.rtree + "_insert";
             sqlite3_stmt* st = cached("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = ?1 AND tbl_name = ?2 COLLATE NOCASE");
             bindText(st, 1, p.triggerName);
-            bindText(st, 2, table);
+            bindText(st, 2, owner.table);
             if (step(st)) p.triggerSql = columnText(st, 0);
             sqlite3_reset(st);
             if (!p.triggerSql.empty()) exec("DROP TRIGGER " + sqlName(p.triggerName));
-            pending_.emplace(rtree, std::move(p));
         }
+        pending_.emplace(owner.rtree, std::move(p));
+    }
+    // Whether the R-tree table is there (written by us or by another program).
+    bool rtreeExists(const std::string& rtree) {
+        auto it = rtrees_.find(rtree);
+        if (it != rtrees_.end()) return it->second;
+        sqlite3_stmt* st = cached("SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE");
+        bindText(st, 1, rtree);
+        const bool found = step(st);
+        sqlite3_reset(st);
+        rtrees_.emplace(rtree, found);
+        return found;
     }
     void deferRtree(const std::string& rtree, std::int64_t id, const GeoExtent& e) {
         auto it = pending_.find(rtree);
@@ -550,13 +619,27 @@ public:
         if (e.empty()) return;
         it->second.entries.push_back({id, {roundDown(e.xmin), roundUp(e.xmax), roundDown(e.ymin), roundUp(e.ymax)}});
     }
-    bool deferring(const std::string& rtree) const { return pending_.count(rtree) != 0; }
     // Brings one R-tree up to date and gives its trigger back.
     void flushRtree(std::string rtree) {  // a copy: the entry naming it goes away
         auto it = pending_.find(rtree);
         if (it == pending_.end()) return;
         PendingRtree p = std::move(it->second);
         pending_.erase(it);
+        if (p.create) {
+            exec(p.create->create);
+            rtrees_[rtree] = true;
+            if (p.fromTable) {
+                p.entries.clear();
+                Stmt all = prepare(db_, "SELECT " + sqlName(p.oid) + ", " + sqlName(p.column) + " FROM " + sqlName(p.table));
+                while (step(all.get())) {
+                    if (sqlite3_column_type(all.get(), 1) != SQLITE_BLOB) continue;
+                    const GeoExtent e = gpkgBlobExtent(sqlite3_column_blob(all.get(), 1), std::size_t(sqlite3_column_bytes(all.get(), 1)));
+                    if (!e.empty())
+                        p.entries.push_back({sqlite3_column_int64(all.get(), 0),
+                                             {roundDown(e.xmin), roundUp(e.xmax), roundDown(e.ymin), roundUp(e.ymax)}});
+                }
+            }
+        }
         if (!p.entries.empty()) {
             Stmt count = prepare(db_, "SELECT count(*) FROM " + sqlName(rtree + "_rowid"));
             step(count.get());
@@ -592,6 +675,15 @@ public:
             }
         }
         if (!p.triggerSql.empty()) exec(p.triggerSql);
+        if (p.create) {
+            for (const std::string& sql : p.create->triggers) exec(sql);
+            sqlite3_stmt* ext = cached(
+                "INSERT OR IGNORE INTO gpkg_extensions (table_name, column_name, extension_name, definition, scope) VALUES "
+                "(?1, ?2, 'gpkg_rtree_index', 'http://www.geopackage.org/spec120/#extension_rtree', 'write-only')");
+            bindText(ext, 1, p.table);
+            bindText(ext, 2, p.column);
+            step(ext);
+        }
     }
     void flushRtrees() {
         while (!pending_.empty()) flushRtree(pending_.begin()->first);
@@ -622,7 +714,7 @@ public:
         } else {
             exec("ROLLBACK TO gdb_edit");
             exec("RELEASE gdb_edit");
-            ++generation_;
+            rolledBack();
         }
         editing_ = false;
         operations_ = 0;
@@ -639,13 +731,22 @@ public:
         std::string name = "gdb_op" + std::to_string(operations_--);
         if (!keep) {
             exec("ROLLBACK TO " + name);
-            ++generation_;
+            rolledBack();
         }
         exec("RELEASE " + name);
     }
     // Raised whenever a rollback may have undone schema changes: cached class descriptions reload.
     std::uint64_t generation() const { return generation_; }
     void schemaChanged() { ++generation_; }
+
+private:
+    // A rollback may have undone schema changes, R-trees made on the way included.
+    void rolledBack() {
+        ++generation_;
+        rtrees_.clear();
+    }
+
+public:
 
 private:
     void initialise() {
@@ -728,6 +829,7 @@ private:
     sqlite3* db_ = nullptr;
     std::map<std::string, Stmt> cache_;
     std::map<std::string, PendingRtree> pending_;
+    std::map<std::string, bool> rtrees_;  // R-tree tables known to be there or not
     std::map<std::string, int> readers_;
     bool editing_ = false;
     int operations_ = 0;
@@ -760,7 +862,7 @@ struct ClassInfo {
     bool hasSr = false;
     double zmin = -100000.0;
     double zmax = 100000.0;
-    std::string rtree;  // R-tree table, empty when the class has none
+    std::string rtree;  // a feature class's R-tree table, which it may lack; empty for a table
     std::string subtypeField;
     LONG defaultSubtype = 0;
     std::vector<std::pair<LONG, std::string>> subtypes;
@@ -887,8 +989,7 @@ std::shared_ptr<ClassInfo> loadClass(Database& db, const std::string& name) {
     if (info->oid < 0) raise(GDB_E_BAD_SCHEMA, "table " + info->name + " has no integer primary key");
     if (info->feature) {
         if (info->shape < 0) raise(GDB_E_BAD_SCHEMA, "feature class " + info->name + " lacks its geometry column");
-        std::string rtree = "rtree_" + info->name + "_" + info->fields[std::size_t(info->shape)].name;
-        if (sqlExists(db, rtree)) info->rtree = rtree;
+        info->rtree = "rtree_" + info->name + "_" + info->fields[std::size_t(info->shape)].name;
     }
     {
         sqlite3_stmt* st = db.cached(
@@ -1744,13 +1845,16 @@ Selection select(Database& db, const ClassInfo& ci, IQueryFilter* filter, const 
                 s.predicate = std::make_unique<SpatialPredicate>(g, rel, desc);
                 if (s.predicate->extentPrefilter()) {
                     s.extent = s.predicate->extent();
-                    if (s.extent.empty()) s.none = true;
-                    else if (!ci.rtree.empty()) s.spatial = true;
+                    if (s.extent.empty()) {
+                        s.none = true;
+                    } else if (!ci.rtree.empty()) {
+                        db.flushRtree(ci.rtree);
+                        s.spatial = db.rtreeExists(ci.rtree);
+                    }
                 }
             }
         }
     }
-    if (s.spatial) db.flushRtree(ci.rtree);
     s.sql = "SELECT " + columns + " FROM " + sqlName(ci.name);
     std::string cond;
     if (s.spatial)
@@ -2356,35 +2460,8 @@ IUnknownPtr WorkspaceImpl::create(const std::string& name, IFields* fields, bool
         sqlite3_bind_int(st, 4, srsId);
         sqlite3_bind_int(st, 5, hasZ ? 1 : 0);
         step(st);
-        // The GeoPackage R-tree and its triggers.
-        const std::string t = sqlName(name), c = sqlName(col), i = sqlName(list[std::size_t(oid)].name);
-        const std::string base = "rtree_" + name + "_" + col;
-        const std::string r = sqlName(base);
-        const std::string values = "(NEW." + i + ", ST_MinX(NEW." + c + "), ST_MaxX(NEW." + c + "), ST_MinY(NEW." + c +
-                                   "), ST_MaxY(NEW." + c + "))";
-        db_->exec("CREATE VIRTUAL TABLE " + r + " USING rtree(id, minx, maxx, miny, maxy)");
-        db_->exec("CREATE TRIGGER " + sqlName(base + "_insert") + " AFTER INSERT ON " + t + " WHEN (new." + c +
-                  " NOT NULL AND NOT ST_IsEmpty(NEW." + c + ")) BEGIN INSERT OR REPLACE INTO " + r + " VALUES " + values + "; END");
-        db_->exec("CREATE TRIGGER " + sqlName(base + "_update1") + " AFTER UPDATE OF " + c + " ON " + t + " WHEN OLD." + i +
-                  " = NEW." + i + " AND (NEW." + c + " NOTNULL AND NOT ST_IsEmpty(NEW." + c + ")) BEGIN INSERT OR REPLACE INTO " +
-                  r + " VALUES " + values + "; END");
-        db_->exec("CREATE TRIGGER " + sqlName(base + "_update2") + " AFTER UPDATE OF " + c + " ON " + t + " WHEN OLD." + i +
-                  " = NEW." + i + " AND (NEW." + c + " ISNULL OR ST_IsEmpty(NEW." + c + ")) BEGIN DELETE FROM " + r +
-                  " WHERE id = OLD." + i + "; END");
-        db_->exec("CREATE TRIGGER " + sqlName(base + "_update3") + " AFTER UPDATE ON " + t + " WHEN OLD." + i + " != NEW." + i +
-                  " AND (NEW." + c + " NOTNULL AND NOT ST_IsEmpty(NEW." + c + ")) BEGIN DELETE FROM " + r + " WHERE id = OLD." +
-                  i + "; INSERT OR REPLACE INTO " + r + " VALUES " + values + "; END");
-        db_->exec("CREATE TRIGGER " + sqlName(base + "_update4") + " AFTER UPDATE ON " + t + " WHEN OLD." + i + " != NEW." + i +
-                  " AND (NEW." + c + " ISNULL OR ST_IsEmpty(NEW." + c + ")) BEGIN DELETE FROM " + r + " WHERE id IN (OLD." + i +
-                  ", NEW." + i + "); END");
-        db_->exec("CREATE TRIGGER " + sqlName(base + "_delete") + " AFTER DELETE ON " + t + " WHEN old." + c +
-                  " NOT NULL BEGIN DELETE FROM " + r + " WHERE id = OLD." + i + "; END");
-        sqlite3_stmt* ext = db_->cached(
-            "INSERT INTO gpkg_extensions (table_name, column_name, extension_name, definition, scope) VALUES (?1, ?2, "
-            "'gpkg_rtree_index', 'http://www.geopackage.org/spec120/#extension_rtree', 'write-only')");
-        bindText(ext, 1, name);
-        bindText(ext, 2, col);
-        step(ext);
+        // The R-tree comes with the class's first rows (see "R-tree upkeep"): the many classes
+        // that stay empty carry none.
     }
     {
         sqlite3_stmt* st = db_->cached(
@@ -2473,7 +2550,8 @@ Val ClassImpl::shapeValue(IGeometry* g) {
 
 std::int64_t ClassImpl::insert(const ClassInfo& ci, const std::vector<Val>& vals) {
     db().beginWrite();
-    if (!ci.rtree.empty()) db().beginDeferral(ci.rtree, ci.name);
+    if (!ci.rtree.empty())
+        db().beginDeferral({ci.rtree, ci.name, ci.fields[std::size_t(ci.shape)].name, ci.fields[std::size_t(ci.oid)].name});
     sqlite3_stmt* st = db().cached(ci.insertSql);
     for (std::size_t i = 0; i < ci.fields.size(); ++i)
         if (int(i) != ci.oid) bindVal(st, int(i + 1), vals[i]);

@@ -628,6 +628,123 @@ TEST_F(GdbTest, RTreeFollowsInsertsUpdatesAndDeletes) {
     sqlite3_close(db);
 }
 
+// A class gets its R-tree, triggers and extension row with its first rows; one that stays empty
+// has none, and an undone load leaves none behind.
+TEST_F(GdbTest, RTreeComesWithTheFirstRowsOnly) {
+    auto make = [&](const char* name) {
+        return fws_->CreateFeatureClass(name, featureFields(esriGeometryPoint, false, {}), nullptr, nullptr, esriFTSimple,
+                                        "SHAPE");
+    };
+    IFeatureClassPtr empty = make("empty"), undone = make("undone"), filled = make("filled"), small = make("small");
+    IWorkspaceEditPtr edit(ws_);
+    auto load = [&](IFeatureClass* fc, int n) {
+        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+        for (int i = 0; i < n; ++i) {
+            b->PutRefShape(point(i, i));
+            ins->InsertFeature(b);
+        }
+    };
+    edit->StartEditing(VARIANT_FALSE);
+    load(undone, 100);
+    edit->StopEditing(VARIANT_FALSE);
+    edit->StartEditing(VARIANT_FALSE);
+    edit->StartEditOperation();
+    load(undone, 100);
+    edit->AbortEditOperation();
+    load(filled, 300);
+    load(small, 3);
+    // Spatial searches and updates inside the session see the R-tree the class is about to get.
+    ISpatialFilterPtr f(CLSID_SpatialFilter);
+    IEnvelopePtr box(CLSID_Envelope);
+    box->PutCoords(9.5, 9.5, 20.5, 20.5);
+    f->PutRefGeometry(box);
+    f->PutSpatialRel(esriSpatialRelIntersects);
+    EXPECT_EQ(filled->FeatureCount(f), 11);
+    IFeaturePtr moved = filled->GetFeature(1);
+    moved->PutRefShape(point(15, 15));
+    moved->Store();
+    EXPECT_EQ(filled->FeatureCount(f), 12);
+    EXPECT_EQ(empty->FeatureCount(f), 0);
+    edit->StopEditing(VARIANT_TRUE);
+    empty = undone = filled = small = nullptr;
+    moved = nullptr;
+    edit = nullptr;
+    fws_ = nullptr;
+    ws_ = nullptr;
+
+    for (const char* name : {"empty", "undone"}) {
+        EXPECT_EQ(countRows(path_, std::string("SELECT count(*) FROM sqlite_master WHERE name LIKE 'rtree_") + name + "%'"), 0) << name;
+        EXPECT_EQ(countRows(path_, std::string("SELECT count(*) FROM gpkg_extensions WHERE table_name = '") + name + "'"), 0) << name;
+    }
+    for (auto [name, rows] : {std::pair{"filled", 300}, std::pair{"small", 3}}) {
+        const std::string n = name;
+        EXPECT_EQ(countRows(path_, "SELECT count(*) FROM rtree_" + n + "_SHAPE"), rows) << n;
+        EXPECT_EQ(countRows(path_, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND tbl_name = '" + n + "'"), 6) << n;
+        EXPECT_EQ(countRows(path_, "SELECT count(*) FROM gpkg_extensions WHERE table_name = '" + n +
+                                       "' AND column_name = 'SHAPE' AND extension_name = 'gpkg_rtree_index'"), 1) << n;
+    }
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM rtree_filled_SHAPE WHERE id = 1 AND minx <= 15 AND maxx >= 15"), 1);
+    // Another program's deletes go through the triggers now in place.
+    sqlite3* db = nullptr;
+    sqlite3_open(path_.c_str(), &db);
+    EXPECT_EQ(sqlite3_exec(db, "DELETE FROM filled WHERE OBJECTID BETWEEN 2 AND 11", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM rtree_filled_SHAPE"), 290);
+    if (std::system("ogrinfo --version > /dev/null 2>&1") == 0) {
+        std::string all = runCommand("ogrinfo -ro -al -so '" + path_ + "' 2>&1");
+        EXPECT_NE(all.find("Layer name: empty"), std::string::npos) << all;
+        EXPECT_NE(all.find("Feature Count: 290"), std::string::npos) << all;
+        EXPECT_EQ(all.find("ERROR"), std::string::npos) << all;
+        EXPECT_EQ(all.find("Warning"), std::string::npos) << all;
+    }
+    IFeatureWorkspacePtr fws(openGdb(path_));
+    EXPECT_EQ(fws->OpenFeatureClass("filled")->FeatureCount(f), 11);
+}
+
+// A class without an R-tree (another program made it so) is still searched by extent, and takes
+// one with its next rows.
+TEST_F(GdbTest, SpatialFilterWorksWithoutAnRTree) {
+    {
+        IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
+                                                       esriFTSimple, "SHAPE");
+        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+        for (int i = 0; i < 50; ++i) {
+            b->PutRefShape(point(i, 0));
+            ins->InsertFeature(b);
+        }
+    }
+    fws_ = nullptr;
+    ws_ = nullptr;
+    sqlite3* db = nullptr;
+    sqlite3_open(path_.c_str(), &db);
+    for (const char* sql : {"DROP TRIGGER rtree_p_SHAPE_insert", "DROP TRIGGER rtree_p_SHAPE_update1",
+                            "DROP TRIGGER rtree_p_SHAPE_update2", "DROP TRIGGER rtree_p_SHAPE_update3",
+                            "DROP TRIGGER rtree_p_SHAPE_update4", "DROP TRIGGER rtree_p_SHAPE_delete",
+                            "DROP TABLE rtree_p_SHAPE", "DELETE FROM gpkg_extensions WHERE table_name = 'p'"})
+        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(db);
+
+    IFeatureWorkspacePtr fws(openGdb(path_));
+    IFeatureClassPtr fc = fws->OpenFeatureClass("p");
+    ISpatialFilterPtr f(CLSID_SpatialFilter);
+    IEnvelopePtr box(CLSID_Envelope);
+    box->PutCoords(9.5, -1, 20.5, 1);
+    f->PutRefGeometry(box);
+    f->PutSpatialRel(esriSpatialRelIntersects);
+    EXPECT_EQ(fc->FeatureCount(f), 11);
+    IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+    b->PutRefShape(point(10, 0.5));
+    fc->Insert(VARIANT_TRUE)->InsertFeature(b);
+    EXPECT_EQ(fc->FeatureCount(f), 12);
+    fc = nullptr;
+    b = nullptr;
+    fws = nullptr;
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM rtree_p_SHAPE"), 51);
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND tbl_name = 'p'"), 6);
+}
+
 // ---------------------------------------------------------------------------------------------
 // GDAL reads what we wrote
 // ---------------------------------------------------------------------------------------------
