@@ -358,6 +358,7 @@ int importGeometries(const Kind& kind, IFeatureWorkspace* workspace, Iso8211File
         }
         int32_t group = 0;
         bool partial = false;
+        RelationRows relations;
         while (ObjectRec* first = current(records)) {
             if (!samePrim(first, kind.prim)) break;
             ++group;
@@ -471,14 +472,14 @@ int importGeometries(const Kind& kind, IFeatureWorkspace* workspace, Iso8211File
                     logLine("%s: unable to write %s 's feature class\n", importer, rec->name);
                     partial = true;
                 }
-                rc = writeCrelTable(frel, &image.record, rec->lnam, cache, cellName);
+                rc = writeCrelTable(relations, frel, &image.record, rec->lnam, cache, cellName);
                 if (rc == 1) {
                     logLine("%s: unable to write %s 's FFPT field\n", importer, rec->name);
                 } else if (rc != 0) {
                     skipPrimitive(records, kind.prim);
                     return rc;
                 }
-                rc = writeSrelTable(srel, &image.record, 'F', rec->lnam, rec->name, cellName);
+                rc = writeSrelTable(relations, srel, &image.record, 'F', rec->lnam, rec->name, cellName);
                 if (rc == 1) {
                     logLine("%s: unable to write %s 's FSPT field\n", importer, rec->name);
                 } else if (rc != 0) {
@@ -531,6 +532,7 @@ int importFX(IFeatureWorkspace* workspace, Iso8211File* file, llist* records, IT
             return 0;
         }
         bool partial = false;
+        RelationRows relations;
         while (ObjectRec* first = current(records)) {
             if (!samePrim(first, prim)) break;
             ClassGroup g;
@@ -570,14 +572,14 @@ int importFX(IFeatureWorkspace* workspace, Iso8211File* file, llist* records, IT
                     skipPrimitive(records, prim);
                     return rc;
                 }
-                rc = writeCrelTable(frel, &image.record, rec->lnam, cache, cellName);
+                rc = writeCrelTable(relations, frel, &image.record, rec->lnam, cache, cellName);
                 if (rc == 1) {
                     logLine("importFX: unable to write %s 's FFPT field\n", rec->name);
                 } else if (rc != 0) {
                     skipPrimitive(records, prim);
                     return rc;
                 }
-                rc = writeSrelTable(srel, &image.record, 'F', rec->lnam, rec->name, cellName);
+                rc = writeSrelTable(relations, srel, &image.record, 'F', rec->lnam, rec->name, cellName);
                 if (rc == 1) {
                     logLine("importFX: unable to write %s 's FSPT field\n", rec->name);
                 } else if (rc != 0) {

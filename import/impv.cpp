@@ -627,6 +627,7 @@ int32_t importVE(IFeatureWorkspace* workspace, Iso8211File* file, llist* records
         }
         int32_t converted = 0;
         int32_t number = 0;
+        RelationRows relations;
         const int32_t rc = walkRecords(
             kVE, file, records, attrs, cellName, converted,
             [&](const ObjectRec& node, const Iso8211Record& record, const RowValues& values) -> int32_t {
@@ -660,7 +661,7 @@ int32_t importVE(IFeatureWorkspace* workspace, Iso8211File* file, llist* records
                     if (!end) logLine(" unable to get end node\n");
                     return 1;
                 }
-                const int srelRc = writeSrelTable(srel, &record, 'V', node.lnam, node.name, cellName);
+                const int srelRc = writeSrelTable(relations, srel, &record, 'V', node.lnam, node.name, cellName);
                 if (srelRc == 1) logLine("importVE: unable to write %s 's VRPT field\n", node.name);
                 else if (srelRc != 0) return srelRc;
                 return importEdge(node, record, *begin, *end, comf, ve, number, attrs, values, cache);

@@ -6,12 +6,14 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "s57/dimml.h"
@@ -187,19 +189,83 @@ void logMissingColumns(Object* object, const char* function, const char* what, c
             logLine("%s: %s %s has no column %s\n", function, what, name, defs[i].name);
 }
 
-template <class Row>
-int setValue(Row* row, const char* column, const VARIANT& value) {
-    if (!row || !column) return 1;
-    try {
+// Column indexes as FindField gives them, remembered per field list: a class hands out one list
+// until its schema changes, and rows ask by name for every value. The list is held so that its
+// address can never come back as another list's; a list whose count changed is asked again.
+class FieldIndexCache {
+public:
+    // false when FindField fails.
+    bool find(IFields* fields, const char* column, LONG* index) {
+        if (!simpleName(column)) return SUCCEEDED(fields->raw_FindField(_bstr_t(column).GetBSTR(), index));
+        LONG count = 0;
+        if (FAILED(fields->get_FieldCount(&count))) return false;
+        Entry& e = entryFor(fields, count);
+        key_.assign(column);
+        for (char& c : key_) c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (const auto it = e.byName.find(key_); it != e.byName.end()) {
+            *index = it->second;
+            return true;
+        }
+        if (FAILED(fields->raw_FindField(_bstr_t(column).GetBSTR(), index))) return false;
+        e.byName.emplace(key_, *index);
+        return true;
+    }
+
+private:
+    struct Entry {
         IFieldsPtr fields;
+        LONG count = 0;
+        std::unordered_map<std::string, LONG> byName;
+    };
+    static constexpr std::size_t kLists = 8;  // the classes and tables one import writes at a time
+
+    // ASCII names only: the platform folds other characters its own way.
+    static bool simpleName(const char* column) {
+        for (const char* c = column; *c; ++c)
+            if (static_cast<unsigned char>(*c) >= 0x80) return false;
+        return true;
+    }
+    Entry& entryFor(IFields* fields, LONG count) {
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            if (entries_[i].fields.GetInterfacePtr() != fields) continue;
+            if (i != 0) std::swap(entries_[0], entries_[i]);
+            if (entries_[0].count != count) {
+                entries_[0].byName.clear();
+                entries_[0].count = count;
+            }
+            return entries_[0];
+        }
+        if (entries_.size() < kLists) entries_.emplace_back();
+        std::rotate(entries_.begin(), entries_.end() - 1, entries_.end());
+        Entry& e = entries_[0];
+        e.fields = fields;
+        e.count = count;
+        e.byName.clear();
+        return e;
+    }
+
+    std::vector<Entry> entries_;
+    std::string key_;
+};
+
+FieldIndexCache& fieldIndexes() {
+    static FieldIndexCache cache;
+    return cache;
+}
+
+// SetRecordValue on a row whose field list the caller already has.
+template <class Row>
+int setValueIn(Row* row, IFields* fields, const char* column, const VARIANT& value) {
+    if (!row || !fields || !column) return 1;
+    try {
         LONG index = -1;
-        if (FAILED(row->get_Fields(&fields)) || !fields) return 1;
-        if (FAILED(fields->raw_FindField(_bstr_t(column).GetBSTR(), &index))) return 1;
+        if (!fieldIndexes().find(fields, column, &index)) return 1;
         if (index < 0) {
             logLine("SetRecordValue: column %s not found\n", column);
             return 0;
         }
-        row->PutValue(index, _variant_t(value));
+        const HRESULT hr = row->put_Value(index, value);
+        if (FAILED(hr)) _com_issue_error(hr);
         return 0;
     } catch (const _com_error& e) {
         logComError("SetRecordValue", e);
@@ -208,6 +274,14 @@ int setValue(Row* row, const char* column, const VARIANT& value) {
         logComError("SetRecordValue", _com_error(E_OUTOFMEMORY));
         return E_FAIL;
     }
+}
+
+template <class Row>
+int setValue(Row* row, const char* column, const VARIANT& value) {
+    if (!row || !column) return 1;
+    IFieldsPtr fields;
+    if (FAILED(row->get_Fields(&fields))) return 1;
+    return setValueIn(row, fields.GetInterfacePtr(), column, value);
 }
 
 }  // namespace
@@ -221,6 +295,29 @@ std::string sqlText(std::string_view value) {
         if (c == '\'') out += '\'';
     }
     out += '\'';
+    return out;
+}
+
+// ---- Values ----------------------------------------------------------------------------------------
+
+_variant_t textVariant(const char* text) {
+    const std::string_view s(text ? text : "");
+    BSTR b = nullptr;
+    if (std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        b = SysAllocStringLen(nullptr, UINT(s.size()));
+        if (b)
+            for (std::size_t i = 0; i < s.size(); ++i) b[i] = wchar_t(s[i]);
+    } else {
+        const std::wstring wide = fromUtf8(s);
+        b = SysAllocStringLen(wide.data(), UINT(wide.size()));
+    }
+    if (!b) _com_issue_error(E_OUTOFMEMORY);
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = b;
+    _variant_t out;
+    out.Attach(v);
     return out;
 }
 
@@ -503,16 +600,18 @@ HRESULT insertFeature(const char* function, IFeatureClass* featureClass, IGeomet
             if (aware) aware->PutZAware(VARIANT_TRUE);
         }
         buffer->PutRefShape(geometry);
+        IFeatureBuffer* row = buffer.GetInterfacePtr();
+        IFieldsPtr fields;
+        (void)row->get_Fields(&fields);  // without them each value is passed over, as SetRecordValue does
         char name[16];
         std::snprintf(name, sizeof name, "%-10d", recordNo);
-        (void)SetRecordValue(buffer.GetInterfacePtr(), "NAME", _variant_t(name));
+        (void)setValueIn(row, fields, "NAME", textVariant(name));
         for (int i = 0; i < n && defs && values; ++i)
-            if (values[i] && values[i][0])
-                (void)SetRecordValue(buffer.GetInterfacePtr(), defs[i].name, _variant_t(values[i]));
+            if (values[i] && values[i][0]) (void)setValueIn(row, fields, defs[i].name, textVariant(values[i]));
         for (int i = 0; i < m && attrDefs && attrValues; ++i)
             if (attrValues[i] && attrValues[i][0])
-                (void)SetRecordValue(buffer.GetInterfacePtr(), attrDefs[i].name, _variant_t(attrValues[i]));
-        if (zFlag) (void)SetRecordValue(buffer.GetInterfacePtr(), "DEPTH", _variant_t(z));
+                (void)setValueIn(row, fields, attrDefs[i].name, textVariant(attrValues[i]));
+        if (zFlag) (void)setValueIn(row, fields, "DEPTH", _variant_t(z));
         _variant_t oid;
         const HRESULT hr = cursor->raw_InsertFeature(buffer, &oid);
         if (FAILED(hr)) {

@@ -48,6 +48,12 @@ constexpr int fieldDefCount(const FieldDef (&)[N]) {
 // value as an SQL string literal: in single quotes, each quote doubled, cut at a NUL.
 std::string sqlText(std::string_view value);
 
+// ---- Values --------------------------------------------------------------------------------------
+
+// The text as a BSTR VARIANT, null as empty: the value _variant_t(const char*) gives, made in one
+// allocation (ASCII is widened in place, other text decoded as UTF-8). Raises E_OUTOFMEMORY.
+_variant_t textVariant(const char* text);
+
 // ---- Rows ----------------------------------------------------------------------------------------
 
 // The fields and values of any row-like object: a row, feature, row buffer or feature buffer.

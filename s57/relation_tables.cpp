@@ -48,11 +48,20 @@ const char* subValue(const Iso8211Record* record, int field, int sub) {
     return v ? v : "";
 }
 
-// One letter of a one-letter column: the first character of the translated value.
-std::string letterOf(const char* label, const char* value) {
+// One letter of a one-letter column: the first character of what getIsoSubField gives ("N" for an
+// empty value), 0 when that is empty. A value the codec translates skips getIsoSubField's copies;
+// one it cannot goes through getIsoSubField for its log line.
+char letterOf(const char* label, const char* value) {
+    const char* v = value ? value : "";
+    if (v[0] == '\0') return 'N';
+    if (v[0] < '0' || v[0] > '9') return v[0];
+    if (label && std::strlen(v) <= std::size_t(kCodecTextMax)) {
+        char out[kCodecTextMax + 1];
+        if (bin2ascii(label, v, out) == 0) return out[0];
+    }
     char buf[kCodecTextMax + 1];
-    getIsoSubField(label, value, buf, sizeof buf, "N");
-    return std::string(buf, buf[0] ? 1 : 0);
+    getIsoSubField(label, v, buf, sizeof buf, "N");
+    return buf[0];
 }
 
 // The workspace and name of the srel table whose IDs srelCounter has caught up with.
@@ -93,28 +102,52 @@ std::string cutToWidth(const std::string& text, std::size_t width) {
 }
 
 // An insert cursor and row buffer on a relation table with its column indexes, kept for all the
-// pointers of one record. Calls raise _com_error.
+// pointers of one record or of a whole pass (RelationRows). The buffer keeps its values from row to
+// row, so a column is only put again when its text changes. Calls raise _com_error.
 class RelationInserter {
 public:
     RelationInserter(const char* function, ITable* table, const FieldDef* defs, int defCount)
-        : function_(function), defs_(defs), defCount_(defCount) {
+        : function_(function), table_(table), defs_(defs), defCount_(defCount) {
         buffer_ = table->CreateRowBuffer();
         cursor_ = table->Insert(VARIANT_TRUE);
         IFieldsPtr fields = buffer_->GetFields();
         for (int i = 0; i < defCount; ++i) columns_.push_back(fields->FindField(defs[i].name));
         dsnm_ = fields->FindField("DSNM");
+        if (!columns_.empty() && columns_[0] >= 0)
+            numberFirst_ = fields->GetField(columns_[0])->GetType() == esriFieldTypeInteger;
+        last_.resize(std::size_t(fields->GetFieldCount()));
     }
-    HRESULT insert(int n, const char* const* values, const char* cellName) {
+    ITable* table() const { return table_.GetInterfacePtr(); }
+    // An integer first column takes `first` as a number: the value its text would convert to.
+    bool numberFirst() const { return numberFirst_; }
+
+    HRESULT insert(int n, const char* const* values, const char* cellName, const int32_t* first = nullptr) {
         if (n > 0 && !values) return E_INVALIDARG;
         if (n > defCount_) n = defCount_;
+        // Another set of columns than the last row's: a fresh buffer, so that no value of that row
+        // stays in a column this one leaves unset.
+        const bool withCell = dsnm_ >= 0 && cellName;
+        if (used_ && (n != lastCount_ || withCell != lastWithCell_)) {
+            buffer_ = table_->CreateRowBuffer();
+            for (Held& h : last_) h.known = false;
+        }
+        used_ = true;
+        lastCount_ = n;
+        lastWithCell_ = withCell;
         for (int i = 0; i < n; ++i) {
-            if (columns_[std::size_t(i)] < 0) {
+            const LONG column = columns_[std::size_t(i)];
+            if (column < 0) {
                 logLine("%s: column %s not found\n", function_, defs_[i].name);
                 continue;
             }
-            buffer_->PutValue(columns_[std::size_t(i)], _variant_t(values[i] ? values[i] : ""));
+            if (i == 0 && first && numberFirst_) {
+                forget(column);
+                buffer_->PutValue(column, _variant_t(long(*first)));
+            } else {
+                putText(column, values[i] ? values[i] : "");
+            }
         }
-        if (dsnm_ >= 0 && cellName) buffer_->PutValue(dsnm_, _variant_t(cellName));
+        if (withCell) putText(dsnm_, cellName);
         _variant_t oid;
         const HRESULT hr = cursor_->raw_InsertRow(buffer_, &oid);
         cursor_->Flush();
@@ -122,13 +155,38 @@ public:
     }
 
 private:
+    // The text of each column as last put, where it is known to be in the buffer.
+    struct Held {
+        bool known = false;
+        std::string text;
+    };
+    void forget(LONG column) {
+        if (std::size_t(column) < last_.size()) last_[std::size_t(column)].known = false;
+    }
+    void putText(LONG column, const char* text) {
+        Held* held = std::size_t(column) < last_.size() ? &last_[std::size_t(column)] : nullptr;
+        if (held && held->known && held->text == text) return;
+        if (held) held->known = false;
+        buffer_->PutValue(column, textVariant(text));
+        if (held) {
+            held->text = text;
+            held->known = true;
+        }
+    }
+
     const char* function_;
+    ITablePtr table_;
     const FieldDef* defs_;
     int defCount_;
     IRowBufferPtr buffer_;
     ICursorPtr cursor_;
     std::vector<LONG> columns_;
     LONG dsnm_ = -1;
+    bool numberFirst_ = false;
+    std::vector<Held> last_;
+    bool used_ = false;  // the buffer has been filled for a row
+    int lastCount_ = 0;
+    bool lastWithCell_ = false;
 };
 
 HRESULT insertRelationRow(const char* function, ITable* table, const FieldDef* defs, int defCount, int n,
@@ -148,16 +206,35 @@ HRESULT insertRelationRow(const char* function, ITable* table, const FieldDef* d
 
 // One pointer's row through the record's inserter; a failure is the row's, logged by the caller.
 HRESULT insertWith(RelationInserter& inserter, const char* function, int n, const char* const* values,
-                   const char* cellName) {
+                   const char* cellName, const int32_t* first = nullptr) {
     try {
-        return inserter.insert(n, values, cellName);
+        return inserter.insert(n, values, cellName, first);
     } catch (const _com_error& e) {
         logComError(function, e);
         return E_FAIL;
     }
 }
 
+// The inserter of that table in the slot, made anew for another table.
+RelationInserter& inserterFor(std::optional<RelationInserter>& slot, const char* function, ITable* table,
+                              const FieldDef* defs, int defCount) {
+    if (!slot || slot->table() != table) {
+        slot.reset();
+        slot.emplace(function, table, defs, defCount);
+    }
+    return *slot;
+}
+
 }  // namespace
+
+struct RelationRows::State {
+    std::optional<RelationInserter> srel, frel;
+    ITablePtr commentTable;  // the frel whose COMT width is known
+    std::size_t commentWidth = 0;
+};
+
+RelationRows::RelationRows() : state_(std::make_unique<State>()) {}
+RelationRows::~RelationRows() = default;
 
 void getIsoSubField(const char* label, const char* value, char* out, std::size_t outSize, const char* defaultText) {
     if (!out || outSize == 0) return;
@@ -189,6 +266,12 @@ HRESULT insertCrelRow(ITable* table, int n, const char* const* values, const cha
 
 int writeSrelTable(ITable* srel, const Iso8211Record* record, char kind, const char* srcLnam, const char* srcName,
                    const char* cellName) {
+    RelationRows rows;
+    return writeSrelTable(rows, srel, record, kind, srcLnam, srcName, cellName);
+}
+
+int writeSrelTable(RelationRows& rows, ITable* srel, const Iso8211Record* record, char kind, const char* srcLnam,
+                   const char* srcName, const char* cellName) {
     if (kind != 'F' && kind != 'V') {
         logLine("writeSrelTable: type is %c, expecting V or F\n", kind);
         return -11;
@@ -199,7 +282,8 @@ int writeSrelTable(ITable* srel, const Iso8211Record* record, char kind, const c
         const char* name = srcName ? srcName : "";
         const bool vector = kind == 'V';
         const char* tag = vector ? "VRPT" : "FSPT";
-        std::optional<RelationInserter> inserter;
+        std::optional<RelationInserter>& slot = rows.state().srel;
+        RelationInserter* inserter = nullptr;
         for (int f = Find8211Field(record, tag, 0); f >= 0; f = Find8211Field(record, tag, f + 1)) {
             int iName = Find8211SubField(record, "NAME", f, 0);
             int iOrnt = Find8211SubField(record, "ORNT", f, 0);
@@ -208,19 +292,20 @@ int writeSrelTable(ITable* srel, const Iso8211Record* record, char kind, const c
             int iTopi = vector ? Find8211SubField(record, "TOPI", f, 0) : 0;
             while (iName >= 0 && iOrnt >= 0 && iUsag >= 0 && iMask >= 0 && iTopi >= 0) {
                 if (!inserter) {
-                    continueSrelCounter(srel);
-                    inserter.emplace("insertSrelRow", srel, srelFieldDefs, fieldDefCount(srelFieldDefs));
+                    // The counter catches up once per table; a kept inserter has done so already.
+                    if (!slot || slot->table() != srel) continueSrelCounter(srel);
+                    inserter = &inserterFor(slot, "insertSrelRow", srel, srelFieldDefs, fieldDefCount(srelFieldDefs));
                 }
-                const std::string ornt = letterOf("ORNT", subValue(record, f, iOrnt));
-                const std::string usag = letterOf("USAG", subValue(record, f, iUsag));
-                const std::string mask = letterOf("MASK", subValue(record, f, iMask));
-                const std::string topi = vector ? letterOf("TOPI", subValue(record, f, iTopi)) : "X";
+                const char ornt[2] = {letterOf("ORNT", subValue(record, f, iOrnt)), '\0'};
+                const char usag[2] = {letterOf("USAG", subValue(record, f, iUsag)), '\0'};
+                const char mask[2] = {letterOf("MASK", subValue(record, f, iMask)), '\0'};
+                const char topi[2] = {vector ? letterOf("TOPI", subValue(record, f, iTopi)) : 'X', '\0'};
                 ++srelCounter;
-                char id[16];
-                std::snprintf(id, sizeof id, "%-10d", int(srelCounter));
-                const char* values[8] = {id,          lnam,         name,         subValue(record, f, iName),
-                                         ornt.c_str(), usag.c_str(), topi.c_str(), mask.c_str()};
-                if (FAILED(insertWith(*inserter, "insertSrelRow", 8, values, cellName)))
+                const int32_t idNumber = srelCounter;
+                char id[16] = "";
+                if (!inserter->numberFirst()) std::snprintf(id, sizeof id, "%-10d", int(idNumber));
+                const char* values[8] = {id, lnam, name, subValue(record, f, iName), ornt, usag, topi, mask};
+                if (FAILED(insertWith(*inserter, "insertSrelRow", 8, values, cellName, &idNumber)))
                     logLine("writeSrelTable: error on writing records %s:%s\n", lnam, name);
                 iName = Find8211SubField(record, "NAME", f, iName + 1);
                 iOrnt = Find8211SubField(record, "ORNT", f, iOrnt + 1);
@@ -241,18 +326,30 @@ int writeSrelTable(ITable* srel, const Iso8211Record* record, char kind, const c
 
 int writeCrelTable(ITable* frel, const Iso8211Record* record, const char* srcLnam, Cache* cache,
                    const char* cellName) {
+    RelationRows rows;
+    return writeCrelTable(rows, frel, record, srcLnam, cache, cellName);
+}
+
+int writeCrelTable(RelationRows& rows, ITable* frel, const Iso8211Record* record, const char* srcLnam, Cache* cache,
+                   const char* cellName) {
     try {
         if (!frel || !record || !cache) return E_INVALIDARG;
         const char* lnam = srcLnam ? srcLnam : "";
+        RelationRows::State& state = rows.state();
         // COMT is cut to what the column holds: a longer value would fail the insert and lose the row.
-        std::size_t commentWidth = std::size_t(frelFieldDefs[5].width);
-        const LONG comtColumn = frel->FindField("COMT");
-        if (comtColumn >= 0) {
-            const LONG length = frel->GetFields()->GetField(comtColumn)->GetLength();
-            if (length > 0) commentWidth = std::size_t(length);
+        if (state.commentTable.GetInterfacePtr() != frel) {
+            std::size_t commentWidth = std::size_t(frelFieldDefs[5].width);
+            const LONG comtColumn = frel->FindField("COMT");
+            if (comtColumn >= 0) {
+                const LONG length = frel->GetFields()->GetField(comtColumn)->GetLength();
+                if (length > 0) commentWidth = std::size_t(length);
+            }
+            if (commentWidth > kMaxComment) commentWidth = kMaxComment;
+            state.commentWidth = commentWidth;
+            state.commentTable = frel;
         }
-        if (commentWidth > kMaxComment) commentWidth = kMaxComment;
-        std::optional<RelationInserter> inserter;
+        const std::size_t commentWidth = state.commentWidth;
+        RelationInserter* inserter = nullptr;
 
         for (int f = Find8211Field(record, "FFPT", 0); f >= 0; f = Find8211Field(record, "FFPT", f + 1)) {
             int iLnam = Find8211SubField(record, "LNAM", f, 0);
@@ -307,7 +404,8 @@ int writeCrelTable(ITable* frel, const Iso8211Record* record, const char* srcLna
                     }
                 }
                 const char* values[6] = {lnam, target, destClass.c_str(), entry->prim, rind.c_str(), comment.c_str()};
-                if (!inserter) inserter.emplace("insertCrelRow", frel, frelFieldDefs, fieldDefCount(frelFieldDefs));
+                if (!inserter)
+                    inserter = &inserterFor(state.frel, "insertCrelRow", frel, frelFieldDefs, fieldDefCount(frelFieldDefs));
                 if (FAILED(insertWith(*inserter, "insertCrelRow", 6, values, cellName)))
                     logLine("writeCrelTable: error on writing records %s\n", lnam);
             }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 #include "platform/com/com.h"
 #include "platform/gdb/gdb.h"
@@ -13,17 +14,37 @@
 struct Iso8211Record;
 struct Cache;
 
+// The insert cursors and row buffers of srel and frel, kept from record to record by an importer
+// that writes many records' rows in one pass. Rows are still inserted and flushed one by one; a
+// buffer is only refilled where a value changes. Holds the tables while it lives.
+class RelationRows {
+public:
+    RelationRows();
+    ~RelationRows();
+    RelationRows(const RelationRows&) = delete;
+    RelationRows& operator=(const RelationRows&) = delete;
+    struct State;
+    State& state() { return *state_; }
+
+private:
+    std::unique_ptr<State> state_;
+};
+
 // One srel row per FSPT (kind 'F') or VRPT (kind 'V') pointer of the record: ID (srelCounter raised
 // first; it continues from the largest ID the table holds), the source long name and name, the
 // pointer's NAME, ORNT, USAG, TOPI ("X" for FSPT) and MASK as one letter each, the cell name.
 // 0; -11 for another kind (logged); E_FAIL after a COM error.
 [[nodiscard]] int writeSrelTable(ITable* srel, const Iso8211Record* record, char kind, const char* srcLnam,
                                  const char* srcName, const char* cellName);
+[[nodiscard]] int writeSrelTable(RelationRows& rows, ITable* srel, const Iso8211Record* record, char kind,
+                                 const char* srcLnam, const char* srcName, const char* cellName);
 
 // One frel row per FFPT pointer: source long name, target LNAM, target class acronym and primitive
 // (from the cache), RIND letter, COMT (cut to the column's width, logged). 0; E_FAIL after a COM error.
 [[nodiscard]] int writeCrelTable(ITable* frel, const Iso8211Record* record, const char* srcLnam, Cache* cache,
                                  const char* cellName);
+[[nodiscard]] int writeCrelTable(RelationRows& rows, ITable* frel, const Iso8211Record* record, const char* srcLnam,
+                                 Cache* cache, const char* cellName);
 
 // out := value; the default for an empty value; a value beginning with a digit translated by the
 // codec under the label (the default, logged, when it cannot be). At most outSize - 1 characters.
