@@ -9,6 +9,8 @@
 #include <type_traits>
 #include <cwctype>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -16,12 +18,31 @@ namespace {
 
 std::wstring wide(BSTR s) { return s ? std::wstring(s, SysStringLen(s)) : std::wstring(); }
 
+wchar_t foldCase(wchar_t c) {
+    if (c < 0x80) return c >= L'A' && c <= L'Z' ? wchar_t(c + (L'a' - L'A')) : c;
+    return wchar_t(std::towlower(wint_t(c)));
+}
+
 bool sameNoCase(std::wstring_view a, std::wstring_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+        if (a[i] != b[i] && foldCase(a[i]) != foldCase(b[i])) return false;
     return true;
 }
+
+struct NoCaseHash {
+    std::size_t operator()(std::wstring_view s) const noexcept {
+        std::size_t h = 14695981039346656037ull;
+        for (wchar_t c : s) h = (h ^ std::size_t(foldCase(c))) * 1099511628211ull;
+        return h;
+    }
+};
+struct NoCaseEqual {
+    bool operator()(std::wstring_view a, std::wstring_view b) const noexcept { return sameNoCase(a, b); }
+};
+
+// Bumped by every rename of a field, so that field lists know their name index is stale.
+std::atomic<std::uint64_t> fieldRenames{0};
 
 HRESULT giveBstr(const std::wstring& s, BSTR* out) {
     if (!out) return E_POINTER;
@@ -216,6 +237,7 @@ public:
     HRESULT get_GeometryDef(IGeometryDef** g) override { return givePtr(geometryDef_.GetInterfacePtr(), g); }
     HRESULT put_Name(BSTR n) override {
         name_ = wide(n);
+        ++fieldRenames;
         return S_OK;
     }
     HRESULT put_AliasName(BSTR n) override {
@@ -272,6 +294,11 @@ public:
         return comGuard([&] {
             *index = -1;
             std::wstring_view n(name ? name : L"", name ? SysStringLen(name) : 0);
+            if (indexable()) {
+                auto it = byName_.find(n);
+                if (it != byName_.end()) *index = it->second;
+                return S_OK;
+            }
             for (std::size_t i = 0; i < fields_.size(); ++i) {
                 if (const IFieldSelf* own = own_[i]) {
                     if (sameNoCase(own->nameRef(), n)) {
@@ -301,13 +328,34 @@ public:
             if (SUCCEEDED(f->QueryInterface(IFieldSelf::iid, reinterpret_cast<void**>(&own))) && own)
                 own->Release();  // the list holds the field already
             own_.push_back(own);
+            if (!own) foreign_ = true;
+            byName_.clear();
+            indexed_ = false;
             return S_OK;
         });
     }
 
 private:
+    // Whether the name index can answer: every field is ours (their names are known without a
+    // call) and none was renamed since the index was built; builds it when due.
+    bool indexable() {
+        if (foreign_ || fields_.size() < 8) return false;  // a short list is searched as fast
+        const std::uint64_t renames = fieldRenames.load();
+        if (indexed_ && renames == renamesSeen_) return true;
+        byName_.clear();
+        for (std::size_t i = 0; i < fields_.size(); ++i) byName_.emplace(own_[i]->nameRef(), LONG(i));  // the first of a name
+        indexed_ = true;
+        renamesSeen_ = renames;
+        return true;
+    }
+
     std::vector<IFieldPtr> fields_;
     std::vector<const IFieldSelf*> own_;  // the same fields when they are ours, else null
+    bool foreign_ = false;
+    // Case-insensitive names (views of the fields' own names) to their first index.
+    std::unordered_map<std::wstring_view, LONG, NoCaseHash, NoCaseEqual> byName_;
+    bool indexed_ = false;
+    std::uint64_t renamesSeen_ = 0;
 };
 
 // -------------------------------------------------------------------------------------------

@@ -31,6 +31,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/geometry/gpkg_blob.h"
@@ -116,7 +117,17 @@ bool sameNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string utf8(BSTR s) { return s ? toUtf8(std::wstring_view(s, SysStringLen(s))) : std::string(); }
+std::string utf8(BSTR s) {
+    if (!s) return std::string();
+    const std::wstring_view w(s, SysStringLen(s));
+    // Most values are ASCII: narrowed without the converter.
+    std::string out(w.size(), '\0');
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        if (w[i] >= 0x80 || w[i] < 0) return toUtf8(w);
+        out[i] = char(w[i]);
+    }
+    return out;
+}
 
 HRESULT giveText(const std::string& s, BSTR* out) {
     if (!out) return E_POINTER;
@@ -737,7 +748,14 @@ public:
     }
     // Raised whenever a rollback may have undone schema changes: cached class descriptions reload.
     std::uint64_t generation() const { return generation_; }
-    void schemaChanged() { ++generation_; }
+    // The schema cookie: changes with every schema change of any connection.
+    std::int64_t schemaVersion() {
+        sqlite3_stmt* st = cached("PRAGMA schema_version");
+        step(st);
+        const std::int64_t v = sqlite3_column_int64(st, 0);
+        sqlite3_reset(st);
+        return v;
+    }
 
 private:
     // A rollback may have undone schema changes, R-trees made on the way included.
@@ -868,11 +886,13 @@ struct ClassInfo {
     std::vector<std::pair<LONG, std::string>> subtypes;
     std::string selectList;
     std::string insertSql;
+    std::unordered_map<std::string, int> byName;  // lower-cased field names, the first of a name
 
     int find(std::string_view n) const {
-        for (std::size_t i = 0; i < fields.size(); ++i)
-            if (sameNoCase(fields[i].name, n)) return int(i);
-        return -1;
+        std::string key(n);
+        for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
+        auto it = byName.find(key);
+        return it == byName.end() ? -1 : it->second;
     }
 };
 
@@ -943,6 +963,55 @@ bool sqlExists(Database& db, const std::string& name) {
     return found;
 }
 
+std::vector<std::pair<LONG, std::string>> subtypesOf(Database& db, const std::string& className) {
+    std::vector<std::pair<LONG, std::string>> out;
+    sqlite3_stmt* st = db.cached("SELECT code, name FROM gdb_subtypes WHERE class_name = ?1 ORDER BY code");
+    bindText(st, 1, className);
+    while (step(st)) out.emplace_back(LONG(sqlite3_column_int(st, 0)), columnText(st, 1));
+    return out;
+}
+
+// One column of a description, as PRAGMA table_info gives it.
+void addColumn(ClassInfo& info, const std::string& shapeColumn, std::string name, const std::string& type, bool notNull,
+               bool pk) {
+    FieldInfo f = fieldFromDeclared(std::move(name), type, pk);
+    f.nullable = f.type != esriFieldTypeOID && !notNull;
+    if (info.feature && sameNoCase(f.name, shapeColumn)) {
+        f.type = esriFieldTypeGeometry;
+        f.length = 0;
+        info.shape = int(info.fields.size());
+    }
+    if (f.type == esriFieldTypeOID) info.oid = int(info.fields.size());
+    info.fields.push_back(std::move(f));
+}
+
+void checkColumns(ClassInfo& info) {
+    if (info.oid < 0) raise(GDB_E_BAD_SCHEMA, "table " + info.name + " has no integer primary key");
+    if (info.feature) {
+        if (info.shape < 0) raise(GDB_E_BAD_SCHEMA, "feature class " + info.name + " lacks its geometry column");
+        info.rtree = "rtree_" + info.name + "_" + info.fields[std::size_t(info.shape)].name;
+    }
+}
+
+void finishInfo(ClassInfo& info) {
+    if (info.alias.empty()) info.alias = info.name;
+    std::string cols, vals;
+    for (std::size_t i = 0; i < info.fields.size(); ++i) {
+        info.byName.emplace(lower(info.fields[i].name), int(i));
+        if (i) info.selectList += ", ";
+        info.selectList += sqlName(info.fields[i].name);
+        if (int(i) == info.oid) continue;
+        if (!cols.empty()) {
+            cols += ", ";
+            vals += ", ";
+        }
+        cols += sqlName(info.fields[i].name);
+        vals += "?" + std::to_string(i + 1);
+    }
+    info.insertSql = cols.empty() ? "INSERT INTO " + sqlName(info.name) + " DEFAULT VALUES"
+                                  : "INSERT INTO " + sqlName(info.name) + " (" + cols + ") VALUES (" + vals + ")";
+}
+
 // The description of a table or feature class, or nothing when gpkg_contents has no such name.
 std::shared_ptr<ClassInfo> loadClass(Database& db, const std::string& name) {
     auto info = std::make_shared<ClassInfo>();
@@ -974,23 +1043,11 @@ std::shared_ptr<ClassInfo> loadClass(Database& db, const std::string& name) {
     }
     {
         Stmt st = prepare(db.raw(), "PRAGMA table_info(" + sqlName(info->name) + ")");
-        while (step(st.get())) {
-            FieldInfo f = fieldFromDeclared(columnText(st.get(), 1), columnText(st.get(), 2), sqlite3_column_int(st.get(), 5) == 1);
-            f.nullable = f.type != esriFieldTypeOID && sqlite3_column_int(st.get(), 3) == 0;
-            if (info->feature && sameNoCase(f.name, shapeColumn)) {
-                f.type = esriFieldTypeGeometry;
-                f.length = 0;
-                info->shape = int(info->fields.size());
-            }
-            if (f.type == esriFieldTypeOID) info->oid = int(info->fields.size());
-            info->fields.push_back(std::move(f));
-        }
+        while (step(st.get()))
+            addColumn(*info, shapeColumn, columnText(st.get(), 1), columnText(st.get(), 2), sqlite3_column_int(st.get(), 3) != 0,
+                      sqlite3_column_int(st.get(), 5) == 1);
     }
-    if (info->oid < 0) raise(GDB_E_BAD_SCHEMA, "table " + info->name + " has no integer primary key");
-    if (info->feature) {
-        if (info->shape < 0) raise(GDB_E_BAD_SCHEMA, "feature class " + info->name + " lacks its geometry column");
-        info->rtree = "rtree_" + info->name + "_" + info->fields[std::size_t(info->shape)].name;
-    }
+    checkColumns(*info);
     {
         sqlite3_stmt* st = db.cached(
             "SELECT dataset, alias, z_min, z_max, subtype_field, default_subtype, srs_id FROM gdb_items WHERE name = ?1 AND kind <> 'FeatureDataset'");
@@ -1005,26 +1062,41 @@ std::shared_ptr<ClassInfo> loadClass(Database& db, const std::string& name) {
         }
         sqlite3_reset(st);
     }
-    if (!info->subtypeField.empty()) {
-        sqlite3_stmt* st = db.cached("SELECT code, name FROM gdb_subtypes WHERE class_name = ?1 ORDER BY code");
-        bindText(st, 1, info->name);
-        while (step(st)) info->subtypes.emplace_back(LONG(sqlite3_column_int(st, 0)), columnText(st, 1));
+    if (!info->subtypeField.empty()) info->subtypes = subtypesOf(db, info->name);
+    finishInfo(*info);
+    return info;
+}
+
+// The description loadClass reads back for a class that create() has just made: the column
+// types as PRAGMA table_info gives them (the type without its constraints and collation).
+std::shared_ptr<ClassInfo> createdInfo(const std::string& name, bool feature, const std::vector<FieldInfo>& list, int shape,
+                                       esriGeometryType shapeType, bool hasZ, std::int32_t srsId, double zmin, double zmax,
+                                       const std::string& dataset) {
+    auto info = std::make_shared<ClassInfo>();
+    info->name = name;
+    info->feature = feature;
+    std::string shapeColumn;
+    if (feature) {
+        shapeColumn = list[std::size_t(shape)].name;
+        info->shapeType = shapeTypeOf(gpkgGeometryTypeName(shapeType));
+        info->srsId = srsId;
+        info->hasSr = srsId == kWgs84;
+        info->hasZ = hasZ;
     }
-    if (info->alias.empty()) info->alias = info->name;
-    std::string cols, vals;
-    for (std::size_t i = 0; i < info->fields.size(); ++i) {
-        if (i) info->selectList += ", ";
-        info->selectList += sqlName(info->fields[i].name);
-        if (int(i) == info->oid) continue;
-        if (!cols.empty()) {
-            cols += ", ";
-            vals += ", ";
-        }
-        cols += sqlName(info->fields[i].name);
-        vals += "?" + std::to_string(i + 1);
+    for (const FieldInfo& f : list) {
+        const bool oid = f.type == esriFieldTypeOID;
+        std::string type = oid ? "INTEGER"
+                         : f.type == esriFieldTypeString ? (f.length > 0 ? "TEXT(" + std::to_string(f.length) + ")" : "TEXT")
+                                                         : declaredType(f, shapeType);
+        addColumn(*info, shapeColumn, f.name, type, oid, oid);
     }
-    info->insertSql = cols.empty() ? "INSERT INTO " + sqlName(info->name) + " DEFAULT VALUES"
-                                   : "INSERT INTO " + sqlName(info->name) + " (" + cols + ") VALUES (" + vals + ")";
+    checkColumns(*info);
+    info->dataset = dataset;
+    if (feature) {
+        info->zmin = zmin;
+        info->zmax = zmax;
+    }
+    finishInfo(*info);
     return info;
 }
 
@@ -1256,6 +1328,18 @@ public:
     IUnknownPtr create(const std::string& name, IFields* fields, bool feature, const std::string& shapeField,
                        const std::string& dataset);
     void checkNewName(const std::string& name);
+    // Descriptions outlive their class objects, so that a class opened again is not read again:
+    // valid while no rollback and no schema change (ours or another connection's) came between.
+    void remember(const std::shared_ptr<ClassInfo>& info) {
+        known_[lower(info->name)] = {info, db_->generation(), db_->schemaVersion()};
+    }
+    std::shared_ptr<ClassInfo> recalled(const std::string& key) {
+        auto it = known_.find(key);
+        if (it == known_.end()) return nullptr;
+        if (it->second.generation == db_->generation() && it->second.schema == db_->schemaVersion()) return it->second.info;
+        known_.erase(it);
+        return nullptr;
+    }
 
     // IWorkspace
     HRESULT get_Type(esriWorkspaceType* t) override {
@@ -1359,6 +1443,12 @@ private:
     std::string key_;
     std::unique_ptr<Database> db_;
     std::map<std::string, ClassImpl*> open_;  // lower-cased name: live class objects
+    struct Known {
+        std::shared_ptr<ClassInfo> info;
+        std::uint64_t generation;
+        std::int64_t schema;
+    };
+    std::map<std::string, Known> known_;  // lower-cased name
 };
 
 // Open workspaces by canonical path, so one file has one connection in the process.
@@ -1386,31 +1476,24 @@ public:
 
     WorkspaceImpl* workspace() { return ws_; }
     Database& db() { return ws_->db(); }
-    // The current description; reloaded after a rollback or a schema change.
+    // The current description; reloaded after a rollback.
     const ClassInfo& info() {
-        if (generation_ != db().generation()) {
-            auto fresh = loadClass(db(), info_->name);
-            if (!fresh) raise(GDB_E_NOT_FOUND, "table " + info_->name + " no longer exists");
-            info_ = std::move(fresh);
-            fields_ = nullptr;
-            generation_ = db().generation();
-        }
+        if (generation_ != db().generation()) reloadOwnInfo();
         return *info_;
     }
-    // After a change of this class's own subtypes: every other description reloads, this one is
-    // edited as a reload would find it (adding each of a class's subtypes reloaded it each time).
+    void reloadOwnInfo() {
+        auto fresh = loadClass(db(), info_->name);
+        if (!fresh) raise(GDB_E_NOT_FOUND, "table " + info_->name + " no longer exists");
+        setInfo(std::move(fresh));
+    }
+    // After a change of this class's own description (its subtypes), edited as a reload would
+    // find it. Other classes' descriptions do not depend on it.
     template <class Edit>
     void changedOwnInfo(Edit&& edit) {
-        if (generation_ != db().generation()) {  // stale already: the next use reloads it
-            db().schemaChanged();
-            return;
-        }
+        if (generation_ != db().generation()) return;  // stale already: the next use reloads it
         auto copy = std::make_shared<ClassInfo>(*info_);
         edit(*copy);
-        db().schemaChanged();
-        info_ = std::move(copy);
-        fields_ = nullptr;
-        generation_ = db().generation();
+        setInfo(std::move(copy));
     }
     std::shared_ptr<ClassInfo> infoPtr() {
         info();
@@ -1590,6 +1673,7 @@ protected:
 
 private:
     void subtypeItem();  // makes sure gdb_items has a row for this class
+    void setInfo(std::shared_ptr<ClassInfo> fresh);
 
     WorkspaceImpl* ws_;
     IWorkspacePtr hold_;
@@ -2271,13 +2355,18 @@ HRESULT DatasetImpl::get_Classes(IEnumFeatureClass** out) {
 // =============================================================================================
 
 ITablePtr WorkspaceImpl::table(const std::string& name) {
-    auto it = open_.find(lower(name));
+    const std::string key = lower(name);
+    auto it = open_.find(key);
     if (it != open_.end()) {
         it->second->info();  // still there?
         return ITablePtr(static_cast<ITable*>(it->second));
     }
-    auto info = loadClass(*db_, name);
-    if (!info) raise(GDB_E_NOT_FOUND, "no table or feature class named " + name);
+    auto info = recalled(key);
+    if (!info) {
+        info = loadClass(*db_, name);
+        if (!info) raise(GDB_E_NOT_FOUND, "no table or feature class named " + name);
+        remember(info);
+    }
     auto* c = new ClassImpl(this, info);
     ITablePtr t(static_cast<ITable*>(c));
     open_[lower(info->name)] = c;
@@ -2480,8 +2569,16 @@ IUnknownPtr WorkspaceImpl::create(const std::string& name, IFields* fields, bool
         }
         step(st);
     }
+    remember(createdInfo(name, feature, list, shape, shapeType, hasZ, srsId, zmin, zmax, datasetName));
     ITablePtr t = table(name);
     return IUnknownPtr(t);
+}
+
+void ClassImpl::setInfo(std::shared_ptr<ClassInfo> fresh) {
+    info_ = std::move(fresh);
+    fields_ = nullptr;
+    generation_ = db().generation();
+    ws_->remember(info_);
 }
 
 // =============================================================================================
@@ -2627,7 +2724,7 @@ HRESULT ClassImpl::raw_AddField(IField* field) {
             raise(GDB_E_BAD_SCHEMA, "a class has one object id and one shape field");
         db().beginWrite();
         db().exec("ALTER TABLE " + sqlName(ci.name) + " ADD COLUMN " + sqlName(f.name) + " " + declaredType(f, ci.shapeType));
-        db().schemaChanged();
+        reloadOwnInfo();
         return S_OK;
     });
 }
@@ -2809,7 +2906,12 @@ HRESULT ClassImpl::put_SubtypeFieldName(BSTR name) {
             bindText(del, 1, ci.name);
             step(del);
         }
-        db().schemaChanged();
+        std::vector<std::pair<LONG, std::string>> subtypes;
+        if (!stored.empty()) subtypes = subtypesOf(db(), ci.name);
+        changedOwnInfo([&](ClassInfo& c) {
+            c.subtypeField = stored;
+            c.subtypes = std::move(subtypes);
+        });
         return S_OK;
     });
 }
@@ -2819,13 +2921,11 @@ HRESULT ClassImpl::put_DefaultSubtypeCode(LONG code) {
         const ClassInfo& ci = info();
         db().beginWrite();
         subtypeItem();
-        const bool itemExisted = sqlite3_changes(db().raw()) == 0;
         sqlite3_stmt* st = db().cached("UPDATE gdb_items SET default_subtype = ?2 WHERE name = ?1");
         bindText(st, 1, ci.name);
         sqlite3_bind_int(st, 2, code);
         step(st);
-        if (itemExisted) changedOwnInfo([&](ClassInfo& c) { c.defaultSubtype = code; });
-        else db().schemaChanged();
+        changedOwnInfo([&](ClassInfo& c) { c.defaultSubtype = code; });
         return S_OK;
     });
 }
@@ -2861,7 +2961,10 @@ HRESULT ClassImpl::raw_DeleteSubtype(LONG code) {
         sqlite3_bind_int(st, 2, code);
         step(st);
         if (sqlite3_changes(db().raw()) == 0) raise(GDB_E_NOT_FOUND, ci.name + " has no subtype " + std::to_string(code));
-        db().schemaChanged();
+        changedOwnInfo([&](ClassInfo& c) {
+            c.subtypes.erase(std::remove_if(c.subtypes.begin(), c.subtypes.end(), [&](const auto& e) { return e.first == code; }),
+                             c.subtypes.end());
+        });
         return S_OK;
     });
 }
