@@ -9,6 +9,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -134,47 +135,58 @@ void completeAttribute(FieldDef& f) {
     }
 }
 
-// A BSTR's text as UTF-8 into out, which it owns (null stays empty). The catalogue's texts are
-// nearly all ASCII, and a _bstr_t per attribute text was most of the catalogue's load time.
-const char* narrowInto(BSTR text, std::string& out) {
-    out.clear();
-    const UINT n = text ? SysStringLen(text) : 0;
-    UINT i = 0;
-    while (i < n && static_cast<std::uint32_t>(text[i]) < 0x80) ++i;
-    if (i == n) {
-        out.resize(n);
-        for (UINT k = 0; k < n; ++k) out[k] = char(text[k]);
-    } else {
-        out = toUtf8(std::wstring_view(text, n));
-    }
-    return out.c_str();
+// A text of the tree as the DOM would give it: the same bytes when they are ASCII (nearly every
+// name and value of the catalogue), else with U+FFFD for each sequence that is no valid UTF-8.
+const char* domText(const char* raw, std::string& buffer) {
+    const char* p = raw;
+    while (*p && static_cast<unsigned char>(*p) < 0x80) ++p;
+    if (!*p) return raw;
+    buffer = toUtf8(fromUtf8(raw));
+    return buffer.c_str();
 }
 
-// Frees a BSTR on every way out.
-struct OwnedBstr {
-    BSTR text = nullptr;
-    OwnedBstr() = default;
-    OwnedBstr(const OwnedBstr&) = delete;
-    OwnedBstr& operator=(const OwnedBstr&) = delete;
-    ~OwnedBstr() { SysFreeString(text); }
+// Whether `text` equals `ascii` with ASCII letters' case ignored (as strcasecmp compares them).
+bool isName(const char* text, const char* ascii) {
+    for (;; ++text, ++ascii) {
+        unsigned char c = static_cast<unsigned char>(*text);
+        unsigned char a = static_cast<unsigned char>(*ascii);
+        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + ('a' - 'A'));
+        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a + ('a' - 'A'));
+        if (c != a) return false;
+        if (!c) return true;
+    }
+}
+
+// One attribute as a reader sees it: its name, and its value as the DOM gives it.
+class AttributeView {
+public:
+    AttributeView(XmlAttribute attribute, std::string& buffer) : attribute_(attribute), buffer_(buffer) {}
+    bool is(const char* ascii) const { return isName(attribute_.name(), ascii); }
+    const char* value() const { return domText(attribute_.value(), buffer_); }
+
+private:
+    XmlAttribute attribute_;
+    std::string& buffer_;
 };
 
-// Calls f(name, value) for each attribute of the node, in document order.
+// Calls f(attribute) for each attribute of the element, in document order.
 template <class F>
-void forEachAttribute(const IXMLDOMNodePtr& node, F&& f) {
-    IXMLDOMNamedNodeMapPtr attrs = node->Getattributes();
-    if (!attrs) return;
-    const LONG n = attrs->Getlength();
-    std::string name, value;
-    for (LONG j = 0; j < n; ++j) {
-        IXMLDOMNodePtr a = attrs->Getitem(j);
-        if (!a) continue;
-        OwnedBstr rawName, rawValue;
-        check(a->get_nodeName(&rawName.text));
-        check(a->get_text(&rawValue.text));
-        f(narrowInto(rawName.text, name), narrowInto(rawValue.text, value));
+void forEachAttribute(XmlElement element, std::string& buffer, F&& f) {
+    for (XmlAttribute a = element.firstAttribute(); a; a = a.next()) {
+        const AttributeView view(a, buffer);
+        f(view);
     }
 }
+
+// The tree of a loaded document; a COM failure (a null document, one of another kind) is thrown.
+XmlTree treeOf(IXMLDOMDocument* document) {
+    XmlTree tree;
+    check(XmlTree::of(document, &tree));
+    return tree;
+}
+
+// A table's count from the number of elements found.
+LONG countOf(std::size_t n) { return n > std::size_t(INT32_MAX) ? LONG(INT32_MAX) : LONG(n); }
 
 struct ComSession {
     ComSession() { CoInitialize(nullptr); }
@@ -190,25 +202,52 @@ void reportXmlFailure(const std::string& detail) {
     logText("%s %s", text ? text : "", detail.c_str());
 }
 
-// Loads one file into the document; false (after the message) when it cannot be read or parsed.
-// The trace of each table on standard output, as each load gives it.
+// The trace of each table on standard output, as each load gives it: the lines printf would
+// write, made in one buffer and written at once (thousands of lines per load).
+class Trace {
+public:
+    Trace() { out_.reserve(64 * 1024); }
+    ~Trace() {
+        if (!out_.empty()) std::fwrite(out_.data(), 1, out_.size(), stdout);
+    }
+    Trace(const Trace&) = delete;
+    Trace& operator=(const Trace&) = delete;
+    Trace& operator<<(const char* text) {
+        out_ += text;
+        return *this;
+    }
+    Trace& operator<<(int32_t value) {
+        char digits[16];
+        const auto r = std::to_chars(digits, digits + sizeof digits, value);
+        out_.append(digits, r.ptr);
+        return *this;
+    }
+
+private:
+    std::string out_;
+};
+
 void printAgencies() {
-    for (int32_t i = 0; i < agencyCount; ++i) std::printf("agency %s %s\n", agencies[i].label, agencies[i].code);
+    Trace t;
+    for (int32_t i = 0; i < agencyCount; ++i) t << "agency " << agencies[i].label << " " << agencies[i].code << "\n";
 }
 void printObjects() {
+    Trace t;
     for (int32_t i = 0; i < s57ObjectCount; ++i)
-        std::printf("object code %d label %s desc %s\n", s57Objects[i].code, s57Objects[i].acronym,
-                    s57Objects[i].description);
+        t << "object code " << s57Objects[i].code << " label " << s57Objects[i].acronym << " desc "
+          << s57Objects[i].description << "\n";
 }
 void printAttributes() {
+    Trace t;
     for (int32_t i = 0; i < s57AttributeCount; ++i)
-        std::printf("attr code %d label %s desc %d\n", s57Attributes[i].index, s57Attributes[i].name,
-                    s57Attributes[i].type);
+        t << "attr code " << s57Attributes[i].index << " label " << s57Attributes[i].name << " desc "
+          << s57Attributes[i].type << "\n";
 }
 void printSets() {
+    Trace t;
     for (int32_t i = 0; i < s57SetCount; ++i)
-        std::printf("object list object %d attribute %d set %s\n", s57Sets[i].objectCode, s57Sets[i].attributeCode,
-                    s57Sets[i].set);
+        t << "object list object " << s57Sets[i].objectCode << " attribute " << s57Sets[i].attributeCode << " set "
+          << s57Sets[i].set << "\n";
 }
 
 // The files and tables of the last load that went through without a failure: a process that loads
@@ -216,7 +255,10 @@ void printSets() {
 // parsing both documents again.
 struct LastLoad {
     bool valid = false;
+    std::string productPath;   // with '/' separators
     std::string product, s57;  // the files' bytes
+    bool extrasValid = false;
+    ProductExtras extras;
     std::vector<AgencyRec> agencies;
     std::vector<S57ObjectRec> objects;
     std::vector<FieldDef> attributes;
@@ -238,6 +280,22 @@ bool readBytes(const std::string& path, std::string& out) {
     return ok;
 }
 
+// Whether the file holds exactly `bytes` (read a block at a time: no copy of the whole file).
+bool sameBytes(const std::string& path, const std::string& bytes) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char buf[65536];
+    std::size_t at = 0, n = 0;
+    bool same = true;
+    while (same && (n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        same = n <= bytes.size() - at && std::memcmp(buf, bytes.data() + at, n) == 0;
+        at += n;
+    }
+    same = same && !std::ferror(f) && at == bytes.size();
+    std::fclose(f);
+    return same;
+}
+
 template <class T>
 void keep(std::vector<T>& to, const T* table, int32_t count) {
     to.assign(table, table + (table ? count : 0));
@@ -249,6 +307,7 @@ void restore(std::unique_ptr<T[]>& store, T*& table, int32_t& count, const std::
     std::copy(from.begin(), from.end(), t);
 }
 
+// Loads one file into the document; false (after the message) when it cannot be read or parsed.
 bool loadFile(const IXMLDOMDocumentPtr& doc, const std::string& path) {
     if (FILE* f = std::fopen(path.c_str(), "rb")) {
         std::fclose(f);
@@ -313,9 +372,8 @@ HRESULT loadDIMEInfoFrom(const char* directory) {
 
         const std::string productPath = dir + "product.xml";
         const std::string s57Path = dir + "s57.xml";
-        std::string productBytes, s57Bytes;
-        const bool read = readBytes(productPath, productBytes) && readBytes(s57Path, s57Bytes);
-        if (read && lastLoad.valid && lastLoad.product == productBytes && lastLoad.s57 == s57Bytes) {
+        if (lastLoad.valid && lastLoad.productPath == productPath && sameBytes(productPath, lastLoad.product) &&
+            sameBytes(s57Path, lastLoad.s57)) {
             restore(objectMapStore, objectMaps, objectMapCount, lastLoad.objectMaps);
             restore(attributeMapStore, attributeMaps, attributeMapCount, lastLoad.attributeMaps);
             restore(agencyStore, agencies, agencyCount, lastLoad.agencies);
@@ -329,9 +387,13 @@ HRESULT loadDIMEInfoFrom(const char* directory) {
             return S_OK;
         }
         lastLoad = LastLoad{};
+        std::string productBytes, s57Bytes;
+        const bool read = readBytes(productPath, productBytes) && readBytes(s57Path, s57Bytes);
 
         if (!loadFile(doc, productPath)) return E_FAIL;
         bool clean = getMappingInstance(doc) == S_OK;
+        ProductExtras extras;
+        const bool extrasRead = readProductExtras(doc, &extras) == S_OK;
 
         if (!loadFile(doc, s57Path)) return E_FAIL;
         // A reader that fails has logged it and leaves its table as far as it got.
@@ -348,6 +410,9 @@ HRESULT loadDIMEInfoFrom(const char* directory) {
         }
         if (clean && read) {
             LastLoad kept;
+            kept.productPath = productPath;
+            kept.extrasValid = extrasRead;
+            kept.extras = std::move(extras);
             kept.product = std::move(productBytes);
             kept.s57 = std::move(s57Bytes);
             keep(kept.agencies, agencies, agencyCount);
@@ -373,13 +438,14 @@ HRESULT loadDIMEInfoFrom(const char* directory) {
 
 HRESULT getAgency(IXMLDOMDocument* document) {
     try {
-        IXMLDOMDocumentPtr doc(document);
-        IXMLDOMNodeListPtr list = doc->getElementsByTagName("AGENCY");
-        AgencyRec* table = renew(agencyStore, agencies, agencyCount, list->Getlength());
+        const XmlTree tree = treeOf(document);
+        const std::vector<XmlElement> list = tree.elementsByTagName("AGENCY");
+        AgencyRec* table = renew(agencyStore, agencies, agencyCount, countOf(list.size()));
+        std::string buffer;
         for (int32_t i = 0; i < agencyCount; ++i) {
-            forEachAttribute(list->Getitem(i), [&](const char* name, const char* value) {
-                if (sameText(name, "name")) copyText(table[i].label, value);
-                else if (sameText(name, "code")) copyText(table[i].code, value);
+            forEachAttribute(list[std::size_t(i)], buffer, [&](const AttributeView& a) {
+                if (a.is("name")) copyText(table[i].label, a.value());
+                else if (a.is("code")) copyText(table[i].code, a.value());
             });
         }
         printAgencies();
@@ -395,14 +461,15 @@ HRESULT getAgency(IXMLDOMDocument* document) {
 
 HRESULT getS57Object(IXMLDOMDocument* document) {
     try {
-        IXMLDOMDocumentPtr doc(document);
-        IXMLDOMNodeListPtr list = doc->getElementsByTagName("S57OBJECT");
-        S57ObjectRec* table = renew(objectStore, s57Objects, s57ObjectCount, list->Getlength());
+        const XmlTree tree = treeOf(document);
+        const std::vector<XmlElement> list = tree.elementsByTagName("S57OBJECT");
+        S57ObjectRec* table = renew(objectStore, s57Objects, s57ObjectCount, countOf(list.size()));
+        std::string buffer;
         for (int32_t i = 0; i < s57ObjectCount; ++i) {
-            forEachAttribute(list->Getitem(i), [&](const char* name, const char* value) {
-                if (sameText(name, "code")) table[i].code = toInt(value);
-                else if (sameText(name, "acronym")) copyText(table[i].acronym, value);
-                else if (sameText(name, "desc")) copyText(table[i].description, value);
+            forEachAttribute(list[std::size_t(i)], buffer, [&](const AttributeView& a) {
+                if (a.is("code")) table[i].code = toInt(a.value());
+                else if (a.is("acronym")) copyText(table[i].acronym, a.value());
+                else if (a.is("desc")) copyText(table[i].description, a.value());
             });
         }
         printObjects();
@@ -418,15 +485,16 @@ HRESULT getS57Object(IXMLDOMDocument* document) {
 
 HRESULT getS57Attribute(IXMLDOMDocument* document) {
     try {
-        IXMLDOMDocumentPtr doc(document);
-        IXMLDOMNodeListPtr list = doc->getElementsByTagName("S57ATTRIBUTE");
-        FieldDef* table = renew(attributeStore, s57Attributes, s57AttributeCount, list->Getlength());
+        const XmlTree tree = treeOf(document);
+        const std::vector<XmlElement> list = tree.elementsByTagName("S57ATTRIBUTE");
+        FieldDef* table = renew(attributeStore, s57Attributes, s57AttributeCount, countOf(list.size()));
+        std::string buffer;
         for (int32_t i = 0; i < s57AttributeCount; ++i) {
             table[i].type = 1;  // an entry without a type is text
-            forEachAttribute(list->Getitem(i), [&](const char* name, const char* value) {
-                if (sameText(name, "code")) table[i].index = toInt(value);
-                else if (sameText(name, "acronym")) copyText(table[i].name, value);
-                else if (sameText(name, "type")) table[i].type = columnType(value);
+            forEachAttribute(list[std::size_t(i)], buffer, [&](const AttributeView& a) {
+                if (a.is("code")) table[i].index = toInt(a.value());
+                else if (a.is("acronym")) copyText(table[i].name, a.value());
+                else if (a.is("type")) table[i].type = columnType(a.value());
             });
             completeAttribute(table[i]);
         }
@@ -443,14 +511,15 @@ HRESULT getS57Attribute(IXMLDOMDocument* document) {
 
 HRESULT getS57List(IXMLDOMDocument* document) {
     try {
-        IXMLDOMDocumentPtr doc(document);
-        IXMLDOMNodeListPtr list = doc->getElementsByTagName("S57SET");
-        S57SetRec* table = renew(setStore, s57Sets, s57SetCount, list->Getlength());
+        const XmlTree tree = treeOf(document);
+        const std::vector<XmlElement> list = tree.elementsByTagName("S57SET");
+        S57SetRec* table = renew(setStore, s57Sets, s57SetCount, countOf(list.size()));
+        std::string buffer;
         for (int32_t i = 0; i < s57SetCount; ++i) {
-            forEachAttribute(list->Getitem(i), [&](const char* name, const char* value) {
-                if (sameText(name, "object")) table[i].objectCode = toInt(value);
-                else if (sameText(name, "attr")) table[i].attributeCode = toInt(value);
-                else if (sameText(name, "set")) copyText(table[i].set, value);
+            forEachAttribute(list[std::size_t(i)], buffer, [&](const AttributeView& a) {
+                if (a.is("object")) table[i].objectCode = toInt(a.value());
+                else if (a.is("attr")) table[i].attributeCode = toInt(a.value());
+                else if (a.is("set")) copyText(table[i].set, a.value());
             });
         }
         printSets();
@@ -466,59 +535,53 @@ HRESULT getS57List(IXMLDOMDocument* document) {
 
 HRESULT getMappingInstance(IXMLDOMDocument* document) {
     try {
-        IXMLDOMDocumentPtr doc(document);
-        IXMLDOMNodeListPtr maps = doc->getElementsByTagName("OBJECTMAP");
-        const LONG attributeTotal = doc->getElementsByTagName("ATTRIBUTEMAP")->Getlength();
-        ObjectMapRec* objTable = renew(objectMapStore, objectMaps, objectMapCount, maps->Getlength());
+        const XmlTree tree = treeOf(document);
+        const std::vector<XmlElement> maps = tree.elementsByTagName("OBJECTMAP");
+        const LONG attributeTotal = countOf(tree.elementsByTagName("ATTRIBUTEMAP").size());
+        ObjectMapRec* objTable = renew(objectMapStore, objectMaps, objectMapCount, countOf(maps.size()));
+        std::string buffer;
         AttributeMapRec* attrTable =
             renew(attributeMapStore, attributeMaps, attributeMapCount, attributeTotal);
         int32_t next = 0;  // running index over every ATTRIBUTEMAP of the document
         for (int32_t i = 0; i < objectMapCount; ++i) {
             ObjectMapRec& om = objTable[i];
-            IXMLDOMNodeListPtr children = maps->Getitem(i)->GetchildNodes();
-            const LONG n = children->Getlength();
-            for (LONG c = 0; c < n; ++c) {
-                IXMLDOMNodePtr child = children->Getitem(c);
-                const _bstr_t tag = child->GetnodeName();
-                const char* t = tag;
-                if (sameText(t, "S57OBJECT") || sameText(t, "GDBOBJECT")) {
-                    const bool s57 = sameText(t, "S57OBJECT");
-                    forEachAttribute(child, [&](const char* name, const char* value) {
-                        if (sameText(name, "name")) {
-                            if (s57) copyText(om.s57Name, value);
-                            else copyText(om.gdbName, value);
-                        } else if (sameText(name, "type")) {
-                            copyText(om.type, value);
-                        } else if (sameText(name, "code")) {
-                            om.code = toInt(value);
-                        } else if (sameText(name, "subtype")) {
-                            copyText(om.subtype, value);
+            // Only elements can carry the tags below: text between them is passed over.
+            for (XmlElement child = maps[std::size_t(i)].firstChildElement(); child;
+                 child = child.nextSiblingElement()) {
+                const char* tag = child.name();
+                const bool s57Object = isName(tag, "S57OBJECT");
+                if (s57Object || isName(tag, "GDBOBJECT")) {
+                    forEachAttribute(child, buffer, [&](const AttributeView& a) {
+                        if (a.is("name")) {
+                            if (s57Object) copyText(om.s57Name, a.value());
+                            else copyText(om.gdbName, a.value());
+                        } else if (a.is("type")) {
+                            copyText(om.type, a.value());
+                        } else if (a.is("code")) {
+                            om.code = toInt(a.value());
+                        } else if (a.is("subtype")) {
+                            copyText(om.subtype, a.value());
                         }
                     });
-                } else if (sameText(t, "ATTRIBUTEMAP")) {
+                } else if (isName(tag, "ATTRIBUTEMAP")) {
                     if (next >= attributeMapCount) continue;  // only an ATTRIBUTEMAP counted above
                     AttributeMapRec& am = attrTable[next++];
                     am.objectCode = om.code;
                     copyText(am.objectType, om.type);
                     copyText(am.objectName, om.s57Name);
-                    IXMLDOMNodeListPtr parts = child->GetchildNodes();
-                    const LONG m = parts->Getlength();
-                    for (LONG p = 0; p < m; ++p) {
-                        IXMLDOMNodePtr part = parts->Getitem(p);
-                        const _bstr_t ptag = part->GetnodeName();
-                        const char* pt = ptag;
-                        const bool s57 = sameText(pt, "S57ATTRIBUTE");
-                        if (!s57 && !sameText(pt, "GDBATTRIBUTE")) continue;
-                        forEachAttribute(part, [&](const char* name, const char* value) {
-                            if (sameText(name, "name")) {
-                                if (s57) copyText(am.s57Name, value);
-                                else copyText(am.gdbName, value);
-                            } else if (sameText(name, "code")) {
-                                am.code = toInt(value);
-                            } else if (sameText(name, "qc")) {
-                                am.qc = toInt(value);
-                            } else if (sameText(name, "set")) {
-                                copyText(am.set, value);
+                    for (XmlElement part = child.firstChildElement(); part; part = part.nextSiblingElement()) {
+                        const bool s57 = isName(part.name(), "S57ATTRIBUTE");
+                        if (!s57 && !isName(part.name(), "GDBATTRIBUTE")) continue;
+                        forEachAttribute(part, buffer, [&](const AttributeView& a) {
+                            if (a.is("name")) {
+                                if (s57) copyText(am.s57Name, a.value());
+                                else copyText(am.gdbName, a.value());
+                            } else if (a.is("code")) {
+                                am.code = toInt(a.value());
+                            } else if (a.is("qc")) {
+                                am.qc = toInt(a.value());
+                            } else if (a.is("set")) {
+                                copyText(am.set, a.value());
                             }
                         });
                     }
@@ -532,6 +595,61 @@ HRESULT getMappingInstance(IXMLDOMDocument* document) {
     } catch (const std::bad_alloc&) {
         logComError("getMappingInstance", _com_error(E_OUTOFMEMORY));
         return E_FAIL;
+    }
+}
+
+// ---- Beyond the mapping tables -----------------------------------------------------------------------
+
+namespace {
+// The value of an element's attribute of that name (case ignored; the last one wins), "" without.
+std::string attributeText(XmlElement element, const char* name, std::string& buffer) {
+    std::string value;
+    forEachAttribute(element, buffer, [&](const AttributeView& a) {
+        if (a.is(name)) value = a.value();
+    });
+    return value;
+}
+}  // namespace
+
+HRESULT readProductExtras(IXMLDOMDocument* document, ProductExtras* out) {
+    if (!out) return E_POINTER;
+    try {
+        ProductExtras extras;
+        const XmlTree tree = treeOf(document);
+        std::string buffer;
+        for (XmlElement e : tree.elementsByTagName("GDBOBJECT"))
+            if (attributeText(e, "z", buffer) == "1") extras.zClasses.push_back(attributeText(e, "name", buffer));
+        for (XmlElement e : tree.elementsByTagName("COLLECTION")) {
+            ProductExtras::Collection c;
+            c.name = attributeText(e, "name", buffer);
+            if (c.name.empty()) continue;
+            for (XmlElement child = e.firstChildElement(); child; child = child.nextSiblingElement()) {
+                if (std::strcmp(child.name(), "FIELD") != 0) continue;
+                ProductExtras::Field f{attributeText(child, "name", buffer), attributeText(child, "code", buffer)};
+                if (!f.name.empty()) c.fields.push_back(std::move(f));
+            }
+            extras.collections.push_back(std::move(c));
+        }
+        *out = std::move(extras);
+        return S_OK;
+    } catch (const _com_error& e) {
+        return e.Error();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+bool loadedProductExtras(const char* path, ProductExtras* out) {
+    if (!path || !out || !lastLoad.valid || !lastLoad.extrasValid) return false;
+    std::string normal = path;
+    for (char& c : normal)
+        if (c == '\\') c = '/';
+    if (normal != lastLoad.productPath || !sameBytes(normal, lastLoad.product)) return false;
+    try {
+        *out = lastLoad.extras;
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
     }
 }
 

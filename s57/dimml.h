@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/com/com.h"
 #include "s57/fielddef.h"
@@ -109,6 +110,29 @@ std::string parentDirectory(std::string_view path);
 [[nodiscard]] HRESULT getS57Object(IXMLDOMDocument* document);
 [[nodiscard]] HRESULT getS57Attribute(IXMLDOMDocument* document);
 [[nodiscard]] HRESULT getS57List(IXMLDOMDocument* document);
+
+// ---- What product.xml holds besides the mapping tables (read by the geodatabase template) ---------
+
+struct ProductExtras {
+    std::vector<std::string> zClasses;  // names of the GDBOBJECT elements marked z="1"
+    struct Field {
+        std::string name;
+        std::string code;  // as written
+    };
+    struct Collection {
+        std::string name;
+        std::vector<Field> fields;  // its FIELD children that have a name
+    };
+    std::vector<Collection> collections;  // the COLLECTION elements that have a name
+};
+
+// Reads them, in document order, from a loaded product.xml: S_OK, or the COM failure's result
+// (nothing logged; *out unchanged).
+[[nodiscard]] HRESULT readProductExtras(IXMLDOMDocument* document, ProductExtras* out);
+
+// The extras of the last catalogue load that went through without a failure, when `path` is the
+// product.xml it read (either separator) and the file is unchanged; false otherwise.
+bool loadedProductExtras(const char* path, ProductExtras* out);
 
 // The drivers' fallback after a failed loadDIMEInfo: copies of the three built-in tables become
 // s57Objects, s57Attributes and s57Sets with the built-in counts; agencies and the mapping stay.

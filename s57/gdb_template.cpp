@@ -14,6 +14,7 @@
 #include <new>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/xml/xmldom.h"
@@ -80,12 +81,22 @@ void addColumn(std::vector<Column>& columns, std::set<std::string, NoCaseLess>& 
 }
 
 // The column of an attribute: its type and width from the catalogue, text of 70 without an entry.
-Column attributeColumn(const std::string& name, int32_t code) {
-    int32_t index = 0;
-    if (lookupAttrIndex(code, &index) == 0 && index >= 0 && index < s57AttributeCount)
-        return Column{name, fieldTypeOf(s57Attributes[index].type), s57Attributes[index].width};
-    return Column{name, esriFieldTypeString, 70};
-}
+// The catalogue entry of each code is found once (the first of that code, as lookupAttrIndex finds it).
+class AttributeColumns {
+public:
+    AttributeColumns() {
+        for (int32_t i = 0; i < s57AttributeCount; ++i) index_.emplace(s57Attributes[i].index, i);
+    }
+    Column operator()(const std::string& name, int32_t code) const {
+        const auto it = index_.find(code);
+        if (it != index_.end())
+            return Column{name, fieldTypeOf(s57Attributes[it->second].type), s57Attributes[it->second].width};
+        return Column{name, esriFieldTypeString, 70};
+    }
+
+private:
+    std::unordered_map<int32_t, int32_t> index_;
+};
 
 esriGeometryType geometryOf(const char* type) {
     if (strcasecmp(type, "P") == 0) return esriGeometryPoint;
@@ -104,20 +115,7 @@ const char* geometryName(esriGeometryType t) {
     }
 }
 
-std::string attributeOf(const IXMLDOMNodePtr& node, const char* name) {
-    std::string value;
-    IXMLDOMNamedNodeMapPtr attrs = node->Getattributes();
-    if (!attrs) return value;
-    const LONG n = attrs->Getlength();
-    for (LONG i = 0; i < n; ++i) {
-        IXMLDOMNodePtr a = attrs->Getitem(i);
-        if (a && strcasecmp(static_cast<const char*>(a->GetnodeName()), name) == 0)
-            value = static_cast<const char*>(a->Gettext());
-    }
-    return value;
-}
-
-struct ProductExtras {
+struct TemplateExtras {
     std::set<std::string, NoCaseLess> zClasses;
     struct Collection {
         std::string name;
@@ -126,41 +124,33 @@ struct ProductExtras {
     std::vector<Collection> collections;
 };
 
-// What the loaded tables do not carry: the Z marks of GDBOBJECT and the COLLECTION elements.
-bool readProductExtras(const char* path, ProductExtras& out, FILE* messages) {
-    IXMLDOMDocumentPtr doc;
-    check(doc.CreateInstance(CLSID_DOMDocument));
-    if (doc->load(_variant_t(path)) != VARIANT_TRUE) {
-        report(messages, "Unable to read %s: %s\n", path, static_cast<const char*>(doc->GetparseErrorText()));
-        return false;
-    }
-    IXMLDOMNodeListPtr objects = doc->getElementsByTagName("GDBOBJECT");
-    for (LONG i = 0, n = objects->Getlength(); i < n; ++i) {
-        IXMLDOMNodePtr node = objects->Getitem(i);
-        if (node && attributeOf(node, "z") == "1") out.zClasses.insert(attributeOf(node, "name"));
-    }
-    IXMLDOMNodeListPtr collections = doc->getElementsByTagName("COLLECTION");
-    for (LONG i = 0, n = collections->Getlength(); i < n; ++i) {
-        IXMLDOMNodePtr node = collections->Getitem(i);
-        if (!node) continue;
-        ProductExtras::Collection c;
-        c.name = attributeOf(node, "name");
-        if (c.name.empty()) continue;
-        IXMLDOMNodeListPtr children = node->GetchildNodes();
-        for (LONG k = 0, m = children ? children->Getlength() : 0; k < m; ++k) {
-            IXMLDOMNodePtr child = children->Getitem(k);
-            if (!child || std::strcmp(static_cast<const char*>(child->GetnodeName()), "FIELD") != 0) continue;
-            const std::string name = attributeOf(child, "name");
-            if (!name.empty())
-                c.fields.push_back(attributeColumn(name, int32_t(std::atol(attributeOf(child, "code").c_str()))));
+// What the loaded tables do not carry: the Z marks of GDBOBJECT and the COLLECTION elements, as the
+// catalogue load kept them when it read this same file, else read from it here.
+bool readTemplateExtras(const char* path, const AttributeColumns& columnOf, TemplateExtras& out, FILE* messages) {
+    ProductExtras extras;
+    if (!loadedProductExtras(path, &extras)) {
+        IXMLDOMDocumentPtr doc;
+        check(doc.CreateInstance(CLSID_DOMDocument));
+        if (doc->load(_variant_t(path)) != VARIANT_TRUE) {
+            report(messages, "Unable to read %s: %s\n", path, static_cast<const char*>(doc->GetparseErrorText()));
+            return false;
         }
-        out.collections.push_back(std::move(c));
+        check(readProductExtras(doc, &extras));
+    }
+    for (std::string& name : extras.zClasses) out.zClasses.insert(std::move(name));
+    for (const ProductExtras::Collection& c : extras.collections) {
+        TemplateExtras::Collection t;
+        t.name = c.name;
+        for (const ProductExtras::Field& f : c.fields)
+            t.fields.push_back(columnOf(f.name, int32_t(std::atol(f.code.c_str()))));
+        out.collections.push_back(std::move(t));
     }
     return true;
 }
 
 // The classes of the mapping in the order they first appear, each with its subtypes and columns.
-std::vector<ClassPlan> planClasses(const ProductExtras& extras, FILE* messages) {
+std::vector<ClassPlan> planClasses(const TemplateExtras& extras, const AttributeColumns& attributeColumn,
+                                   FILE* messages) {
     std::vector<ClassPlan> plans;
     std::map<std::string, std::size_t, NoCaseLess> byName;
     std::vector<std::set<std::string, NoCaseLess>> names;
@@ -216,7 +206,8 @@ int addMissingColumns(Object* object, const std::vector<Column>& columns) {
 }
 
 // Sets the subtype field when the class has none and adds every subtype it lacks; the number added.
-int completeSubtypes(IFeatureClass* featureClass, const ClassPlan& plan) {
+// A class made just now has none to look for.
+int completeSubtypes(IFeatureClass* featureClass, const ClassPlan& plan, bool made) {
     ISubtypesPtr subtypes(featureClass);
     if (!subtypes || plan.subtypes.empty()) return 0;
     if (!subtypes->GetHasSubtype()) {
@@ -224,11 +215,13 @@ int completeSubtypes(IFeatureClass* featureClass, const ClassPlan& plan) {
         subtypes->PutDefaultSubtypeCode(plan.subtypes.front().first);
     }
     std::set<LONG> present;
-    IEnumSubtypePtr all = subtypes->GetSubtypes();
-    for (;;) {
-        LONG code = 0;
-        if (all->Next(&code).length() == 0) break;
-        present.insert(code);
+    if (!made) {
+        IEnumSubtypePtr all = subtypes->GetSubtypes();
+        for (;;) {
+            LONG code = 0;
+            if (all->Next(&code).length() == 0) break;
+            present.insert(code);
+        }
     }
     int added = 0;
     for (const auto& [code, name] : plan.subtypes) {
@@ -239,8 +232,9 @@ int completeSubtypes(IFeatureClass* featureClass, const ClassPlan& plan) {
     return added;
 }
 
+// `made` receives the class when it is created here (inside the dataset).
 HRESULT makeClass(IFeatureWorkspace* workspace, IFeatureDataset* dataset, ISpatialReference* spatialReference,
-                  const ClassPlan& plan, FILE* messages, TemplateSummary& summary) {
+                  const ClassPlan& plan, FILE* messages, TemplateSummary& summary, IFeatureClassPtr& made) {
     try {
         const _bstr_t name(plan.name.c_str());
         IFeatureClassPtr featureClass;
@@ -251,7 +245,7 @@ HRESULT makeClass(IFeatureWorkspace* workspace, IFeatureDataset* dataset, ISpati
                 return GDB_E_NAME_EXISTS;
             }
             summary.columnsAdded += addMissingColumns(featureClass.GetInterfacePtr(), plan.columns);
-            summary.subtypesAdded += completeSubtypes(featureClass, plan);
+            summary.subtypesAdded += completeSubtypes(featureClass, plan, false);
             ++summary.classesReused;
             return S_OK;
         }
@@ -270,7 +264,8 @@ HRESULT makeClass(IFeatureWorkspace* workspace, IFeatureDataset* dataset, ISpati
             report(messages, "Unable to create feature class %s: 0x%08X\n", plan.name.c_str(), unsigned(hr));
             return FAILED(hr) ? hr : E_FAIL;
         }
-        (void)completeSubtypes(created, plan);
+        (void)completeSubtypes(created, plan, true);
+        made = created;
         ++summary.classesCreated;
         return S_OK;
     } catch (const _com_error& e) {
@@ -309,9 +304,10 @@ HRESULT makeTable(IFeatureWorkspace* workspace, const std::string& tableName, co
 }
 
 // The dataset's topology (the first, or a new one) with every class of the dataset that is in no
-// topology yet, the Z classes excepted.
+// topology yet, the Z classes excepted. made[k] is plan k's class when this run created it; the others
+// are looked for in the dataset.
 HRESULT makeTopology(IFeatureDataset* dataset, const char* datasetName, const std::vector<ClassPlan>& plans,
-                     FILE* messages, TemplateSummary& summary) {
+                     const std::vector<IFeatureClassPtr>& made, FILE* messages, TemplateSummary& summary) {
     try {
         ITopologyContainerPtr container(dataset);
         if (!container) return E_NOINTERFACE;
@@ -325,10 +321,12 @@ HRESULT makeTopology(IFeatureDataset* dataset, const char* datasetName, const st
         }
         IFeatureClassContainerPtr classes(dataset);
         if (!classes) return E_NOINTERFACE;
-        for (const ClassPlan& plan : plans) {
+        for (std::size_t k = 0; k < plans.size(); ++k) {
+            const ClassPlan& plan = plans[k];
             if (plan.hasZ) continue;
-            IFeatureClassPtr featureClass;
-            if (FAILED(classes->get_ClassByName(_bstr_t(plan.name.c_str()).GetBSTR(), &featureClass)) || !featureClass)
+            IFeatureClassPtr featureClass = made[k];
+            if (!featureClass &&
+                (FAILED(classes->get_ClassByName(_bstr_t(plan.name.c_str()).GetBSTR(), &featureClass)) || !featureClass))
                 continue;  // not made, or outside the dataset
             ITopologyClassPtr member(featureClass);
             if (!member || member->GetIsInTopology()) continue;
@@ -359,8 +357,9 @@ HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName
         if (!features) return E_NOINTERFACE;
         const char* dsName = datasetName && datasetName[0] ? datasetName : kDefaultDatasetName;
 
-        ProductExtras extras;
-        if (!readProductExtras(productXmlPath, extras, messages)) return E_FAIL;
+        const AttributeColumns attributeColumns;
+        TemplateExtras extras;
+        if (!readTemplateExtras(productXmlPath, attributeColumns, extras, messages)) return E_FAIL;
 
         IFeatureDatasetPtr dataset;
         const HRESULT opened = features->raw_OpenFeatureDataset(_bstr_t(dsName).GetBSTR(), &dataset);
@@ -375,12 +374,13 @@ HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName
         }
         ISpatialReferencePtr spatialReference = IGeoDatasetPtr(dataset)->GetSpatialReference();
 
-        const std::vector<ClassPlan> plans = planClasses(extras, messages);
-        for (const ClassPlan& plan : plans) {
-            const HRESULT hr = makeClass(features, dataset, spatialReference, plan, messages, summary);
+        const std::vector<ClassPlan> plans = planClasses(extras, attributeColumns, messages);
+        std::vector<IFeatureClassPtr> made(plans.size());
+        for (std::size_t k = 0; k < plans.size(); ++k) {
+            const HRESULT hr = makeClass(features, dataset, spatialReference, plans[k], messages, summary, made[k]);
             if (FAILED(hr) && SUCCEEDED(result)) result = hr;
         }
-        for (const ProductExtras::Collection& c : extras.collections) {
+        for (const TemplateExtras::Collection& c : extras.collections) {
             std::vector<Column> columns;
             std::set<std::string, NoCaseLess> names;
             for (const FieldDef& d : kNameFieldDefs) addColumn(columns, names, columnOf(d));
@@ -390,7 +390,7 @@ HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName
             const HRESULT hr = makeTable(features, c.name, columns, messages, summary);
             if (FAILED(hr) && SUCCEEDED(result)) result = hr;
         }
-        const HRESULT hr = makeTopology(dataset, dsName, plans, messages, summary);
+        const HRESULT hr = makeTopology(dataset, dsName, plans, made, messages, summary);
         if (FAILED(hr) && SUCCEEDED(result)) result = hr;
     } catch (const _com_error& e) {
         report(messages, "Unable to build the geodatabase template: %s\n", describe(e).c_str());

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,11 +24,23 @@ HRESULT giveOut(T* obj, I** out) {
     return S_OK;
 }
 
-HRESULT giveText(const std::string& utf8, BSTR* out) {
+// A new BSTR of UTF-8 text (null for ""). Nearly every name and value of the catalogue is ASCII:
+// that is widened straight into the string, without a std::wstring between.
+HRESULT giveText(std::string_view utf8, BSTR* out) {
     if (!out) return E_POINTER;
     *out = nullptr;
+    if (utf8.empty()) return S_OK;
+    if (utf8.size() > 0x3FFFFFFFu) return E_OUTOFMEMORY;
+    std::size_t ascii = 0;
+    while (ascii < utf8.size() && static_cast<unsigned char>(utf8[ascii]) < 0x80) ++ascii;
+    if (ascii == utf8.size()) {
+        BSTR s = SysAllocStringLen(nullptr, UINT(utf8.size()));
+        if (!s) return E_OUTOFMEMORY;
+        for (std::size_t i = 0; i < utf8.size(); ++i) s[i] = OLECHAR(utf8[i]);
+        *out = s;
+        return S_OK;
+    }
     const std::wstring wide = fromUtf8(utf8);
-    if (wide.empty()) return S_OK;
     *out = SysAllocStringLen(wide.data(), UINT(wide.size()));
     return *out ? S_OK : E_OUTOFMEMORY;
 }
@@ -40,11 +53,8 @@ void collectText(const pugi::xml_node& node, std::string& out) {
     for (const auto& child : node.children()) collectText(child, out);
 }
 
-std::string nodeName(const pugi::xml_node& node) {
+const char* nodeName(const pugi::xml_node& node) {
     switch (node.type()) {
-        case pugi::node_element:
-        case pugi::node_pi:
-            return node.name();
         case pugi::node_pcdata:
             return "#text";
         case pugi::node_cdata:
@@ -55,6 +65,28 @@ std::string nodeName(const pugi::xml_node& node) {
             return "#document";
         default:
             return node.name();
+    }
+}
+
+// Calls f(element) for every element below root of that tag ("*": all), in document order.
+template <class F>
+void elementsNamed(const pugi::xml_node& root, std::string_view tag, F&& f) {
+    const bool all = tag == "*";
+    pugi::xml_node n = root.first_child();
+    while (n) {
+        // Most names differ from the tag in their first byte; text nodes have the name "".
+        const char* name = n.name();
+        if (all ? n.type() == pugi::node_element
+                : !tag.empty() && name[0] == tag[0] && tag == std::string_view(name) &&
+                      n.type() == pugi::node_element)
+            f(n);
+        if (const pugi::xml_node child = n.first_child()) {
+            n = child;
+            continue;
+        }
+        while (n != root && !n.next_sibling()) n = n.parent();
+        if (n == root) break;
+        n = n.next_sibling();
     }
 }
 
@@ -163,29 +195,42 @@ private:
     std::vector<pugi::xml_node> nodes_;
 };
 
+// The attributes of an element, walked in place: items asked for in order (as every reader does)
+// cost one step each.
 class AttributeMap final : public ComObject<IXMLDOMNamedNodeMap> {
 public:
-    AttributeMap(Tree tree, pugi::xml_node element) : tree_(std::move(tree)) {
-        for (const auto& a : element.attributes()) attrs_.push_back(a);
+    AttributeMap(Tree tree, pugi::xml_node element) : tree_(std::move(tree)), first_(element.first_attribute()) {
+        for (pugi::xml_attribute a = first_; a; a = a.next_attribute()) ++count_;
+        next_ = first_;
     }
 
     HRESULT get_length(LONG* length) override {
         if (!length) return E_POINTER;
-        *length = LONG(attrs_.size());
+        *length = count_;
         return S_OK;
     }
     HRESULT get_item(LONG index, IXMLDOMNode** node) override {
         return comGuard([&]() -> HRESULT {
             if (!node) return E_POINTER;
             *node = nullptr;
-            if (index < 0 || std::size_t(index) >= attrs_.size()) return S_FALSE;
-            return giveOut<IXMLDOMNode>(new Attribute(tree_, attrs_[std::size_t(index)]), node);
+            if (index < 0 || index >= count_) return S_FALSE;
+            if (index != nextIndex_) {
+                next_ = first_;
+                for (nextIndex_ = 0; nextIndex_ < index; ++nextIndex_) next_ = next_.next_attribute();
+            }
+            const pugi::xml_attribute at = next_;
+            next_ = next_.next_attribute();
+            ++nextIndex_;
+            return giveOut<IXMLDOMNode>(new Attribute(tree_, at), node);
         });
     }
 
 private:
     Tree tree_;
-    std::vector<pugi::xml_attribute> attrs_;
+    pugi::xml_attribute first_;
+    LONG count_ = 0;
+    pugi::xml_attribute next_;  // the attribute of index nextIndex_
+    LONG nextIndex_ = 0;
 };
 
 class Document final : public NodeImpl<IXMLDOMDocument> {
@@ -228,33 +273,18 @@ public:
             if (!list) return E_POINTER;
             *list = nullptr;
             const std::string tag = toUtf8(tagName);
-            const bool all = tag == "*";
             std::vector<pugi::xml_node> found;
-            struct Walker : pugi::xml_tree_walker {
-                const std::string* tag;
-                bool all;
-                std::vector<pugi::xml_node>* found;
-                bool for_each(pugi::xml_node& n) override {
-                    if (n.type() == pugi::node_element && (all || *tag == n.name()))
-                        found->push_back(n);
-                    return true;
-                }
-            } walker;
-            walker.tag = &tag;
-            walker.all = all;
-            walker.found = &found;
-            pugi::xml_node root = *tree_;
-            root.traverse(walker);
+            elementsNamed(*tree_, tag, [&](pugi::xml_node n) { found.push_back(n); });
             return makeNodeList(tree_, std::move(found), list);
         });
     }
     HRESULT get_parseErrorText(BSTR* text) override {
         return comGuard([&] { return giveText(error_, text); });
     }
+    Tree tree() const override { return tree_; }
 
 private:
     pugi::xml_node node() const override { return *tree_; }
-    Tree tree() const override { return tree_; }
     Tree tree_;
     std::string error_;
 };
@@ -343,4 +373,47 @@ _bstr_t IXMLDOMDocument::GetparseErrorText() {
     BSTR s = nullptr;
     check(get_parseErrorText(&s));
     return takeBstr(s);
+}
+
+// ---- XmlTree ----------------------------------------------------------------------------------------
+
+namespace {
+pugi::xml_node nodeOf(void* p) { return pugi::xml_node(static_cast<pugi::xml_node_struct*>(p)); }
+pugi::xml_attribute attributeOf(void* p) { return pugi::xml_attribute(static_cast<pugi::xml_attribute_struct*>(p)); }
+pugi::xml_node elementFrom(pugi::xml_node n) {
+    while (n && n.type() != pugi::node_element) n = n.next_sibling();
+    return n;
+}
+}  // namespace
+
+const char* XmlAttribute::name() const { return attributeOf(p_).name(); }
+const char* XmlAttribute::value() const { return attributeOf(p_).value(); }
+XmlAttribute XmlAttribute::next() const { return XmlAttribute(attributeOf(p_).next_attribute().internal_object()); }
+
+const char* XmlElement::name() const { return nodeOf(p_).name(); }
+XmlAttribute XmlElement::firstAttribute() const {
+    return XmlAttribute(nodeOf(p_).first_attribute().internal_object());
+}
+XmlElement XmlElement::firstChildElement() const {
+    return XmlElement(elementFrom(nodeOf(p_).first_child()).internal_object());
+}
+XmlElement XmlElement::nextSiblingElement() const {
+    return XmlElement(elementFrom(nodeOf(p_).next_sibling()).internal_object());
+}
+
+HRESULT XmlTree::of(IXMLDOMDocument* document, XmlTree* out) {
+    if (!document || !out) return E_POINTER;
+    const auto* own = dynamic_cast<const Document*>(document);
+    if (!own) return E_NOINTERFACE;
+    Tree tree = own->tree();
+    out->root_ = pugi::xml_node(*tree).internal_object();
+    out->keep_ = std::move(tree);
+    return S_OK;
+}
+
+std::vector<XmlElement> XmlTree::elementsByTagName(std::string_view tag) const {
+    std::vector<XmlElement> found;
+    if (!root_) return found;
+    elementsNamed(nodeOf(root_), tag, [&](pugi::xml_node n) { found.push_back(XmlElement(n.internal_object())); });
+    return found;
 }

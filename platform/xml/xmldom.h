@@ -1,9 +1,14 @@
 // platform/xml/xmldom.h: the XML DOM document class (CLSID_DOMDocument) the catalogue loader reads
 // its files with: load a file, find elements by tag name anywhere, walk nodes, their attributes,
-// children and text. Read-only; built on pugixml (never visible here).
+// children and text. Read-only; built on pugixml (never visible here). XmlTree reads the same tree
+// without a node object or a string per node, for readers that walk thousands of elements.
 // Raw methods return HRESULTs (E_POINTER for a null out pointer, E_INVALIDARG for an index out of
 // range); the wrappers without the raw_/get_ prefix throw _com_error on failure.
 #pragma once
+
+#include <memory>
+#include <string_view>
+#include <vector>
 
 #include "platform/com/com.h"
 
@@ -92,3 +97,53 @@ _COM_SMARTPTR_TYPEDEF(IXMLDOMDocument, __uuidof(IXMLDOMDocument));
 
 inline constexpr CLSID CLSID_DOMDocument = makeGuid("{2933BF90-7B36-11D2-B20E-00C04F983E60}");
 inline constexpr char kDOMDocumentProgId[] = "Xml.DOMDocument.1";
+
+// ---- Reading a loaded tree in place ---------------------------------------------------------------
+// Elements and attributes seen where they stand, names and values being the tree's own UTF-8 text
+// (as the parser left it: text that is no valid UTF-8 stays as it is, where the DOM methods give
+// U+FFFD). A view stays valid while the XmlTree it came from lives, also after the document loads
+// another file. Nothing here throws.
+
+class XmlAttribute {
+public:
+    XmlAttribute() = default;
+    explicit operator bool() const { return p_ != nullptr; }
+    const char* name() const;
+    const char* value() const;
+    XmlAttribute next() const;
+
+private:
+    friend class XmlElement;
+    explicit XmlAttribute(void* p) : p_(p) {}
+    void* p_ = nullptr;
+};
+
+class XmlElement {
+public:
+    XmlElement() = default;
+    explicit operator bool() const { return p_ != nullptr; }
+    const char* name() const;
+    XmlAttribute firstAttribute() const;
+    // The first child, and the next sibling, that is an element (text between is skipped).
+    XmlElement firstChildElement() const;
+    XmlElement nextSiblingElement() const;
+
+private:
+    friend class XmlTree;
+    explicit XmlElement(void* p) : p_(p) {}
+    void* p_ = nullptr;
+};
+
+class XmlTree {
+public:
+    // The tree `document` holds now: S_OK; E_POINTER for a null document, E_NOINTERFACE for a
+    // document that is not of this platform.
+    [[nodiscard]] static HRESULT of(IXMLDOMDocument* document, XmlTree* out);
+    // Every element of that tag name (exact, case-sensitive), in document order: the elements
+    // getElementsByTagName lists.
+    std::vector<XmlElement> elementsByTagName(std::string_view tag) const;
+
+private:
+    std::shared_ptr<const void> keep_;  // the parsed document
+    void* root_ = nullptr;
+};
