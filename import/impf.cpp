@@ -248,6 +248,21 @@ bool subtypeCode(IFeatureClass* featureClass, const char* subtypeName, LONG* cod
     }
 }
 
+// A group's subtype, looked up on its first row written: all rows of a group share class and subtype.
+struct SubtypeChoice {
+    bool resolved = false;
+    bool found = false;
+    bool hasField = false;
+    LONG code = 0;
+    std::string field;
+};
+
+// writeFeatureClass with the group's subtype choice (null: looked up for this row alone).
+int writeFeatureRow(int32_t recordId, const ObjectRec* node, const Iso8211Record* record, int32_t setACount,
+                    const int32_t* setAIndexes, int32_t setBCCount, const int32_t* setBCIndexes, IGeometry* geometry,
+                    IFeatureClass* featureClass, ITable* atto, const char* subtypeName, SubtypeChoice* choice,
+                    int zFlag, int coverageFlag, const char* acronym, const char* primitive, const char* cellName);
+
 // ---- The geometry importers ---------------------------------------------------------------------
 
 struct Kind {
@@ -422,6 +437,7 @@ int importGeometries(const Kind& kind, IFeatureWorkspace* workspace, Iso8211File
             }
 
             int32_t recordId = 1;
+            SubtypeChoice choice;
             for (ObjectRec* rec = current(records);
                  rec && samePrim(rec, kind.prim) && fieldText(rec->objClass, sizeof rec->objClass) == g.code;
                  rec = static_cast<ObjectRec*>(llist_next(records))) {
@@ -451,17 +467,17 @@ int importGeometries(const Kind& kind, IFeatureWorkspace* workspace, Iso8211File
                     const LONG n = points->GetPointCount();
                     for (LONG i = 0; i < n; ++i) {
                         IPointPtr point = points->GetPoint(i);
-                        rc = writeFeatureClass(recordId, rec, &image.record, int32_t(g.setA.size()), g.setA.data(),
-                                               int32_t(g.setBC.size()), g.setBC.data(), point, featureClass, atto,
-                                               subtype.c_str(), 1, 0, g.acronym.c_str(), kind.letter, cellName);
+                        rc = writeFeatureRow(recordId, rec, &image.record, int32_t(g.setA.size()), g.setA.data(),
+                                             int32_t(g.setBC.size()), g.setBC.data(), point, featureClass, atto,
+                                             subtype.c_str(), &choice, 1, 0, g.acronym.c_str(), kind.letter, cellName);
                         if (rc == 1) written = false;
                         else if (rc != 0) break;
                     }
                 } else {
-                    rc = writeFeatureClass(recordId, rec, &image.record, int32_t(g.setA.size()), g.setA.data(),
-                                           int32_t(g.setBC.size()), g.setBC.data(), geometry, featureClass, atto,
-                                           subtype.c_str(), 0, coverage ? 1 : 0, g.acronym.c_str(), kind.letter,
-                                           cellName);
+                    rc = writeFeatureRow(recordId, rec, &image.record, int32_t(g.setA.size()), g.setA.data(),
+                                         int32_t(g.setBC.size()), g.setBC.data(), geometry, featureClass, atto,
+                                         subtype.c_str(), &choice, 0, coverage ? 1 : 0, g.acronym.c_str(), kind.letter,
+                                         cellName);
                     if (rc == 1) written = false;
                 }
                 if (rc != 0 && rc != 1) {
@@ -667,6 +683,16 @@ int writeFeatureClass(int32_t recordId, const ObjectRec* node, const Iso8211Reco
                       const int32_t* setAIndexes, int32_t setBCCount, const int32_t* setBCIndexes, IGeometry* geometry,
                       IFeatureClass* featureClass, ITable* atto, const char* subtypeName, int zFlag, int coverageFlag,
                       const char* acronym, const char* primitive, const char* cellName) {
+    return writeFeatureRow(recordId, node, record, setACount, setAIndexes, setBCCount, setBCIndexes, geometry,
+                           featureClass, atto, subtypeName, nullptr, zFlag, coverageFlag, acronym, primitive, cellName);
+}
+
+namespace {
+
+int writeFeatureRow(int32_t recordId, const ObjectRec* node, const Iso8211Record* record, int32_t setACount,
+                    const int32_t* setAIndexes, int32_t setBCCount, const int32_t* setBCIndexes, IGeometry* geometry,
+                    IFeatureClass* featureClass, ITable* atto, const char* subtypeName, SubtypeChoice* choice,
+                    int zFlag, int coverageFlag, const char* acronym, const char* primitive, const char* cellName) {
     try {
         if (!node || !record || !featureClass) return 1;
         acronym = acronym ? acronym : "";
@@ -711,10 +737,16 @@ int writeFeatureClass(int32_t recordId, const ObjectRec* node, const Iso8211Reco
         writeSetBC_Table(buffer, setBCCount, setBCIndexes, v.setBC.data(), acronym, primitive);
 
         if (subtypeName && subtypeName[0]) {
-            LONG code = 0;
-            bool hasField = false;
-            std::string field;
-            const bool found = subtypeCode(featureClass, subtypeName, &code, &hasField, &field);
+            SubtypeChoice own;
+            SubtypeChoice& c = choice ? *choice : own;
+            if (!c.resolved) {
+                c.found = subtypeCode(featureClass, subtypeName, &c.code, &c.hasField, &c.field);
+                c.resolved = true;
+            }
+            const LONG code = c.code;
+            const bool hasField = c.hasField;
+            const bool found = c.found;
+            const std::string& field = c.field;
             if (hasField) {
                 if (!found) {
                     std::snprintf(line, sizeof line,
@@ -754,6 +786,8 @@ int writeFeatureClass(int32_t recordId, const ObjectRec* node, const Iso8211Reco
     }
     return E_FAIL;
 }
+
+}  // namespace
 
 int writeFeatureTable(int32_t recordId, const ObjectRec* node, const Iso8211Record* record, int32_t setACount,
                       const int32_t* setAIndexes, int32_t setBCCount, const int32_t* setBCIndexes, ITable* table,

@@ -5,6 +5,7 @@
 #include "import/impv.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -92,12 +93,31 @@ const char* subfieldText(const Iso8211Record& record, int field, const char* lab
     return i < 0 ? nullptr : subfieldValue(record, field, i);
 }
 
-// A coordinate subfield as the 32-bit integer it encodes (values outside 32 bits are clamped).
+// A coordinate subfield as the 32-bit integer it encodes, read as strtol reads base 10 (leading
+// blanks, a sign, the digits up to the first other character; none gives 0); values outside 32
+// bits are clamped. Edges have thousands of vertices: this is the inner loop of the vector import.
 int32_t coordinateValue(const char* text) {
-    const long v = std::strtol(text, nullptr, 10);
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    constexpr uint64_t kBeyond = uint64_t(INT32_MAX) + 2;  // larger magnitudes clamp alike
+    uint64_t magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        if (magnitude < kBeyond) magnitude = magnitude * 10 + uint64_t(*p - '0');
+    const int64_t v = negative ? -int64_t(magnitude) : int64_t(magnitude);
     if (v > INT32_MAX) return INT32_MAX;
     if (v < INT32_MIN) return INT32_MIN;
     return int32_t(v);
+}
+
+// Find8211SubField within one field for a four-letter label: the first subfield at or after
+// `start` with that label, or -1. Labels are compared with their terminator, as strcmp would.
+int nextSubfield(const Iso8211Field& field, const char (&label)[5], int start) {
+    static_assert(sizeof(Iso8211SubField::label) == 5);
+    for (int j = start < 0 ? 0 : start; j < field.subfieldCount; ++j)
+        if (std::memcmp(field.subFields[j].label, label, 5) == 0) return j;
+    return -1;
 }
 
 double scaled(const char* text, int32_t factor) { return double(coordinateValue(text)) / double(factor); }
@@ -353,9 +373,10 @@ int32_t importNode3D(const ObjectRec& node, const Iso8211Record& record, int fir
     IPointCollectionPtr multipoint(CLSID_Multipoint);
     IPointPtr point(CLSID_Point);
     for (int f = firstField; f >= 0; f = Find8211Field(&record, "SG3D", f + 1)) {
-        int iy = Find8211SubField(&record, "YCOO", f, 0);
-        int ix = Find8211SubField(&record, "XCOO", f, 0);
-        int iz = Find8211SubField(&record, "VE3D", f, 0);
+        const Iso8211Field& field = record.fields[f];
+        int iy = nextSubfield(field, "YCOO", 0);
+        int ix = nextSubfield(field, "XCOO", 0);
+        int iz = nextSubfield(field, "VE3D", 0);
         while (iy >= 0 && ix >= 0 && iz >= 0) {
             const double x = scaled(subfieldValue(record, f, ix), comf);
             const double y = scaled(subfieldValue(record, f, iy), comf);
@@ -375,9 +396,9 @@ int32_t importNode3D(const ObjectRec& node, const Iso8211Record& record, int fir
                 ++made->num;
                 multipoint->AddPoint(point);
             }
-            iy = Find8211SubField(&record, "YCOO", f, iy + 1);
-            ix = Find8211SubField(&record, "XCOO", f, ix + 1);
-            iz = Find8211SubField(&record, "VE3D", f, iz + 1);
+            iy = nextSubfield(field, "YCOO", iy + 1);
+            ix = nextSubfield(field, "XCOO", ix + 1);
+            iz = nextSubfield(field, "VE3D", iz + 1);
         }
     }
     // Not one sounding was written (each failure is logged): nothing to keep.
@@ -575,13 +596,14 @@ int32_t importEdge(const ObjectRec& node, const Iso8211Record& record, const Nod
     };
     if (!add(begin.coords[0], begin.coords[1])) return -1;
     for (int f = sg2d; f >= 0; f = Find8211Field(&record, "SG2D", f + 1)) {
-        int iy = Find8211SubField(&record, "YCOO", f, 0);
-        int ix = Find8211SubField(&record, "XCOO", f, 0);
+        const Iso8211Field& field = record.fields[f];
+        int iy = nextSubfield(field, "YCOO", 0);
+        int ix = nextSubfield(field, "XCOO", 0);
         while (iy >= 0 && ix >= 0) {
             if (!add(scaled(subfieldValue(record, f, ix), comf), scaled(subfieldValue(record, f, iy), comf)))
                 return -1;
-            iy = Find8211SubField(&record, "YCOO", f, iy + 1);
-            ix = Find8211SubField(&record, "XCOO", f, ix + 1);
+            iy = nextSubfield(field, "YCOO", iy + 1);
+            ix = nextSubfield(field, "XCOO", ix + 1);
         }
     }
     if (!add(end.coords[0], end.coords[1])) return -1;

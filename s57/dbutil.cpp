@@ -200,22 +200,41 @@ public:
         LONG count = 0;
         if (FAILED(fields->get_FieldCount(&count))) return false;
         Entry& e = entryFor(fields, count);
-        key_.assign(column);
-        for (char& c : key_) c = char(std::tolower(static_cast<unsigned char>(c)));
-        if (const auto it = e.byName.find(key_); it != e.byName.end()) {
-            *index = it->second;
+        // Callers mostly pass the same texts (literals, catalogue names): found by address first,
+        // with the text compared, since an address may hold another text by now.
+        if (e.byAddress.size() > kAddresses) e.byAddress.clear();
+        Named& named = e.byAddress[column];
+        if (named.index != kUnknown && named.text == column) {
+            *index = named.index;
             return true;
         }
-        if (FAILED(fields->raw_FindField(_bstr_t(column).GetBSTR(), index))) return false;
-        e.byName.emplace(key_, *index);
+        key_.assign(column);
+        for (char& c : key_)
+            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        auto it = e.byName.find(key_);
+        if (it == e.byName.end()) {
+            LONG found = -1;
+            if (FAILED(fields->raw_FindField(_bstr_t(column).GetBSTR(), &found))) return false;
+            it = e.byName.emplace(key_, found).first;
+        }
+        named.text = column;
+        named.index = it->second;
+        *index = it->second;
         return true;
     }
 
 private:
+    static constexpr LONG kUnknown = -2;
+    static constexpr std::size_t kAddresses = 4096;  // texts of passing buffers add addresses
+    struct Named {
+        std::string text;
+        LONG index = kUnknown;
+    };
     struct Entry {
         IFieldsPtr fields;
         LONG count = 0;
-        std::unordered_map<std::string, LONG> byName;
+        std::unordered_map<std::string, LONG> byName;  // lower-cased name
+        std::unordered_map<const char*, Named> byAddress;
     };
     static constexpr std::size_t kLists = 8;  // the classes and tables one import writes at a time
 
@@ -231,6 +250,7 @@ private:
             if (i != 0) std::swap(entries_[0], entries_[i]);
             if (entries_[0].count != count) {
                 entries_[0].byName.clear();
+                entries_[0].byAddress.clear();
                 entries_[0].count = count;
             }
             return entries_[0];
@@ -241,6 +261,7 @@ private:
         e.fields = fields;
         e.count = count;
         e.byName.clear();
+        e.byAddress.clear();
         return e;
     }
 

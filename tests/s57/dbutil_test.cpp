@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -271,6 +272,32 @@ TEST_F(DbUtil, SetRecordValueStoresConvertsAndReportsWhatItCannotStore) {
     EXPECT_EQ(logText().rfind("Error: dbUtil::SetRecordValue\n", 0), 0u) << logText();
 }
 
+// Column indexes are remembered per field list: a schema change, another text at the same address
+// and another spelling of a name must still reach the right column.
+TEST_F(DbUtil, SetRecordValueFollowsSchemaChangesAndTheTextItIsGiven) {
+    ITablePtr table;
+    ASSERT_EQ(createGDBTable(fws_, "dssi", &table, 12, dssiFieldDefs), S_OK);
+    char column[8] = "NOCN";
+    IRowBufferPtr first = table->CreateRowBuffer();
+    EXPECT_EQ(SetRecordValue(first.GetInterfacePtr(), column, _variant_t("1")), 0);
+    std::snprintf(column, sizeof column, "%s", "nogr");
+    EXPECT_EQ(SetRecordValue(first.GetInterfacePtr(), column, _variant_t("2")), 0);
+    EXPECT_EQ(static_cast<long>(first->GetValue(table->FindField("NOCN"))), 1);
+    EXPECT_EQ(static_cast<long>(first->GetValue(table->FindField("NOGR"))), 2);
+
+    // Unknown before the change; found after it, through the class's new field list.
+    EXPECT_EQ(SetRecordValue(first.GetInterfacePtr(), "EXTRA", _variant_t("3")), 0);
+    EXPECT_EQ(logText(), "SetRecordValue: column EXTRA not found\n");
+    clearLog();
+    table->AddField(makeField(FieldDef{13, "EXTRA", "", 2, 4}));
+    IRowBufferPtr second = table->CreateRowBuffer();
+    EXPECT_EQ(SetRecordValue(second.GetInterfacePtr(), "Extra", _variant_t("3")), 0);
+    EXPECT_EQ(SetRecordValue(second.GetInterfacePtr(), "NoGr", _variant_t("4")), 0);
+    EXPECT_EQ(static_cast<long>(second->GetValue(table->FindField("EXTRA"))), 3);
+    EXPECT_EQ(static_cast<long>(second->GetValue(table->FindField("NOGR"))), 4);
+    EXPECT_EQ(logText(), "");
+}
+
 TEST_F(DbUtil, PopulateDssiUpdatesOnlyTheCellEvenWithAQuoteInItsName) {
     ITablePtr table;
     ASSERT_EQ(createGDBTable(fws_, "dssi", &table, 12, dssiFieldDefs), S_OK);
@@ -325,6 +352,26 @@ TEST_F(DbUtil, PopulateFeatureRecordInsertsNameValuesAndDepth) {
     EXPECT_EQ(IPointPtr(f->GetShape())->GetZ(), -12.5);
     EXPECT_EQ(logText(), "");
 }
+
+struct TextCase {
+    const char* name;
+    const char* text;
+};
+const TextCase kTexts[] = {{"Ascii", "US5MA12M.000"}, {"Empty", ""},          {"Null", nullptr},
+                           {"Accents", "\xc3\x86r\xc3\xb8 \xc3\xa9t\xc3\xa9"},
+                           {"BrokenUtf8", "a\xc3(b\xff"}, {"Astral", "\xf0\x9f\x8c\x8a wave"}};
+class TextVariant : public ::testing::TestWithParam<TextCase> {};
+TEST_P(TextVariant, EqualsTheVariantOfTheSameText) {
+    const _variant_t fast = textVariant(GetParam().text);
+    const _variant_t plain(GetParam().text);
+    ASSERT_EQ(fast.vt, VT_BSTR);
+    ASSERT_EQ(plain.vt, VT_BSTR);
+    ASSERT_EQ(SysStringLen(fast.bstrVal), SysStringLen(plain.bstrVal));
+    EXPECT_EQ(std::wmemcmp(fast.bstrVal, plain.bstrVal, SysStringLen(plain.bstrVal)), 0);
+    EXPECT_EQ(fast.bstrVal[SysStringLen(fast.bstrVal)], L'\0');
+}
+INSTANTIATE_TEST_SUITE_P(Texts, TextVariant, ::testing::ValuesIn(kTexts),
+                         [](const auto& i) { return std::string(i.param.name); });
 
 TEST(CompareNoCase, IgnoresCase) {
     EXPECT_EQ(compareNoCase("M_COVR", "m_covr"), 0);

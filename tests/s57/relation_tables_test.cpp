@@ -2,6 +2,7 @@
 // in code, the relation counter across geodatabases reopened by a new process, and checkWithin.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -223,6 +224,90 @@ TEST_F(RelationTables, FeatureToFeaturePointers) {
               "writeCrelTable: FFPT::LNAM value SHORT invalid\n"
               "writeCrelTable: unable to lookup target feature US000000000199999\n");
 }
+
+// A pass that keeps its cursors and buffers (RelationRows) writes what fresh writers write record by
+// record: a buffer keeps its values from row to row, so a value that fails, a row without a cell
+// name or a text ID column must not let one row's values into the next.
+struct KeptCase {
+    const char* name;
+    int idType;  // of the srel ID column: 2 integer, 1 text
+};
+const KeptCase kKept[] = {{"IntegerId", 2}, {"TextId", 1}};
+class KeptRelationRows : public RelationTables, public ::testing::WithParamInterface<KeptCase> {
+protected:
+    struct Written {
+        std::vector<Row> srel, frel;
+        std::string log;
+    };
+    // Every record of the pass into a new geodatabase, through one RelationRows or fresh writers.
+    Written writeAll(const std::string& gdb, bool kept) {
+        srel_ = nullptr;
+        frel_ = nullptr;
+        IWorkspaceFactoryPtr factory(CLSID_AccessWorkspaceFactory);
+        fws_ = factory->Create(dir_.string().c_str(), gdb.c_str());
+        FieldDef defs[9];
+        std::copy(std::begin(srelFieldDefs), std::end(srelFieldDefs), defs);
+        defs[0].type = GetParam().idType;
+        defs[0].width = 12;
+        EXPECT_EQ(createGDBTable(fws_, "srel", &srel_, 9, defs), S_OK);
+        EXPECT_EQ(createGDBTable(fws_, "frel", &frel_, 6, frelFieldDefs), S_OK);
+        srelCounter = 0;
+        clear();
+
+        FeatureEntry entries[2] = {{"US000000000100002", "FE0000000002", "42", "FA"},
+                                   {"US000000000100003", "FE0000000003", "SOUNDG", "FP"}};
+        Cache cache{};
+        cache.f = entries;
+        cache.fCount = cache.fCapacity = 2;
+        Subfields two = kPointer("VE0000000001", "1", "E", "255");
+        for (auto& s : kPointer("VE0000000002", "2", "I", "1")) two.push_back(s);
+        const Record a({{"FSPT", two},
+                        {"FFPT", {{"LNAM", "US000000000100002"}, {"RIND", "1"}, {"COMT", "first"}}}});
+        const Record b({{"FSPT", kPointer("VE0000000003", "F", "", "S")},
+                        {"FFPT", {{"LNAM", "US000000000100003"}, {"RIND", "2"}, {"COMT", ""}}}});
+        struct Step {
+            const Record* record;
+            const char* lnam;
+            const char* cell;
+        };
+        const std::string tooLong(30, 'L');  // wider than SRC_LNAM: that row's put fails
+        const Step steps[] = {{&a, "US000000000100001", "A.000"}, {&b, tooLong.c_str(), "A.000"},
+                              {&a, "US000000000100004", nullptr}, {&b, "US000000000100005", "B.000"},
+                              {&b, "US000000000100005", "B.000"}};
+        RelationRows rows;
+        for (const Step& s : steps) {
+            if (kept) {
+                EXPECT_EQ(writeSrelTable(rows, srel_, &s.record->r, 'F', s.lnam, "FE0000000009", s.cell), 0);
+                EXPECT_EQ(writeCrelTable(rows, frel_, &s.record->r, s.lnam, &cache, s.cell), 0);
+            } else {
+                EXPECT_EQ(writeSrelTable(srel_, &s.record->r, 'F', s.lnam, "FE0000000009", s.cell), 0);
+                EXPECT_EQ(writeCrelTable(frel_, &s.record->r, s.lnam, &cache, s.cell), 0);
+            }
+        }
+        return {rowsOf(srel_), rowsOf(frel_), logText()};
+    }
+    void clear() {
+        std::fflush(logFile);
+        ASSERT_EQ(ftruncate(fileno(logFile), 0), 0);
+        std::rewind(logFile);
+    }
+};
+
+TEST_P(KeptRelationRows, WriteWhatFreshWritersWrite) {
+    const Written fresh = writeAll("fresh.mdb", false);
+    const Written kept = writeAll("kept.mdb", true);
+    ASSERT_EQ(fresh.srel.size(), 6u);  // 7 pointers, one row refused (its ID is used up)
+    EXPECT_EQ(kept.srel, fresh.srel);
+    EXPECT_EQ(kept.frel, fresh.frel);
+    EXPECT_EQ(kept.log, fresh.log);
+    EXPECT_EQ(fresh.srel[1].at("DSNM"), "A.000");
+    EXPECT_EQ(fresh.srel[2].at("DSNM"), "<null>");
+    EXPECT_EQ(fresh.srel[2].at("ID"), GetParam().idType == 2 ? "4" : "4         ");
+    EXPECT_NE(fresh.log.find("writeSrelTable: error on writing records " + std::string(30, 'L')), std::string::npos)
+        << fresh.log;
+}
+INSTANTIATE_TEST_SUITE_P(IdColumn, KeptRelationRows, ::testing::ValuesIn(kKept),
+                         [](const auto& i) { return std::string(i.param.name); });
 
 TEST_F(RelationTables, GetIsoSubFieldTranslatesDigitsAndDefaults) {
     char out[8];
