@@ -72,37 +72,9 @@ struct RecordImage {
     ~RecordImage() { (void)Free8211Record(&record); }
 };
 
-// The records the last loadObjectRecList decoded, by ordinal, so that the importers need not
-// decode (and seek back to) each record a second time. Tied to the open file they came from.
-struct KeptRecords {
-    const Iso8211File* file = nullptr;
-    const FILE* fp = nullptr;
-    const Iso8211RecIndex* index = nullptr;
-    int32_t count = 0;
-    std::vector<Iso8211RecIndex> names;  // the index as it was: a handle reopened on another file differs
-    std::vector<Iso8211Record> records;  // fieldCount 0: not kept, or handed out already
-    std::size_t left = 0;
-
-    void release() {
-        for (Iso8211Record& r : records) (void)Free8211Record(&r);
-        records.clear();
-        records.shrink_to_fit();
-        names.clear();
-        names.shrink_to_fit();
-        file = nullptr;
-        fp = nullptr;
-        index = nullptr;
-        count = 0;
-        left = 0;
-    }
-    bool holds(const Iso8211File* f, int ordinal) const {
-        return f && f == file && f->fp == fp && f->index == index && f->recordCount == count && f->mode == 'r' &&
-               ordinal >= 1 && std::size_t(ordinal) <= records.size() && records[std::size_t(ordinal - 1)].fieldCount > 0 &&
-               std::memcmp(&f->index[ordinal - 1], &names[std::size_t(ordinal - 1)], sizeof(Iso8211RecIndex)) == 0;
-    }
-    ~KeptRecords() { release(); }
-};
-KeptRecords kept;
+// The handle the last loadObjectRecList opened: the record layer keeps its decoded records for the
+// importers until the list lets them go.
+const Iso8211File* listFile = nullptr;
 
 const char* vectorClass(std::string_view rcnm) {
     if (rcnm == "VI") return "INODE";
@@ -245,11 +217,6 @@ int scanRecord(Iso8211File* file, ObjectRec& rec, int r) {
         rc = readRecordKind(image.record, rec, r);
         if (rc == 0 && rec.name[0] == 'F') rc = readLongName(image.record, rec, r);
     }
-    if (rc == 0 && image.record.fieldCount > 0 && std::size_t(r) <= kept.records.size()) {
-        kept.records[std::size_t(r - 1)] = image.record;
-        image.record = Iso8211Record{};
-        ++kept.left;
-    }
     return rc;
 }
 
@@ -324,27 +291,17 @@ int loadObjectRecList(Iso8211File* file, const char* path, llist** out) {
     }
     auto fail = [&](int rc) {
         llist_destroy(list);
-        kept.release();
+        releaseObjectRecords();
         return rc;
     };
 
-    kept.release();
+    releaseObjectRecords();
+    listFile = file;
     if (int rc = Read8211File(file, path); rc != 0) {
         logLine("loadObjectRecList: Error opening the object file: %s\n", path);
         return fail(rc);
     }
     const int count = file->recordCount;
-    try {
-        kept.records.resize(std::size_t(std::max(count, 0)));
-        if (count > 0 && file->index) kept.names.assign(file->index, file->index + count);
-        else kept.records.clear();
-        kept.file = file;
-        kept.fp = file->fp;
-        kept.index = file->index;
-        kept.count = count;
-    } catch (const std::bad_alloc&) {
-        kept.release();  // the importers read their records themselves
-    }
 
     std::vector<ObjectRec> records;
     try {
@@ -387,15 +344,13 @@ int loadObjectRecList(Iso8211File* file, const char* path, llist** out) {
 }
 
 int readObjectRecord(Iso8211File* file, int ordinal, Iso8211Record* record) {
-    if (!record || !kept.holds(file, ordinal)) return Read8211Record(file, ordinal, record);
-    Iso8211Record& held = kept.records[std::size_t(ordinal - 1)];
-    *record = held;
-    held = Iso8211Record{};
-    if (--kept.left == 0) kept.release();
-    return 0;
+    return Read8211Record(file, ordinal, record);
 }
 
-void releaseObjectRecords() { kept.release(); }
+void releaseObjectRecords() {
+    Release8211RecordCache(listFile);
+    listFile = nullptr;
+}
 
 int recordKindRank(const char* name) {
     if (!name) return -1;

@@ -72,10 +72,9 @@ struct Cache {
 // Results 0, -19, -1, -16 (no record), -17 (a bad VRID/FRID/FOID) or the record layer's code.
 [[nodiscard]] int loadObjectRecList(Iso8211File* file, const char* path, llist** out);
 
-// Record `ordinal` of the file the last loadObjectRecList read, as Read8211Record gives it (the
-// caller frees it), without decoding it again: the list keeps the records it decoded until each
-// is read once, the next list is loaded, or releaseObjectRecords. Records it does not keep (another
-// file, one read already) come from Read8211Record. Read8211Record's results.
+// Record `ordinal` of the file, as Read8211Record gives it (the caller frees it): the records the
+// open pass of the last loadObjectRecList decoded are not decoded again until the next list is
+// loaded, or releaseObjectRecords lets them go. Read8211Record's results.
 [[nodiscard]] int readObjectRecord(Iso8211File* file, int ordinal, Iso8211Record* record);
 void releaseObjectRecords();
 

@@ -344,11 +344,11 @@ int agencyCode(const char* label, long long* code) {
 }
 
 // NAME, NAM1, NAM2: record name code and record identifier; out receives 12 characters.
-int decodeName(const unsigned char* b, char* out) {
+int decodeName(const unsigned char* b, char* out, bool quiet) {
     const int code = b[0];
     const char* rcnm = enumText(rcnmTable(), code);
     if (!rcnm) {
-        std::fprintf(stderr, "bin2ascii: unable to decode RCNM value %d\n", code);
+        if (!quiet) std::fprintf(stderr, "bin2ascii: unable to decode RCNM value %d\n", code);
         return -10;
     }
     const uint32_t rcid = fromLittleEndian32(b + 1);
@@ -376,8 +376,8 @@ int decodeLongName(const unsigned char* b, char* out) {
 }
 
 // length < 0: unknown (a NUL-terminated text, or raw bytes the caller vouches for). out may be
-// value itself: every branch reads what it needs before it writes.
-int decode(const char* label, const char* value, long length, char* out) {
+// value itself: every branch reads what it needs before it writes. quiet: no diagnostic.
+int decode(const char* label, const char* value, long length, char* out, bool quiet) {
     if (!label || !value || !out) return -19;
     const LabelInfo* info = findLabel(label);
     if (!info) return -11;
@@ -408,7 +408,7 @@ int decode(const char* label, const char* value, long length, char* out) {
         if (length >= 0 && length != 5) return -10;
         unsigned char b[5];
         std::memcpy(b, value, 5);
-        return decodeName(b, out);
+        return decodeName(b, out, quiet);
     }
     if (info->longName) {
         if (length >= 0 && length != 8) return -10;
@@ -437,11 +437,16 @@ void setSizes(int n, int* length, int* bytes) {
 
 // ---- Decoding -------------------------------------------------------------------------------------
 
-int bin2ascii(const char* label, const char* value, char* out) { return decode(label, value, -1, out); }
+int bin2ascii(const char* label, const char* value, char* out) { return decode(label, value, -1, out, false); }
 
 int bin2ascii(const char* label, const char* value, long length, char* out) {
     if (length < 0) return -19;
-    return decode(label, value, length, out);
+    return decode(label, value, length, out, false);
+}
+
+int bin2asciiQuiet(const char* label, const char* value, long length, char* out) {
+    if (length < 0) return -19;
+    return decode(label, value, length, out, true);
 }
 
 // ---- Encoding -------------------------------------------------------------------------------------

@@ -24,6 +24,10 @@ inline constexpr int kCodecTextMax = 1024;
 // or an LNAM that is not 8 bytes is refused with -10 instead of being read past its end.
 [[nodiscard]] int bin2ascii(const char* label, const char* value, long length, char* out);
 
+// The same without the RCNM line on stderr: for a reader that tries values on a fast path first
+// and hands a refused one to bin2ascii to be reported there, once.
+[[nodiscard]] int bin2asciiQuiet(const char* label, const char* value, long length, char* out);
+
 // Binary form of an ASCII subfield value. out receives the bytes (texts: the text and its NUL),
 // `length` the value's byte count, `bytes` the count to write (length + 1 for texts, else length).
 // out must hold strlen(text) + 1 bytes and at least 8. 0, -10, -11, -19.

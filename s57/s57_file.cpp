@@ -5,13 +5,19 @@
 
 #include "s57/s57_file.h"
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "iso8211/iso8211.h"
@@ -65,7 +71,10 @@ void shrink(T*& array, int n) {
     if (T* p = static_cast<T*>(std::realloc(array, std::size_t(n) * sizeof(T)))) array = p;
 }
 
+void dropCache(const Iso8211File* file);
+
 void resetHandle(Iso8211File* file, char mode, int32_t level) {
+    dropCache(file);
     file->fp = nullptr;
     file->recordNo = 0;
     file->mode = mode;
@@ -89,7 +98,7 @@ std::string_view lastLabel(std::string_view labels) {
     return bang == std::string_view::npos ? labels : labels.substr(bang + 1);
 }
 
-bool isBinaryFormat(const std::string& format) {
+bool isBinaryFormat(std::string_view format) {
     return !format.empty() && (format[0] == 'L' || format[0] == 'M' || format[0] == 'B');
 }
 
@@ -167,6 +176,352 @@ bool isReadableFile(const char* path) {
 
 }  // namespace
 
+// ---- Record blocks and the decoded records of the open pass --------------------------------------
+//
+// A record read from a file is handed out as one malloc'ed block: its field array, then the
+// subfields of every field, then the value texts. The registry knows each block's extent, so that
+// Free8211Record and Free8211Field free on its own whatever a caller put into a read record in
+// place of a part of its block, and never a part of the block.
+//
+// Read8211File decodes every record it indexes into a packed image (tag and (label, format) pairs
+// as small numbers, then the value texts), kept with the handle until it is closed or reopened:
+// Read8211Record and ReadNext8211Record unpack a kept image instead of loading and walking the
+// record again. Only records the fast decoder takes whole are kept; the others (dimensions given
+// with the data, a field without values, a value the codec refuses ...) go through the subfield
+// walk, which reports them as it always has.
+
+namespace {
+
+std::unordered_map<const void*, std::size_t>& blocks() {
+    // Never destroyed: a record freed while the program ends still finds its block.
+    static auto* registry = new std::unordered_map<const void*, std::size_t>();
+    return *registry;
+}
+
+// Whether p lies in the block [begin, begin + size).
+bool inBlock(const void* p, const char* begin, std::size_t size) {
+    const auto a = reinterpret_cast<std::uintptr_t>(p), b = reinterpret_cast<std::uintptr_t>(begin);
+    return a >= b && a - b < size;
+}
+
+// Frees what of a field lies outside the block it came in (nothing of the block itself).
+void freeOutsideBlock(Iso8211Field* field, const char* begin, std::size_t size) {
+    if (field->subFields) {
+        for (int j = 0; j < field->subfieldCount; ++j) {
+            char* v = field->subFields[j].value;
+            if (v && !inBlock(v, begin, size)) std::free(v);
+        }
+        if (!inBlock(field->subFields, begin, size)) std::free(field->subFields);
+    }
+    field->subFields = nullptr;
+    field->subfieldCount = 0;
+}
+
+// One subfield's label and format as the record carries them, and whether its value is binary.
+struct Slot {
+    char label[5];
+    char format[11];
+    bool binary;
+};
+static_assert(offsetof(Iso8211SubField, format) == offsetof(Iso8211SubField, label) + 5,
+              "label and format lie back to back, as in a slot");
+
+// The tags and slots of packed images, and a memo from a description's (label text, format item)
+// to its slot. The memo holds pointers into descriptions: it is only good while they live, so a
+// new generation forgets it.
+struct PackTables {
+    std::vector<Slot> slots;
+    std::vector<std::array<char, 8>> tags;
+    struct Memo {
+        const std::string* label;
+        const fnode* format;
+        std::uint32_t slot;
+        std::uint32_t generation;
+    };
+    Memo memo[256] = {};
+    std::uint32_t generation = 1;
+
+    void clear() {
+        slots.clear();
+        tags.clear();
+        if (++generation == 0) {
+            for (Memo& m : memo) m = Memo{};
+            generation = 1;
+        }
+    }
+
+    // The slot of label text `label` (null: no labels) and format item `format` (null: none);
+    // false when the table is full.
+    bool slotOf(const std::string* label, const fnode* format, std::uint32_t* out) {
+        const auto key = reinterpret_cast<std::uintptr_t>(label) ^ (reinterpret_cast<std::uintptr_t>(format) >> 3);
+        Memo& m = memo[(key ^ (key >> 8) ^ (key >> 16)) & 255];
+        if (m.generation == generation && m.label == label && m.format == format) {
+            *out = m.slot;
+            return true;
+        }
+        Slot s{};
+        const std::string_view full = label ? lastLabel(*label) : std::string_view();
+        copyText(s.label, full);
+        const std::string_view fmt =
+            format ? std::string_view(format->desc, std::size_t(std::clamp<std::int32_t>(format->desc_len, 0, 16)))
+                   : std::string_view();
+        copyText(s.format, fmt);
+        s.binary = full.size() == 4 && isBinaryFormat(fmt);
+        std::uint32_t i = 0;
+        while (i < slots.size() && std::memcmp(&slots[i], &s, sizeof s) != 0) ++i;
+        if (i == slots.size()) {
+            if (slots.size() >= 0xffff) return false;
+            slots.push_back(s);
+        }
+        m = Memo{label, format, i, generation};
+        *out = i;
+        return true;
+    }
+
+    // The number of a field tag; false when the table is full.
+    bool tagOf(const char* tag, std::uint32_t* out) {
+        std::array<char, 8> t{};
+        std::memcpy(t.data(), tag, std::min<std::size_t>(strnlen(tag, 8), 7));  // as copyText cuts it
+        std::uint32_t i = 0;
+        while (i < tags.size() && tags[i] != t) ++i;
+        if (i == tags.size()) {
+            if (tags.size() >= 255) return false;
+            tags.push_back(t);
+        }
+        *out = i;
+        return true;
+    }
+};
+
+// A packed image being written: a header of three 32-bit counts (fields, subfields, text bytes
+// with their terminators), then per field its tag number and subfield count (8 and 32 bits), then
+// per subfield its slot, length << 1 | (text shorter than length), the text's length when shorter
+// (a NUL inside the value; the rest of the value is zeros) and the text.
+struct Packer {
+    std::vector<unsigned char> buf;
+    std::size_t n = 0;
+
+    unsigned char* room(std::size_t k) {
+        if (buf.size() - n < k) buf.resize(std::max(buf.size() * 2, n + k + 1024));
+        return buf.data() + n;
+    }
+    void varint(std::uint32_t v) {
+        unsigned char* p = room(5);
+        std::size_t i = 0;
+        while (v >= 0x80) {
+            p[i++] = static_cast<unsigned char>(v | 0x80);
+            v >>= 7;
+        }
+        p[i++] = static_cast<unsigned char>(v);
+        n += i;
+    }
+    void u32(std::uint32_t v) {
+        std::memcpy(room(4), &v, 4);
+        n += 4;
+    }
+    void bytes(const char* p, std::size_t k) {
+        if (k) std::memcpy(room(k), p, k);
+        n += k;
+    }
+};
+
+std::uint32_t getVarint(const unsigned char*& p) {
+    std::uint32_t v = 0;
+    for (int shift = 0;; shift += 7) {
+        const unsigned char b = *p++;
+        v |= std::uint32_t(b & 0x7f) << shift;
+        if (!(b & 0x80)) return v;
+    }
+}
+
+// Packs the record the library has loaded (f's current one), each value as the subfield walk and
+// the codec would give it. False when a field needs the walk itself: dimensions given with its
+// data, no values, labels too many to be listed, a value without its format item in a formatted
+// field, a value over kMaxSubfieldLength bytes or one the codec refuses. Nothing is reported.
+bool packRecord(const fm* f, PackTables& t, Packer& out) {
+    if (!f || !f->dr_hd || !f->dr_hd->next) return false;
+    out.n = 0;
+    out.room(12);
+    out.n = 12;
+    std::uint32_t nf = 0, ns = 0;
+    std::uint64_t nt = 0;
+    char decoded[kCodecTextMax + 1];
+    std::string utf8;
+    for (const drfield* r = f->dr_hd->next; r; r = r->next) {
+        const ddfield* d = r->desc;
+        if (!d || (r->num_dim > 0 && d->dim_num == 0) || !r->values || !r->values->nxt_vset ||
+            (d->labels && d->lab_count <= 0))
+            return false;
+        std::uint32_t tag = 0;
+        if (!t.tagOf(r->tag, &tag)) return false;
+        *out.room(1) = static_cast<unsigned char>(tag);
+        out.n += 1;
+        const std::size_t countAt = out.n;
+        out.u32(0);
+        const bool ucs2 = is123ucs2(d) != 0;
+        const bool labelled = d->lab_count > 0 && d->lab_text;
+        std::int32_t pos = -1;
+        std::uint32_t k = 0;
+        for (const vnode* set = r->values->nxt_vset; set; set = set->nxt_vset) {
+            const fnode* format = nullptr;  // each repetition starts the format again
+            for (const vnode* v = set; v; v = v->nxt_vptr) {
+                if (labelled) pos = pos + 1 < d->lab_count ? pos + 1 : 0;
+                if (v->fmt) format = v->fmt;
+                else if (d->fmt_rt) return false;
+                std::uint32_t slot = 0;
+                if (!t.slotOf(labelled ? &d->lab_text[pos] : nullptr, format, &slot)) return false;
+                const Slot& s = t.slots[slot];
+                if (v->length < 0 || v->length > kMaxSubfieldLength) return false;
+                const char* text = v->value ? v->value : "";
+                std::size_t count = v->value ? std::size_t(v->length) : 0;
+                if (s.binary) {
+                    if (bin2asciiQuiet(s.label, text, long(count), decoded) != 0) return false;
+                    text = decoded;
+                    count = std::strlen(decoded);
+                } else if (ucs2) {
+                    utf8 = ucs2ToUtf8(text, long(count));
+                    text = utf8.data();
+                    count = utf8.size();
+                }
+                const std::size_t shown = strnlen(text, count);
+                out.varint(slot);
+                out.varint(std::uint32_t(count << 1) | (shown != count ? 1u : 0u));
+                if (shown != count) out.varint(std::uint32_t(shown));
+                out.bytes(text, shown);
+                ++k;
+                nt += count + 1;
+            }
+        }
+        std::memcpy(out.buf.data() + countAt, &k, 4);
+        ns += k;
+        ++nf;
+    }
+    if (nt > 0x40000000u) return false;
+    const std::uint32_t header[3] = {nf, ns, std::uint32_t(nt)};
+    std::memcpy(out.buf.data(), header, sizeof header);
+    return true;
+}
+
+// *record := a new block holding the packed image. 0, or -1 without memory (record untouched).
+int unpackRecord(const PackTables& t, const unsigned char* image, Iso8211Record* record) {
+    std::uint32_t header[3];
+    std::memcpy(header, image, sizeof header);
+    const std::uint32_t nf = header[0], ns = header[1], nt = header[2];
+    const std::size_t fieldBytes = std::size_t(nf) * sizeof(Iso8211Field);
+    const std::size_t subBytes = std::size_t(ns) * sizeof(Iso8211SubField);
+    const std::size_t size = fieldBytes + subBytes + nt;
+    char* block = static_cast<char*>(std::malloc(size));
+    if (!block) return -1;
+    try {
+        blocks().emplace(block, size);
+    } catch (const std::bad_alloc&) {
+        std::free(block);
+        return -1;
+    }
+    auto* fields = reinterpret_cast<Iso8211Field*>(block);
+    auto* sub = reinterpret_cast<Iso8211SubField*>(block + fieldBytes);
+    char* text = block + fieldBytes + subBytes;
+    const unsigned char* p = image + sizeof header;
+    for (std::uint32_t i = 0; i < nf; ++i) {
+        Iso8211Field& f = fields[i];
+        std::memcpy(f.tag, t.tags[*p++].data(), sizeof f.tag);
+        std::uint32_t k = 0;
+        std::memcpy(&k, p, 4);
+        p += 4;
+        f.subfieldCount = int32_t(k);
+        f.subFields = sub;
+        for (std::uint32_t j = 0; j < k; ++j, ++sub) {
+            const Slot& s = t.slots[getVarint(p)];
+            std::memcpy(sub->label, s.label, sizeof s.label + sizeof s.format);
+            const std::uint32_t l = getVarint(p);
+            const std::uint32_t count = l >> 1;
+            const std::uint32_t shown = (l & 1) ? getVarint(p) : count;
+            std::memcpy(text, p, shown);
+            std::memset(text + shown, 0, std::size_t(count - shown) + 1);
+            p += shown;
+            sub->value = text;
+            sub->length = int32_t(count);
+            text += std::size_t(count) + 1;
+        }
+    }
+    record->fieldCount = int32_t(nf);
+    record->fields = fields;
+    return 0;
+}
+
+// The packed images of one open handle, by ordinal.
+struct RecordCache {
+    const Iso8211File* file = nullptr;
+    const FILE* fp = nullptr;
+    const Iso8211RecIndex* index = nullptr;  // the handle's index once the open pass is done
+    int32_t count = 0;
+    bool complete = false;  // the open pass succeeded: images may be handed out
+    bool moved = false;     // an image was handed out: the library no longer stands at recordNo
+    PackTables tables;
+    std::vector<const unsigned char*> images;  // null: read from the file
+    std::vector<std::unique_ptr<unsigned char[]>> chunks;
+    unsigned char* freeAt = nullptr;
+    std::size_t freeLeft = 0;
+
+    // A kept copy of n bytes; throws bad_alloc.
+    const unsigned char* keep(const unsigned char* p, std::size_t n) {
+        if (freeLeft < n) {
+            const std::size_t size = std::max<std::size_t>(n, 1 << 16);
+            chunks.emplace_back(new unsigned char[size]);
+            freeAt = chunks.back().get();
+            freeLeft = size;
+        }
+        unsigned char* at = freeAt;
+        std::memcpy(at, p, n);
+        freeAt += n;
+        freeLeft -= n;
+        return at;
+    }
+};
+
+std::vector<std::unique_ptr<RecordCache>>& caches() {
+    static std::vector<std::unique_ptr<RecordCache>> all;
+    return all;
+}
+
+RecordCache* cacheOf(const Iso8211File* file) {
+    for (auto& c : caches())
+        if (c->file == file) return c.get();
+    return nullptr;
+}
+
+void dropCache(const Iso8211File* file) {
+    auto& all = caches();
+    all.erase(std::remove_if(all.begin(), all.end(), [&](const auto& c) { return c->file == file; }), all.end());
+}
+
+// The cache of an open handle when it still belongs to the file the handle has open.
+RecordCache* liveCache(const Iso8211File* file) {
+    RecordCache* c = cacheOf(file);
+    if (!c || !c->complete || c->fp != file->fp || c->index != file->index || c->count != file->recordCount ||
+        file->mode != 'r')
+        return nullptr;
+    return c;
+}
+
+// The kept image of record `ordinal` of the handle, or null.
+const unsigned char* keptImage(const RecordCache* c, int ordinal) {
+    if (!c || ordinal < 1 || std::size_t(ordinal) > c->images.size()) return nullptr;
+    return c->images[std::size_t(ordinal - 1)];
+}
+
+// Scratch of the decoder when no image is kept: its tables are good for one record.
+PackTables& scratchTables() {
+    static PackTables t;
+    return t;
+}
+Packer& packer() {
+    static Packer p;
+    return p;
+}
+
+}  // namespace
+
 // ---- Reading ------------------------------------------------------------------------------------
 
 int Read8211File(Iso8211File* file, const char* path) {
@@ -213,6 +568,18 @@ int Read8211File(Iso8211File* file, const char* path) {
         return failOpen(file, -1);
     }
     bool direct = true;  // every record can be reached by its start (none leans on the one before)
+
+    // The decoded records are kept when memory allows; without them every read walks the file.
+    RecordCache* cache = nullptr;
+    try {
+        caches().push_back(std::make_unique<RecordCache>());
+        cache = caches().back().get();
+        cache->file = file;
+        cache->fp = fp;
+    } catch (const std::bad_alloc&) {
+        dropCache(file);
+        cache = nullptr;
+    }
 
     char decoded[kCodecTextMax + 1];
     SubfieldText& t = subfieldText();
@@ -302,14 +669,34 @@ int Read8211File(Iso8211File* file, const char* path) {
                 return failOpen(file, -8);
             }
         }
+        if (cache && !direct) {
+            dropCache(file);
+            cache = nullptr;
+        }
+        if (cache) {
+            try {
+                Packer& p = packer();
+                cache->images.push_back(packRecord(cur_fm(), cache->tables, p) ? cache->keep(p.buf.data(), p.n)
+                                                                               : nullptr);
+            } catch (const std::bad_alloc&) {
+                dropCache(file);
+                cache = nullptr;
+            }
+        }
     }
 
     shrink(file->index, file->recordCount);
     shrink(file->recordStart, file->recordCount);
     if (direct && file->recordCount > 0 && seek123rec(fp, file->recordStart[0])) {
         file->recordNo = 1;
+        if (cache) {
+            cache->index = file->index;
+            cache->count = file->recordCount;
+            cache->complete = true;
+        }
         return 0;
     }
+    dropCache(file);
     std::free(file->recordStart);
     file->recordStart = nullptr;
     while (file->recordNo > 1) {
@@ -470,10 +857,51 @@ int Read8211FieldSubFields(Iso8211File* file, Iso8211Field* field, int* status) 
     }
 }
 
+namespace {
+
+// The whole record at once when the walk stands at its start and the decoder takes it; the library
+// is then left as the walk leaves it at the record's end. False: nothing done, walk the record.
+bool readWholeRecord(Iso8211File* file, Iso8211Record* record) {
+    if (!file->fp || file->mode != 'r' || !find123file(file->fp)) return false;
+    fm* f = cur_fm();
+    if (!f || f->open_mode != 'r' || !f->dr_hd || f->dr_cur != f->dr_hd || !f->dr_hd->next) return false;
+    PackTables& t = scratchTables();
+    t.clear();
+    Packer& p = packer();
+    try {
+        if (!packRecord(f, t, p)) return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // The walk's last status check looks past the record; a file that cannot say is walked.
+    int eof = 0;
+    if (test123eof(file->fp, &eof) <= 0) return false;
+    if (unpackRecord(t, p.buf.data(), record) != 0) return false;
+    drfield* last = f->dr_hd->next;
+    while (last->next) last = last->next;
+    vnode* set = last->values->nxt_vset;
+    while (set->nxt_vset) set = set->nxt_vset;
+    vnode* value = set;
+    while (value->nxt_vptr) value = value->nxt_vptr;
+    fnode* format = nullptr;
+    for (vnode* v = set; v; v = v->nxt_vptr)
+        if (v->fmt) format = const_cast<fnode*>(v->fmt);
+    f->dr_cur = last;
+    f->dd_cur = last->desc;
+    f->vset_cur = set;
+    f->dv_cur = value;
+    f->fmt_cur = format;
+    f->sf_state_dr = 4;
+    return true;
+}
+
+}  // namespace
+
 int Read8211RecordFields(Iso8211File* file, Iso8211Record* record) {
     if (!file || !record) return -19;
     record->fieldCount = 0;
     record->fields = nullptr;
+    if (readWholeRecord(file, record)) return 0;
     std::vector<Iso8211Field>& fields = fieldScratch();
     fields.clear();
     // The fields read so far go to the record, whatever happened: the caller frees them.
@@ -512,6 +940,21 @@ int ReadNext8211Record(Iso8211File* file, Iso8211Record* record) {
         logLine("ReadNext8211Record: file not open\n");
         return -19;
     }
+    RecordCache* cache = liveCache(file);
+    if (const unsigned char* image = keptImage(cache, file->recordNo);
+        image && unpackRecord(cache->tables, image, record) == 0) {
+        file->recordNo += 1;
+        cache->moved = true;
+        return 0;
+    }
+    if (cache && cache->moved && file->recordStart) {
+        if (!seek123rec(file->fp, file->recordStart[file->recordNo - 1])) {
+            logLine("ReadNext8211Record: Error reading record\n");
+            *record = Iso8211Record{};
+            return -11;
+        }
+        cache->moved = false;
+    }
     // A record without fields would make the walk run on into the next record.
     if (!ld123rec() || !recordHasFields()) {
         logLine("ReadNext8211Record: Error reading record\n");
@@ -536,13 +979,21 @@ int Read8211Record(Iso8211File* file, int ordinal, Iso8211Record* record) {
         logLine("Read8211Record: File not open\n");
         return -19;
     }
-    if (file->recordStart && file->recordNo != ordinal) {
+    RecordCache* cache = liveCache(file);
+    if (const unsigned char* image = keptImage(cache, ordinal);
+        image && unpackRecord(cache->tables, image, record) == 0) {
+        file->recordNo = ordinal + 1;
+        cache->moved = true;
+        return 0;
+    }
+    if (file->recordStart && (file->recordNo != ordinal || (cache && cache->moved))) {
         const bool back = file->recordNo > ordinal;
         if (!seek123rec(file->fp, file->recordStart[ordinal - 1])) {
             logLine(back ? "Read8211Record: Error backing up a record\n" : "Read8211Record: Error reading record\n");
             return -11;
         }
         file->recordNo = ordinal;
+        if (cache) cache->moved = false;
     }
     while (file->recordNo > ordinal) {
         int status = 0;
@@ -682,8 +1133,17 @@ int Free8211Record(Iso8211Record* record) {
         logLine("Free8211Record: Illegal parameter\n");
         return -19;
     }
-    if (record->fields)
-        for (int i = 0; i < record->fieldCount; ++i) freeSubFields(&record->fields[i]);
+    if (record->fields) {
+        auto& registry = blocks();
+        if (auto it = registry.find(record->fields); it != registry.end()) {
+            const char* begin = static_cast<const char*>(it->first);
+            const std::size_t size = it->second;
+            for (int i = 0; i < record->fieldCount; ++i) freeOutsideBlock(&record->fields[i], begin, size);
+            registry.erase(it);
+        } else {
+            for (int i = 0; i < record->fieldCount; ++i) freeSubFields(&record->fields[i]);
+        }
+    }
     std::free(record->fields);
     record->fields = nullptr;
     record->fieldCount = 0;
@@ -698,11 +1158,29 @@ int Free8211Field(Iso8211Record* record, const char* tag) {
     if (record->fieldCount == 0 || !record->fields) return 0;
     for (int i = 0; i < record->fieldCount; ++i) {
         if (std::strcmp(record->fields[i].tag, tag) == 0) {
-            freeSubFields(&record->fields[i]);
+            const auto& registry = blocks();
+            if (auto it = registry.find(record->fields); it != registry.end())
+                freeOutsideBlock(&record->fields[i], static_cast<const char*>(it->first), it->second);
+            else
+                freeSubFields(&record->fields[i]);
             return 0;
         }
     }
     return -13;
+}
+
+void Release8211RecordCache(const Iso8211File* file) {
+    // The entry stays while the handle is open: it still knows whether the library stands where
+    // the handle's recordNo says.
+    if (RecordCache* c = file ? cacheOf(file) : nullptr) {
+        c->images.clear();
+        c->images.shrink_to_fit();
+        c->chunks.clear();
+        c->chunks.shrink_to_fit();
+        c->freeAt = nullptr;
+        c->freeLeft = 0;
+        c->tables.clear();
+    }
 }
 
 // ---- Field builders -------------------------------------------------------------------------------

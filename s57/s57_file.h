@@ -5,7 +5,10 @@
 //
 // Every operation returns 0 or a negative result code and writes one line per failure to logFile,
 // beginning with its own name. Records, fields, subfields and values are malloc'ed: release a
-// record with Free8211Record. Not thread-safe (the library has one current file).
+// record with Free8211Record. A record read from a file is one block (fields, subfields and value
+// texts): a subfield array or value of it may be replaced by a malloc'ed one, which Free8211Record
+// and Free8211Field then free, but no part of the block may be freed or reallocated on its own.
+// Not thread-safe (the library has one current file).
 #pragma once
 
 #include <cstdint>
@@ -40,8 +43,9 @@ struct Iso8211File {
 struct Iso8211SubField {
     char label[5];   // four-letter label; "    " in a built 0001 field
     char format[11]; // format control as the library reports it; empty in built records
-    char* value;     // malloc'ed NUL-terminated text (or bytes prepared for writing); the text of a
-                     // UCS-2 field ("%/A" in its controls, e.g. NATF) as UTF-8
+    char* value;     // NUL-terminated text (or bytes prepared for writing), malloc'ed or in the
+                     // block of a read record; the text of a UCS-2 field ("%/A" in its controls,
+                     // e.g. NATF) as UTF-8
     int32_t length;  // bytes of value that Write8211Record writes (UTF-8 bytes for UCS-2 text)
 };
 
@@ -112,6 +116,11 @@ inline constexpr long kMaxSubfieldLength = 1024;
 
 // Frees the index, resets the handle and closes the stream. 0, -19 null handle, -5 close failed.
 [[nodiscard]] int Close8211File(Iso8211File* file);
+
+// Read8211File keeps every record it could decode, so that reading one needs no second pass over
+// the file; the handle's Close8211File or next Read8211File frees them. This frees them earlier:
+// later reads decode from the file. Nothing for a null or unknown handle.
+void Release8211RecordCache(const Iso8211File* file);
 
 // ---- Building records -----------------------------------------------------------------------------
 

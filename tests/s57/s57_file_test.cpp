@@ -310,8 +310,7 @@ void prepareBinary(Iso8211Record& r) {
             char* copy = static_cast<char*>(std::malloc(std::size_t(bytes) + 1));
             std::memcpy(copy, buf, std::size_t(bytes));
             copy[bytes] = '\0';
-            std::free(sf.value);
-            sf.value = copy;
+            sf.value = copy;  // the text stays in the record's block; Free8211Record frees the copy
             sf.length = bytes;
         }
     }
@@ -706,7 +705,6 @@ TEST(Ucs2Cell, NationalTextReadsAsUtf8AndWritesBackAsUcs2) {
         prepareBinary(rec.r);
         ASSERT_EQ(Write8211Record(&dst.f, &rec.r), 0) << log.text();
         Iso8211SubField& text = rec.r.fields[natf].subFields[3];
-        std::free(text.value);
         text.value = strdup("\xe9t\xe9");
         text.length = 3;
         ASSERT_EQ(Write8211Record(&dst.f, &rec.r), 0) << log.text();
@@ -791,6 +789,75 @@ TEST(Build, GenericFieldsFindAndFree) {
     EXPECT_EQ(log.text(),
               "Find8211SubField: Illegal parameter\nFind8211Field: Illegal parameter\n"
               "WriteIso8211Field0001: Illegal parameter\n");
+}
+
+// A read record is one block: parts a caller puts in its place (a value, a whole field built by a
+// builder) are freed with it, Free8211Field leaves the block to Free8211Record, and nothing is
+// freed twice or lost (ASan and LeakSanitizer watch this test).
+TEST(ReadRecord, PartsPutIntoItAreFreedWithTheBlock) {
+    SKIP_WITHOUT_DATA();
+    OpenFile of;
+    ASSERT_EQ(Read8211File(&of.f, testdata::path("enc/US5MA12M/US5MA12M.000").c_str()), 0);
+    Record rec;
+    ASSERT_EQ(Read8211Record(&of.f, of.f.recordCount, &rec.r), 0);  // a feature: 0001 FRID FOID ...
+    const int frid = Find8211Field(&rec.r, "FRID", 0);
+    const int foid = Find8211Field(&rec.r, "FOID", 0);
+    ASSERT_GE(frid, 0);
+    ASSERT_GE(foid, 0);
+    const std::string before = imageOf(rec.r);
+
+    rec.r.fields[frid].subFields[1].value = strdup("replaced");
+    FieldDef defs[1] = {{1, "ATTL", "", 1, 5}};
+    char v0[] = "00116";
+    char* values[] = {v0};
+    ASSERT_EQ(WriteIso8211FieldGeneric("ATTF", &rec.r.fields[0], defs, 1, values), 0);
+    EXPECT_EQ(Free8211Field(&rec.r, "FOID"), 0);
+    EXPECT_EQ(rec.r.fields[foid].subfieldCount, 0);
+    EXPECT_EQ(rec.r.fields[foid].subFields, nullptr);
+    EXPECT_STREQ(rec.r.fields[frid].subFields[1].value, "replaced");
+    EXPECT_EQ(Find8211Field(&rec.r, "ATTF", 0), 0);
+    EXPECT_EQ(Free8211Record(&rec.r), 0);
+    EXPECT_EQ(rec.r.fields, nullptr);
+    EXPECT_EQ(rec.r.fieldCount, 0);
+
+    // The record read again is the one the file holds, not the one changed above.
+    ASSERT_EQ(Read8211Record(&of.f, of.f.recordCount, &rec.r), 0);
+    EXPECT_EQ(imageOf(rec.r), before);
+}
+
+// Records handed out from what the open pass kept do not move the file: once they are let go, the
+// reads that go to the file again find the records the handle points at, forward and backward.
+TEST(Read8211Record, ReleasedKeptRecordsLeaveThePositionRight) {
+    SKIP_WITHOUT_DATA();
+    const std::string path = testdata::path("enc/US5MA12M/US5MA12M.000");
+    OpenFile of;
+    ASSERT_EQ(Read8211File(&of.f, path.c_str()), 0);
+    std::vector<std::string> inOrder;
+    for (int i = 1; i <= of.f.recordCount; ++i) {
+        Record rec;
+        ASSERT_EQ(ReadNext8211Record(&of.f, &rec.r), 0) << i;
+        inOrder.push_back(imageOf(rec.r));
+    }
+    // Each sequence starts on a freshly opened handle: its first read comes from the kept records,
+    // the ones after the release (0 marks it) from the file. -1 reads the next record.
+    const int n = of.f.recordCount;
+    const std::vector<std::vector<int>> sequences = {
+        {5, 0, 6, -1, 3}, {n / 2, 0, -1, -1, 1}, {n, 0, n, 2}};
+    for (const auto& seq : sequences) {
+        ASSERT_EQ(Read8211File(&of.f, path.c_str()), 0);
+        for (int step : seq) {
+            if (step == 0) {
+                Release8211RecordCache(&of.f);
+                continue;
+            }
+            const int expected = step > 0 ? step : of.f.recordNo;
+            Record rec;
+            ASSERT_EQ(step > 0 ? Read8211Record(&of.f, step, &rec.r) : ReadNext8211Record(&of.f, &rec.r), 0)
+                << expected;
+            EXPECT_EQ(imageOf(rec.r), inOrder[std::size_t(expected - 1)]) << "record " << expected;
+            EXPECT_EQ(of.f.recordNo, expected + 1);
+        }
+    }
 }
 
 struct BuilderCase {
