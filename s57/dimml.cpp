@@ -7,6 +7,7 @@
 #include "s57/dimml.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <charconv>
@@ -272,6 +273,9 @@ bool readBytes(const std::string& path, std::string& out) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     out.clear();
+    // Sized once from the file's length (the string need not grow through every power of two).
+    struct stat st {};
+    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) out.reserve(std::size_t(st.st_size));
     char buf[65536];
     std::size_t n = 0;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);

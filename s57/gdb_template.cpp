@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/xml/xmldom.h"
@@ -75,9 +76,31 @@ esriFieldType fieldTypeOf(int32_t type) {
 
 Column columnOf(const FieldDef& d) { return Column{d.name, fieldTypeOf(d.type), d.width}; }
 
-void addColumn(std::vector<Column>& columns, std::set<std::string, NoCaseLess>& names, Column c) {
-    if (c.name.empty() || !names.insert(c.name).second) return;
+// The column names of one class or table, told apart with ASCII letters' case ignored (as
+// strcasecmp tells them).
+class NameSet {
+public:
+    bool insert(const std::string& name) {
+        std::string key = name;
+        for (char& c : key)
+            if (c >= 'A' && c <= 'Z') c = char(c + ('a' - 'A'));
+        return names_.insert(std::move(key)).second;
+    }
+
+private:
+    std::unordered_set<std::string> names_;
+};
+
+void addColumn(std::vector<Column>& columns, NameSet& names, Column c) {
+    if (c.name.empty() || !names.insert(c.name)) return;
     columns.push_back(std::move(c));
+}
+
+// An object class code and primitive text (at most 4 bytes, as the mapping tables hold it) as one key.
+uint64_t objectKey(int32_t code, const char (&type)[5]) {
+    uint64_t key = uint32_t(code);
+    for (std::size_t i = 0; i < 4 && type[i]; ++i) key |= uint64_t(static_cast<unsigned char>(type[i])) << (32 + 8 * i);
+    return key;
 }
 
 // The column of an attribute: its type and width from the catalogue, text of 70 without an entry.
@@ -153,8 +176,8 @@ std::vector<ClassPlan> planClasses(const TemplateExtras& extras, const Attribute
                                    FILE* messages) {
     std::vector<ClassPlan> plans;
     std::map<std::string, std::size_t, NoCaseLess> byName;
-    std::vector<std::set<std::string, NoCaseLess>> names;
-    std::map<std::pair<int32_t, std::string>, std::size_t> byObject;  // (code, primitive) -> plan
+    std::vector<NameSet> names;
+    std::unordered_map<uint64_t, std::size_t> byObject;  // (code, primitive) -> plan
     for (int32_t i = 0; i < objectMapCount; ++i) {
         const ObjectMapRec& m = objectMaps[i];
         const esriGeometryType geometry = geometryOf(m.type);
@@ -181,11 +204,11 @@ std::vector<ClassPlan> planClasses(const TemplateExtras& extras, const Attribute
         bool known = false;
         for (const auto& s : plan.subtypes) known = known || s.first == m.code;
         if (!known) plan.subtypes.emplace_back(m.code, m.subtype[0] ? m.subtype : m.s57Name);
-        byObject.emplace(std::make_pair(m.code, std::string(m.type)), it->second);
+        byObject.emplace(objectKey(m.code, m.type), it->second);
     }
     for (int32_t i = 0; i < attributeMapCount; ++i) {
         const AttributeMapRec& a = attributeMaps[i];
-        auto it = byObject.find(std::make_pair(a.objectCode, std::string(a.objectType)));
+        auto it = byObject.find(objectKey(a.objectCode, a.objectType));
         if (it == byObject.end() || !a.gdbName[0]) continue;
         addColumn(plans[it->second].columns, names[it->second], attributeColumn(a.gdbName, a.code));
     }
@@ -206,8 +229,7 @@ int addMissingColumns(Object* object, const std::vector<Column>& columns) {
 }
 
 // Sets the subtype field when the class has none and adds every subtype it lacks; the number added.
-// A class made just now has none to look for.
-int completeSubtypes(IFeatureClass* featureClass, const ClassPlan& plan, bool made) {
+int completeSubtypes(IFeatureClass* featureClass, const ClassPlan& plan) {
     ISubtypesPtr subtypes(featureClass);
     if (!subtypes || plan.subtypes.empty()) return 0;
     if (!subtypes->GetHasSubtype()) {
@@ -215,13 +237,11 @@ int completeSubtypes(IFeatureClass* featureClass, const ClassPlan& plan, bool ma
         subtypes->PutDefaultSubtypeCode(plan.subtypes.front().first);
     }
     std::set<LONG> present;
-    if (!made) {
-        IEnumSubtypePtr all = subtypes->GetSubtypes();
-        for (;;) {
-            LONG code = 0;
-            if (all->Next(&code).length() == 0) break;
-            present.insert(code);
-        }
+    IEnumSubtypePtr all = subtypes->GetSubtypes();
+    for (;;) {
+        LONG code = 0;
+        if (all->Next(&code).length() == 0) break;
+        present.insert(code);
     }
     int added = 0;
     for (const auto& [code, name] : plan.subtypes) {
@@ -245,7 +265,7 @@ HRESULT makeClass(IFeatureWorkspace* workspace, IFeatureDataset* dataset, ISpati
                 return GDB_E_NAME_EXISTS;
             }
             summary.columnsAdded += addMissingColumns(featureClass.GetInterfacePtr(), plan.columns);
-            summary.subtypesAdded += completeSubtypes(featureClass, plan, false);
+            summary.subtypesAdded += completeSubtypes(featureClass, plan);
             ++summary.classesReused;
             return S_OK;
         }
@@ -264,7 +284,7 @@ HRESULT makeClass(IFeatureWorkspace* workspace, IFeatureDataset* dataset, ISpati
             report(messages, "Unable to create feature class %s: 0x%08X\n", plan.name.c_str(), unsigned(hr));
             return FAILED(hr) ? hr : E_FAIL;
         }
-        (void)completeSubtypes(created, plan, true);
+        (void)completeSubtypes(created, plan);
         made = created;
         ++summary.classesCreated;
         return S_OK;
@@ -382,7 +402,7 @@ HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName
         }
         for (const TemplateExtras::Collection& c : extras.collections) {
             std::vector<Column> columns;
-            std::set<std::string, NoCaseLess> names;
+            NameSet names;
             for (const FieldDef& d : kNameFieldDefs) addColumn(columns, names, columnOf(d));
             addColumn(columns, names, columnOf(cellNameFieldDefs[0]));
             for (const FieldDef& d : fridFieldDefs) addColumn(columns, names, columnOf(d));

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "dimml_support.h"
+#include "platform/xml/xmldom.h"
 
 namespace {
 
@@ -102,6 +103,69 @@ TEST_F(CatalogueReload, SameFilesGiveTheParsedTablesAndTrace) {
     std::filesystem::remove(std::filesystem::path(dir()) / "product.xml");
     EXPECT_EQ(load().hr, E_FAIL);
     EXPECT_EQ(s57ObjectCount, 0);
+}
+
+// ---- What product.xml holds besides the mapping, for the template --------------------------------
+
+std::string extrasText(const ProductExtras& e) {
+    std::string out;
+    for (const auto& z : e.zClasses) out += "Z " + z + "\n";
+    for (const auto& c : e.collections) {
+        out += "C " + c.name + ":";
+        for (const auto& f : c.fields) out += " " + f.name + "=" + f.code;
+        out += "\n";
+    }
+    return out;
+}
+
+const char kProductWithExtras[] =
+    "<PRODUCT><OBJECTMAP><S57OBJECT name='SOUNDG' code='129' type='P'/>"
+    "<GDBOBJECT name='SoundingFeature' subtype='SOUNDG' Z='1'/></OBJECTMAP>"
+    "<OBJECTMAP><S57OBJECT name='DEPARE' code='42' type='A'/>"
+    "<GDBOBJECT name='DepthAreaFeature' subtype='DEPARE' z='0'/></OBJECTMAP>"
+    "<GDBOBJECT name='Loose' z='1' NAME='LooseLast'/>"
+    "<COLLECTION name='C_AGGR'><FIELD name='OBJNAM' code='116'/><field name='LOWER' code='1'/>"
+    "<FIELD code='2'/><X><FIELD name='DEEP' code='3'/></X><FIELD NAME='INFORM' code='102x'/></COLLECTION>"
+    "<COLLECTION code='401'/></PRODUCT>";
+
+TEST_F(CatalogueReload, ProductExtrasAreKeptForTheSameUnchangedFileOnly) {
+    write("product.xml", kProductWithExtras);
+    write("s57.xml", kSmallCatalogue);
+    ASSERT_EQ(load().hr, S_OK);
+    const std::string productPath = dir() + "/product.xml";
+    ProductExtras kept;
+    ASSERT_TRUE(loadedProductExtras(productPath.c_str(), &kept));
+    // Names of attributes ignore case and the last one wins; FIELD is matched exactly, among the
+    // collection's own children; a collection without a name is none.
+    EXPECT_EQ(extrasText(kept), "Z SoundingFeature\nZ LooseLast\nC C_AGGR: OBJNAM=116 INFORM=102x\n");
+
+    // Read from a document, the same.
+    IXMLDOMDocumentPtr doc;
+    ASSERT_EQ(doc.CreateInstance(CLSID_DOMDocument), S_OK);
+    ASSERT_EQ(doc->load(_variant_t(productPath.c_str())), VARIANT_TRUE);
+    ProductExtras read;
+    ASSERT_EQ(readProductExtras(doc, &read), S_OK);
+    EXPECT_EQ(extrasText(read), extrasText(kept));
+    EXPECT_EQ(readProductExtras(nullptr, &read), E_POINTER);
+
+    std::string windowsStyle = productPath;
+    for (char& c : windowsStyle)
+        if (c == '/') c = '\\';
+    EXPECT_TRUE(loadedProductExtras(windowsStyle.c_str(), &kept));
+    EXPECT_FALSE(loadedProductExtras((dir() + "/other.xml").c_str(), &kept));
+
+    // Once the file changes, what was kept no longer stands for it.
+    std::string changed = kProductWithExtras;
+    changed.replace(changed.find("Z='1'"), 5, "Z='0'");
+    write("product.xml", changed);
+    EXPECT_FALSE(loadedProductExtras(productPath.c_str(), &kept));
+    write("product.xml", kProductWithExtras);
+    EXPECT_TRUE(loadedProductExtras(productPath.c_str(), &kept));
+
+    // A load that fails keeps nothing.
+    std::filesystem::remove(std::filesystem::path(dir()) / "s57.xml");
+    EXPECT_EQ(load().hr, E_FAIL);
+    EXPECT_FALSE(loadedProductExtras(productPath.c_str(), &kept));
 }
 
 }  // namespace

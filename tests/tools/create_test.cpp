@@ -19,6 +19,7 @@
 #include "s57/dbutil.h"
 #include "s57/dimml.h"
 #include "s57/gdb_template.h"
+#include "s57/s57_util2.h"
 
 namespace fs = std::filesystem;
 
@@ -287,6 +288,43 @@ TEST_F(Template, CompletesAnOlderGeodatabaseWithoutTouchingItsRows) {
               std::string("0000000042"));
     EXPECT_EQ(ITablePtr(fws->OpenTable("SoundingFeature"))->GetFields()->GetFieldCount(), 2);
     EXPECT_TRUE(fws->OpenFeatureClass("CoastlineAreaFeature"));
+}
+
+TEST_F(Template, ReadsTheZMarksAndCollectionsOfTheProductFileItIsGiven) {
+    // The catalogue loaded from a copy of the shipped files; the template then given a product.xml
+    // that marks no class with Z and names its first collection otherwise: first another file, then
+    // the loaded file itself, changed after the load.
+    const std::string shipped = moduleDirectory(moduleInstance);
+    ASSERT_FALSE(shipped.empty());
+    const fs::path catalogue = dir_ / "catalogue";
+    fs::create_directories(catalogue);
+    fs::copy_file(shipped + "s57.xml", catalogue / "s57.xml");
+    fs::copy_file(shipped + "product.xml", catalogue / "product.xml");
+    ASSERT_EQ(loadDIMEInfoFrom(catalogue.string().c_str()), S_OK);
+    std::string product = slurp(catalogue / "product.xml");
+    ASSERT_NE(product.find(" z=\"1\""), std::string::npos);
+    for (std::size_t at; (at = product.find(" z=\"1\"")) != std::string::npos;) product.erase(at, 6);
+    ASSERT_NE(product.find("\"C_AGGR\""), std::string::npos);
+    product.replace(product.find("\"C_AGGR\""), 8, "\"C_AGGX\"");
+
+    const fs::path other = dir_ / "other.xml";
+    std::ofstream(other, std::ios::binary) << product;
+    for (const fs::path& given : {other, catalogue / "product.xml"}) {
+        SCOPED_TRACE(given.string());
+        if (given != other) std::ofstream(given, std::ios::binary) << product;
+        const std::string name = given.stem().string() + ".gpkg";
+        IWorkspaceFactoryPtr factory(CLSID_AccessWorkspaceFactory);
+        IWorkspacePtr ws = factory->Create(dir_.string().c_str(), name.c_str());
+        TemplateSummary s;
+        ASSERT_EQ(createGeodatabaseTemplate(ws, "S57", given.string().c_str(), report_, &s), S_OK) << reported();
+        IFeatureWorkspacePtr fws(ws);
+        IFeatureClassPtr soundings = fws->OpenFeatureClass("SoundingFeature");
+        EXPECT_LT(soundings->FindField("DEPTH"), 0);
+        EXPECT_EQ(s.topologyClassesAdded, s.classesCreated);  // no Z class stays out
+        ITablePtr table;
+        EXPECT_EQ(fws->raw_OpenTable(_bstr_t("C_AGGX").GetBSTR(), &table), S_OK);
+        EXPECT_TRUE(FAILED(fws->raw_OpenTable(_bstr_t("C_AGGR").GetBSTR(), &table)));
+    }
 }
 
 TEST_F(Template, RefusesAPathThatIsNoPersonalGeodatabase) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -124,6 +125,52 @@ TEST_F(XmlDom, PathsWithBackslashesAndBadArguments) {
     EXPECT_EQ(doc_->raw_load(_variant_t(path.c_str()), nullptr), E_POINTER);
     EXPECT_EQ(doc_->raw_getElementsByTagName(nullptr, nullptr), E_POINTER);
     EXPECT_THROW(doc_->load(_variant_t(1.5)), _com_error);
+}
+
+// ---- Reading the tree in place -------------------------------------------------------------------
+
+// An element's attributes as "name=value" pairs.
+std::string attrs(XmlElement e) {
+    std::string out;
+    for (XmlAttribute a = e.firstAttribute(); a; a = a.next()) out += std::string(a.name()) + "=" + a.value() + ";";
+    return out;
+}
+
+TEST_F(XmlDom, TreeViewFindsWhatTheDomFindsAndKeepsItsTextAsParsed) {
+    const std::string path = write("t.xml",
+        "<ROOT><AGENCY name='AA' code='1810'/>text<GROUP><AGENCY Name='F&amp;R'/><!-- c -->"
+        "<agency name='lower'/></GROUP><AGENCY a='\xff' b='\xC3\xA9'/></ROOT>");
+    ASSERT_EQ(doc_->load(_variant_t(path.c_str())), VARIANT_TRUE);
+    XmlTree tree;
+    ASSERT_EQ(XmlTree::of(doc_, &tree), S_OK);
+
+    const std::vector<XmlElement> found = tree.elementsByTagName("AGENCY");
+    ASSERT_EQ(LONG(found.size()), doc_->getElementsByTagName("AGENCY")->Getlength());
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(attrs(found[0]), "name=AA;code=1810;");
+    EXPECT_EQ(attrs(found[1]), "Name=F&R;");
+    // The bytes as parsed, where the DOM's text has U+FFFD for the byte that is no UTF-8.
+    EXPECT_EQ(attrs(found[2]), "a=\xff;b=\xC3\xA9;");
+    EXPECT_EQ(std::wstring(doc_->getElementsByTagName("AGENCY")->Getitem(2)->Getattributes()->Getitem(0)->Gettext()),
+              L"\xFFFD");
+    EXPECT_EQ(tree.elementsByTagName("*").size(), std::size_t(doc_->getElementsByTagName("*")->Getlength()));
+    EXPECT_TRUE(tree.elementsByTagName("NONE").empty());
+    EXPECT_TRUE(tree.elementsByTagName("").empty());
+
+    // Children are elements only: the text and the comment are passed over.
+    XmlElement root = tree.elementsByTagName("ROOT").at(0);
+    std::string children;
+    for (XmlElement c = root.firstChildElement(); c; c = c.nextSiblingElement()) children += std::string(c.name()) + " ";
+    EXPECT_EQ(children, "AGENCY GROUP AGENCY ");
+    EXPECT_FALSE(found[0].firstChildElement());
+    EXPECT_FALSE(found[1].nextSiblingElement().nextSiblingElement());
+
+    // The views stay valid while the tree lives, whatever the document loads next.
+    ASSERT_EQ(doc_->load(_variant_t(write("u.xml", "<OTHER/>").c_str())), VARIANT_TRUE);
+    doc_ = nullptr;
+    EXPECT_EQ(attrs(found[0]), "name=AA;code=1810;");
+
+    EXPECT_EQ(XmlTree::of(nullptr, &tree), E_POINTER);
 }
 
 TEST(XmlDomClass, CreatedByProgIdAsNodeToo) {
