@@ -541,6 +541,8 @@ public:
                 ensureSideTables();
             }
         } catch (...) {
+            // Nothing of a failed start is kept.
+            if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             close();
             throw;
         }
@@ -763,14 +765,12 @@ private:
         ++generation_;
         rtrees_.clear();
     }
-
-public:
-
-private:
+    // The new file's header and tables open the batch transaction, so that they reach the disk in
+    // one commit with what the caller writes next (each commit costs several fsyncs).
     void initialise() {
+        beginWrite();
         exec("PRAGMA application_id = 1196444487");  // "GPKG"
         exec("PRAGMA user_version = 10200");
-        exec("BEGIN");
         for (const char* sql : kCreateSchema) exec(sql);
         sqlite3_stmt* st = cached(
             "INSERT INTO gpkg_spatial_ref_sys (srs_name, srs_id, organization, organization_coordsys_id, definition, "
@@ -798,7 +798,6 @@ private:
             bindText(st, 6, s.desc);
             step(st);
         }
-        exec("COMMIT");
     }
     void checkGeoPackage(const std::string& file) {
         Stmt st;

@@ -109,6 +109,31 @@ TEST(WorkspaceFactory, CreateRefusesAnExistingFile) {
 // ---------------------------------------------------------------------------------------------
 // Names
 // ---------------------------------------------------------------------------------------------
+// A long field list finds names through an index: the first of two names equal but for case,
+// and a field renamed after the list was searched under its new name only.
+TEST(FieldList, FindsNamesWithoutRegardToCaseAfterRenames) {
+    IFieldsEditPtr list(CLSID_Fields);
+    std::vector<IFieldEditPtr> made;
+    for (int i = 0; i < 12; ++i) {
+        IFieldEditPtr f(CLSID_Field);
+        f->PutName(("COL" + std::to_string(i)).c_str());
+        list->AddField(IFieldPtr(f));
+        made.push_back(f);
+    }
+    IFieldEditPtr twin(CLSID_Field);
+    twin->PutName("col3");
+    list->AddField(IFieldPtr(twin));
+    EXPECT_EQ(list->FindField("Col3"), 3);
+    EXPECT_EQ(list->FindField("col11"), 11);
+    EXPECT_EQ(list->FindField("COL12"), -1);
+    EXPECT_EQ(list->FindField(""), -1);
+    made[5]->PutName("Renamed");
+    EXPECT_EQ(list->FindField("COL5"), -1);
+    EXPECT_EQ(list->FindField("RENAMED"), 5);
+    made[3]->PutName("other");
+    EXPECT_EQ(list->FindField("col3"), 12) << "the twin is the only col3 left";
+}
+
 TEST_F(GdbTest, NamesMatchWithoutRegardToCase) {
     IFeatureDatasetPtr ds = fws_->CreateFeatureDataset("S57", wgs84());
     ITablePtr t = fws_->CreateTable("dsnm", tableFields({{L"dsnm", esriFieldTypeString, 30}, {L"catcov", esriFieldTypeInteger, 2}}));
