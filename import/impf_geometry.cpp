@@ -328,24 +328,25 @@ int getFLLine(const ObjectRec* node, const char* recordName, const Iso8211Record
             return 1;
         }
         IGeometryCollectionPtr paths(line);
-        IPointPtr vertex(CLSID_Point);  // the collections copy what they are given
-        IPathPtr path;
-        IPointCollectionPtr pathPoints;
+        IPathPtr path;  // one object carries every path over: the polyline copies what it is given
+        std::vector<WKSPoint> points;
         double lastX = 0, lastY = 0;
         int edges = 0;
         auto append = [&](double x, double y) {
             // The node two edges share is kept once; an edge that starts elsewhere starts a path, so
             // no segment is drawn that is not in the data.
-            if (pathPoints && pathPoints->GetPointCount() > 0 && x == lastX && y == lastY) return;
-            vertex->PutCoords(x, y);
-            pathPoints->AddPoint(vertex);
+            if (!points.empty() && x == lastX && y == lastY) return;
+            points.push_back({x, y});
             lastX = x;
             lastY = y;
         };
         auto flush = [&]() {
-            if (path && pathPoints->GetPointCount() > 0) paths->AddGeometry(path);
-            path = nullptr;
-            pathPoints = nullptr;
+            if (points.empty()) return;
+            if (!path) path = IPathPtr(CLSID_Path);
+            path->SetEmpty();
+            IPointCollectionPtr(path)->AddWKSPoints(LONG(points.size()), points.data());
+            paths->AddGeometry(path);
+            points.clear();
         };
         for (; f >= 0; f = Find8211Field(record, "FSPT", f + 1)) {
             SubfieldWalk names{record, f, "NAME"};
@@ -367,12 +368,7 @@ int getFLLine(const ObjectRec* node, const char* recordName, const Iso8211Record
                 if (edge->num < 1 || !edge->coords) continue;
                 const int32_t last = edge->num - 1;
                 const double* first = edge->coords + (dir == 'F' ? 0 : 2 * std::size_t(last));
-                if (pathPoints && pathPoints->GetPointCount() > 0 && (first[0] != lastX || first[1] != lastY))
-                    flush();
-                if (!path) {
-                    path = IPathPtr(CLSID_Path);
-                    pathPoints = path;
-                }
+                if (!points.empty() && (first[0] != lastX || first[1] != lastY)) flush();
                 for (int32_t i = 0; i <= last; ++i) {
                     const double* q = edge->coords + 2 * std::size_t(dir == 'F' ? i : last - i);
                     append(q[0], q[1]);
@@ -408,21 +404,17 @@ int getFAArea(const ObjectRec* node, const char* recordName, const Iso8211Record
         }
         // Rings are collected here and handed to the polygon only when every pointer was good: the
         // first bad pointer drops the feature's geometry as a whole.
-        std::vector<IRingPtr> rings;
-        IPointPtr vertex(CLSID_Point);  // the collections copy what they are given
-        IRingPtr ring;
-        IPointCollectionPtr ringPoints;
+        std::vector<std::vector<WKSPoint>> rings;
+        std::vector<WKSPoint> ring;
+        bool inRing = false;
         std::string start;
         double startX = 0, startY = 0;
         bool closed = false;
         int edges = 0;
         auto finishRing = [&]() {
-            if (ring && ringPoints->GetPointCount() > 0) {
-                ring->Close();
-                rings.push_back(ring);
-            }
-            ring = nullptr;
-            ringPoints = nullptr;
+            if (!ring.empty()) rings.push_back(std::move(ring));
+            ring.clear();
+            inRing = false;
             closed = false;
         };
         for (; f >= 0; f = Find8211Field(record, "FSPT", f + 1)) {
@@ -458,13 +450,12 @@ int getFAArea(const ObjectRec* node, const char* recordName, const Iso8211Record
                 }
                 if (closed) finishRing();
                 const bool forward = dir == 'F';
-                if (!ring) {
-                    ring = IRingPtr(CLSID_Ring);
-                    ringPoints = ring;
+                if (!inRing) {
+                    inRing = true;
                     start = forward ? edge->beginNode : edge->endNode;
                 }
                 const int32_t num = edge->coords ? edge->num : 0;
-                if (num > 0 && ringPoints->GetPointCount() == 0) {
+                if (num > 0 && ring.empty()) {
                     const double* first = edge->coords + (forward ? 0 : 2 * std::size_t(num - 1));
                     startX = first[0];
                     startY = first[1];
@@ -478,8 +469,7 @@ int getFAArea(const ObjectRec* node, const char* recordName, const Iso8211Record
                 }
                 for (int32_t i = 0; i + 1 < num; ++i) {
                     const double* q = edge->coords + 2 * std::size_t(forward ? i : num - 1 - i);
-                    vertex->PutCoords(q[0], q[1]);
-                    ringPoints->AddPoint(vertex);
+                    ring.push_back({q[0], q[1]});
                 }
                 ++edges;
             }
@@ -490,7 +480,13 @@ int getFAArea(const ObjectRec* node, const char* recordName, const Iso8211Record
             return 1;
         }
         IGeometryCollectionPtr parts(polygon);
-        for (const IRingPtr& r : rings) parts->AddGeometry(r);
+        IRingPtr part(CLSID_Ring);  // the polygon copies each ring it is given
+        for (const std::vector<WKSPoint>& r : rings) {
+            part->SetEmpty();
+            IPointCollectionPtr(part)->AddWKSPoints(LONG(r.size()), r.data());
+            part->Close();
+            parts->AddGeometry(part);
+        }
         polygon->Close();
         return 0;
     } catch (const _com_error& e) {

@@ -246,8 +246,16 @@ struct IEnvelope : IGeometry {
     HRESULT Intersect(IEnvelope* other);
 };
 
+// A vertex as plain coordinates, for AddWKSPoints.
+struct WKSPoint {
+    double X;
+    double Y;
+};
+
 // `before` / `after` of AddPoint and AddGeometry: null, VT_EMPTY or VT_ERROR (vtMissing) for
 // "not given", or an integer index; at most one of them may be given; none appends.
+// AddWKSPoints appends `count` points (Z not set) as that many AddPoint calls would, without a
+// point object each.
 struct IPointCollection : IUnknown {
     static constexpr GUID iid = {0xDC11D88C, 0x6F65, 0x4282, {0xB6, 0x5A, 0xEB, 0xCC, 0xB8, 0xF1, 0xAD, 0x1E}};
     using base_interface = IUnknown;
@@ -257,6 +265,7 @@ struct IPointCollection : IUnknown {
     virtual HRESULT raw_AddPoint(IPoint* point, const VARIANT* before, const VARIANT* after) = 0;
     virtual HRESULT raw_UpdatePoint(LONG index, IPoint* point) = 0;
     virtual HRESULT raw_RemovePoints(LONG index, LONG count) = 0;
+    virtual HRESULT raw_AddWKSPoints(LONG count, const WKSPoint* points) = 0;
 
     LONG GetPointCount();
     _com_ptr_t<IPoint> GetPoint(LONG index);
@@ -264,6 +273,7 @@ struct IPointCollection : IUnknown {
     HRESULT AddPoint(IPoint* point, const VARIANT* before = nullptr, const VARIANT* after = nullptr);
     HRESULT UpdatePoint(LONG index, IPoint* point);
     HRESULT RemovePoints(LONG index, LONG count);
+    HRESULT AddWKSPoints(LONG count, const WKSPoint* points);
 };
 
 // Parts: points of a multipoint, paths of a polyline, rings of a polygon.
@@ -527,6 +537,9 @@ inline HRESULT IPointCollection::AddPoint(IPoint* p, const VARIANT* before, cons
 }
 inline HRESULT IPointCollection::UpdatePoint(LONG i, IPoint* p) { return geometry_detail::check(raw_UpdatePoint(i, p)); }
 inline HRESULT IPointCollection::RemovePoints(LONG i, LONG n) { return geometry_detail::check(raw_RemovePoints(i, n)); }
+inline HRESULT IPointCollection::AddWKSPoints(LONG n, const WKSPoint* p) {
+    return geometry_detail::check(raw_AddWKSPoints(n, p));
+}
 
 TARVO_GEOMETRY_GETTER(IGeometryCollection, LONG, GeometryCount, 0)
 inline IGeometryPtr IGeometryCollection::GetGeometry(LONG i) {

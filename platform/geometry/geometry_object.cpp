@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -210,7 +211,14 @@ class GeometryObject final : public IPoint,
 
     // IShapeSource -------------------------------------------------------------------------
     const Shape& shape() const override { return shape_; }
-    Shape& mutableShape() override { return shape_; }
+    Shape& mutableShape() override {
+        changed();
+        return shape_;
+    }
+    const std::vector<RingGroup>& ringGroups() override {
+        if (!groups_) groups_ = nestRings(shape_.parts);
+        return *groups_;
+    }
 
     // IGeometry ----------------------------------------------------------------------------
     HRESULT get_GeometryType(esriGeometryType* t) override {
@@ -263,6 +271,7 @@ class GeometryObject final : public IPoint,
         });
     }
     HRESULT raw_SetEmpty() override {
+        changed();
         shape_.parts.clear();
         return S_OK;
     }
@@ -321,6 +330,7 @@ class GeometryObject final : public IPoint,
     HRESULT raw_Generalize(double tolerance) override {
         return comGuard([&]() -> HRESULT {
             if (!(tolerance >= 0)) invalid(L"Generalize needs a tolerance of 0 or more");
+            changed();
             for (Part& p : shape_.parts) {
                 Part g = generalized(p, tolerance);
                 if (shape_.type == esriGeometryPolygon && g.size() < 4) continue;
@@ -333,6 +343,7 @@ class GeometryObject final : public IPoint,
     // IPolygon / IRing ---------------------------------------------------------------------
     HRESULT raw_Close() override {
         return comGuard([&]() -> HRESULT {
+            changed();
             for (Part& p : shape_.parts)
                 if (p.size() > 1 && !sameXY(p.front(), p.back())) p.push_back(p.front());
             return S_OK;
@@ -341,7 +352,7 @@ class GeometryObject final : public IPoint,
     HRESULT get_ExteriorRingCount(LONG* count) override {
         return comGuard([&]() -> HRESULT {
             need(count);
-            *count = LONG(nestRings(shape_.parts).size());
+            *count = LONG(ringGroups().size());
             return S_OK;
         });
     }
@@ -350,7 +361,7 @@ class GeometryObject final : public IPoint,
             need(rings);
             // All rings are made before any is handed over: a failure leaves the caller nothing to free.
             std::vector<IRingPtr> made;
-            for (const RingGroup& g : nestRings(shape_.parts))
+            for (const RingGroup& g : ringGroups())
                 made.emplace_back(makeGeometry(Shape{esriGeometryRing, shape_.zAware, {shape_.parts[g.shell]}}));
             for (std::size_t i = 0; i < made.size(); ++i) rings[i] = made[i].Detach();
             return S_OK;
@@ -369,6 +380,7 @@ class GeometryObject final : public IPoint,
         return comGuard([&]() -> HRESULT {
             const Coord a = pointOf(from);
             const Coord b = pointOf(to);
+            changed();
             shape_.parts = {Part{a, b}};
             return S_OK;
         });
@@ -434,6 +446,7 @@ class GeometryObject final : public IPoint,
             Coord& hi = shape_.parts[0][1];
             if (asRatio) {
                 if (!(dx >= 0 && dy >= 0)) invalid(L"Expand needs ratios of 0 or more");
+                changed();
                 const double cx = (lo.x + hi.x) / 2, cy = (lo.y + hi.y) / 2;
                 const double hw = (hi.x - lo.x) * dx / 2, hh = (hi.y - lo.y) * dy / 2;
                 lo.x = cx - hw;
@@ -442,6 +455,7 @@ class GeometryObject final : public IPoint,
                 hi.y = cy + hh;
             } else {
                 if (hi.x - lo.x + 2 * dx < 0 || hi.y - lo.y + 2 * dy < 0) invalid(L"Expand would turn the envelope inside out");
+                changed();
                 lo.x -= dx;
                 hi.x += dx;
                 lo.y -= dy;
@@ -454,6 +468,7 @@ class GeometryObject final : public IPoint,
         return comGuard([&]() -> HRESULT {
             const Shape& o = envelopeOf(other);
             if (o.empty()) return S_OK;
+            changed();
             if (shape_.empty()) {
                 shape_.parts = o.parts;
                 return S_OK;
@@ -473,6 +488,7 @@ class GeometryObject final : public IPoint,
         return comGuard([&]() -> HRESULT {
             const Shape& o = envelopeOf(other);
             if (shape_.empty()) return S_OK;
+            changed();
             if (o.empty()) {
                 shape_.parts.clear();
                 return S_OK;
@@ -523,6 +539,7 @@ class GeometryObject final : public IPoint,
             const Coord c = pointOf(p);
             const std::size_t count = shape_.pointCount();
             const std::size_t at = insertionPoint(before, after, count);
+            changed();
             if (at == count) {
                 if (shape_.parts.empty()) shape_.parts.emplace_back();
                 shape_.parts.back().push_back(c);
@@ -537,6 +554,7 @@ class GeometryObject final : public IPoint,
         return comGuard([&]() -> HRESULT {
             const Coord c = pointOf(p);
             const auto [part, at] = locate(index);
+            changed();
             shape_.parts[part][at] = c;
             return S_OK;
         });
@@ -545,10 +563,25 @@ class GeometryObject final : public IPoint,
         return comGuard([&]() -> HRESULT {
             if (count < 0 || index < 0 || std::size_t(index) + std::size_t(count) > shape_.pointCount())
                 invalid(L"RemovePoints range out of bounds");
+            changed();
             for (LONG n = 0; n < count; ++n) {
                 const auto [part, at] = locate(index);
                 shape_.parts[part].erase(shape_.parts[part].begin() + std::ptrdiff_t(at));
             }
+            return S_OK;
+        });
+    }
+
+    HRESULT raw_AddWKSPoints(LONG count, const WKSPoint* points) override {
+        return comGuard([&]() -> HRESULT {
+            if (count < 0) invalid(L"AddWKSPoints needs a count of 0 or more");
+            if (count > 0 && !points) throw _com_error(E_POINTER, L"null points");
+            changed();
+            if (shape_.parts.empty()) shape_.parts.emplace_back();
+            Part& part = shape_.parts.back();
+            if (part.capacity() - part.size() < std::size_t(count))
+                part.reserve(std::max(part.size() + std::size_t(count), 2 * part.capacity()));
+            for (LONG i = 0; i < count; ++i) part.push_back({points[i].X, points[i].Y, kNaN});
             return S_OK;
         });
     }
@@ -590,6 +623,7 @@ class GeometryObject final : public IPoint,
                 for (const Part& p : in.parts) points.insert(points.end(), p.begin(), p.end());
                 const std::size_t count = shape_.pointCount();
                 const std::size_t at = insertionPoint(before, after, count);
+                changed();
                 if (shape_.parts.empty()) shape_.parts.emplace_back();
                 Part& all = shape_.parts[0];
                 all.insert(all.begin() + std::ptrdiff_t(at), points.begin(), points.end());
@@ -602,6 +636,7 @@ class GeometryObject final : public IPoint,
             if (!fits) invalid(polygon ? L"a polygon takes rings and polygons" : L"a polyline takes paths, lines and polylines");
             for (const Part& p : in.parts) add.push_back(p);
             const std::size_t at = insertionPoint(before, after, shape_.parts.size());
+            changed();
             shape_.parts.insert(shape_.parts.begin() + std::ptrdiff_t(at), add.begin(), add.end());
             return S_OK;
         });
@@ -611,6 +646,7 @@ class GeometryObject final : public IPoint,
             if (shape_.type == esriGeometryMultipoint) return raw_RemovePoints(index, count);
             if (count < 0 || index < 0 || std::size_t(index) + std::size_t(count) > shape_.parts.size())
                 invalid(L"RemoveGeometries range out of bounds");
+            changed();
             shape_.parts.erase(shape_.parts.begin() + index, shape_.parts.begin() + index + count);
             return S_OK;
         });
@@ -659,7 +695,7 @@ class GeometryObject final : public IPoint,
                 return S_OK;
             }
             GEOSContextHandle_t ctx = geosContext();
-            Geom a = toGeos(shape_);
+            Geom a = ownGeos();
             Geom b = toGeos(other);
             *r = vb(predicate(GEOSRelatePattern_r(ctx, a.get(), b.get(), pattern.c_str()), "Relate"));
             return S_OK;
@@ -675,7 +711,7 @@ class GeometryObject final : public IPoint,
             const esriGeometryType kind = family(shape_.type);
             if (family(other.type) != kind) invalid(L"Union needs geometries of one dimension");
             GEOSContextHandle_t ctx = geosContext();
-            Geom a = toGeos(shape_);
+            Geom a = ownGeos();
             Geom b = toGeos(other);
             Geom u(GEOSUnion_r(ctx, a.get(), b.get()), {ctx});
             if (!u) throwGeos("Union");
@@ -705,7 +741,7 @@ class GeometryObject final : public IPoint,
             Shape out{kind, false, {}};
             if (shapeExtent(shape_).intersects(shapeExtent(other))) {
                 GEOSContextHandle_t ctx = geosContext();
-                Geom a = toGeos(shape_);
+                Geom a = ownGeos();
                 Geom b = toGeos(other);
                 Geom i(GEOSIntersection_r(ctx, a.get(), b.get()), {ctx});
                 if (!i) throwGeos("Intersect");
@@ -717,7 +753,11 @@ class GeometryObject final : public IPoint,
     }
     HRESULT raw_Simplify() override {
         return comGuard([&]() -> HRESULT {
-            simplifyShape(shape_);
+            changed();
+            if (shape_.type == esriGeometryPolygon)
+                groups_ = simplifyPolygon(shape_);
+            else
+                simplifyShape(shape_);
             return S_OK;
         });
     }
@@ -726,7 +766,7 @@ class GeometryObject final : public IPoint,
             need(result);
             *result = nullptr;
             GEOSContextHandle_t ctx = geosContext();
-            Geom a = toGeos(shape_);
+            Geom a = ownGeos();
             Geom b(GEOSBuffer_r(ctx, a.get(), distance, 8), {ctx});
             if (!b) throwGeos("Buffer");
             *result = makeGeometry(fromGeos(b.get(), esriGeometryPolygon)).Detach();
@@ -753,7 +793,7 @@ class GeometryObject final : public IPoint,
             } else if (shape_.type == esriGeometryRing) {
                 if (!shape_.parts.empty()) a = -signedArea(shape_.parts[0]);
             } else {
-                for (const RingGroup& g : nestRings(shape_.parts)) {
+                for (const RingGroup& g : ringGroups()) {
                     a += std::fabs(signedArea(shape_.parts[g.shell]));
                     for (std::size_t h : g.holes) a -= std::fabs(signedArea(shape_.parts[h]));
                 }
@@ -770,7 +810,7 @@ class GeometryObject final : public IPoint,
             const Shape& other = shapeOf(o);
             if (shape_.empty() || other.empty()) invalid(L"distance to an empty geometry");
             GEOSContextHandle_t ctx = geosContext();
-            Geom a = toGeos(shape_);
+            Geom a = ownGeos();
             Geom b = toGeos(other);
             if (!GEOSDistance_r(ctx, a.get(), b.get(), distance)) throwGeos("ReturnDistance");
             return S_OK;
@@ -903,6 +943,7 @@ class GeometryObject final : public IPoint,
     }
 
     Coord& point() {
+        changed();
         if (shape_.parts.empty() || shape_.parts[0].empty()) shape_.parts = {Part{{kNaN, kNaN, kNaN}}};
         return shape_.parts[0][0];
     }
@@ -923,6 +964,7 @@ class GeometryObject final : public IPoint,
     }
 
     void bounds() {
+        changed();
         if (shape_.parts.empty() || shape_.parts[0].size() != 2)
             shape_.parts = {Part{{kNaN, kNaN, kNaN}, {kNaN, kNaN, kNaN}}};
     }
@@ -986,7 +1028,7 @@ class GeometryObject final : public IPoint,
                 return S_OK;
             }
             GEOSContextHandle_t ctx = geosContext();
-            Geom a = toGeos(shape_);
+            Geom a = ownGeos();
             Geom b = toGeos(other);
             *r = vb(predicate(test(ctx, a.get(), b.get()), what));
             return S_OK;
@@ -1008,7 +1050,13 @@ class GeometryObject final : public IPoint,
         }
     }
 
+    Geom ownGeos() { return shape_.type == esriGeometryPolygon ? toGeos(shape_, ringGroups()) : toGeos(shape_); }
+
+    // Every change of the shape goes by here: the ring nesting known for it no longer holds.
+    void changed() { groups_.reset(); }
+
     Shape shape_;
+    std::optional<std::vector<RingGroup>> groups_;
     std::atomic<ULONG> refs_{0};
 };
 

@@ -120,8 +120,7 @@ Geom polygon(GEOSContextHandle_t ctx, const std::vector<Part>& rings, const Ring
     return own(ctx, GEOSGeom_createPolygon_r(ctx, shell.release(), raw.data(), unsigned(raw.size())), "polygon");
 }
 
-Geom polygons(GEOSContextHandle_t ctx, const std::vector<Part>& rings) {
-    const std::vector<RingGroup> groups = nestRings(rings);
+Geom polygons(GEOSContextHandle_t ctx, const std::vector<Part>& rings, const std::vector<RingGroup>& groups) {
     if (groups.empty()) return own(ctx, GEOSGeom_createEmptyPolygon_r(ctx), "empty polygon");
     if (groups.size() == 1) return polygon(ctx, rings, groups[0]);
     std::vector<Geom> members;
@@ -155,7 +154,7 @@ Geom toGeos(const Shape& s) {
         return collection(ctx, GEOS_MULTILINESTRING, members);
     }
     case esriGeometryPolygon:
-        return polygons(ctx, s.parts);
+        return polygons(ctx, s.parts, nestRings(s.parts));
     case esriGeometryEnvelope: {
         if (s.empty()) return own(ctx, GEOSGeom_createEmptyPolygon_r(ctx), "empty envelope");
         const Coord& lo = s.parts[0][0];
@@ -168,6 +167,11 @@ Geom toGeos(const Shape& s) {
     default:
         throw GeometryError("geometry type " + std::to_string(int(s.type)) + " has no GEOS form");
     }
+}
+
+Geom toGeos(const Shape& s, const std::vector<RingGroup>& groups) {
+    if (s.type != esriGeometryPolygon) return toGeos(s);
+    return polygons(geosContext(), s.parts, groups);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -255,7 +259,7 @@ Shape fromGeos(const GEOSGeometry* g, esriGeometryType kind) {
 // ---------------------------------------------------------------------------------------------
 // Simplify for polygons
 // ---------------------------------------------------------------------------------------------
-void simplifyPolygon(Shape& s) {
+std::optional<std::vector<RingGroup>> simplifyPolygon(Shape& s) {
     std::vector<Part> rings;
     for (Part& ring : s.parts) {
         Part clean;
@@ -268,6 +272,7 @@ void simplifyPolygon(Shape& s) {
         rings.push_back(std::move(clean));
     }
     std::vector<Part> ordered;
+    ordered.reserve(rings.size());
     for (const RingGroup& group : nestRings(rings)) {
         ordered.push_back(std::move(rings[group.shell]));
         orient(ordered.back(), true);
@@ -277,16 +282,18 @@ void simplifyPolygon(Shape& s) {
         }
     }
     s.parts = std::move(ordered);
-    if (s.parts.empty()) return;
+    std::vector<RingGroup> groups = nestRings(s.parts);
+    if (s.parts.empty() || surelyValid(s.parts, groups)) return groups;
 
     GEOSContextHandle_t ctx = geosContext();
-    Geom g = toGeos(s);
-    if (predicate(GEOSisValid_r(ctx, g.get()), "validity test")) return;
+    Geom g = toGeos(s, groups);
+    if (predicate(GEOSisValid_r(ctx, g.get()), "validity test")) return groups;
     // Crossing or self-touching rings: let GEOS rebuild the area they enclose.
     Geom repaired = own(ctx, GEOSMakeValid_r(ctx, g.get()), "repair of a polygon");
     const bool zAware = s.zAware;
     s = fromGeos(repaired.get(), esriGeometryPolygon);
     s.zAware = zAware;
+    return std::nullopt;
 }
 
 }  // namespace geom

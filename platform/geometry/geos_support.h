@@ -9,6 +9,7 @@
 #include "platform/geometry/shape.h"
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -44,6 +45,8 @@ using Prepared = std::unique_ptr<const GEOSPreparedGeometry, PreparedDestroy>;
 // Shape to GEOS in 2-D: paths and rings as line strings, polylines as multi line strings, polygons
 // as (multi) polygons nested by nestRings, envelopes as boxes.
 Geom toGeos(const Shape& s);
+// A polygon's rings as nested by `groups` (nestRings of its parts, made before).
+Geom toGeos(const Shape& s, const std::vector<RingGroup>& groups);
 // GEOS to a shape of the wanted kind (esriGeometryMultipoint, esriGeometryPolyline or
 // esriGeometryPolygon): the parts of the result of that dimension; polygon rings oriented
 // (exterior clockwise, holes counter-clockwise).
@@ -52,7 +55,8 @@ Shape fromGeos(const GEOSGeometry* g, esriGeometryType kind);
 // A GEOS predicate result: 1 true, 0 false, anything else throws.
 bool predicate(char r, const char* what);
 
-// The polygon rule of Simplify: close, nest, orient, repair.
-void simplifyPolygon(Shape& s);
+// The polygon rule of Simplify: close, nest, orient, repair. Gives nestRings(s.parts) of the result
+// when it is known on the way (the rings needed no repair), else nothing.
+std::optional<std::vector<RingGroup>> simplifyPolygon(Shape& s);
 
 }  // namespace geom

@@ -74,7 +74,7 @@ class Writer {
     std::vector<std::uint8_t>& out_;
 };
 
-void writeWkb(Writer& w, const Shape& s, bool z) {
+void writeWkb(Writer& w, const Shape& s, const std::vector<geom::RingGroup>* groups, bool z) {
     switch (s.type) {
     case esriGeometryPoint:
         w.header(kPoint, z);
@@ -107,10 +107,9 @@ void writeWkb(Writer& w, const Shape& s, bool z) {
     }
     case esriGeometryPolygon:
     case esriGeometryRing: {
-        const std::vector<geom::RingGroup> groups = geom::nestRings(s.parts);
         w.header(kMultiPolygon, z);
-        w.u32(std::uint32_t(groups.size()));
-        for (const geom::RingGroup& g : groups) {
+        w.u32(std::uint32_t(groups->size()));
+        for (const geom::RingGroup& g : *groups) {
             w.header(kPolygon, z);
             w.u32(std::uint32_t(1 + g.holes.size()));
             w.ring(s.parts[g.shell], z);
@@ -352,14 +351,16 @@ Shape readBlob(const void* data, std::size_t size, std::int32_t* srsId) {
 }  // namespace
 
 std::vector<std::uint8_t> geometryToGpkgBlob(IGeometry* geometry, std::int32_t srsId, GpkgZ zMode) {
-    const Shape& s = geom::shapeOf(geometry);
+    geom::IShapeSource& source = geom::shapeSourceOf(geometry);
+    const Shape& s = source.shape();
     const bool z = zMode == GpkgZ::Always || (zMode == GpkgZ::FromGeometry && s.zAware);
     std::vector<std::uint8_t> out;
     out.reserve(8 + 48 + 13 + s.pointCount() * (z ? 29 : 21) + s.parts.size() * 9);
     Writer w(out);
+    const bool areal = s.type == esriGeometryPolygon || s.type == esriGeometryRing;
+    const std::vector<geom::RingGroup>* groups = areal ? &source.ringGroups() : nullptr;
     // A polygon whose rings enclose nothing is written (and flagged) as empty.
-    const bool empty = s.empty() || ((s.type == esriGeometryPolygon || s.type == esriGeometryRing) &&
-                                     geom::nestRings(s.parts).empty());
+    const bool empty = s.empty() || (areal && groups->empty());
     const bool point = s.type == esriGeometryPoint;
     const int indicator = (empty || point) ? 0 : (z ? 2 : 1);
     out.push_back(0x47);
@@ -384,7 +385,7 @@ std::vector<std::uint8_t> geometryToGpkgBlob(IGeometry* geometry, std::int32_t s
             w.f64(zmax);
         }
     }
-    writeWkb(w, s, z);
+    writeWkb(w, s, groups, z);
     return out;
 }
 

@@ -4,9 +4,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numeric>
 
 namespace geom {
+
+namespace {
+// Below this a ring is read edge by edge: its rows would cost more than they save.
+constexpr std::size_t kMinRowsRing = 64;
+}  // namespace
 
 bool Shape::empty() const {
     if (type == esriGeometryPoint || type == esriGeometryEnvelope) {
@@ -32,6 +38,15 @@ const Shape& shapeOf(IUnknown* geometry) {
     const Shape& s = src->shape();
     src->Release();  // the caller holds its own reference to the object
     return s;
+}
+
+IShapeSource& shapeSourceOf(IUnknown* geometry) {
+    if (!geometry) throw _com_error(E_INVALIDARG, L"null geometry");
+    IShapeSource* src = nullptr;
+    if (FAILED(geometry->QueryInterface(IShapeSource::iid, reinterpret_cast<void**>(&src))) || !src)
+        throw _com_error(E_INVALIDARG, L"not a geometry of the platform's geometry library");
+    src->Release();  // the caller holds its own reference to the object
+    return *src;
 }
 
 GeoExtent shapeExtent(const Shape& s) {
@@ -79,24 +94,89 @@ bool isAreal(const Part& ring) {
     return false;
 }
 
+RingRows::RingRows(const Part& ring) {
+    const std::size_t n = ring.size();
+    if (n < kMinRowsRing || n > 0xFFFFFFFFu) return;
+    ylo_ = ring[0].y;
+    yhi_ = ring[0].y;
+    for (const Coord& c : ring) {
+        if (!std::isfinite(c.y)) return;
+        ylo_ = std::min(ylo_, c.y);
+        yhi_ = std::max(yhi_, c.y);
+    }
+    // About four edges a row; fewer rows where long edges would put one edge in too many of them.
+    // row() is monotone, so an edge's rows run from the lower row of its ends to the higher.
+    std::size_t rows = std::min<std::size_t>(n / 4, 1u << 16);
+    std::vector<std::uint32_t> vertexRow(n);
+    std::size_t spans = 0;
+    for (;;) {
+        scale_ = yhi_ > ylo_ ? double(rows) / (yhi_ - ylo_) : 0;
+        if (!std::isfinite(scale_)) scale_ = 0;
+        start_.assign(rows + 1, 0);
+        for (std::size_t i = 0; i < n; ++i) vertexRow[i] = std::uint32_t(row(ring[i].y));
+        spans = 0;
+        for (std::size_t i = 0, j = n - 1; i < n; j = i++)
+            spans += std::size_t(std::max(vertexRow[i], vertexRow[j]) - std::min(vertexRow[i], vertexRow[j])) + 1;
+        if (spans <= 16 * n || rows == 1) break;
+        rows /= 2;
+    }
+    for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+        const std::uint32_t last = std::max(vertexRow[i], vertexRow[j]);
+        for (std::uint32_t r = std::min(vertexRow[i], vertexRow[j]); r <= last; ++r) ++start_[r + 1];
+    }
+    for (std::size_t r = 1; r < start_.size(); ++r) start_[r] += start_[r - 1];
+    edges_.resize(spans);
+    std::vector<std::uint32_t> fill(start_.begin(), start_.end() - 1);
+    for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+        const std::uint32_t last = std::max(vertexRow[i], vertexRow[j]);
+        for (std::uint32_t r = std::min(vertexRow[i], vertexRow[j]); r <= last; ++r) edges_[fill[r]++] = std::uint32_t(i);
+    }
+}
+
+inline std::size_t RingRows::row(double y) const {
+    const std::size_t rows = start_.size() - 1;
+    const double r = (y - ylo_) * scale_;
+    if (!(r < double(rows))) return rows - 1;
+    return r > 0 ? std::size_t(r) : 0;
+}
+
+std::pair<const std::uint32_t*, const std::uint32_t*> RingRows::edgesAt(double y) const {
+    if (!(y >= ylo_ && y <= yhi_)) return {nullptr, nullptr};
+    const std::size_t r = row(y);
+    return {edges_.data() + start_[r], edges_.data() + start_[r + 1]};
+}
+
 namespace {
 
-// 1 inside, -1 outside, 0 on the boundary of the (implicitly closed) ring.
-int locate(const Coord& p, const Part& ring) {
+// One edge a-b against point p for the crossing count of locate: true when p lies on the edge,
+// else `inside` flips when the edge crosses the ray from p towards +x.
+inline bool edgeHolds(const Coord& p, const Coord& a, const Coord& b, bool& inside) {
+    const double cross = (b.x - a.x) * (p.y - a.y) - (p.x - a.x) * (b.y - a.y);
+    if (cross == 0 && std::min(a.x, b.x) <= p.x && p.x <= std::max(a.x, b.x) && std::min(a.y, b.y) <= p.y &&
+        p.y <= std::max(a.y, b.y))
+        return true;
+    if ((a.y > p.y) != (b.y > p.y)) {
+        const double xCross = a.x + (p.y - a.y) * (b.x - a.x) / (b.y - a.y);
+        if (p.x < xCross) inside = !inside;
+    }
+    return false;
+}
+
+// 1 inside, -1 outside, 0 on the boundary of the (implicitly closed) ring. With rows, only the
+// edges that can decide are read; the answer is the same.
+int locate(const Coord& p, const Part& ring, const RingRows* rows) {
     bool inside = false;
     const std::size_t n = ring.size();
-    for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
-        const Coord& a = ring[j];
-        const Coord& b = ring[i];
-        const double cross = (b.x - a.x) * (p.y - a.y) - (p.x - a.x) * (b.y - a.y);
-        if (cross == 0 && std::min(a.x, b.x) <= p.x && p.x <= std::max(a.x, b.x) &&
-            std::min(a.y, b.y) <= p.y && p.y <= std::max(a.y, b.y))
-            return 0;
-        if ((a.y > p.y) != (b.y > p.y)) {
-            const double xCross = a.x + (p.y - a.y) * (b.x - a.x) / (b.y - a.y);
-            if (p.x < xCross) inside = !inside;
+    if (rows && rows->usable()) {
+        const auto [first, last] = rows->edgesAt(p.y);
+        for (const std::uint32_t* e = first; e != last; ++e) {
+            const std::size_t i = *e;
+            if (edgeHolds(p, ring[i == 0 ? n - 1 : i - 1], ring[i], inside)) return 0;
         }
+        return inside ? 1 : -1;
     }
+    for (std::size_t i = 0, j = n - 1; i < n; j = i++)
+        if (edgeHolds(p, ring[j], ring[i], inside)) return 0;
     return inside ? 1 : -1;
 }
 
@@ -121,10 +201,18 @@ GeoExtent ringExtent(const Part& ring) {
 }
 
 // Ring a lies inside ring b: the first vertex of a that is not on b's boundary decides.
-bool ringInside(const Part& a, const GeoExtent& ea, const Part& b, const GeoExtent& eb) {
+// The rows of a candidate holder, made when it is asked a second time (a ring asked once is read
+// faster edge by edge).
+struct Holder {
+    int asked = 0;
+    std::unique_ptr<RingRows> rows;
+};
+
+bool ringInside(const Part& a, const GeoExtent& ea, const Part& b, const GeoExtent& eb, Holder& holder) {
     if (ea.xmin < eb.xmin || ea.xmax > eb.xmax || ea.ymin < eb.ymin || ea.ymax > eb.ymax) return false;
+    if (++holder.asked == 2) holder.rows = std::make_unique<RingRows>(b);
     for (const Coord& c : a) {
-        const int where = locate(c, b);
+        const int where = locate(c, b, holder.rows.get());
         if (where != 0) return where > 0;
     }
     return false;  // all on b's boundary: the same ring, not a hole of it
@@ -153,11 +241,12 @@ std::vector<RingGroup> nestRings(const std::vector<Part>& rings) {
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return size[a] > size[b]; });
     std::vector<int> depth(n, 0);
     std::vector<std::size_t> parent(n, n);
+    std::vector<Holder> holders(n);
     for (std::size_t k = 0; k < order.size(); ++k) {
         const std::size_t i = order[k];
         for (std::size_t m = k; m-- > 0;) {  // smallest holder first
             const std::size_t j = order[m];
-            if (ringInside(rings[i], extent[i], rings[j], extent[j])) {
+            if (ringInside(rings[i], extent[i], rings[j], extent[j], holders[j])) {
                 parent[i] = j;
                 depth[i] = depth[j] + 1;
                 break;

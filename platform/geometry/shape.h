@@ -5,6 +5,8 @@
 #include "platform/geometry/geometry.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace geom {
@@ -27,17 +29,27 @@ struct Shape {
     std::size_t pointCount() const;
 };
 
+// One polygon of a nested ring set: indices into the ring list.
+struct RingGroup {
+    std::size_t shell;
+    std::vector<std::size_t> holes;
+};
+
 // Every object of this library answers this interface (never published).
 struct IShapeSource : IUnknown {
     static constexpr GUID iid = {0x5CFF5AD2, 0xD58B, 0x46B5, {0xA3, 0x2F, 0xBB, 0x6A, 0x92, 0xF9, 0x05, 0xD2}};
     using base_interface = IUnknown;
     virtual const Shape& shape() const = 0;
     virtual Shape& mutableShape() = 0;
+    // nestRings(shape().parts), kept until the shape changes.
+    virtual const std::vector<RingGroup>& ringGroups() = 0;
 };
 
 // The shape of a geometry of ours; _com_error(E_INVALIDARG) for null or a foreign object. The
 // reference lives as long as the object and until it is changed.
 const Shape& shapeOf(IUnknown* geometry);
+// The same object as its shape source, for ringGroups(); valid while the caller holds the object.
+IShapeSource& shapeSourceOf(IUnknown* geometry);
 // A new object of s.type holding s.
 IGeometryPtr makeGeometry(Shape s);
 
@@ -49,15 +61,36 @@ double signedArea(const Part& ring);
 // Rings with three points that are not on one line (rings that can enclose an area).
 bool isAreal(const Part& ring);
 
-// One polygon of a nested ring set: indices into the ring list.
-struct RingGroup {
-    std::size_t shell;
-    std::vector<std::size_t> holes;
+// The edges of a ring sorted into rows of y, so that a point meets only the edges whose y-range
+// holds its y: no other edge can hold the point or cross the ray that leaves it along x. Edge i
+// runs from vertex i-1 (n-1 for i = 0) to vertex i, the ring read as closed. Rings with a Y that is
+// not finite, or too few points to pay for the rows, have none (usable() false).
+class RingRows {
+ public:
+    explicit RingRows(const Part& ring);
+    bool usable() const { return !start_.empty(); }
+    // The edges whose y-range may hold y (a superset of those that do), or none when y lies outside
+    // the ring's y-range or is NaN. Only when usable().
+    std::pair<const std::uint32_t*, const std::uint32_t*> edgesAt(double y) const;
+
+ private:
+    std::size_t row(double y) const;
+
+    double ylo_ = 0, yhi_ = 0, scale_ = 0;
+    std::vector<std::uint32_t> start_;  // rows + 1 offsets into edges_
+    std::vector<std::uint32_t> edges_;
 };
+
 // Nests the rings by containment (a ring inside an odd number of others is a hole of the smallest
 // ring that holds it); shells and holes keep their input order. Rings that are not areal are left
 // out.
 std::vector<RingGroup> nestRings(const std::vector<Part>& rings);
+
+// True when closed rings of four points or more, grouped as `groups` (every ring in one group),
+// are shown to form a valid polygon: no two edges meet but neighbours at their shared vertex, and
+// each ring lies inside exactly the rings its group says. False when that cannot be shown in
+// doubles, which does not mean the polygon is invalid (platform/geometry/ring_check.cpp).
+bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& groups);
 
 // The shape of a GeoPackage geometry blob (platform/geometry/gpkg_blob.cpp); throws GpkgBlobError.
 Shape shapeFromGpkgBlob(const void* data, std::size_t size);

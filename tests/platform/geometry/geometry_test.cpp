@@ -127,6 +127,26 @@ TEST(PointCollection, PolylineAddsToItsLastPath) {
     EXPECT_DOUBLE_EQ(ICurvePtr(line)->GetLength(), 2);
 }
 
+// The builders' bulk form: the same points as AddPoint one by one gives, Z unset, on the last part.
+TEST(PointCollection, AddWKSPointsIsAddPointInBulk) {
+    IGeometryPtr line = polyline({{{0, 0}, {1, 0}}, {{5, 5}}});
+    IGeometryPtr byPoint = polyline({{{0, 0}, {1, 0}}, {{5, 5}}});
+    const WKSPoint more[] = {{6, 5}, {7, 6}, {7, 6}};
+    IPointCollectionPtr(line)->AddWKSPoints(3, more);
+    for (const WKSPoint& w : more) IPointCollectionPtr(byPoint)->AddPoint(point(w.X, w.Y));
+    EXPECT_EQ(coords(line), "0 0|1 0;5 5|6 5|7 6|7 6");
+    EXPECT_EQ(IClonePtr(line)->IsEqual(IClonePtr(byPoint)), VARIANT_TRUE);
+    EXPECT_TRUE(std::isnan(IPointCollectionPtr(line)->GetPoint(4)->GetZ()));
+
+    IPointCollectionPtr ring(CLSID_Ring);  // an empty collection gets its first part
+    ring->AddWKSPoints(2, more);
+    ring->AddWKSPoints(0, nullptr);
+    EXPECT_EQ(coords(IGeometryPtr(ring)), "6 5|7 6");
+    EXPECT_EQ(ring->raw_AddWKSPoints(-1, more), E_INVALIDARG);
+    EXPECT_EQ(ring->raw_AddWKSPoints(1, nullptr), E_POINTER);
+    EXPECT_EQ(ring->GetPointCount(), 2);
+}
+
 TEST(PointCollection, BadIndexIsAnErrorWithADescription) {
     IPointCollectionPtr path(CLSID_Path);
     addPoints(path, {{0, 0}});

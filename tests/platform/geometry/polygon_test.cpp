@@ -2,10 +2,13 @@
 // builds them, and what Simplify makes of them: rings closed, oriented (exterior clockwise) and
 // nested, each exterior ring followed by its holes.
 #include "platform/geometry/geometry.h"
+#include "platform/geometry/gpkg_blob.h"
 
 #include "geometry_builders.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace builders;
 
@@ -115,6 +118,60 @@ TEST(Polygon, ExteriorRingsCanBeQueried) {
     EXPECT_EQ(coords(IGeometryPtr(first)), "20 0|20 10|30 10|30 0|20 0");
     EXPECT_EQ(coords(IGeometryPtr(second)), "0 0|0 10|10 10|10 0|0 0");
 }
+
+// Simplify keeps the nesting it found for the blob writer and the area; any change of the rings
+// afterwards must be read afresh: each case changes a simplified shell with a hole and must then
+// answer as the same rings built anew.
+struct ChangeCase {
+    const char* name;
+    std::function<void(IGeometry*)> change;
+};
+
+const ChangeCase kChanges[] = {
+    {"RemoveTheHole", [](IGeometry* g) { IGeometryCollectionPtr(g)->RemoveGeometries(1, 1); }},
+    {"AddAShellAround",
+     [](IGeometry* g) {
+         IPointCollectionPtr r(CLSID_Ring);
+         addPoints(r, {{-5, -5}, {-5, 15}, {15, 15}, {15, -5}, {-5, -5}});
+         IGeometryCollectionPtr(g)->AddGeometry(IGeometryPtr(r));
+     }},
+    {"MoveAHoleVertexOut", [](IGeometry* g) { IPointCollectionPtr(g)->UpdatePoint(5, point(20, 2)); }},
+    {"AddPointsToTheHole", [](IGeometry* g) { IPointCollectionPtr(g)->AddPoint(point(30, 30)); }},
+    {"AddWKSPointsToTheHole",
+     [](IGeometry* g) {
+         const WKSPoint far[] = {{30, 30}, {31, 30}};
+         IPointCollectionPtr(g)->AddWKSPoints(2, far);
+     }},
+    {"RemoveShellPoints", [](IGeometry* g) { IPointCollectionPtr(g)->RemovePoints(1, 2); }},
+    {"EmptyAndRebuild",
+     [](IGeometry* g) {
+         g->SetEmpty();
+         IPointCollectionPtr r(CLSID_Ring);
+         addPoints(r, {{2, 2}, {2, 8}, {8, 8}, {8, 2}, {2, 2}});
+         IGeometryCollectionPtr(g)->AddGeometry(IGeometryPtr(r));
+     }},
+    {"Generalize", [](IGeometry* g) { IPolycurvePtr(g)->Generalize(100); }},
+};
+
+class ChangeAfterSimplify : public ::testing::TestWithParam<ChangeCase> {};
+
+TEST_P(ChangeAfterSimplify, IsNestedAfresh) {
+    IGeometryPtr poly = polygon({kShell, kHoleCw});
+    ITopologicalOperatorPtr(poly)->Simplify();
+    GetParam().change(poly);
+    // The same rings in a new polygon, which has never been simplified.
+    IGeometryPtr fresh(IClonePtr(poly)->Clone());
+    ASSERT_EQ(coords(fresh), coords(poly));
+    IGeometryPtr rebuilt(CLSID_Polygon);
+    IGeometryCollectionPtr parts(poly);
+    for (LONG i = 0; i < parts->GetGeometryCount(); ++i) IGeometryCollectionPtr(rebuilt)->AddGeometry(parts->GetGeometry(i));
+    EXPECT_EQ(geometryToGpkgBlob(poly), geometryToGpkgBlob(rebuilt));
+    EXPECT_EQ(IPolygonPtr(poly)->GetExteriorRingCount(), IPolygonPtr(rebuilt)->GetExteriorRingCount());
+    EXPECT_DOUBLE_EQ(IAreaPtr(poly)->GetArea(), IAreaPtr(rebuilt)->GetArea());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rings, ChangeAfterSimplify, ::testing::ValuesIn(kChanges),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Polygon, SimplifyOfNothingIsEmpty) {
     IGeometryPtr poly = polygon({{{1, 1}, {2, 2}}});
