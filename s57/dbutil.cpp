@@ -236,7 +236,8 @@ private:
         std::unordered_map<std::string, LONG> byName;  // lower-cased name
         std::unordered_map<const char*, Named> byAddress;
     };
-    static constexpr std::size_t kLists = 8;  // the classes and tables one import writes at a time
+    // The class and tables one import writes at a time; each list held is memory kept from reuse.
+    static constexpr std::size_t kLists = 3;
 
     // ASCII names only: the platform folds other characters its own way.
     static bool simpleName(const char* column) {
