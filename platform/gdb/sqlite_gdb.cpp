@@ -574,11 +574,13 @@ public:
         if (sqlite3_get_autocommit(db_)) {
             exec("BEGIN");
             batchStart_ = std::chrono::steady_clock::now();
+            transactionBegun();
         }
     }
     void commitBatch() {
         if (!editing_ && !sqlite3_get_autocommit(db_)) {
             flushRtrees();
+            aboutToCommit();
             exec("COMMIT");
         }
     }
@@ -587,6 +589,7 @@ public:
         if (editing_ || sqlite3_get_autocommit(db_)) return;
         if (std::chrono::steady_clock::now() - batchStart_ < std::chrono::seconds(1)) return;
         flushRtrees();
+        aboutToCommit();
         int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
         if (rc == SQLITE_BUSY) return;  // a reader holds the file; the batch stays open
         if (rc != SQLITE_OK) throw SqlError(db_, rc, "COMMIT");
@@ -712,7 +715,8 @@ public:
     void startEditing() {
         if (editing_) raise(GDB_E_EDITING, "the workspace is being edited already");
         commitBatch();
-        exec("SAVEPOINT gdb_edit");
+        exec("SAVEPOINT gdb_edit");  // the outermost: the batch is committed
+        transactionBegun();
         editing_ = true;
         operations_ = 0;
     }
@@ -723,11 +727,13 @@ public:
         if (save) flushRtrees();
         else pending_.clear();
         if (save) {
+            aboutToCommit();
             exec("RELEASE gdb_edit");
         } else {
             exec("ROLLBACK TO gdb_edit");
-            exec("RELEASE gdb_edit");
             rolledBack();
+            aboutToCommit();
+            exec("RELEASE gdb_edit");
         }
         editing_ = false;
         operations_ = 0;
@@ -750,6 +756,22 @@ public:
     }
     // Raised whenever a rollback may have undone schema changes: cached class descriptions reload.
     std::uint64_t generation() const { return generation_; }
+    // Raised when another connection changed the schema: checked once in each of our
+    // transactions (inside one nobody else can) and at every call outside one. Our own schema
+    // changes do not count; a description they touch is replaced by its class.
+    std::uint64_t foreignSchemaEpoch() {
+        const bool inTransaction = !sqlite3_get_autocommit(db_);
+        if (inTransaction && checkedTransaction_ == transaction_) return foreignEpoch_;
+        const std::int64_t v = schemaVersion();
+        if (v != cookieSeen_) {
+            if (cookieSeen_ >= 0) ++foreignEpoch_;
+            cookieSeen_ = v;
+        }
+        if (inTransaction) checkedTransaction_ = transaction_;
+        return foreignEpoch_;
+    }
+
+private:
     // The schema cookie: changes with every schema change of any connection.
     std::int64_t schemaVersion() {
         sqlite3_stmt* st = cached("PRAGMA schema_version");
@@ -758,8 +780,14 @@ public:
         sqlite3_reset(st);
         return v;
     }
-
-private:
+    void transactionBegun() {
+        ++transaction_;
+        foreignSchemaEpoch();  // before any change of ours in it
+    }
+    // The schema as our transaction leaves it is ours.
+    void aboutToCommit() {
+        if (checkedTransaction_ == transaction_) cookieSeen_ = schemaVersion();
+    }
     // A rollback may have undone schema changes, R-trees made on the way included.
     void rolledBack() {
         ++generation_;
@@ -847,6 +875,8 @@ private:
     std::map<std::string, Stmt> cache_;
     std::map<std::string, PendingRtree> pending_;
     std::map<std::string, bool> rtrees_;  // R-tree tables known to be there or not
+    std::uint64_t transaction_ = 0, checkedTransaction_ = ~std::uint64_t(0), foreignEpoch_ = 0;
+    std::int64_t cookieSeen_ = -1;
     std::map<std::string, int> readers_;
     bool editing_ = false;
     int operations_ = 0;
@@ -886,6 +916,8 @@ struct ClassInfo {
     std::string selectList;
     std::string insertSql;
     std::unordered_map<std::string, int> byName;  // lower-cased field names, the first of a name
+    // The insert statement, once used: kept by the database's statement cache as long as it is open.
+    mutable sqlite3_stmt* insertStmt = nullptr;
 
     int find(std::string_view n) const {
         std::string key(n);
@@ -1328,14 +1360,16 @@ public:
                        const std::string& dataset);
     void checkNewName(const std::string& name);
     // Descriptions outlive their class objects, so that a class opened again is not read again:
-    // valid while no rollback and no schema change (ours or another connection's) came between.
+    // valid while no rollback and no other connection's schema change came between (our own
+    // changes of a class replace its description).
     void remember(const std::shared_ptr<ClassInfo>& info) {
-        known_[lower(info->name)] = {info, db_->generation(), db_->schemaVersion()};
+        known_[lower(info->name)] = {info, db_->generation(), db_->foreignSchemaEpoch()};
     }
     std::shared_ptr<ClassInfo> recalled(const std::string& key) {
         auto it = known_.find(key);
         if (it == known_.end()) return nullptr;
-        if (it->second.generation == db_->generation() && it->second.schema == db_->schemaVersion()) return it->second.info;
+        if (it->second.generation == db_->generation() && it->second.schema == db_->foreignSchemaEpoch())
+            return it->second.info;
         known_.erase(it);
         return nullptr;
     }
@@ -1445,7 +1479,7 @@ private:
     struct Known {
         std::shared_ptr<ClassInfo> info;
         std::uint64_t generation;
-        std::int64_t schema;
+        std::uint64_t schema;
     };
     std::map<std::string, Known> known_;  // lower-cased name
 };
@@ -2648,12 +2682,14 @@ std::int64_t ClassImpl::insert(const ClassInfo& ci, const std::vector<Val>& vals
     db().beginWrite();
     if (!ci.rtree.empty())
         db().beginDeferral({ci.rtree, ci.name, ci.fields[std::size_t(ci.shape)].name, ci.fields[std::size_t(ci.oid)].name});
-    sqlite3_stmt* st = db().cached(ci.insertSql);
+    // Every parameter is bound anew for each row: no need to clear them in between.
+    if (!ci.insertStmt) ci.insertStmt = db().cached(ci.insertSql);
+    sqlite3_stmt* st = ci.insertStmt;
+    sqlite3_reset(st);
     for (std::size_t i = 0; i < ci.fields.size(); ++i)
         if (int(i) != ci.oid) bindVal(st, int(i + 1), vals[i]);
     step(st);
     sqlite3_reset(st);
-    sqlite3_clear_bindings(st);
     const std::int64_t id = sqlite3_last_insert_rowid(db().raw());
     if (!ci.rtree.empty()) {
         const Val& shape = vals[std::size_t(ci.shape)];

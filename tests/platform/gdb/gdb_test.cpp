@@ -1099,6 +1099,38 @@ TEST(QueryFilterClass, IsNoSpatialFilter) {
     EXPECT_EQ(s->GetSpatialRel(), esriSpatialRelIntersects);
 }
 
+// A class opened again after its object is gone shows the columns added meanwhile, by us or by
+// another program, and is gone after the edit that made it is undone.
+TEST_F(GdbTest, ClassOpenedAgainShowsTheSchemaOfNow) {
+    IWorkspaceEditPtr edit(ws_);
+    fws_->CreateTable("t", tableFields({{L"A", esriFieldTypeInteger, 4}}));
+    {
+        ITablePtr t = fws_->OpenTable("t");
+        IFieldEditPtr f(CLSID_Field);
+        f->PutName("OURS");
+        f->PutType(esriFieldTypeString);
+        f->PutLength(8);
+        t->AddField(IFieldPtr(f));
+    }
+    EXPECT_EQ(fws_->OpenTable("T")->FindField("ours"), 2);
+    edit->StartEditing(VARIANT_FALSE);  // commits the batch, so that another program can write
+    edit->StopEditing(VARIANT_TRUE);
+    sqlite3* db = nullptr;
+    sqlite3_open(path_.c_str(), &db);
+    EXPECT_EQ(sqlite3_exec(db, "ALTER TABLE t ADD COLUMN THEIRS DOUBLE", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    ITablePtr t = fws_->OpenTable("t");
+    EXPECT_EQ(t->FindField("theirs"), 3);
+    EXPECT_EQ(t->GetFields()->GetField(3)->GetType(), esriFieldTypeDouble);
+    t = nullptr;
+
+    edit->StartEditing(VARIANT_FALSE);
+    fws_->CreateTable("undone", tableFields({}));
+    EXPECT_EQ(fws_->OpenTable("undone")->FindField("OBJECTID"), 0);
+    edit->StopEditing(VARIANT_FALSE);
+    EXPECT_EQ(resultOf([&] { fws_->OpenTable("undone"); }), GDB_E_NOT_FOUND);
+}
+
 TEST_F(GdbTest, AddedFieldsAndGoneRowsAreSeenByEveryObject) {
     ITablePtr t = fws_->CreateTable("atto", tableFields({{L"LNAM", esriFieldTypeString, 17}}));
     IRowPtr row = t->CreateRow();
