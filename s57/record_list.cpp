@@ -56,8 +56,7 @@ bool copyText(char (&to)[N], std::string_view text) {
     return true;
 }
 
-// Set by compClassName when two records tie on every key; read by loadObjectRecList after sorting.
-bool orderTieSeen = false;
+constexpr int kFeatureRank = 1000;
 
 // The value text of the first subfield `label` of field `field`, or null.
 const char* subfieldValue(const Iso8211Record& record, int field, const char* label) {
@@ -227,7 +226,6 @@ int compareTexts(const char* a, const char* b, std::size_t n) {
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
-constexpr int kFeatureRank = 1000;
 
 template <class T>
 void sortByName(T** items, int32_t count) {
@@ -323,21 +321,41 @@ int loadObjectRecList(Iso8211File* file, const char* path, llist** out) {
         return fail(kNoRecord);
     }
 
-    std::vector<const ObjectRec*> order;
+    // compClassName's keys, taken once per record: the sort then compares numbers. Record numbers
+    // are the ordinals, so no two records tie and compClassName would never log one.
+    struct SortKey {
+        int32_t kind, prim;
+        char objClass[sizeof(ObjectRec::objClass)];
+        int32_t recno;
+        const ObjectRec* rec;
+    };
+    std::vector<SortKey> order;
     try {
         order.reserve(records.size());
     } catch (const std::bad_alloc&) {
         logLine("loadObjectRecList: unable to allocate memory for object record %d\n", 1);
         return fail(kNoMemory);
     }
-    for (const ObjectRec& rec : records) order.push_back(&rec);
-    orderTieSeen = false;
-    std::sort(order.begin(), order.end(),
-              [](const ObjectRec* a, const ObjectRec* b) { return compClassName(a, b) < 0; });
-    if (orderTieSeen) return fail(kBadRecord);
+    for (const ObjectRec& rec : records) {
+        SortKey& k = order.emplace_back();
+        k.kind = recordKindRank(rec.name);
+        const bool feature = k.kind == kFeatureRank;
+        k.prim = feature ? primRank(rec.prim) : 0;
+        // The class compares as strncmp does: up to its NUL, which copyText leaves followed by zeros.
+        std::memset(k.objClass, 0, sizeof k.objClass);
+        if (feature) std::memcpy(k.objClass, rec.objClass, strnlen(rec.objClass, sizeof k.objClass));
+        k.recno = rec.recno;
+        k.rec = &rec;
+    }
+    std::sort(order.begin(), order.end(), [](const SortKey& a, const SortKey& b) {
+        if (a.kind != b.kind) return a.kind < b.kind;
+        if (a.prim != b.prim) return a.prim < b.prim;
+        if (int c = std::memcmp(a.objClass, b.objClass, sizeof a.objClass); c != 0) return c < 0;
+        return a.recno < b.recno;
+    });
 
-    for (const ObjectRec* rec : order) {
-        if (llist_tail_enter(list, rec) != 0) return fail(kNoMemory);
+    for (const SortKey& k : order) {
+        if (llist_tail_enter(list, k.rec) != 0) return fail(kNoMemory);
     }
     *out = list;
     return 0;
@@ -388,7 +406,6 @@ int compClassName(const ObjectRec* a, const ObjectRec* b) {
         // Never within one file; the list that holds them is refused instead of ending the run.
         logLine("compClassName: %s %s has the same rec no %d, NOT ALLOWED\n", a->name, b->name,
                 a->recno);
-        orderTieSeen = true;
     }
     return 0;
 }

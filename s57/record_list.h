@@ -80,8 +80,8 @@ void releaseObjectRecords();
 
 // The list's order: record kind rank, then record number (non-features) or primitive rank, class
 // text and record number (features). Two records that tie on all of these (not possible within one
-// file) log "compClassName: %s %s has the same rec no %d, NOT ALLOWED\n", compare equal, and make
-// the loadObjectRecList in progress fail with -17.
+// file: the record number is the ordinal) log "compClassName: %s %s has the same rec no %d, NOT
+// ALLOWED\n" and compare equal.
 int compClassName(const ObjectRec* a, const ObjectRec* b);
 int compClassNamePtr(const void* a, const void* b);  // a, b point at ObjectRec pointers
 

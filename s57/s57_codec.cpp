@@ -146,9 +146,12 @@ constexpr uint32_t packLabel(const char* l) {
            uint32_t(static_cast<unsigned char>(l[2])) << 16 | uint32_t(static_cast<unsigned char>(l[3])) << 24;
 }
 
+}  // namespace
+
 // Everything the codec knows of one label. The tables above stay the source; the index is built
 // from them at compile time, so that a subfield costs one hashed probe instead of scans of them.
-struct LabelInfo {
+// Callers hold it as the opaque CodecLabel.
+struct CodecLabel {
     uint32_t key = 0;  // 0: empty slot
     const EnumTable* enums = nullptr;
     const PaddedLabel* padded = nullptr;
@@ -159,6 +162,10 @@ struct LabelInfo {
     bool name = false;
     bool longName = false;
 };
+
+namespace {
+
+using LabelInfo = CodecLabel;
 
 constexpr std::size_t kIndexSize = 512;  // a power of two, well above the label count
 constexpr std::size_t slotOf(uint32_t key) { return (key * 2654435761u) >> 23; }
@@ -377,9 +384,7 @@ int decodeLongName(const unsigned char* b, char* out) {
 
 // length < 0: unknown (a NUL-terminated text, or raw bytes the caller vouches for). out may be
 // value itself: every branch reads what it needs before it writes. quiet: no diagnostic.
-int decode(const char* label, const char* value, long length, char* out, bool quiet) {
-    if (!label || !value || !out) return -19;
-    const LabelInfo* info = findLabel(label);
+int decodeWith(const LabelInfo* info, const char* value, long length, char* out, bool quiet) {
     if (!info) return -11;
     if (info->enums) {
         const char* letters = enumText(*info->enums, value);
@@ -437,16 +442,25 @@ void setSizes(int n, int* length, int* bytes) {
 
 // ---- Decoding -------------------------------------------------------------------------------------
 
-int bin2ascii(const char* label, const char* value, char* out) { return decode(label, value, -1, out, false); }
-
-int bin2ascii(const char* label, const char* value, long length, char* out) {
-    if (length < 0) return -19;
-    return decode(label, value, length, out, false);
+int bin2ascii(const char* label, const char* value, char* out) {
+    if (!label || !value || !out) return -19;
+    return decodeWith(findLabel(label), value, -1, out, false);
 }
 
-int bin2asciiQuiet(const char* label, const char* value, long length, char* out) {
-    if (length < 0) return -19;
-    return decode(label, value, length, out, true);
+int bin2ascii(const char* label, const char* value, long length, char* out) {
+    if (!label || !value || !out || length < 0) return -19;
+    return decodeWith(findLabel(label), value, length, out, false);
+}
+
+const CodecLabel* codecLabel(const char* label) { return label ? findLabel(label) : nullptr; }
+
+bool codecKeepsValue(const CodecLabel* rules) {
+    return rules && !rules->enums && !rules->padded && rules->passThrough;
+}
+
+int bin2asciiAs(const CodecLabel* rules, const char* value, long length, char* out, bool quiet) {
+    if (!value || !out || length < 0) return -19;
+    return decodeWith(rules, value, length, out, quiet);
 }
 
 // ---- Encoding -------------------------------------------------------------------------------------

@@ -24,9 +24,15 @@ inline constexpr int kCodecTextMax = 1024;
 // or an LNAM that is not 8 bytes is refused with -10 instead of being read past its end.
 [[nodiscard]] int bin2ascii(const char* label, const char* value, long length, char* out);
 
-// The same without the RCNM line on stderr: for a reader that tries values on a fast path first
-// and hands a refused one to bin2ascii to be reported there, once.
-[[nodiscard]] int bin2asciiQuiet(const char* label, const char* value, long length, char* out);
+// The rules of one label, found once for the many values a reader decodes with them: null for a
+// label the codec does not know. bin2asciiAs(codecLabel(label), value, length, out, false) is
+// bin2ascii(label, value, length, out); quiet leaves out the RCNM line on stderr, for a reader
+// that hands a refused value to bin2ascii afterwards to be reported there, once.
+struct CodecLabel;
+const CodecLabel* codecLabel(const char* label);
+[[nodiscard]] int bin2asciiAs(const CodecLabel* rules, const char* value, long length, char* out, bool quiet);
+// Whether the rules give a value back unchanged (up to its first NUL): coordinates, counts.
+bool codecKeepsValue(const CodecLabel* rules);
 
 // Binary form of an ASCII subfield value. out receives the bytes (texts: the text and its NUL),
 // `length` the value's byte count, `bytes` the count to write (length + 1 for texts, else length).

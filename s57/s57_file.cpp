@@ -217,11 +217,15 @@ void freeOutsideBlock(Iso8211Field* field, const char* begin, std::size_t size) 
     field->subfieldCount = 0;
 }
 
-// One subfield's label and format as the record carries them, and whether its value is binary.
+// One subfield's label and format as the record carries them, whether its value is binary and
+// then the codec's rules for it.
 struct Slot {
     char label[5];
     char format[11];
     bool binary;
+    bool keep;     // the codec gives the value back as it is (up to a NUL)
+    bool numeric;  // a binary number: the library's text of it holds no NUL
+    const CodecLabel* rules;
 };
 static_assert(offsetof(Iso8211SubField, format) == offsetof(Iso8211SubField, label) + 5,
               "label and format lie back to back, as in a slot");
@@ -260,6 +264,7 @@ struct PackTables {
             return true;
         }
         Slot s{};
+        std::memset(s.label, 0, sizeof s.label + sizeof s.format);
         const std::string_view full = label ? lastLabel(*label) : std::string_view();
         copyText(s.label, full);
         const std::string_view fmt =
@@ -267,8 +272,15 @@ struct PackTables {
                    : std::string_view();
         copyText(s.format, fmt);
         s.binary = full.size() == 4 && isBinaryFormat(fmt);
+        s.rules = s.binary ? codecLabel(s.label) : nullptr;
+        s.keep = codecKeepsValue(s.rules);
+        s.numeric = format && (format->d_type == 'L' || format->d_type == 'M') &&
+                    (format->width == 1 || format->width == 2 || format->width == 4) &&
+                    (format->b_type == '1' || format->b_type == '2');
         std::uint32_t i = 0;
-        while (i < slots.size() && std::memcmp(&slots[i], &s, sizeof s) != 0) ++i;
+        while (i < slots.size() && (slots[i].binary != s.binary || slots[i].numeric != s.numeric ||
+                                    std::memcmp(slots[i].label, s.label, sizeof s.label + sizeof s.format) != 0))
+            ++i;
         if (i == slots.size()) {
             if (slots.size() >= 0xffff) return false;
             slots.push_back(s);
@@ -296,42 +308,48 @@ struct PackTables {
 // A packed image being written: a header of three 32-bit counts (fields, subfields, text bytes
 // with their terminators), then per field its tag number and subfield count (8 and 32 bits), then
 // per subfield its slot, length << 1 | (text shorter than length), the text's length when shorter
-// (a NUL inside the value; the rest of the value is zeros) and the text.
-struct Packer {
-    std::vector<unsigned char> buf;
-    std::size_t n = 0;
+// (a NUL inside the value; the rest of the value is zeros) and the text. Numbers are base-128
+// varints. Images are read 16 bytes at a time: whatever holds one has kSlack bytes after it.
+constexpr std::size_t kSlack = 16;
 
-    unsigned char* room(std::size_t k) {
-        if (buf.size() - n < k) buf.resize(std::max(buf.size() * 2, n + k + 1024));
-        return buf.data() + n;
+unsigned char* putVarint(unsigned char* w, std::uint32_t v) {
+    while (v >= 0x80) {
+        *w++ = static_cast<unsigned char>(v | 0x80);
+        v >>= 7;
     }
-    void varint(std::uint32_t v) {
-        unsigned char* p = room(5);
-        std::size_t i = 0;
-        while (v >= 0x80) {
-            p[i++] = static_cast<unsigned char>(v | 0x80);
-            v >>= 7;
-        }
-        p[i++] = static_cast<unsigned char>(v);
-        n += i;
-    }
-    void u32(std::uint32_t v) {
-        std::memcpy(room(4), &v, 4);
-        n += 4;
-    }
-    void bytes(const char* p, std::size_t k) {
-        if (k) std::memcpy(room(k), p, k);
-        n += k;
-    }
-};
+    *w++ = static_cast<unsigned char>(v);
+    return w;
+}
 
 std::uint32_t getVarint(const unsigned char*& p) {
-    std::uint32_t v = 0;
-    for (int shift = 0;; shift += 7) {
+    std::uint32_t v = *p++;
+    if (v < 0x80) return v;
+    v &= 0x7f;
+    for (int shift = 7;; shift += 7) {
         const unsigned char b = *p++;
         v |= std::uint32_t(b & 0x7f) << shift;
         if (!(b & 0x80)) return v;
     }
+}
+
+struct Packer {
+    std::vector<unsigned char> buf;
+    std::size_t n = 0;
+
+    // Room for k more bytes (and the slack after them); throws bad_alloc.
+    unsigned char* room(std::size_t k) {
+        if (buf.size() - n < k + kSlack) buf.resize(std::max(buf.size() * 2, n + k + kSlack + 4096));
+        return buf.data() + n;
+    }
+};
+
+// Copies a short text byte by byte (values are mostly a few characters); memcpy beyond that.
+inline void copyShort(char* to, const char* from, std::size_t n) {
+    if (n > 32) {
+        std::memcpy(to, from, n);
+        return;
+    }
+    for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
 }
 
 // Packs the record the library has loaded (f's current one), each value as the subfield walk and
@@ -354,10 +372,10 @@ bool packRecord(const fm* f, PackTables& t, Packer& out) {
             return false;
         std::uint32_t tag = 0;
         if (!t.tagOf(r->tag, &tag)) return false;
-        *out.room(1) = static_cast<unsigned char>(tag);
-        out.n += 1;
-        const std::size_t countAt = out.n;
-        out.u32(0);
+        unsigned char* w = out.room(5);
+        w[0] = static_cast<unsigned char>(tag);
+        const std::size_t countAt = out.n + 1;
+        out.n += 5;
         const bool ucs2 = is123ucs2(d) != 0;
         const bool labelled = d->lab_count > 0 && d->lab_text;
         std::int32_t pos = -1;
@@ -374,20 +392,42 @@ bool packRecord(const fm* f, PackTables& t, Packer& out) {
                 if (v->length < 0 || v->length > kMaxSubfieldLength) return false;
                 const char* text = v->value ? v->value : "";
                 std::size_t count = v->value ? std::size_t(v->length) : 0;
-                if (s.binary) {
-                    if (bin2asciiQuiet(s.label, text, long(count), decoded) != 0) return false;
-                    text = decoded;
-                    count = std::strlen(decoded);
-                } else if (ucs2) {
-                    utf8 = ucs2ToUtf8(text, long(count));
-                    text = utf8.data();
-                    count = utf8.size();
+                std::size_t shown = count;
+                if (s.keep) {
+                    // Given back up to its first NUL.
+                    w = out.room(count + 10);
+                    unsigned char* at = putVarint(w, slot);
+                    char* body = reinterpret_cast<char*>(at + 1);  // below 64 bytes the length takes one
+                    const std::size_t m = s.numeric ? count : strnlen(text, count);
+                    std::memcpy(body, text, m);
+                    if (m >= 64) {
+                        std::memmove(body + 1, body, m);
+                        ++body;
+                    }
+                    putVarint(at, std::uint32_t(m << 1));
+                    out.n = std::size_t(reinterpret_cast<unsigned char*>(body) - out.buf.data()) + m;
+                    ++k;
+                    nt += m + 1;
+                    continue;
                 }
-                const std::size_t shown = strnlen(text, count);
-                out.varint(slot);
-                out.varint(std::uint32_t(count << 1) | (shown != count ? 1u : 0u));
-                if (shown != count) out.varint(std::uint32_t(shown));
-                out.bytes(text, shown);
+                if (s.binary) {
+                    if (bin2asciiAs(s.rules, text, long(count), decoded, true) != 0) return false;
+                    text = decoded;
+                    count = shown = std::strlen(decoded);
+                } else {
+                    if (ucs2) {
+                        utf8 = ucs2ToUtf8(text, long(count));
+                        text = utf8.data();
+                        count = utf8.size();
+                    }
+                    shown = strnlen(text, count);
+                }
+                w = out.room(shown + 15);
+                w = putVarint(w, slot);
+                w = putVarint(w, std::uint32_t(count << 1) | (shown != count ? 1u : 0u));
+                if (shown != count) w = putVarint(w, std::uint32_t(shown));
+                copyShort(reinterpret_cast<char*>(w), text, shown);
+                out.n = std::size_t(w - out.buf.data()) + shown;
                 ++k;
                 nt += count + 1;
             }
@@ -399,6 +439,7 @@ bool packRecord(const fm* f, PackTables& t, Packer& out) {
     if (nt > 0x40000000u) return false;
     const std::uint32_t header[3] = {nf, ns, std::uint32_t(nt)};
     std::memcpy(out.buf.data(), header, sizeof header);
+    out.room(0);  // the slack after the image
     return true;
 }
 
@@ -410,7 +451,8 @@ int unpackRecord(const PackTables& t, const unsigned char* image, Iso8211Record*
     const std::size_t fieldBytes = std::size_t(nf) * sizeof(Iso8211Field);
     const std::size_t subBytes = std::size_t(ns) * sizeof(Iso8211SubField);
     const std::size_t size = fieldBytes + subBytes + nt;
-    char* block = static_cast<char*>(std::malloc(size));
+    // The texts are copied 16 bytes at a time: the block ends in slack of its own.
+    char* block = static_cast<char*>(std::malloc(size + kSlack));
     if (!block) return -1;
     try {
         blocks().emplace(block, size);
@@ -418,6 +460,7 @@ int unpackRecord(const PackTables& t, const unsigned char* image, Iso8211Record*
         std::free(block);
         return -1;
     }
+    const Slot* slots = t.slots.data();
     auto* fields = reinterpret_cast<Iso8211Field*>(block);
     auto* sub = reinterpret_cast<Iso8211SubField*>(block + fieldBytes);
     char* text = block + fieldBytes + subBytes;
@@ -430,15 +473,22 @@ int unpackRecord(const PackTables& t, const unsigned char* image, Iso8211Record*
         p += 4;
         f.subfieldCount = int32_t(k);
         f.subFields = sub;
-        for (std::uint32_t j = 0; j < k; ++j, ++sub) {
-            const Slot& s = t.slots[getVarint(p)];
+        for (const Iso8211SubField* end = sub + k; sub != end; ++sub) {
+            const Slot& s = slots[getVarint(p)];
             std::memcpy(sub->label, s.label, sizeof s.label + sizeof s.format);
             const std::uint32_t l = getVarint(p);
             const std::uint32_t count = l >> 1;
-            const std::uint32_t shown = (l & 1) ? getVarint(p) : count;
-            std::memcpy(text, p, shown);
-            std::memset(text + shown, 0, std::size_t(count - shown) + 1);
-            p += shown;
+            if (!(l & 1)) {
+                if (count <= 16) std::memcpy(text, p, 16);
+                else std::memcpy(text, p, count);
+                text[count] = '\0';
+                p += count;
+            } else {
+                const std::uint32_t shown = getVarint(p);
+                std::memcpy(text, p, shown);
+                std::memset(text + shown, 0, std::size_t(count - shown) + 1);
+                p += shown;
+            }
             sub->value = text;
             sub->length = int32_t(count);
             text += std::size_t(count) + 1;
@@ -465,8 +515,8 @@ struct RecordCache {
 
     // A kept copy of n bytes; throws bad_alloc.
     const unsigned char* keep(const unsigned char* p, std::size_t n) {
-        if (freeLeft < n) {
-            const std::size_t size = std::max<std::size_t>(n, 1 << 16);
+        if (freeLeft < n + kSlack) {
+            const std::size_t size = std::max<std::size_t>(n + kSlack, 1 << 16);
             chunks.emplace_back(new unsigned char[size]);
             freeAt = chunks.back().get();
             freeLeft = size;
