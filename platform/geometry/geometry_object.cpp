@@ -634,10 +634,14 @@ class GeometryObject final : public IPoint,
                                       : (in.type == esriGeometryPath || in.type == esriGeometryLine ||
                                          in.type == esriGeometryPolyline);
             if (!fits) invalid(polygon ? L"a polygon takes rings and polygons" : L"a polyline takes paths, lines and polylines");
-            for (const Part& p : in.parts) add.push_back(p);
             const std::size_t at = insertionPoint(before, after, shape_.parts.size());
             changed();
-            shape_.parts.insert(shape_.parts.begin() + std::ptrdiff_t(at), add.begin(), add.end());
+            if (&in == &shape_) {  // itself: copied before the insertion moves its parts
+                add = in.parts;
+                shape_.parts.insert(shape_.parts.begin() + std::ptrdiff_t(at), add.begin(), add.end());
+            } else {
+                shape_.parts.insert(shape_.parts.begin() + std::ptrdiff_t(at), in.parts.begin(), in.parts.end());
+            }
             return S_OK;
         });
     }

@@ -282,8 +282,9 @@ std::optional<std::vector<RingGroup>> simplifyPolygon(Shape& s) {
         }
     }
     s.parts = std::move(ordered);
-    std::vector<RingGroup> groups = nestRings(s.parts);
-    if (s.parts.empty() || surelyValid(s.parts, groups)) return groups;
+    RingRowsByRing rows;
+    std::vector<RingGroup> groups = nestRings(s.parts, &rows);
+    if (s.parts.empty() || surelyValid(s.parts, groups, &rows)) return groups;
 
     GEOSContextHandle_t ctx = geosContext();
     Geom g = toGeos(s, groups);

@@ -42,10 +42,18 @@ class Writer {
     void u32(std::uint32_t v) { little(v); }
     void i32(std::int32_t v) { u32(std::uint32_t(v)); }
     void f64(double v) { little(std::bit_cast<std::uint64_t>(v)); }
-    void coord(const Coord& c, bool z) {
-        f64(c.x);
-        f64(c.y);
-        if (z) f64(c.z);
+    void coord(const Coord& c, bool z) { coords(&c, 1, z); }
+    // Coordinates are most of a blob: the room for a run of them is made once.
+    void coords(const Coord* c, std::size_t n, bool z) {
+        const std::size_t each = z ? 24 : 16;
+        const std::size_t at = out_.size();
+        out_.resize(at + n * each);
+        std::uint8_t* to = out_.data() + at;
+        for (std::size_t i = 0; i < n; ++i, to += each) {
+            put(to, std::bit_cast<std::uint64_t>(c[i].x));
+            put(to + 8, std::bit_cast<std::uint64_t>(c[i].y));
+            if (z) put(to + 16, std::bit_cast<std::uint64_t>(c[i].z));
+        }
     }
     void header(std::uint32_t type, bool z) {
         u8(1);  // little-endian WKB
@@ -54,21 +62,24 @@ class Writer {
     void ring(const Part& p, bool z) {
         const bool close = !p.empty() && !geom::sameXY(p.front(), p.back());  // WKB rings are closed
         u32(std::uint32_t(p.size() + (close ? 1 : 0)));
-        for (const Coord& c : p) coord(c, z);
+        coords(p.data(), p.size(), z);
         if (close) coord(p.front(), z);
     }
 
  private:
-    // Appended whole rather than byte by byte: coordinates are most of a blob.
+    template <class U>
+    static void put(std::uint8_t* to, U v) {
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(to, &v, sizeof v);
+        } else {
+            for (std::size_t i = 0; i < sizeof(U); ++i) to[i] = std::uint8_t(v >> (8 * i));
+        }
+    }
     template <class U>
     void little(U v) {
-        std::uint8_t bytes[sizeof(U)];
-        if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(bytes, &v, sizeof v);
-        } else {
-            for (std::size_t i = 0; i < sizeof(U); ++i) bytes[i] = std::uint8_t(v >> (8 * i));
-        }
-        out_.insert(out_.end(), bytes, bytes + sizeof bytes);
+        const std::size_t at = out_.size();
+        out_.resize(at + sizeof(U));
+        put(out_.data() + at, v);
     }
 
     std::vector<std::uint8_t>& out_;
@@ -101,7 +112,7 @@ void writeWkb(Writer& w, const Shape& s, const std::vector<geom::RingGroup>* gro
             if (p.empty()) continue;
             w.header(kLineString, z);
             w.u32(std::uint32_t(p.size()));
-            for (const Coord& c : p) w.coord(c, z);
+            w.coords(p.data(), p.size(), z);
         }
         return;
     }

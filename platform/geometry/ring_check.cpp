@@ -4,7 +4,6 @@
 #include "platform/geometry/shape.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -47,54 +46,14 @@ struct Segment {
     std::uint32_t lo, hi;  // the rows of ymin and ymax
 };
 
-// The order of the segments by xmin (finite): a radix sort on the bits of xmin turned so that
-// they sort as the numbers do, passing over the digits all keys share.
-std::vector<std::uint32_t> byXmin(const std::vector<Segment>& segments) {
-    const std::size_t n = segments.size();
-    std::vector<std::uint32_t> order(n);
-    for (std::size_t i = 0; i < n; ++i) order[i] = std::uint32_t(i);
-    if (n < 512) {
-        std::sort(order.begin(), order.end(),
-                  [&](std::uint32_t a, std::uint32_t b) { return segments[a].xmin < segments[b].xmin; });
-        return order;
-    }
-    std::vector<std::uint64_t> key(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t bits = std::bit_cast<std::uint64_t>(segments[i].xmin);
-        key[i] = (bits >> 63) ? ~bits : bits | (std::uint64_t(1) << 63);
-    }
-    constexpr int kDigit = 11;
-    constexpr std::size_t kBuckets = std::size_t(1) << kDigit;
-    std::vector<std::uint64_t> key2(n);
-    std::vector<std::uint32_t> order2(n);
-    std::vector<std::size_t> count(kBuckets);
-    for (int shift = 0; shift < 64; shift += kDigit) {
-        std::fill(count.begin(), count.end(), 0);
-        for (std::size_t i = 0; i < n; ++i) ++count[(key[i] >> shift) & (kBuckets - 1)];
-        if (count[(key[0] >> shift) & (kBuckets - 1)] == n) continue;
-        std::size_t sum = 0;
-        for (std::size_t& c : count) {
-            const std::size_t here = c;
-            c = sum;
-            sum += here;
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::size_t at = count[(key[i] >> shift) & (kBuckets - 1)]++;
-            key2[at] = key[i];
-            order2[at] = order[i];
-        }
-        key.swap(key2);
-        order.swap(order2);
-    }
-    return order;
-}
-
 class Checker {
  public:
-    explicit Checker(const std::vector<Part>& rings) : rings_(rings), rows_(rings.size()) {}
+    Checker(const std::vector<Part>& rings, RingRowsByRing& rows) : rings_(rings), rows_(rows) {
+        rows_.resize(rings.size());
+    }
 
     // No two edges share a point, but for the vertex between neighbours on one ring. Edges go
-    // into rows of y by their y-range, in the order of their xmin, and each row is swept along x:
+    // into rows of y by their y-range, and each row is swept along x in the order of xmin:
     // edges whose ranges overlap share a row and are compared in the first row they share. Where
     // too many edges overlap (long parallel edges), GEOS's index does better.
     bool edgesApart() {
@@ -141,13 +100,15 @@ class Checker {
         std::vector<std::uint32_t> members(spans);
         {
             std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
-            for (const std::uint32_t s : byXmin(segments))
+            for (std::uint32_t s = 0; s < segments.size(); ++s)
                 for (std::uint32_t r = segments[s].lo; r <= segments[s].hi; ++r) members[fill[r]++] = s;
         }
         const std::size_t budget = 64 * total + 4096;
         std::size_t work = 0;
         std::vector<std::uint32_t> active;
         for (std::uint32_t r = 0; r < rows; ++r) {
+            std::sort(members.begin() + start[r], members.begin() + start[r + 1],
+                      [&](std::uint32_t a, std::uint32_t b) { return segments[a].xmin < segments[b].xmin; });
             active.clear();
             for (std::uint32_t m = start[r]; m < start[r + 1]; ++m) {
                 const Segment& a = segments[members[m]];
@@ -219,7 +180,7 @@ class Checker {
     }
 
     const std::vector<Part>& rings_;
-    std::vector<std::unique_ptr<RingRows>> rows_;
+    RingRowsByRing& rows_;
 };
 
 GeoExtent extentOf(const Part& ring) {
@@ -235,7 +196,7 @@ GeoExtent extentOf(const Part& ring) {
 
 }  // namespace
 
-bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& groups) {
+bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& groups, RingRowsByRing* rows) {
     const std::size_t n = rings.size();
     for (const Part& r : rings) {
         if (r.size() < 4 || !sameXY(r.front(), r.back())) return false;
@@ -255,7 +216,8 @@ bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& g
     for (std::size_t i = 0; i < n; ++i)
         if (shellOf[i] == n + 1) return false;  // a ring the grouping left out
 
-    Checker check(rings);
+    RingRowsByRing own;
+    Checker check(rings, rows ? *rows : own);
     if (!check.edgesApart()) return false;
 
     // With no edges meeting, a ring lies wholly inside or outside each other ring, and one vertex

@@ -220,7 +220,7 @@ bool ringInside(const Part& a, const GeoExtent& ea, const Part& b, const GeoExte
 
 }  // namespace
 
-std::vector<RingGroup> nestRings(const std::vector<Part>& rings) {
+std::vector<RingGroup> nestRings(const std::vector<Part>& rings, RingRowsByRing* rowsOut) {
     const std::size_t n = rings.size();
     std::vector<std::size_t> areal;
     for (std::size_t i = 0; i < n; ++i)
@@ -261,6 +261,10 @@ std::vector<RingGroup> nestRings(const std::vector<Part>& rings) {
         }
     for (std::size_t i : areal)
         if (depth[i] % 2 == 1) groups[groupOf[parent[i]]].holes.push_back(i);
+    if (rowsOut) {
+        rowsOut->resize(n);
+        for (std::size_t i = 0; i < n; ++i) (*rowsOut)[i] = std::move(holders[i].rows);
+    }
     return groups;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -84,13 +85,16 @@ class RingRows {
 // Nests the rings by containment (a ring inside an odd number of others is a hole of the smallest
 // ring that holds it); shells and holes keep their input order. Rings that are not areal are left
 // out.
-std::vector<RingGroup> nestRings(const std::vector<Part>& rings);
+// `rows`, when given, receives the rows made for the rings read often (null for the others).
+using RingRowsByRing = std::vector<std::unique_ptr<RingRows>>;
+std::vector<RingGroup> nestRings(const std::vector<Part>& rings, RingRowsByRing* rows = nullptr);
 
 // True when closed rings of four points or more, grouped as `groups` (every ring in one group),
 // are shown to form a valid polygon: no two edges meet but neighbours at their shared vertex, and
 // each ring lies inside exactly the rings its group says. False when that cannot be shown in
 // doubles, which does not mean the polygon is invalid (platform/geometry/ring_check.cpp).
-bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& groups);
+// `rows`: rows of these rings made before (by nestRings), used and added to.
+bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& groups, RingRowsByRing* rows = nullptr);
 
 // The shape of a GeoPackage geometry blob (platform/geometry/gpkg_blob.cpp); throws GpkgBlobError.
 Shape shapeFromGpkgBlob(const void* data, std::size_t size);

@@ -175,6 +175,11 @@ TEST(GeometryCollection, TakesOnlyPartsOfItsKind) {
     line->AddGeometry(IGeometryPtr(segment));
     EXPECT_DOUBLE_EQ(ICurvePtr(line)->GetLength(), 5);
     EXPECT_EQ(line->GetGeometry(0)->GetGeometryType(), esriGeometryPath);
+    // A polygon given itself takes a copy of the rings it had, wherever they go.
+    IGeometryPtr twice = polygon({{{0, 0}, {0, 1}, {1, 1}, {0, 0}}, {{5, 5}, {5, 6}, {6, 6}, {5, 5}}});
+    const _variant_t first(0L);
+    IGeometryCollectionPtr(twice)->AddGeometry(twice, &first);
+    EXPECT_EQ(coords(twice), "0 0|0 1|1 1|0 0;5 5|5 6|6 6|5 5;0 0|0 1|1 1|0 0;5 5|5 6|6 6|5 5");
 }
 
 TEST(Envelope, WidensUnitesAndIntersects) {
