@@ -207,14 +207,13 @@ void reportXmlFailure(const std::string& detail) {
 // write, made in one buffer and written at once (thousands of lines per load).
 class Trace {
 public:
-    Trace() { out_.reserve(64 * 1024); }
-    ~Trace() {
-        if (!out_.empty()) std::fwrite(out_.data(), 1, out_.size(), stdout);
-    }
+    Trace() { out_.reserve(kBlock + 256); }
+    ~Trace() { flush(); }
     Trace(const Trace&) = delete;
     Trace& operator=(const Trace&) = delete;
     Trace& operator<<(const char* text) {
         out_ += text;
+        if (out_.size() >= kBlock) flush();
         return *this;
     }
     Trace& operator<<(int32_t value) {
@@ -225,6 +224,12 @@ public:
     }
 
 private:
+    // Written a block at a time: a buffer of the whole table would be fresh memory on each load.
+    static constexpr std::size_t kBlock = 32 * 1024;
+    void flush() {
+        if (!out_.empty()) std::fwrite(out_.data(), 1, out_.size(), stdout);
+        out_.clear();
+    }
     std::string out_;
 };
 

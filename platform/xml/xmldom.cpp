@@ -5,8 +5,10 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -14,7 +16,8 @@
 
 namespace {
 
-using Tree = std::shared_ptr<const pugi::xml_document>;
+struct Parsed;
+using Tree = std::shared_ptr<const Parsed>;
 
 // Hands out a new reference to obj as interface I.
 template <class I, class T>
@@ -89,6 +92,33 @@ void elementsNamed(const pugi::xml_node& root, std::string_view tag, F&& f) {
         n = n.next_sibling();
     }
 }
+
+// A parsed file and, made on the first search, its elements by tag name: the readers search one
+// tree for several tags, and each search after the first is a look-up instead of a walk over every
+// node.
+struct Parsed {
+    pugi::xml_document doc;
+
+    // The elements of that tag (exact; "*": all), in document order.
+    const std::vector<pugi::xml_node>& elements(std::string_view tag) const {
+        if (tag == "*") {
+            std::call_once(allOnce_, [&] { elementsNamed(doc, "*", [&](pugi::xml_node n) { all_.push_back(n); }); });
+            return all_;
+        }
+        // Names point into the parsed text, which lives as long as the document.
+        std::call_once(indexOnce_, [&] {
+            elementsNamed(doc, "*", [&](pugi::xml_node n) { byTag_[std::string_view(n.name())].push_back(n); });
+        });
+        const auto it = byTag_.find(tag);
+        return it == byTag_.end() ? none_ : it->second;
+    }
+
+private:
+    mutable std::once_flag allOnce_, indexOnce_;
+    mutable std::vector<pugi::xml_node> all_;
+    mutable std::unordered_map<std::string_view, std::vector<pugi::xml_node>> byTag_;
+    const std::vector<pugi::xml_node> none_;
+};
 
 HRESULT makeNode(const Tree& tree, pugi::xml_node node, IXMLDOMNode** out);
 HRESULT makeNodeList(const Tree& tree, std::vector<pugi::xml_node> nodes, IXMLDOMNodeList** out);
@@ -235,7 +265,7 @@ private:
 
 class Document final : public NodeImpl<IXMLDOMDocument> {
 public:
-    Document() : tree_(std::make_shared<pugi::xml_document>()) {}
+    Document() : tree_(std::make_shared<Parsed>()) {}
 
     HRESULT raw_load(VARIANT source, VARIANT_BOOL* ok) override {
         return comGuard([&]() -> HRESULT {
@@ -249,20 +279,20 @@ public:
             // were one and try to allocate that much.
             std::error_code ec;
             if (!std::filesystem::is_regular_file(path, ec)) {
-                tree_ = std::make_shared<pugi::xml_document>();
+                tree_ = std::make_shared<Parsed>();
                 error_ = path + ": not a readable file";
                 return S_FALSE;
             }
-            auto doc = std::make_shared<pugi::xml_document>();
-            const pugi::xml_parse_result r = doc->load_file(path.c_str());
+            auto parsed = std::make_shared<Parsed>();
+            const pugi::xml_parse_result r = parsed->doc.load_file(path.c_str());
             if (!r) {
-                tree_ = std::make_shared<pugi::xml_document>();
+                tree_ = std::make_shared<Parsed>();
                 error_ = path + ": " + r.description();
                 if (r.status != pugi::status_file_not_found && r.status != pugi::status_io_error)
                     error_ += " at offset " + std::to_string(r.offset);
                 return S_FALSE;
             }
-            tree_ = std::move(doc);
+            tree_ = std::move(parsed);
             error_.clear();
             *ok = VARIANT_TRUE;
             return S_OK;
@@ -273,9 +303,7 @@ public:
             if (!list) return E_POINTER;
             *list = nullptr;
             const std::string tag = toUtf8(tagName);
-            std::vector<pugi::xml_node> found;
-            elementsNamed(*tree_, tag, [&](pugi::xml_node n) { found.push_back(n); });
-            return makeNodeList(tree_, std::move(found), list);
+            return makeNodeList(tree_, tree_->elements(tag), list);
         });
     }
     HRESULT get_parseErrorText(BSTR* text) override {
@@ -284,7 +312,7 @@ public:
     Tree tree() const override { return tree_; }
 
 private:
-    pugi::xml_node node() const override { return *tree_; }
+    pugi::xml_node node() const override { return tree_->doc; }
     Tree tree_;
     std::string error_;
 };
@@ -405,15 +433,15 @@ HRESULT XmlTree::of(IXMLDOMDocument* document, XmlTree* out) {
     if (!document || !out) return E_POINTER;
     const auto* own = dynamic_cast<const Document*>(document);
     if (!own) return E_NOINTERFACE;
-    Tree tree = own->tree();
-    out->root_ = pugi::xml_node(*tree).internal_object();
-    out->keep_ = std::move(tree);
+    out->keep_ = own->tree();
     return S_OK;
 }
 
 std::vector<XmlElement> XmlTree::elementsByTagName(std::string_view tag) const {
     std::vector<XmlElement> found;
-    if (!root_) return found;
-    elementsNamed(nodeOf(root_), tag, [&](pugi::xml_node n) { found.push_back(XmlElement(n.internal_object())); });
+    if (!keep_) return found;
+    const std::vector<pugi::xml_node>& elements = static_cast<const Parsed*>(keep_.get())->elements(tag);
+    found.reserve(elements.size());
+    for (const pugi::xml_node& n : elements) found.push_back(XmlElement(n.internal_object()));
     return found;
 }

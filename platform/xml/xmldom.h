@@ -144,6 +144,5 @@ public:
     std::vector<XmlElement> elementsByTagName(std::string_view tag) const;
 
 private:
-    std::shared_ptr<const void> keep_;  // the parsed document
-    void* root_ = nullptr;
+    std::shared_ptr<const void> keep_;  // the parsed document and its index
 };
