@@ -93,15 +93,32 @@ void setValue(Buffer* buffer, const char* column, const char* value) {
 }
 
 // The attribute mappings of one class and attribute code, in table order: every attribute value
-// of every feature looks its field up here, and the table holds thousands of mappings.
-std::string mappingKey(int32_t code, const char* acronym) {
-    std::string key = std::to_string(code) + ':';
-    for (const char* c = acronym; *c; ++c) key += char(std::tolower(static_cast<unsigned char>(*c)));
-    return key;
+// of every feature looks its field up here, and the table holds thousands of mappings. Keys are
+// the code and the class acronym in lower case, made without an allocation.
+struct MappingKey {
+    int32_t code = 0;
+    char name[sizeof AttributeMapRec::objectName] = {};
+    bool operator==(const MappingKey&) const = default;
+};
+
+struct MappingKeyHash {
+    std::size_t operator()(const MappingKey& k) const noexcept {
+        std::size_t h = std::hash<int32_t>()(k.code);
+        for (const char c : k.name) h = h * 131 + static_cast<unsigned char>(c);
+        return h;
+    }
+};
+
+// False when the acronym is longer than any class acronym of the table can be.
+bool mappingKey(int32_t code, const char* acronym, std::size_t length, MappingKey& key) {
+    if (length > sizeof key.name) return false;
+    key.code = code;
+    for (std::size_t i = 0; i < length; ++i) key.name[i] = char(std::tolower(static_cast<unsigned char>(acronym[i])));
+    return true;
 }
 
 const std::vector<int32_t>* mappingsOf(int32_t code, const char* acronym) {
-    static std::unordered_map<std::string, std::vector<int32_t>> index;
+    static std::unordered_map<MappingKey, std::vector<int32_t>, MappingKeyHash> index;
     static uint64_t builtFor = 0;
     static const AttributeMapRec* builtOver = nullptr;
     static int32_t builtCount = -1;
@@ -109,14 +126,17 @@ const std::vector<int32_t>* mappingsOf(int32_t code, const char* acronym) {
         index.clear();
         for (int32_t i = 0; i < attributeMapCount; ++i) {
             const AttributeMapRec& m = attributeMaps[i];
-            const std::string name(m.objectName, strnlen(m.objectName, sizeof m.objectName));
-            index[mappingKey(m.code, name.c_str())].push_back(i);
+            MappingKey key;
+            (void)mappingKey(m.code, m.objectName, strnlen(m.objectName, sizeof m.objectName), key);
+            index[key].push_back(i);
         }
         builtFor = dimmlTablesGeneration;
         builtOver = attributeMaps;
         builtCount = attributeMapCount;
     }
-    const auto it = index.find(mappingKey(code, acronym));
+    MappingKey key;
+    if (!mappingKey(code, acronym, std::strlen(acronym), key)) return nullptr;
+    const auto it = index.find(key);
     return it == index.end() ? nullptr : &it->second;
 }
 
