@@ -21,7 +21,6 @@
 #include "platform/xml/xmldom.h"
 #include "s57/dbutil.h"
 #include "s57/dimml.h"
-#include "s57/lookups.h"
 #include "s57/s57_util2.h"
 
 namespace {
@@ -108,7 +107,8 @@ uint64_t objectKey(int32_t code, const char (&type)[5]) {
 class AttributeColumns {
 public:
     AttributeColumns() {
-        for (int32_t i = 0; i < s57AttributeCount; ++i) index_.emplace(s57Attributes[i].index, i);
+        const int32_t n = s57Attributes ? s57AttributeCount : 0;  // a count may stand without its table
+        for (int32_t i = 0; i < n; ++i) index_.emplace(s57Attributes[i].index, i);
     }
     Column operator()(const std::string& name, int32_t code) const {
         const auto it = index_.find(code);
