@@ -5,14 +5,15 @@
 #include "import/impv.h"
 
 #include <climits>
-#include <cstdint>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "s57/dbutil.h"
 #include "s57/dimml.h"
@@ -101,10 +102,13 @@ int32_t coordinateValue(const char* text) {
     while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
-    constexpr uint64_t kBeyond = uint64_t(INT32_MAX) + 2;  // larger magnitudes clamp alike
+    while (*p == '0') ++p;
+    // Ten significant digits fit in 64 bits; more are beyond any 32-bit value and clamp alike.
     uint64_t magnitude = 0;
-    for (; *p >= '0' && *p <= '9'; ++p)
-        if (magnitude < kBeyond) magnitude = magnitude * 10 + uint64_t(*p - '0');
+    int digits = 0;
+    for (; digits < 10 && p[digits] >= '0' && p[digits] <= '9'; ++digits)
+        magnitude = magnitude * 10 + uint64_t(p[digits] - '0');
+    if (p[digits] >= '0' && p[digits] <= '9') magnitude = uint64_t(INT32_MAX) + 2;
     const int64_t v = negative ? -int64_t(magnitude) : int64_t(magnitude);
     if (v > INT32_MAX) return INT32_MAX;
     if (v < INT32_MIN) return INT32_MIN;
@@ -584,14 +588,11 @@ int32_t importEdge(const ObjectRec& node, const Iso8211Record& record, const Nod
     copyName(edge->endNode, sizeof edge->endNode, end.name);
 
     IPointCollectionPtr line(CLSID_Polyline);
-    IPointPtr point(CLSID_Point);
     auto add = [&](double x, double y) -> bool {
         if (!ensureRoom(edge->coords, capacity, edge->num, 2, kVE.alloc)) return false;
         edge->coords[std::size_t(edge->num) * 2] = x;
         edge->coords[std::size_t(edge->num) * 2 + 1] = y;
         ++edge->num;
-        point->PutCoords(x, y);
-        line->AddPoint(point);
         return true;
     };
     if (!add(begin.coords[0], begin.coords[1])) return -1;
@@ -607,6 +608,10 @@ int32_t importEdge(const ObjectRec& node, const Iso8211Record& record, const Nod
         }
     }
     if (!add(end.coords[0], end.coords[1])) return -1;
+    // The line gets the edge's vertices in one call rather than a point object each.
+    std::vector<WKSPoint> vertices(std::size_t(edge->num));
+    for (std::size_t i = 0; i < vertices.size(); ++i) vertices[i] = {edge->coords[2 * i], edge->coords[2 * i + 1]};
+    line->AddWKSPoints(LONG(vertices.size()), vertices.data());
 
     IGeometryPtr geometry(line);
     const HRESULT hr = insertRow(ve, geometry, number, attrs, values, 0, 0.0);
