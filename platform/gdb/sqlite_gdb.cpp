@@ -620,6 +620,7 @@ public:
     }
     // Whether the R-tree table is there (written by us or by another program).
     bool rtreeExists(const std::string& rtree) {
+        foreignSchemaEpoch();  // another program may have made or dropped one
         auto it = rtrees_.find(rtree);
         if (it != rtrees_.end()) return it->second;
         sqlite3_stmt* st = cached("SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE");
@@ -764,7 +765,10 @@ public:
         if (inTransaction && checkedTransaction_ == transaction_) return foreignEpoch_;
         const std::int64_t v = schemaVersion();
         if (v != cookieSeen_) {
-            if (cookieSeen_ >= 0) ++foreignEpoch_;
+            if (cookieSeen_ >= 0) {
+                ++foreignEpoch_;
+                rtrees_.clear();
+            }
             cookieSeen_ = v;
         }
         if (inTransaction) checkedTransaction_ = transaction_;

@@ -727,12 +727,14 @@ TEST_F(GdbTest, RTreeComesWithTheFirstRowsOnly) {
     EXPECT_EQ(fws->OpenFeatureClass("filled")->FeatureCount(f), 11);
 }
 
-// A class without an R-tree (another program made it so) is still searched by extent, and takes
-// one with its next rows.
+// A class without an R-tree (another program dropped it while we had the file open) is still
+// searched by extent, and takes one, filled with every row, with its next rows.
 TEST_F(GdbTest, SpatialFilterWorksWithoutAnRTree) {
+    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
+                                                   esriFTSimple, "SHAPE");
+    IWorkspaceEditPtr edit(ws_);
+    edit->StartEditing(VARIANT_FALSE);
     {
-        IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
-                                                       esriFTSimple, "SHAPE");
         IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
         IFeatureBufferPtr b = fc->CreateFeatureBuffer();
         for (int i = 0; i < 50; ++i) {
@@ -740,8 +742,14 @@ TEST_F(GdbTest, SpatialFilterWorksWithoutAnRTree) {
             ins->InsertFeature(b);
         }
     }
-    fws_ = nullptr;
-    ws_ = nullptr;
+    edit->StopEditing(VARIANT_TRUE);
+    ISpatialFilterPtr f(CLSID_SpatialFilter);
+    IEnvelopePtr box(CLSID_Envelope);
+    box->PutCoords(9.5, -1, 20.5, 1);
+    f->PutRefGeometry(box);
+    f->PutSpatialRel(esriSpatialRelIntersects);
+    EXPECT_EQ(fc->FeatureCount(f), 11);
+
     sqlite3* db = nullptr;
     sqlite3_open(path_.c_str(), &db);
     for (const char* sql : {"DROP TRIGGER rtree_p_SHAPE_insert", "DROP TRIGGER rtree_p_SHAPE_update1",
@@ -751,13 +759,6 @@ TEST_F(GdbTest, SpatialFilterWorksWithoutAnRTree) {
         EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
     sqlite3_close(db);
 
-    IFeatureWorkspacePtr fws(openGdb(path_));
-    IFeatureClassPtr fc = fws->OpenFeatureClass("p");
-    ISpatialFilterPtr f(CLSID_SpatialFilter);
-    IEnvelopePtr box(CLSID_Envelope);
-    box->PutCoords(9.5, -1, 20.5, 1);
-    f->PutRefGeometry(box);
-    f->PutSpatialRel(esriSpatialRelIntersects);
     EXPECT_EQ(fc->FeatureCount(f), 11);
     IFeatureBufferPtr b = fc->CreateFeatureBuffer();
     b->PutRefShape(point(10, 0.5));
@@ -765,7 +766,9 @@ TEST_F(GdbTest, SpatialFilterWorksWithoutAnRTree) {
     EXPECT_EQ(fc->FeatureCount(f), 12);
     fc = nullptr;
     b = nullptr;
-    fws = nullptr;
+    edit = nullptr;
+    fws_ = nullptr;
+    ws_ = nullptr;
     EXPECT_EQ(countRows(path_, "SELECT count(*) FROM rtree_p_SHAPE"), 51);
     EXPECT_EQ(countRows(path_, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND tbl_name = 'p'"), 6);
 }
