@@ -46,6 +46,11 @@ struct Segment {
     std::uint32_t lo, hi;  // the rows of ymin and ymax
 };
 
+struct Scratch {
+    std::vector<Segment> segments;
+    std::vector<std::uint32_t> start, members, active;
+};
+
 class Checker {
  public:
     Checker(const std::vector<Part>& rings, RingRowsByRing& rows) : rings_(rings), rows_(rows) {
@@ -60,22 +65,27 @@ class Checker {
         std::size_t total = 0;
         for (const Part& r : rings_) total += r.size() - 1;
         if (total > 0xFFFFFFFFu / 8) return false;
-        std::vector<Segment> segments;
-        segments.reserve(total);
+        // Scratch kept by the thread: a polygon's edges are many, and fresh pages cost more than
+        // the work done in them.
+        thread_local Scratch scratch;
+        std::vector<Segment>& segments = scratch.segments;
+        segments.resize(total);
         double ylo = rings_[0][0].y, yhi = ylo;
+        Segment* to = segments.data();
         for (std::size_t k = 0; k < rings_.size(); ++k) {
             const Part& r = rings_[k];
-            for (std::size_t i = 0; i + 1 < r.size(); ++i) {
+            for (std::size_t i = 0; i + 1 < r.size(); ++i, ++to) {
                 const Coord& a = r[i];
                 const Coord& b = r[i + 1];
-                segments.push_back({std::min(a.x, b.x), std::max(a.x, b.x), std::min(a.y, b.y), std::max(a.y, b.y),
-                                    std::uint32_t(k), std::uint32_t(i), 0, 0});
+                *to = {std::min(a.x, b.x), std::max(a.x, b.x), std::min(a.y, b.y), std::max(a.y, b.y),
+                       std::uint32_t(k), std::uint32_t(i), 0, 0};
                 ylo = std::min(ylo, a.y);
                 yhi = std::max(yhi, a.y);
             }
         }
         std::size_t rows = std::clamp<std::size_t>(total / 16, 1, 1u << 14);
         std::size_t spans = 0;
+        std::vector<std::uint32_t>& start = scratch.start;
         for (;;) {
             double scale = yhi > ylo ? double(rows) / (yhi - ylo) : 0;
             if (!std::isfinite(scale)) scale = 0;
@@ -84,33 +94,34 @@ class Checker {
                 if (!(r < double(rows))) return std::uint32_t(rows - 1);
                 return r > 0 ? std::uint32_t(r) : 0;
             };
+            start.assign(rows + 1, 0);
             spans = 0;
             for (Segment& g : segments) {
                 g.lo = row(g.ymin);
                 g.hi = row(g.ymax);
                 spans += g.hi - g.lo + 1;
+                for (std::uint32_t r = g.lo; r <= g.hi; ++r) ++start[r + 1];
             }
             if (spans <= 4 * total || rows == 1) break;
             rows /= 2;
         }
-        std::vector<std::uint32_t> start(rows + 1, 0);
-        for (const Segment& g : segments)
-            for (std::uint32_t r = g.lo; r <= g.hi; ++r) ++start[r + 1];
         for (std::size_t r = 1; r <= rows; ++r) start[r] += start[r - 1];
-        std::vector<std::uint32_t> members(spans);
-        {
-            std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
-            for (std::uint32_t s = 0; s < segments.size(); ++s)
-                for (std::uint32_t r = segments[s].lo; r <= segments[s].hi; ++r) members[fill[r]++] = s;
-        }
+        // Each row's offset runs to the row's end as its edges are placed, then all move up one.
+        std::vector<std::uint32_t>& members = scratch.members;
+        members.resize(spans);
+        for (std::uint32_t s = 0; s < segments.size(); ++s)
+            for (std::uint32_t r = segments[s].lo; r <= segments[s].hi; ++r) members[start[r]++] = s;
+        for (std::size_t r = rows; r > 0; --r) start[r] = start[r - 1];
+        start[0] = 0;
         const std::size_t budget = 64 * total + 4096;
         std::size_t work = 0;
-        std::vector<std::uint32_t> active;
+        std::vector<std::uint32_t>& active = scratch.active;
         for (std::uint32_t r = 0; r < rows; ++r) {
-            std::sort(members.begin() + start[r], members.begin() + start[r + 1],
+            const std::uint32_t first = start[r], last = start[r + 1];
+            std::sort(members.begin() + first, members.begin() + last,
                       [&](std::uint32_t a, std::uint32_t b) { return segments[a].xmin < segments[b].xmin; });
             active.clear();
-            for (std::uint32_t m = start[r]; m < start[r + 1]; ++m) {
+            for (std::uint32_t m = first; m < last; ++m) {
                 const Segment& a = segments[members[m]];
                 std::size_t kept = 0;
                 for (const std::uint32_t t : active) {

@@ -115,22 +115,23 @@ RingRows::RingRows(const Part& ring) {
         start_.assign(rows + 1, 0);
         for (std::size_t i = 0; i < n; ++i) vertexRow[i] = std::uint32_t(row(ring[i].y));
         spans = 0;
-        for (std::size_t i = 0, j = n - 1; i < n; j = i++)
-            spans += std::size_t(std::max(vertexRow[i], vertexRow[j]) - std::min(vertexRow[i], vertexRow[j])) + 1;
-        if (spans <= 16 * n || rows == 1) break;
+        for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+            const std::uint32_t first = std::min(vertexRow[i], vertexRow[j]), last = std::max(vertexRow[i], vertexRow[j]);
+            spans += last - first + 1;
+            for (std::uint32_t r = first; r <= last; ++r) ++start_[r + 1];
+        }
+        if (spans <= 4 * n || rows == 1) break;
         rows /= 2;
     }
-    for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
-        const std::uint32_t last = std::max(vertexRow[i], vertexRow[j]);
-        for (std::uint32_t r = std::min(vertexRow[i], vertexRow[j]); r <= last; ++r) ++start_[r + 1];
-    }
-    for (std::size_t r = 1; r < start_.size(); ++r) start_[r] += start_[r - 1];
+    for (std::size_t r = 1; r <= rows; ++r) start_[r] += start_[r - 1];
+    // Each row's offset runs to the row's end as its edges are placed, then all move up one.
     edges_.resize(spans);
-    std::vector<std::uint32_t> fill(start_.begin(), start_.end() - 1);
     for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
         const std::uint32_t last = std::max(vertexRow[i], vertexRow[j]);
-        for (std::uint32_t r = std::min(vertexRow[i], vertexRow[j]); r <= last; ++r) edges_[fill[r]++] = std::uint32_t(i);
+        for (std::uint32_t r = std::min(vertexRow[i], vertexRow[j]); r <= last; ++r) edges_[start_[r]++] = std::uint32_t(i);
     }
+    for (std::size_t r = rows; r > 0; --r) start_[r] = start_[r - 1];
+    start_[0] = 0;
 }
 
 inline std::size_t RingRows::row(double y) const {
