@@ -49,9 +49,11 @@ char* Arena::dup(const char* p, std::size_t n) {
 }
 
 void Arena::reset() {
-    // Keep the ordinary blocks for the next record, drop the oversized ones.
+    // Keep a few ordinary blocks for the next record, drop the oversized ones and those only a
+    // record of many thousand values needed: their memory serves the rest of the program instead.
+    constexpr std::size_t kKeptBlocks = 4;
     std::size_t keep = 0;
-    for (std::size_t i = 0; i < blocks_.size(); ++i)
+    for (std::size_t i = 0; i < blocks_.size() && keep < kKeptBlocks; ++i)
         if (blocks_[i].size == 65536) blocks_[keep++] = std::move(blocks_[i]);
     blocks_.resize(keep);
     block_ = 0;

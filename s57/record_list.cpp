@@ -362,7 +362,7 @@ int loadObjectRecList(Iso8211File* file, const char* path, llist** out) {
 }
 
 int readObjectRecord(Iso8211File* file, int ordinal, Iso8211Record* record) {
-    return Read8211Record(file, ordinal, record);
+    return Take8211Record(file, ordinal, record);
 }
 
 void releaseObjectRecords() {

@@ -73,8 +73,8 @@ struct Cache {
 [[nodiscard]] int loadObjectRecList(Iso8211File* file, const char* path, llist** out);
 
 // Record `ordinal` of the file, as Read8211Record gives it (the caller frees it): the records the
-// open pass of the last loadObjectRecList decoded are not decoded again until the next list is
-// loaded, or releaseObjectRecords lets them go. Read8211Record's results.
+// open pass of the last loadObjectRecList decoded are not decoded again; each is kept until it is
+// read once, the next list is loaded, or releaseObjectRecords. Read8211Record's results.
 [[nodiscard]] int readObjectRecord(Iso8211File* file, int ordinal, Iso8211Record* record);
 void releaseObjectRecords();
 

@@ -508,24 +508,19 @@ struct RecordCache {
     bool complete = false;  // the open pass succeeded: images may be handed out
     bool moved = false;     // an image was handed out: the library no longer stands at recordNo
     PackTables tables;
-    std::vector<const unsigned char*> images;  // null: read from the file
-    std::vector<std::unique_ptr<unsigned char[]>> chunks;
-    unsigned char* freeAt = nullptr;
-    std::size_t freeLeft = 0;
+    // One allocation each, so that the images a reader let go of are reused by what comes after.
+    struct Free {
+        void operator()(unsigned char* p) const noexcept { std::free(p); }
+    };
+    std::vector<std::unique_ptr<unsigned char, Free>> images;  // null: read from the file
 
-    // A kept copy of n bytes; throws bad_alloc.
-    const unsigned char* keep(const unsigned char* p, std::size_t n) {
-        if (freeLeft < n + kSlack) {
-            const std::size_t size = std::max<std::size_t>(n + kSlack, 1 << 16);
-            chunks.emplace_back(new unsigned char[size]);
-            freeAt = chunks.back().get();
-            freeLeft = size;
-        }
-        unsigned char* at = freeAt;
-        std::memcpy(at, p, n);
-        freeAt += n;
-        freeLeft -= n;
-        return at;
+    // A kept copy of n bytes (and the slack after them); throws bad_alloc.
+    void keep(const unsigned char* p, std::size_t n) {
+        images.emplace_back();
+        auto* at = static_cast<unsigned char*>(std::malloc(n + kSlack));
+        if (!at) throw std::bad_alloc();
+        std::memcpy(at, p, n + kSlack);
+        images.back().reset(at);
     }
 };
 
@@ -557,7 +552,7 @@ RecordCache* liveCache(const Iso8211File* file) {
 // The kept image of record `ordinal` of the handle, or null.
 const unsigned char* keptImage(const RecordCache* c, int ordinal) {
     if (!c || ordinal < 1 || std::size_t(ordinal) > c->images.size()) return nullptr;
-    return c->images[std::size_t(ordinal - 1)];
+    return c->images[std::size_t(ordinal - 1)].get();
 }
 
 // Scratch of the decoder when no image is kept: its tables are good for one record.
@@ -726,8 +721,8 @@ int Read8211File(Iso8211File* file, const char* path) {
         if (cache) {
             try {
                 Packer& p = packer();
-                cache->images.push_back(packRecord(cur_fm(), cache->tables, p) ? cache->keep(p.buf.data(), p.n)
-                                                                               : nullptr);
+                if (packRecord(cur_fm(), cache->tables, p)) cache->keep(p.buf.data(), p.n);
+                else cache->images.emplace_back();
             } catch (const std::bad_alloc&) {
                 dropCache(file);
                 cache = nullptr;
@@ -1063,6 +1058,13 @@ int Read8211Record(Iso8211File* file, int ordinal, Iso8211Record* record) {
     return ReadNext8211Record(file, record);
 }
 
+int Take8211Record(Iso8211File* file, int ordinal, Iso8211Record* record) {
+    const int rc = Read8211Record(file, ordinal, record);
+    if (RecordCache* c = file ? liveCache(file) : nullptr; c && ordinal >= 1 && std::size_t(ordinal) <= c->images.size())
+        c->images[std::size_t(ordinal - 1)].reset();
+    return rc;
+}
+
 int ReadFirst8211Record(Iso8211File* file, Iso8211Record* record) {
     if (!file || !record || file->mode != 'r') {
         logLine("ReadFirst8211Record: Illegal parameter\n");
@@ -1225,10 +1227,6 @@ void Release8211RecordCache(const Iso8211File* file) {
     if (RecordCache* c = file ? cacheOf(file) : nullptr) {
         c->images.clear();
         c->images.shrink_to_fit();
-        c->chunks.clear();
-        c->chunks.shrink_to_fit();
-        c->freeAt = nullptr;
-        c->freeLeft = 0;
         c->tables.clear();
     }
 }

@@ -100,6 +100,10 @@ inline constexpr long kMaxSubfieldLength = 1024;
 
 [[nodiscard]] int ReadFirst8211Record(Iso8211File* file, Iso8211Record* record);
 
+// Read8211Record for a reader that wants the record once: the decoded copy Read8211File kept of
+// it (see Release8211RecordCache) is let go, and a later read decodes it from the file.
+[[nodiscard]] int Take8211Record(Iso8211File* file, int ordinal, Iso8211Record* record);
+
 // The two inner steps of ReadNext8211Record.
 [[nodiscard]] int Read8211RecordFields(Iso8211File* file, Iso8211Record* record);
 [[nodiscard]] int Read8211FieldSubFields(Iso8211File* file, Iso8211Field* field, int* status);
