@@ -236,8 +236,9 @@ private:
         std::unordered_map<std::string, LONG> byName;  // lower-cased name
         std::unordered_map<const char*, Named> byAddress;
     };
-    // The class and tables one import writes at a time; each list held is memory kept from reuse.
-    static constexpr std::size_t kLists = 3;
+    // One list: the rows of one class come together, and each list held past its class keeps
+    // about half a megabyte of the heap from reuse (page faults cost more than lookups).
+    static constexpr std::size_t kLists = 1;
 
     // ASCII names only: the platform folds other characters its own way.
     static bool simpleName(const char* column) {
