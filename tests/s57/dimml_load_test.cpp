@@ -1,5 +1,6 @@
 // tests/s57/dimml_load_test.cpp: loading the catalogue and the product mapping from XML, the
 // failures that send the drivers to the built-in catalogue, and the reading rules.
+#include <climits>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -360,6 +361,54 @@ TEST_F(CatalogueFixture, MapsCarryTheirEnclosingClassAndPrimitive) {
     EXPECT_EQ(attributeMaps[2].qc, 2);
     EXPECT_STREQ(attributeMaps[2].gdbName, "");
 }
+
+// Numbers read as the standard library's decimal conversion reads them, clamped to 32 bits.
+struct NumberCase {
+    const char* name;
+    const char* text;
+    int32_t value;
+};
+const NumberCase kNumbers[] = {
+    {"Plain", "129", 129},
+    {"LeadingBlanks", " \t\n 42", 42},
+    {"Plus", "+7", 7},
+    {"Minus", "-3", -3},
+    {"TrailingText", "12x", 12},
+    {"NoDigits", "x1", 0},
+    {"SignOnly", "-", 0},
+    {"TwoSigns", "--5", 0},
+    {"Empty", "", 0},
+    {"LeadingZeros", "000123", 123},
+    {"Largest", "2147483647", INT32_MAX},
+    {"AboveLargest", "2147483648", INT32_MAX},
+    {"Smallest", "-2147483648", INT32_MIN},
+    {"BelowSmallest", "-2147483649", INT32_MIN},
+    {"Huge", "99999999999999999999999999", INT32_MAX},
+    {"HugeNegative", "-99999999999999999999999999", INT32_MIN},
+};
+
+class NumberReading : public CatalogueFixture, public ::testing::WithParamInterface<NumberCase> {};
+
+TEST_P(NumberReading, CodesOfEveryTable) {
+    const NumberCase& c = GetParam();
+    const std::string v = c.text;
+    write("product.xml", "<P><OBJECTMAP><S57OBJECT name='X' code='" + v + "' type='P'/><ATTRIBUTEMAP>"
+                         "<S57ATTRIBUTE name='Y' code='" + v + "' qc='" + v + "'/></ATTRIBUTEMAP></OBJECTMAP></P>");
+    write("s57.xml", "<C><S57OBJECT code='" + v + "' acronym='X'/><S57ATTRIBUTE code='" + v + "'/>"
+                     "<S57SET object='" + v + "' attr='" + v + "'/></C>");
+    ASSERT_EQ(loadDIMEInfoFrom(dir().c_str()), S_OK) << logText();
+    EXPECT_EQ(objectMaps[0].code, c.value);
+    EXPECT_EQ(attributeMaps[0].objectCode, c.value);
+    EXPECT_EQ(attributeMaps[0].code, c.value);
+    EXPECT_EQ(attributeMaps[0].qc, c.value);
+    EXPECT_EQ(s57Objects[0].code, c.value);
+    EXPECT_EQ(s57Attributes[0].index, c.value);
+    EXPECT_EQ(s57Sets[0].objectCode, c.value);
+    EXPECT_EQ(s57Sets[0].attributeCode, c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, NumberReading, ::testing::ValuesIn(kNumbers),
+                         [](const auto& i) { return std::string(i.param.name); });
 
 TEST_F(CatalogueFixture, TextIsCutAtACharacterBoundary) {
     write("product.xml", kSmallProduct);
