@@ -283,6 +283,9 @@ public:
                 error_ = path + ": not a readable file";
                 return S_FALSE;
             }
+            // The old tree goes first (the document holds nothing else either way), so that its
+            // memory can serve the new one.
+            tree_ = std::make_shared<Parsed>();
             auto parsed = std::make_shared<Parsed>();
             const pugi::xml_parse_result r = parsed->doc.load_file(path.c_str());
             if (!r) {
