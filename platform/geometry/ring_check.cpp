@@ -51,6 +51,13 @@ struct Scratch {
     std::vector<std::uint32_t> start, members, active;
 };
 
+// Scratch kept by the thread: a polygon's edges are many, and fresh pages cost more than the work
+// done in them. Reached once a call (a thread-local's address is otherwise fetched at every use).
+[[gnu::noinline]] Scratch& threadScratch() {
+    thread_local Scratch scratch;
+    return scratch;
+}
+
 class Checker {
  public:
     Checker(const std::vector<Part>& rings, RingRowsByRing& rows) : rings_(rings), rows_(rows) {
@@ -65,9 +72,7 @@ class Checker {
         std::size_t total = 0;
         for (const Part& r : rings_) total += r.size() - 1;
         if (total > 0xFFFFFFFFu / 8) return false;
-        // Scratch kept by the thread: a polygon's edges are many, and fresh pages cost more than
-        // the work done in them.
-        thread_local Scratch scratch;
+        Scratch& scratch = threadScratch();
         std::vector<Segment>& segments = scratch.segments;
         segments.resize(total);
         double ylo = rings_[0][0].y, yhi = ylo;
