@@ -205,7 +205,8 @@ int scanRecord(Iso8211File* file, ObjectRec& rec, int r) {
     logLine("scanning record %s\n", rec.name);
 
     RecordImage image;
-    if (int rc = Read8211Record(file, r, &image.record); rc != 0) {
+    static const char* const kTags[] = {"VRID", "FRID", "FOID"};
+    if (int rc = Read8211RecordTags(file, r, kTags, 3, &image.record); rc != 0) {
         logLine("loadObjectRecList: Error reading object record %d\n", r);
         return rc;
     }

@@ -306,10 +306,11 @@ struct PackTables {
 };
 
 // A packed image being written: a header of three 32-bit counts (fields, subfields, text bytes
-// with their terminators), then per field its tag number and subfield count (8 and 32 bits), then
-// per subfield its slot, length << 1 | (text shorter than length), the text's length when shorter
-// (a NUL inside the value; the rest of the value is zeros) and the text. Numbers are base-128
-// varints. Images are read 16 bytes at a time: whatever holds one has kSlack bytes after it.
+// with their terminators), then per field its tag number, subfield count and the length of its
+// subfields' bytes (8, 32 and 32 bits), then per subfield its slot, length << 1 | (text shorter
+// than length), the text's length when shorter (a NUL inside the value; the rest of the value is
+// zeros) and the text. Those numbers are base-128 varints. Images are read 16 bytes at a time:
+// whatever holds one has kSlack bytes after it.
 constexpr std::size_t kSlack = 16;
 
 unsigned char* putVarint(unsigned char* w, std::uint32_t v) {
@@ -343,13 +344,22 @@ struct Packer {
     }
 };
 
-// Copies a short text byte by byte (values are mostly a few characters); memcpy beyond that.
+// Copies a short text (values are mostly a few characters) in at most two overlapping moves of a
+// fixed size, reading and writing nothing outside [0, n); memcpy beyond 16 bytes.
 inline void copyShort(char* to, const char* from, std::size_t n) {
-    if (n > 32) {
-        std::memcpy(to, from, n);
-        return;
+    if (n >= 8) {
+        if (n > 16) {
+            std::memcpy(to, from, n);
+            return;
+        }
+        std::memcpy(to, from, 8);
+        std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + n - 4, from + n - 4, 4);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
     }
-    for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
 }
 
 // Packs the record the library has loaded (f's current one), each value as the subfield walk and
@@ -372,10 +382,10 @@ bool packRecord(const fm* f, PackTables& t, Packer& out) {
             return false;
         std::uint32_t tag = 0;
         if (!t.tagOf(r->tag, &tag)) return false;
-        unsigned char* w = out.room(5);
+        unsigned char* w = out.room(9);
         w[0] = static_cast<unsigned char>(tag);
         const std::size_t countAt = out.n + 1;
-        out.n += 5;
+        out.n += 9;
         const bool ucs2 = is123ucs2(d) != 0;
         const bool labelled = d->lab_count > 0 && d->lab_text;
         std::int32_t pos = -1;
@@ -399,7 +409,7 @@ bool packRecord(const fm* f, PackTables& t, Packer& out) {
                     unsigned char* at = putVarint(w, slot);
                     char* body = reinterpret_cast<char*>(at + 1);  // below 64 bytes the length takes one
                     const std::size_t m = s.numeric ? count : strnlen(text, count);
-                    std::memcpy(body, text, m);
+                    copyShort(body, text, m);
                     if (m >= 64) {
                         std::memmove(body + 1, body, m);
                         ++body;
@@ -432,7 +442,9 @@ bool packRecord(const fm* f, PackTables& t, Packer& out) {
                 nt += count + 1;
             }
         }
+        const std::uint32_t bytes = std::uint32_t(out.n - (countAt + 8));
         std::memcpy(out.buf.data() + countAt, &k, 4);
+        std::memcpy(out.buf.data() + countAt + 4, &bytes, 4);
         ns += k;
         ++nf;
     }
@@ -444,7 +456,9 @@ bool packRecord(const fm* f, PackTables& t, Packer& out) {
 }
 
 // *record := a new block holding the packed image. 0, or -1 without memory (record untouched).
-int unpackRecord(const PackTables& t, const unsigned char* image, Iso8211Record* record) {
+// wanted: the tag numbers to unpack (null: all); the other fields are left out.
+int unpackRecord(const PackTables& t, const unsigned char* image, Iso8211Record* record,
+                 const std::vector<bool>* wanted = nullptr) {
     std::uint32_t header[3];
     std::memcpy(header, image, sizeof header);
     const std::uint32_t nf = header[0], ns = header[1], nt = header[2];
@@ -465,12 +479,19 @@ int unpackRecord(const PackTables& t, const unsigned char* image, Iso8211Record*
     auto* sub = reinterpret_cast<Iso8211SubField*>(block + fieldBytes);
     char* text = block + fieldBytes + subBytes;
     const unsigned char* p = image + sizeof header;
+    std::uint32_t kept = 0;
     for (std::uint32_t i = 0; i < nf; ++i) {
-        Iso8211Field& f = fields[i];
-        std::memcpy(f.tag, t.tags[*p++].data(), sizeof f.tag);
-        std::uint32_t k = 0;
+        const unsigned char tag = *p++;
+        std::uint32_t k = 0, bytes = 0;
         std::memcpy(&k, p, 4);
-        p += 4;
+        std::memcpy(&bytes, p + 4, 4);
+        p += 8;
+        if (wanted && !(*wanted)[tag]) {
+            p += bytes;
+            continue;
+        }
+        Iso8211Field& f = fields[kept++];
+        std::memcpy(f.tag, t.tags[tag].data(), sizeof f.tag);
         f.subfieldCount = int32_t(k);
         f.subFields = sub;
         for (const Iso8211SubField* end = sub + k; sub != end; ++sub) {
@@ -494,7 +515,7 @@ int unpackRecord(const PackTables& t, const unsigned char* image, Iso8211Record*
             text += std::size_t(count) + 1;
         }
     }
-    record->fieldCount = int32_t(nf);
+    record->fieldCount = int32_t(kept);
     record->fields = fields;
     return 0;
 }
@@ -508,6 +529,8 @@ struct RecordCache {
     bool complete = false;  // the open pass succeeded: images may be handed out
     bool moved = false;     // an image was handed out: the library no longer stands at recordNo
     PackTables tables;
+    std::vector<bool> wanted;               // Read8211RecordTags's tag numbers
+    std::vector<const char*> wantedTags;    // and the tags they were found for
     // One allocation each, so that the images a reader let go of are reused by what comes after.
     struct Free {
         void operator()(unsigned char* p) const noexcept { std::free(p); }
@@ -1056,6 +1079,33 @@ int Read8211Record(Iso8211File* file, int ordinal, Iso8211Record* record) {
         file->recordNo += 1;
     }
     return ReadNext8211Record(file, record);
+}
+
+int Read8211RecordTags(Iso8211File* file, int ordinal, const char* const* tags, int tagCount,
+                       Iso8211Record* record) {
+    if (tags && tagCount > 0 && record && file) {
+        RecordCache* cache = liveCache(file);
+        if (const unsigned char* image = keptImage(cache, ordinal)) {
+            if (file->fp && ordinal >= 1 && ordinal <= file->recordCount && find123file(file->fp)) {
+                // The tag numbers of the last call serve again for the same tags and tag table.
+                std::vector<bool>& wanted = cache->wanted;
+                if (wanted.size() != cache->tables.tags.size() ||
+                    !std::equal(tags, tags + tagCount, cache->wantedTags.begin(), cache->wantedTags.end())) {
+                    cache->wantedTags.assign(tags, tags + tagCount);
+                    wanted.assign(cache->tables.tags.size(), false);
+                    for (std::size_t i = 0; i < wanted.size(); ++i)
+                        for (int j = 0; j < tagCount; ++j)
+                            if (tags[j] && std::strcmp(cache->tables.tags[i].data(), tags[j]) == 0) wanted[i] = true;
+                }
+                if (unpackRecord(cache->tables, image, record, &wanted) == 0) {
+                    file->recordNo = ordinal + 1;
+                    cache->moved = true;
+                    return 0;
+                }
+            }
+        }
+    }
+    return Read8211Record(file, ordinal, record);
 }
 
 int Take8211Record(Iso8211File* file, int ordinal, Iso8211Record* record) {

@@ -104,6 +104,11 @@ inline constexpr long kMaxSubfieldLength = 1024;
 // it (see Release8211RecordCache) is let go, and a later read decodes it from the file.
 [[nodiscard]] int Take8211Record(Iso8211File* file, int ordinal, Iso8211Record* record);
 
+// Read8211Record for a reader that looks at a few fields of many records: the record holds at
+// least the fields tagged one of tags[0 .. tagCount), in their order (the others may be left out).
+[[nodiscard]] int Read8211RecordTags(Iso8211File* file, int ordinal, const char* const* tags, int tagCount,
+                                     Iso8211Record* record);
+
 // The two inner steps of ReadNext8211Record.
 [[nodiscard]] int Read8211RecordFields(Iso8211File* file, Iso8211Record* record);
 [[nodiscard]] int Read8211FieldSubFields(Iso8211File* file, Iso8211Field* field, int* status);
