@@ -32,7 +32,7 @@
 // - Spatial filters read "filter geometry <relation> feature" (platform/geometry/spatial_relation.h):
 //   esriSpatialRelWithin selects features that contain the filter geometry. A relation description
 //   (DE-9IM, such as "T********") is tested beside the relation. Candidates come from the class's
-//   R-tree; GEOS decides.
+//   R-tree where it has one (a class gets it with its first rows); GEOS decides.
 // - Where clauses are SQL (SQLite) and pass through as given; the caller quotes what it puts in.
 #pragma once
 
