@@ -50,7 +50,7 @@ enum : int {
 template <std::size_t N>
 void copyText(char (&dst)[N], std::string_view src) {
     const std::size_t n = src.size() < N - 1 ? src.size() : N - 1;
-    std::memcpy(dst, src.data(), n);
+    if (n) std::memcpy(dst, src.data(), n);
     dst[n] = '\0';
 }
 

@@ -844,6 +844,7 @@ TEST(Read8211Record, ReleasedKeptRecordsLeaveThePositionRight) {
     const std::vector<std::vector<int>> sequences = {
         {5, 0, 6, -1, 3}, {n / 2, 0, -1, -1, 1}, {n, 0, n, 2}};
     for (const auto& seq : sequences) {
+        ASSERT_EQ(Close8211File(&of.f), 0);
         ASSERT_EQ(Read8211File(&of.f, path.c_str()), 0);
         for (int step : seq) {
             if (step == 0) {
