@@ -242,7 +242,7 @@ std::string gdalLnam(const GeoRow& r) {
     if (lookupAGENlabel(agen.c_str(), label) != 0) return {};
     long long fidn = std::atoll(value(r, "FIDN").c_str());
     if (fidn < 0) fidn += 4294967296LL;  // GDAL reads FIDN as signed
-    char out[64];
+    char out[sizeof label + 32];
     std::snprintf(out, sizeof out, "%s%010lld%05d", label, fidn, std::atoi(value(r, "FIDS").c_str()));
     return out;
 }
