@@ -548,8 +548,9 @@ struct RecordCache {
 };
 
 std::vector<std::unique_ptr<RecordCache>>& caches() {
-    static std::vector<std::unique_ptr<RecordCache>> all;
-    return all;
+    // Never destroyed, like the registry: a handle closed while the program ends still finds it.
+    static auto* all = new std::vector<std::unique_ptr<RecordCache>>();
+    return *all;
 }
 
 RecordCache* cacheOf(const Iso8211File* file) {
