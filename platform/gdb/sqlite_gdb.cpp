@@ -210,6 +210,12 @@ private:
 // The database: one SQLite connection per geodatabase file
 // =============================================================================================
 
+// SQLite's memory statistics take a global mutex on every allocation, and nothing here reads
+// them. Set when the library is loaded: SQLite refuses it once it is in use.
+struct SqliteSetup {
+    SqliteSetup() { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); }
+} const kSqliteSetup;
+
 constexpr std::int32_t kWgs84 = 4326;
 constexpr std::int32_t kUndefinedGeographic = 0;
 constexpr char kWgs84Wkt[] =
