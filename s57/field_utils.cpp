@@ -98,7 +98,7 @@ int updateSubfield(Iso8211Field* field, const char* label, const char* value, in
     Iso8211SubField& s = field->subFields[index];
     copyLabel(s.label, label);
     s.format[0] = '\0';
-    std::free(s.value);
+    Free8211Value(s.value);
     s.value = copy.release();
     s.length = int32_t(n);
     return 0;
@@ -134,7 +134,7 @@ int PrepareToWrite(Iso8211Record* record, int binary) {
                     logLine("PrepareToWrite: unable to allocate memory\n");
                     return -1;
                 }
-                std::free(s.value);
+                Free8211Value(s.value);
                 s.value = converted.release();
                 s.length = bytes;
             }

@@ -17,6 +17,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -192,9 +193,10 @@ bool isReadableFile(const char* path) {
 
 namespace {
 
-std::unordered_map<const void*, std::size_t>& blocks() {
+// Ordered, so that any part of a block leads to the block (Free8211Value).
+std::map<const void*, std::size_t>& blocks() {
     // Never destroyed: a record freed while the program ends still finds its block.
-    static auto* registry = new std::unordered_map<const void*, std::size_t>();
+    static auto* registry = new std::map<const void*, std::size_t>();
     return *registry;
 }
 
@@ -1251,6 +1253,17 @@ int Free8211Record(Iso8211Record* record) {
     record->fields = nullptr;
     record->fieldCount = 0;
     return 0;
+}
+
+void Free8211Value(void* part) {
+    if (!part) return;
+    const auto& registry = blocks();
+    auto it = registry.upper_bound(part);
+    if (it != registry.begin()) {
+        --it;
+        if (inBlock(part, static_cast<const char*>(it->first), it->second)) return;
+    }
+    std::free(part);
 }
 
 int Free8211Field(Iso8211Record* record, const char* tag) {

@@ -150,6 +150,10 @@ void Release8211RecordCache(const Iso8211File* file);
 // record without fields), -13 no such field, -19.
 [[nodiscard]] int Free8211Field(Iso8211Record* record, const char* tag);
 
+// Frees a value or subfield array about to be replaced, unless it is part of a read record's block
+// (which its record's Free8211Record frees). Null is ignored.
+void Free8211Value(void* part);
+
 // Field builders: texts given label by label (arrays hold `count` entries, one per repetition).
 // 0; -19 bad argument or a text of the wrong length (logged "bad subfield"); -1 no memory.
 [[nodiscard]] int WriteIso8211FieldRepeat(const char* tag, Iso8211Field* field, const FieldDef* defs,

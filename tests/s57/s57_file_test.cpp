@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "s57/dimml.h"
+#include "s57/field_utils.h"
 #include "s57/s57_codec.h"
 #include "s57/s57_file.h"
 #include "s57/s57_util2.h"
@@ -823,6 +824,32 @@ TEST(ReadRecord, PartsPutIntoItAreFreedWithTheBlock) {
     // The record read again is the one the file holds, not the one changed above.
     ASSERT_EQ(Read8211Record(&of.f, of.f.recordCount, &rec.r), 0);
     EXPECT_EQ(imageOf(rec.r), before);
+}
+
+// The field utilities replace values of records read from a file as of records built: what they put
+// in is freed with the record, and no part of the record's block is freed on its own (ASan says so).
+TEST(ReadRecord, FieldUtilitiesReplaceItsValues) {
+    SKIP_WITHOUT_DATA();
+    OpenFile of;
+    ASSERT_EQ(Read8211File(&of.f, testdata::path("enc/US5MA12M/US5MA12M.000").c_str()), 0);
+    Record rec;
+    ASSERT_EQ(Read8211Record(&of.f, of.f.recordCount, &rec.r), 0);
+    const int frid = Find8211Field(&rec.r, "FRID", 0);
+    ASSERT_GE(frid, 0);
+    Iso8211Field& f = rec.r.fields[frid];
+    ASSERT_GE(f.subfieldCount, 2);
+    const std::string label = f.subFields[1].label;
+    const std::string first = rec.r.fields[0].subFields[0].value;
+    Free8211Value(rec.r.fields[0].subFields[0].value);  // part of the block: left to the record
+    EXPECT_EQ(rec.r.fields[0].subFields[0].value, first);
+    Free8211Value(std::malloc(16));
+    Free8211Value(nullptr);
+    ASSERT_EQ(updateSubfield(&f, label.c_str(), "7", 1), 0);
+    EXPECT_STREQ(f.subFields[1].value, "7");
+    ASSERT_EQ(updateSubfield(&f, label.c_str(), "8", 1), 0);  // a value of our own replaced again
+    EXPECT_STREQ(f.subFields[1].value, "8");
+    EXPECT_EQ(PrepareToWrite(&rec.r, 1), 0);
+    EXPECT_EQ(Free8211Record(&rec.r), 0);
 }
 
 // Records handed out from what the open pass kept do not move the file: once they are let go, the
