@@ -94,27 +94,6 @@ const char* subfieldText(const Iso8211Record& record, int field, const char* lab
     return i < 0 ? nullptr : subfieldValue(record, field, i);
 }
 
-// A coordinate subfield as the 32-bit integer it encodes, read as strtol reads base 10 (leading
-// blanks, a sign, the digits up to the first other character; none gives 0); values outside 32
-// bits are clamped. Edges have thousands of vertices: this is the inner loop of the vector import.
-int32_t coordinateValue(const char* text) {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    while (*p == '0') ++p;
-    // Ten significant digits fit in 64 bits; more are beyond any 32-bit value and clamp alike.
-    uint64_t magnitude = 0;
-    int digits = 0;
-    for (; digits < 10 && p[digits] >= '0' && p[digits] <= '9'; ++digits)
-        magnitude = magnitude * 10 + uint64_t(p[digits] - '0');
-    if (p[digits] >= '0' && p[digits] <= '9') magnitude = uint64_t(INT32_MAX) + 2;
-    const int64_t v = negative ? -int64_t(magnitude) : int64_t(magnitude);
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return int32_t(v);
-}
-
 // Find8211SubField within one field for a four-letter label: the first subfield at or after
 // `start` with that label, or -1. Labels are compared with their terminator, as strcmp would.
 int nextSubfield(const Iso8211Field& field, const char (&label)[5], int start) {
@@ -124,7 +103,7 @@ int nextSubfield(const Iso8211Field& field, const char (&label)[5], int start) {
     return -1;
 }
 
-double scaled(const char* text, int32_t factor) { return double(coordinateValue(text)) / double(factor); }
+double scaled(const char* text, int32_t factor) { return double(decimalInt32(text)) / double(factor); }
 
 // A record name into a fixed buffer, cut to fit (record names have 12 characters).
 void copyName(char* out, std::size_t size, const char* name) {

@@ -96,20 +96,6 @@ void copyText(char (&dst)[N], std::string_view src) {
     dst[n] = '\0';
 }
 
-// Leading decimal digits (after blanks and a sign), 0 when there are none; clamped to int32. What
-// strtoll reads, without its cost on the thousands of codes of a catalogue.
-int32_t toInt(const char* text) {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    int64_t v = 0;
-    for (; *p >= '0' && *p <= '9'; ++p)
-        if (v <= int64_t(INT32_MAX) + 1) v = v * 10 + (*p - '0');  // past the clamp it stays there
-    if (negative) return v > -int64_t(INT32_MIN) ? INT32_MIN : int32_t(-v);
-    return v > INT32_MAX ? INT32_MAX : int32_t(v);
-}
-
 int32_t columnType(const char* letter) {
     if (sameText(letter, "E") || sameText(letter, "I")) return 2;
     if (sameText(letter, "F")) return 3;
@@ -482,7 +468,7 @@ HRESULT getS57Object(IXMLDOMDocument* document) {
         std::string buffer;
         for (int32_t i = 0; i < s57ObjectCount; ++i) {
             forEachAttribute(list[std::size_t(i)], buffer, [&](const AttributeView& a) {
-                if (a.is("code")) table[i].code = toInt(a.value());
+                if (a.is("code")) table[i].code = decimalInt32(a.value());
                 else if (a.is("acronym")) copyText(table[i].acronym, a.value());
                 else if (a.is("desc")) copyText(table[i].description, a.value());
             });
@@ -507,7 +493,7 @@ HRESULT getS57Attribute(IXMLDOMDocument* document) {
         for (int32_t i = 0; i < s57AttributeCount; ++i) {
             table[i].type = 1;  // an entry without a type is text
             forEachAttribute(list[std::size_t(i)], buffer, [&](const AttributeView& a) {
-                if (a.is("code")) table[i].index = toInt(a.value());
+                if (a.is("code")) table[i].index = decimalInt32(a.value());
                 else if (a.is("acronym")) copyText(table[i].name, a.value());
                 else if (a.is("type")) table[i].type = columnType(a.value());
             });
@@ -532,8 +518,8 @@ HRESULT getS57List(IXMLDOMDocument* document) {
         std::string buffer;
         for (int32_t i = 0; i < s57SetCount; ++i) {
             forEachAttribute(list[std::size_t(i)], buffer, [&](const AttributeView& a) {
-                if (a.is("object")) table[i].objectCode = toInt(a.value());
-                else if (a.is("attr")) table[i].attributeCode = toInt(a.value());
+                if (a.is("object")) table[i].objectCode = decimalInt32(a.value());
+                else if (a.is("attr")) table[i].attributeCode = decimalInt32(a.value());
                 else if (a.is("set")) copyText(table[i].set, a.value());
             });
         }
@@ -573,7 +559,7 @@ HRESULT getMappingInstance(IXMLDOMDocument* document) {
                         } else if (a.is("type")) {
                             copyText(om.type, a.value());
                         } else if (a.is("code")) {
-                            om.code = toInt(a.value());
+                            om.code = decimalInt32(a.value());
                         } else if (a.is("subtype")) {
                             copyText(om.subtype, a.value());
                         }
@@ -592,9 +578,9 @@ HRESULT getMappingInstance(IXMLDOMDocument* document) {
                                 if (s57) copyText(am.s57Name, a.value());
                                 else copyText(am.gdbName, a.value());
                             } else if (a.is("code")) {
-                                am.code = toInt(a.value());
+                                am.code = decimalInt32(a.value());
                             } else if (a.is("qc")) {
-                                am.qc = toInt(a.value());
+                                am.qc = decimalInt32(a.value());
                             } else if (a.is("set")) {
                                 copyText(am.set, a.value());
                             }

@@ -137,6 +137,18 @@ int32_t areaFeatureCount = 0;
 // Until the COM server module takes it over at load, any address inside this library will do.
 HMODULE moduleInstance = const_cast<char*>(&moduleAnchor);
 
+int32_t decimalInt32(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    int64_t v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        if (v <= int64_t(INT32_MAX) + 1) v = v * 10 + (*p - '0');  // past the clamp it stays there
+    if (negative) return v > -int64_t(INT32_MIN) ? INT32_MIN : int32_t(-v);
+    return v > INT32_MAX ? INT32_MAX : int32_t(v);
+}
+
 void initPrimTypes() {
     static constexpr const char* kTypes[8] = {"VI", "VC", "VE", "FP", "FN", "FL", "FA", "FX"};
     for (int i = 0; i < 8; ++i) std::snprintf(primTypes[i], sizeof primTypes[i], "%s", kTypes[i]);

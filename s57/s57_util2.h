@@ -57,5 +57,10 @@ void writeDebugLog(const char* text);
 // Where writeDebugLog writes.
 std::string debugLogPath();
 
+// The decimal number a text begins with, as strtol reads base 10 (leading blanks, a sign, the digits
+// up to the first other character; none gives 0), clamped to 32 bits. Without strtol's cost: it reads
+// every coordinate of a cell and every code of the catalogue.
+int32_t decimalInt32(const char* text);
+
 // Sets the eight primTypes texts; the drivers call it first in every run.
 void initPrimTypes();

@@ -1,6 +1,7 @@
 // tests/s57/s57_util2_messages_test.cpp: the string table, displayMessage and showComError as the
 // user sees them (through the scripted form), the debug log, the run state's start values.
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -174,3 +175,31 @@ TEST(DebugLog, AppendsUnderTmpdir) {
 }
 
 }  // namespace
+
+// decimalInt32 reads what strtol reads in base 10, clamped to 32 bits: the coordinates of a cell and
+// the codes of the catalogue go through it.
+TEST(DecimalInt32, ReadsAsStrtolClampedTo32Bits) {
+    auto expected = [](const char* text) {
+        const long long v = std::strtoll(text, nullptr, 10);
+        return int32_t(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
+    };
+    const char* const cases[] = {"",           "0",          "-0",          "+17",        "  \t-42x",
+                                 "x42",        "- 5",        "2147483647",  "2147483648", "-2147483648",
+                                 "-2147483649", "99999999999999999999999", "-000000000000002147483648",
+                                 "0000000000012", "12 34",     "\n7"};
+    for (const char* text : cases) EXPECT_EQ(decimalInt32(text), expected(text)) << '"' << text << '"';
+
+    // Random texts of digits, signs and blanks.
+    unsigned seed = 12345;
+    const char alphabet[] = "0123456789-+ 9";
+    for (int n = 0; n < 20000; ++n) {
+        char text[24] = {};
+        seed = seed * 1103515245u + 12345u;
+        const int length = int(seed >> 16) % 22;
+        for (int k = 0; k < length; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            text[k] = alphabet[(seed >> 16) % (sizeof alphabet - 1)];
+        }
+        ASSERT_EQ(decimalInt32(text), expected(text)) << '"' << text << '"';
+    }
+}
