@@ -49,19 +49,7 @@ constexpr const char* kCatdColumns[kCatdSubfields] = {"rcnm", "rcid", "cfil", "l
 constexpr const char* kCatdLogNames[kCatdSubfields] = {"rcnm", "rcid", "file", "lfil", "volm", "impl",
                                                        "slat", "wlon", "nlat", "elon", "crcs", "comt"};
 
-[[gnu::format(printf, 1, 2)]] void logLine(const char* format, ...) {
-    if (!logFile) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(logFile, format, args);
-    va_end(args);
-}
-
-void logComError(const char* function, const _com_error& e) {
-    const _bstr_t description = e.Description();
-    const char* text = description.length() ? static_cast<const char*>(description) : e.ErrorMessage();
-    logLine("Error: %s::%s\n%s\n", kModule, function, text);
-}
+void logComError(const char* function, const _com_error& e) { logComErrorOf(kModule, function, e); }
 
 // Message box of the export direction plus the same text and detail in the log.
 void showFailure(int textId, const std::string& detail) {
@@ -122,11 +110,6 @@ struct FieldSubfields {
         field->subfieldCount = 0;
     }
     void release() { field = nullptr; }
-};
-
-struct RecordHolder {
-    Iso8211Record record{};
-    ~RecordHolder() { (void)Free8211Record(&record); }
 };
 
 struct FreeDeleter {

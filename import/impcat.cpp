@@ -29,19 +29,7 @@ constexpr int32_t kNoEntries = -16;
 constexpr int32_t kNoCatdField = -17;
 constexpr int32_t kOverlap = 8;
 
-[[gnu::format(printf, 1, 2)]] void logLine(const char* format, ...) {
-    if (!logFile) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(logFile, format, args);
-    va_end(args);
-}
-
-void logComError(const char* function, const _com_error& e) {
-    const _bstr_t description = e.Description();
-    const char* text = description.length() ? static_cast<const char*>(description) : e.ErrorMessage();
-    logLine("Error: %s::%s\n%s\n", kModule, function, text);
-}
+void logComError(const char* function, const _com_error& e) { logComErrorOf(kModule, function, e); }
 
 template <std::size_t N>
 void copyText(char (&dst)[N], std::string_view src) {
@@ -49,11 +37,6 @@ void copyText(char (&dst)[N], std::string_view src) {
     std::memcpy(dst, src.data(), n);
     dst[n] = '\0';
 }
-
-struct RecordHolder {
-    Iso8211Record record{};
-    ~RecordHolder() { (void)Free8211Record(&record); }
-};
 
 // Appends one zeroed entry to a malloc'ed list; null (list unchanged) without memory.
 template <class T>

@@ -33,20 +33,7 @@ constexpr char kModule[] = "impf";
 constexpr std::size_t kOverflowLength = 70;
 constexpr int32_t kCatcovCode = 18;
 
-[[gnu::format(printf, 1, 2)]] void logLine(const char* format, ...) {
-    if (!logFile) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(logFile, format, args);
-    va_end(args);
-    std::fflush(logFile);
-}
-
-void logComError(const char* function, const _com_error& e) {
-    const _bstr_t description = e.Description();
-    const char* text = description.length() ? static_cast<const char*>(description) : e.ErrorMessage();
-    logLine("Error: %s::%s\n%s\n", kModule, function, text);
-}
+void logComError(const char* function, const _com_error& e) { logComErrorOf(kModule, function, e); }
 
 std::string_view fieldText(const char* s, std::size_t size) { return std::string_view(s, strnlen(s, size)); }
 
@@ -94,12 +81,6 @@ void setProgressMessage(int id) {
     if (!stepProgressor) return;
     if (const char* message = stringText(id)) stepProgressor->PutMessage(_bstr_t(message));
 }
-
-// A record read by number, freed on every way out.
-struct RecordImage {
-    Iso8211Record record{};
-    ~RecordImage() { (void)Free8211Record(&record); }
-};
 
 // The class group's catalogue facts: acronym, set-A and set-B/C attribute indexes.
 struct ClassGroup {
@@ -443,7 +424,7 @@ int importGeometries(const Kind& kind, IFeatureWorkspace* workspace, Iso8211File
                  rec = static_cast<ObjectRec*>(llist_next(records))) {
                 std::fprintf(stderr, "%s: %s %s %s %s\n", importer, g.acronym.c_str(), rec->lnam, rec->name,
                              className.c_str());
-                RecordImage image;
+                RecordHolder image;
                 const int read = readObjectRecord(file, rec->recno, &image.record);
                 if (read != 0) {
                     logLine("%s: unable to read record %d\n", importer, rec->recno);
@@ -570,7 +551,7 @@ int importFX(IFeatureWorkspace* workspace, Iso8211File* file, llist* records, IT
                  rec && samePrim(rec, prim) && fieldText(rec->objClass, sizeof rec->objClass) == g.code;
                  rec = static_cast<ObjectRec*>(llist_next(records))) {
                 std::fprintf(stderr, "importFX: %s %s %s\n", g.acronym.c_str(), rec->lnam, rec->name);
-                RecordImage image;
+                RecordHolder image;
                 const int read = readObjectRecord(file, rec->recno, &image.record);
                 if (read != 0) {
                     logLine("importFX: unable to read record %d\n", rec->recno);

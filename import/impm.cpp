@@ -22,26 +22,7 @@ namespace {
 
 constexpr char kModule[] = "impm";
 
-__attribute__((format(printf, 1, 2))) void logLine(const char* format, ...) {
-    if (!logFile) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(logFile, format, args);
-    va_end(args);
-}
-
-void logComError(const char* function, const _com_error& e) {
-    logLine("Error: %s::%s\n%s\n", kModule, function, static_cast<const char*>(e.Description()));
-}
-
-// A record read by Read8211Record, released on every way out.
-struct RecordHolder {
-    Iso8211Record record{};
-    RecordHolder() = default;
-    RecordHolder(const RecordHolder&) = delete;
-    RecordHolder& operator=(const RecordHolder&) = delete;
-    ~RecordHolder() { (void)Free8211Record(&record); }
-};
+void logComError(const char* function, const _com_error& e) { logComErrorOf(kModule, function, e); }
 
 // The text of the first subfield `label` of field `field`; null when the field has none.
 const char* subfieldText(const Iso8211Record* record, int field, const char* label) {

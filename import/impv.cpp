@@ -35,14 +35,6 @@ constexpr int32_t kGrowPoints = 500;
 constexpr int32_t kAttributeCodes[3] = {400, 401, 402};
 constexpr int kAttributeCount = 3;
 
-__attribute__((format(printf, 1, 2))) void logLine(const char* format, ...) {
-    if (!logFile) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(logFile, format, args);
-    va_end(args);
-}
-
 // A failed insert goes to the standard error stream and to the log.
 __attribute__((format(printf, 1, 2))) void logBoth(const char* format, ...) {
     va_list args;
@@ -55,17 +47,7 @@ __attribute__((format(printf, 1, 2))) void logBoth(const char* format, ...) {
     va_end(args);
 }
 
-void logComError(const char* function, const _com_error& e) {
-    logLine("Error: %s::%s\n%s\n", kModule, function, static_cast<const char*>(e.Description()));
-}
-
-struct RecordHolder {
-    Iso8211Record record{};
-    RecordHolder() = default;
-    RecordHolder(const RecordHolder&) = delete;
-    RecordHolder& operator=(const RecordHolder&) = delete;
-    ~RecordHolder() { (void)Free8211Record(&record); }
-};
+void logComError(const char* function, const _com_error& e) { logComErrorOf(kModule, function, e); }
 
 struct FreeNode {
     void operator()(NodeObject* n) const noexcept {

@@ -153,20 +153,7 @@ namespace {
 
 constexpr char kModule[] = "dbUtil";
 
-[[gnu::format(printf, 1, 2)]] void logLine(const char* format, ...) {
-    if (!logFile) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(logFile, format, args);
-    va_end(args);
-    std::fflush(logFile);
-}
-
-void logComError(const char* function, const _com_error& e) {
-    const _bstr_t description = e.Description();
-    const char* text = description.length() ? static_cast<const char*>(description) : e.ErrorMessage();
-    logLine("Error: %s::%s\n%s\n", kModule, function, text);
-}
+void logComError(const char* function, const _com_error& e) { logComErrorOf(kModule, function, e); }
 
 std::string lowerCopy(const char* text) {
     std::string s(text);

@@ -76,13 +76,7 @@ void logText(const char* format, const char* a, const char* b) {
     std::fflush(logFile);
 }
 
-void logComError(const char* function, const _com_error& e) {
-    if (!logFile) return;
-    const _bstr_t description = e.Description();
-    const char* text = description.length() ? static_cast<const char*>(description) : e.ErrorMessage();
-    std::fprintf(logFile, "Error: %s::%s\n%s\n", kModule, function, text);
-    std::fflush(logFile);
-}
+void logComError(const char* function, const _com_error& e) { logComErrorOf(kModule, function, e); }
 
 bool sameText(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
 

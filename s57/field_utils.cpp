@@ -32,20 +32,7 @@ struct FreeDeleter {
 };
 using MallocText = std::unique_ptr<char, FreeDeleter>;
 
-[[gnu::format(printf, 1, 2)]] void logLine(const char* format, ...) {
-    if (!logFile) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(logFile, format, args);
-    va_end(args);
-    std::fflush(logFile);
-}
-
-void logComError(const char* function, const _com_error& e) {
-    const _bstr_t description = e.Description();
-    const char* text = description.length() ? static_cast<const char*>(description) : e.ErrorMessage();
-    logLine("Error: %s::%s\n%s\n", kModule, function, text);
-}
+void logComError(const char* function, const _com_error& e) { logComErrorOf(kModule, function, e); }
 
 // A malloc'ed copy of `n` bytes with a NUL after them (so a binary value can still be printed).
 MallocText copyBytes(const char* bytes, std::size_t n) {

@@ -34,14 +34,6 @@ constexpr int kIllegal = -19;
 constexpr int kFirstRecordRoom = 5000;  // the list's first pointer array, grown by kRecordRoomStep
 constexpr int kRecordRoomStep = 1000;
 
-__attribute__((format(printf, 1, 2))) void logLine(const char* format, ...) {
-    if (!logFile) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(logFile, format, args);
-    va_end(args);
-}
-
 template <std::size_t N>
 std::string_view fieldText(const char (&text)[N]) {
     return std::string_view(text, strnlen(text, N));
@@ -64,12 +56,6 @@ const char* subfieldValue(const Iso8211Record& record, int field, const char* la
     if (s < 0) return nullptr;
     return record.fields[field].subFields[s].value;
 }
-
-// Frees a record image on every way out of a step.
-struct RecordImage {
-    Iso8211Record record{};
-    ~RecordImage() { (void)Free8211Record(&record); }
-};
 
 // The handle the last loadObjectRecList opened: the record layer keeps its decoded records for the
 // importers until the list lets them go.
@@ -204,7 +190,7 @@ int scanRecord(Iso8211File* file, ObjectRec& rec, int r) {
     rec.ruin = ' ';
     logLine("scanning record %s\n", rec.name);
 
-    RecordImage image;
+    RecordHolder image;
     static const char* const kTags[] = {"VRID", "FRID", "FOID"};
     if (int rc = Read8211RecordTags(file, r, kTags, 3, &image.record); rc != 0) {
         logLine("loadObjectRecList: Error reading object record %d\n", r);

@@ -28,20 +28,7 @@ namespace {
 constexpr char kModule[] = "s57_util";
 constexpr std::size_t kMaxComment = 1024;  // longest COMT kept before the column's own width
 
-[[gnu::format(printf, 1, 2)]] void logLine(const char* format, ...) {
-    if (!logFile) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(logFile, format, args);
-    va_end(args);
-    std::fflush(logFile);
-}
-
-void logComError(const char* function, const _com_error& e) {
-    const _bstr_t description = e.Description();
-    const char* text = description.length() ? static_cast<const char*>(description) : e.ErrorMessage();
-    logLine("Error: %s::%s\n%s\n", kModule, function, text);
-}
+void logComError(const char* function, const _com_error& e) { logComErrorOf(kModule, function, e); }
 
 const char* subValue(const Iso8211Record* record, int field, int sub) {
     const char* v = record->fields[field].subFields[sub].value;

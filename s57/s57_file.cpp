@@ -39,14 +39,6 @@ enum : int {
     kOptFieldStart = 6,   // the first subfield of a later field
 };
 
-[[gnu::format(printf, 1, 2)]] void logLine(const char* format, ...) {
-    if (!logFile) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(logFile, format, args);
-    va_end(args);
-}
-
 // Copies text into a fixed array, truncating, always terminated.
 template <std::size_t N>
 void copyText(char (&dst)[N], std::string_view src) {

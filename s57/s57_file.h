@@ -150,6 +150,15 @@ void Release8211RecordCache(const Iso8211File* file);
 // record without fields), -13 no such field, -19.
 [[nodiscard]] int Free8211Field(Iso8211Record* record, const char* tag);
 
+// A record freed on every way out of a scope.
+struct RecordHolder {
+    Iso8211Record record{};
+    RecordHolder() = default;
+    RecordHolder(const RecordHolder&) = delete;
+    RecordHolder& operator=(const RecordHolder&) = delete;
+    ~RecordHolder() { (void)Free8211Record(&record); }
+};
+
 // Frees a value or subfield array about to be replaced, unless it is part of a read record's block
 // (which its record's Free8211Record frees). Null is ignored.
 void Free8211Value(void* part);

@@ -5,6 +5,7 @@
 #include "s57/s57_util2.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -136,6 +137,20 @@ int32_t lineFeatureCount = 0;
 int32_t areaFeatureCount = 0;
 // Until the COM server module takes it over at load, any address inside this library will do.
 HMODULE moduleInstance = const_cast<char*>(&moduleAnchor);
+
+void logLine(const char* format, ...) {
+    if (!logFile) return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(logFile, format, args);
+    va_end(args);
+}
+
+void logComErrorOf(const char* module, const char* function, const _com_error& e) {
+    const _bstr_t description = e.Description();
+    const char* text = description.length() ? static_cast<const char*>(description) : e.ErrorMessage();
+    logLine("Error: %s::%s\n%s\n", module, function, text);
+}
 
 int32_t decimalInt32(const char* text) {
     const char* p = text;

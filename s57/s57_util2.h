@@ -57,6 +57,14 @@ void writeDebugLog(const char* text);
 // Where writeDebugLog writes.
 std::string debugLogPath();
 
+// One line (or several) to the run's log; nothing while no log is open. Not flushed per line: the
+// import writes thousands, and the drivers close the log before it is shown.
+[[gnu::format(printf, 1, 2)]] void logLine(const char* format, ...);
+
+// "Error: MODULE::FUNCTION" and the error's description (its message when it carries none) to the
+// run's log.
+void logComErrorOf(const char* module, const char* function, const _com_error& e);
+
 // The decimal number a text begins with, as strtol reads base 10 (leading blanks, a sign, the digits
 // up to the first other character; none gives 0), clamped to 32 bits. Without strtol's cost: it reads
 // every coordinate of a cell and every code of the catalogue.
