@@ -20,6 +20,7 @@
 #include "iso8211/iso8211.h"
 #include "platform/gdb/gdb.h"
 #include "s57/s57_util2.h"
+#include "support/captured_log.h"
 
 namespace cattest {
 
@@ -55,32 +56,7 @@ inline std::string readFile(const std::filesystem::path& path) {
     return s.str();
 }
 
-// Points logFile at a memory buffer for the scope.
-class CapturedLog {
-public:
-    CapturedLog() : saved_(logFile) {
-        mem_ = open_memstream(&buf_, &size_);
-        logFile = mem_;
-    }
-    ~CapturedLog() {
-        logFile = saved_;
-        if (mem_) std::fclose(mem_);
-        std::free(buf_);
-    }
-    CapturedLog(const CapturedLog&) = delete;
-    CapturedLog& operator=(const CapturedLog&) = delete;
-    std::string text() {
-        if (!mem_) return {};
-        std::fflush(mem_);
-        return std::string(buf_, size_);
-    }
-
-private:
-    char* buf_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* mem_ = nullptr;
-    std::FILE* saved_ = nullptr;
-};
+using testsupport::CapturedLog;
 
 // ---- ISO 8211 built in code ---------------------------------------------------------------------
 

@@ -344,23 +344,6 @@ std::vector<Row> Gdb::rows(const char* table) const {
 
 // ---- Log, catalogue, messages --------------------------------------------------------------------------
 
-CapturedLog::CapturedLog() : saved_(logFile) {
-    mem_ = open_memstream(&buf_, &size_);
-    logFile = mem_;
-}
-
-CapturedLog::~CapturedLog() {
-    logFile = saved_;
-    if (mem_) std::fclose(mem_);
-    std::free(buf_);
-}
-
-std::string CapturedLog::text() {
-    if (!mem_) return {};
-    std::fflush(mem_);
-    return std::string(buf_, size_);
-}
-
 void prepareRun() {
     if (!s57Attributes) installBuiltinCatalogue();
     initPrimTypes();

@@ -16,6 +16,7 @@
 #include "s57/llist.h"
 #include "s57/record_list.h"
 #include "s57/s57_file.h"
+#include "support/captured_log.h"
 
 namespace metavec {
 
@@ -126,19 +127,7 @@ private:
 
 // ---- Log, catalogue, messages -----------------------------------------------------------------
 
-// Points logFile at memory for the scope.
-class CapturedLog {
-public:
-    CapturedLog();
-    ~CapturedLog();
-    std::string text();
-
-private:
-    char* buf_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* mem_ = nullptr;
-    std::FILE* saved_ = nullptr;
-};
+using testsupport::CapturedLog;
 
 // The built-in catalogue in the program-wide tables (once), and the scripted UI form with no
 // events recorded.

@@ -133,23 +133,6 @@ std::string writeTemp(const std::string& name, const std::string& bytes) {
     return path;
 }
 
-CapturedLog::CapturedLog() : saved_(logFile) {
-    mem_ = open_memstream(&buf_, &size_);
-    logFile = mem_;
-}
-
-CapturedLog::~CapturedLog() {
-    logFile = saved_;
-    if (mem_) std::fclose(mem_);
-    std::free(buf_);
-}
-
-std::string CapturedLog::text() {
-    if (!mem_) return {};
-    std::fflush(mem_);
-    return std::string(buf_, size_);
-}
-
 }  // namespace s57test
 
 namespace s57test {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include "support/captured_log.h"
 
 namespace s57test {
 
@@ -47,19 +48,7 @@ std::string smallRecord(int rcnm, unsigned rcid, const std::string& atvl = "x");
 // Writes bytes to a fresh file under the test's temporary directory; returns its path.
 std::string writeTemp(const std::string& name, const std::string& bytes);
 
-// Points logFile at a memory buffer for the scope and gives its text back.
-class CapturedLog {
-public:
-    CapturedLog();
-    ~CapturedLog();
-    std::string text();
-
-private:
-    char* buf_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* mem_ = nullptr;
-    std::FILE* saved_ = nullptr;
-};
+using testsupport::CapturedLog;
 
 }  // namespace s57test
 
