@@ -119,27 +119,24 @@ bool lookupGroup(ClassGroup& g, const char* importer) {
         logLine("%s: unable find set A attribute list for object code %s\n", importer, g.code.c_str());
         return false;
     }
-    for (int32_t k = 0; k < count; ++k) {
-        int32_t index = 0;
-        if (lookupAttrIndex(codes[k], &index) != 0) {
-            logLine("%s: fail to map set A acode %d to aindex\n", importer, codes[k]);
-            return false;
+    // The attribute indexes of the codes found; `set` names the set in the log line.
+    auto mapCodes = [&](const char* set, std::vector<int32_t>& indexes) {
+        for (int32_t k = 0; k < count; ++k) {
+            int32_t index = 0;
+            if (lookupAttrIndex(codes[k], &index) != 0) {
+                logLine("%s: fail to map set %s acode %d to aindex\n", importer, set, codes[k]);
+                return false;
+            }
+            indexes.push_back(index);
         }
-        g.setA.push_back(index);
-    }
+        return true;
+    };
+    if (!mapCodes("A", g.setA)) return false;
     if (lookupSetBCAttributes(objectCode, &count, codes.data()) != 0) {
         logLine("%s: unable find set BC attribute list for object code %s\n", importer, g.code.c_str());
         return false;
     }
-    for (int32_t k = 0; k < count; ++k) {
-        int32_t index = 0;
-        if (lookupAttrIndex(codes[k], &index) != 0) {
-            logLine("%s: fail to map set B C acode %d to aindex\n", importer, codes[k]);
-            return false;
-        }
-        g.setBC.push_back(index);
-    }
-    return true;
+    return mapCodes("B C", g.setBC);
 }
 
 // The code an ATTL value names: its decimal value, or the code of the acronym it spells.

@@ -199,17 +199,6 @@ class Checker {
     RingRowsByRing& rows_;
 };
 
-GeoExtent extentOf(const Part& ring) {
-    GeoExtent e{ring[0].x, ring[0].y, ring[0].x, ring[0].y};
-    for (const Coord& c : ring) {
-        e.xmin = std::min(e.xmin, c.x);
-        e.xmax = std::max(e.xmax, c.x);
-        e.ymin = std::min(e.ymin, c.y);
-        e.ymax = std::max(e.ymax, c.y);
-    }
-    return e;
-}
-
 }  // namespace
 
 bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& groups, RingRowsByRing* rows) {
@@ -240,7 +229,7 @@ bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& g
     // tells which. The rings holding a ring then form a chain; its depth and innermost holder must
     // be what the grouping says.
     std::vector<GeoExtent> extent(n);
-    for (std::size_t i = 0; i < n; ++i) extent[i] = extentOf(rings[i]);
+    for (std::size_t i = 0; i < n; ++i) extent[i] = ringExtent(rings[i]);  // finite, as checked above
     std::vector<std::size_t> asked(n, 0);
     std::vector<std::vector<std::size_t>> holders(n);
     for (std::size_t i = 0; i < n; ++i) {

@@ -49,24 +49,39 @@ IShapeSource& shapeSourceOf(IUnknown* geometry) {
     return *src;
 }
 
+namespace {
+
+// Widens e by the points of p that are not NaN; `first` while e holds none yet.
+void extend(GeoExtent& e, bool& first, const Part& p) {
+    for (const Coord& c : p) {
+        if (std::isnan(c.x) || std::isnan(c.y)) continue;
+        if (first) {
+            e.xmin = e.xmax = c.x;
+            e.ymin = e.ymax = c.y;
+            first = false;
+        } else {
+            e.xmin = std::min(e.xmin, c.x);
+            e.xmax = std::max(e.xmax, c.x);
+            e.ymin = std::min(e.ymin, c.y);
+            e.ymax = std::max(e.ymax, c.y);
+        }
+    }
+}
+
+}  // namespace
+
 GeoExtent shapeExtent(const Shape& s) {
     GeoExtent e;
     if (s.empty()) return e;
     bool first = true;
-    for (const Part& p : s.parts)
-        for (const Coord& c : p) {
-            if (std::isnan(c.x) || std::isnan(c.y)) continue;
-            if (first) {
-                e.xmin = e.xmax = c.x;
-                e.ymin = e.ymax = c.y;
-                first = false;
-            } else {
-                e.xmin = std::min(e.xmin, c.x);
-                e.xmax = std::max(e.xmax, c.x);
-                e.ymin = std::min(e.ymin, c.y);
-                e.ymax = std::max(e.ymax, c.y);
-            }
-        }
+    for (const Part& p : s.parts) extend(e, first, p);
+    return e;
+}
+
+GeoExtent ringExtent(const Part& ring) {
+    GeoExtent e;
+    bool first = true;
+    extend(e, first, ring);
     return e;
 }
 
@@ -179,26 +194,6 @@ int locate(const Coord& p, const Part& ring, const RingRows* rows) {
     for (std::size_t i = 0, j = n - 1; i < n; j = i++)
         if (edgeHolds(p, ring[j], ring[i], inside)) return 0;
     return inside ? 1 : -1;
-}
-
-// shapeExtent of the ring alone, without copying it into a shape.
-GeoExtent ringExtent(const Part& ring) {
-    GeoExtent e;
-    bool first = true;
-    for (const Coord& c : ring) {
-        if (std::isnan(c.x) || std::isnan(c.y)) continue;
-        if (first) {
-            e.xmin = e.xmax = c.x;
-            e.ymin = e.ymax = c.y;
-            first = false;
-        } else {
-            e.xmin = std::min(e.xmin, c.x);
-            e.xmax = std::max(e.xmax, c.x);
-            e.ymin = std::min(e.ymin, c.y);
-            e.ymax = std::max(e.ymax, c.y);
-        }
-    }
-    return e;
 }
 
 // Ring a lies inside ring b: the first vertex of a that is not on b's boundary decides.

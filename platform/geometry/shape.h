@@ -55,6 +55,8 @@ IShapeSource& shapeSourceOf(IUnknown* geometry);
 IGeometryPtr makeGeometry(Shape s);
 
 GeoExtent shapeExtent(const Shape& s);
+// shapeExtent of one ring, without copying it into a shape.
+GeoExtent ringExtent(const Part& ring);
 
 inline bool sameXY(const Coord& a, const Coord& b) { return a.x == b.x && a.y == b.y; }
 // The area, positive when the ring runs counter-clockwise; the ring is read as closed.
