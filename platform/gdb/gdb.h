@@ -103,6 +103,7 @@ struct IFeatureCursor;
 struct IQueryFilter;
 struct IEnumSubtype;
 struct IEnumFeatureClass;
+struct ITopologyGraph;
 
 // ---------------------------------------------------------------------------------------------
 // Spatial reference and property sets
@@ -303,7 +304,7 @@ struct IEnumFeatureClass : IUnknown {
 };
 
 // A topology of a feature dataset as stored: its name, cluster tolerance and member classes (in
-// the order they were added). The graph of edges and nodes over an area is computed elsewhere
+// the order they were added). The graph of edges and nodes over an area is computed by its cache
 // (platform/topology) from these.
 struct ITopology : IUnknown {
     static constexpr GUID iid = makeGuid("{E6F71232-F302-4C88-9569-E560D187F2F8}");
@@ -316,6 +317,9 @@ struct ITopology : IUnknown {
     virtual HRESULT raw_AddClass(IFeatureClass* featureClass, double weight, LONG xyRank, LONG zRank,
                                  VARIANT_BOOL eventNotification) = 0;
     virtual HRESULT get_Classes(IEnumFeatureClass** classes) = 0;
+    // The topology's cache: its graph of edges and nodes over an area, the same object each time
+    // for one topology object (platform/topology/topology.h declares it and holds GetCache's body).
+    virtual HRESULT get_Cache(ITopologyGraph** cache) = 0;
 
     _bstr_t GetName();
     double GetClusterTolerance();
@@ -323,6 +327,7 @@ struct ITopology : IUnknown {
     HRESULT AddClass(IFeatureClass* featureClass, double weight = 1, LONG xyRank = 1, LONG zRank = 1,
                      VARIANT_BOOL eventNotification = VARIANT_FALSE);
     _com_ptr_t<IEnumFeatureClass> GetClasses();
+    _com_ptr_t<ITopologyGraph> GetCache();
 };
 
 // The topologies of a feature dataset (an interface of the dataset object).

@@ -36,6 +36,7 @@
 
 #include "platform/geometry/gpkg_blob.h"
 #include "platform/geometry/spatial_relation.h"
+#include "platform/topology/topology.h"
 
 namespace {
 
@@ -2342,6 +2343,21 @@ public:
     }
     HRESULT raw_AddClass(IFeatureClass* fc, double, LONG, LONG, VARIANT_BOOL) override;
     HRESULT get_Classes(IEnumFeatureClass** out) override;
+    HRESULT get_Cache(ITopologyGraph** out) override {
+        return gdbGuard([&] {
+            need(out);
+            *out = nullptr;
+            if (!cache_) {
+                IFeatureDatasetPtr dataset = ws_->dataset(row().dataset);
+                const _bstr_t name(fromUtf8(name_).c_str());
+                ITopologyGraph* made = nullptr;
+                const HRESULT hr = createTopologyGraph(dataset, name.GetBSTR(), &made);
+                if (FAILED(hr)) raise(hr, "cannot make the cache of topology " + name_);
+                cache_.Attach(made);
+            }
+            return givePtr(cache_.GetInterfacePtr(), out);
+        });
+    }
 
 private:
     struct Row {
@@ -2360,6 +2376,7 @@ private:
     WorkspaceImpl* ws_;
     IWorkspacePtr hold_;
     std::string name_;
+    ITopologyGraphPtr cache_;
 };
 
 class ClassEnum final : public Object<IEnumFeatureClass> {

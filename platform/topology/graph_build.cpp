@@ -1,0 +1,530 @@
+// platform/topology/graph_build.cpp: the topology graph of a set of features: snap-rounding noding
+// of their linework on the tolerance grid (GEOS finds the hot pixels, each segment is led through
+// the hot pixels it meets, decided exactly in integers), then nodes and edges walked over the noded
+// segments. Coordinates are held as integer grid cells while the graph is built, so that equal
+// means equal. Throws geom::GeometryError and std::bad_alloc (see graph_build.h).
+#include "platform/topology/graph_build.h"
+
+#include <geos_c.h>
+
+#include <algorithm>
+#include <cmath>
+#include <compare>
+#include <cstdint>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/geometry/geos_support.h"
+
+namespace topo {
+namespace {
+
+using geom::Coord;
+using geom::GeometryError;
+using geom::Part;
+
+// A grid cell (a hot pixel when it holds a vertex or a crossing): its centre is the vertex.
+struct Cell {
+    std::int64_t x;
+    std::int64_t y;
+    auto operator<=>(const Cell&) const = default;
+};
+
+struct CellHash {
+    std::size_t operator()(const Cell& c) const noexcept {
+        std::uint64_t h = std::uint64_t(c.x) * 0x9E3779B97F4A7C15ull;
+        h ^= std::uint64_t(c.y) + 0x632BE59BD9B4E019ull + (h << 6) + (h >> 2);
+        return std::size_t(h ^ (h >> 31));
+    }
+};
+
+// Grid values stay where doubles hold every integer and doubled products fit 128 bits.
+constexpr double kGridLimit = 4503599627370496.0;  // 2^52
+
+// GEOS's rounding (half away towards +infinity), so that a vertex lands in the cell its noding uses.
+double roundHalfUp(double v) {
+    double whole = 0;
+    const double frac = std::fabs(std::modf(v, &whole));
+    if (v >= 0) return frac < 0.5 ? std::floor(v) : frac > 0.5 ? std::ceil(v) : whole + 1.0;
+    return frac < 0.5 ? std::ceil(v) : frac > 0.5 ? std::floor(v) : whole;
+}
+
+class Grid {
+public:
+    explicit Grid(double tolerance) : scale_(gridScale(tolerance)) {}
+    Cell at(double x, double y) const { return {cell(x), cell(y)}; }
+    double coord(std::int64_t v) const { return double(v) / scale_; }
+
+private:
+    std::int64_t cell(double v) const {
+        const double s = roundHalfUp(v * scale_);
+        if (!std::isfinite(s) || std::fabs(s) > kGridLimit)
+            throw GeometryError("topology: a coordinate lies outside the tolerance grid");
+        return std::int64_t(s);
+    }
+    double scale_;
+};
+
+using Wide = __int128;
+
+int orientation(std::int64_t px, std::int64_t py, std::int64_t qx, std::int64_t qy, std::int64_t rx, std::int64_t ry) {
+    const Wide d = Wide(qx - px) * Wide(ry - py) - Wide(qy - py) * Wide(rx - px);
+    return d > 0 ? 1 : d < 0 ? -1 : 0;
+}
+
+// Whether segment a-b meets the hot pixel of h: the square of side one cell about h, its left and
+// bottom sides included, its right and top sides not (the convention of GEOS's snap rounding).
+// Worked in doubled coordinates, where the sides are integers.
+bool meetsPixel(Cell a, Cell b, Cell h) {
+    std::int64_t px = 2 * a.x, py = 2 * a.y, qx = 2 * b.x, qy = 2 * b.y;
+    if (px > qx) {
+        std::swap(px, qx);
+        std::swap(py, qy);
+    }
+    const std::int64_t minx = 2 * h.x - 1, maxx = 2 * h.x + 1, miny = 2 * h.y - 1, maxy = 2 * h.y + 1;
+    if (px >= maxx || qx < minx) return false;
+    if (std::min(py, qy) >= maxy || std::max(py, qy) < miny) return false;
+    if (px == qx || py == qy) return true;
+    const int ul = orientation(px, py, qx, qy, minx, maxy);
+    if (ul == 0) return !(py < qy);
+    const int ur = orientation(px, py, qx, qy, maxx, maxy);
+    if (ur == 0) return !(py > qy);
+    if (ul != ur) return true;
+    const int ll = orientation(px, py, qx, qy, minx, miny);
+    if (ll == 0 || ll != ul) return true;
+    const int lr = orientation(px, py, qx, qy, maxx, miny);
+    if (lr == 0) return !(py < qy);
+    return ll != lr || lr != ur;
+}
+
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
+    std::int64_t q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+    return q;
+}
+
+// The hot pixels in square buckets, for the pixels a segment may meet.
+class PixelIndex {
+public:
+    explicit PixelIndex(std::vector<Cell> pixels) {
+        if (pixels.empty()) return;
+        Cell lo = pixels[0], hi = pixels[0];
+        for (const Cell& c : pixels) {
+            lo = {std::min(lo.x, c.x), std::min(lo.y, c.y)};
+            hi = {std::max(hi.x, c.x), std::max(hi.y, c.y)};
+        }
+        origin_ = lo;
+        const double area = (double(hi.x - lo.x) + 1) * (double(hi.y - lo.y) + 1);
+        size_ = std::max<std::int64_t>(1, std::int64_t(std::sqrt(area / double(pixels.size())) * 2));
+        entries_.reserve(pixels.size());
+        for (const Cell& c : pixels) entries_.push_back({bucket(c), c});
+        std::sort(entries_.begin(), entries_.end());
+    }
+
+    // Appends the hot pixels that segment a-b meets, in no particular order.
+    void meets(Cell a, Cell b, std::vector<Cell>& out) const {
+        if (entries_.empty()) return;
+        Cell p = a, q = b;
+        if (p.x > q.x) std::swap(p, q);
+        const std::int64_t miny = std::min(p.y, q.y), maxy = std::max(p.y, q.y);
+        const std::int64_t bx0 = floorDiv(p.x - origin_.x, size_), bx1 = floorDiv(q.x - origin_.x, size_);
+        for (std::int64_t bx = bx0; bx <= bx1; ++bx) {
+            std::int64_t ylo = miny, yhi = maxy;
+            if (p.x != q.x) {
+                // The segment's y over the column's x-range, widened by half a cell each way.
+                const double x0 = std::max(double(p.x), double(origin_.x + bx * size_) - 0.5);
+                const double x1 = std::min(double(q.x), double(origin_.x + bx * size_ + size_ - 1) + 0.5);
+                const double slope = double(q.y - p.y) / double(q.x - p.x);
+                const double y0 = double(p.y) + (x0 - double(p.x)) * slope;
+                const double y1 = double(p.y) + (x1 - double(p.x)) * slope;
+                ylo = std::max(miny, std::int64_t(std::floor(std::min(y0, y1))) - 1);
+                yhi = std::min(maxy, std::int64_t(std::ceil(std::max(y0, y1))) + 1);
+            }
+            const std::int64_t by0 = floorDiv(ylo - origin_.y, size_), by1 = floorDiv(yhi - origin_.y, size_);
+            for (std::int64_t by = by0; by <= by1; ++by) {
+                const Cell key{bx, by};
+                auto it = std::lower_bound(entries_.begin(), entries_.end(), key,
+                                           [](const Entry& e, const Cell& k) { return e.bucket < k; });
+                for (; it != entries_.end() && it->bucket == key; ++it)
+                    if (meetsPixel(a, b, it->cell)) out.push_back(it->cell);
+            }
+        }
+    }
+
+private:
+    struct Entry {
+        Cell bucket;
+        Cell cell;
+        auto operator<=>(const Entry&) const = default;
+    };
+    Cell bucket(Cell c) const { return {floorDiv(c.x - origin_.x, size_), floorDiv(c.y - origin_.y, size_)}; }
+
+    Cell origin_{0, 0};
+    std::int64_t size_ = 1;
+    std::vector<Entry> entries_;
+};
+
+// Every vertex of the noding GEOS makes of the paths at the tolerance: the rounded vertices and
+// the rounded crossings.
+void nodedVertices(const std::vector<std::vector<Cell>>& paths, double tolerance, const Grid& grid,
+                   std::vector<Cell>& out) {
+    GEOSContextHandle_t ctx = geom::geosContext();
+    std::vector<geom::Geom> lines;
+    std::vector<double> buffer;
+    for (const auto& path : paths) {
+        if (path.size() < 2) continue;
+        buffer.clear();
+        for (const Cell& c : path) {
+            buffer.push_back(grid.coord(c.x));
+            buffer.push_back(grid.coord(c.y));
+        }
+        GEOSCoordSequence* seq = GEOSCoordSeq_copyFromBuffer_r(ctx, buffer.data(), unsigned(path.size()), 0, 0);
+        if (!seq) geom::throwGeos("topology: coordinate sequence");
+        GEOSGeometry* line = GEOSGeom_createLineString_r(ctx, seq);
+        if (!line) geom::throwGeos("topology: line string");
+        lines.emplace_back(line, geom::GeomDestroy{ctx});
+    }
+    if (lines.empty()) return;
+    std::vector<GEOSGeometry*> raw;
+    raw.reserve(lines.size());
+    for (auto& l : lines) raw.push_back(l.get());
+    GEOSGeometry* collection = GEOSGeom_createCollection_r(ctx, GEOS_MULTILINESTRING, raw.data(), unsigned(raw.size()));
+    if (!collection) geom::throwGeos("topology: line collection");
+    for (auto& l : lines) (void)l.release();  // the collection owns them now
+    geom::Geom all(collection, geom::GeomDestroy{ctx});
+    geom::Geom noded(GEOSUnaryUnionPrec_r(ctx, all.get(), tolerance), geom::GeomDestroy{ctx});
+    if (!noded) geom::throwGeos("topology: snap-rounding noding");
+
+    std::vector<const GEOSGeometry*> stack{noded.get()};
+    while (!stack.empty()) {
+        const GEOSGeometry* g = stack.back();
+        stack.pop_back();
+        const int type = GEOSGeomTypeId_r(ctx, g);
+        if (type == GEOS_LINESTRING || type == GEOS_LINEARRING) {
+            const GEOSCoordSequence* seq = GEOSGeom_getCoordSeq_r(ctx, g);
+            unsigned int n = 0;
+            if (!seq || !GEOSCoordSeq_getSize_r(ctx, seq, &n)) geom::throwGeos("topology: noded line");
+            buffer.resize(2 * std::size_t(n));
+            if (n && !GEOSCoordSeq_copyToBuffer_r(ctx, seq, buffer.data(), 0, 0)) geom::throwGeos("topology: noded line");
+            for (unsigned int i = 0; i < n; ++i) out.push_back(grid.at(buffer[2 * i], buffer[2 * i + 1]));
+        } else if (type == GEOS_MULTILINESTRING || type == GEOS_GEOMETRYCOLLECTION) {
+            const int n = GEOSGetNumGeometries_r(ctx, g);
+            for (int i = 0; i < n; ++i) stack.push_back(GEOSGetGeometryN_r(ctx, g, i));
+        }
+    }
+}
+
+// The path a rounded path takes through the hot pixels: each of its segments through the pixels it
+// meets, in order along the segment.
+void snapPath(const std::vector<Cell>& path, const PixelIndex& index, std::vector<Cell>& hits, std::vector<Cell>& out) {
+    out.clear();
+    if (path.empty()) return;
+    out.push_back(path[0]);
+    for (std::size_t i = 0; i + 1 < path.size(); ++i) {
+        const Cell a = path[i], b = path[i + 1];
+        hits.clear();
+        index.meets(a, b, hits);
+        const Wide dx = b.x - a.x, dy = b.y - a.y;
+        std::sort(hits.begin(), hits.end(), [&](const Cell& u, const Cell& v) {
+            const Wide tu = (u.x - a.x) * dx + (u.y - a.y) * dy, tv = (v.x - a.x) * dx + (v.y - a.y) * dy;
+            return tu != tv ? tu < tv : u < v;
+        });
+        for (const Cell& h : hits)
+            if (h != out.back()) out.push_back(h);
+        if (out.back() != b) out.push_back(b);
+    }
+}
+
+// The rounded vertices of a part, repeats dropped; closed (last = first) when asked and possible.
+void roundPart(const Part& part, const Grid& grid, bool close, std::vector<Cell>& out) {
+    out.clear();
+    for (const Coord& c : part) {
+        const Cell cell = grid.at(c.x, c.y);
+        if (out.empty() || out.back() != cell) out.push_back(cell);
+    }
+    if (close && out.size() > 1 && out.front() != out.back()) out.push_back(out.front());
+}
+
+// One path of the input: whose it is, and how it runs.
+struct PathInfo {
+    std::int32_t feature;
+    bool area;
+    std::uint8_t ring;  // RingBits
+    std::int8_t hand;   // +1 when the area lies right of the path as it runs, -1 left
+};
+
+// One run of a path along a noded segment.
+struct Use {
+    std::int32_t segment;
+    std::int32_t feature;
+    std::int8_t sense;  // +1 along the segment (low to high end), -1 against; times the path's hand
+    std::uint8_t ring;
+    bool area;
+};
+
+struct Neighbour {
+    std::int32_t vertex;
+    std::int32_t segment;
+};
+
+}  // namespace
+
+double gridScale(double tolerance) {
+    const double scale = 1.0 / tolerance;
+    const double whole = std::round(scale);
+    return whole >= 1 && std::fabs(scale - whole) <= 1e-9 * whole ? whole : scale;
+}
+
+Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance) {
+    if (!(tolerance > 0) || !std::isfinite(tolerance)) throw GeometryError("topology: the tolerance must be above 0");
+    const Grid grid(tolerance);
+
+    // The rounded paths and points.
+    std::vector<std::vector<Cell>> paths;
+    std::vector<PathInfo> infos;
+    std::vector<std::pair<Cell, std::int32_t>> points;
+    std::vector<Cell> rounded;
+    for (std::size_t f = 0; f < features.size(); ++f) {
+        const GraphFeature& feature = features[f];
+        if (!feature.shape) continue;
+        const auto& parts = feature.shape->parts;
+        const std::int32_t id = std::int32_t(f);
+        switch (feature.kind) {
+        case FeatureKind::Point:
+            for (const Part& part : parts)
+                for (const Coord& c : part) points.push_back({grid.at(c.x, c.y), id});
+            break;
+        case FeatureKind::Line:
+            for (const Part& part : parts) {
+                roundPart(part, grid, false, rounded);
+                if (rounded.size() < 2) continue;
+                paths.push_back(rounded);
+                infos.push_back({id, false, kRingNone, 0});
+            }
+            break;
+        case FeatureKind::Area: {
+            // Rings that enclose nothing count as exterior; their runs cancel out along themselves.
+            std::vector<std::uint8_t> kind(parts.size(), kRingExterior);
+            for (const geom::RingGroup& g : geom::nestRings(parts))
+                for (std::size_t h : g.holes) kind[h] = kRingInterior;
+            for (std::size_t r = 0; r < parts.size(); ++r) {
+                roundPart(parts[r], grid, true, rounded);
+                if (rounded.size() < 3) continue;
+                const bool counterClockwise = geom::signedArea(parts[r]) > 0;
+                // The area lies right of a clockwise exterior ring and of a counter-clockwise hole.
+                const std::int8_t hand = (kind[r] == kRingExterior) != counterClockwise ? 1 : -1;
+                paths.push_back(rounded);
+                infos.push_back({id, true, kind[r], hand});
+            }
+            break;
+        }
+        }
+    }
+
+    // The hot pixels and the noded paths.
+    std::vector<Cell> pixels;
+    nodedVertices(paths, tolerance, grid, pixels);
+    for (const auto& path : paths) pixels.insert(pixels.end(), path.begin(), path.end());
+    std::sort(pixels.begin(), pixels.end());
+    pixels.erase(std::unique(pixels.begin(), pixels.end()), pixels.end());
+    const PixelIndex index(std::move(pixels));
+
+    std::unordered_map<Cell, std::int32_t, CellHash> vertexOf;
+    std::vector<Cell> vertices;
+    auto vertexId = [&](Cell c) {
+        auto [it, added] = vertexOf.try_emplace(c, std::int32_t(vertices.size()));
+        if (added) vertices.push_back(c);
+        return it->second;
+    };
+    std::unordered_map<std::uint64_t, std::int32_t> segmentOf;
+    std::vector<std::pair<std::int32_t, std::int32_t>> segments;  // low end, high end (by cell)
+    std::vector<Use> uses;
+    std::vector<std::int32_t> lineEnds;
+    std::vector<Cell> snapped, hits;
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+        snapPath(paths[k], index, hits, snapped);
+        if (snapped.size() < 2) continue;
+        const PathInfo& info = infos[k];
+        if (!info.area) {
+            lineEnds.push_back(vertexId(snapped.front()));
+            lineEnds.push_back(vertexId(snapped.back()));
+        }
+        for (std::size_t i = 0; i + 1 < snapped.size(); ++i) {
+            const bool rising = snapped[i] < snapped[i + 1];
+            const std::int32_t lo = vertexId(rising ? snapped[i] : snapped[i + 1]);
+            const std::int32_t hi = vertexId(rising ? snapped[i + 1] : snapped[i]);
+            const std::uint64_t key = (std::uint64_t(std::uint32_t(lo)) << 32) | std::uint32_t(hi);
+            auto [it, added] = segmentOf.try_emplace(key, std::int32_t(segments.size()));
+            if (added) segments.push_back({lo, hi});
+            const std::int8_t sense = std::int8_t((rising ? 1 : -1) * (info.area ? info.hand : 1));
+            uses.push_back({it->second, info.feature, sense, info.ring, info.area});
+        }
+    }
+    segmentOf.clear();
+
+    // Each segment's parents, sides seen along the segment (low to high end).
+    std::sort(uses.begin(), uses.end(), [](const Use& a, const Use& b) {
+        return a.segment != b.segment ? a.segment < b.segment : a.feature < b.feature;
+    });
+    std::vector<std::int32_t> signatureStart(segments.size() + 1, 0);
+    std::vector<ParentUse> signatures;
+    for (std::size_t i = 0; i < uses.size();) {
+        std::size_t j = i;
+        int net = 0;
+        std::uint8_t ring = kRingNone;
+        for (; j < uses.size() && uses[j].segment == uses[i].segment && uses[j].feature == uses[i].feature; ++j) {
+            net += uses[j].sense;
+            ring = std::uint8_t(ring | uses[j].ring);
+        }
+        const std::int8_t side = uses[i].area ? std::int8_t(net > 0 ? 1 : net < 0 ? -1 : 0) : std::int8_t(0);
+        signatures.push_back({uses[i].feature, side, ring});
+        ++signatureStart[std::size_t(uses[i].segment) + 1];
+        i = j;
+    }
+    for (std::size_t s = 0; s < segments.size(); ++s) signatureStart[s + 1] += signatureStart[s];
+    uses.clear();
+    uses.shrink_to_fit();
+
+    // Neighbours of each vertex, by the neighbour's cell.
+    const std::size_t nv = vertices.size();
+    std::vector<std::int32_t> adjStart(nv + 1, 0);
+    for (const auto& [lo, hi] : segments) {
+        ++adjStart[std::size_t(lo) + 1];
+        ++adjStart[std::size_t(hi) + 1];
+    }
+    for (std::size_t v = 0; v < nv; ++v) adjStart[v + 1] += adjStart[v];
+    std::vector<Neighbour> adj(static_cast<std::size_t>(adjStart[nv]));
+    {
+        std::vector<std::int32_t> fill(adjStart.begin(), adjStart.end() - 1);
+        for (std::size_t s = 0; s < segments.size(); ++s) {
+            const auto [lo, hi] = segments[s];
+            adj[std::size_t(fill[std::size_t(lo)]++)] = {hi, std::int32_t(s)};
+            adj[std::size_t(fill[std::size_t(hi)]++)] = {lo, std::int32_t(s)};
+        }
+    }
+    for (std::size_t v = 0; v < nv; ++v)
+        std::sort(adj.begin() + adjStart[v], adj.begin() + adjStart[v + 1],
+                  [&](const Neighbour& a, const Neighbour& b) { return vertices[std::size_t(a.vertex)] < vertices[std::size_t(b.vertex)]; });
+
+    // +1 when going from vertex `from` to `to` runs a segment from its low to its high end.
+    auto sense = [&](std::int32_t from, std::int32_t to) {
+        return vertices[std::size_t(from)] < vertices[std::size_t(to)] ? 1 : -1;
+    };
+
+    // Nodes: other than two segments, a line's end, or a change of parents or sides.
+    std::vector<char> isNode(nv, 0);
+    for (std::int32_t v : lineEnds) isNode[std::size_t(v)] = 1;
+    for (std::size_t v = 0; v < nv; ++v) {
+        if (isNode[v]) continue;
+        if (adjStart[v + 1] - adjStart[v] != 2) {
+            isNode[v] = 1;
+            continue;
+        }
+        const Neighbour& in = adj[std::size_t(adjStart[v])];
+        const Neighbour& out = adj[std::size_t(adjStart[v]) + 1];
+        const int senseIn = sense(in.vertex, std::int32_t(v)), senseOut = sense(std::int32_t(v), out.vertex);
+        const auto a0 = signatures.begin() + signatureStart[std::size_t(in.segment)];
+        const auto a1 = signatures.begin() + signatureStart[std::size_t(in.segment) + 1];
+        const auto b0 = signatures.begin() + signatureStart[std::size_t(out.segment)];
+        const auto b1 = signatures.begin() + signatureStart[std::size_t(out.segment) + 1];
+        bool same = (a1 - a0) == (b1 - b0);
+        for (auto a = a0, b = b0; same && a != a1; ++a, ++b)
+            same = a->feature == b->feature && a->ring == b->ring && a->side * senseIn == b->side * senseOut;
+        if (!same) isNode[v] = 1;
+    }
+
+    std::vector<std::int32_t> order(nv);
+    for (std::size_t v = 0; v < nv; ++v) order[v] = std::int32_t(v);
+    std::sort(order.begin(), order.end(),
+              [&](std::int32_t a, std::int32_t b) { return vertices[std::size_t(a)] < vertices[std::size_t(b)]; });
+
+    // Walks from node `start` along `first` to the next node; calls step(vertex) for each vertex
+    // after the start; gives the end vertex.
+    std::vector<char> visited(segments.size(), 0);
+    auto walk = [&](std::int32_t start, const Neighbour& first, auto&& step) {
+        std::int32_t at = first.vertex, segment = first.segment;
+        visited[std::size_t(segment)] = 1;
+        step(at);
+        while (!isNode[std::size_t(at)]) {
+            const Neighbour* a = &adj[std::size_t(adjStart[std::size_t(at)])];
+            const Neighbour& next = a[0].segment == segment ? a[1] : a[0];
+            at = next.vertex;
+            segment = next.segment;
+            visited[std::size_t(segment)] = 1;
+            step(at);
+        }
+        (void)start;
+        return at;
+    };
+    auto noStep = [](std::int32_t) {};
+
+    // Cycles that no node reaches get one at their lowest vertex.
+    for (std::int32_t v : order)
+        if (isNode[std::size_t(v)])
+            for (std::int32_t i = adjStart[std::size_t(v)]; i < adjStart[std::size_t(v) + 1]; ++i)
+                if (!visited[std::size_t(adj[std::size_t(i)].segment)]) walk(v, adj[std::size_t(i)], noStep);
+    for (std::int32_t v : order) {
+        if (isNode[std::size_t(v)]) continue;
+        const std::int32_t i = adjStart[std::size_t(v)];
+        if (visited[std::size_t(adj[std::size_t(i)].segment)]) continue;
+        isNode[std::size_t(v)] = 1;
+        walk(v, adj[std::size_t(i)], noStep);
+    }
+    std::fill(visited.begin(), visited.end(), 0);
+
+    Graph graph;
+    std::vector<std::int32_t> nodeOf(nv, -1);
+    for (std::int32_t v : order)
+        if (isNode[std::size_t(v)]) {
+            nodeOf[std::size_t(v)] = std::int32_t(graph.nodes.size());
+            const Cell c = vertices[std::size_t(v)];
+            graph.nodes.push_back({grid.coord(c.x), grid.coord(c.y), 0, {}, {}});
+        }
+    for (std::int32_t v : order) {
+        if (!isNode[std::size_t(v)]) continue;
+        for (std::int32_t i = adjStart[std::size_t(v)]; i < adjStart[std::size_t(v) + 1]; ++i) {
+            const Neighbour& first = adj[std::size_t(i)];
+            if (visited[std::size_t(first.segment)]) continue;
+            GraphEdge edge;
+            edge.from = nodeOf[std::size_t(v)];
+            const Cell c0 = vertices[std::size_t(v)];
+            edge.points.push_back({grid.coord(c0.x), grid.coord(c0.y)});
+            const std::int32_t end = walk(v, first, [&](std::int32_t at) {
+                const Cell c = vertices[std::size_t(at)];
+                edge.points.push_back({grid.coord(c.x), grid.coord(c.y)});
+            });
+            edge.to = nodeOf[std::size_t(end)];
+            const int along = sense(v, first.vertex);
+            for (std::int32_t k = signatureStart[std::size_t(first.segment)]; k < signatureStart[std::size_t(first.segment) + 1]; ++k) {
+                ParentUse p = signatures[std::size_t(k)];
+                p.side = std::int8_t(p.side * along);
+                edge.parents.push_back(p);
+            }
+            graph.edges.push_back(std::move(edge));
+        }
+    }
+
+    // Point features on nodes; every node's parents.
+    for (const auto& [cell, feature] : points) {
+        auto it = vertexOf.find(cell);
+        if (it == vertexOf.end() || nodeOf[std::size_t(it->second)] < 0) continue;
+        graph.nodes[std::size_t(nodeOf[std::size_t(it->second)])].points.push_back(feature);
+    }
+    for (const GraphEdge& e : graph.edges) {
+        for (std::int32_t n : {e.from, e.to}) {
+            GraphNode& node = graph.nodes[std::size_t(n)];
+            ++node.degree;
+            for (const ParentUse& p : e.parents) node.parents.push_back(p.feature);
+        }
+    }
+    for (GraphNode& node : graph.nodes) {
+        std::sort(node.points.begin(), node.points.end());
+        node.points.erase(std::unique(node.points.begin(), node.points.end()), node.points.end());
+        node.parents.insert(node.parents.end(), node.points.begin(), node.points.end());
+        std::sort(node.parents.begin(), node.parents.end());
+        node.parents.erase(std::unique(node.parents.begin(), node.parents.end()), node.parents.end());
+    }
+    return graph;
+}
+
+}  // namespace topo

@@ -1,0 +1,346 @@
+// platform/topology/topology_cache.cpp: the cache of a geodatabase topology (ITopologyGraph) with
+// its edges, nodes and parent enumerators. A build reads the member features whose extent meets
+// the envelope, class by class in the topology's order and by object id within a class, and hands
+// them to the graph builder (platform/topology/graph_build.cpp); the objects given out share the
+// built graph read-only. Every method runs in comGuard: failures come back as HRESULTs with a
+// description, a failed build leaves the cache empty.
+#include "platform/topology/topology.h"
+
+#include <algorithm>
+#include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/geometry/shape.h"
+#include "platform/topology/graph_build.h"
+
+namespace {
+
+struct ParentInfo {
+    IFeatureClassPtr featureClass;
+    _bstr_t className;
+    LONG oid;
+};
+
+// A built graph; parents[i] is feature i of the graph.
+struct GraphData {
+    std::vector<ParentInfo> parents;
+    topo::Graph graph;
+};
+using Data = std::shared_ptr<const GraphData>;
+
+HRESULT fail(HRESULT hr, const char* text) {
+    setErrorDescription(std::string_view(text));
+    return hr;
+}
+
+template <class I>
+HRESULT give(_com_ptr_t<I> p, I** out) {
+    *out = p.Detach();
+    return S_OK;
+}
+
+// One parent as an enumerator gives it: the feature's index and the ring it lies on.
+struct ParentItem {
+    std::int32_t feature;
+    std::uint8_t ring;
+};
+
+class ParentEnum final : public ComObject<IEnumTopologyParent> {
+public:
+    ParentEnum(Data data, std::vector<ParentItem> items) : data_(std::move(data)), items_(std::move(items)) {}
+    HRESULT get_Count(LONG* count) override {
+        if (!count) return E_POINTER;
+        *count = LONG(items_.size());
+        return S_OK;
+    }
+    HRESULT raw_Next(TopologyParent* parent) override {
+        if (!parent) return E_POINTER;
+        *parent = TopologyParent{nullptr, nullptr, 0, esriTopologyParentRingNone};
+        if (pos_ >= items_.size()) return S_FALSE;
+        const ParentItem& item = items_[pos_++];
+        const ParentInfo& info = data_->parents[std::size_t(item.feature)];
+        parent->featureClass = info.featureClass.GetInterfacePtr();
+        parent->className = info.className.GetBSTR();
+        parent->oid = info.oid;
+        parent->ring = esriTopologyParentRing(item.ring);
+        return S_OK;
+    }
+    HRESULT raw_Reset() override {
+        pos_ = 0;
+        return S_OK;
+    }
+
+private:
+    Data data_;
+    std::vector<ParentItem> items_;
+    std::size_t pos_ = 0;
+};
+
+HRESULT giveParents(const Data& data, std::vector<ParentItem> items, IEnumTopologyParent** out) {
+    return give(IEnumTopologyParentPtr(static_cast<IEnumTopologyParent*>(new ParentEnum(data, std::move(items)))), out);
+}
+
+class Node final : public ComObject<ITopologyNode> {
+public:
+    Node(Data data, std::int32_t index) : data_(std::move(data)), index_(index) {}
+    HRESULT get_Geometry(IGeometry** out) override {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            IPointPtr point(CLSID_Point);
+            point->PutCoords(node().x, node().y);
+            return give(IGeometryPtr(point), out);
+        });
+    }
+    HRESULT get_Index(LONG* index) override {
+        if (!index) return E_POINTER;
+        *index = index_;
+        return S_OK;
+    }
+    HRESULT get_Degree(LONG* degree) override {
+        if (!degree) return E_POINTER;
+        *degree = node().degree;
+        return S_OK;
+    }
+    HRESULT get_Parents(IEnumTopologyParent** out) override {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            std::vector<ParentItem> items;
+            for (std::int32_t f : node().parents) items.push_back({f, topo::kRingNone});
+            return giveParents(data_, std::move(items), out);
+        });
+    }
+
+private:
+    const topo::GraphNode& node() const { return data_->graph.nodes[std::size_t(index_)]; }
+    Data data_;
+    std::int32_t index_;
+};
+
+ITopologyNodePtr nodeObject(const Data& data, std::int32_t index) {
+    return ITopologyNodePtr(static_cast<ITopologyNode*>(new Node(data, index)));
+}
+
+class Edge final : public ComObject<ITopologyEdge> {
+public:
+    Edge(Data data, std::int32_t index) : data_(std::move(data)), index_(index) {}
+    HRESULT get_Geometry(IGeometry** out) override {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            IPolylinePtr line(CLSID_Polyline);
+            IPointCollectionPtr points(line);
+            points->AddWKSPoints(LONG(edge().points.size()), edge().points.data());
+            return give(IGeometryPtr(line), out);
+        });
+    }
+    HRESULT get_Index(LONG* index) override {
+        if (!index) return E_POINTER;
+        *index = index_;
+        return S_OK;
+    }
+    HRESULT get_FromNode(ITopologyNode** out) override { return end(edge().from, out); }
+    HRESULT get_ToNode(ITopologyNode** out) override { return end(edge().to, out); }
+    HRESULT get_Parents(IEnumTopologyParent** out) override { return parents(0, out); }
+    HRESULT get_LeftParents(IEnumTopologyParent** out) override { return parents(-1, out); }
+    HRESULT get_RightParents(IEnumTopologyParent** out) override { return parents(1, out); }
+
+private:
+    const topo::GraphEdge& edge() const { return data_->graph.edges[std::size_t(index_)]; }
+    HRESULT end(std::int32_t node, ITopologyNode** out) {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            return give(nodeObject(data_, node), out);
+        });
+    }
+    // side 0: all parents; -1 or +1: those whose area lies on that side.
+    HRESULT parents(int side, IEnumTopologyParent** out) {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            std::vector<ParentItem> items;
+            for (const topo::ParentUse& p : edge().parents)
+                if (side == 0 || p.side == side) items.push_back({p.feature, p.ring});
+            return giveParents(data_, std::move(items), out);
+        });
+    }
+    Data data_;
+    std::int32_t index_;
+};
+
+class EdgeEnum final : public ComObject<IEnumTopologyEdge> {
+public:
+    explicit EdgeEnum(Data data) : data_(std::move(data)) {}
+    HRESULT get_Count(LONG* count) override {
+        if (!count) return E_POINTER;
+        *count = LONG(data_->graph.edges.size());
+        return S_OK;
+    }
+    HRESULT raw_Next(ITopologyEdge** out) override {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            if (pos_ >= data_->graph.edges.size()) return S_FALSE;
+            const std::int32_t index = std::int32_t(pos_++);
+            return give(ITopologyEdgePtr(static_cast<ITopologyEdge*>(new Edge(data_, index))), out);
+        });
+    }
+    HRESULT raw_Reset() override {
+        pos_ = 0;
+        return S_OK;
+    }
+
+private:
+    Data data_;
+    std::size_t pos_ = 0;
+};
+
+class NodeEnum final : public ComObject<IEnumTopologyNode> {
+public:
+    explicit NodeEnum(Data data) : data_(std::move(data)) {}
+    HRESULT get_Count(LONG* count) override {
+        if (!count) return E_POINTER;
+        *count = LONG(data_->graph.nodes.size());
+        return S_OK;
+    }
+    HRESULT raw_Next(ITopologyNode** out) override {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            if (pos_ >= data_->graph.nodes.size()) return S_FALSE;
+            return give(nodeObject(data_, std::int32_t(pos_++)), out);
+        });
+    }
+    HRESULT raw_Reset() override {
+        pos_ = 0;
+        return S_OK;
+    }
+
+private:
+    Data data_;
+    std::size_t pos_ = 0;
+};
+
+// How a member class takes part in the graph; false for a class whose shapes it does not use.
+bool kindOf(esriGeometryType type, topo::FeatureKind* kind) {
+    switch (type) {
+    case esriGeometryPoint:
+    case esriGeometryMultipoint: *kind = topo::FeatureKind::Point; return true;
+    case esriGeometryPolyline: *kind = topo::FeatureKind::Line; return true;
+    case esriGeometryPolygon: *kind = topo::FeatureKind::Area; return true;
+    default: return false;
+    }
+}
+
+class TopologyGraph final : public ComObject<ITopologyGraph> {
+public:
+    TopologyGraph(IFeatureDataset* dataset, BSTR name) : dataset_(dataset), name_(name, true) {}
+
+    HRESULT raw_Build(IEnvelope* extent, VARIANT_BOOL) override {
+        return comGuard([&] {
+            data_.reset();
+            extent_ = nullptr;
+            if (!extent) return fail(E_INVALIDARG, "the topology cache needs an envelope to build over");
+            if (extent->GetIsEmpty()) return fail(E_INVALIDARG, "the topology cache cannot be built over an empty envelope");
+            const ITopologyPtr topology = openTopology();
+            const double tolerance = topology->GetClusterTolerance();
+
+            auto data = std::make_shared<GraphData>();
+            std::vector<IGeometryPtr> shapes;  // hold the shapes the features point at
+            std::vector<topo::GraphFeature> features;
+            IEnumFeatureClassPtr classes = topology->GetClasses();
+            for (IFeatureClassPtr featureClass = classes->Next(); featureClass; featureClass = classes->Next()) {
+                topo::FeatureKind kind;
+                if (!kindOf(featureClass->GetShapeType(), &kind)) continue;
+                const _bstr_t className = IDatasetPtr(featureClass)->GetName();
+                ISpatialFilterPtr filter(CLSID_SpatialFilter);
+                filter->PutRefGeometry(extent);
+                filter->PutGeometryField(featureClass->GetShapeFieldName());
+                filter->PutSpatialRel(esriSpatialRelEnvelopeIntersects);
+                std::vector<std::pair<LONG, IGeometryPtr>> rows;
+                IFeatureCursorPtr cursor = featureClass->Search(filter, VARIANT_FALSE);
+                for (IFeaturePtr feature = cursor->NextFeature(); feature; feature = cursor->NextFeature()) {
+                    IGeometryPtr shape = feature->GetShape();
+                    if (shape && !shape->GetIsEmpty()) rows.push_back({feature->GetOID(), shape});
+                }
+                std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+                for (auto& [oid, shape] : rows) {
+                    data->parents.push_back({featureClass, className, oid});
+                    features.push_back({kind, &geom::shapeOf(shape)});
+                    shapes.push_back(std::move(shape));
+                }
+            }
+            data->graph = topo::buildGraph(features, tolerance);
+            IEnvelopePtr copy(CLSID_Envelope);
+            double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
+            extent->QueryCoords(&xmin, &ymin, &xmax, &ymax);
+            copy->PutCoords(xmin, ymin, xmax, ymax);
+            data_ = std::move(data);
+            extent_ = copy;
+            return S_OK;
+        });
+    }
+    HRESULT get_BuildExtent(IEnvelope** out) override {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            IEnvelopePtr copy(CLSID_Envelope);
+            if (extent_) {
+                double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
+                extent_->QueryCoords(&xmin, &ymin, &xmax, &ymax);
+                copy->PutCoords(xmin, ymin, xmax, ymax);
+            }
+            return give(copy, out);
+        });
+    }
+    HRESULT get_Topology(ITopology** out) override {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            return give(openTopology(), out);
+        });
+    }
+    HRESULT get_Edges(IEnumTopologyEdge** out) override {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            if (!data_) return fail(GDB_E_NO_ROW, "the topology cache is not built");
+            return give(IEnumTopologyEdgePtr(static_cast<IEnumTopologyEdge*>(new EdgeEnum(data_))), out);
+        });
+    }
+    HRESULT get_Nodes(IEnumTopologyNode** out) override {
+        return comGuard([&] {
+            if (!out) return E_POINTER;
+            *out = nullptr;
+            if (!data_) return fail(GDB_E_NO_ROW, "the topology cache is not built");
+            return give(IEnumTopologyNodePtr(static_cast<IEnumTopologyNode*>(new NodeEnum(data_))), out);
+        });
+    }
+
+private:
+    ITopologyPtr openTopology() {
+        ITopologyContainerPtr container(dataset_);
+        if (!container) _com_issue_error(E_NOINTERFACE);
+        return container->GetTopologyByName(name_);
+    }
+
+    IFeatureDatasetPtr dataset_;
+    _bstr_t name_;
+    Data data_;
+    IEnvelopePtr extent_;
+};
+
+}  // namespace
+
+HRESULT createTopologyGraph(IFeatureDataset* dataset, BSTR topologyName, ITopologyGraph** graph) {
+    if (!graph) return E_POINTER;
+    *graph = nullptr;
+    if (!dataset) return E_POINTER;
+    return comGuard([&] {
+        return give(ITopologyGraphPtr(static_cast<ITopologyGraph*>(new TopologyGraph(dataset, topologyName))), graph);
+    });
+}

@@ -1,0 +1,124 @@
+// tests/platform/topology/topology_test.cpp: the topology cache over small data built in code:
+// the graph each case must give (nodes, edges, directions, left/right/all parents and rings),
+// that it does not depend on row order, and the cache's failures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "topology_fixture.h"
+
+using namespace topotest;
+
+namespace {
+
+std::map<FeatureKey, IGeometryPtr> featuresOf(TopologyGdb& gdb) {
+    std::map<FeatureKey, IGeometryPtr> out;
+    for (IFeatureClass* cls : {gdb.area.GetInterfacePtr(), gdb.line.GetInterfacePtr(), gdb.point.GetInterfacePtr()}) {
+        const std::string name(IDatasetPtr(cls)->GetName());
+        IFeatureCursorPtr cursor = cls->Search(nullptr, VARIANT_FALSE);
+        for (IFeaturePtr f = cursor->NextFeature(); f; f = cursor->NextFeature()) out[{name, f->GetOID()}] = f->GetShape();
+    }
+    return out;
+}
+
+const Ring kLeftSquare{{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+const Ring kRightSquare{{1, 0}, {2, 0}, {2, 1}, {1, 1}};
+
+struct GraphCase {
+    const char* name;
+    std::function<void(TopologyGdb&)> fill;
+    const char* expected;  // describe() of the graph
+};
+
+const GraphCase kGraphCases[] = {
+    {"TwoSquaresShareAnEdge",
+     [](TopologyGdb& g) {
+         g.addArea("A", {kLeftSquare});
+         g.addArea("B", {kRightSquare});
+     },
+     "node 0 (1 0) degree 3 [A B]\n"
+     "node 1 (1 1) degree 3 [A B]\n"
+     "edge 0 0->1 (1 0, 0 0, 0 1, 1 1) all [A:E] left [] right [A:E]\n"
+     "edge 1 0->1 (1 0, 1 1) all [A:E B:E] left [A:E] right [B:E]\n"
+     "edge 2 0->1 (1 0, 2 0, 2 1, 1 1) all [B:E] left [B:E] right []\n"},
+    {"HoleTouchesExteriorAtOneVertex",
+     [](TopologyGdb& g) { g.addArea("A", {{{0, 0}, {4, 0}, {4, 4}, {0, 4}}, {{2, 0}, {3, 2}, {1, 2}}}); },
+     "node 0 (2 0) degree 4 [A]\n"
+     "edge 0 0->0 (2 0, 0 0, 0 4, 4 4, 4 0, 2 0) all [A:E] left [] right [A:E]\n"
+     "edge 1 0->0 (2 0, 1 2, 3 2, 2 0) all [A:I] left [A:I] right []\n"},
+    {"LineCrossesPolygon",
+     [](TopologyGdb& g) {
+         g.addArea("A", {{{0, 0}, {2, 0}, {2, 2}, {0, 2}}});
+         g.addLine("L", {{1, -1}, {1, 3}});
+     },
+     "node 0 (1 -1) degree 1 [L]\n"
+     "node 1 (1 0) degree 4 [A L]\n"
+     "node 2 (1 2) degree 4 [A L]\n"
+     "node 3 (1 3) degree 1 [L]\n"
+     "edge 0 0->1 (1 -1, 1 0) all [L] left [] right []\n"
+     "edge 1 1->2 (1 0, 0 0, 0 2, 1 2) all [A:E] left [] right [A:E]\n"
+     "edge 2 1->2 (1 0, 1 2) all [L] left [] right []\n"
+     "edge 3 1->2 (1 0, 2 0, 2 2, 1 2) all [A:E] left [A:E] right []\n"
+     "edge 4 2->3 (1 2, 1 3) all [L] left [] right []\n"},
+    {"RingsWithoutNodes",
+     [](TopologyGdb& g) {
+         g.addArea("A", {{{0, 0}, {1, 0}, {1, 1}, {0, 1}}});
+         g.addLine("C", {{6, 6}, {5, 6}, {5, 5}, {6, 5}, {6, 6}});
+     },
+     "node 0 (0 0) degree 2 [A]\n"
+     "node 1 (6 6) degree 2 [C]\n"
+     "edge 0 0->0 (0 0, 0 1, 1 1, 1 0, 0 0) all [A:E] left [] right [A:E]\n"
+     "edge 1 1->1 (6 6, 5 6, 5 5, 6 5, 6 6) all [C] left [] right []\n"},
+    {"PointsOnNodes",
+     [](TopologyGdb& g) {
+         g.addArea("A", {kLeftSquare});
+         g.addArea("B", {kRightSquare});
+         g.addPoint("P", 1, 0);
+         g.addPoint("Q", 0.5, 0);  // on an edge, not a node
+         g.addPoint("R", 1, 0);
+     },
+     "node 0 (1 0) degree 3 [A B P R]\n"
+     "node 1 (1 1) degree 3 [A B]\n"
+     "edge 0 0->1 (1 0, 0 0, 0 1, 1 1) all [A:E] left [] right [A:E]\n"
+     "edge 1 0->1 (1 0, 1 1) all [A:E B:E] left [A:E] right [B:E]\n"
+     "edge 2 0->1 (1 0, 2 0, 2 1, 1 1) all [B:E] left [B:E] right []\n"},
+    {"LineEndsWithinTheToleranceOfAnEdge",
+     [](TopologyGdb& g) {
+         g.addArea("A", {kLeftSquare});
+         g.addLine("L", {{0.5, -1}, {0.5, 0.00000004}});
+     },
+     "node 0 (0.5 -1) degree 1 [L]\n"
+     "node 1 (0.5 0) degree 3 [A L]\n"
+     "edge 0 0->1 (0.5 -1, 0.5 0) all [L] left [] right []\n"
+     "edge 1 1->1 (0.5 0, 0 0, 0 1, 1 1, 1 0, 0.5 0) all [A:E] left [] right [A:E]\n"},
+    {"ParentsChangeAlongALine",
+     [](TopologyGdb& g) {
+         g.addLine("L", {{0, 0}, {1, 0}, {2, 0}, {3, 0}});
+         g.addLine("M", {{1, 0}, {2, 0}});
+     },
+     "node 0 (0 0) degree 1 [L]\n"
+     "node 1 (1 0) degree 2 [L M]\n"
+     "node 2 (2 0) degree 2 [L M]\n"
+     "node 3 (3 0) degree 1 [L]\n"
+     "edge 0 0->1 (0 0, 1 0) all [L] left [] right []\n"
+     "edge 1 1->2 (1 0, 2 0) all [L M] left [] right []\n"
+     "edge 2 2->3 (2 0, 3 0) all [L] left [] right []\n"},
+};
+
+class Graphs : public ::testing::TestWithParam<GraphCase> {};
+
+TEST_P(Graphs, GiveTheExpectedEdgesAndNodes) {
+    TempDir dir;
+    TopologyGdb gdb(dir.path / "t.gpkg");
+    GetParam().fill(gdb);
+    ITopologyGraphPtr graph = gdb.build();
+    EXPECT_EQ(describe(viewOf(graph)), GetParam().expected);
+    expectNodedExactly(graph);
+    expectFeaturesReassembled(graph, featuresOf(gdb), 1e-7);
+}
+
+INSTANTIATE_TEST_SUITE_P(Topology, Graphs, ::testing::ValuesIn(kGraphCases),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+}  // namespace
