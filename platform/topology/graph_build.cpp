@@ -164,21 +164,80 @@ private:
     std::vector<Entry> entries_;
 };
 
+// The distinct segments of the paths chained into lines: each run between vertices where other
+// than two distinct segments meet becomes one line (a closed run starts at its lowest vertex), so
+// that linework shared by several features goes to GEOS once and in few pieces.
+using Segment = std::pair<Cell, Cell>;  // low end, high end
+
+// The distinct segments of the paths, sorted.
+std::vector<Segment> distinctSegments(const std::vector<std::vector<Cell>>& paths) {
+    std::vector<Segment> out;
+    for (const auto& path : paths)
+        for (std::size_t i = 0; i + 1 < path.size(); ++i) out.push_back(std::minmax(path[i], path[i + 1]));
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
+std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distinct) {
+    std::vector<Segment> ends;  // both directions of every distinct segment
+    ends.reserve(2 * distinct.size());
+    for (const auto& [lo, hi] : distinct) {
+        ends.push_back({lo, hi});
+        ends.push_back({hi, lo});
+    }
+    std::sort(ends.begin(), ends.end());
+    // ends is sorted by its first cell: the neighbours of a cell are one run of it.
+    auto runOf = [&](const Cell& c) {
+        return std::equal_range(ends.begin(), ends.end(), std::pair<Cell, Cell>{c, c},
+                                [](const auto& a, const auto& b) { return a.first < b.first; });
+    };
+    std::vector<char> used(ends.size(), 0);
+    auto useBoth = [&](std::size_t i) {
+        used[i] = 1;
+        const auto back = std::lower_bound(ends.begin(), ends.end(), std::pair<Cell, Cell>{ends[i].second, ends[i].first});
+        used[std::size_t(back - ends.begin())] = 1;
+    };
+    std::vector<std::vector<Cell>> chains;
+    auto follow = [&](std::size_t i) {
+        std::vector<Cell> chain{ends[i].first, ends[i].second};
+        useBoth(i);
+        for (;;) {
+            const auto [b, e] = runOf(chain.back());
+            if (e - b != 2) break;
+            const std::size_t k = std::size_t(b - ends.begin());
+            const std::size_t next = used[k] ? k + 1 : k;
+            if (used[next]) break;
+            chain.push_back(ends[next].second);
+            useBoth(next);
+        }
+        chains.push_back(std::move(chain));
+    };
+    for (std::size_t i = 0; i < ends.size();) {
+        const auto [b, e] = runOf(ends[i].first);
+        if (e - b != 2)
+            for (auto k = b; k != e; ++k)
+                if (!used[std::size_t(k - ends.begin())]) follow(std::size_t(k - ends.begin()));
+        i = std::size_t(e - ends.begin());
+    }
+    for (std::size_t i = 0; i < ends.size(); ++i)
+        if (!used[i]) follow(i);
+    return chains;
+}
+
 // Every vertex of the noding GEOS makes of the paths at the tolerance: the rounded vertices and
 // the rounded crossings.
-void nodedVertices(const std::vector<std::vector<Cell>>& paths, double tolerance, const Grid& grid,
-                   std::vector<Cell>& out) {
+void nodedVertices(const std::vector<Segment>& distinct, double tolerance, const Grid& grid, std::vector<Cell>& out) {
     GEOSContextHandle_t ctx = geom::geosContext();
     std::vector<geom::Geom> lines;
     std::vector<double> buffer;
-    for (const auto& path : paths) {
-        if (path.size() < 2) continue;
+    for (const auto& chain : distinctChains(distinct)) {
         buffer.clear();
-        for (const Cell& c : path) {
+        for (const Cell& c : chain) {
             buffer.push_back(grid.coord(c.x));
             buffer.push_back(grid.coord(c.y));
         }
-        GEOSCoordSequence* seq = GEOSCoordSeq_copyFromBuffer_r(ctx, buffer.data(), unsigned(path.size()), 0, 0);
+        GEOSCoordSequence* seq = GEOSCoordSeq_copyFromBuffer_r(ctx, buffer.data(), unsigned(chain.size()), 0, 0);
         if (!seq) geom::throwGeos("topology: coordinate sequence");
         GEOSGeometry* line = GEOSGeom_createLineString_r(ctx, seq);
         if (!line) geom::throwGeos("topology: line string");
@@ -214,26 +273,52 @@ void nodedVertices(const std::vector<std::vector<Cell>>& paths, double tolerance
     }
 }
 
-// The path a rounded path takes through the hot pixels: each of its segments through the pixels it
-// meets, in order along the segment.
-void snapPath(const std::vector<Cell>& path, const PixelIndex& index, std::vector<Cell>& hits, std::vector<Cell>& out) {
-    out.clear();
-    if (path.empty()) return;
-    out.push_back(path[0]);
-    for (std::size_t i = 0; i + 1 < path.size(); ++i) {
-        const Cell a = path[i], b = path[i + 1];
-        hits.clear();
-        index.meets(a, b, hits);
-        const Wide dx = b.x - a.x, dy = b.y - a.y;
-        std::sort(hits.begin(), hits.end(), [&](const Cell& u, const Cell& v) {
-            const Wide tu = (u.x - a.x) * dx + (u.y - a.y) * dy, tv = (v.x - a.x) * dx + (v.y - a.y) * dy;
-            return tu != tv ? tu < tv : u < v;
-        });
-        for (const Cell& h : hits)
-            if (h != out.back()) out.push_back(h);
-        if (out.back() != b) out.push_back(b);
+// The hot pixels inside each distinct segment, in order from its low to its high end: where the
+// segment goes when it is led through the hot pixels it meets.
+class Snaps {
+public:
+    Snaps(std::vector<Segment> distinct, const PixelIndex& index) : segments_(std::move(distinct)) {
+        start_.reserve(segments_.size() + 1);
+        start_.push_back(0);
+        std::vector<Cell> hits;
+        for (const auto& [lo, hi] : segments_) {
+            hits.clear();
+            index.meets(lo, hi, hits);
+            const Wide dx = hi.x - lo.x, dy = hi.y - lo.y;
+            std::sort(hits.begin(), hits.end(), [&](const Cell& u, const Cell& v) {
+                const Wide tu = (u.x - lo.x) * dx + (u.y - lo.y) * dy, tv = (v.x - lo.x) * dx + (v.y - lo.y) * dy;
+                return tu != tv ? tu < tv : u < v;
+            });
+            for (const Cell& h : hits)
+                if (h != lo && h != hi) inner_.push_back(h);
+            start_.push_back(std::uint32_t(inner_.size()));
+        }
     }
-}
+
+    // The path a rounded path takes through the hot pixels.
+    void snap(const std::vector<Cell>& path, std::vector<Cell>& out) const {
+        out.clear();
+        if (path.empty()) return;
+        out.push_back(path[0]);
+        for (std::size_t i = 0; i + 1 < path.size(); ++i) {
+            const Cell a = path[i], b = path[i + 1];
+            const bool rising = a < b;
+            const Segment key = rising ? Segment{a, b} : Segment{b, a};
+            const std::size_t k = std::size_t(std::lower_bound(segments_.begin(), segments_.end(), key) - segments_.begin());
+            const auto first = inner_.begin() + start_[k], last = inner_.begin() + start_[k + 1];
+            if (rising)
+                out.insert(out.end(), first, last);
+            else
+                out.insert(out.end(), std::make_reverse_iterator(last), std::make_reverse_iterator(first));
+            out.push_back(b);
+        }
+    }
+
+private:
+    std::vector<Segment> segments_;
+    std::vector<std::uint32_t> start_;
+    std::vector<Cell> inner_;
+};
 
 // The rounded vertices of a part, repeats dropped; closed (last = first) when asked and possible.
 void roundPart(const Part& part, const Grid& grid, bool close, std::vector<Cell>& out) {
@@ -322,12 +407,13 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance) {
     }
 
     // The hot pixels and the noded paths.
+    std::vector<Segment> distinct = distinctSegments(paths);
     std::vector<Cell> pixels;
-    nodedVertices(paths, tolerance, grid, pixels);
+    nodedVertices(distinct, tolerance, grid, pixels);
     for (const auto& path : paths) pixels.insert(pixels.end(), path.begin(), path.end());
     std::sort(pixels.begin(), pixels.end());
     pixels.erase(std::unique(pixels.begin(), pixels.end()), pixels.end());
-    const PixelIndex index(std::move(pixels));
+    const Snaps snaps(std::move(distinct), PixelIndex(std::move(pixels)));
 
     std::unordered_map<Cell, std::int32_t, CellHash> vertexOf;
     std::vector<Cell> vertices;
@@ -340,9 +426,9 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance) {
     std::vector<std::pair<std::int32_t, std::int32_t>> segments;  // low end, high end (by cell)
     std::vector<Use> uses;
     std::vector<std::int32_t> lineEnds;
-    std::vector<Cell> snapped, hits;
+    std::vector<Cell> snapped;
     for (std::size_t k = 0; k < paths.size(); ++k) {
-        snapPath(paths[k], index, hits, snapped);
+        snaps.snap(paths[k], snapped);
         if (snapped.size() < 2) continue;
         const PathInfo& info = infos[k];
         if (!info.area) {

@@ -331,9 +331,16 @@ void expectFeaturesReassembled(ITopologyGraph* graph, const std::map<FeatureKey,
             continue;
         }
         const auto it = fromEdges.find(key);
-        std::multiset<Segment> got = it == fromEdges.end() ? std::multiset<Segment>() : it->second;
+        const std::vector<Segment> given = it == fromEdges.end() ? std::vector<Segment>()
+                                                                : std::vector<Segment>(it->second.begin(), it->second.end());
         const bool directed = type == esriGeometryPolygon;
-        // Each expected segment must come back whole, or split at vertices within `addedVertexOffset`
+        std::multimap<XY, std::size_t> from;  // segment ends (starts only for directed) to segments
+        for (std::size_t i = 0; i < given.size(); ++i) {
+            from.insert({given[i].first, i});
+            if (!directed) from.insert({given[i].second, i});
+        }
+        std::vector<char> used(given.size(), 0);
+        // Each expected segment must come back whole, or split at vertices within addedVertexOffset
         // of it (where the noding met other linework).
         std::size_t missing = 0;
         std::ostringstream first;
@@ -343,35 +350,38 @@ void expectFeaturesReassembled(ITopologyGraph* graph, const std::map<FeatureKey,
             const double dx = to.first - s.first.first, dy = to.second - s.first.second;
             const double length = std::hypot(dx, dy);
             while (at != to) {
-                auto best = got.end();
-                bool reversed = false;
+                std::size_t best = given.size();
+                XY bestNext{};
                 double bestLeft = std::hypot(to.first - at.first, to.second - at.second);
-                for (auto c = got.begin(); c != got.end(); ++c) {
-                    const bool forward = c->first == at;
-                    if (!forward && !(!directed && c->second == at)) continue;
-                    const XY& next = forward ? c->second : c->first;
+                for (auto [c, e] = from.equal_range(at); c != e; ++c) {
+                    if (used[c->second]) continue;
+                    const Segment& g = given[c->second];
+                    const XY& next = g.first == at ? g.second : g.first;
                     const double off = std::fabs((next.first - s.first.first) * dy - (next.second - s.first.second) * dx) / length;
                     const double left = std::hypot(to.first - next.first, to.second - next.second);
                     if ((next == to || off <= addedVertexOffset) && left < bestLeft) {
-                        best = c;
+                        best = c->second;
+                        bestNext = next;
                         bestLeft = left;
-                        reversed = !forward;
                     }
                 }
-                if (best == got.end()) {
+                if (best == given.size()) {
                     if (missing++ == 0)
                         first << " first missing (" << s.first.first << " " << s.first.second << ")-(" << to.first << " "
                               << to.second << ")";
                     break;
                 }
-                at = reversed ? best->first : best->second;
-                got.erase(best);
+                used[best] = 1;
+                at = bestNext;
             }
         }
+        std::vector<Segment> got;
+        for (std::size_t i = 0; i < given.size(); ++i)
+            if (!used[i]) got.push_back(given[i]);
         if (missing || !got.empty()) {
             if (!got.empty())
-                first << " first extra (" << got.begin()->first.first << " " << got.begin()->first.second << ")-("
-                      << got.begin()->second.first << " " << got.begin()->second.second << ")";
+                first << " first extra (" << got.front().first.first << " " << got.front().first.second << ")-("
+                      << got.front().second.first << " " << got.front().second.second << ")";
             ADD_FAILURE() << key.first << " " << key.second << ": " << expected.size() << " segments, " << missing
                           << " not given by its edges, " << got.size() << " edge segments left over;" << first.str();
         }

@@ -122,3 +122,91 @@ INSTANTIATE_TEST_SUITE_P(Topology, Graphs, ::testing::ValuesIn(kGraphCases),
                          [](const auto& i) { return std::string(i.param.name); });
 
 }  // namespace
+
+namespace {
+
+// Features of every kind, inserted one by one in the order given.
+void fillInOrder(TopologyGdb& g, const std::vector<int>& order) {
+    const std::function<void()> adds[] = {
+        [&] { g.addArea("A", {kLeftSquare}); },
+        [&] { g.addArea("B", {kRightSquare}); },
+        [&] { g.addArea("H", {{{3, 0}, {7, 0}, {7, 4}, {3, 4}}, {{5, 0}, {6, 2}, {4, 2}}}); },
+        [&] { g.addLine("L", {{1.5, -1}, {1.5, 2}, {5, 3}}); },
+        [&] { g.addLine("C", {{9, 9}, {8, 9}, {8, 8}, {9, 8}, {9, 9}}); },
+        [&] { g.addLine("M", {{1, 1}, {1, 0}}); },
+        [&] { g.addPoint("P", 1, 0); },
+        [&] { g.addPoint("Q", 5, 0); },
+    };
+    for (int i : order) adds[i]();
+}
+
+TEST(TopologyCache, RowOrderDoesNotChangeTheGraph) {
+    const std::vector<std::vector<int>> orders = {
+        {0, 1, 2, 3, 4, 5, 6, 7}, {7, 6, 5, 4, 3, 2, 1, 0}, {3, 1, 6, 0, 5, 2, 7, 4}, {5, 2, 4, 7, 0, 3, 6, 1}};
+    TempDir dir;
+    GraphView first;
+    for (std::size_t k = 0; k < orders.size(); ++k) {
+        TopologyGdb gdb(dir.path / ("t" + std::to_string(k) + ".gpkg"));
+        fillInOrder(gdb, orders[k]);
+        ITopologyGraphPtr graph = gdb.build();
+        const GraphView view = viewOf(graph);
+        if (k == 0) {
+            first = view;
+            EXPECT_GT(view.edges.size(), 8u);
+            expectNodedExactly(graph);
+            expectFeaturesReassembled(graph, featuresOf(gdb), 1e-7);
+        } else {
+            EXPECT_EQ(describe(view), describe(first)) << "order " << k;
+        }
+    }
+}
+
+TEST(TopologyCache, TakesTheFeaturesWhoseExtentMeetsTheEnvelope) {
+    TempDir dir;
+    TopologyGdb gdb(dir.path / "t.gpkg");
+    gdb.addArea("A", {kLeftSquare});
+    gdb.addArea("B", {kRightSquare});
+    gdb.addLine("Far", {{50, 50}, {51, 51}});
+    // The envelope meets A only near its corner; A comes whole, B and Far not at all.
+    ITopologyGraphPtr graph = gdb.build(-1, -1, 0.25, 0.25);
+    EXPECT_EQ(describe(viewOf(graph)),
+              "node 0 (0 0) degree 2 [A]\n"
+              "edge 0 0->0 (0 0, 0 1, 1 1, 1 0, 0 0) all [A:E] left [] right [A:E]\n");
+    double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
+    graph->GetBuildExtent()->QueryCoords(&xmin, &ymin, &xmax, &ymax);
+    EXPECT_EQ(xmax, 0.25);
+    EXPECT_EQ(std::string(graph->GetTopology()->GetName()), "S57_Topology");
+    EXPECT_EQ(gdb.topology->GetCache().GetInterfacePtr(), graph.GetInterfacePtr()) << "one cache per topology object";
+}
+
+TEST(TopologyCache, FailsCleanly) {
+    TempDir dir;
+    TopologyGdb gdb(dir.path / "t.gpkg");
+    gdb.addArea("A", {kLeftSquare});
+    ITopologyGraphPtr graph = gdb.topology->GetCache();
+    IEnumTopologyEdge* edges = nullptr;
+    EXPECT_EQ(graph->get_Edges(&edges), GDB_E_NO_ROW) << "not built";
+    EXPECT_EQ(graph->get_Edges(nullptr), E_POINTER);
+    EXPECT_EQ(graph->raw_Build(nullptr, VARIANT_FALSE), E_INVALIDARG);
+    IEnvelopePtr empty(CLSID_Envelope);
+    EXPECT_EQ(graph->raw_Build(empty, VARIANT_FALSE), E_INVALIDARG);
+
+    // A rebuilt cache gives new graphs; what was taken from the old one stays as it was.
+    graph = gdb.build();
+    IEnumTopologyEdgePtr before = graph->GetEdges();
+    gdb.addArea("B", {kRightSquare});
+    graph = gdb.build();
+    EXPECT_EQ(before->GetCount(), 1);
+    EXPECT_EQ(graph->GetEdges()->GetCount(), 3);
+    ITopologyEdgePtr edge = before->Next();
+    IEnumTopologyParentPtr parents = edge->GetParents();
+    TopologyParent p{};
+    ASSERT_TRUE(parents->Next(&p));
+    EXPECT_EQ(std::string(_bstr_t(p.className, true)), "Area");
+    EXPECT_EQ(p.oid, 1);
+    EXPECT_EQ(p.ring, esriTopologyParentRingExterior);
+    EXPECT_FALSE(parents->Next(&p));
+    EXPECT_EQ(p.featureClass, nullptr);
+}
+
+}  // namespace
