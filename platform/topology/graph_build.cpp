@@ -273,15 +273,24 @@ void nodedVertices(const std::vector<Segment>& distinct, double tolerance, const
     }
 }
 
-// The hot pixels inside each distinct segment, in order from its low to its high end: where the
-// segment goes when it is led through the hot pixels it meets.
-class Snaps {
+// One noded segment that a distinct segment runs along: its index and +1 when it runs from its
+// low to its high end as the distinct segment does, -1 otherwise.
+struct Piece {
+    std::int32_t segment;
+    std::int8_t sense;
+};
+
+// The noding of the linework: every distinct segment led through the hot pixels it meets, in
+// order from its low to its high end, gives the noded segments it runs along. Vertices and noded
+// segments are numbered as they are first met.
+class Noding {
 public:
-    Snaps(std::vector<Segment> distinct, const PixelIndex& index) : segments_(std::move(distinct)) {
-        start_.reserve(segments_.size() + 1);
+    Noding(std::vector<Segment> distinct, const PixelIndex& index) : distinct_(std::move(distinct)) {
+        start_.reserve(distinct_.size() + 1);
         start_.push_back(0);
+        std::unordered_map<std::uint64_t, std::int32_t> segmentOf;
         std::vector<Cell> hits;
-        for (const auto& [lo, hi] : segments_) {
+        for (const auto& [lo, hi] : distinct_) {
             hits.clear();
             index.meets(lo, hi, hits);
             const Wide dx = hi.x - lo.x, dy = hi.y - lo.y;
@@ -289,35 +298,50 @@ public:
                 const Wide tu = (u.x - lo.x) * dx + (u.y - lo.y) * dy, tv = (v.x - lo.x) * dx + (v.y - lo.y) * dy;
                 return tu != tv ? tu < tv : u < v;
             });
+            Cell at = lo;
+            auto piece = [&](Cell to) {
+                const bool rising = at < to;
+                const std::int32_t u = vertex(rising ? at : to), v = vertex(rising ? to : at);
+                const std::uint64_t key = (std::uint64_t(std::uint32_t(u)) << 32) | std::uint32_t(v);
+                auto [it, added] = segmentOf.try_emplace(key, std::int32_t(segments.size()));
+                if (added) segments.push_back({u, v});
+                pieces_.push_back({it->second, std::int8_t(rising ? 1 : -1)});
+                at = to;
+            };
             for (const Cell& h : hits)
-                if (h != lo && h != hi) inner_.push_back(h);
-            start_.push_back(std::uint32_t(inner_.size()));
+                if (h != lo && h != hi && h != at) piece(h);
+            piece(hi);
+            start_.push_back(std::uint32_t(pieces_.size()));
         }
     }
 
-    // The path a rounded path takes through the hot pixels.
-    void snap(const std::vector<Cell>& path, std::vector<Cell>& out) const {
-        out.clear();
-        if (path.empty()) return;
-        out.push_back(path[0]);
-        for (std::size_t i = 0; i + 1 < path.size(); ++i) {
-            const Cell a = path[i], b = path[i + 1];
-            const bool rising = a < b;
-            const Segment key = rising ? Segment{a, b} : Segment{b, a};
-            const std::size_t k = std::size_t(std::lower_bound(segments_.begin(), segments_.end(), key) - segments_.begin());
-            const auto first = inner_.begin() + start_[k], last = inner_.begin() + start_[k + 1];
-            if (rising)
-                out.insert(out.end(), first, last);
-            else
-                out.insert(out.end(), std::make_reverse_iterator(last), std::make_reverse_iterator(first));
-            out.push_back(b);
-        }
+    // Calls use(segment, sense) for each noded segment the rounded path a-b runs along, in order
+    // from a to b; sense +1 when it runs the segment from its low to its high end.
+    template <class F>
+    void along(Cell a, Cell b, F&& use) const {
+        const bool rising = a < b;
+        const Segment key = rising ? Segment{a, b} : Segment{b, a};
+        const std::size_t k = std::size_t(std::lower_bound(distinct_.begin(), distinct_.end(), key) - distinct_.begin());
+        if (rising)
+            for (std::uint32_t i = start_[k]; i < start_[k + 1]; ++i) use(pieces_[i].segment, pieces_[i].sense);
+        else
+            for (std::uint32_t i = start_[k + 1]; i-- > start_[k];) use(pieces_[i].segment, -pieces_[i].sense);
     }
+
+    std::int32_t vertex(Cell c) {
+        auto [it, added] = vertexOf.try_emplace(c, std::int32_t(vertices.size()));
+        if (added) vertices.push_back(c);
+        return it->second;
+    }
+
+    std::unordered_map<Cell, std::int32_t, CellHash> vertexOf;
+    std::vector<Cell> vertices;
+    std::vector<std::pair<std::int32_t, std::int32_t>> segments;  // low end, high end (by cell)
 
 private:
-    std::vector<Segment> segments_;
+    std::vector<Segment> distinct_;
     std::vector<std::uint32_t> start_;
-    std::vector<Cell> inner_;
+    std::vector<Piece> pieces_;
 };
 
 // The rounded vertices of a part, repeats dropped; closed (last = first) when asked and possible.
@@ -413,63 +437,59 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance) {
     for (const auto& path : paths) pixels.insert(pixels.end(), path.begin(), path.end());
     std::sort(pixels.begin(), pixels.end());
     pixels.erase(std::unique(pixels.begin(), pixels.end()), pixels.end());
-    const Snaps snaps(std::move(distinct), PixelIndex(std::move(pixels)));
+    Noding noding(std::move(distinct), PixelIndex(std::move(pixels)));
 
-    std::unordered_map<Cell, std::int32_t, CellHash> vertexOf;
-    std::vector<Cell> vertices;
-    auto vertexId = [&](Cell c) {
-        auto [it, added] = vertexOf.try_emplace(c, std::int32_t(vertices.size()));
-        if (added) vertices.push_back(c);
-        return it->second;
-    };
-    std::unordered_map<std::uint64_t, std::int32_t> segmentOf;
-    std::vector<std::pair<std::int32_t, std::int32_t>> segments;  // low end, high end (by cell)
     std::vector<Use> uses;
     std::vector<std::int32_t> lineEnds;
-    std::vector<Cell> snapped;
     for (std::size_t k = 0; k < paths.size(); ++k) {
-        snaps.snap(paths[k], snapped);
-        if (snapped.size() < 2) continue;
+        const std::vector<Cell>& path = paths[k];
         const PathInfo& info = infos[k];
         if (!info.area) {
-            lineEnds.push_back(vertexId(snapped.front()));
-            lineEnds.push_back(vertexId(snapped.back()));
+            lineEnds.push_back(noding.vertex(path.front()));
+            lineEnds.push_back(noding.vertex(path.back()));
         }
-        for (std::size_t i = 0; i + 1 < snapped.size(); ++i) {
-            const bool rising = snapped[i] < snapped[i + 1];
-            const std::int32_t lo = vertexId(rising ? snapped[i] : snapped[i + 1]);
-            const std::int32_t hi = vertexId(rising ? snapped[i + 1] : snapped[i]);
-            const std::uint64_t key = (std::uint64_t(std::uint32_t(lo)) << 32) | std::uint32_t(hi);
-            auto [it, added] = segmentOf.try_emplace(key, std::int32_t(segments.size()));
-            if (added) segments.push_back({lo, hi});
-            const std::int8_t sense = std::int8_t((rising ? 1 : -1) * (info.area ? info.hand : 1));
-            uses.push_back({it->second, info.feature, sense, info.ring, info.area});
-        }
+        const int hand = info.area ? info.hand : 1;
+        for (std::size_t i = 0; i + 1 < path.size(); ++i)
+            noding.along(path[i], path[i + 1], [&](std::int32_t segment, int sense) {
+                uses.push_back({segment, info.feature, std::int8_t(sense * hand), info.ring, info.area});
+            });
     }
-    segmentOf.clear();
+    const std::vector<Cell>& vertices = noding.vertices;
+    const auto& segments = noding.segments;
 
-    // Each segment's parents, sides seen along the segment (low to high end).
-    std::sort(uses.begin(), uses.end(), [](const Use& a, const Use& b) {
-        return a.segment != b.segment ? a.segment < b.segment : a.feature < b.feature;
-    });
-    std::vector<std::int32_t> signatureStart(segments.size() + 1, 0);
-    std::vector<ParentUse> signatures;
-    for (std::size_t i = 0; i < uses.size();) {
-        std::size_t j = i;
-        int net = 0;
-        std::uint8_t ring = kRingNone;
-        for (; j < uses.size() && uses[j].segment == uses[i].segment && uses[j].feature == uses[i].feature; ++j) {
-            net += uses[j].sense;
-            ring = std::uint8_t(ring | uses[j].ring);
-        }
-        const std::int8_t side = uses[i].area ? std::int8_t(net > 0 ? 1 : net < 0 ? -1 : 0) : std::int8_t(0);
-        signatures.push_back({uses[i].feature, side, ring});
-        ++signatureStart[std::size_t(uses[i].segment) + 1];
-        i = j;
+    // Each segment's parents, sides seen along the segment (low to high end): the runs by segment
+    // (counted into place), then by feature.
+    std::vector<std::int32_t> useStart(segments.size() + 1, 0);
+    for (const Use& u : uses) ++useStart[std::size_t(u.segment) + 1];
+    for (std::size_t s = 0; s < segments.size(); ++s) useStart[s + 1] += useStart[s];
+    std::vector<Use> bySegment(uses.size());
+    {
+        std::vector<std::int32_t> fill(useStart.begin(), useStart.end() - 1);
+        for (const Use& u : uses) bySegment[std::size_t(fill[std::size_t(u.segment)]++)] = u;
     }
-    for (std::size_t s = 0; s < segments.size(); ++s) signatureStart[s + 1] += signatureStart[s];
     uses.clear();
     uses.shrink_to_fit();
+    std::vector<std::int32_t> signatureStart(segments.size() + 1, 0);
+    std::vector<ParentUse> signatures;
+    for (std::size_t s = 0; s < segments.size(); ++s) {
+        const auto first = bySegment.begin() + useStart[s], last = bySegment.begin() + useStart[s + 1];
+        std::sort(first, last, [](const Use& a, const Use& b) { return a.feature < b.feature; });
+        for (auto i = first; i != last;) {
+            auto j = i;
+            int net = 0;
+            std::uint8_t ring = kRingNone;
+            for (; j != last && j->feature == i->feature; ++j) {
+                net += j->sense;
+                ring = std::uint8_t(ring | j->ring);
+            }
+            const std::int8_t side = i->area ? std::int8_t(net > 0 ? 1 : net < 0 ? -1 : 0) : std::int8_t(0);
+            signatures.push_back({i->feature, side, ring});
+            i = j;
+        }
+        signatureStart[s + 1] = std::int32_t(signatures.size());
+    }
+    bySegment.clear();
+    bySegment.shrink_to_fit();
 
     // Neighbours of each vertex, by the neighbour's cell.
     const std::size_t nv = vertices.size();
@@ -592,8 +612,8 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance) {
 
     // Point features on nodes; every node's parents.
     for (const auto& [cell, feature] : points) {
-        auto it = vertexOf.find(cell);
-        if (it == vertexOf.end() || nodeOf[std::size_t(it->second)] < 0) continue;
+        auto it = noding.vertexOf.find(cell);
+        if (it == noding.vertexOf.end() || nodeOf[std::size_t(it->second)] < 0) continue;
         graph.nodes[std::size_t(nodeOf[std::size_t(it->second)])].points.push_back(feature);
     }
     for (const GraphEdge& e : graph.edges) {
