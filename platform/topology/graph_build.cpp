@@ -1,7 +1,7 @@
 // platform/topology/graph_build.cpp: the topology graph of a set of features: snap-rounding noding
-// of their linework on the tolerance grid (GEOS finds the hot pixels, each segment is led through
-// the hot pixels it meets, decided exactly in integers), then nodes and edges walked over the noded
-// segments. Coordinates are held as integer grid cells while the graph is built, so that equal
+// of their linework on the tolerance grid (GEOS finds the crossings; the vertices and the rounded
+// crossings are the hot pixels; each segment is led through the hot pixels it meets, decided
+// exactly in integers), then nodes and edges walked over the noded segments. Coordinates are held as integer grid cells while the graph is built, so that equal
 // means equal. Throws geom::GeometryError and std::bad_alloc (see graph_build.h).
 #include "platform/topology/graph_build.h"
 
@@ -225,13 +225,14 @@ std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distin
     return chains;
 }
 
-// Every vertex of the noding GEOS makes of the paths at the tolerance: the rounded vertices and
-// the rounded crossings.
-void nodedVertices(const std::vector<Segment>& distinct, double tolerance, const Grid& grid, std::vector<Cell>& out) {
+// The hot pixels of the linework: every vertex, and every crossing GEOS finds, rounded.
+void hotPixels(const std::vector<Segment>& distinct, double tolerance, const Grid& grid, CrossingFinder finder,
+               std::vector<Cell>& out) {
     GEOSContextHandle_t ctx = geom::geosContext();
     std::vector<geom::Geom> lines;
     std::vector<double> buffer;
     for (const auto& chain : distinctChains(distinct)) {
+        out.insert(out.end(), chain.begin(), chain.end());
         buffer.clear();
         for (const Cell& c : chain) {
             buffer.push_back(grid.coord(c.x));
@@ -251,8 +252,11 @@ void nodedVertices(const std::vector<Segment>& distinct, double tolerance, const
     if (!collection) geom::throwGeos("topology: line collection");
     for (auto& l : lines) (void)l.release();  // the collection owns them now
     geom::Geom all(collection, geom::GeomDestroy{ctx});
-    geom::Geom noded(GEOSUnaryUnionPrec_r(ctx, all.get(), tolerance), geom::GeomDestroy{ctx});
-    if (!noded) geom::throwGeos("topology: snap-rounding noding");
+    // Floating noding finds the crossings fast; where it gives up (linework it cannot settle),
+    // GEOS's snap-rounding noding at the tolerance finds them.
+    geom::Geom noded(finder == CrossingFinder::Floating ? GEOSNode_r(ctx, all.get()) : nullptr, geom::GeomDestroy{ctx});
+    if (!noded) noded.reset(GEOSUnaryUnionPrec_r(ctx, all.get(), tolerance));
+    if (!noded) geom::throwGeos("topology: noding");
 
     std::vector<const GEOSGeometry*> stack{noded.get()};
     while (!stack.empty()) {
@@ -384,7 +388,7 @@ double gridScale(double tolerance) {
     return whole >= 1 && std::fabs(scale - whole) <= 1e-9 * whole ? whole : scale;
 }
 
-Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance) {
+Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, CrossingFinder finder) {
     if (!(tolerance > 0) || !std::isfinite(tolerance)) throw GeometryError("topology: the tolerance must be above 0");
     const Grid grid(tolerance);
 
@@ -433,8 +437,7 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance) {
     // The hot pixels and the noded paths.
     std::vector<Segment> distinct = distinctSegments(paths);
     std::vector<Cell> pixels;
-    nodedVertices(distinct, tolerance, grid, pixels);
-    for (const auto& path : paths) pixels.insert(pixels.end(), path.begin(), path.end());
+    hotPixels(distinct, tolerance, grid, finder, pixels);
     std::sort(pixels.begin(), pixels.end());
     pixels.erase(std::unique(pixels.begin(), pixels.end()), pixels.end());
     Noding noding(std::move(distinct), PixelIndex(std::move(pixels)));

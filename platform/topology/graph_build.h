@@ -2,8 +2,8 @@
 // in plain C++ under the COM objects of platform/topology/topology_cache.cpp.
 //
 // All linework (line paths, area rings) is noded together by snap rounding on the grid of the
-// tolerance: GEOS finds the hot pixels (every vertex and every crossing, rounded), and each input
-// segment is then led through the hot pixels it meets, so that every feature knows the noded
+// tolerance: the hot pixels are every vertex and every crossing (found by GEOS), rounded, and each
+// input segment is led through the hot pixels it meets, so that every feature knows the noded
 // segments it runs along and in which direction. Edges run between nodes: a vertex where other
 // than two segments meet, where a line path ends, or where the parents of the linework or their
 // sides change; a cycle without such a vertex gets one node at its lowest vertex (by x, then y).
@@ -68,7 +68,13 @@ struct Graph {
 // that close (1e-7 gives exactly 1e7), as GEOS scales a grid size.
 double gridScale(double tolerance);
 
-// The graph of `features` noded at `tolerance` (above 0; E_INVALIDARG-like GeometryError otherwise).
-Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance);
+// How GEOS finds the crossings of the linework: floating-point noding, which is fast (and falls
+// back to the other when GEOS gives up on it), or GEOS's snap-rounding noding at the tolerance.
+// Both give the same graph.
+enum class CrossingFinder { Floating, SnapRounding };
+
+// The graph of `features` noded at `tolerance` (above 0; GeometryError otherwise).
+Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance,
+                 CrossingFinder finder = CrossingFinder::Floating);
 
 }  // namespace topo

@@ -287,8 +287,25 @@ void expectFeaturesReassembled(ITopologyGraph* graph, const std::map<FeatureKey,
         };
         add(e->GetRightParents(), 1);
         add(e->GetLeftParents(), -1);
+        // An area on neither side runs along the edge both ways (a slit between its rings).
+        std::set<FeatureKey> sided;
+        for (IEnumTopologyParentPtr side : {e->GetLeftParents(), e->GetRightParents()}) {
+            TopologyParent p{};
+            while (side->Next(&p)) sided.insert({std::string(_bstr_t(p.className, true)), p.oid});
+        }
         IEnumTopologyParentPtr all = e->GetParents();
         TopologyParent p{};
+        while (all->Next(&p)) {
+            FeatureKey key{std::string(_bstr_t(p.className, true)), p.oid};
+            if (p.featureClass->GetShapeType() == esriGeometryPolygon && !sided.count(key)) {
+                auto& set = fromEdges[key];
+                for (std::size_t i = 0; i + 1 < pts.size(); ++i) {
+                    set.insert({pts[i], pts[i + 1]});
+                    set.insert({pts[i + 1], pts[i]});
+                }
+            }
+        }
+        all->Reset();
         while (all->Next(&p))
             if (p.featureClass->GetShapeType() == esriGeometryPolyline) {
                 auto& set = fromEdges[{std::string(_bstr_t(p.className, true)), p.oid}];

@@ -207,6 +207,15 @@ TEST(TopologyCache, FailsCleanly) {
     EXPECT_EQ(p.ring, esriTopologyParentRingExterior);
     EXPECT_FALSE(parents->Next(&p));
     EXPECT_EQ(p.featureClass, nullptr);
+
+    // A grid too fine for the coordinates fails the build and leaves the cache empty.
+    TopologyGdb fine(dir.path / "fine.gpkg", 1e-15);
+    fine.addArea("A", {{{170, 80}, {171, 80}, {171, 81}, {170, 81}}});
+    ITopologyGraphPtr fineGraph = fine.topology->GetCache();
+    IEnvelopePtr world(CLSID_Envelope);
+    world->PutCoords(-180, -90, 180, 90);
+    EXPECT_EQ(fineGraph->raw_Build(world, VARIANT_FALSE), E_FAIL);
+    EXPECT_EQ(fineGraph->get_Edges(&edges), GDB_E_NO_ROW);
 }
 
 }  // namespace
