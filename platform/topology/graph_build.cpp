@@ -28,6 +28,8 @@ struct Cell {
     std::int64_t x;
     std::int64_t y;
     auto operator<=>(const Cell&) const = default;
+    // Spelled out: the sorts of cells and segments spend their time here.
+    friend bool operator<(const Cell& a, const Cell& b) { return a.x != b.x ? a.x < b.x : a.y < b.y; }
 };
 
 struct CellHash {
@@ -169,14 +171,31 @@ private:
 // that linework shared by several features goes to GEOS once and in few pieces.
 using Segment = std::pair<Cell, Cell>;  // low end, high end
 
-// The distinct segments of the paths, sorted.
-std::vector<Segment> distinctSegments(const std::vector<std::vector<Cell>>& paths) {
-    std::vector<Segment> out;
+struct SegmentLess {
+    bool operator()(const Segment& a, const Segment& b) const {
+        return a.first != b.first ? a.first < b.first : a.second < b.second;
+    }
+};
+
+// The distinct segments of the paths, sorted, and for each segment of the paths (in path order)
+// the index of its distinct segment.
+void distinctSegments(const std::vector<std::vector<Cell>>& paths, std::vector<Segment>& distinct,
+                      std::vector<std::uint32_t>& indexOf) {
+    struct Item {
+        Segment segment;
+        std::uint32_t ordinal;
+    };
+    std::vector<Item> items;
     for (const auto& path : paths)
-        for (std::size_t i = 0; i + 1 < path.size(); ++i) out.push_back(std::minmax(path[i], path[i + 1]));
-    std::sort(out.begin(), out.end());
-    out.erase(std::unique(out.begin(), out.end()), out.end());
-    return out;
+        for (std::size_t i = 0; i + 1 < path.size(); ++i)
+            items.push_back({std::minmax(path[i], path[i + 1]), std::uint32_t(items.size())});
+    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return SegmentLess()(a.segment, b.segment); });
+    indexOf.assign(items.size(), 0);
+    distinct.clear();
+    for (const Item& item : items) {
+        if (distinct.empty() || distinct.back() != item.segment) distinct.push_back(item.segment);
+        indexOf[item.ordinal] = std::uint32_t(distinct.size() - 1);
+    }
 }
 
 std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distinct) {
@@ -186,7 +205,7 @@ std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distin
         ends.push_back({lo, hi});
         ends.push_back({hi, lo});
     }
-    std::sort(ends.begin(), ends.end());
+    std::sort(ends.begin(), ends.end(), SegmentLess());
     // ends is sorted by its first cell: the neighbours of a cell are one run of it.
     auto runOf = [&](const Cell& c) {
         return std::equal_range(ends.begin(), ends.end(), std::pair<Cell, Cell>{c, c},
@@ -195,7 +214,8 @@ std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distin
     std::vector<char> used(ends.size(), 0);
     auto useBoth = [&](std::size_t i) {
         used[i] = 1;
-        const auto back = std::lower_bound(ends.begin(), ends.end(), std::pair<Cell, Cell>{ends[i].second, ends[i].first});
+        const auto back =
+            std::lower_bound(ends.begin(), ends.end(), Segment{ends[i].second, ends[i].first}, SegmentLess());
         used[std::size_t(back - ends.begin())] = 1;
     };
     std::vector<std::vector<Cell>> chains;
@@ -319,14 +339,12 @@ public:
         }
     }
 
-    // Calls use(segment, sense) for each noded segment the rounded path a-b runs along, in order
-    // from a to b; sense +1 when it runs the segment from its low to its high end.
+    // Calls use(segment, sense) for each noded segment the rounded path a-b (distinct segment k)
+    // runs along, in order from a to b; sense +1 when it runs the segment from its low to its high
+    // end.
     template <class F>
-    void along(Cell a, Cell b, F&& use) const {
-        const bool rising = a < b;
-        const Segment key = rising ? Segment{a, b} : Segment{b, a};
-        const std::size_t k = std::size_t(std::lower_bound(distinct_.begin(), distinct_.end(), key) - distinct_.begin());
-        if (rising)
+    void along(Cell a, Cell b, std::size_t k, F&& use) const {
+        if (a < b)
             for (std::uint32_t i = start_[k]; i < start_[k + 1]; ++i) use(pieces_[i].segment, pieces_[i].sense);
         else
             for (std::uint32_t i = start_[k + 1]; i-- > start_[k];) use(pieces_[i].segment, -pieces_[i].sense);
@@ -435,7 +453,9 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     }
 
     // The hot pixels and the noded paths.
-    std::vector<Segment> distinct = distinctSegments(paths);
+    std::vector<Segment> distinct;
+    std::vector<std::uint32_t> distinctOf;
+    distinctSegments(paths, distinct, distinctOf);
     std::vector<Cell> pixels;
     hotPixels(distinct, tolerance, grid, finder, pixels);
     std::sort(pixels.begin(), pixels.end());
@@ -444,6 +464,7 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
 
     std::vector<Use> uses;
     std::vector<std::int32_t> lineEnds;
+    std::size_t ordinal = 0;  // of the path segment
     for (std::size_t k = 0; k < paths.size(); ++k) {
         const std::vector<Cell>& path = paths[k];
         const PathInfo& info = infos[k];
@@ -453,7 +474,7 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
         }
         const int hand = info.area ? info.hand : 1;
         for (std::size_t i = 0; i + 1 < path.size(); ++i)
-            noding.along(path[i], path[i + 1], [&](std::int32_t segment, int sense) {
+            noding.along(path[i], path[i + 1], distinctOf[ordinal++], [&](std::int32_t segment, int sense) {
                 uses.push_back({segment, info.feature, std::int8_t(sense * hand), info.ring, info.area});
             });
     }
