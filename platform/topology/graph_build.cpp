@@ -11,7 +11,6 @@
 #include <cmath>
 #include <compare>
 #include <cstdint>
-#include <unordered_map>
 #include <utility>
 
 #include "platform/geometry/geos_support.h"
@@ -37,6 +36,49 @@ struct CellHash {
         std::uint64_t h = std::uint64_t(c.x) * 0x9E3779B97F4A7C15ull;
         h ^= std::uint64_t(c.y) + 0x632BE59BD9B4E019ull + (h << 6) + (h >> 2);
         return std::size_t(h ^ (h >> 31));
+    }
+};
+
+// Numbers keys in the order they are first met (open addressing; nothing is ever removed): the
+// vertices and segments of the noding, met a few hundred thousand times in a cell.
+template <class Key, class Hash>
+class Numbering {
+public:
+    std::int32_t number(const Key& key) {
+        if (2 * (keys.size() + 1) > slots_.size()) grow();
+        std::size_t i = Hash()(key) & (slots_.size() - 1);
+        for (; slots_[i] >= 0; i = (i + 1) & (slots_.size() - 1))
+            if (keys[std::size_t(slots_[i])] == key) return slots_[i];
+        slots_[i] = std::int32_t(keys.size());
+        keys.push_back(key);
+        return slots_[i];
+    }
+    // -1 when the key has no number.
+    std::int32_t find(const Key& key) const {
+        if (slots_.empty()) return -1;
+        for (std::size_t i = Hash()(key) & (slots_.size() - 1); slots_[i] >= 0; i = (i + 1) & (slots_.size() - 1))
+            if (keys[std::size_t(slots_[i])] == key) return slots_[i];
+        return -1;
+    }
+
+    std::vector<Key> keys;  // by number
+
+private:
+    void grow() {
+        slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), -1);
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            std::size_t i = Hash()(keys[k]) & (slots_.size() - 1);
+            while (slots_[i] >= 0) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = std::int32_t(k);
+        }
+    }
+    std::vector<std::int32_t> slots_;
+};
+
+struct KeyHash {
+    std::size_t operator()(std::uint64_t k) const noexcept {
+        k *= 0x9E3779B97F4A7C15ull;
+        return std::size_t(k ^ (k >> 29));
     }
 };
 
@@ -312,7 +354,7 @@ public:
     Noding(std::vector<Segment> distinct, const PixelIndex& index) : distinct_(std::move(distinct)) {
         start_.reserve(distinct_.size() + 1);
         start_.push_back(0);
-        std::unordered_map<std::uint64_t, std::int32_t> segmentOf;
+        Numbering<std::uint64_t, KeyHash> segmentOf;
         std::vector<Cell> hits;
         for (const auto& [lo, hi] : distinct_) {
             hits.clear();
@@ -327,9 +369,9 @@ public:
                 const bool rising = at < to;
                 const std::int32_t u = vertex(rising ? at : to), v = vertex(rising ? to : at);
                 const std::uint64_t key = (std::uint64_t(std::uint32_t(u)) << 32) | std::uint32_t(v);
-                auto [it, added] = segmentOf.try_emplace(key, std::int32_t(segments.size()));
-                if (added) segments.push_back({u, v});
-                pieces_.push_back({it->second, std::int8_t(rising ? 1 : -1)});
+                const std::int32_t segment = segmentOf.number(key);
+                if (std::size_t(segment) == segments.size()) segments.push_back({u, v});
+                pieces_.push_back({segment, std::int8_t(rising ? 1 : -1)});
                 at = to;
             };
             for (const Cell& h : hits)
@@ -350,14 +392,9 @@ public:
             for (std::uint32_t i = start_[k + 1]; i-- > start_[k];) use(pieces_[i].segment, -pieces_[i].sense);
     }
 
-    std::int32_t vertex(Cell c) {
-        auto [it, added] = vertexOf.try_emplace(c, std::int32_t(vertices.size()));
-        if (added) vertices.push_back(c);
-        return it->second;
-    }
+    std::int32_t vertex(Cell c) { return vertexOf.number(c); }
 
-    std::unordered_map<Cell, std::int32_t, CellHash> vertexOf;
-    std::vector<Cell> vertices;
+    Numbering<Cell, CellHash> vertexOf;  // its keys are the vertices by number
     std::vector<std::pair<std::int32_t, std::int32_t>> segments;  // low end, high end (by cell)
 
 private:
@@ -478,7 +515,7 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
                 uses.push_back({segment, info.feature, std::int8_t(sense * hand), info.ring, info.area});
             });
     }
-    const std::vector<Cell>& vertices = noding.vertices;
+    const std::vector<Cell>& vertices = noding.vertexOf.keys;
     const auto& segments = noding.segments;
 
     // Each segment's parents, sides seen along the segment (low to high end): the runs by segment
@@ -636,9 +673,9 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
 
     // Point features on nodes; every node's parents.
     for (const auto& [cell, feature] : points) {
-        auto it = noding.vertexOf.find(cell);
-        if (it == noding.vertexOf.end() || nodeOf[std::size_t(it->second)] < 0) continue;
-        graph.nodes[std::size_t(nodeOf[std::size_t(it->second)])].points.push_back(feature);
+        const std::int32_t v = noding.vertexOf.find(cell);
+        if (v < 0 || nodeOf[std::size_t(v)] < 0) continue;
+        graph.nodes[std::size_t(nodeOf[std::size_t(v)])].points.push_back(feature);
     }
     for (const GraphEdge& e : graph.edges) {
         for (std::int32_t n : {e.from, e.to}) {
