@@ -208,9 +208,6 @@ private:
     std::vector<Entry> entries_;
 };
 
-// The distinct segments of the paths chained into lines: each run between vertices where other
-// than two distinct segments meet becomes one line (a closed run starts at its lowest vertex), so
-// that linework shared by several features goes to GEOS once and in few pieces.
 using Segment = std::pair<Cell, Cell>;  // low end, high end
 
 struct SegmentLess {
@@ -219,71 +216,85 @@ struct SegmentLess {
     }
 };
 
+struct SegmentHash {
+    std::size_t operator()(const Segment& s) const noexcept {
+        return CellHash()(s.first) * 31 + CellHash()(s.second);
+    }
+};
+
 // The distinct segments of the paths, sorted, and for each segment of the paths (in path order)
 // the index of its distinct segment.
 void distinctSegments(const std::vector<std::vector<Cell>>& paths, std::vector<Segment>& distinct,
                       std::vector<std::uint32_t>& indexOf) {
-    struct Item {
-        Segment segment;
-        std::uint32_t ordinal;
-    };
-    std::vector<Item> items;
+    Numbering<Segment, SegmentHash> seen;
+    indexOf.clear();
     for (const auto& path : paths)
         for (std::size_t i = 0; i + 1 < path.size(); ++i)
-            items.push_back({std::minmax(path[i], path[i + 1]), std::uint32_t(items.size())});
-    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return SegmentLess()(a.segment, b.segment); });
-    indexOf.assign(items.size(), 0);
+            indexOf.push_back(std::uint32_t(seen.number(std::minmax(path[i], path[i + 1]))));
+    // Renumbered in sorted order, so that nothing depends on the order of the paths.
+    std::vector<std::uint32_t> order(seen.keys.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = std::uint32_t(k);
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return SegmentLess()(seen.keys[a], seen.keys[b]); });
+    std::vector<std::uint32_t> rank(order.size());
     distinct.clear();
-    for (const Item& item : items) {
-        if (distinct.empty() || distinct.back() != item.segment) distinct.push_back(item.segment);
-        indexOf[item.ordinal] = std::uint32_t(distinct.size() - 1);
+    distinct.reserve(order.size());
+    for (std::size_t r = 0; r < order.size(); ++r) {
+        rank[order[r]] = std::uint32_t(r);
+        distinct.push_back(seen.keys[order[r]]);
     }
+    for (std::uint32_t& k : indexOf) k = rank[k];
 }
 
+// The distinct segments chained into lines: each run between cells where other than two segments
+// meet becomes one line (a closed run starts at the low end of its first segment), so that
+// linework shared by several features goes to GEOS once and in few pieces.
 std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distinct) {
-    std::vector<Segment> ends;  // both directions of every distinct segment
-    ends.reserve(2 * distinct.size());
-    for (const auto& [lo, hi] : distinct) {
-        ends.push_back({lo, hi});
-        ends.push_back({hi, lo});
+    Numbering<Cell, CellHash> cells;
+    std::vector<std::pair<std::int32_t, std::int32_t>> ends(distinct.size());
+    for (std::size_t k = 0; k < distinct.size(); ++k) ends[k] = {cells.number(distinct[k].first), cells.number(distinct[k].second)};
+    const std::size_t n = cells.keys.size();
+    std::vector<std::uint32_t> start(n + 1, 0);
+    for (const auto& [u, v] : ends) {
+        ++start[std::size_t(u) + 1];
+        ++start[std::size_t(v) + 1];
     }
-    std::sort(ends.begin(), ends.end(), SegmentLess());
-    // ends is sorted by its first cell: the neighbours of a cell are one run of it.
-    auto runOf = [&](const Cell& c) {
-        return std::equal_range(ends.begin(), ends.end(), std::pair<Cell, Cell>{c, c},
-                                [](const auto& a, const auto& b) { return a.first < b.first; });
-    };
-    std::vector<char> used(ends.size(), 0);
-    auto useBoth = [&](std::size_t i) {
-        used[i] = 1;
-        const auto back =
-            std::lower_bound(ends.begin(), ends.end(), Segment{ends[i].second, ends[i].first}, SegmentLess());
-        used[std::size_t(back - ends.begin())] = 1;
-    };
+    for (std::size_t c = 0; c < n; ++c) start[c + 1] += start[c];
+    std::vector<std::uint32_t> adj(start[n]);
+    {
+        std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+        for (std::size_t k = 0; k < ends.size(); ++k) {
+            adj[fill[std::size_t(ends[k].first)]++] = std::uint32_t(k);
+            adj[fill[std::size_t(ends[k].second)]++] = std::uint32_t(k);
+        }
+    }
+    auto degree = [&](std::int32_t c) { return start[std::size_t(c) + 1] - start[std::size_t(c)]; };
+    std::vector<char> used(distinct.size(), 0);
     std::vector<std::vector<Cell>> chains;
-    auto follow = [&](std::size_t i) {
-        std::vector<Cell> chain{ends[i].first, ends[i].second};
-        useBoth(i);
+    auto follow = [&](std::size_t k, std::int32_t from) {
+        std::vector<Cell> chain{cells.keys[std::size_t(from)]};
+        std::int32_t at = from;
         for (;;) {
-            const auto [b, e] = runOf(chain.back());
-            if (e - b != 2) break;
-            const std::size_t k = std::size_t(b - ends.begin());
-            const std::size_t next = used[k] ? k + 1 : k;
+            used[k] = 1;
+            at = ends[k].first == at ? ends[k].second : ends[k].first;
+            chain.push_back(cells.keys[std::size_t(at)]);
+            if (degree(at) != 2) break;
+            const std::uint32_t* a = &adj[start[std::size_t(at)]];
+            const std::size_t next = a[0] == k ? a[1] : a[0];
             if (used[next]) break;
-            chain.push_back(ends[next].second);
-            useBoth(next);
+            k = next;
         }
         chains.push_back(std::move(chain));
     };
-    for (std::size_t i = 0; i < ends.size();) {
-        const auto [b, e] = runOf(ends[i].first);
-        if (e - b != 2)
-            for (auto k = b; k != e; ++k)
-                if (!used[std::size_t(k - ends.begin())]) follow(std::size_t(k - ends.begin()));
-        i = std::size_t(e - ends.begin());
+    for (std::size_t k = 0; k < distinct.size(); ++k) {
+        if (used[k]) continue;
+        if (degree(ends[k].first) != 2)
+            follow(k, ends[k].first);
+        else if (degree(ends[k].second) != 2)
+            follow(k, ends[k].second);
     }
-    for (std::size_t i = 0; i < ends.size(); ++i)
-        if (!used[i]) follow(i);
+    for (std::size_t k = 0; k < distinct.size(); ++k)
+        if (!used[k]) follow(k, ends[k].first);
     return chains;
 }
 
