@@ -1,8 +1,9 @@
 // platform/topology/graph_build.cpp: the topology graph of a set of features: snap-rounding noding
 // of their linework on the tolerance grid (GEOS finds the crossings; the vertices and the rounded
 // crossings are the hot pixels; each segment is led through the hot pixels it meets, decided
-// exactly in integers), then nodes and edges walked over the noded segments. Coordinates are held as integer grid cells while the graph is built, so that equal
-// means equal. Throws geom::GeometryError and std::bad_alloc (see graph_build.h).
+// exactly in integers), then nodes and edges walked over the noded segments. Coordinates are held
+// as integer grid cells while the graph is built, so that equal means equal. Linework shared by
+// several features is noded once. Throws geom::GeometryError and std::bad_alloc (graph_build.h).
 #include "platform/topology/graph_build.h"
 
 #include <geos_c.h>
@@ -362,12 +363,12 @@ struct Piece {
 // segments are numbered as they are first met.
 class Noding {
 public:
-    Noding(std::vector<Segment> distinct, const PixelIndex& index) : distinct_(std::move(distinct)) {
-        start_.reserve(distinct_.size() + 1);
+    Noding(const std::vector<Segment>& distinct, const PixelIndex& index) {
+        start_.reserve(distinct.size() + 1);
         start_.push_back(0);
         Numbering<std::uint64_t, KeyHash> segmentOf;
         std::vector<Cell> hits;
-        for (const auto& [lo, hi] : distinct_) {
+        for (const auto& [lo, hi] : distinct) {
             hits.clear();
             index.meets(lo, hi, hits);
             const Wide dx = hi.x - lo.x, dy = hi.y - lo.y;
@@ -409,8 +410,7 @@ public:
     std::vector<std::pair<std::int32_t, std::int32_t>> segments;  // low end, high end (by cell)
 
 private:
-    std::vector<Segment> distinct_;
-    std::vector<std::uint32_t> start_;
+    std::vector<std::uint32_t> start_;  // pieces of distinct segment k: [start_[k], start_[k + 1])
     std::vector<Piece> pieces_;
 };
 
@@ -508,7 +508,9 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     hotPixels(distinct, tolerance, grid, finder, pixels);
     std::sort(pixels.begin(), pixels.end());
     pixels.erase(std::unique(pixels.begin(), pixels.end()), pixels.end());
-    Noding noding(std::move(distinct), PixelIndex(std::move(pixels)));
+    Noding noding(distinct, PixelIndex(std::move(pixels)));
+    distinct.clear();
+    distinct.shrink_to_fit();
 
     std::vector<Use> uses;
     std::vector<std::int32_t> lineEnds;

@@ -8,9 +8,9 @@
 //
 // Build reads every feature of the topology's member classes whose extent meets the envelope and
 // nodes all their linework together at the topology's cluster tolerance (snap rounding on the grid
-// of the tolerance: vertices move to the nearest grid point, linework that crosses or runs within a
-// grid cell of a vertex is led through it). Keep the tolerance at or below one coordinate unit of
-// the data (1/COMF for S-57), so that no vertex of the data moves.
+// of the tolerance: vertices and crossings move to the nearest grid point, and linework that passes
+// through the grid cell of one is led through that point). Keep the tolerance at or below one
+// coordinate unit of the data (1/COMF for S-57), so that no vertex of the data moves.
 // - A node lies where other than two noded segments meet, where a path of a line feature ends, or
 //   where the parent features of the linework, their sides or their rings change. A ring (or a
 //   closed run of linework) without such a point gets one node at its lowest vertex (by x, then y).
