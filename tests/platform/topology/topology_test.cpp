@@ -92,6 +92,13 @@ const GraphCase kGraphCases[] = {
      "node 1 (0.5 0) degree 3 [A L]\n"
      "edge 0 0->1 (0.5 -1, 0.5 0) all [L] left [] right []\n"
      "edge 1 1->1 (0.5 0, 0 0, 0 1, 1 1, 1 0, 0.5 0) all [A:E] left [] right [A:E]\n"},
+    {"HoleSharesASegmentWithTheExterior",  // a slit: the area lies on neither side of it
+     [](TopologyGdb& g) { g.addArea("A", {{{0, 0}, {4, 0}, {4, 4}, {0, 4}}, {{1, 0}, {2, 0}, {2, 1}, {1, 1}}}); },
+     "node 0 (1 0) degree 3 [A]\n"
+     "node 1 (2 0) degree 3 [A]\n"
+     "edge 0 0->1 (1 0, 0 0, 0 4, 4 4, 4 0, 2 0) all [A:E] left [] right [A:E]\n"
+     "edge 1 0->1 (1 0, 1 1, 2 1, 2 0) all [A:I] left [A:I] right []\n"
+     "edge 2 0->1 (1 0, 2 0) all [A:EI] left [] right []\n"},
     {"ParentsChangeAlongALine",
      [](TopologyGdb& g) {
          g.addLine("L", {{0, 0}, {1, 0}, {2, 0}, {3, 0}});
