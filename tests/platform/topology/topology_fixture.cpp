@@ -278,11 +278,8 @@ void expectFeaturesReassembled(ITopologyGraph* graph, const std::map<FeatureKey,
             TopologyParent p{};
             while (parents->Next(&p)) {
                 auto& set = fromEdges[{std::string(_bstr_t(p.className, true)), p.oid}];
-                for (std::size_t i = 0; i + 1 < pts.size(); ++i) {
-                    Segment s = direction < 0 ? Segment{pts[i + 1], pts[i]} : Segment{pts[i], pts[i + 1]};
-                    if (direction == 0 && s.second < s.first) std::swap(s.first, s.second);
-                    set.insert(s);
-                }
+                for (std::size_t i = 0; i + 1 < pts.size(); ++i)
+                    set.insert(direction < 0 ? Segment{pts[i + 1], pts[i]} : Segment{pts[i], pts[i + 1]});
             }
         };
         add(e->GetRightParents(), 1);
