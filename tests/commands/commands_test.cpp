@@ -192,6 +192,24 @@ TEST_F(Scripted, ImportRefusesAPathTheLogNameCannotBeMadeFrom) {
     EXPECT_TRUE(fs::is_empty(dir_));  // no log was made
 }
 
+// The dialog takes 520 characters; nothing on the way to the driver cuts them.
+TEST_F(Scripted, ImportTakesALongPathWholeToTheDriver) {
+    fs::path deep = dir_;
+    while (deep.string().size() < 460) deep /= std::string(30, 'd');
+    fs::create_directories(deep);
+    const std::string input = (deep / "NOCELL.000").string();
+    ASSERT_GT(input.size(), 470u);
+    ASSERT_LE(input.size(), s572gdbdlg::kMaxPath);
+    Is572gdbCmdPtr cmd(makeCommand(CLSID_s572gdbCmd));
+    ASSERT_TRUE(cmd);
+    EXPECT_EQ(cmd->s572gdb(_bstr_t(input.c_str()).GetBSTR(), _bstr_t(file("x.gpkg").c_str()).GetBSTR(),
+                           _bstr_t("S57").GetBSTR()),
+              S_OK);
+    EXPECT_TRUE(fs::exists(deep / "NOCELL.log"));  // the driver ran on the whole path
+    EXPECT_NE(ui::scripted::transcript().find("Unable to load file " + input), std::string::npos)
+        << ui::scripted::transcript();
+}
+
 // ---- The export dialog ------------------------------------------------------------------------------
 
 std::vector<gdb2s57dlg::Entry> twoEntries() {
