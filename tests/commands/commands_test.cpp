@@ -127,6 +127,41 @@ TEST_P(DatasetName, IsTheTextAfterTheLastDot) { EXPECT_EQ(datasetNameOf(GetParam
 INSTANTIATE_TEST_SUITE_P(Commands, DatasetName, ::testing::ValuesIn(kDatasets),
                          [](const auto& i) { return std::string(i.param.name); });
 
+struct ExportCase {
+    const char* name;
+    const char* s57path;
+    const char* cellName;
+    const char* catalogPath;
+    VARIANT_BOOL flag;
+    const char* output;
+    bool createTopology;
+};
+const ExportCase kExports[] = {
+    {"Cell", "/out", "US5MA12M.000", "", VARIANT_FALSE, "/out/US5MA12M.000", false},
+    {"TrailingSeparator", "/out/", "US5MA12M.000", "", VARIANT_TRUE, "/out/US5MA12M.000", true},
+    {"BackslashKept", "C:\\out\\", "A.000", "", VARIANT_TRUE, "C:\\out\\A.000", true},
+    // Only VARIANT_TRUE sets the flag.
+    {"OtherTrueValue", "/out", "A.000", "", VARIANT_BOOL(1), "/out/A.000", false},
+    // Catalogue mode without a cell name: the run's log is CATALOG.log, not "out.log" beside the folder.
+    {"CatalogueWithoutName", "/out", "", "ENC_ROOT", VARIANT_FALSE, "/out/CATALOG.031", false},
+    {"CatalogueNamed", "/out", "CATALOG.030", "ENC_ROOT", VARIANT_FALSE, "/out/CATALOG.030", false},
+};
+class ExportAutomation : public ::testing::TestWithParam<ExportCase> {};
+TEST_P(ExportAutomation, BuildsTheDriversArguments) {
+    const ExportCase& c = GetParam();
+    const ExportArguments a = automationExportArguments(
+        _bstr_t("g.gpkg").GetBSTR(), _bstr_t("S57").GetBSTR(), _bstr_t(c.s57path).GetBSTR(),
+        _bstr_t(c.cellName).GetBSTR(), _bstr_t(c.catalogPath).GetBSTR(), c.flag);
+    EXPECT_EQ(a.output, c.output);
+    EXPECT_EQ(a.createTopology, c.createTopology);
+    EXPECT_EQ(a.cellName, c.cellName);
+    EXPECT_EQ(a.catalogPath, c.catalogPath);
+    EXPECT_EQ(a.gdbConn, "g.gpkg");
+    EXPECT_EQ(a.dataset, "S57");
+}
+INSTANTIATE_TEST_SUITE_P(Commands, ExportAutomation, ::testing::ValuesIn(kExports),
+                         [](const auto& i) { return std::string(i.param.name); });
+
 // ---- The import dialog ------------------------------------------------------------------------------
 
 TEST_F(Scripted, ImportDialogShowsTheGeodatabaseAndTakesTheBrowsedFile) {
