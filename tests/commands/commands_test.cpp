@@ -396,6 +396,21 @@ TEST_F(HostClick, ImportThroughTheDialogEqualsTheDirectImport) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "US5MA12M.000");
     EXPECT_EQ(entries[0].directory, "");
+    workspace = nullptr;
+
+    // The export command's dialog offers the cell; Cancel runs nothing.
+    add("Tarvo.gdb2s57Cmd", CLSID_gdb2s57Cmd);
+    ui::scripted::reset();
+    ui::scripted::pushDialogClick(IDC_CELL_BUTTON);
+    ui::scripted::pushChoice(0);
+    ui::scripted::pushDialogClick(IDCANCEL);
+    EXPECT_TRUE(app_->click("Tarvo.gdb2s57Cmd"));
+    const std::string t = ui::scripted::transcript();
+    EXPECT_NE(t.find("dialog [Geodatabase to S-57] 201 = " + gdb_ + "\n"), std::string::npos) << t;
+    EXPECT_NE(t.find("dialog [Geodatabase to S-57] 205 = US5MA12M.000\n"), std::string::npos) << t;
+    EXPECT_NE(t.find("list [Cell Name Selection] \"US5MA12M.000\" -> 0\n"), std::string::npos) << t;
+    EXPECT_NE(t.find("dialog [Geodatabase to S-57] -> 2\n"), std::string::npos) << t;
+    EXPECT_EQ(t.find("message"), std::string::npos) << t;
 }
 
 TEST_F(HostClick, ExportOfAGeodatabaseWithoutCellsShowsItsMessageAndNoDialog) {
