@@ -93,6 +93,38 @@ TEST_P(RegistryBadText, IsRefusedWithItsLine) {
 INSTANTIATE_TEST_SUITE_P(Registry, RegistryBadText, ::testing::ValuesIn(kBadTexts),
                          [](const auto& i) { return std::string(i.param.name); });
 
+// A registry cut anywhere is refused unless the cut falls at a line end; nothing crashes.
+TEST(RegistryText, EveryCutIsRefusedOrParsesAsTheLinesBeforeIt) {
+    reg::Key root;
+    root.create("HKCR\\A\\B").setDefault("x \"q\" \\ y");
+    root.create("HKCR\\A").setValue("n", "line\nbreak");
+    const std::string text = reg::formatRegistry(root);
+    for (std::size_t n = 0; n < text.size(); ++n) {
+        const std::string cut = text.substr(0, n);
+        if (n == 0 || cut.back() == '\n') {
+            EXPECT_NO_THROW(reg::parseRegistry(cut)) << n;
+        } else {
+            EXPECT_THROW(reg::parseRegistry(cut), reg::RegistryError) << n;
+        }
+    }
+}
+
+// A script cut anywhere either runs whole or changes nothing.
+TEST(RegistryScript, EveryCutRunsWholeOrChangesNothing) {
+    const std::string script = "HKCR { NoRemove CLSID { ForceRemove {X} = s 'it''s' { val T = s 'A' } } }";
+    for (std::size_t n = 0; n <= script.size(); ++n) {
+        reg::Key root;
+        root.create("HKCR\\Existing");
+        const reg::Key before = root;
+        try {
+            reg::runRegistryScript(root, script.substr(0, n), {}, true);
+            EXPECT_TRUE(n == 0 || n == script.size()) << "a cut script ran: " << n;
+        } catch (const reg::RegistryError&) {
+            EXPECT_EQ(root, before) << n;
+        }
+    }
+}
+
 TEST_F(RegistryFile, MissingFileIsEmptyAndSavesCreateTheFolder) {
     EXPECT_TRUE(reg::loadRegistry().empty());
     reg::editRegistry([](reg::Key& root) { root.create("HKCR\\A").setDefault("1"); });
