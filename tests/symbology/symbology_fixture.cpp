@@ -9,6 +9,7 @@
 #include "platform/host/map_document.h"
 #include "platform/ui/ui.h"
 #include "s57/gdb_template.h"
+#include "symbology/ErrorHandling.h"
 
 namespace symtest {
 namespace {
@@ -75,6 +76,9 @@ const std::string& geodatabase() {
 }
 
 void SymbologyTest::SetUp() {
+    // The host makes the add-in's classes by ProgID; a call into the library keeps the linker
+    // from dropping it, so that its classes are registered.
+    ASSERT_EQ(corvane::FormatErrorLine(0), "");
     ASSERT_FALSE(geodatabase().empty()) << "the test geodatabase could not be made";
     char pattern[] = "/tmp/corvane_test_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
