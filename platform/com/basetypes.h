@@ -58,6 +58,18 @@ constexpr HRESULT DISP_E_BADVARTYPE = hresultOf(0x80020008);
 constexpr HRESULT DISP_E_OVERFLOW = hresultOf(0x8002000A);
 constexpr HRESULT DISP_E_TYPEMISMATCH = hresultOf(0x80020005);
 constexpr HRESULT DISP_E_PARAMNOTFOUND = hresultOf(0x80020004);
+constexpr HRESULT DISP_E_UNKNOWNINTERFACE = hresultOf(0x80020001);
+constexpr HRESULT DISP_E_MEMBERNOTFOUND = hresultOf(0x80020003);
+constexpr HRESULT DISP_E_UNKNOWNNAME = hresultOf(0x80020006);
+constexpr HRESULT DISP_E_NONAMEDARGS = hresultOf(0x80020007);
+constexpr HRESULT DISP_E_BADPARAMCOUNT = hresultOf(0x8002000E);
+constexpr HRESULT TYPE_E_LIBNOTREGISTERED = hresultOf(0x8002801D);
+constexpr HRESULT SELFREG_E_TYPELIB = hresultOf(0x80040200);
+constexpr HRESULT SELFREG_E_CLASS = hresultOf(0x80040201);
+// The module registered for a class is not where the registry says (ERROR_MOD_NOT_FOUND).
+constexpr HRESULT HRESULT_MOD_NOT_FOUND = hresultOf(0x8007007E);
+// The module has no entry point of the name asked for (ERROR_PROC_NOT_FOUND).
+constexpr HRESULT HRESULT_PROC_NOT_FOUND = hresultOf(0x8007007F);
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }

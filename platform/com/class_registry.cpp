@@ -10,7 +10,10 @@
 #include <mutex>
 #include <string>
 
+#include "platform/com/class_factory.h"
+#include "platform/com/com_ptr.h"
 #include "platform/com/guid.h"
+#include "platform/com/registry.h"
 
 namespace {
 
@@ -31,6 +34,23 @@ std::map<CLSID, ClassEntry>& classes() {
 
 int comInitCount = 0;
 
+// HKCR\<progId>\CLSID, following CurVer once when the key has no CLSID of its own.
+bool registryProgId(const std::string& progId, CLSID* clsid) {
+    if (progId.empty() || progId.find('\\') != std::string::npos) return false;
+    const std::string base = "HKEY_CLASSES_ROOT\\" + progId;
+    auto text = reg::queryValue(base + "\\CLSID");
+    if (!text) {
+        auto curVer = reg::queryValue(base + "\\CurVer");
+        if (!curVer || curVer->find('\\') != std::string::npos) return false;
+        text = reg::queryValue("HKEY_CLASSES_ROOT\\" + *curVer + "\\CLSID");
+    }
+    if (!text) return false;
+    auto g = guidFromString(*text);
+    if (!g) return false;
+    *clsid = *g;
+    return true;
+}
+
 bool sameProgId(const std::string& a, const char* b) {
     if (a.size() != std::strlen(b)) return false;
     return std::equal(a.begin(), a.end(), b, [](char x, char y) {
@@ -50,18 +70,22 @@ void unregisterComClass(REFCLSID clsid) {
     classes().erase(clsid);
 }
 
-HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, void** out) {
+ComFactory findComClass(REFCLSID clsid) {
+    std::lock_guard lock(registryMutex());
+    auto it = classes().find(clsid);
+    return it == classes().end() ? nullptr : it->second.factory;
+}
+
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    ComFactory factory = nullptr;
-    {
-        std::lock_guard lock(registryMutex());
-        auto it = classes().find(clsid);
-        if (it != classes().end()) factory = it->second.factory;
-    }
-    if (!factory) return REGDB_E_CLASSNOTREG;
-    return factory(riid, out);
+    if (ComFactory factory = findComClass(clsid)) return factory(riid, out);
+    _com_ptr_t<IClassFactory> factory;
+    HRESULT hr = CoGetClassObject(clsid, context, nullptr, IClassFactory::iid,
+                                  reinterpret_cast<void**>(&factory));
+    if (FAILED(hr)) return hr;
+    return factory->CreateInstance(nullptr, riid, out);
 }
 
 HRESULT CLSIDFromProgID(const char* progId, CLSID* clsid) {
@@ -74,24 +98,26 @@ HRESULT CLSIDFromProgID(const char* progId, CLSID* clsid) {
         }
         return CO_E_CLASSSTRING;
     }
-    std::lock_guard lock(registryMutex());
-    // A version-independent ProgID names the class whose ProgID is it plus ".N".
-    for (const auto& [id, entry] : classes()) {
-        if (sameProgId(entry.progId, progId)) {
-            *clsid = id;
-            return S_OK;
+    {
+        std::lock_guard lock(registryMutex());
+        // A version-independent ProgID names the class whose ProgID is it plus ".N".
+        for (const auto& [id, entry] : classes()) {
+            if (sameProgId(entry.progId, progId)) {
+                *clsid = id;
+                return S_OK;
+            }
+        }
+        const std::size_t n = std::strlen(progId);
+        for (const auto& [id, entry] : classes()) {
+            const auto& p = entry.progId;
+            if (p.size() > n + 1 && p[n] == '.' && sameProgId(p.substr(0, n), progId) &&
+                p.find_first_not_of("0123456789", n + 1) == std::string::npos) {
+                *clsid = id;
+                return S_OK;
+            }
         }
     }
-    const std::size_t n = std::strlen(progId);
-    for (const auto& [id, entry] : classes()) {
-        const auto& p = entry.progId;
-        if (p.size() > n + 1 && p[n] == '.' && sameProgId(p.substr(0, n), progId) &&
-            p.find_first_not_of("0123456789", n + 1) == std::string::npos) {
-            *clsid = id;
-            return S_OK;
-        }
-    }
-    return CO_E_CLASSSTRING;
+    return registryProgId(progId, clsid) ? S_OK : CO_E_CLASSSTRING;
 }
 
 HRESULT CoInitialize(void*) { return comInitCount++ == 0 ? S_OK : S_FALSE; }

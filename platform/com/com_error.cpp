@@ -33,6 +33,16 @@ constexpr CodeText kCodeTexts[] = {
     {DISP_E_OVERFLOW, "Out of present range."},
     {DISP_E_TYPEMISMATCH, "Type mismatch."},
     {DISP_E_PARAMNOTFOUND, "Parameter not found."},
+    {DISP_E_UNKNOWNINTERFACE, "Unknown interface."},
+    {DISP_E_MEMBERNOTFOUND, "Member not found."},
+    {DISP_E_UNKNOWNNAME, "Unknown name."},
+    {DISP_E_NONAMEDARGS, "No named arguments."},
+    {DISP_E_BADPARAMCOUNT, "Invalid number of parameters."},
+    {TYPE_E_LIBNOTREGISTERED, "Library not registered."},
+    {SELFREG_E_TYPELIB, "The type library could not be registered."},
+    {SELFREG_E_CLASS, "The classes could not be registered."},
+    {HRESULT_MOD_NOT_FOUND, "The specified module could not be found."},
+    {HRESULT_PROC_NOT_FOUND, "The specified procedure could not be found."},
 };
 
 }  // namespace

@@ -20,9 +20,51 @@ protected:
     ~IUnknown() = default;
 };
 
+struct VARIANT;
+using DISPID = LONG;
+using LCID = DWORD;
+using LPOLESTR = OLECHAR*;
+
+constexpr DISPID DISPID_UNKNOWN = -1;
+constexpr WORD DISPATCH_METHOD = 0x1;
+constexpr WORD DISPATCH_PROPERTYGET = 0x2;
+
+// The arguments of an Invoke, the last argument first (rgvarg[0] is the last one).
+struct DISPPARAMS {
+    VARIANT* rgvarg;
+    DISPID* rgdispidNamedArgs;
+    UINT cArgs;
+    UINT cNamedArgs;
+};
+
+struct EXCEPINFO {
+    WORD wCode;
+    WORD wReserved;
+    BSTR bstrSource;
+    BSTR bstrDescription;
+    BSTR bstrHelpFile;
+    DWORD dwHelpContext;
+    void* pvReserved;
+    void* pfnDeferredFillIn;
+    HRESULT scode;
+};
+
+// Late binding by name. Objects reached only through their own interfaces keep the E_NOTIMPL
+// defaults; automation objects answer through their type library (platform/com/typelib.h).
 struct IDispatch : IUnknown {
     static constexpr GUID iid = makeGuid("{00020400-0000-0000-C000-000000000046}");
     using base_interface = IUnknown;
+
+    virtual HRESULT GetTypeInfoCount(UINT* count) {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    // The DISPIDs of a member name (names[0]) and of its parameters' names (names[1..]).
+    virtual HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+    virtual HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+        return E_NOTIMPL;
+    }
 
 protected:
     ~IDispatch() = default;
