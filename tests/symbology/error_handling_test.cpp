@@ -15,6 +15,7 @@ namespace {
 class ErrorHandlingTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(symtest::registerAddin());
         ui::setForm(ui::Form::Scripted);
         ui::scripted::reset();
     }

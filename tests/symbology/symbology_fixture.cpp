@@ -2,6 +2,8 @@
 
 #include "symbology_fixture.h"
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <fstream>
 
@@ -70,15 +72,32 @@ std::string layerFileText(const std::string& name, const std::string& rendererXm
     return "<LayerFile><FeatureLayer name=\"" + name + "\">" + rendererXml + "</FeatureLayer></LayerFile>";
 }
 
+bool registerAddin() {
+    static const bool done = [] {
+        char pattern[] = "/tmp/corvane_registry_XXXXXX";
+        if (!mkdtemp(pattern)) return false;
+        setenv("TARVO_REGISTRY", (std::string(pattern) + "/registry").c_str(), 1);
+        char path[4096];
+        const DWORD n = GetModuleFileNameA(reinterpret_cast<HMODULE>(&corvane::FormatErrorLine), path, sizeof path);
+        if (n == 0) return false;
+        // By the library's own entry point: another module of the program exports one of that name.
+        void* lib = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+        if (!lib) return false;
+        auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(lib, "DllRegisterServer"));
+        const bool ok = reg && SUCCEEDED(reg());
+        dlclose(lib);
+        return ok;
+    }();
+    return done;
+}
+
 const std::string& geodatabase() {
     static const std::string path = makeGeodatabase();
     return path;
 }
 
 void SymbologyTest::SetUp() {
-    // The host makes the add-in's classes by ProgID; a call into the library keeps the linker
-    // from dropping it, so that its classes are registered.
-    ASSERT_EQ(corvane::FormatErrorLine(0), "");
+    ASSERT_TRUE(registerAddin()) << "the add-in could not be registered";
     ASSERT_FALSE(geodatabase().empty()) << "the test geodatabase could not be made";
     char pattern[] = "/tmp/corvane_test_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);

@@ -21,6 +21,10 @@ namespace fs = std::filesystem;
 const std::string& geodatabase();
 constexpr double kLand[4] = {-71.0, 42.2, -70.9, 42.3};
 
+// Registers the add-in (its own DllRegisterServer) in a registry of the test program's own
+// ($TARVO_REGISTRY), once; the host then makes its objects through the registry. False on failure.
+bool registerAddin();
+
 // One layer of a map document: the class it shows (empty: the layer's name).
 struct MapLayer {
     MapLayer(const char* n, const char* c = "") : name(n), cls(c) {}

@@ -1,43 +1,43 @@
-// tools/gishost/addins.cpp: the add-ins are shared libraries beside the platform library; loading
-// one registers its classes, which are then made by ProgID through the platform's class table.
+// tools/gishost/addins.cpp: the add-ins as the registry knows them: classes of the host's categories,
+// created by ProgID through the platform's CoCreateInstance.
 
 #include "tools/gishost/addins.h"
 
-#include <dlfcn.h>
-
-#include <filesystem>
+#include "platform/com/categories.h"
+#include "platform/com/registry.h"
+#include "platform/host/host.h"
 
 namespace gishost {
 namespace {
 
-constexpr const char* kAddinModules[] = {"libcorvane.so"};
-
-// Loads the add-in libraries once, from the folder of the platform library.
-void loadAddinModules() {
-    static const bool loaded = [] {
-        char path[4096];
-        const DWORD n = GetModuleFileNameA(reinterpret_cast<HMODULE>(&CoCreateInstance), path, sizeof path);
-        const std::filesystem::path dir = n ? std::filesystem::path(path).parent_path() : std::filesystem::path();
-        for (const char* module : kAddinModules) {
-            const std::string full = (dir / module).string();
-            if (!dlopen(full.c_str(), RTLD_NOW | RTLD_GLOBAL))
-                std::fprintf(stderr, "gishost: cannot load %s: %s\n", full.c_str(), dlerror());
+std::vector<std::string> classesOf(const CATID& category) {
+    std::vector<std::string> out;
+    try {
+        const reg::Key root = reg::loadRegistry();
+        for (const CLSID& clsid : classesImplementing(root, category)) {
+            const std::string key = "HKEY_CLASSES_ROOT\\CLSID\\" + guidToString(clsid) + "\\ProgID";
+            const reg::Key* progId = root.find(key);
+            out.push_back(progId && progId->defaultValue() ? *progId->defaultValue() : guidToString(clsid));
         }
-        return true;
-    }();
-    (void)loaded;
+    } catch (const reg::RegistryError& e) {
+        std::fprintf(stderr, "gishost: %s\n", e.what());
+    }
+    return out;
 }
 
 }  // namespace
 
-std::vector<std::string> extensionProgIds() { return {"Corvane.clsExtension"}; }
+std::vector<std::string> extensionProgIds() { return classesOf(CATID_HostExtensions); }
 
-std::vector<std::string> commandProgIds() { return {"Corvane.clsSymCommand"}; }
+std::vector<std::string> commandProgIds() { return classesOf(CATID_HostCommands); }
 
 IUnknownPtr createAddinObject(const std::string& progId) {
-    loadAddinModules();
     IUnknownPtr object;
-    check(object.CreateInstance(progId.c_str()));
+    if (HRESULT hr = object.CreateInstance(progId.c_str()); FAILED(hr)) {
+        std::wstring why = takeErrorDescription();
+        if (why.empty()) why = fromUtf8(progId + ": " + errorMessageOf(hr));
+        throw _com_error(hr, why);
+    }
     return object;
 }
 
