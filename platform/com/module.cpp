@@ -1,6 +1,8 @@
 // platform/com/module.cpp: class objects of a server module and its self-registration.
 #include "platform/com/module.h"
 
+#include <filesystem>
+
 #include "platform/com/class_factory.h"
 #include "platform/com/com_error.h"
 #include "platform/com/registry_script.h"
@@ -52,7 +54,11 @@ void ComModule::term() {
 std::string ComModule::modulePath() const {
     char path[4096];
     const DWORD n = GetModuleFileNameA(instance_, path, sizeof path);
-    return std::string(path, n);
+    if (n == 0) return std::string();
+    // The registry must name the file from any folder, whatever path the module was loaded by.
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(std::string(path, n), ec);
+    return ec ? std::string(path, n) : full.lexically_normal().string();
 }
 
 HRESULT ComModule::getClassObject(REFCLSID clsid, REFIID riid, void** out) {

@@ -386,6 +386,7 @@ void reset() {
     st.events.clear();
     st.cancelAt = 0;
     st.continues = 0;
+    detail::resetDialogScript();
 }
 
 void pushAnswer(int buttonId) { state().answers.push_back(buttonId); }
@@ -435,6 +436,18 @@ std::string transcript() {
         case K::ProgressShow: out += "progress show"; break;
         case K::ProgressHide: out += "progress hide"; break;
         case K::Continue: out += std::string("continue -> ") + (e.answer ? "yes" : "no"); break;
+        case K::DialogOpen: out += "dialog [" + escaped(e.caption) + "]"; break;
+        case K::DialogText:
+            out += "dialog [" + escaped(e.caption) + "] " + std::to_string(e.value) + " = " + escaped(e.text);
+            break;
+        case K::DialogCheck:
+            out += "dialog [" + escaped(e.caption) + "] " + std::to_string(e.value) +
+                   (e.answer ? " checked" : " cleared");
+            break;
+        case K::DialogClick:
+            out += "dialog [" + escaped(e.caption) + "] click " + std::to_string(e.value);
+            break;
+        case K::DialogEnd: out += "dialog [" + escaped(e.caption) + "] -> " + std::to_string(e.answer); break;
         }
         out += '\n';
     }
@@ -469,6 +482,10 @@ bool terminalKeyPressed() {
     (void)!read(STDIN_FILENO, buf, sizeof buf);
     return true;
 }
+
+bool readTerminalLine(std::string& line) { return readLine(line); }
+
+void terminalWrite(const std::string& text) { errWrite(text); }
 
 bool drawsBar() { return form() == Form::Terminal && isatty(STDERR_FILENO); }
 

@@ -94,6 +94,11 @@ struct Event {
         ProgressShow,
         ProgressHide,
         Continue,         // answer (1 go on, 0 cancelled)
+        DialogOpen,       // caption
+        DialogText,       // caption (the dialog's), value (control id), text
+        DialogCheck,      // caption (the dialog's), value (control id), answer (1 checked)
+        DialogClick,      // caption (the dialog's), value (control id)
+        DialogEnd,        // caption, answer (the dialog's result)
     };
     explicit Event(Kind k, std::string caption_ = {}, std::string text_ = {})
         : kind(k), caption(std::move(caption_)), text(std::move(text_)) {}

@@ -25,6 +25,14 @@ bool drawsBar();
 void drawBar(const std::string& line);
 void clearBar();
 
+// Forgets the scripted dialog actions (platform/ui/dialog.cpp).
+void resetDialogScript();
+
+// Reads one line of the terminal form's input; false at end of input.
+bool readTerminalLine(std::string& line);
+// Writes to standard error, clearing a progress bar first.
+void terminalWrite(const std::string& text);
+
 // Width of standard error's terminal (80 when unknown).
 int terminalWidth();
 

@@ -137,6 +137,39 @@ TEST_F(TarvoImport, OnATerminalShowsTheBarAsksAndShowsTheLog) {
     EXPECT_EQ(r.out.find("importFP: "), std::string::npos) << "per-record traces reach the terminal";
 }
 
+// With the converter registered the tool goes through the registry and the automation interface;
+// the outcome is the one of the direct call, also for a run that fails.
+TEST_F(TarvoImport, GoesThroughTheRegisteredConverterWithTheSameOutcome) {
+    const std::string comreg = std::string(TARVO_BINARY_DIR) + "/bin/comreg";
+    if (!fs::exists(comreg)) GTEST_SKIP() << comreg << " is not built";
+    const std::string module = std::string(TARVO_BINARY_DIR) + "/lib/libtarvo.so";
+    const std::string direct = (dir / "direct.gpkg").string();
+    const Ran first = run("import " + quote(cell) + " " + quote(direct));
+    const Ran again = run("import " + quote(cell) + " " + quote(direct));
+
+    setenv("TARVO_REGISTRY", (dir / "registry").c_str(), 1);
+    ASSERT_EQ(std::system((quote(comreg) + " " + quote(module) + " >/dev/null").c_str()), 0);
+    const Ran viaFirst = run("import " + quote(cell) + " " + quote(gdb));
+    const Ran viaAgain = run("import " + quote(cell) + " " + quote(gdb));
+
+    // A registered module that is no longer there: a clear error, and no run.
+    const std::string moved = (dir / "libtarvo_moved.so").string();
+    fs::copy_file(module, moved);
+    ASSERT_EQ(std::system((quote(comreg) + " " + quote(moved) + " >/dev/null").c_str()), 0);
+    fs::remove(moved);
+    const Ran gone = run("import " + quote(cell) + " " + quote((dir / "other.gpkg").string()));
+    unsetenv("TARVO_REGISTRY");
+
+    EXPECT_EQ(viaFirst.status, first.status);
+    EXPECT_EQ(viaFirst.status, 0) << viaFirst.err.substr(viaFirst.err.size() > 2000 ? viaFirst.err.size() - 2000 : 0);
+    EXPECT_EQ(viaAgain.status, again.status);
+    EXPECT_EQ(viaAgain.status, 1);
+    EXPECT_NE(viaAgain.err.find("Unable to import meta data."), std::string::npos) << viaAgain.err;
+    EXPECT_EQ(fs::file_size(gdb), fs::file_size(direct));
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_NE(gone.err.find("The module " + moved + " registered for class "), std::string::npos) << gone.err;
+}
+
 TEST_F(TarvoImport, BadArgumentsExitWithTwo) {
     const std::string cases[] = {"import", "import " + cell, "import a b c", "import --dataset", "import --x a b"};
     for (const std::string& args : cases) {

@@ -1,5 +1,8 @@
 // tools/tarvo/import.cpp: `tarvo import`: runs the import driver on a base cell or an exchange set,
-// creating the geodatabase first when there is none. The driver's result says only whether the run
+// creating the geodatabase first when there is none. When the converter is registered, the run goes
+// through the registered module's automation interface (as any automation caller's would), else
+// straight to the driver linked into the tool; a registered module that cannot be created is an
+// error, not a reason to quietly run another copy. The driver's result says only whether the run
 // got past its opening; how it ended is what the run reported, so the exit status is read from the
 // run's log.
 #include "tools/tarvo/import.h"
@@ -19,6 +22,7 @@
 #include <thread>
 
 #include "import/s572gdbmain.h"
+#include "platform/com/typelib.h"
 #include "platform/ui/ui.h"
 #include "s57/gdb_template.h"
 #include "s57/s57_util2.h"
@@ -200,6 +204,25 @@ std::string failureInLog(const std::string& logPath, bool* readable) {
     return {};
 }
 
+// Runs the import through the registered converter. False when none is registered; else true, with
+// *ok telling whether the call reached it (failures are written to err).
+bool importThroughRegistry(const char* s57file, const char* gdb, const char* dataset, FILE* err, bool* ok) {
+    CLSID clsid;
+    if (FAILED(CLSIDFromProgID("Tarvo.s572gdbCmd", &clsid))) return false;
+    IDispatchPtr converter;
+    HRESULT hr = converter.CreateInstance(clsid);
+    if (SUCCEEDED(hr))
+        hr = invokeByName(converter, L"s572gdb", {_variant_t(s57file), _variant_t(gdb), _variant_t(dataset)});
+    *ok = SUCCEEDED(hr);
+    if (!*ok) {
+        const std::string description = toUtf8(takeErrorDescription());
+        std::fprintf(err, "tarvo import: the registered converter Tarvo.s572gdbCmd failed: 0x%08X %s%s%s\n",
+                     unsigned(hr), errorMessageOf(hr).c_str(), description.empty() ? "" : ": ",
+                     description.c_str());
+    }
+    return true;
+}
+
 int countCells(const std::string& logPath) {
     std::ifstream in(logPath, std::ios::binary);
     const char* header = stringText(121);
@@ -260,13 +283,16 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
     }
 
     const std::string logPath = importLogPath(s57file);
-    int rc;
+    int rc = 0;
+    bool reached = true;
     {
         ViewerOnTerminal viewer;
         TraceFilter filter;
         QuietStdout quiet;
-        rc = s572gdb(s57file, gdb, dataset.c_str());
+        if (!importThroughRegistry(s57file, gdb, dataset.c_str(), err, &reached))
+            rc = s572gdb(s57file, gdb, dataset.c_str());
     }
+    if (!reached) return 1;
     if (rc != 0) {
         std::fprintf(err, "tarvo import: %s: failed (%d)\n", s57file, rc);
         return 1;

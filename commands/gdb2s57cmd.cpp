@@ -1,0 +1,173 @@
+// commands/gdb2s57cmd.cpp: the export command: its ICommand properties, its click (document texts,
+// the geodatabase's cells and catalogues, dialog 206, export, document refresh) and its automation
+// method.
+#include "commands/gdb2s57cmd.h"
+
+#include <cstdio>
+
+#include "commands/command_host.h"
+#include "commands/resources.h"
+#include "commands/tarvo_module.h"
+#include "platform/gdb/gdb.h"
+#include "s57/dbutil.h"
+#include "s57/s57_util2.h"
+
+namespace {
+
+std::string numberDetail(long value) {
+    char detail[24];
+    std::snprintf(detail, sizeof detail, " %ld", value);
+    return detail;
+}
+
+std::string textOf(const _variant_t& v) {
+    if (v.vt == VT_NULL || v.vt == VT_EMPTY) return std::string();
+    const _bstr_t text = static_cast<_bstr_t>(v);
+    return static_cast<const char*>(text);
+}
+
+// Runs the export of the chosen cell or catalogue.
+HRESULT runExport(const std::string&, const std::string&, const std::string&, const std::string&,
+                  const std::string&, int) {
+    throw _com_error(E_NOTIMPL, L"The export driver is not part of this build yet");
+}
+
+}  // namespace
+
+bool cellEntries(IWorkspace* workspace, std::vector<gdb2s57dlg::Entry>& entries) {
+    IFeatureWorkspacePtr featureWorkspace(workspace);
+    ITablePtr dsid;
+    const HRESULT opened = featureWorkspace ? featureWorkspace->raw_OpenTable(_bstr_t("dsid").GetBSTR(), &dsid)
+                                            : E_NOINTERFACE;
+    if (FAILED(opened) || !dsid) {
+        displayMessage(107, kCaptionGdbToS57, numberDetail(long(opened)).c_str());
+        return false;
+    }
+    const LONG count = dsid->RowCount(nullptr);
+    if (count <= 0) {
+        displayMessage(108, kCaptionGdbToS57, numberDetail(long(count)).c_str());
+        return false;
+    }
+    const LONG dsnm = dsid->FindField("dsnm");
+    ICursorPtr cursor = dsid->Search(nullptr, VARIANT_FALSE);
+    for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) {
+        gdb2s57dlg::Entry e;
+        e.name = dsnm >= 0 ? textOf(row->GetValue(dsnm)) : std::string();
+        e.display = e.name;
+        entries.push_back(std::move(e));
+    }
+
+    ITablePtr catd;
+    if (FAILED(featureWorkspace->raw_OpenTable(_bstr_t("catd").GetBSTR(), &catd)) || !catd) return true;
+    IQueryFilterPtr filter(CLSID_QueryFilter);
+    filter->PutWhereClause("CFIL = 'CATALOG.030' OR CFIL = 'CATALOG.031'");
+    const LONG catl = catd->FindField("catl");
+    const LONG cfil = catd->FindField("cfil");
+    cursor = catd->Search(filter, VARIANT_FALSE);
+    for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) {
+        gdb2s57dlg::Entry e;
+        e.directory = catl >= 0 ? textOf(row->GetValue(catl)) : std::string();
+        e.name = cfil >= 0 ? textOf(row->GetValue(cfil)) : std::string();
+        e.display = e.directory.empty() ? e.name : e.directory + "\\" + e.name;
+        entries.push_back(std::move(e));
+    }
+    return true;
+}
+
+gdb2s57Cmd::gdb2s57Cmd()
+    : lock_(tarvoModule), bitmap_(loadModuleBitmap(IDB_COMMAND)), caption_(stringText(kCaptionGdbToS57)) {}
+
+gdb2s57Cmd::~gdb2s57Cmd() { DeleteObject(bitmap_); }
+
+HRESULT gdb2s57Cmd::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    return dispatchIDsOfNames(kIgdb2s57CmdInfo, names, count, ids);
+}
+
+HRESULT gdb2s57Cmd::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                           EXCEPINFO* excep, UINT* argErr) {
+    return dispatchInvoke(kIgdb2s57CmdInfo, id, flags, params, result, excep, argErr,
+                          [this](const MethodInfo&, std::vector<_variant_t>& a, VARIANT*) {
+                              return gdb2s57(a[0].bstrVal, a[1].bstrVal, a[2].bstrVal, a[3].bstrVal,
+                                             a[4].bstrVal, a[5].boolVal);
+                          });
+}
+
+HRESULT gdb2s57Cmd::gdb2s57(BSTR gdbConn, BSTR fctdataset, BSTR s57path, BSTR s57cellname, BSTR catalogPath,
+                            VARIANT_BOOL createTopology) {
+    return comGuard([&]() -> HRESULT {
+        const std::string output = narrowText(s57path) + "\\" + narrowText(s57cellname);
+        (void)runExport(output, narrowText(gdbConn), narrowText(fctdataset), narrowText(s57cellname),
+                        narrowText(catalogPath), createTopology == VARIANT_TRUE ? 1 : 0);
+        return S_OK;
+    });
+}
+
+HRESULT gdb2s57Cmd::get_Enabled(VARIANT_BOOL* enabled) {
+    if (!enabled) return E_POINTER;
+    *enabled = VARIANT_TRUE;
+    return S_OK;
+}
+
+HRESULT gdb2s57Cmd::get_Checked(VARIANT_BOOL* checked) {
+    if (!checked) return E_POINTER;
+    *checked = VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT gdb2s57Cmd::get_Name(BSTR* name) { return comGuard([&] { return copyText(caption_, name); }); }
+HRESULT gdb2s57Cmd::get_Caption(BSTR* caption) { return comGuard([&] { return copyText(caption_, caption); }); }
+HRESULT gdb2s57Cmd::get_Tooltip(BSTR* tooltip) { return comGuard([&] { return copyText(caption_, tooltip); }); }
+HRESULT gdb2s57Cmd::get_Message(BSTR* message) {
+    return comGuard([&] { return copyText(stringText(105), message); });
+}
+HRESULT gdb2s57Cmd::get_HelpFile(BSTR*) { return E_NOTIMPL; }
+HRESULT gdb2s57Cmd::get_HelpContextID(LONG*) { return E_NOTIMPL; }
+
+HRESULT gdb2s57Cmd::get_Bitmap(LONG* bitmap) {
+    if (!bitmap) return E_POINTER;
+    *bitmap = ui::gdiHandleValue(bitmap_);
+    return S_OK;
+}
+
+HRESULT gdb2s57Cmd::get_Category(BSTR* category) {
+    return comGuard([&] { return copyText(stringText(103), category); });
+}
+
+HRESULT gdb2s57Cmd::raw_OnCreate(IUnknown* hook) {
+    return comGuard([&]() -> HRESULT {
+        m_pHook = hook;  // asks the hook for the application interface
+        return m_pHook ? S_OK : E_UNEXPECTED;
+    });
+}
+
+HRESULT gdb2s57Cmd::raw_OnClick() {
+    return comGuard([&]() -> HRESULT {
+        const DocumentTexts texts = documentTexts(m_pHook);
+        const std::string dataset = datasetNameOf(texts.datasetQualifiedName);
+        IWorkspacePtr workspace;
+        const HRESULT opened = openWorkspace(texts.workspacePath.c_str(), &workspace);
+        if (FAILED(opened) || !workspace) {
+            displayMessage(106, kCaptionGdbToS57, numberDetail(long(opened)).c_str());
+            return S_OK;
+        }
+        std::vector<gdb2s57dlg::Entry> entries;
+        if (!cellEntries(workspace, entries)) return S_OK;
+        workspace = nullptr;
+
+        int answer = IDCANCEL;
+        std::string output, cell, catalog;
+        int topology = 0;
+        {
+            gdb2s57dlg dialog(texts.workspacePath, std::move(entries));
+            answer = dialog.doModal();
+            output = dialog.outputFile();
+            cell = dialog.cellName();
+            catalog = dialog.catalogPath();
+            topology = dialog.createTopology();
+        }
+        if (answer < 0) throw _com_error(E_ABORT, L"The export command needs its dialog, which batch mode cannot show");
+        if (answer == IDOK) (void)runExport(output, texts.workspacePath, dataset, cell, catalog, topology);
+        refreshDocument(m_pHook);
+        return S_OK;
+    });
+}

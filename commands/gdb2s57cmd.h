@@ -1,0 +1,53 @@
+// commands/gdb2s57cmd.h: the command "Geodatabase to S-57": a host clicks it (ICommand); it lists
+// the cells (table dsid) and exchange-set catalogues (table catd) of the document's geodatabase,
+// shows its dialog and exports the chosen one. Automation callers reach the export through
+// Igdb2s57Cmd. No exception leaves a method.
+#pragma once
+
+#include <vector>
+
+#include "commands/gdb2s57dlg.h"
+#include "commands/tarvo_lib.h"
+#include "platform/com/module.h"
+#include "platform/host/host.h"
+#include "platform/ui/gdi.h"
+
+class gdb2s57Cmd : public ComObject<Igdb2s57Cmd, ICommand> {
+public:
+    gdb2s57Cmd();
+    ~gdb2s57Cmd() override;
+
+    // IDispatch over TarvoLib's Igdb2s57Cmd
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+    HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                   EXCEPINFO* excep, UINT* argErr) override;
+    HRESULT gdb2s57(BSTR gdbConn, BSTR fctdataset, BSTR s57path, BSTR s57cellname, BSTR catalogPath,
+                    VARIANT_BOOL createTopology) override;
+
+    // ICommand
+    HRESULT get_Enabled(VARIANT_BOOL* enabled) override;
+    HRESULT get_Checked(VARIANT_BOOL* checked) override;
+    HRESULT get_Name(BSTR* name) override;
+    HRESULT get_Caption(BSTR* caption) override;
+    HRESULT get_Tooltip(BSTR* tooltip) override;
+    HRESULT get_Message(BSTR* message) override;
+    HRESULT get_HelpFile(BSTR* file) override;
+    HRESULT get_HelpContextID(LONG* id) override;
+    HRESULT get_Bitmap(LONG* bitmap) override;
+    HRESULT get_Category(BSTR* category) override;
+    HRESULT raw_OnCreate(IUnknown* hook) override;
+    HRESULT raw_OnClick() override;
+
+private:
+    ModuleLock lock_;
+    IApplicationPtr m_pHook;
+    HBITMAP bitmap_;
+    _bstr_t caption_;
+};
+
+struct IWorkspace;
+
+// The selection list of a geodatabase: one entry per row of dsid, then one per CATALOG.030 or
+// CATALOG.031 row of catd (none when the geodatabase has no catd: it holds single cells only).
+// Shows text 107 or 108 (caption 104) and returns false when there is no dsid table or no cell in it.
+bool cellEntries(IWorkspace* workspace, std::vector<gdb2s57dlg::Entry>& entries);
