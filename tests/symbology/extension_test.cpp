@@ -1,6 +1,10 @@
 // tests/symbology/extension_test.cpp: the extension and the command as the host sees them: their
 // texts, when configure places the command, the release at shutdown, Enabled's one report, and
 // Find reaching the command pool.
+#include <algorithm>
+
+#include "platform/com/categories.h"
+#include "platform/com/registry.h"
 #include "platform/host/uid.h"
 #include "platform/ui/ui.h"
 #include "symbology_fixture.h"
@@ -118,4 +122,22 @@ TEST_F(SymbologyTest, AnErrorInEnabledIsReportedOnceAndAnswersFalse) {
     const auto& e = ui::scripted::events();
     ASSERT_FALSE(e.empty());
     EXPECT_NE(e.back().text.find("\tICommand_Enabled clsSymCommand Line : 20\r\n"), std::string::npos) << e.back().text;
+}
+
+TEST_F(SymbologyTest, SelfRegistrationWritesBothClassesTheTypeLibraryAndTheHostCategories) {
+    ASSERT_TRUE(registerAddin());
+    auto value = [](const std::string& key) { return reg::queryValue(key).value_or("(none)"); };
+    EXPECT_EQ(value("HKCR\\Corvane.clsExtension\\CLSID"), "{A7519AD8-0B4A-4BB9-98C7-937E988EEC7C}");
+    EXPECT_EQ(value("HKCR\\Corvane.clsSymCommand\\CLSID"), "{AAA664C0-25F3-4001-844B-62807216D146}");
+    const std::string server = value("HKCR\\CLSID\\{AAA664C0-25F3-4001-844B-62807216D146}\\InprocServer32");
+    EXPECT_NE(server.find("libcorvane.so"), std::string::npos) << server;
+    EXPECT_EQ(reg::queryValue("HKCR\\CLSID\\{A7519AD8-0B4A-4BB9-98C7-937E988EEC7C}\\InprocServer32", "ThreadingModel"),
+              "Apartment");
+    EXPECT_TRUE(reg::queryValue("HKCR\\TypeLib\\{D3FAD027-6578-45C0-B6D7-F44BA391B78A}\\1.0").has_value());
+    const reg::Key root = reg::loadRegistry();
+    EXPECT_EQ(classesImplementing(root, CATID_HostExtensions),
+              std::vector<CLSID>{makeGuid("{A7519AD8-0B4A-4BB9-98C7-937E988EEC7C}")});
+    const auto commands = classesImplementing(root, CATID_HostCommands);
+    EXPECT_NE(std::find(commands.begin(), commands.end(), makeGuid("{AAA664C0-25F3-4001-844B-62807216D146}")),
+              commands.end());
 }
