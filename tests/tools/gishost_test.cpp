@@ -312,3 +312,42 @@ TEST_F(GishostRealCell, TheViewDrawsDepthAreasLandAndSoundingsWhereGdalPutsThem)
     }
     EXPECT_EQ(checked, 5);
 }
+
+namespace {
+
+struct BadRun {
+    const char* name;
+    std::string args;
+    int status;
+    const char* says;  // on standard error
+};
+
+const BadRun kBadRuns[] = {
+    {"NoArguments", "", 2, "usage: gishost"},
+    {"UnknownOption", "--map m.xml --paint", 2, "usage: gishost"},
+    {"NewMapWithoutTarget", "--new-map only.gpkg", 2, "usage: gishost"},
+    {"MissingMap", "--map /nonexistent/map.xml", 1, "gishost: /nonexistent/map.xml: not readable as XML"},
+    {"NotAMap", "--map /etc/hostname", 1, "gishost: /etc/hostname: not readable as XML"},
+    {"MissingGeodatabase", "--new-map /nonexistent/x.gpkg out.xml", 1, "gishost: "},
+    {"NotAGeodatabasePath", "--new-map /tmp/x.txt out.xml", 1, "gishost: "},
+};
+
+class GishostArguments : public ::testing::TestWithParam<BadRun> {};
+
+}  // namespace
+
+TEST_P(GishostArguments, FailWithTheirStatusAndSayWhy) {
+    char pattern[] = "/tmp/gishost_args_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    const Ran r = run("cd " + quote(dir.string()) + " && " + std::string(TARVO_BINARY_DIR) + "/bin/gishost " +
+                          GetParam().args,
+                      dir);
+    EXPECT_EQ(r.status, GetParam().status) << r.err;
+    EXPECT_NE(r.err.find(GetParam().says), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out.xml"));
+    fs::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, GishostArguments, ::testing::ValuesIn(kBadRuns),
+                         [](const auto& i) { return std::string(i.param.name); });
