@@ -27,6 +27,13 @@ std::string num(double v) {
     return buf;
 }
 
+// Every digit a double holds: the frame must be read back as it was drawn.
+std::string exact(double v) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+}
+
 std::string escape(const std::string& s) {
     std::string out;
     for (char c : s) {
@@ -168,8 +175,7 @@ void writeSvg(const std::string& path, host::Map& map) {
     svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         << "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " << num(f.width) << " " << num(f.height)
         << "\" width=\"" << num(f.width) << "\" height=\"" << num(f.height) << "\" data-extent=\""
-        << std::to_string(f.xmin) << " " << std::to_string(f.ymin) << " " << std::to_string(f.xmax) << " "
-        << std::to_string(f.ymax) << "\">\n"
+        << exact(f.xmin) << " " << exact(f.ymin) << " " << exact(f.xmax) << " " << exact(f.ymax) << "\">\n"
         << "<rect width=\"100%\" height=\"100%\" fill=\"#FFFFFF\"/>\n";
     std::ostringstream labels;
     const auto& layers = map.layers();
