@@ -26,9 +26,9 @@ std::string textOf(const _variant_t& v) {
     return static_cast<const char*>(text);
 }
 
-// Runs the export of the chosen cell or catalogue.
-HRESULT runExport(const std::string&, const std::string&, const std::string&, const std::string&,
-                  const std::string&, int) {
+// Runs the export of the chosen cell or catalogue. The export driver is not part of this build yet:
+// the click and the automation call fail with E_NOTIMPL until it is.
+[[noreturn]] void runExport(const ExportArguments&) {
     throw _com_error(E_NOTIMPL, L"The export driver is not part of this build yet");
 }
 
@@ -92,12 +92,26 @@ HRESULT gdb2s57Cmd::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* para
                           });
 }
 
+ExportArguments automationExportArguments(BSTR gdbConn, BSTR fctdataset, BSTR s57path, BSTR s57cellname,
+                                          BSTR catalogPath, VARIANT_BOOL createTopology) {
+    ExportArguments a;
+    a.gdbConn = narrowText(gdbConn);
+    a.dataset = narrowText(fctdataset);
+    a.cellName = narrowText(s57cellname);
+    a.catalogPath = narrowText(catalogPath);
+    a.createTopology = createTopology == VARIANT_TRUE;
+    std::string name = a.cellName;
+    if (name.empty() && !a.catalogPath.empty()) name = "CATALOG.031";
+    a.output = narrowText(s57path);
+    if (!a.output.empty() && a.output.back() != '/' && a.output.back() != '\\') a.output += '/';
+    a.output += name;
+    return a;
+}
+
 HRESULT gdb2s57Cmd::gdb2s57(BSTR gdbConn, BSTR fctdataset, BSTR s57path, BSTR s57cellname, BSTR catalogPath,
                             VARIANT_BOOL createTopology) {
     return comGuard([&]() -> HRESULT {
-        const std::string output = narrowText(s57path) + "\\" + narrowText(s57cellname);
-        (void)runExport(output, narrowText(gdbConn), narrowText(fctdataset), narrowText(s57cellname),
-                        narrowText(catalogPath), createTopology == VARIANT_TRUE ? 1 : 0);
+        runExport(automationExportArguments(gdbConn, fctdataset, s57path, s57cellname, catalogPath, createTopology));
         return S_OK;
     });
 }
@@ -155,18 +169,15 @@ HRESULT gdb2s57Cmd::raw_OnClick() {
         workspace = nullptr;
 
         int answer = IDCANCEL;
-        std::string output, cell, catalog;
-        int topology = 0;
+        ExportArguments run;
         {
             gdb2s57dlg dialog(texts.workspacePath, std::move(entries));
             answer = dialog.doModal();
-            output = dialog.outputFile();
-            cell = dialog.cellName();
-            catalog = dialog.catalogPath();
-            topology = dialog.createTopology();
+            run = {dialog.outputFile(), texts.workspacePath, dataset, dialog.cellName(), dialog.catalogPath(),
+                   dialog.createTopology() != 0};
         }
         if (answer < 0) throw _com_error(E_ABORT, L"The export command needs its dialog, which batch mode cannot show");
-        if (answer == IDOK) (void)runExport(output, texts.workspacePath, dataset, cell, catalog, topology);
+        if (answer == IDOK) runExport(run);
         refreshDocument(m_pHook);
         return S_OK;
     });

@@ -47,6 +47,22 @@ private:
 
 struct IWorkspace;
 
+// What the export driver gets from an automation call: the output path is s57path and s57cellname
+// joined by a separator (none added when s57path ends with one); in catalogue mode (a catalogue
+// path) without a cell name it is the CATALOG file's name there, so that the run's log is
+// CATALOG.log in that folder instead of a name made from the folder itself. The flag is set by
+// VARIANT_TRUE only.
+struct ExportArguments {
+    std::string output;
+    std::string gdbConn;
+    std::string dataset;
+    std::string cellName;
+    std::string catalogPath;
+    bool createTopology = false;
+};
+ExportArguments automationExportArguments(BSTR gdbConn, BSTR fctdataset, BSTR s57path, BSTR s57cellname,
+                                          BSTR catalogPath, VARIANT_BOOL createTopology);
+
 // The selection list of a geodatabase: one entry per row of dsid, then one per CATALOG.030 or
 // CATALOG.031 row of catd (none when the geodatabase has no catd: it holds single cells only).
 // Shows text 107 or 108 (caption 104) and returns false when there is no dsid table or no cell in it.

@@ -159,11 +159,10 @@ private:
 };
 
 Key loadUnlocked(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec) && !ec) return Key();
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (errno == ENOENT) return Key();
-        throw RegistryError(sysError("cannot open the registry", path));
-    }
+    if (!in) throw RegistryError(sysError("cannot open the registry", path));
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad()) throw RegistryError(sysError("cannot read the registry", path));
@@ -182,6 +181,19 @@ void writeAll(int fd, std::string_view data, const std::string& path) {
             throw RegistryError(sysError("cannot write", path));
         }
         data.remove_prefix(std::size_t(n));
+    }
+}
+
+// Temporary files of writers that were killed before their rename. Only called under the exclusive
+// lock, when no other writer can be between mkostemp and rename.
+void removeStaleTemporaries(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path p(path);
+    const std::string prefix = p.filename().string() + ".";
+    for (const auto& e : std::filesystem::directory_iterator(p.parent_path().empty() ? "." : p.parent_path(), ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
+            std::filesystem::remove(e.path(), ec);
     }
 }
 
@@ -388,6 +400,7 @@ void editRegistry(const std::function<void(Key& root)>& body, const std::string&
     Key root = loadUnlocked(path);
     body(root);
     saveRegistry(root, path);
+    removeStaleTemporaries(path);
 }
 
 std::optional<std::string> queryValue(std::string_view keyPath, std::string_view name) {

@@ -83,6 +83,7 @@ Key parseRegistry(std::string_view text);
 // Reads the registry file (an empty tree when it does not exist). Throws RegistryError.
 Key loadRegistry(const std::string& path = registryPath());
 // Writes the tree atomically (temporary file, fsync, rename); creates the folder. Throws RegistryError.
+// Takes no lock: programs that may run beside others change the registry through editRegistry.
 void saveRegistry(const Key& root, const std::string& path = registryPath());
 
 // Read, change, write under an exclusive lock, so two programs registering at once lose nothing.

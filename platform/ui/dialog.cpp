@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 #include <deque>
+#include <fstream>
+#include <functional>
+#include <vector>
 
 #include "platform/ui/ui_detail.h"
 
@@ -207,6 +210,73 @@ namespace scripted {
 void pushDialogText(int id, const std::string& text) { actions().push_back({Action::Text, id, text}); }
 void pushDialogCheck(int id, bool checked) { actions().push_back({Action::Check, id, {}, checked}); }
 void pushDialogClick(int id) { actions().push_back({Action::Click, id, {}}); }
+
+namespace {
+
+bool number(const std::string& text, long& value) {
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && end && *end == '\0';
+}
+
+}  // namespace
+
+bool loadAnswers(const std::string& path, std::string* error) {
+    std::ifstream in(path);
+    if (!in) {
+        if (error) *error = path + ": cannot be read";
+        return false;
+    }
+    // Parsed whole first, so that a bad line pushes nothing.
+    std::vector<std::function<void()>> pushes;
+    std::string line;
+    for (int lineNo = 1; std::getline(in, line); ++lineNo) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#') continue;
+        const std::size_t wordEnd = line.find_first_of(" \t", start);
+        const std::string word = line.substr(start, wordEnd == std::string::npos ? std::string::npos : wordEnd - start);
+        std::string rest;
+        if (wordEnd != std::string::npos) {
+            const std::size_t restStart = line.find_first_not_of(" \t", wordEnd);
+            if (restStart != std::string::npos) rest = line.substr(restStart);
+        }
+        const std::size_t idEnd = rest.find_first_of(" \t");
+        const std::string first = rest.substr(0, idEnd);
+        std::string after;
+        if (idEnd != std::string::npos) {
+            const std::size_t a = rest.find_first_not_of(" \t", idEnd);
+            if (a != std::string::npos) after = rest.substr(a);
+        }
+        long n = 0;
+        bool ok = true;
+        if (word == "text" && number(first, n)) {
+            pushes.push_back([n, after] { pushDialogText(int(n), after); });
+        } else if (word == "check" && number(first, n) && (after == "0" || after == "1")) {
+            const bool on = after == "1";
+            pushes.push_back([n, on] { pushDialogCheck(int(n), on); });
+        } else if (word == "click" && number(rest, n)) {
+            pushes.push_back([n] { pushDialogClick(int(n)); });
+        } else if (word == "file" && !rest.empty()) {
+            pushes.push_back([rest] { pushFile(rest); });
+        } else if (word == "file-cancel" && rest.empty()) {
+            pushes.push_back([] { pushFileCancel(); });
+        } else if (word == "choice" && number(rest, n)) {
+            pushes.push_back([n] { pushChoice(int(n)); });
+        } else if (word == "answer" && (rest == "yes" || rest == "no" || rest == "ok" || rest == "cancel")) {
+            const int id = rest == "yes" ? IDYES : rest == "no" ? IDNO : rest == "ok" ? IDOK : IDCANCEL;
+            pushes.push_back([id] { pushAnswer(id); });
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            if (error) *error = path + " line " + std::to_string(lineNo) + ": not understood: " + line;
+            return false;
+        }
+    }
+    for (const auto& push : pushes) push();
+    return true;
+}
 
 }  // namespace scripted
 

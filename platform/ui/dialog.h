@@ -100,6 +100,18 @@ void pushDialogText(int id, const std::string& text);
 void pushDialogCheck(int id, bool checked);
 void pushDialogClick(int id);
 
+// Pushes the answers of a file, one a line, for a scripted run of a host program:
+//   text ID TEXT       an edit of the next dialog gets TEXT (the rest of the line)
+//   check ID 0|1       a check box is cleared or checked
+//   click ID           a button is clicked
+//   file PATH          the open-file dialog answers PATH (the rest of the line)
+//   file-cancel        the open-file dialog is cancelled
+//   choice N           the list dialog picks entry N (0 first; -1 cancels)
+//   answer yes|no|ok|cancel   a message box's button
+// Blank lines and lines starting with '#' are skipped. False, with the line and why in *error, for a
+// file that cannot be read or a line it does not understand; nothing is pushed then.
+bool loadAnswers(const std::string& path, std::string* error);
+
 }  // namespace scripted
 
 }  // namespace ui

@@ -127,6 +127,41 @@ TEST_P(DatasetName, IsTheTextAfterTheLastDot) { EXPECT_EQ(datasetNameOf(GetParam
 INSTANTIATE_TEST_SUITE_P(Commands, DatasetName, ::testing::ValuesIn(kDatasets),
                          [](const auto& i) { return std::string(i.param.name); });
 
+struct ExportCase {
+    const char* name;
+    const char* s57path;
+    const char* cellName;
+    const char* catalogPath;
+    VARIANT_BOOL flag;
+    const char* output;
+    bool createTopology;
+};
+const ExportCase kExports[] = {
+    {"Cell", "/out", "US5MA12M.000", "", VARIANT_FALSE, "/out/US5MA12M.000", false},
+    {"TrailingSeparator", "/out/", "US5MA12M.000", "", VARIANT_TRUE, "/out/US5MA12M.000", true},
+    {"BackslashKept", "C:\\out\\", "A.000", "", VARIANT_TRUE, "C:\\out\\A.000", true},
+    // Only VARIANT_TRUE sets the flag.
+    {"OtherTrueValue", "/out", "A.000", "", VARIANT_BOOL(1), "/out/A.000", false},
+    // Catalogue mode without a cell name: the run's log is CATALOG.log, not "out.log" beside the folder.
+    {"CatalogueWithoutName", "/out", "", "ENC_ROOT", VARIANT_FALSE, "/out/CATALOG.031", false},
+    {"CatalogueNamed", "/out", "CATALOG.030", "ENC_ROOT", VARIANT_FALSE, "/out/CATALOG.030", false},
+};
+class ExportAutomation : public ::testing::TestWithParam<ExportCase> {};
+TEST_P(ExportAutomation, BuildsTheDriversArguments) {
+    const ExportCase& c = GetParam();
+    const ExportArguments a = automationExportArguments(
+        _bstr_t("g.gpkg").GetBSTR(), _bstr_t("S57").GetBSTR(), _bstr_t(c.s57path).GetBSTR(),
+        _bstr_t(c.cellName).GetBSTR(), _bstr_t(c.catalogPath).GetBSTR(), c.flag);
+    EXPECT_EQ(a.output, c.output);
+    EXPECT_EQ(a.createTopology, c.createTopology);
+    EXPECT_EQ(a.cellName, c.cellName);
+    EXPECT_EQ(a.catalogPath, c.catalogPath);
+    EXPECT_EQ(a.gdbConn, "g.gpkg");
+    EXPECT_EQ(a.dataset, "S57");
+}
+INSTANTIATE_TEST_SUITE_P(Commands, ExportAutomation, ::testing::ValuesIn(kExports),
+                         [](const auto& i) { return std::string(i.param.name); });
+
 // ---- The import dialog ------------------------------------------------------------------------------
 
 TEST_F(Scripted, ImportDialogShowsTheGeodatabaseAndTakesTheBrowsedFile) {
@@ -190,6 +225,24 @@ TEST_F(Scripted, ImportRefusesAPathTheLogNameCannotBeMadeFrom) {
     EXPECT_EQ(cmd->s572gdb(nullptr, nullptr, nullptr), S_OK);
     fs::current_path(cwd);
     EXPECT_TRUE(fs::is_empty(dir_));  // no log was made
+}
+
+// The dialog takes 520 characters; nothing on the way to the driver cuts them.
+TEST_F(Scripted, ImportTakesALongPathWholeToTheDriver) {
+    fs::path deep = dir_;
+    while (deep.string().size() < 460) deep /= std::string(30, 'd');
+    fs::create_directories(deep);
+    const std::string input = (deep / "NOCELL.000").string();
+    ASSERT_GT(input.size(), 470u);
+    ASSERT_LE(input.size(), s572gdbdlg::kMaxPath);
+    Is572gdbCmdPtr cmd(makeCommand(CLSID_s572gdbCmd));
+    ASSERT_TRUE(cmd);
+    EXPECT_EQ(cmd->s572gdb(_bstr_t(input.c_str()).GetBSTR(), _bstr_t(file("x.gpkg").c_str()).GetBSTR(),
+                           _bstr_t("S57").GetBSTR()),
+              S_OK);
+    EXPECT_TRUE(fs::exists(deep / "NOCELL.log"));  // the driver ran on the whole path
+    EXPECT_NE(ui::scripted::transcript().find("Unable to load file " + input), std::string::npos)
+        << ui::scripted::transcript();
 }
 
 // ---- The export dialog ------------------------------------------------------------------------------
@@ -343,6 +396,21 @@ TEST_F(HostClick, ImportThroughTheDialogEqualsTheDirectImport) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "US5MA12M.000");
     EXPECT_EQ(entries[0].directory, "");
+    workspace = nullptr;
+
+    // The export command's dialog offers the cell; Cancel runs nothing.
+    add("Tarvo.gdb2s57Cmd", CLSID_gdb2s57Cmd);
+    ui::scripted::reset();
+    ui::scripted::pushDialogClick(IDC_CELL_BUTTON);
+    ui::scripted::pushChoice(0);
+    ui::scripted::pushDialogClick(IDCANCEL);
+    EXPECT_TRUE(app_->click("Tarvo.gdb2s57Cmd"));
+    const std::string t = ui::scripted::transcript();
+    EXPECT_NE(t.find("dialog [Geodatabase to S-57] 201 = " + gdb_ + "\n"), std::string::npos) << t;
+    EXPECT_NE(t.find("dialog [Geodatabase to S-57] 205 = US5MA12M.000\n"), std::string::npos) << t;
+    EXPECT_NE(t.find("list [Cell Name Selection] \"US5MA12M.000\" -> 0\n"), std::string::npos) << t;
+    EXPECT_NE(t.find("dialog [Geodatabase to S-57] -> 2\n"), std::string::npos) << t;
+    EXPECT_EQ(t.find("message"), std::string::npos) << t;
 }
 
 TEST_F(HostClick, ExportOfAGeodatabaseWithoutCellsShowsItsMessageAndNoDialog) {

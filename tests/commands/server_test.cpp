@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -207,6 +208,31 @@ TEST_F(Server, ModuleThatNoLongerExistsGivesAClearError) {
     EXPECT_EQ(comreg({copy}), 1);  // nothing to register either
 }
 
+TEST_F(Server, ComregFailsCleanlyAndLeavesTheRegistryAlone) {
+    const std::string notModule = (dir_ / "notes.so").string();
+    { std::ofstream(notModule) << "plain text\n"; }
+    const std::string noEntry = std::string(TARVO_BINARY_DIR) + "/lib/libplatform.so";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {{notModule}, 1}, {{noEntry}, 1}, {{"-u", (dir_ / "none.so").string()}, 1},
+        {{}, 2},          {{"-x", kModule}, 2}, {{kModule, kModule}, 2},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(comreg(c.args), c.status) << (c.args.empty() ? "" : c.args.back());
+        EXPECT_FALSE(fs::exists(path_));
+    }
+    // A registry that cannot be read is never written over.
+    { std::ofstream(path_) << "[HKCR]\nnot a value\n"; }
+    EXPECT_EQ(comreg({kModule}), 1);
+    EXPECT_EQ(comreg({"--dump"}), 1);
+    std::ifstream in(path_);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+              "[HKCR]\nnot a value\n");
+}
+
 TEST_F(Server, KilledComregLeavesTheRegistryBeforeOrAfterNeverBetween) {
     // A registry large enough that writing it takes a while, so that kills land during the write.
     reg::editRegistry([](reg::Key& root) {
@@ -231,6 +257,12 @@ TEST_F(Server, KilledComregLeavesTheRegistryBeforeOrAfterNeverBetween) {
         EXPECT_TRUE(whole) << "after a kill at " << delay << " us";
     }
     EXPECT_GT(killedMidway, 0);
+    // The next whole run clears what killed runs left beside the registry.
+    ASSERT_EQ(comreg({"-u", kModule}), 0);
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir_)) left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"registry", "registry.lock"}));
 }
 
 }  // namespace
