@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/host/host.h"
+#include "symbology/corvane_module.h"
 
 namespace corvane {
 
@@ -30,6 +31,7 @@ public:
     HRESULT raw_CloseDocument() override;
 
 private:
+    ModuleLock moduleLock_{corvaneModule()};
     void configure(const std::string& reason);
     void documentEvent(const char* procedure, const char* reason);
 

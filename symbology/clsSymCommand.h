@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/host/host.h"
+#include "symbology/corvane_module.h"
 
 namespace corvane {
 
@@ -30,6 +31,7 @@ public:
     HRESULT raw_OnClick() override;
 
 private:
+    ModuleLock moduleLock_{corvaneModule()};
     IApplicationPtr m_pApp;
     IExtensionPtr m_pExt;
     bool enabledErrorShown_ = false;

@@ -496,5 +496,10 @@ inline constexpr CLSID CLSID_LayerFile = makeGuid("{0A2C3A1B-7E3D-4F67-9E0B-3B1C
 inline constexpr CLSID CLSID_LabelEngineLayerProperties = makeGuid("{0A2C3A1B-7E3D-4F67-9E0B-3B1C4F2D5E82}");
 inline constexpr CLSID CLSID_FileSystemObject = makeGuid("{0A2C3A1B-7E3D-4F67-9E0B-3B1C4F2D5E83}");
 
+// The component categories a host loads: its extensions (started with the application) and its
+// commands (put into the command pool).
+inline constexpr GUID CATID_HostExtensions = makeGuid("{0A2C3A1B-7E3D-4F67-9E0B-3B1C4F2D5EC0}");
+inline constexpr GUID CATID_HostCommands = makeGuid("{B56A7C42-83D4-11D2-A2E9-080009B6F22B}");
+
 // The command bar that the add-ins place their commands on.
 inline constexpr char kStandardToolbarUid[] = "{F42891B5-2C92-11D2-AE07-080009EC732A}";

@@ -92,9 +92,14 @@ MapSource loadMapDocument(const std::string& path, MxDocument& doc) {
         if (!selected && name == selectedName) selected = layer;
         map->appendLayer(layer);
     }
-    if (const pugi::xml_node v = root.child("View"))
-        map->setExtent(number(v, "xmin", path), number(v, "ymin", path), number(v, "xmax", path),
-                       number(v, "ymax", path));
+    if (const pugi::xml_node v = root.child("View")) {
+        // One by one, so that the first bad bound is the one named.
+        const double xmin = number(v, "xmin", path);
+        const double ymin = number(v, "ymin", path);
+        const double xmax = number(v, "xmax", path);
+        const double ymax = number(v, "ymax", path);
+        map->setExtent(xmin, ymin, xmax, ymax);
+    }
     if (!selected && !map->layers().empty()) selected = map->layers().front();
     doc.setMap(map);
     doc.setSelectedLayer(selected);

@@ -177,7 +177,7 @@ RendererSpec defaultRenderer(esriGeometryType shape) {
             s = {-1, 0x606060, 0.5, "", 0};
             break;
         default:
-            s = {0xD8D8D8, 0x808080, 0.5, "", 0};
+            s = {-1, 0x808080, 0.5, "", 0};
             break;
     }
     spec.fallback = s;
