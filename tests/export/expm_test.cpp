@@ -257,7 +257,8 @@ class MetaRoundTrip : public ::testing::TestWithParam<std::string> {};
 
 // What differs from the original, with its reason: DSTR is always chain-node (the export writes
 // chain-node topology); a DSPM COMT without text is one blank; a comment longer than 70
-// characters keeps the 70 that the import stores in its column.
+// characters keeps the 70 that the import stores in its column; NOIN, NOCN and NOED count the
+// records written (checked with the vector records), not what the cell claimed.
 TEST_P(MetaRoundTrip, TheCellsMetadataComesBack) {
     SKIP_WITHOUT_DATA();
     TemplateGdb gdb(GetParam());
@@ -283,6 +284,7 @@ TEST_P(MetaRoundTrip, TheCellsMetadataComesBack) {
         ASSERT_NE(source, nullptr) << tag;
         for (const auto& [label, value] : source->subfields) {
             std::string expected = value;
+            if (label == "NOIN" || label == "NOCN" || label == "NOED") continue;
             if (label == "DSTR") expected = "CN";
             if (std::string(tag) == "DSPM" && label == "COMT" && expected.empty()) expected = " ";
             if (label == "COMT" && expected.size() > 70) expected.resize(70);

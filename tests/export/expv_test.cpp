@@ -316,6 +316,15 @@ TEST_P(VectorRoundTrip, EveryPrimitiveComesBack) {
         EXPECT_EQ(it->second->field("VRID")->value("RUIN"), record->field("VRID")->value("RUIN")) << key;
     }
     EXPECT_EQ(mine.size(), expected);
+
+    // DSSI counts the records of each kind that were written.
+    std::map<std::string, int> kinds;
+    for (const auto& entry : mine) ++kinds[entry.first.substr(0, 2)];
+    const ReadField* dssi = ours.at(0).field("DSSI");
+    ASSERT_NE(dssi, nullptr);
+    EXPECT_EQ(dssi->value("NOIN"), std::to_string(kinds["VI"]));
+    EXPECT_EQ(dssi->value("NOCN"), std::to_string(kinds["VC"]));
+    EXPECT_EQ(dssi->value("NOED"), std::to_string(kinds["VE"]));
 }
 INSTANTIATE_TEST_SUITE_P(Cells, VectorRoundTrip, ::testing::ValuesIn(realCells()), [](const auto& i) {
     std::string name = std::filesystem::path(i.param).stem().string();
