@@ -186,14 +186,10 @@ int32_t checkOverlappingExtent(IWorkspace* workspace, const char* objectIdList) 
             where += " AND (" + std::string(static_cast<const char*>(subtypes->GetSubtypeFieldName())) + " = " +
                      std::to_string(code) + ")";
         }
-        // The overlap is of interiors: coverages that only share a border do not overlap. The
-        // description comes off again after the count: the cell's features are those that meet
-        // its data coverage, a point or line on its border included.
+        // The overlap is of interiors: coverages that only share a border do not overlap.
         cellCoverage->PutSpatialRelDescription("T********");
         cellCoverage->PutWhereClause(where.c_str());
-        const LONG others = coverage->FeatureCount(cellCoverage);
-        cellCoverage->PutSpatialRelDescription("");
-        return others > 0 ? kOverlap : 0;
+        return coverage->FeatureCount(cellCoverage) > 0 ? kOverlap : 0;
     } catch (const _com_error& e) {
         logComErrorOf(kModule, "checkOverlappingExtent", e);
         return E_FAIL;

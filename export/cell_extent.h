@@ -16,10 +16,9 @@
 #include "platform/gdb/gdb.h"
 
 // Field "SHAPE", relation intersects, geometry: the union of the cell's M_COVR shapes with CATCOV
-// below 2 (where the cell has data; empty when it has none). After the overlap test it keeps a
-// where clause that excludes the cell's own coverage features (a caller that selects with it sets
-// its own first); the test's relation description "T********" is taken off again, so that
-// features on the border of the data coverage are the cell's too.
+// below 2 (where the cell has data; empty when it has none). After the overlap test it keeps the
+// relation description "T********" and a where clause that excludes the cell's own coverage
+// features; a caller that selects with it sets its own where clause first.
 extern ISpatialFilterPtr cellCoverage;
 // Field "SHAPE", relation intersects, geometry: the union of all of the cell's M_COVR shapes. The
 // meta classes are selected with this one, so that a CATCOV 2 coverage is exported too.

@@ -50,8 +50,8 @@ TEST_F(CellExtent, DataCoverageAndWholeCoverageMakeTwoFilters) {
     EXPECT_EQ(std::string(cellCoverage->GetGeometryField()), "SHAPE");
     EXPECT_EQ(cellCoverage->GetSpatialRel(), esriSpatialRelIntersects);
     EXPECT_EQ(cellSpatialFilter->GetSpatialRel(), esriSpatialRelIntersects);
-    // The overlap test's relation description does not stay to narrow the cell's features.
-    EXPECT_EQ(std::string(cellCoverage->GetSpatialRelDescription()), "");
+    // The overlap test leaves its relation description on the filter.
+    EXPECT_EQ(std::string(cellCoverage->GetSpatialRelDescription()), "T********");
 
     // A probe inside the CATCOV 2 area only: outside the data coverage, inside the whole coverage.
     IRelationalOperatorPtr whole(cellSpatialFilter->GetGeometry());
@@ -62,12 +62,15 @@ TEST_F(CellExtent, DataCoverageAndWholeCoverageMakeTwoFilters) {
     EXPECT_EQ(selected(gdb_, cellSpatialFilter), (std::set<long>{data, none}));
 }
 
-// A feature that only touches the data coverage (its interior meets only the border) is the cell's.
-TEST_F(CellExtent, AFeatureThatOnlyTouchesTheDataCoverageIsSelected) {
+// A neighbouring cell's feature that only touches the shared border is not this cell's.
+TEST_F(CellExtent, AFeatureThatOnlyTouchesTheDataCoverageIsNotSelected) {
     gdb_.addCoverage("CELL1.000", 1, rectangle(0, 0, 1, 1));
-    const long border = gdb_.addCoverage("OTHER.000", 2, rectangle(1, 0, 2, 1));
-    ASSERT_EQ(getExtent(gdb_.ws(), "CELL1.000"), 0) << log_.text();
-    EXPECT_EQ(selected(gdb_, cellCoverage).count(border), 1u) << "an area sharing the border meets the coverage";
+    const long inside = gdb_.addCoverage("OTHER.000", 2, rectangle(0.5, 0.5, 2, 1));
+    const long touching = gdb_.addCoverage("OTHER.000", 2, rectangle(1, 0, 2, 0.4));
+    ASSERT_EQ(getExtent(gdb_.ws(), "CELL1.000"), 8) << log_.text();
+    const std::set<long> ids = selected(gdb_, cellCoverage);
+    EXPECT_EQ(ids.count(inside), 1u);
+    EXPECT_EQ(ids.count(touching), 0u);
 }
 
 TEST_F(CellExtent, OnlyNoDataCoverageGivesAnEmptyDataFilter) {
