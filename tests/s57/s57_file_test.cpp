@@ -738,7 +738,8 @@ TEST(Ucs2Cell, EightBitTextWritesAsLatin1AndNamesWhatItCannotHold) {
     const int attf = Find8211Field(&rec.r, "ATTF", 0);
     ASSERT_GE(attf, 0);
     Iso8211SubField& code = rec.r.fields[attf].subFields[0];
-    code.value = strdup("176");  // b12: its first byte is 0xB0, the degree sign of ISO 8859-1
+    std::unique_ptr<char, decltype(&std::free)> codeText(strdup("176"), &std::free);
+    code.value = codeText.get();  // b12: its first byte is 0xB0, the degree sign of ISO 8859-1
     code.length = 3;
     Iso8211SubField& text = rec.r.fields[attf].subFields[1];
     text.value = strdup("090\xc2\xb0 D\xc3\xbcmpling \xe2\x82\xac\xe7\x81\xaf");
@@ -752,7 +753,7 @@ TEST(Ucs2Cell, EightBitTextWritesAsLatin1AndNamesWhatItCannotHold) {
     {
         OpenFile dst;
         ASSERT_EQ(Write8211File(&dst.f, out.c_str(), &fileDesc, descs.data(), int(descs.size())), 0);
-        prepareBinary(rec.r);
+        prepareBinary(rec.r);  // puts a copy in place of the code's text
         ASSERT_EQ(Write8211Record(&dst.f, &rec.r), 0) << log.text();
         ASSERT_EQ(Close8211File(&dst.f), 0);
     }
