@@ -359,7 +359,7 @@ void importCells(const std::string& s57file, const char* gdbConn, const char* fc
         if (const auto& repeated = repeatedObjectRecords(); !repeated.empty()) {
             const std::string note = repeatedRecordsNote(cellFileName, repeated);
             displayMessage(121, kCaptionS57ToGdb, note.c_str());
-            if (logFile) std::fprintf(logFile, "%s %s\n", text(121), note.c_str());
+            if (logFile) std::fprintf(logFile, "%s\n", note.c_str());  // no second report header
         }
         ++cellIndex;
     }
