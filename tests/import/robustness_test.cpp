@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -290,6 +291,8 @@ const MutationInput kInputs[] = {
     {"AA500016", "s58/AA500016/ENC_ROOT", "AA500016.000"},
     {"Catalog", "s58/AA500011/ENC_ROOT", "CATALOG.031"},
 };
+
+void PrintTo(const MutationInput& c, std::ostream* os) { *os << c.name; }
 
 // Cases per input, and the time an input may take at most (a bound, not a measure: a slow build
 // runs fewer cases).
