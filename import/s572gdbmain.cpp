@@ -63,6 +63,16 @@ std::string detailPathCode(const std::string& path, long code) {
     return " " + path + num;
 }
 
+// How a cell ended whose repeated records were left out: the names (the first few), once each.
+std::string repeatedRecordsNote(const std::string& cell, const std::vector<std::string>& names) {
+    std::string list;
+    constexpr std::size_t kNamed = 5;
+    for (std::size_t i = 0; i < names.size() && i < kNamed; ++i) list += (i ? ", " : "") + names[i];
+    if (names.size() > kNamed) list += " and " + std::to_string(names.size() - kNamed) + " more";
+    return cell + ": " + std::to_string(names.size()) + (names.size() == 1 ? " record" : " records") +
+           " repeating an earlier record's name skipped (" + list + ")";
+}
+
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
 std::size_t lastSeparator(std::string_view path) {
@@ -291,7 +301,9 @@ void importCells(const std::string& s57file, const char* gdbConn, const char* fc
         // The importers take the cell name as a fixed buffer; a longer name is refused whole.
         char cellName[kCellNameSize] = {};
         if (cellFileName.size() >= sizeof cellName) {
-            stopWith(113, detailPathCode(cellPath, -11));
+            stopWith(113, detailPathCode(cellPath, -11) + ": the cell name is longer than the geodatabase's cell "
+                                                          "name column allows (" +
+                              std::to_string(sizeof cellName - 1) + " bytes)");
             return;
         }
         std::memcpy(cellName, cellFileName.c_str(), cellFileName.size() + 1);
@@ -344,6 +356,11 @@ void importCells(const std::string& s57file, const char* gdbConn, const char* fc
         }
         edit.save();
         cell.release();
+        if (const auto& repeated = repeatedObjectRecords(); !repeated.empty()) {
+            const std::string note = repeatedRecordsNote(cellFileName, repeated);
+            displayMessage(121, kCaptionS57ToGdb, note.c_str());
+            if (logFile) std::fprintf(logFile, "%s\n", note.c_str());  // no second report header
+        }
         ++cellIndex;
     }
 }

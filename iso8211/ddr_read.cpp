@@ -37,9 +37,13 @@ std::vector<std::string> split_items(const char* p, const char* e) {
     return out;
 }
 
+// The number of a control field's tag ("0000" to "0009"); -1 for a tag that is not all digits, such
+// as a damaged "000P", which is then described like any other field.
 int tag_number(const char* tag) {
-    if (tag[0] < '0' || tag[0] > '9') return -1;
-    return std::atoi(tag);
+    std::size_t n = 0;
+    for (; tag[n]; ++n)
+        if (tag[n] < '0' || tag[n] > '9') return -1;
+    return n > 0 ? std::atoi(tag) : -1;
 }
 
 }  // namespace
@@ -299,7 +303,10 @@ int read123ddr() {
         p += fcl;
         if (num == 0) {
             std::vector<std::string> items = split_items(p, e);
-            if (!items.empty() && !items[0].empty()) f->cr_hd->f_title = heap_dup(items[0].c_str());
+            if (!items.empty() && !items[0].empty()) {
+                std::free(f->cr_hd->f_title);  // a second file control field must not leak the first's
+                f->cr_hd->f_title = heap_dup(items[0].c_str());
+            }
             if (items.size() > 1 && !load123pairs(items[1].c_str())) return 0;
             continue;
         }

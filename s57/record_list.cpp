@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "s57/dimml.h"
@@ -206,6 +207,12 @@ int scanRecord(Iso8211File* file, ObjectRec& rec, int r) {
     return rc;
 }
 
+// Names of the records the last loadObjectRecList left out as repetitions.
+std::vector<std::string>& repeated() {
+    static std::vector<std::string> names;
+    return names;
+}
+
 int compareInts(int a, int b) { return a < b ? -1 : (a > b ? 1 : 0); }
 
 int compareTexts(const char* a, const char* b, std::size_t n) {
@@ -281,6 +288,7 @@ int loadObjectRecList(Iso8211File* file, const char* path, llist** out) {
     };
 
     releaseObjectRecords();
+    repeated().clear();
     listFile = file;
     if (int rc = Read8211File(file, path); rc != 0) {
         logLine("loadObjectRecList: Error opening the object file: %s\n", path);
@@ -323,7 +331,24 @@ int loadObjectRecList(Iso8211File* file, const char* path, llist** out) {
         logLine("loadObjectRecList: unable to allocate memory for object record %d\n", 1);
         return fail(kNoMemory);
     }
+    // Record names are unique within a file: a record that repeats an earlier one's name (a record
+    // written twice) would be imported twice, so it is left out and named.
+    std::unordered_map<std::string_view, int32_t> firstOf;
     for (const ObjectRec& rec : records) {
+        const std::string_view name(rec.name, strnlen(rec.name, sizeof rec.name));
+        if (!name.empty()) {
+            const auto [at, first] = firstOf.try_emplace(name, rec.recno);
+            if (!first) {
+                logLine("loadObjectRecList: record %d repeats the name %s of record %d: skipped\n", int(rec.recno),
+                        rec.name, int(at->second));
+                repeated().emplace_back(name);
+                const std::string_view prim(rec.prim, strnlen(rec.prim, sizeof rec.prim));
+                if (prim == "FP") --pointFeatureCount;
+                else if (prim == "FL") --lineFeatureCount;
+                else if (prim == "FA") --areaFeatureCount;
+                continue;
+            }
+        }
         SortKey& k = order.emplace_back();
         k.kind = recordKindRank(rec.name);
         const bool feature = k.kind == kFeatureRank;
@@ -347,6 +372,8 @@ int loadObjectRecList(Iso8211File* file, const char* path, llist** out) {
     *out = list;
     return 0;
 }
+
+const std::vector<std::string>& repeatedObjectRecords() { return repeated(); }
 
 int readObjectRecord(Iso8211File* file, int ordinal, Iso8211Record* record) {
     return Take8211Record(file, ordinal, record);

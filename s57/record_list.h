@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "s57/llist.h"
 
@@ -70,7 +72,12 @@ struct Cache {
 // isolated nodes, connected nodes, edges, then features by primitive (P, L, A, N) and class. Raises
 // pointFeatureCount, lineFeatureCount and areaFeatureCount per feature. On failure *out is null.
 // Results 0, -19, -1, -16 (no record), -17 (a bad VRID/FRID/FOID) or the record layer's code.
+// A record whose name an earlier record of the file has (record names are unique within a file) is
+// left out of the list with a log line naming it, and listed by repeatedObjectRecords.
 [[nodiscard]] int loadObjectRecList(Iso8211File* file, const char* path, llist** out);
+
+// The names of the records the last loadObjectRecList left out as repetitions, in file order.
+const std::vector<std::string>& repeatedObjectRecords();
 
 // Record `ordinal` of the file, as Read8211Record gives it (the caller frees it): the records the
 // open pass of the last loadObjectRecList decoded are not decoded again; each is kept until it is

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/com/bstr.h"
 #include "s57/dimml.h"
 #include "s57/s57_util2.h"
 
@@ -631,88 +632,14 @@ void toLittleEndian32(uint32_t value, void* bytes) {
 
 // ---- UCS-2 text -----------------------------------------------------------------------------------
 
-namespace {
-
-void appendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xc0 | (c >> 6));
-        out += char(0x80 | (c & 0x3f));
-    } else if (c < 0x10000) {
-        out += char(0xe0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3f));
-        out += char(0x80 | (c & 0x3f));
-    } else {
-        out += char(0xf0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3f));
-        out += char(0x80 | ((c >> 6) & 0x3f));
-        out += char(0x80 | (c & 0x3f));
-    }
-}
-
-void appendUnit(std::string& out, uint32_t u) {
-    out += char(u & 0xff);
-    out += char(u >> 8);
-}
-
-// The code point of the UTF-8 sequence at s[i] (advancing i), or -1 when none begins there.
-long utf8At(const unsigned char* s, long n, long& i) {
-    const unsigned char b = s[i];
-    int more = 0;
-    uint32_t c = 0, min = 0;
-    if (b < 0x80) {
-        ++i;
-        return b;
-    }
-    if (b >= 0xc2 && b <= 0xdf) more = 1, c = b & 0x1f, min = 0x80;
-    else if (b >= 0xe0 && b <= 0xef) more = 2, c = b & 0x0f, min = 0x800;
-    else if (b >= 0xf0 && b <= 0xf4) more = 3, c = b & 0x07, min = 0x10000;
-    else return -1;
-    if (n - i <= more) return -1;
-    for (int k = 1; k <= more; ++k) {
-        if ((s[i + k] & 0xc0) != 0x80) return -1;
-        c = (c << 6) | (s[i + k] & 0x3f);
-    }
-    if (c < min || c > 0x10ffff) return -1;
-    i += 1 + more;
-    return long(c);
-}
-
-}  // namespace
-
 std::string ucs2ToUtf8(const char* bytes, long length) {
-    std::string out;
-    if (!bytes || length <= 0) return out;
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-    for (long i = 0; i < length; i += 2) {
-        uint32_t u = i + 1 < length ? uint32_t(b[i] | (b[i + 1] << 8)) : b[i];
-        if (u == 0) break;
-        if (u >= 0xd800 && u <= 0xdbff && i + 3 < length) {
-            const uint32_t low = uint32_t(b[i + 2] | (b[i + 3] << 8));
-            if (low >= 0xdc00 && low <= 0xdfff) {
-                u = 0x10000 + ((u - 0xd800) << 10) + (low - 0xdc00);
-                i += 2;
-            }
-        }
-        appendUtf8(out, u);
-    }
-    return out;
+    if (!bytes || length <= 0) return {};
+    long end = 0;
+    while (end < length && (bytes[end] != 0 || (end + 1 < length && bytes[end + 1] != 0))) end += 2;
+    return lexicalToUtf8(std::string_view(bytes, std::size_t(end < length ? end : length)), 2);
 }
 
 std::string utf8ToUcs2(const char* text, long length) {
-    std::string out;
-    if (!text || length <= 0) return out;
-    const auto* s = reinterpret_cast<const unsigned char*>(text);
-    for (long i = 0; i < length;) {
-        long c = utf8At(s, length, i);
-        if (c < 0) c = s[i++];
-        if (c >= 0x10000) {
-            appendUnit(out, 0xd800 + ((uint32_t(c) - 0x10000) >> 10));
-            appendUnit(out, 0xdc00 + ((uint32_t(c) - 0x10000) & 0x3ff));
-        } else {
-            appendUnit(out, uint32_t(c));
-        }
-    }
-    return out;
+    if (!text || length <= 0) return {};
+    return utf8ToLexical(std::string_view(text, std::size_t(length)), 2);
 }

@@ -70,6 +70,6 @@ void toLittleEndian32(uint32_t value, void* bytes);
 // NUL-terminated); a surrogate pair becomes one character, a lone surrogate or an odd last byte is
 // kept as a code point of its own. utf8ToUcs2 writes characters beyond U+FFFF as surrogate pairs
 // and takes a byte that begins no valid sequence as the Latin-1 character it codes, so that no
-// text is lost.
+// text is lost. Both are the string layer's level 2 conversions (lexicalToUtf8, utf8ToLexical).
 std::string ucs2ToUtf8(const char* bytes, long length);
 std::string utf8ToUcs2(const char* text, long length);

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "iso8211/iso8211.h"
+#include "platform/com/bstr.h"
 #include "s57/s57_codec.h"
 #include "s57/s57_util2.h"
 
@@ -95,13 +97,27 @@ bool isBinaryFormat(std::string_view format) {
     return !format.empty() && (format[0] == 'L' || format[0] == 'M' || format[0] == 'B');
 }
 
-// The current file's description of `tag` when its text is UCS-2, else null.
-const ddfield* ucs2Description(const char* tag) {
+// The current file's description of `tag`, or null.
+const ddfield* description(const char* tag) {
     const fm* f = cur_fm();
     if (!f || !f->dd_hd) return nullptr;
     for (const ddfield* d = f->dd_hd->next; d; d = d->next)
-        if (std::strcmp(d->tag, tag) == 0) return is123ucs2(d) ? d : nullptr;
+        if (std::strcmp(d->tag, tag) == 0) return d;
     return nullptr;
+}
+
+// The lexical level of a field's text by the escape in its controls: 2 UCS-2 ("%/A"), 1 ISO 8859-1
+// ("-A "), else 0, whose 8-bit text is read as ISO 8859-1 too (cells put degree signs in it).
+int lexicalLevel(const ddfield* d) {
+    if (is123ucs2(d)) return 2;
+    return std::strncmp(d->fd_cntrl + 6, "-A ", 3) == 0 ? 1 : 0;
+}
+
+// Whether 8-bit text holds anything but ASCII, and so differs from its UTF-8 form.
+bool hasHighBytes(const char* text, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (static_cast<unsigned char>(text[i]) >= 0x80) return true;
+    return false;
 }
 
 // Whether value j of a field described by d is text (not a binary item): its format item, the
@@ -117,6 +133,13 @@ bool isTextItem(const ddfield* d, int j, const Iso8211SubField& sf) {
     }
     const char t = d->fmt_seq[at]->d_type;
     return t != 'B' && t != 'L' && t != 'M';
+}
+
+// The same where nothing is guessed: a value of a field with a format whose item is not known to be
+// text (a prepared binary value of a built record has no format of its own) is left as it is.
+bool knownTextItem(const ddfield* d, int j, const Iso8211SubField& sf) {
+    if (d->fmt_rt && d->seq_len <= 0 && sf.format[0] == '\0') return false;
+    return isTextItem(d, j, sf);
 }
 
 bool recordHasFields() {
@@ -380,7 +403,7 @@ bool packRecord(const fm* f, PackTables& t, Packer& out) {
         w[0] = static_cast<unsigned char>(tag);
         const std::size_t countAt = out.n + 1;
         out.n += 9;
-        const bool ucs2 = is123ucs2(d) != 0;
+        const int level = lexicalLevel(d);
         const bool labelled = d->lab_count > 0 && d->lab_text;
         std::int32_t pos = -1;
         std::uint32_t k = 0;
@@ -419,8 +442,12 @@ bool packRecord(const fm* f, PackTables& t, Packer& out) {
                     text = decoded;
                     count = shown = std::strlen(decoded);
                 } else {
-                    if (ucs2) {
+                    if (level == 2) {
                         utf8 = ucs2ToUtf8(text, long(count));
+                        text = utf8.data();
+                        count = utf8.size();
+                    } else if (hasHighBytes(text, count)) {
+                        utf8 = lexicalToUtf8(std::string_view(text, count), level);
                         text = utf8.data();
                         count = utf8.size();
                     }
@@ -856,7 +883,7 @@ int Read8211FieldSubFields(Iso8211File* file, Iso8211Field* field, int* status) 
     sfs.clear();
     SubfieldText& t = subfieldText();
     char decoded[kCodecTextMax + 1];
-    int ucs2 = -1;  // the field's text is UCS-2 (known after its first subfield)
+    int level = -1;  // the lexical level of the field's text (known after its first subfield)
     for (;;) {
         char leadId = ' ';
         long length = 0;
@@ -894,12 +921,16 @@ int Read8211FieldSubFields(Iso8211File* file, Iso8211Field* field, int* status) 
             bytes = decoded;
             count = std::strlen(decoded);
         } else {
-            if (ucs2 < 0) {
+            if (level < 0) {
                 const fm* f = cur_fm();
-                ucs2 = f && f->dr_cur && is123ucs2(f->dr_cur->desc) ? 1 : 0;
+                level = f && f->dr_cur && f->dr_cur->desc ? lexicalLevel(f->dr_cur->desc) : 0;
             }
-            if (ucs2) {
+            if (level == 2) {
                 t.utf8 = ucs2ToUtf8(bytes, long(count));
+                bytes = t.utf8.data();
+                count = t.utf8.size();
+            } else if (hasHighBytes(bytes, count)) {
+                t.utf8 = lexicalToUtf8(std::string_view(bytes, count), level);
                 bytes = t.utf8.data();
                 count = t.utf8.size();
             }
@@ -1579,11 +1610,13 @@ int Write8211Record(Iso8211File* file, const Iso8211Record* record) {
         logLine("Write8211Record: Unable to start data record\n");
         return -4;
     }
-    std::string wide;
+    std::string encoded;
+    std::u32string unheld;
     for (int i = 0; i < record->fieldCount; ++i) {
         const Iso8211Field& f = record->fields[i];
         const bool lastField = i == record->fieldCount - 1;
-        const ddfield* desc = ucs2Description(f.tag);
+        const ddfield* desc = description(f.tag);
+        const int level = desc ? lexicalLevel(desc) : 0;
         for (int j = 0; j < f.subfieldCount; ++j) {
             int option;
             if (j == 0) option = i == 0 ? kOptRecordStart : kOptFieldStart;
@@ -1592,10 +1625,25 @@ int Write8211Record(Iso8211File* file, const Iso8211Record* record) {
             const Iso8211SubField& sf = f.subFields[j];
             const char* value = sf.value;
             long length = sf.length;
-            if (desc && isTextItem(desc, j, sf)) {
-                wide = utf8ToUcs2(sf.value, sf.length);
-                value = wide.data();
-                length = long(wide.size());
+            if (desc && level == 2 && isTextItem(desc, j, sf)) {
+                encoded = utf8ToUcs2(sf.value, sf.length);
+                value = encoded.data();
+                length = long(encoded.size());
+            } else if (desc && hasHighBytes(sf.value, std::size_t(sf.length)) && knownTextItem(desc, j, sf)) {
+                unheld.clear();
+                encoded = utf8ToLexical(std::string_view(sf.value, std::size_t(sf.length)), level, &unheld);
+                if (!unheld.empty()) {
+                    std::string codes;
+                    for (char32_t c : unheld) {
+                        char code[16];
+                        std::snprintf(code, sizeof code, " U+%04X", unsigned(c));
+                        codes += code;
+                    }
+                    logLine("Write8211Record: field %s, subfield %s: characters that 8-bit text cannot hold "
+                            "written as '?':%s\n", f.tag, sf.label, codes.c_str());
+                }
+                value = encoded.data();
+                length = long(encoded.size());
             }
             if (!put123sfld(file->fp, f.tag, 'D', value, length, option)) {
                 // A prepared binary value need not be terminated: print at most its length.

@@ -44,9 +44,10 @@ struct Iso8211SubField {
     char label[5];   // four-letter label; "    " in a built 0001 field
     char format[11]; // format control as the library reports it; empty in built records
     char* value;     // NUL-terminated text (or bytes prepared for writing), malloc'ed or in the
-                     // block of a read record; the text of a UCS-2 field ("%/A" in its controls,
-                     // e.g. NATF) as UTF-8
-    int32_t length;  // bytes of value that Write8211Record writes (UTF-8 bytes for UCS-2 text)
+                     // block of a read record. Text is UTF-8 both ways: the file holds it by the
+                     // lexical level of its field, UCS-2 where the controls carry "%/A" (NATF),
+                     // else ISO 8859-1
+    int32_t length;  // bytes of value that Write8211Record writes (UTF-8 bytes for text)
 };
 
 struct Iso8211Field {
@@ -209,6 +210,9 @@ void Free8211Value(void* part);
 [[nodiscard]] int populateDDR(FILE* fp, const char* tag, const char* controls, const char* name,
                               const char* labels, const char* format, int last);
 
-// Writes one data record; recordCount += 1, recordNo := recordCount. 0, -19, -4. The text items of
-// a field that the file describes as UCS-2 are written as UCS-2 little-endian from their UTF-8.
+// Writes one data record; recordCount += 1, recordNo := recordCount. 0, -19, -4. Text items are
+// taken as UTF-8 and written by the lexical level of their field (utf8ToLexical): UCS-2
+// little-endian where the file describes the field as UCS-2, else ISO 8859-1, where a character
+// ISO 8859-1 cannot hold is written as '?' with a log line naming the field, the subfield and the
+// characters.
 [[nodiscard]] int Write8211Record(Iso8211File* file, const Iso8211Record* record);

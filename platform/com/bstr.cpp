@@ -106,6 +106,105 @@ std::wstring fromUtf8(std::string_view text) {
     return out;
 }
 
+namespace {
+
+void appendUtf8(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// The code point of the UTF-8 sequence at s[i] (advancing i), or -1 when none begins there. Encoded
+// surrogates are taken: they are how a lone surrogate of a UCS-2 text travels.
+long utf8At(std::string_view s, std::size_t& i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+        ++i;
+        return b;
+    }
+    std::size_t more = 0;
+    std::uint32_t c = 0, min = 0;
+    if (b >= 0xC2 && b <= 0xDF) more = 1, c = b & 0x1Fu, min = 0x80;
+    else if (b >= 0xE0 && b <= 0xEF) more = 2, c = b & 0x0Fu, min = 0x800;
+    else if (b >= 0xF0 && b <= 0xF4) more = 3, c = b & 0x07u, min = 0x10000;
+    else return -1;
+    if (s.size() - i <= more) return -1;
+    for (std::size_t k = 1; k <= more; ++k) {
+        const auto cb = static_cast<unsigned char>(s[i + k]);
+        if ((cb & 0xC0) != 0x80) return -1;
+        c = (c << 6) | (cb & 0x3Fu);
+    }
+    if (c < min || c > 0x10FFFF) return -1;
+    i += 1 + more;
+    return long(c);
+}
+
+void appendUnit(std::string& out, std::uint32_t u) {
+    out += char(u & 0xFF);
+    out += char(u >> 8);
+}
+
+}  // namespace
+
+std::string lexicalToUtf8(std::string_view bytes, int level) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    if (level != 2) {
+        for (std::size_t i = 0; i < n; ++i) appendUtf8(out, b[i]);
+        return out;
+    }
+    for (std::size_t i = 0; i < n; i += 2) {
+        std::uint32_t u = i + 1 < n ? std::uint32_t(b[i] | (b[i + 1] << 8)) : b[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 3 < n) {
+            const std::uint32_t low = std::uint32_t(b[i + 2] | (b[i + 3] << 8));
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        appendUtf8(out, u);
+    }
+    return out;
+}
+
+std::string utf8ToLexical(std::string_view text, int level, std::u32string* unheld) {
+    std::string out;
+    out.reserve(level == 2 ? text.size() * 2 : text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        long c = utf8At(text, i);
+        if (c < 0) c = static_cast<unsigned char>(text[i++]);
+        const auto u = std::uint32_t(c);
+        if (level != 2) {
+            if (u > 0xFF) {
+                out += '?';
+                if (unheld) *unheld += char32_t(u);
+            } else {
+                out += char(u);
+            }
+        } else if (u >= 0x10000) {
+            appendUnit(out, 0xD800 + ((u - 0x10000) >> 10));
+            appendUnit(out, 0xDC00 + ((u - 0x10000) & 0x3FF));
+        } else {
+            appendUnit(out, u);
+        }
+    }
+    return out;
+}
+
 struct _bstr_t::Data {
     BSTR wide = nullptr;
     // The UTF-8 form, made on first use; copies of one _bstr_t may ask from several threads.

@@ -20,6 +20,17 @@ inline std::string toUtf8(const wchar_t* text) { return text ? toUtf8(std::wstri
 // Invalid UTF-8 bytes become U+FFFD rather than failing: chart texts are not always clean.
 std::wstring fromUtf8(std::string_view text);
 
+// S-57 text between the bytes of a field of lexical level 0, 1 or 2 and UTF-8. Levels 0 and 1 are
+// ISO 8859-1, a byte a character; level 2 is UCS-2 little-endian, where a surrogate pair is read as
+// one character and a lone surrogate or an odd last byte as a code point of its own (so that
+// writing gives the bytes back). Every byte is converted, NULs included.
+std::string lexicalToUtf8(std::string_view bytes, int level);
+// The bytes of a level 0, 1 or 2 field for UTF-8 text. A byte that begins no valid UTF-8 sequence is
+// taken as the ISO 8859-1 character it codes, so 8-bit text passes unchanged. A character that the
+// level cannot hold (above U+00FF at levels 0 and 1) is written as '?' and appended to *unheld when
+// given; level 2 writes a character above U+FFFF as a surrogate pair.
+std::string utf8ToLexical(std::string_view text, int level, std::u32string* unheld = nullptr);
+
 class _bstr_t {
 public:
     _bstr_t() = default;

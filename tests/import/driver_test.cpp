@@ -242,6 +242,7 @@ struct BadInput {
     int result;
     int code;    // the code in the message's detail: "Unable to load file <path> - <code>"
     bool asked;  // the closing question follows
+    const char* why = "";  // what follows the code
 };
 
 std::string truncatedCell(const Scratch& dir) {
@@ -272,7 +273,7 @@ const BadInput kBadInputs[] = {
      -7, -7, false},
     {"CellNameTooLong",
      [](const Scratch& d) { return e2e::link(testdata::path(kCell1), d.path(), "AA400001_WITH_A_LONG_NAME.000"); }, 0,
-     -11, true},
+     -11, true, ": the cell name is longer than the geodatabase's cell name column allows (23 bytes)"},
 };
 
 void PrintTo(const BadInput& c, std::ostream* os) { *os << c.name; }
@@ -287,9 +288,10 @@ TEST_P(DriverBadInput, EndsWithItsMessageAndLeavesTheGeodatabaseAsItWas) {
     EXPECT_EQ(run.result, c.result);
     const auto shown = run.messages();
     ASSERT_FALSE(shown.empty());
-    const std::string expected = "Unable to load file " + input + " - " + std::to_string(c.code);
+    const std::string expected = "Unable to load file " + input + " - " + std::to_string(c.code) + c.why;
     EXPECT_EQ(shown.front(), expected);
-    EXPECT_NE(run.log.find("Unable to load file  " + input + " - " + std::to_string(c.code)), std::string::npos)
+    EXPECT_NE(run.log.find("Unable to load file  " + input + " - " + std::to_string(c.code) + c.why),
+              std::string::npos)
         << run.log;
     EXPECT_EQ(run.asked(kQuestion), c.asked);
     expectUnchanged(before, rowCounts(gdb));

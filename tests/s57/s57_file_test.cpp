@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/com/bstr.h"
 #include "s57/dimml.h"
 #include "s57/field_utils.h"
 #include "s57/s57_codec.h"
@@ -77,9 +78,10 @@ std::set<std::string> ucs2Tags(const std::string& path) {
 bool expectedValue(const RawSubfield& sf, std::string& value, const std::set<std::string>& ucs2 = {}) {
     value.assign(sf.value.data(), std::size_t(sf.length));
     if (sf.label.size() != 4 || !binaryFormat(sf.format)) {
-        // UCS-2 text comes as UTF-8 (checked against GDAL below); the layer keeps a value up to
+        // Text comes as UTF-8 (UCS-2 checked against GDAL below); the layer keeps a value up to
         // its first NUL.
         if (ucs2.count(sf.tag)) value = ucs2ToUtf8(value.data(), long(value.size()));
+        else value = lexicalToUtf8(value, 1);
         value = value.c_str();
         return true;
     }
@@ -691,7 +693,7 @@ TEST(Ucs2Cell, NationalTextReadsAsUtf8AndWritesBackAsUcs2) {
     EXPECT_EQ(f.subFields[3].length, 4);
     const int attf = Find8211Field(&rec.r, "ATTF", 0);
     ASSERT_GE(attf, 0);
-    EXPECT_STREQ(rec.r.fields[attf].subFields[1].value, "caf\xe9");  // 8-bit text stays as it is
+    EXPECT_STREQ(rec.r.fields[attf].subFields[1].value, "caf\xc3\xa9");  // ISO 8859-1 comes as UTF-8
 
     // Written through the cell's own DDR: the same bytes; a Latin-1 text written into NATF keeps
     // its characters.
@@ -722,6 +724,49 @@ TEST(Ucs2Cell, NationalTextReadsAsUtf8AndWritesBackAsUcs2) {
     ASSERT_EQ(Read8211Record(&back.f, 2, &second.r), 0);
     EXPECT_STREQ(second.r.fields[natf].subFields[3].value, "\xc3\xa9t\xc3\xa9");
     EXPECT_EQ(log.text(), "");
+}
+
+// 8-bit text written from UTF-8: ISO 8859-1 bytes in the file; a character that ISO 8859-1 cannot
+// hold is written as '?' and named in the log, and binary items of the field are left alone.
+TEST(Ucs2Cell, EightBitTextWritesAsLatin1AndNamesWhatItCannotHold) {
+    const std::string in = s57test::writeTemp("latin1.000", ucs2Ddr() + ucs2Record(kNatf));
+    CapturedLog log;
+    OpenFile of;
+    ASSERT_EQ(Read8211File(&of.f, in.c_str()), 0) << log.text();
+    Record rec;
+    ASSERT_EQ(ReadNext8211Record(&of.f, &rec.r), 0) << log.text();
+    const int attf = Find8211Field(&rec.r, "ATTF", 0);
+    ASSERT_GE(attf, 0);
+    Iso8211SubField& code = rec.r.fields[attf].subFields[0];
+    std::unique_ptr<char, decltype(&std::free)> codeText(strdup("176"), &std::free);
+    code.value = codeText.get();  // b12: its first byte is 0xB0, the degree sign of ISO 8859-1
+    code.length = 3;
+    Iso8211SubField& text = rec.r.fields[attf].subFields[1];
+    text.value = strdup("090\xc2\xb0 D\xc3\xbcmpling \xe2\x82\xac\xe7\x81\xaf");
+    text.length = int32_t(std::strlen(text.value));
+
+    Iso8211FileDesc fileDesc;
+    std::vector<Iso8211FieldDesc> descs;
+    ASSERT_TRUE(s57test::ddrDescription(in, fileDesc, descs));
+    ASSERT_EQ(updateDDR(descs.data(), int(descs.size()), 1), 0);
+    const std::string out = s57test::writeTemp("latin1_copy.000", "");
+    {
+        OpenFile dst;
+        ASSERT_EQ(Write8211File(&dst.f, out.c_str(), &fileDesc, descs.data(), int(descs.size())), 0);
+        prepareBinary(rec.r);  // puts a copy in place of the code's text
+        ASSERT_EQ(Write8211Record(&dst.f, &rec.r), 0) << log.text();
+        ASSERT_EQ(Close8211File(&dst.f), 0);
+    }
+    EXPECT_EQ(log.text(), "Write8211Record: field ATTF, subfield ATVL: characters that 8-bit text cannot hold "
+                          "written as '?': U+20AC U+706F\n");
+    const auto records = rawRecords(out);
+    ASSERT_EQ(records.size(), 1u);
+    std::string written;
+    for (const auto& sf : records[0]) {
+        if (sf.tag == "ATTF" && sf.label == "ATVL") written = sf.value;
+        else if (sf.tag == "ATTF") { EXPECT_EQ(sf.value, "176"); }
+    }
+    EXPECT_EQ(written, "090\xb0 D\xfcmpling ??");
 }
 
 // The national attributes of a real level 2 chart equal GDAL's reading of them (recoded to UTF-8).

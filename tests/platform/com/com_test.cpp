@@ -151,6 +151,54 @@ TEST(Strings, Utf8BothWaysAndSharing) {
     SysFreeString(raw);
 }
 
+// S-57 text by the lexical level of its field, both ways.
+struct LexicalCase {
+    const char* name;
+    int level;
+    std::string file;    // the field's bytes
+    std::string utf8;    // what the converter holds
+    std::string back;    // what writing the UTF-8 gives
+    std::u32string unheld;
+};
+const LexicalCase kLexical[] = {
+    {"Level1DegreeAndUmlaut", 1, "090\xB0 D\xFCmpling", "090\xC2\xB0 D\xC3\xBCmpling", "090\xB0 D\xFCmpling", U""},
+    {"Level0ReadAsLatin1", 0, "\xE9t\xE9", "\xC3\xA9t\xC3\xA9", "\xE9t\xE9", U""},
+    {"Level1KeepsNulAndControls", 1, std::string("a\0\xFF", 3), std::string("a\0\xC3\xBF", 4),
+     std::string("a\0\xFF", 3), U""},
+    {"Level2Cyrillic", 2, std::string("\x1C\x04\x30\x04\x4F\x04\x3A\x04", 8), "\xD0\x9C\xD0\xB0\xD1\x8F\xD0\xBA",
+     std::string("\x1C\x04\x30\x04\x4F\x04\x3A\x04", 8), U""},
+    {"Level2SurrogatePair", 2, std::string("\x3D\xD8\x00\xDE", 4), "\xF0\x9F\x98\x80",
+     std::string("\x3D\xD8\x00\xDE", 4), U""},
+    {"Level2LoneSurrogateAndOddByte", 2, std::string("\x00\xD8" "a", 3), "\xED\xA0\x80" "a", std::string("\x00\xD8" "a\0", 4), U""},
+    {"Level2Empty", 2, "", "", "", U""},
+};
+
+class LexicalText : public ::testing::TestWithParam<LexicalCase> {};
+
+TEST_P(LexicalText, ToUtf8AndBack) {
+    const LexicalCase& c = GetParam();
+    EXPECT_EQ(lexicalToUtf8(c.file, c.level), c.utf8);
+    std::u32string unheld;
+    EXPECT_EQ(utf8ToLexical(c.utf8, c.level, &unheld), c.back);
+    EXPECT_EQ(unheld, c.unheld);
+}
+
+INSTANTIATE_TEST_SUITE_P(Strings, LexicalText, ::testing::ValuesIn(kLexical),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+// Writing 8-bit text: what ISO 8859-1 cannot hold is a '?' and reported; bytes that are no UTF-8
+// (text that is 8-bit already) pass as the characters they code; UCS-2 holds everything.
+TEST(LexicalText, WhatALevelCannotHoldIsReported) {
+    std::u32string unheld;
+    EXPECT_EQ(utf8ToLexical("\xE2\x82\xAC 5 \xE7\x81\xAF\xC3\xA9", 1, &unheld), "? 5 ?\xE9");
+    EXPECT_EQ(unheld, U"\u20AC\u706F");
+    unheld.clear();
+    EXPECT_EQ(utf8ToLexical("\xE9t\xC3", 0, &unheld), "\xE9t\xC3");
+    EXPECT_EQ(utf8ToLexical("\xE2\x82\xAC", 2, &unheld), std::string("\xAC\x20", 2));
+    EXPECT_TRUE(unheld.empty());
+    EXPECT_EQ(utf8ToLexical("\xE2\x82\xAC", 1), "?");
+}
+
 struct Conversion {
     const char* name;
     _variant_t from;
