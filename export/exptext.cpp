@@ -83,7 +83,7 @@ std::string levelText(std::string_view utf8, int level, int* replaced) {
             out += '?';
             ++count;
         } else {
-            out += char(c);
+            appendUtf8(out, c);
         }
     }
     if (replaced) *replaced += count;

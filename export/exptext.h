@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-// The bytes a subfield of lexical level `level` (0, 1 or 2) is handed to the record layer with:
-// levels 0 and 1 ISO 8859-1, level 2 UTF-8 within U+0000..U+FFFF. A byte that begins no valid
+// The UTF-8 text a subfield of lexical level `level` (0, 1 or 2) is handed to the record layer with:
+// characters up to U+00FF at levels 0 and 1, up to U+FFFF at level 2. A byte that begins no valid
 // UTF-8 sequence is taken as the ISO 8859-1 character it codes, as the record layer does. Each
 // character the level cannot hold becomes '?' and is counted in *replaced (when given).
 std::string levelText(std::string_view utf8, int level, int* replaced = nullptr);
