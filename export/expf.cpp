@@ -24,6 +24,7 @@
 
 #include "export/srel_list.h"
 #include "export/cell_extent.h"
+#include "export/exptext.h"
 #include "s57/dbutil.h"
 #include "s57/dimml.h"
 #include "s57/field_utils.h"
@@ -328,11 +329,7 @@ void exportTF(IRow* row, FieldBuilder& field, const char* tag, const std::vector
         }
         if (!present && c.qc != 1) continue;
         trimTrailing(text);
-        int replaced = 0;
-        std::string bytes = textForLevel(text, level, &replaced);
-        if (replaced > 0)
-            logLine("exportTF: feature %s attribute %s: %d character(s) not in lexical level %d, written as ?\n",
-                    featureName, c.label.c_str(), replaced, level);
+        std::string bytes = levelTextLogged(text, level, "exportTF", featureName, c.label.c_str());
         field.add("ATTL", std::to_string(c.code));
         field.add("ATVL", std::move(bytes));
     }
@@ -419,11 +416,8 @@ void exportFFPT(const std::string& lnam, FieldBuilder& field, const char* featur
                     featureName, r.dest.c_str(), r.rind.c_str());
             continue;
         }
-        int replaced = 0;
-        std::string comt = r.comt == "MISSING" ? std::string() : textForLevel(r.comt, 1, &replaced);
-        if (replaced > 0)
-            logLine("exportFFPT: feature %s comment: %d character(s) not in lexical level 1, written as ?\n",
-                    featureName, replaced);
+        std::string comt =
+            r.comt == "MISSING" ? std::string() : levelTextLogged(r.comt, 1, "exportFFPT", featureName, "COMT");
         field.add("LNAM", r.dest);
         field.add("RIND", r.rind);
         field.add("COMT", std::move(comt));
@@ -747,53 +741,6 @@ std::string doubleValueText(double value) {
     std::string out = text;
     if (out.find('.') != std::string::npos)
         while (!out.empty() && out.back() == '0') out.pop_back();
-    return out;
-}
-
-std::string textForLevel(const std::string& utf8, int level, int* replaced) {
-    int count = 0;
-    std::string out;
-    out.reserve(utf8.size());
-    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
-    const std::size_t n = utf8.size();
-    for (std::size_t i = 0; i < n;) {
-        const unsigned char c = s[i];
-        uint32_t cp = c;
-        std::size_t len = 1;
-        if (c >= 0x80) {
-            std::size_t want = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
-            if (c >= 0xE0 && c <= 0xEF) want = 3;
-            bool valid = want > 0 && i + want <= n;
-            for (std::size_t k = 1; valid && k < want; ++k) valid = (s[i + k] & 0xC0) == 0x80;
-            if (valid) {
-                cp = want == 2 ? c & 0x1F : want == 3 ? c & 0x0F : c & 0x07;
-                for (std::size_t k = 1; k < want; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
-                const uint32_t minimum = want == 2 ? 0x80 : want == 3 ? 0x800 : 0x10000;
-                valid = cp >= minimum && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-            }
-            if (valid) len = want;
-            else cp = c;  // a Latin-1 byte of its own
-        }
-        if (level >= 2) {
-            if (cp > 0xFFFF) {
-                out += '?';
-                ++count;
-            } else if (len > 1 || cp < 0x80) {
-                out.append(utf8, i, len);
-            } else {
-                // A lone Latin-1 byte: its character in UTF-8.
-                out += char(0xC0 | (cp >> 6));
-                out += char(0x80 | (cp & 0x3F));
-            }
-        } else if (cp <= 0xFF) {
-            out += char(cp);
-        } else {
-            out += '?';
-            ++count;
-        }
-        i += len;
-    }
-    if (replaced) *replaced = count;
     return out;
 }
 

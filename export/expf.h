@@ -45,9 +45,3 @@ struct SrelRecord;
 // needs to read back as itself, trailing zeros removed ("12.5", "3."); empty below -9990 and for
 // 55538.
 std::string doubleValueText(double value);
-
-// UTF-8 text as the bytes of lexical level 0/1 (ISO 8859-1) or 2 (UTF-8 of UCS-2 characters, which
-// the record layer turns into UCS-2): a character the level cannot hold becomes "?" and is counted
-// in *replaced. A byte that begins no valid UTF-8 sequence is taken as the Latin-1 character it
-// codes (text imported before it was converted), so no character is lost.
-std::string textForLevel(const std::string& utf8, int level, int* replaced);
