@@ -9,6 +9,7 @@
 #include "import/impf.h"
 #include "s57/dbutil.h"
 #include "s57/gdb_template.h"
+#include "s57/s57_file.h"
 
 namespace fs = std::filesystem;
 
@@ -70,6 +71,61 @@ long TemplateGdb::addCoverage(const std::string& cell, int catcov, IGeometry* sh
     cursor->Flush();
     if (::addCoverage(ws_, cell.c_str(), catcov, int32_t(oid)) != 0) throw std::runtime_error("no dsnm row");
     return oid;
+}
+
+std::string ReadField::value(const std::string& label, int n) const {
+    for (const auto& [l, v] : subfields)
+        if (l == label && n-- == 0) return v;
+    return "<absent>";
+}
+
+int ReadField::count(const std::string& label) const {
+    int n = 0;
+    for (const auto& s : subfields) n += s.first == label ? 1 : 0;
+    return n;
+}
+
+const ReadField* ReadRecord::field(const std::string& tag) const {
+    for (const ReadField& f : fields)
+        if (f.tag == tag) return &f;
+    return nullptr;
+}
+
+int readBack(const std::string& path, std::vector<ReadRecord>& out) {
+    out.clear();
+    Iso8211File file{};
+    int rc = Read8211File(&file, path.c_str());
+    if (rc != 0) return rc;
+    for (int i = 1; i <= file.recordCount; ++i) {
+        RecordHolder holder;
+        rc = Read8211Record(&file, i, &holder.record);
+        if (rc != 0) break;
+        ReadRecord r;
+        for (int f = 0; f < holder.record.fieldCount; ++f) {
+            const Iso8211Field& field = holder.record.fields[f];
+            ReadField rf;
+            rf.tag = field.tag;
+            for (int k = 0; k < field.subfieldCount; ++k)
+                rf.subfields.emplace_back(field.subFields[k].label,
+                                          std::string(field.subFields[k].value ? field.subFields[k].value : ""));
+            r.fields.push_back(std::move(rf));
+        }
+        out.push_back(std::move(r));
+    }
+    const int closed = Close8211File(&file);
+    return rc != 0 ? rc : closed;
+}
+
+void insertRow(ITable* table, const std::map<std::string, _variant_t>& values) {
+    IRowBufferPtr buffer = table->CreateRowBuffer();
+    for (const auto& [column, value] : values) {
+        const LONG index = table->FindField(column.c_str());
+        if (index < 0) throw std::runtime_error("no column " + column);
+        buffer->PutValue(index, value);
+    }
+    ICursorPtr cursor = table->Insert(VARIANT_TRUE);
+    cursor->InsertRow(buffer);
+    cursor->Flush();
 }
 
 }  // namespace coretest

@@ -5,7 +5,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/gdb/gdb.h"
 #include "platform/geometry/geometry.h"
@@ -44,5 +47,26 @@ private:
     IWorkspacePtr ws_;
     IFeatureWorkspacePtr fws_;
 };
+
+// ---- Reading a written cell back with the record layer --------------------------------------------
+
+struct ReadField {
+    std::string tag;
+    std::vector<std::pair<std::string, std::string>> subfields;  // label, decoded value
+    // The value of the n-th subfield of that label; "<absent>" when there is none.
+    std::string value(const std::string& label, int n = 0) const;
+    int count(const std::string& label) const;
+};
+struct ReadRecord {
+    std::vector<ReadField> fields;
+    const ReadField* field(const std::string& tag) const;  // the first one, or null
+};
+
+// Every data record of the file through Read8211File and Read8211Record; the first failing code,
+// or 0.
+int readBack(const std::string& path, std::vector<ReadRecord>& out);
+
+// One row into a table, values by column name.
+void insertRow(ITable* table, const std::map<std::string, _variant_t>& values);
 
 }  // namespace coretest
