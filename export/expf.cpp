@@ -24,6 +24,7 @@
 
 #include "export/srel_list.h"
 #include "export/cell_extent.h"
+#include "export/exprecord.h"
 #include "export/exptext.h"
 #include "s57/dbutil.h"
 #include "s57/dimml.h"
@@ -102,66 +103,68 @@ struct FieldBuilder {
     bool empty() const { return values.empty(); }
 };
 
-// Fills an initialised record field from the builder. 0; -1 no memory.
-int fillField(Iso8211Field* field, const FieldBuilder& b) {
-    initializeField(field);
-    std::snprintf(field->tag, sizeof field->tag, "%s", b.tag.c_str());
-    if (b.values.empty()) return 0;
-    auto* subfields = static_cast<Iso8211SubField*>(std::calloc(b.values.size(), sizeof(Iso8211SubField)));
-    if (!subfields) return -1;
-    field->subFields = subfields;
-    field->subfieldCount = int32_t(b.values.size());
-    for (std::size_t i = 0; i < b.values.size(); ++i)
-        if (updateSubfield(field, b.values[i].first, b.values[i].second.c_str(), int(i)) != 0) return -1;
-    return 0;
+// A log text with `what` in place of its %s, and every other '%' but the counter's %d doubled.
+std::string withSubject(const char* format, const std::string& what) {
+    std::string out;
+    for (const char* p = format; *p; ++p) {
+        if (p[0] == '%' && p[1] == 's') {
+            for (char c : what) out += c == '%' ? std::string("%%") : std::string(1, c);
+            ++p;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
 }
 
-// The text of field 0001: the record counter, kept within the 16 bits its binary form holds so that
-// a cell of more than 99 999 records still gets five digits.
-std::string recordIdText(int32_t counter) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%05d", counter > 99999 ? int(counter & 0xffff) : int(counter));
-    return text;
+// The record log lines of one class (feature records) or object class (collection records).
+struct RecordTexts {
+    std::string allocate, counter, padding, field0001, translate, write;
+    RecordLogTexts view() const {
+        return {allocate.c_str(), counter.c_str(), padding.c_str(), field0001.c_str(), translate.c_str(), write.c_str()};
+    }
+};
+
+RecordTexts featureTexts(const std::string& className) {
+    const auto counterFree = [&](const char* f) {
+        // No counter in these lines: a '%' of the class name must not be read as a conversion.
+        std::string t = withSubject(f, className);
+        std::string out;
+        for (char c : t) out += c == '%' ? std::string("%%") : std::string(1, c);
+        return out;
+    };
+    RecordTexts t;
+    t.allocate = counterFree("exportFeatureClass : unable to allocate memory %s\n");
+    t.counter = counterFree("exportFeatureClass : unable to covert Iso file record counter to char %s\n");
+    t.padding = counterFree("exportFeatureClass : unable to covert 0001 id to string %s\n");
+    t.field0001 = withSubject("exportFeatureClass : unable to write Iso File record no %d, field 0001 %s\n", className);
+    t.translate = withSubject("exportFeatureClass : unable to translate record no %d to binary %s\n", className);
+    t.write = withSubject("exportFeatureClass : unable to write Iso File record no %d %s", className);
+    return t;
 }
 
-// Writes 0001 and the non-empty fields as one binary record. 0 or the failing step's code; the log
-// line names `function` and `what` (the class name, or the object code for collections).
-int writeRecord(Iso8211File* file, const std::vector<const FieldBuilder*>& fields, const char* function,
-                const std::string& what) {
-    RecordHolder holder;
-    std::size_t used = 0;
-    for (const FieldBuilder* f : fields)
-        if (!f->empty()) ++used;
-    if (allocateFieldArray(&holder.record, int(used + 1)) != 0) {
-        logLine("%s : unable to allocate memory %s\n", function, what.c_str());
-        return -1;
-    }
-    const int32_t counter = file->recordNo;
-    const std::string id = recordIdText(counter);
-    int rc = WriteIso8211Field0001(&holder.record.fields[0], 1, id.c_str());
-    if (rc != 0) {
-        logLine("%s : unable to write Iso File record no %d, field 0001 %s\n", function, int(counter), what.c_str());
-        return rc;
-    }
-    int k = 1;
-    for (const FieldBuilder* f : fields) {
-        if (f->empty()) continue;
-        if (fillField(&holder.record.fields[k++], *f) != 0) {
-            logLine("%s : unable to allocate memory %s\n", function, what.c_str());
+RecordTexts collectionTexts(int32_t objectCode) {
+    const std::string code = std::to_string(objectCode);
+    RecordTexts t;
+    t.allocate = "exportCollectionObject : unable to allocate memory\n";
+    t.counter = "exportCollectionObject : unable to covert Iso file record counter to char\n";
+    t.padding = "exportCollectionObject : unable to covert 0001 id to string " + code + "\n";
+    t.field0001 = "exportCollectionObject : unable to write Iso File record no %d, field 0001 " + code + "\n";
+    t.translate = "exportCollectionObject : unable to translate record no %d to binary " + code + "\n";
+    t.write = "exportCollectionObject : unable to write Iso File record no %d " + code;
+    return t;
+}
+
+// Writes 0001 and the fields that have subfields as one binary record. 0 or the failing step's code.
+int writeRecord(Iso8211File* file, const std::vector<const FieldBuilder*>& fields, const RecordTexts& texts) {
+    FieldSet set(int(fields.size()));
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (fillField(set[int(i)], fields[i]->tag.c_str(), fields[i]->values) != 0) {
+            logLine("%s", texts.allocate.c_str());
             return -1;
         }
     }
-    rc = PrepareToWrite(&holder.record, 1);
-    if (rc != 0) {
-        logLine("%s : unable to translate record no %d to binary %s\n", function, int(counter), what.c_str());
-        return rc;
-    }
-    rc = Write8211Record(file, &holder.record);
-    if (rc != 0) {
-        logLine("%s : unable to write Iso File record no %d %s", function, int(counter), what.c_str());
-        return rc;
-    }
-    return 0;
+    return writeDataRecord(file, set, texts.view());
 }
 
 // ---- What a cell's export reads once --------------------------------------------------------------
@@ -544,10 +547,7 @@ int chainFSPT(char* featureName, FieldBuilder& field, int32_t count, SrelRecord*
     return 0;
 }
 
-int toField(Iso8211Field* field, const FieldBuilder& b) {
-    if (!field) return -19;
-    return fillField(field, b);
-}
+int toField(Iso8211Field* field, const FieldBuilder& b) { return fillField(field, b.tag.c_str(), b.values); }
 
 // ---- Classes ----------------------------------------------------------------------------------------------
 
@@ -601,6 +601,7 @@ int exportFeatureClass(IFeatureClass* featureClass, const std::string& subtypeFi
         const LONG shapeIndex = fields->FindField(featureClass->GetShapeFieldName());
         const AttributePlan plan = planAttributes(fields, objectCode, prim);
 
+        const RecordTexts texts = featureTexts(alias);
         std::string previous = "xx";
         int32_t written = 0;
         for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) {
@@ -627,7 +628,7 @@ int exportFeatureClass(IFeatureClass* featureClass, const std::string& subtypeFi
                                ? pointFSPT(featureName.data(), fspt, topoSrelList.count, topoSrelList.records)
                                : chainFSPT(featureName.data(), fspt, topoSrelList.count, topoSrelList.records);
             if (rc != 0) continue;
-            const int wrc = writeRecord(file, {&frid, &foid, &attf, &natf, &fspt, &ffpt}, "exportFeatureClass", alias);
+            const int wrc = writeRecord(file, {&frid, &foid, &attf, &natf, &fspt, &ffpt}, texts);
             if (wrc != 0) return wrc;
             ++written;
         }
@@ -656,7 +657,7 @@ int exportCollectionObject(ITable* table, Iso8211File* file, const char* cellNam
         if (columns.lnam < 0) return -11;
         const AttributePlan plan = planAttributes(fields, objectCode, "");
         int32_t written = 0;
-        const std::string what = std::to_string(objectCode);
+        const RecordTexts texts = collectionTexts(objectCode);
         ICursorPtr cursor = table->Search(filter, VARIANT_FALSE);
         for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) {
             const std::string lnam = variantText(row->GetValue(columns.lnam));
@@ -667,7 +668,7 @@ int exportCollectionObject(ITable* table, Iso8211File* file, const char* cellNam
             exportTF(row, attf, "ATTF", plan.attf, lnam, name.c_str());
             exportTF(row, natf, "NATF", plan.natf, lnam, name.c_str());
             exportFFPT(lnam, ffpt, name.c_str());
-            const int rc = writeRecord(file, {&frid, &foid, &attf, &natf, &ffpt}, "exportCollectionObject", what);
+            const int rc = writeRecord(file, {&frid, &foid, &attf, &natf, &ffpt}, texts);
             if (rc != 0) return rc;
             ++written;
         }
