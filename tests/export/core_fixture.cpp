@@ -1,12 +1,15 @@
 // tests/export/core_fixture.cpp: see core_fixture.h.
 #include "core_fixture.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <stdexcept>
 
 #include "import/impf.h"
+#include "import/s572gdbmain.h"
+#include "platform/ui/ui.h"
 #include "s57/dbutil.h"
 #include "s57/gdb_template.h"
 #include "s57/s57_file.h"
@@ -53,6 +56,54 @@ std::string templatePath() {
 
 TemplateGdb::TemplateGdb() {
     fs::copy_file(templatePath(), path());
+    open();
+}
+
+namespace {
+
+// Standard output and error to /dev/null for a scope (the catalogue loader traces every record).
+class Silence {
+public:
+    Silence() {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        out_ = dup(1);
+        err_ = dup(2);
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, 1);
+            dup2(null, 2);
+            close(null);
+        }
+    }
+    ~Silence() {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        if (out_ >= 0) dup2(out_, 1), close(out_);
+        if (err_ >= 0) dup2(err_, 2), close(err_);
+    }
+
+private:
+    int out_ = -1, err_ = -1;
+};
+
+}  // namespace
+
+TemplateGdb::TemplateGdb(const std::string& cellPath) {
+    fs::copy_file(templatePath(), path());
+    const fs::path cell = dir_.path() / fs::path(cellPath).filename();
+    fs::create_symlink(cellPath, cell);
+    ui::setForm(ui::Form::Scripted);
+    ui::scripted::reset();
+    {
+        Silence quiet;
+        importResult_ = s572gdb(cell.string().c_str(), path().c_str(), "S57");
+    }
+    ui::scripted::reset();
+    open();
+}
+
+void TemplateGdb::open() {
     IWorkspace* raw = nullptr;
     if (FAILED(openWorkspace(path().c_str(), &raw)) || !raw) throw std::runtime_error("the copy does not open");
     ws_.Attach(raw);

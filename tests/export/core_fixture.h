@@ -35,6 +35,10 @@ IGeometryPtr rectangle(double xmin, double ymin, double xmax, double ymax);
 class TemplateGdb {
 public:
     TemplateGdb();
+    // The copy with the cell imported by the import driver (scripted interface, the closing
+    // question answered No); importResult() is the driver's result.
+    explicit TemplateGdb(const std::string& cellPath);
+    int importResult() const { return importResult_; }
     IWorkspace* ws() const { return ws_; }
     IFeatureWorkspace* fws() const { return fws_; }
     std::string path() const { return (dir_.path() / "cells.gpkg").string(); }
@@ -43,7 +47,9 @@ public:
     long addCoverage(const std::string& cell, int catcov, IGeometry* shape);
 
 private:
+    void open();
     Scratch dir_;
+    int importResult_ = 0;
     IWorkspacePtr ws_;
     IFeatureWorkspacePtr fws_;
 };
