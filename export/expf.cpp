@@ -538,7 +538,9 @@ int chainFSPT(char* featureName, FieldBuilder& field, int32_t count, SrelRecord*
             }
             if (qualifies) write(q);
         }
-        if (k == 0) write(m - 1);
+        // A closed chain (a ring of USAG "N" edges) has no free end: it starts where the cell
+        // started it, at its first pointer, so that its vertices are read from the same start.
+        if (k == 0) write(0);
         if (k == before) {
             logLine("exportFSPT: error on exporting feature : %s.\n", featureName);
             return -11;

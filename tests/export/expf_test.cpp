@@ -72,6 +72,9 @@ const ChainCase kChains[] = {
     {"ReversedEdgeEndsAtItsBeginNode",
      {{"FE1", "VE02", "R", "E", "N", "N"}, {"FE1", "VE01", "R", "E", "N", "N"}, {"FE1", "VE03", "R", "E", "N", "N"}},
      {"VE02/R/E/N", "VE01/R/E/N", "VE03/R/E/N"}},
+    {"ClosedLineStartsAtItsFirstEdge",
+     {{"FE1", "VE02", "F", "N", "N", "N"}, {"FE1", "VE03", "F", "N", "N", "N"}, {"FE1", "VE01", "F", "N", "N", "N"}},
+     {"VE02/F/N/N", "VE03/F/N/N", "VE01/F/N/N"}},
     {"NameComparedWithoutCase", {{"fe1", "VE01", "F", "E", "N", "N"}}, {"VE01/F/E/N"}},
 };
 

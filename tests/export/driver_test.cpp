@@ -1,0 +1,178 @@
+// tests/export/driver_test.cpp: the export driver on a real cell imported once (US5MA12M): the run
+// of one cell (its progress positions, the log beside the output, the closing question) and the
+// ways a run ends early: a coverage overlapping another cell's, a cell without dsnm rows, a missing
+// producing agency, a geodatabase that is missing, not a geodatabase, or without the cell. None of
+// them leaves a cell file behind.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "export/gdbs57main.h"
+#include "export_support.h"
+#include "platform/gdb/gdb.h"
+#include "s57/dbutil.h"
+#include "s57/lookups.h"
+#include "support/test_data.h"
+
+namespace fs = std::filesystem;
+using namespace e2e;
+using namespace exporttest;
+
+namespace {
+
+constexpr char kCell[] = "US5MA12M.000";
+
+Scratch& folder() {
+    static Scratch s;
+    return s;
+}
+
+// The cell imported once; each test works on a copy.
+const std::string& importedOnce() {
+    static std::string gdb;
+    if (gdb.empty()) {
+        const std::string in = link(testdata::path("enc/US5MA12M/US5MA12M.000"), folder().file("in"), kCell);
+        const std::string made = folder().file("imported.gpkg");
+        copyTemplate(made);
+        const DriverRun run = runDriver(in, made);
+        if (run.messages().size() == 1) gdb = made;
+    }
+    return gdb;
+}
+
+class ExportDriver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!testdata::present()) GTEST_SKIP() << "test data folder " << testdata::root() << " is absent";
+        ASSERT_FALSE(importedOnce().empty()) << "US5MA12M did not import";
+        dir = std::make_unique<Scratch>();
+        gdb = dir->file("cells.gpkg");
+        fs::copy_file(importedOnce(), gdb);
+        output = dir->file("out/" + std::string(kCell));
+        fs::create_directories(dir->file("out"));
+    }
+
+    IFeatureWorkspacePtr open() {
+        IWorkspacePtr ws;
+        EXPECT_EQ(openWorkspace(gdb.c_str(), &ws), S_OK);
+        return IFeatureWorkspacePtr(ws);
+    }
+
+    std::unique_ptr<Scratch> dir;
+    std::string gdb, output;
+};
+
+TEST_F(ExportDriver, OneCellRunsItsStepsAndLogsBesideTheOutput) {
+    const DriverRun run = runExport(output, gdb, kCell);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.messages(), std::vector<std::string>{"Would you like to see the log file?"});
+    EXPECT_TRUE(fs::exists(output));
+    EXPECT_TRUE(fs::exists(dir->file("out/US5MA12M.log")));
+    EXPECT_NE(run.log.find("Export report for cell US5MA12M.000\n"), std::string::npos);
+    const std::vector<long> p = run.positions();
+    for (long expected : {5L, 50L, 55L, 70L})
+        EXPECT_NE(std::find(p.begin(), p.end(), expected), p.end()) << "no position " << expected;
+    EXPECT_TRUE(std::is_sorted(p.begin(), p.end()));
+}
+
+TEST_F(ExportDriver, OverlappingCoverageEndsTheRunWithoutAFile) {
+    {
+        // A second coverage feature (another cell's) over this cell's data coverage.
+        IFeatureWorkspacePtr ws = open();
+        std::string className, subtype;
+        ASSERT_EQ(checkFeatureClassName(className, subtype, "M_COVR", "A"), 0);
+        IFeatureClassPtr coverage = ws->OpenFeatureClass(className.c_str());
+        ITablePtr dsnm = ws->OpenTable("dsnm");
+        ICursorPtr rows = dsnm->Search(nullptr, VARIANT_FALSE);
+        IRowPtr first = rows->NextRow();
+        ASSERT_TRUE(first);
+        IFeaturePtr own = coverage->GetFeature(long(_variant_t(first->GetValue(dsnm->FindField("metaid")))));
+        IFeaturePtr other = coverage->CreateFeature();
+        IFieldsPtr fields = coverage->GetFields();
+        LONG n = 0;
+        ASSERT_EQ(fields->get_FieldCount(&n), S_OK);
+        for (LONG i = 0; i < n; ++i) {
+            const std::string name = static_cast<const char*>(IFieldPtr(fields->GetField(i))->GetName());
+            if (name == "OBJECTID" || name == "SHAPE") continue;
+            other->PutValue(i, own->GetValue(i));
+        }
+        other->PutValue(fields->FindField("CATCOV"), _variant_t(1L));
+        other->PutRefShape(own->GetShapeCopy());
+        other->Store();
+    }
+    const DriverRun run = runExport(output, gdb, kCell);
+    EXPECT_EQ(run.result, 0);
+    const auto m = run.messages();
+    ASSERT_FALSE(m.empty());
+    EXPECT_EQ(m.front(), "Overlapping cell extent US5MA12M.000...");
+    EXPECT_NE(run.log.find("Unable to get cell extent, check dsnm and M_COVR. Overlapping cell extent"), std::string::npos);
+    EXPECT_FALSE(fs::exists(output));
+}
+
+struct EarlyEnd {
+    const char* name;
+    const char* sql;         // the change to the copy; empty: none
+    const char* cell;        // the cell asked for
+    const char* gdbFile;     // "" the copy; else a file of the scratch folder with `content`
+    const char* content;     // nullptr: no such file
+    const char* message;
+    const char* logText;
+};
+
+const EarlyEnd kEarlyEnds[] = {
+    {"NoDsnmRows", "DELETE FROM dsnm", kCell, "", nullptr,
+     "Unable to get cell extent, check dsnm and M_COVR. -2147467259",
+     "Unable to get cell extent, check dsnm and M_COVR.  -2147467259"},
+    {"NoSuchCell", "", "XX000000.000", "", nullptr,
+     "Unable to get cell extent, check dsnm and M_COVR. -2147467259",
+     "Unable to get cell extent, check dsnm and M_COVR.  -2147467259"},
+    {"NoAgency", "UPDATE dsid SET AGEN = NULL", kCell, "", nullptr,
+     "No cell information found in dsid table. The producing agency (AGEN of table dsid) is missing: no cell can "
+     "be exported.",
+     "No cell information found in dsid table.  The producing agency (AGEN of table dsid) is missing"},
+    {"MissingGeodatabase", "", kCell, "missing.gpkg", nullptr, "Unable to open Geodatabase -2147217407",
+     "Unable to open Geodatabase  -2147217407"},
+    {"NotAGeodatabase", "", kCell, "text.gpkg", "no database here\n", "Unable to open Geodatabase -2147217406",
+     "Unable to open Geodatabase  -2147217406"},
+};
+
+class ExportEndsEarly : public ExportDriver, public ::testing::WithParamInterface<EarlyEnd> {};
+
+TEST_P(ExportEndsEarly, ShowsTheMessageLogsItAndWritesNoCell) {
+    const EarlyEnd& c = GetParam();
+    std::string target = gdb;
+    if (c.sql[0]) {
+        const std::string cmd = "sqlite3 '" + gdb + "' '" + c.sql + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+    if (c.gdbFile[0]) {
+        target = dir->file(c.gdbFile);
+        if (c.content) std::ofstream(target) << c.content;
+    }
+    const DriverRun run = runExport(output, target, c.cell);
+    EXPECT_EQ(run.result, 0);
+    const auto m = run.messages();
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_EQ(m[0], c.message);
+    EXPECT_EQ(m[1], "Would you like to see the log file?");
+    EXPECT_NE(run.log.find(c.logText), std::string::npos) << run.log;
+    EXPECT_FALSE(fs::exists(output));
+}
+
+INSTANTIATE_TEST_SUITE_P(Driver, ExportEndsEarly, ::testing::ValuesIn(kEarlyEnds),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST(ExportPaths, LogAndSetFolderTakeEitherSeparator) {
+    EXPECT_EQ(exportLogPath("C:\\out\\A.000"), "C:\\out\\A.log");
+    EXPECT_EQ(exportLogPath("out/A.000"), "out/A.log");
+    EXPECT_EQ(exportOutputDirectory("C:\\out\\CATALOG.031"), "C:\\out");
+    EXPECT_EQ(exportOutputDirectory("sets/x/CATALOG.031"), "sets/x");
+    EXPECT_EQ(exportOutputDirectory("CATALOG.031"), ".");
+}
+
+}  // namespace
