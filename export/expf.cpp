@@ -89,9 +89,6 @@ std::string fridText(const _variant_t& v) {
     return variantText(v);
 }
 
-void trimTrailing(std::string& s) {
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r')) s.pop_back();
-}
 
 // ---- Building fields and records ----------------------------------------------------------------
 
@@ -268,8 +265,9 @@ std::string gdbAttrLookup(const std::string& label, int32_t objectCode, const ch
     return label;
 }
 
+// National attributes (NINFOM ... NTXTDS) go to NATF; every other one to ATTF, those above 189
+// too (CLSDEF, CLSNAM, SYMINS; HORDAT, POSACC, QUAPOS), which are S-57 attributes as much.
 bool isNational(int32_t code) { return code >= 300 && code <= 304; }
-bool isInternational(int32_t code) { return code <= 189; }
 
 AttributePlan planAttributes(IFields* fields, int32_t objectCode, const char* prim) {
     AttributePlan plan;
@@ -277,7 +275,6 @@ AttributePlan planAttributes(IFields* fields, int32_t objectCode, const char* pr
         const S57SetRec& s = s57Sets[i];
         if (s.objectCode != objectCode) continue;
         const bool national = isNational(s.attributeCode);
-        if (!national && !isInternational(s.attributeCode)) continue;
         const std::string label = findS57AttrLabel(s.attributeCode);
         if (label.empty()) continue;
         int32_t qc = 0;
@@ -331,7 +328,6 @@ void exportTF(IRow* row, FieldBuilder& field, const char* tag, const std::vector
             }
         }
         if (!present && c.qc != 1) continue;
-        trimTrailing(text);
         std::string bytes = levelTextLogged(text, level, "exportTF", featureName, c.label.c_str());
         field.add("ATTL", std::to_string(c.code));
         field.add("ATVL", std::move(bytes));
@@ -383,16 +379,18 @@ void exportFOID(IRow* row, const ClassColumns& c, FieldBuilder& field, char* age
     field.tag = "FOID";
     std::string agen = agency && agency[0] ? agency : "XX";
     std::string fidn = "0000000000", fids = "00001";
+    bool named = false;  // the row has a long name: its FIDN stands, 0 included
     if (c.lnam >= 0) {
         const std::string lnam = variantText(row->GetValue(c.lnam));
         if (lnam.size() > 16) {
+            named = true;
             agen = lnam.substr(0, 2);
             fidn = lnam.substr(2, 10);
             fids = lnam.substr(12, 5);
             if (agency) std::snprintf(agency, 4, "%s", agen.c_str());
         }
     }
-    if (fidn == "0000000000" && c.name >= 0) {
+    if (!named && c.name >= 0) {
         const _variant_t name = row->GetValue(c.name);
         if (!isEmptyVariant(name)) {
             const std::string text = variantText(name);
@@ -502,6 +500,24 @@ int chainFSPT(char* featureName, FieldBuilder& field, int32_t count, SrelRecord*
         return false;
     };
 
+    // Pointers stored as a chain already (each edge starts where the one before ended, or after a
+    // ring closed a new ring starts) are written as stored: the cell's own order comes back.
+    // An area's stored order must begin with its exterior boundary.
+    bool chained = records[p[0]].USAG[0] != 'I' ||
+                   std::all_of(p.begin(), p.end(), [&](int32_t i) { return records[i].USAG[0] == 'I'; });
+    std::string ringStart, lastEnd;
+    for (std::size_t q = 0; q < m && chained; ++q) {
+        const SrelRecord& r = records[p[q]];
+        const std::string start = startNode(r), end = endNode(r);
+        if (q > 0 && start != lastEnd && lastEnd != ringStart) chained = false;
+        if (q == 0 || start != lastEnd) ringStart = start;
+        lastEnd = end;
+    }
+    if (chained) {
+        for (std::size_t q = 0; q < m; ++q) addPointer(field, records[p[q]]);
+        return 0;
+    }
+
     std::vector<bool> written(m, false);
     std::vector<std::string> writtenEdges;
     std::size_t k = 0;
@@ -571,6 +587,47 @@ const char* primOf(esriGeometryType type) {
     }
 }
 
+// The rows the filter selects, sorted by NAME.
+std::vector<IRowPtr> sortedRows(IFeatureClass* featureClass, IQueryFilter* filter) {
+    ITableSortPtr sort(CLSID_TableSort);
+    sort->PutRefTable(ITablePtr(featureClass));
+    sort->PutRefQueryFilter(filter);
+    sort->PutFields("NAME");
+    sort->Sort(nullptr);
+    ICursorPtr cursor = sort->GetRows();
+    std::vector<IRowPtr> rows;
+    for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) rows.push_back(row);
+    return rows;
+}
+
+// The shape the cell tests are made with: an area whose rings GEOS cannot relate as they are (the
+// import keeps damaged rings as the cell gives them) is tested as its repaired copy.
+IGeometryPtr testShape(IGeometry* shape, esriGeometryType type) {
+    if (type != esriGeometryPolygon) return shape;
+    ITopologicalOperatorPtr topo(shape);
+    VARIANT_BOOL simple = VARIANT_TRUE;
+    if (!topo || FAILED(topo->get_IsSimple(&simple)) || simple) return shape;
+    IGeometryPtr copy = IClonePtr(shape)->Clone();
+    if (FAILED(ITopologicalOperatorPtr(copy)->raw_Simplify())) return shape;
+    return copy;
+}
+
+// What the filter's search would have said of one shape: it meets the filter's geometry (and its
+// relation description, where the filter has one).
+bool meetsFilter(IGeometry* shape, ISpatialFilter* filter) {
+    try {
+        IGeometryPtr geometry = filter->GetGeometry();
+        if (!geometry) return true;
+        IRelationalOperatorPtr relation(geometry);
+        if (relation->Disjoint(shape)) return false;
+        const _bstr_t description = filter->GetSpatialRelDescription();
+        return description.length() == 0 || relation->Relate(shape, description) == VARIANT_TRUE;
+    } catch (const _com_error& e) {
+        logComError("exportFeatureClass", e);
+        return false;
+    }
+}
+
 int exportFeatureClass(IFeatureClass* featureClass, const std::string& subtypeField, LONG subtypeCode,
                        int32_t objectCode, Iso8211File* file, char* agency, const std::string& acronym,
                        const std::string& subtypeName) {
@@ -585,14 +642,23 @@ int exportFeatureClass(IFeatureClass* featureClass, const std::string& subtypeFi
         else
             std::snprintf(where, sizeof where, "NAME IS NOT NULL");
         filter->PutWhereClause(where);
-        if (featureClass->FeatureCount(filter) == 0) return 0;
 
-        ITableSortPtr sort(CLSID_TableSort);
-        sort->PutRefTable(ITablePtr(featureClass));
-        sort->PutRefQueryFilter(filter);
-        sort->PutFields("NAME");
-        sort->Sort(nullptr);
-        ICursorPtr cursor = sort->GetRows();
+        // A shape GEOS cannot relate (a damaged area) stops the filtered search: the subtype's
+        // features are then read by the clause alone and tested one by one.
+        bool oneByOne = false;
+        std::vector<IRowPtr> rows;
+        try {
+            rows = sortedRows(featureClass, filter);
+        } catch (const _com_error& e) {
+            const _bstr_t why = e.Description();
+            logLine("exportFeatureClass: %s: the cell's filter fails (%s); features tested one by one\n",
+                    alias.c_str(), why.length() ? static_cast<const char*>(why) : "no description");
+            IQueryFilterPtr plain(CLSID_QueryFilter);
+            plain->PutWhereClause(where);
+            rows = sortedRows(featureClass, plain);
+            oneByOne = true;
+        }
+        if (rows.empty()) return 0;
 
         const esriGeometryType shapeType = featureClass->GetShapeType();
         const char* prim = primOf(shapeType);
@@ -606,12 +672,15 @@ int exportFeatureClass(IFeatureClass* featureClass, const std::string& subtypeFi
         const RecordTexts texts = featureTexts(alias);
         std::string previous = "xx";
         int32_t written = 0;
-        for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) {
+        for (const IRowPtr& row : rows) {
             if (shapeIndex >= 0) {
                 const _variant_t shape = row->GetValue(shapeIndex);
                 IGeometryPtr geometry;
                 if (shape.vt == VT_UNKNOWN) geometry = IGeometryPtr(shape.punkVal);
-                if (!geometry || !checkWithin(geometry, containment, int(shapeType))) continue;
+                if (!geometry) continue;
+                geometry = testShape(geometry, shapeType);
+                if (oneByOne && !meetsFilter(geometry, filter)) continue;
+                if (!checkWithin(geometry, containment, int(shapeType))) continue;
             }
             std::string name = variantText(row->GetValue(columns.name));
             if (compareNoCase(name.c_str(), previous.c_str()) == 0) continue;

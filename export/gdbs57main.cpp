@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <string_view>
 #include <new>
 #include <string>
 
@@ -115,6 +117,71 @@ private:
     std::string path_;
     bool done_ = false;
 };
+
+// The DSSI record counts of a written cell made those of its records: the stored counts are the
+// imported cell's, and the export writes only what lies in the cell (a cell whose DSSI miscounted
+// is counted right). Reads the file back, then overwrites the eight b14 counts of its DSSI field in
+// place. 0; -1 when the file cannot be read or holds no binary DSSI where the DDR puts it.
+int updateDataSetCounts(const std::string& path) {
+    // NOMR, NOCR, NOGR, NOLR, NOIN, NOCN, NOED, NOFA
+    uint32_t counts[8] = {};
+    {
+        Iso8211File file{};
+        if (Read8211File(&file, path.c_str()) != 0) return -1;
+        const char* const tags[] = {"FRID"};
+        for (int i = 1; i <= file.recordCount; ++i) {
+            const std::string_view rcnm(file.index[i - 1].rcnm, 2);
+            if (rcnm == "VI") ++counts[4];
+            else if (rcnm == "VC") ++counts[5];
+            else if (rcnm == "VE") ++counts[6];
+            else if (rcnm == "VF") ++counts[7];
+            if (rcnm != "FE") continue;
+            RecordHolder holder;
+            if (Read8211RecordTags(&file, i, tags, 1, &holder.record) != 0) continue;
+            const int f = Find8211Field(&holder.record, "FRID", 0);
+            const int s = f < 0 ? -1 : Find8211SubField(&holder.record, "OBJL", f, 0);
+            const char* objl = s < 0 ? nullptr : holder.record.fields[f].subFields[s].value;
+            const long code = objl ? std::strtol(objl, nullptr, 10) : 0;
+            ++counts[code >= 300 && code < 400 ? 0 : code >= 500 ? 1 : code >= 400 ? 3 : 2];
+        }
+        (void)Close8211File(&file);
+    }
+    std::FILE* fp = std::fopen(path.c_str(), "r+b");
+    if (!fp) return -1;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> own(fp, std::fclose);
+    auto number = [](const char* p, int n) {
+        long v = 0;
+        for (int i = 0; i < n; ++i) {
+            if (p[i] < '0' || p[i] > '9') return -1L;
+            v = v * 10 + (p[i] - '0');
+        }
+        return v;
+    };
+    char leader[24];
+    if (std::fread(leader, 1, 24, fp) != 24) return -1;
+    const long ddrLength = number(leader, 5);
+    if (ddrLength <= 24 || std::fseek(fp, ddrLength, SEEK_SET) != 0 || std::fread(leader, 1, 24, fp) != 24) return -1;
+    const long recordLength = number(leader, 5), base = number(leader + 12, 5);
+    const int sizeLength = leader[20] - '0', sizePosition = leader[21] - '0', sizeTag = leader[23] - '0';
+    const int entry = sizeTag + sizeLength + sizePosition;
+    if (recordLength <= 24 || base <= 24 || base > recordLength || sizeLength < 1 || sizePosition < 1 || sizeTag != 4)
+        return -1;
+    std::string directory(std::size_t(base - 24), '\0');
+    if (std::fread(directory.data(), 1, directory.size(), fp) != directory.size()) return -1;
+    for (std::size_t at = 0; at + std::size_t(entry) <= directory.size() && directory[at] != '\x1e'; at += entry) {
+        if (directory.compare(at, 4, "DSSI") != 0) continue;
+        const long length = number(directory.data() + at + 4, sizeLength);
+        const long position = number(directory.data() + at + 4 + sizeLength, sizePosition);
+        if (length < 3 + 8 * 4 || position < 0 || base + position + length > recordLength) return -1;
+        unsigned char bytes[32];
+        for (int k = 0; k < 8; ++k)
+            for (int b = 0; b < 4; ++b) bytes[4 * k + b] = static_cast<unsigned char>(counts[k] >> (8 * b));
+        if (std::fseek(fp, ddrLength + base + position + 3, SEEK_SET) != 0 || std::fwrite(bytes, 1, 32, fp) != 32)
+            return -1;
+        return std::fflush(fp) == 0 ? 0 : -1;
+    }
+    return -1;
+}
 
 // Progress position of step k of the current cell.
 void step(int k) {
@@ -233,6 +300,8 @@ void exportCells(const std::string& s57file, const char* gdbConn, const char* fc
             stopWith(141, " " + outputPath + detailCode(rc));
             return;
         }
+        if (updateDataSetCounts(outputPath) != 0)
+            logLine("gdb2s57: unable to count the records of %s into its DSSI field\n", outputPath.c_str());
     }
 }
 
