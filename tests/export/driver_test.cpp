@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "export/gdbs57main.h"
 #include "export_support.h"
@@ -26,6 +27,15 @@ using namespace exporttest;
 namespace {
 
 constexpr char kCell[] = "US5MA12M.000";
+
+// Runs one statement on a geodatabase file (its attribute columns only: no shape changes).
+bool execSql(const std::string& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open(file.c_str(), &db) == SQLITE_OK &&
+              sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+}
 
 Scratch& folder() {
     static Scratch s;
@@ -114,6 +124,31 @@ TEST_F(ExportDriver, OverlappingCoverageEndsTheRunWithoutAFile) {
     EXPECT_FALSE(fs::exists(output));
 }
 
+// Texts go out in their field's lexical level: ATTF as ISO 8859-1 (a degree sign and an umlaut as
+// their one byte; a euro sign, which Latin-1 lacks, as "?" with a log line naming the feature), NATF
+// as UCS-2 little-endian (a character beyond UCS-2 as "?").
+TEST_F(ExportDriver, TextsAreWrittenInTheirFieldsLexicalLevel) {
+    {
+        IFeatureClassPtr lights = open()->OpenFeatureClass("NavigationAidPointFeature");
+        IQueryFilterPtr filter(CLSID_QueryFilter);
+        filter->PutWhereClause("LNAM = 'US003396589900050'");
+        IFeatureCursorPtr cursor = lights->Search(filter, VARIANT_FALSE);
+        IFeaturePtr light = cursor->NextFeature();
+        ASSERT_TRUE(light);
+        light->PutValue(lights->FindField("OBJNAM"), _variant_t("Spot 12\xc2\xb0 M\xc3\xbcller \xe2\x82\xac"));
+        light->PutValue(lights->FindField("NOBJNM"),
+                        _variant_t("\xce\xa9\xce\xbc\xce\xad\xce\xb3\xce\xb1 \xf0\x9d\x84\x9e"));
+        light->Store();
+    }
+    const DriverRun run = runExport(output, gdb, kCell);
+    ASSERT_EQ(run.messages().size(), 1u) << run.messages()[0];
+    const std::string bytes = fileBytes(output);
+    EXPECT_NE(bytes.find("Spot 12\xb0 M\xfcller ?"), std::string::npos);
+    const std::string ucs2("\xa9\x03\xbc\x03\xad\x03\xb3\x03\xb1\x03\x20\x00\x3f\x00", 14);
+    EXPECT_NE(bytes.find(ucs2), std::string::npos);
+    EXPECT_NE(run.log.find("FE0000000109"), std::string::npos) << run.log;
+}
+
 struct EarlyEnd {
     const char* name;
     const char* sql;         // the change to the copy; empty: none
@@ -147,8 +182,7 @@ TEST_P(ExportEndsEarly, ShowsTheMessageLogsItAndWritesNoCell) {
     const EarlyEnd& c = GetParam();
     std::string target = gdb;
     if (c.sql[0]) {
-        const std::string cmd = "sqlite3 '" + gdb + "' '" + c.sql + "'";
-        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        ASSERT_TRUE(execSql(gdb, c.sql));
     }
     if (c.gdbFile[0]) {
         target = dir->file(c.gdbFile);
