@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "export/srel_list.h"
+#include "platform/geometry/spatial_relation.h"
 #include "export/cell_extent.h"
 #include "export/exprecord.h"
 #include "export/exptext.h"
@@ -179,6 +181,9 @@ struct CellTables {
     std::unordered_map<std::string, std::string> atto;
     // Relation rows by upper-cased SRC_NAME, in list order.
     std::unordered_map<std::string, std::vector<int32_t>> srelBySource;
+    // The coverage (0) and the whole coverage (1) prepared for the containment test, made on first use.
+    std::unique_ptr<SpatialPredicate> contains[2];
+    bool containsFailed[2] = {false, false};
 };
 
 CellTables* cell = nullptr;  // the tables of the export that runs
@@ -587,17 +592,33 @@ const char* primOf(esriGeometryType type) {
     }
 }
 
-// The rows the filter selects, sorted by NAME.
-std::vector<IRowPtr> sortedRows(IFeatureClass* featureClass, IQueryFilter* filter) {
-    ITableSortPtr sort(CLSID_TableSort);
-    sort->PutRefTable(ITablePtr(featureClass));
-    sort->PutRefQueryFilter(filter);
-    sort->PutFields("NAME");
-    sort->Sort(nullptr);
-    ICursorPtr cursor = sort->GetRows();
-    std::vector<IRowPtr> rows;
-    for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) rows.push_back(row);
-    return rows;
+// The class's rows sorted by NAME, by subtype code (a class without subtypes: its named rows, under 0):
+// one search a class instead of one a subtype.
+std::map<LONG, std::vector<IRowPtr>> rowsBySubtype(IFeatureClass* featureClass, const std::string& subtypeField) {
+    std::map<LONG, std::vector<IRowPtr>> out;
+    try {
+        IQueryFilterPtr filter(CLSID_QueryFilter);
+        if (subtypeField.empty()) filter->PutWhereClause("NAME IS NOT NULL");
+        ITableSortPtr sort(CLSID_TableSort);
+        sort->PutRefTable(ITablePtr(featureClass));
+        sort->PutRefQueryFilter(filter);
+        sort->PutFields("NAME");
+        sort->Sort(nullptr);
+        ICursorPtr cursor = sort->GetRows();
+        const LONG index = subtypeField.empty() ? -1 : featureClass->FindField(subtypeField.c_str());
+        for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) {
+            LONG code = 0;
+            if (index >= 0) {
+                const _variant_t v = row->GetValue(index);
+                if (isEmptyVariant(v)) continue;
+                code = LONG(static_cast<double>(v));
+            }
+            out[code].push_back(row);
+        }
+    } catch (const _com_error& e) {
+        logComError("exportFeatureClass", e);
+    }
+    return out;
 }
 
 // The shape the cell tests are made with: an area whose rings GEOS cannot relate as they are (the
@@ -628,9 +649,32 @@ bool meetsFilter(IGeometry* shape, ISpatialFilter* filter) {
     }
 }
 
+// Whether the feature is the cell's: it meets the cell's filter and lies on or (mostly) within the
+// filter's geometry. A feature that the geometry contains is both, which its prepared form answers
+// fast; the others take the full tests, made with a repaired copy of a damaged area.
+bool inCell(IGeometry* shape, ISpatialFilter* filter, IGeometry* containment, esriGeometryType type, bool meta) {
+    if (cell) {
+        std::unique_ptr<SpatialPredicate>& contains = cell->contains[meta ? 1 : 0];
+        if (!contains && !cell->containsFailed[meta ? 1 : 0]) {
+            try {
+                contains = std::make_unique<SpatialPredicate>(containment, esriSpatialRelContains);
+            } catch (const _com_error&) {
+                cell->containsFailed[meta ? 1 : 0] = true;  // an empty or broken coverage: full tests
+            }
+        }
+        try {
+            if (contains && contains->matches(shape)) return true;
+        } catch (const _com_error&) {
+            // GEOS cannot relate the shape as it is: the full tests below repair it first.
+        }
+    }
+    IGeometryPtr test = testShape(shape, type);
+    return meetsFilter(test, filter) && checkWithin(test, containment, int(type));
+}
+
 int exportFeatureClass(IFeatureClass* featureClass, const std::string& subtypeField, LONG subtypeCode,
                        int32_t objectCode, Iso8211File* file, char* agency, const std::string& acronym,
-                       const std::string& subtypeName) {
+                       const std::string& subtypeName, const std::vector<IRowPtr>& rows) {
     const std::string alias = static_cast<const char*>(featureClass->GetAliasName());
     try {
         const bool meta = objectCode >= kFirstMetaClass && objectCode <= kLastMetaClass;
@@ -643,21 +687,9 @@ int exportFeatureClass(IFeatureClass* featureClass, const std::string& subtypeFi
             std::snprintf(where, sizeof where, "NAME IS NOT NULL");
         filter->PutWhereClause(where);
 
-        // A shape GEOS cannot relate (a damaged area) stops the filtered search: the subtype's
-        // features are then read by the clause alone and tested one by one.
-        bool oneByOne = false;
-        std::vector<IRowPtr> rows;
-        try {
-            rows = sortedRows(featureClass, filter);
-        } catch (const _com_error& e) {
-            const _bstr_t why = e.Description();
-            logLine("exportFeatureClass: %s: the cell's filter fails (%s); features tested one by one\n",
-                    alias.c_str(), why.length() ? static_cast<const char*>(why) : "no description");
-            IQueryFilterPtr plain(CLSID_QueryFilter);
-            plain->PutWhereClause(where);
-            rows = sortedRows(featureClass, plain);
-            oneByOne = true;
-        }
+        // The subtype's rows (read with the class's) are each tested against the cell: the test the
+        // filter's search would make, then the containment, so that one shape GEOS cannot relate (a
+        // damaged area) costs its own feature's test only.
         if (rows.empty()) return 0;
 
         const esriGeometryType shapeType = featureClass->GetShapeType();
@@ -677,10 +709,7 @@ int exportFeatureClass(IFeatureClass* featureClass, const std::string& subtypeFi
                 const _variant_t shape = row->GetValue(shapeIndex);
                 IGeometryPtr geometry;
                 if (shape.vt == VT_UNKNOWN) geometry = IGeometryPtr(shape.punkVal);
-                if (!geometry) continue;
-                geometry = testShape(geometry, shapeType);
-                if (oneByOne && !meetsFilter(geometry, filter)) continue;
-                if (!checkWithin(geometry, containment, int(shapeType))) continue;
+                if (!geometry || !inCell(geometry, filter, containment, shapeType, meta)) continue;
             }
             std::string name = variantText(row->GetValue(columns.name));
             if (compareNoCase(name.c_str(), previous.c_str()) == 0) continue;
@@ -882,12 +911,21 @@ int32_t exportFeature(IWorkspace* workspace, Iso8211File* file, char* agency, co
             if (!featureClass) continue;
             const std::string alias = static_cast<const char*>(featureClass->GetAliasName());
             std::string subtypeField;
-            for (const auto& [code, subtypeName] : subtypesOf(featureClass, &subtypeField)) {
+            const auto subtypes = subtypesOf(featureClass, &subtypeField);
+            std::map<LONG, std::vector<IRowPtr>> rows;
+            bool read = false;
+            for (const auto& [code, subtypeName] : subtypes) {
                 const std::string acronym = findS57Object(alias.c_str(), subtypeName.c_str());
                 if (acronym.empty()) continue;
+                if (!read) {
+                    rows = rowsBySubtype(featureClass, subtypeField);
+                    read = true;
+                }
+                const auto it = rows.find(subtypeField.empty() ? 0 : code);
+                if (it == rows.end()) continue;
                 const int32_t objectCode = findS57ObjectCode(acronym.c_str());
                 (void)exportFeatureClass(featureClass, subtypeField, code, objectCode, file, agency, acronym,
-                                         subtypeName);
+                                         subtypeName, it->second);
             }
         }
         (void)exportCollection(featureWorkspace, file, cellName, agency);
