@@ -39,6 +39,8 @@ HRESULT validateTopology(IWorkspace* workspace, const char* featureDataset, cons
             return E_FAIL;
         }
         if (createTopology) return buildTopology(workspace, featureDataset, cellName, tolerance);
+        // Stored primitives are written as they are: no vertex is generalised away.
+        if (tolerance) *tolerance = 0;
         return readSrelTable(workspace, cellName);
     } catch (const _com_error& e) {
         logComErrorOf(kModule, "validateTopology", e);

@@ -13,9 +13,9 @@
 #include "platform/gdb/gdb.h"
 
 // Prepares the cell's primitives and fills topoSrelList (which the driver empties before). The
-// tolerance is written only when the primitives were rebuilt; without the flag the vector export
-// keeps every vertex that does not repeat its predecessor (tolerance 0). The agency is the
-// driver's and not read here.
+// tolerance is the rebuilt topology's; without the flag it is 0, with which the vector export
+// keeps every vertex that does not repeat its predecessor. The agency is the driver's and not
+// read here.
 [[nodiscard]] HRESULT validateTopology(IWorkspace* workspace, const char* featureDataset, const char* agency,
                                        const char* cellName, double* tolerance, unsigned char createTopology);
 

@@ -7,6 +7,8 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -61,6 +63,49 @@ void fillEnumerated(std::vector<std::string>& texts, const FieldDef* defs, const
 void toLevelText(std::vector<std::string>& texts, const FieldDef* defs, const char* function, const char* cellName) {
     for (std::size_t i = 0; i < texts.size(); ++i)
         if (defs[i].type == 1) texts[i] = levelTextLogged(texts[i], 1, function, cellName, defs[i].name);
+}
+
+// The number of rows of the cell in a primitive class (distinct NAMEs for sounding arrays); -1
+// when the class is not there.
+long cellRows(IWorkspace* workspace, const char* className, const char* cellName, bool distinctNames) {
+    IFeatureWorkspacePtr featureWorkspace(workspace);
+    ITable* raw = nullptr;
+    if (!featureWorkspace || FAILED(featureWorkspace->raw_OpenTable(_bstr_t(className).GetBSTR(), &raw)) || !raw)
+        return -1;
+    ITablePtr table;
+    table.Attach(raw);
+    IQueryFilterPtr filter(CLSID_QueryFilter);
+    filter->PutWhereClause(("DSNM=" + sqlText(cellName)).c_str());
+    if (!distinctNames) return table->RowCount(filter);
+    const LONG name = table->FindField("NAME");
+    if (name < 0) return -1;
+    std::vector<std::string> names;
+    ICursorPtr cursor = table->Search(filter, VARIANT_FALSE);
+    for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) {
+        const _variant_t v = row->GetValue(name);
+        std::string text = v.vt == VT_BSTR ? std::string(static_cast<const char*>(_bstr_t(v))) : std::string();
+        for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+        names.push_back(std::move(text));
+    }
+    std::sort(names.begin(), names.end());
+    return long(std::unique(names.begin(), names.end()) - names.begin());
+}
+
+// NOIN, NOCN and NOED count the records the vector export writes for the cell: the stored counts
+// are the imported cell's, which differ when primitives were left out or built anew.
+void countVectorRecords(IWorkspace* workspace, const char* cellName, std::vector<std::string>& texts) {
+    const long isolated = cellRows(workspace, "vi2d", cellName, false);
+    const long arrays = cellRows(workspace, "vi3dsp", cellName, true);
+    const long connected = cellRows(workspace, "vc", cellName, false);
+    const long edges = cellRows(workspace, "ve", cellName, false);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const char* label = dssiFieldDefs[i].name;
+        long count = -1;
+        if (std::strcmp(label, "NOIN") == 0 && isolated >= 0 && arrays >= 0) count = isolated + arrays;
+        else if (std::strcmp(label, "NOCN") == 0) count = connected;
+        else if (std::strcmp(label, "NOED") == 0) count = edges;
+        if (count >= 0) texts[i] = std::to_string(count);
+    }
 }
 
 // Opens the table; null when it is not there.
@@ -221,6 +266,7 @@ int32_t exportDSSI(IWorkspace* workspace, const char* tableName, Iso8211Field* f
             texts[0] = "CN";
         }
         *dstr = 2;
+        countVectorRecords(workspace, cellName, texts);
         if (int32_t(texts.size()) != kDssiCount)
             logLine("exportDSSI : no of subfield retrieved are %d, expected %d\n", int(texts.size()), int(kDssiCount));
         clearPlaceholders(dssiFieldDefs, texts);

@@ -39,6 +39,8 @@ extern int32_t soundingFactor;
 // PROF "EN", COUN "LL"), logged.
 [[nodiscard]] int32_t exportDSID(IWorkspace* workspace, const char* tableName, Iso8211Field* field,
                                  const char* cellName);
+// DSSI: NOIN, NOCN and NOED are the cell's rows in vi2d plus its sounding arrays in vi3dsp, vc and
+// ve (the records the vector export writes), where those classes exist.
 [[nodiscard]] int32_t exportDSSI(IWorkspace* workspace, const char* tableName, Iso8211Field* field, int32_t* dstr,
                                  const char* cellName);
 // Also sets coordFactor and soundingFactor (0 or -1 become 1000 and 10, logged).

@@ -62,6 +62,17 @@ TEST_F(CellExtent, DataCoverageAndWholeCoverageMakeTwoFilters) {
     EXPECT_EQ(selected(gdb_, cellSpatialFilter), (std::set<long>{data, none}));
 }
 
+// A neighbouring cell's feature that only touches the shared border is not this cell's.
+TEST_F(CellExtent, AFeatureThatOnlyTouchesTheDataCoverageIsNotSelected) {
+    gdb_.addCoverage("CELL1.000", 1, rectangle(0, 0, 1, 1));
+    const long inside = gdb_.addCoverage("OTHER.000", 2, rectangle(0.5, 0.5, 2, 1));
+    const long touching = gdb_.addCoverage("OTHER.000", 2, rectangle(1, 0, 2, 0.4));
+    ASSERT_EQ(getExtent(gdb_.ws(), "CELL1.000"), 8) << log_.text();
+    const std::set<long> ids = selected(gdb_, cellCoverage);
+    EXPECT_EQ(ids.count(inside), 1u);
+    EXPECT_EQ(ids.count(touching), 0u);
+}
+
 TEST_F(CellExtent, OnlyNoDataCoverageGivesAnEmptyDataFilter) {
     const long a = gdb_.addCoverage("CELL1.000", 2, rectangle(0, 0, 1, 1));
     const long b = gdb_.addCoverage("CELL1.000", 2, rectangle(3, 3, 4, 4));

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -175,18 +177,21 @@ TEST(UpdateVI3DSP, TakesTheArrayOfItsOwnCellOnly) {
 
 // ---- Real cells ---------------------------------------------------------------------------------
 
-struct Cell {
-    const char* name;
-    const char* path;
-};
-const Cell kCells[] = {{"US5MA12M", "enc/US5MA12M/US5MA12M.000"}, {"US1AK90M", "enc/US1AK90M/US1AK90M.000"}};
-class VectorRoundTrip : public ::testing::TestWithParam<Cell> {};
+// Every real base cell of the data folder (the S-101 file aside), by its name.
+std::vector<std::string> realCells() {
+    std::vector<std::string> out;
+    for (const std::string& f : testdata::files({".000"}))
+        if (f.find("/negative/") == std::string::npos) out.push_back(f);
+    if (out.empty()) out.push_back("");  // one case that skips
+    return out;
+}
+class VectorRoundTrip : public ::testing::TestWithParam<std::string> {};
 
 // Vector records by "RCNM RCID".
 std::map<std::string, const ReadRecord*> vectorRecords(const std::vector<ReadRecord>& records) {
     std::map<std::string, const ReadRecord*> out;
     for (const ReadRecord& r : records)
-        if (const ReadField* v = r.field("VRID")) out[v->value("RCNM") + " " + v->value("RCID")] = &r;
+        if (const ReadField* v = r.field("VRID")) out[v->value("RCNM") + v->value("RCID")] = &r;
     return out;
 }
 
@@ -195,17 +200,85 @@ std::vector<std::pair<std::string, std::string>> subfieldsOf(const ReadRecord* r
     return f ? f->subfields : std::vector<std::pair<std::string, std::string>>{};
 }
 
+// The text of the first row's column of a table; "" when there is none.
+std::string firstText(IFeatureWorkspace* ws, const char* table, const char* column) {
+    ITable* raw = nullptr;
+    if (FAILED(ws->raw_OpenTable(_bstr_t(table).GetBSTR(), &raw)) || !raw) return {};
+    ITablePtr t;
+    t.Attach(raw);
+    ICursorPtr c = t->Search(nullptr, VARIANT_FALSE);
+    IRowPtr row = c->NextRow();
+    if (!row) return {};
+    const _variant_t v = row->GetValue(t->FindField(column));
+    return v.vt == VT_BSTR ? std::string(static_cast<const char*>(_bstr_t(v))) : std::string();
+}
+
+// The NAMEs the geodatabase holds in the primitive classes.
+std::set<std::string> storedNames(IFeatureWorkspace* ws) {
+    std::set<std::string> out;
+    for (const char* cls : {"vi2d", "vi3dsp", "vc", "ve"}) {
+        ITable* raw = nullptr;
+        if (FAILED(ws->raw_OpenTable(_bstr_t(cls).GetBSTR(), &raw)) || !raw) continue;
+        ITablePtr t;
+        t.Attach(raw);
+        const LONG name = t->FindField("NAME");
+        ICursorPtr c = t->Search(nullptr, VARIANT_FALSE);
+        for (IRowPtr row = c->NextRow(); row; row = c->NextRow())
+            out.insert(static_cast<const char*>(_bstr_t(row->GetValue(name))));
+    }
+    return out;
+}
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// The interior vertices of an original edge that an export keeps: those that repeat the vertex
+// before them (the start node first) or, last, the end node are the nodes' own points.
+Pairs keptVertices(const ReadRecord* edge, const std::map<std::string, const ReadRecord*>& records) {
+    const Pairs sg2d = subfieldsOf(edge, "SG2D");
+    const ReadField* vrpt = edge->field("VRPT");
+    auto node = [&](const char* topi) -> std::pair<std::string, std::string> {
+        for (int i = 0; vrpt && i < vrpt->count("NAME"); ++i)
+            if (vrpt->value("TOPI", i) == topi) {
+                const auto it = records.find(vrpt->value("NAME", i));
+                if (it == records.end()) break;
+                return {it->second->field("SG2D")->value("YCOO"), it->second->field("SG2D")->value("XCOO")};
+            }
+        return {"", ""};
+    };
+    std::pair<std::string, std::string> previous = node("B");
+    const auto end = node("E");
+    Pairs out;
+    for (std::size_t i = 0; i + 1 < sg2d.size(); i += 2) {
+        const std::pair<std::string, std::string> v{sg2d[i].second, sg2d[i + 1].second};
+        if (v != previous) {
+            out.push_back(sg2d[i]);
+            out.push_back(sg2d[i + 1]);
+        }
+        previous = v;
+    }
+    if (out.size() >= 2 && out[out.size() - 2].second == end.first && out.back().second == end.second &&
+        sg2d.size() >= 2 && sg2d[sg2d.size() - 2].second == end.first && sg2d.back().second == end.second)
+        out.resize(out.size() - 2);
+    return out;
+}
+
 }  // namespace
 
+// What the export writes differently from the original, each with its reason:
+// - records the import did not store (an edge that lacks one of its nodes: S-58 test cells) are
+//   not written;
+// - a VRPT of an isolated or connected node (no valid S-57, S-58 test cells) is not written;
+// - interior vertices of an edge that repeat the vertex before them (or the start node) after
+//   scaling, or the end node as the last one, are the nodes' own points and are left out.
 TEST_P(VectorRoundTrip, EveryPrimitiveComesBack) {
     SKIP_WITHOUT_DATA();
-    const std::string original = testdata::path(GetParam().path);
+    const std::string original = GetParam();
     TemplateGdb gdb(original);
-    ASSERT_EQ(gdb.importResult(), 0);
-    const std::string cell = std::string(GetParam().name) + ".000";
+    const std::string cell = firstText(gdb.fws(), "dsid", "DSNM");
+    if (cell.empty()) GTEST_SKIP() << original << " does not import cleanly";
 
     coretest::Scratch dir;
-    const std::string path = (dir.path() / cell).string();
+    const std::string path = (dir.path() / "CELL.000").string();
     CapturedLog log;
     emptySrelList(&topoSrelList);
     Iso8211File file{};
@@ -213,7 +286,6 @@ TEST_P(VectorRoundTrip, EveryPrimitiveComesBack) {
     ASSERT_EQ(exportMeta(gdb.ws(), &file, cell.c_str()), 0) << log.text();
     double tolerance = 0;
     ASSERT_EQ(validateTopology(gdb.ws(), "S57", "US", cell.c_str(), &tolerance, 0), S_OK) << log.text();
-    EXPECT_GT(topoSrelList.count, 0);
     ASSERT_EQ(exportVector(gdb.ws(), &file, tolerance, cell.c_str()), 0) << log.text();
     ASSERT_EQ(Close8211File(&file), 0);
     emptySrelList(&topoSrelList);
@@ -223,17 +295,38 @@ TEST_P(VectorRoundTrip, EveryPrimitiveComesBack) {
     ASSERT_EQ(coretest::readBack(original, theirs), 0);
     const auto mine = vectorRecords(ours);
     const auto source = vectorRecords(theirs);
-    EXPECT_GT(source.size(), 100u);
-    ASSERT_EQ(mine.size(), source.size());
+    const auto stored = storedNames(gdb.fws());
+    std::size_t expected = 0;
     for (const auto& [key, record] : source) {
         const auto it = mine.find(key);
+        if (!stored.count(key)) {
+            EXPECT_EQ(it, mine.end()) << key << " is not in the geodatabase";
+            continue;
+        }
+        ++expected;
         ASSERT_NE(it, mine.end()) << key;
-        for (const char* tag : {"SG2D", "SG3D", "VRPT", "ATTV"})
-            EXPECT_EQ(subfieldsOf(it->second, tag), subfieldsOf(record, tag)) << key << " " << tag;
+        const bool edge = key.compare(0, 2, "VE") == 0;
+        EXPECT_EQ(subfieldsOf(it->second, "SG2D"), edge ? keptVertices(record, source) : subfieldsOf(record, "SG2D"))
+            << key;
+        EXPECT_EQ(subfieldsOf(it->second, "SG3D"), subfieldsOf(record, "SG3D")) << key;
+        EXPECT_EQ(subfieldsOf(it->second, "ATTV"), subfieldsOf(record, "ATTV")) << key;
+        if (edge) EXPECT_EQ(subfieldsOf(it->second, "VRPT"), subfieldsOf(record, "VRPT")) << key;
+        else EXPECT_EQ(it->second->field("VRPT"), nullptr) << key;
         EXPECT_EQ(it->second->field("VRID")->value("RVER"), record->field("VRID")->value("RVER")) << key;
         EXPECT_EQ(it->second->field("VRID")->value("RUIN"), record->field("VRID")->value("RUIN")) << key;
     }
-    EXPECT_NE(log.text().find("Edges\n"), std::string::npos);
+    EXPECT_EQ(mine.size(), expected);
+
+    // DSSI counts the records of each kind that were written.
+    std::map<std::string, int> kinds;
+    for (const auto& entry : mine) ++kinds[entry.first.substr(0, 2)];
+    const ReadField* dssi = ours.at(0).field("DSSI");
+    ASSERT_NE(dssi, nullptr);
+    EXPECT_EQ(dssi->value("NOIN"), std::to_string(kinds["VI"]));
+    EXPECT_EQ(dssi->value("NOCN"), std::to_string(kinds["VC"]));
+    EXPECT_EQ(dssi->value("NOED"), std::to_string(kinds["VE"]));
 }
-INSTANTIATE_TEST_SUITE_P(Cells, VectorRoundTrip, ::testing::ValuesIn(kCells),
-                         [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cells, VectorRoundTrip, ::testing::ValuesIn(realCells()), [](const auto& i) {
+    std::string name = std::filesystem::path(i.param).stem().string();
+    return name.empty() ? std::string("NoData") : name;
+});
