@@ -149,6 +149,26 @@ TEST_F(ExportDriver, TextsAreWrittenInTheirFieldsLexicalLevel) {
     EXPECT_NE(run.log.find("FE0000000109"), std::string::npos) << run.log;
 }
 
+// Feature pointers from frel: the import's stand-in comment "MISSING" goes out as the empty text,
+// and a pointer whose relationship indicator is no S-57 one is logged and left out of the field
+// while its record is written.
+TEST_F(ExportDriver, FeaturePointersKeepTheirRecordWhenOneIsUnwritable) {
+    ASSERT_TRUE(execSql(gdb, "UPDATE frel SET RIND = '?' WHERE SRC_LNAM = 'US003396597300050' AND "
+                             "DEST_LNAM = 'US003396585000050'"));
+    const DriverRun run = runExport(output, gdb, kCell);
+    ASSERT_EQ(run.messages().size(), 1u) << run.messages()[0];
+    const std::vector<Record> records = readRecords(output);
+    const Field* ffpt = nullptr;
+    for (const Record& r : records) {
+        const Field* foid = r.field("FOID");
+        if (foid && foid->values("FIDN") == std::vector<std::string>{"0033965973"}) ffpt = r.field("FFPT");
+    }
+    ASSERT_NE(ffpt, nullptr) << "the feature or its FFPT is missing";
+    EXPECT_EQ(ffpt->values("LNAM"), (std::vector<std::string>{"US003396584900050", "US003396585100050"}));
+    EXPECT_EQ(ffpt->values("COMT"), (std::vector<std::string>{"", ""}));
+    EXPECT_NE(run.log.find("US003396585000050 has the relationship indicator \"?\""), std::string::npos) << run.log;
+}
+
 struct EarlyEnd {
     const char* name;
     const char* sql;         // the change to the copy; empty: none
