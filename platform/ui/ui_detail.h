@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/ui/ui.h"
 
@@ -18,14 +19,17 @@ bool scriptedContinueCancels();
 // look; it is consumed. Never blocks; false in the other forms.
 bool terminalKeyPressed();
 
-// True when progress is drawn as a bar: terminal form with standard error on a TTY.
+// Writes all of `text` to output(); stdio's standard error is flushed first.
+void writeOut(std::string_view text);
+
+// True when progress is drawn as a bar: terminal form with output() on a TTY.
 bool drawsBar();
 
 // The bar line on standard error: drawn over itself, cleared before any other terminal output.
 void drawBar(const std::string& line);
 void clearBar();
 
-// Width of standard error's terminal (80 when unknown).
+// Width of output()'s terminal (80 when unknown).
 int terminalWidth();
 
 }  // namespace ui::detail
