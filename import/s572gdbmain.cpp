@@ -98,6 +98,8 @@ ImportOutcome* outcomeOfRun = nullptr;
 // The run stops with message `id`; `error` is the geodatabase's result behind it, if any.
 void noteStop(int id, const std::string& detail, HRESULT error = S_OK) {
     if (!outcomeOfRun || outcomeOfRun->message != 0) return;
+    // The importers log a geodatabase failure and return their own code: its cause is asked for.
+    if (!FAILED(error)) error = gdbStorageFailure();
     outcomeOfRun->message = id;
     if (FAILED(error)) outcomeOfRun->error = error;
     outcomeOfRun->reason = detail.empty() ? std::string(text(id)) : std::string(text(id)) + " " + detail;
@@ -439,6 +441,7 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset, Im
         RunOutcome(const RunOutcome&) = delete;
         RunOutcome& operator=(const RunOutcome&) = delete;
     } running(&result);
+    clearGdbStorageFailure();
     if (!s57file || !gdbConn || !fctdataset) {
         result.error = E_POINTER;
         return -19;

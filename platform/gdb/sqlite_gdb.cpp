@@ -166,10 +166,12 @@ void need(const void* p) {
     if (!p) raise(E_POINTER, "null out pointer");
 }
 
+thread_local HRESULT storageFailure = S_OK;
+
 // Every COM method body: SQL failures get their own code, the rest goes through comGuard.
 template <class F>
 HRESULT gdbGuard(F&& body) noexcept {
-    return comGuard([&]() -> HRESULT {
+    const HRESULT hr = comGuard([&]() -> HRESULT {
         try {
             return body();
         } catch (const SqlError& e) {
@@ -178,6 +180,9 @@ HRESULT gdbGuard(F&& body) noexcept {
             throw _com_error(E_FAIL, fromUtf8(std::string("bad geometry blob: ") + e.what()));
         }
     });
+    if (hr == GDB_E_IN_USE || hr == GDB_E_READ_ONLY || hr == GDB_E_DISK_FULL || hr == GDB_E_ACCESS_DENIED)
+        storageFailure = hr;
+    return hr;
 }
 
 // IUnknown for an object of several interfaces (each answers for itself and its bases).
@@ -3524,3 +3529,6 @@ const char* gdbFailureReason(HRESULT hr) {
     default: return nullptr;
     }
 }
+
+HRESULT gdbStorageFailure() { return storageFailure; }
+void clearGdbStorageFailure() { storageFailure = S_OK; }
