@@ -525,7 +525,15 @@ HRESULT createGeodatabase(const char* path, const char* datasetName, const char*
                 }
                 summary.geodatabaseCreated = true;
                 hr = createGeodatabaseTemplate(workspace, datasetName, productXml.c_str(), messages, &summary);
-            }  // the workspace is let go here: its schema is committed
+                // Committed here, where a failure (a full disk) can still be answered: an edit session
+                // begins by committing what was written before it.
+                if (SUCCEEDED(hr)) {
+                    IWorkspaceEditPtr edit(workspace);
+                    hr = edit ? edit->raw_StartEditing(VARIANT_FALSE) : E_NOINTERFACE;
+                    if (SUCCEEDED(hr)) hr = edit->raw_StopEditing(VARIANT_TRUE);
+                    if (FAILED(hr)) report(messages, "Unable to save geodatabase %s: 0x%08X\n", path, unsigned(hr));
+                }
+            }  // the workspace is let go here
             if (SUCCEEDED(hr)) hr = placeGeodatabase(temp, path);
             if (hr != GDB_E_NAME_EXISTS) {
                 if (FAILED(hr)) discardGeodatabase(temp);

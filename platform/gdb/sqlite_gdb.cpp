@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -48,16 +49,26 @@ public:
     SqlError(sqlite3* db, int rc, std::string_view sql)
         : std::runtime_error("SQLite error " + std::to_string(rc) + " (" +
                              (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)) + ") in: " + std::string(sql)),
-          rc_(rc) {}
+          rc_(rc), errno_(db ? sqlite3_system_errno(db) : 0) {}
     explicit SqlError(const std::string& text) : std::runtime_error(text) {}
     int rc() const { return rc_; }
+    int systemErrno() const { return errno_; }
 
 private:
     int rc_ = SQLITE_ERROR;
+    int errno_ = 0;  // what the operating system said, for an I/O failure
 };
 
 // The result code of an SQLite failure that a user can act on; GDB_E_SQL for the rest.
-HRESULT resultOfSqlite(int rc) {
+HRESULT resultOfSqlite(int rc, int systemErrno) {
+    if ((rc & 0xff) == SQLITE_IOERR) {
+        if (systemErrno == EROFS) return GDB_E_READ_ONLY;
+        if (systemErrno == EACCES || systemErrno == EPERM) return GDB_E_ACCESS_DENIED;
+        // A write refused for want of room: no space (SQLite says SQLITE_FULL only for a short
+        // write), a quota, the process's file size limit. (The errno SQLite keeps may be a later
+        // one: a failed write counts as no room unless it was an I/O error.)
+        if (rc == SQLITE_IOERR_WRITE && systemErrno != EIO) return GDB_E_DISK_FULL;
+    }
     switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED: return GDB_E_IN_USE;
@@ -175,7 +186,7 @@ HRESULT gdbGuard(F&& body) noexcept {
         try {
             return body();
         } catch (const SqlError& e) {
-            throw _com_error(resultOfSqlite(e.rc()), fromUtf8(e.what()));
+            throw _com_error(resultOfSqlite(e.rc(), e.systemErrno()), fromUtf8(e.what()));
         } catch (const GpkgBlobError& e) {
             throw _com_error(E_FAIL, fromUtf8(std::string("bad geometry blob: ") + e.what()));
         }

@@ -290,6 +290,38 @@ TEST_F(TarvoImport, PastTheWaitTheGeodatabaseIsInUseByAnotherProgram) {
     EXPECT_EQ(sqlText(gdb, "SELECT count(*) FROM sqlite_master WHERE name = 'dsid'"), "0") << "nothing was imported";
 }
 
+// A full disk, as the process's file size limit makes one (writes past it fail as on a full disk).
+TEST_F(TarvoImport, AFullDiskLeavesNoNewGeodatabaseAndAnExistingOneAsItWas) {
+    const auto limited = [&](long blocks, const std::string& args) {
+        const std::string command = "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; " + tarvoPath() + " " +
+                                    args + " </dev/null >/dev/null 2>" + quote((dir / "err").string()) + "; echo $?";
+        Ran r;
+        if (FILE* p = popen(("sh -c " + quote(command)).c_str(), "r")) {
+            char buf[256];
+            std::size_t n;
+            while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+            pclose(p);
+        }
+        r.status = std::atoi(r.out.c_str());
+        r.err = slurp(dir / "err");
+        return r;
+    };
+    const auto entries = [&] { return std::distance(fs::directory_iterator(dir), fs::directory_iterator()); };
+    const auto before = entries();
+    const Ran create = limited(100, "import " + quote(cell) + " " + quote(gdb));
+    EXPECT_EQ(create.status, 1);
+    EXPECT_EQ(create.err, "tarvo import: " + gdb + ": cannot create the geodatabase: disk full\n");
+    EXPECT_EQ(entries(), before + 1) << "only the captured error text is new";
+
+    ASSERT_EQ(run("create " + quote(gdb)).status, 0);
+    const std::string made = slurp(gdb);
+    const Ran import = limited(long(made.size() / 512) + 16, "import " + quote(cell) + " " + quote(gdb));
+    EXPECT_EQ(import.status, 1);
+    EXPECT_EQ(import.err.rfind("tarvo import: " + gdb + ": disk full; ", 0), 0u) << import.err;
+    EXPECT_EQ(sqlText(gdb, "PRAGMA integrity_check"), "ok");
+    EXPECT_TRUE(slurp(gdb) == made) << "the failed import left part of itself";
+}
+
 // ---- What the command shows -------------------------------------------------------------------
 
 TEST_F(TarvoImport, DoubleDashEndsTheOptions) {
