@@ -843,7 +843,16 @@ public:
         if (save) {
             aboutToCommit();
             exec("RELEASE gdb_edit");
-            exec("COMMIT");
+            try {
+                exec("COMMIT");
+            } catch (...) {
+                // Not saved (a full disk): nothing of the session stays, and the session is over.
+                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+                editing_ = false;
+                operations_ = 0;
+                rolledBack();
+                throw;
+            }
         } else {
             exec("ROLLBACK TO gdb_edit");
             exec("RELEASE gdb_edit");
