@@ -1,7 +1,7 @@
 // import/s572gdbmain.cpp: module s572gdbmain, the import driver: the run's log, the order of the
 // import steps, the progress dialog, the messages of every failure and the closing question.
 // Every stop shows its message and writes it to the log; COM errors of the run are caught once,
-// shown and logged. A cell that stops part-way leaves nothing of itself behind: its import runs
+// shown and logged; both are noted in the run's outcome for a caller that reports it. A cell that stops part-way leaves nothing of itself behind: its import runs
 // in one edit session that is saved only when the whole cell got through.
 
 #include "import/s572gdbmain.h"

@@ -666,6 +666,7 @@ public:
             exec("BEGIN IMMEDIATE");
             batchStart_ = std::chrono::steady_clock::now();
             transactionBegun();
+            registerSideTables();
         }
     }
     void commitBatch() {
@@ -826,6 +827,7 @@ public:
         try {
             exec("SAVEPOINT gdb_edit");
             transactionBegun();
+            registerSideTables();
         } catch (...) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             sideTablesPending_ = sideTablesMissing();
@@ -888,6 +890,20 @@ public:
         for (const char* sql : kCreateSchema) exec(sql);
         sideTablesPending_ = false;
     }
+    // A geodatabase of an earlier version listed its side tables in gpkg_contents: the first write
+    // transaction of a connection registers them as this one does.
+    void registerSideTables() {
+        if (registrationChecked_ || sideTablesPending_) return;
+        registrationChecked_ = true;
+        sqlite3_stmt* raw = nullptr;  // no gpkg_contents yet (a new file): nothing to bring up to date
+        if (sqlite3_prepare_v2(db_, "SELECT 1 FROM gpkg_contents WHERE data_type = 'x_gdb_catalog' LIMIT 1", -1, &raw,
+                               nullptr) != SQLITE_OK)
+            return;
+        Stmt st(raw);
+        if (!step(st.get())) return;
+        st.reset();
+        for (const char* sql : kCreateSchema) exec(sql);
+    }
     // The schema extension's tables, made in the current write transaction when missing.
     void ensureDataColumns() {
         if (dataColumns_) return;
@@ -937,6 +953,7 @@ private:
         rtrees_.clear();
         sideTablesPending_ = sideTablesMissing();
         dataColumns_ = false;
+        registrationChecked_ = false;
     }
     // The new file's header and tables open the batch transaction, so that they reach the disk in
     // one commit with what the caller writes next (each commit costs several fsyncs).
@@ -1036,6 +1053,7 @@ private:
     bool editing_ = false;
     bool sideTablesPending_ = false;  // a foreign GeoPackage's side tables are still temporary
     bool dataColumns_ = false;        // the schema extension's tables are there
+    bool registrationChecked_ = false;  // the side tables' registration was brought up to date
     int operations_ = 0;
     std::uint64_t generation_ = 0;
     std::chrono::steady_clock::time_point batchStart_;

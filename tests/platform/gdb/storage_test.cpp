@@ -209,6 +209,27 @@ TEST_F(GdbStorage, AForeignGeoPackageChangesOnlyWithWhatIsSaved) {
     EXPECT_EQ(o.text("SELECT count(*) FROM gpkg_extensions WHERE extension_name = 'x_gdb_catalog'"), "4");
 }
 
+// A geodatabase written by an earlier version listed its side tables in gpkg_contents under a
+// data type no GeoPackage reader knows; the first write brings it up to date.
+TEST_F(GdbStorage, SideTablesListedByAnEarlierVersionAreRegisteredAnew) {
+    fws_->CreateFeatureDataset("S57", wgs84());
+    ws_ = nullptr;
+    fws_ = nullptr;
+    {
+        Other o(path_);
+        ASSERT_EQ(o.exec("DELETE FROM gpkg_extensions WHERE extension_name = 'x_gdb_catalog'"), SQLITE_OK);
+        ASSERT_EQ(o.exec("INSERT INTO gpkg_contents (table_name, data_type, identifier) SELECT name, 'x_gdb_catalog', "
+                         "name FROM sqlite_master WHERE type = 'table' AND name LIKE 'gdb%'"),
+                  SQLITE_OK);
+    }
+    IFeatureWorkspacePtr(openGdb(path_))->CreateTable("t", tableFields({{L"A", esriFieldTypeInteger, 4}}));
+    Other o(path_);
+    EXPECT_EQ(o.text("SELECT count(*) FROM gpkg_contents WHERE data_type = 'x_gdb_catalog'"), "0");
+    EXPECT_EQ(o.text("SELECT count(*) FROM gpkg_extensions WHERE extension_name = 'x_gdb_catalog' AND scope = "
+                     "'write-only'"),
+              "4");
+}
+
 TEST_F(GdbStorage, AFileOfNoBytesIsANewGeodatabase) {
     const fs::path empty = dir_.path / "empty.gpkg";
     std::ofstream(empty).close();
