@@ -22,7 +22,6 @@
 #include "platform/gdb/gdb.h"
 #include "platform/ui/ui.h"
 #include "s57/gdb_template.h"
-#include "tools/tarvo/options.h"
 #include "tools/tarvo/quiet_stdout.h"
 
 namespace {

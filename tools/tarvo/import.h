@@ -12,3 +12,9 @@
 // failure's reason (in words, naming the file) or the usage text to `err`.
 // Exit status: 0 imported, 1 the run failed (as the run returned and reported it), 2 bad arguments.
 int runImport(int argc, char** argv, FILE* out, FILE* err);
+
+// `tarvo --verbose`: the converter's trace lines (one per record) reach standard error.
+inline bool& verboseOutput() {
+    static bool verbose = false;
+    return verbose;
+}

@@ -1,6 +1,7 @@
-// tools/tarvo/main.cpp: the `tarvo` command-line tool: the options before the subcommand, help and
-// version, then the subcommand, which gets the rest of the arguments. Each subcommand lives in a
-// file of its own with a run function and one line in the table below.
+// tools/tarvo/main.cpp: the `tarvo` command-line tool: picks the subcommand and hands it the rest
+// of the arguments. Each subcommand lives in a file of its own with a run function.
+// Before the subcommand: --help, --version, --verbose and "--"; `tarvo help [COMMAND]` and
+// `tarvo COMMAND --help` print a command's usage with its options (kHelp), all on standard output.
 
 #include <cstdio>
 #include <cstring>
@@ -8,7 +9,6 @@
 #include "tools/tarvo/create.h"
 #include "tools/tarvo/dump.h"
 #include "tools/tarvo/import.h"
-#include "tools/tarvo/options.h"
 
 #ifndef TARVO_VERSION
 #define TARVO_VERSION "unknown"
@@ -20,12 +20,6 @@ struct Command {
     const char* name;
     int (*run)(int, char**, std::FILE*, std::FILE*);
     const char* args;
-};
-
-const Command kCommands[] = {
-    {"dump", runDump, "[--summary | --s57] FILE"},
-    {"create", runCreate, "GEODATABASE [--dataset NAME]"},
-    {"import", runImport, "S57FILE GEODATABASE [--dataset NAME] [--verbose]"},
 };
 
 // What each option of a subcommand does; a subcommand without an entry shows its usage line alone.
@@ -48,16 +42,11 @@ const CommandHelp kHelp[] = {
      "  --verbose, -v   the converter's trace lines (one per record) on standard error\n"},
 };
 
-const Command* find(const char* name) {
-    for (const Command& c : kCommands)
-        if (std::strcmp(name, c.name) == 0) return &c;
-    return nullptr;
-}
-
-void usage(std::FILE* out) {
-    std::fprintf(out, "usage: tarvo [--verbose] COMMAND [ARGUMENTS]\n       tarvo --help | --version | help [COMMAND]\n"
+void usage(std::FILE* out, const Command* cmds, std::size_t n) {
+    std::fprintf(out, "usage: tarvo [--verbose] COMMAND [ARGUMENTS]\n"
+                      "       tarvo --help | --version | help [COMMAND]\n"
                       "commands:\n");
-    for (const Command& c : kCommands) std::fprintf(out, "  tarvo %s %s\n", c.name, c.args);
+    for (std::size_t i = 0; i < n; ++i) std::fprintf(out, "  tarvo %s %s\n", cmds[i].name, cmds[i].args);
     std::fprintf(out, "options:\n"
                       "  --verbose, -v   the converter's trace lines on standard error\n"
                       "  --help, -h      this text; `tarvo help COMMAND` or `tarvo COMMAND --help` for one command\n"
@@ -72,16 +61,21 @@ void commandHelp(std::FILE* out, const Command& c) {
     std::fputs("  --help, -h      this text\n  --              ends the options\n", out);
 }
 
+const Command* find(const Command* cmds, std::size_t n, const char* name) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::strcmp(name, cmds[i].name) == 0) return &cmds[i];
+    return nullptr;
+}
+
 bool isHelp(const char* a) { return std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0; }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Runs the command line once the table of subcommands is known.
+int dispatch(int argc, char** argv, const Command* cmds, std::size_t n) {
     int at = 1;
     for (; at < argc && argv[at][0] == '-'; ++at) {
         const char* a = argv[at];
         if (isHelp(a)) {
-            usage(stdout);
+            usage(stdout, cmds, n);
             return 0;
         }
         if (std::strcmp(a, "--version") == 0 || std::strcmp(a, "-V") == 0) {
@@ -97,31 +91,31 @@ int main(int argc, char** argv) {
             break;
         }
         std::fprintf(stderr, "tarvo: unknown option %s\n", a);
-        usage(stderr);
+        usage(stderr, cmds, n);
         return 2;
     }
     if (at >= argc) {
-        usage(stderr);
+        usage(stderr, cmds, n);
         return 2;
     }
     if (std::strcmp(argv[at], "help") == 0) {
         if (at + 1 >= argc) {
-            usage(stdout);
+            usage(stdout, cmds, n);
             return 0;
         }
-        const Command* c = find(argv[at + 1]);
+        const Command* c = find(cmds, n, argv[at + 1]);
         if (!c) {
             std::fprintf(stderr, "tarvo: unknown command %s\n", argv[at + 1]);
-            usage(stderr);
+            usage(stderr, cmds, n);
             return 2;
         }
         commandHelp(stdout, *c);
         return 0;
     }
-    const Command* c = find(argv[at]);
+    const Command* c = find(cmds, n, argv[at]);
     if (!c) {
         std::fprintf(stderr, "tarvo: unknown command %s\n", argv[at]);
-        usage(stderr);
+        usage(stderr, cmds, n);
         return 2;
     }
     // `tarvo COMMAND --help`, wherever it stands among the options.
@@ -131,4 +125,16 @@ int main(int argc, char** argv) {
             return 0;
         }
     return c->run(argc - at, argv + at, stdout, stderr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Command cmds[] = {
+        {"dump", runDump, "[--summary | --s57] FILE"},
+        {"create", runCreate, "GEODATABASE [--dataset NAME]"},
+        {"import", runImport, "S57FILE GEODATABASE [--dataset NAME]"},
+    };
+    const std::size_t n = sizeof cmds / sizeof cmds[0];
+    return dispatch(argc, argv, cmds, n);
 }
