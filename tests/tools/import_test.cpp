@@ -228,6 +228,42 @@ const Refusal kRefusals[] = {
 
 class TarvoRefuses : public TarvoImport, public ::testing::WithParamInterface<Refusal> {};
 
+// Refusals that file permissions make: the superuser passes every permission check.
+const Refusal kPermissionRefusals[] = {
+    {"InputUnreadable", [](const fs::path& d, const std::string& c) {
+         fs::copy_file(c, d / "LOCKED.000");
+         fs::permissions(d / "LOCKED.000", fs::perms::none);
+         return quote((d / "LOCKED.000").string()) + " " + quote((d / "new.gpkg").string());
+     },
+     "LOCKED.000: permission denied"},
+    {"GeodatabaseReadOnly", [](const fs::path& d, const std::string& c) {
+         EXPECT_EQ(run("create " + quote((d / "ro.gpkg").string())).status, 0);
+         fs::permissions(d / "ro.gpkg", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+         return quote(c) + " " + quote((d / "ro.gpkg").string());
+     },
+     "ro.gpkg: read-only"},
+    {"FolderNotWritable", [](const fs::path& d, const std::string& c) {
+         fs::create_directory(d / "closed");
+         fs::permissions(d / "closed", fs::perms::owner_read | fs::perms::owner_exec);
+         return quote(c) + " " + quote((d / "closed" / "new.gpkg").string());
+     },
+     "permission denied (folder "},
+};
+
+class TarvoRefusesByPermission : public TarvoRefuses {
+protected:
+    void SetUp() override {
+        if (geteuid() == 0) GTEST_SKIP() << "the superuser passes every permission check";
+        TarvoRefuses::SetUp();
+    }
+    void TearDown() override {
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(dir, ec))
+            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        TarvoRefuses::TearDown();
+    }
+};
+
 TEST_P(TarvoRefuses, SaysWhyAndMakesNothing) {
     const std::string args = GetParam().args(dir, cell);
     const auto before = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
@@ -240,6 +276,16 @@ TEST_P(TarvoRefuses, SaysWhyAndMakesNothing) {
         << "a refused run left something behind";
 }
 INSTANTIATE_TEST_SUITE_P(Tool, TarvoRefuses, ::testing::ValuesIn(kRefusals),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST_P(TarvoRefusesByPermission, SaysWhyAndMakesNothing) {
+    const std::string args = GetParam().args(dir, cell);
+    const Ran r = run("import " + args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(GetParam().says), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "new.gpkg"));
+}
+INSTANTIATE_TEST_SUITE_P(Tool, TarvoRefusesByPermission, ::testing::ValuesIn(kPermissionRefusals),
                          [](const auto& i) { return std::string(i.param.name); });
 
 // ---- Geodatabases that are there already -----------------------------------------------------
