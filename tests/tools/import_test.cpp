@@ -210,6 +210,11 @@ const Refusal kRefusals[] = {
      "NOCELL.000: no such file or folder"},
     {"InputIsAFolder", [](const fs::path& d, const std::string&) { return quote(d.string()) + " " + quote((d / "new.gpkg").string()); },
      ": is a folder"},
+    {"InputIsNoS57File", [](const fs::path& d, const std::string&) {
+         std::ofstream(d / "NOTES.000") << "a text file that someone named like a cell, and long enough to be read\n";
+         return quote((d / "NOTES.000").string()) + " " + quote((d / "new.gpkg").string());
+     },
+     "NOTES.000: not an S-57 file"},
     {"DatasetNameTooLong", [](const fs::path& d, const std::string& c) { return quote(c) + " " + quote((d / "new.gpkg").string()) + " --dataset " + std::string(152, 'D'); },
      "is longer than 151 bytes"},
     {"GeodatabaseIsAFolder", [](const fs::path& d, const std::string& c) {

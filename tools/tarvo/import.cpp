@@ -44,14 +44,21 @@ const char* reasonOfErrno(int e) {
     }
 }
 
-// Why the input cannot be imported; empty when it opens for reading.
+// Why the input cannot be imported; empty when it opens for reading and begins as an ISO/IEC 8211
+// file does (a data descriptive record's leader: its length and base address in digits, leader
+// identifier "L").
 std::string inputProblem(const char* path) {
     struct stat st {};
     if (::stat(path, &st) != 0) return reasonOfErrno(errno);
     if (S_ISDIR(st.st_mode)) return "is a folder";
     const int fd = ::open(path, O_RDONLY);
     if (fd < 0) return reasonOfErrno(errno);
+    char leader[24] = {};
+    const ssize_t n = ::read(fd, leader, sizeof leader);
     ::close(fd);
+    bool digits = n == ssize_t(sizeof leader);
+    for (int i : {0, 1, 2, 3, 4, 12, 13, 14, 15, 16}) digits = digits && leader[i] >= '0' && leader[i] <= '9';
+    if (!digits || leader[6] != 'L') return "not an S-57 file (no ISO/IEC 8211 leader)";
     return {};
 }
 
