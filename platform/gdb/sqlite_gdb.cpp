@@ -995,6 +995,9 @@ private:
             st = prepare(db_, "PRAGMA application_id");
             step(st.get());
         } catch (const SqlError& e) {
+            // A file held by another program past the wait, or unreadable, is no proof of anything.
+            const HRESULT why = resultOfSqlite(e.rc(), e.systemErrno());
+            if (why != GDB_E_SQL && why != GDB_E_BAD_PATH) raise(why, file + ": " + e.what());
             raise(GDB_E_BAD_PATH, file + " is not a geodatabase: " + e.what());
         }
         const std::uint32_t id = std::uint32_t(sqlite3_column_int64(st.get(), 0));
