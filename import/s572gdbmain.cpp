@@ -1,11 +1,12 @@
 // import/s572gdbmain.cpp: module s572gdbmain, the import driver: the run's log, the order of the
 // import steps, the progress dialog, the messages of every failure and the closing question.
 // Every stop shows its message and writes it to the log; COM errors of the run are caught once,
-// shown and logged. A cell that stops part-way leaves nothing of itself behind: its import runs
+// shown and logged; both are noted in the run's outcome for a caller that reports it. A cell that stops part-way leaves nothing of itself behind: its import runs
 // in one edit session that is saved only when the whole cell got through.
 
 #include "import/s572gdbmain.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -101,9 +102,23 @@ void logText(const char* s) {
     if (logFile) std::fputs(s, logFile);
 }
 
+// The outcome of the run in progress; null outside a run.
+ImportOutcome* outcomeOfRun = nullptr;
+
+// The run stops with message `id`; `error` is the geodatabase's result behind it, if any.
+void noteStop(int id, const std::string& detail, HRESULT error = S_OK) {
+    if (!outcomeOfRun || outcomeOfRun->message != 0) return;
+    // The importers log a geodatabase failure and return their own code: its cause is asked for.
+    if (!FAILED(error)) error = gdbStorageFailure();
+    outcomeOfRun->message = id;
+    if (FAILED(error)) outcomeOfRun->error = error;
+    outcomeOfRun->reason = detail.empty() ? std::string(text(id)) : std::string(text(id)) + " " + detail;
+}
+
 // Message `id` with `detail` to the user and into the log ("%s %s" without a line end; the text
 // alone when there is no detail).
-void stopWith(int id, const std::string& detail) {
+void stopWith(int id, const std::string& detail, HRESULT error = S_OK) {
+    noteStop(id, detail, error);
     displayMessage(id, kCaptionS57ToGdb, detail.c_str());
     if (!logFile) return;
     if (detail.empty())
@@ -204,6 +219,18 @@ void stepMessage(int id) { stepProgressor->PutMessage(_bstr_t(text(id))); }
 
 bool createdOrReused(HRESULT hr) { return hr == S_OK || hr == GDB_E_NAME_EXISTS; }
 
+// Rows of a table of the workspace; 0 when it is not there or cannot be counted.
+long rowCount(IFeatureWorkspace* workspace, const char* name) noexcept {
+    try {
+        ITablePtr table;
+        if (FAILED(workspace->raw_OpenTable(_bstr_t(name).GetBSTR(), &table)) || !table) return 0;
+        LONG n = 0;
+        return SUCCEEDED(table->raw_RowCount(nullptr, &n)) ? long(n) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
 // Steps 8 to 27 of a run, inside the run's COM error handler. Returns when the run is over,
 // however it ended; the dialog is left to the caller to hide.
 void importCells(const std::string& s57file, const char* gdbConn, const char* fctdataset,
@@ -224,7 +251,7 @@ void importCells(const std::string& s57file, const char* gdbConn, const char* fc
     IWorkspacePtr workspace;
     const HRESULT opened = openWorkspace(gdbConn, &workspace);
     if (FAILED(opened) || !workspace) {
-        stopWith(106, detailCode(FAILED(opened) ? opened : E_FAIL));
+        stopWith(106, detailCode(FAILED(opened) ? opened : E_FAIL), FAILED(opened) ? opened : E_FAIL);
         return;
     }
     IFeatureWorkspacePtr featureWorkspace(workspace);
@@ -245,6 +272,7 @@ void importCells(const std::string& s57file, const char* gdbConn, const char* fc
         const int rc = importCATD(featureWorkspace, catalog.entries.count, catalog.entries.entries,
                                   directory.c_str());
         if (rc == 8) {
+            noteStop(163, titleTail);
             displayMessage(163, kCaptionS57ToGdb, titleTail.c_str());
             logText(text(163));
             return;
@@ -260,19 +288,28 @@ void importCells(const std::string& s57file, const char* gdbConn, const char* fc
     ITablePtr objcat, stat, srel;
     HRESULT hr = createGDBTable(featureWorkspace, "objcat", &objcat, 4, objcatFieldDefs);
     if (!createdOrReused(hr)) {
-        stopWith(120, " objcat" + detailCode(hr));
+        stopWith(120, " objcat" + detailCode(hr), hr);
         return;
     }
     hr = createGDBTable(featureWorkspace, "stat", &stat, 5, statFieldDefs);
     if (!createdOrReused(hr)) {
-        stopWith(120, " stat" + detailCode(hr));
+        stopWith(120, " stat" + detailCode(hr), hr);
         return;
     }
     hr = createGDBTable(featureWorkspace, "srel", &srel, fieldDefCount(srelFieldDefs), srelFieldDefs);
     if (!createdOrReused(hr)) {
-        stopWith(120, " srel" + detailCode(hr));
+        stopWith(120, " srel" + detailCode(hr), hr);
         return;
     }
+
+    const long overflowBefore = rowCount(featureWorkspace, "atto");
+    struct OverflowCount {
+        IFeatureWorkspace* workspace;
+        long before;
+        ~OverflowCount() {
+            if (outcomeOfRun) outcomeOfRun->overflowValues = std::max(0L, rowCount(workspace, "atto") - before);
+        }
+    } overflow{featureWorkspace, overflowBefore};
 
     const std::string dashes(38, '-');
     int32_t next = 0;  // the catalogue entry to look at for the next cell
@@ -362,6 +399,7 @@ void importCells(const std::string& s57file, const char* gdbConn, const char* fc
             if (logFile) std::fprintf(logFile, "%s\n", note.c_str());  // no second report header
         }
         ++cellIndex;
+        if (outcomeOfRun) ++outcomeOfRun->cellsImported;
     }
 }
 
@@ -406,8 +444,38 @@ HRESULT checkExistingFeatureClass(IFeatureWorkspace* featureWorkspace) {
     }
 }
 
+namespace {
+ImportOutcome lastOutcome;       // how the latest run ended, for callers that reach the driver only
+unsigned long runsEnded = 0;     // through an interface that answers S_OK whatever happened
+}  // namespace
+
+const ImportOutcome& lastImportOutcome() { return lastOutcome; }
+unsigned long importRunCount() { return runsEnded; }
+
 int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset) {
-    if (!s57file || !gdbConn || !fctdataset) return -19;
+    return s572gdb(s57file, gdbConn, fctdataset, nullptr);
+}
+
+int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset, ImportOutcome* outcome) {
+    ImportOutcome own;
+    ImportOutcome& result = outcome ? *outcome : own;
+    result = ImportOutcome{};
+    struct RunOutcome {
+        explicit RunOutcome(ImportOutcome* o) : outcome(o) { outcomeOfRun = o; }
+        ~RunOutcome() {
+            outcomeOfRun = nullptr;
+            lastOutcome = *outcome;
+            ++runsEnded;
+        }
+        ImportOutcome* outcome;
+        RunOutcome(const RunOutcome&) = delete;
+        RunOutcome& operator=(const RunOutcome&) = delete;
+    } running(&result);
+    clearGdbStorageFailure();
+    if (!s57file || !gdbConn || !fctdataset) {
+        result.error = E_POINTER;
+        return -19;
+    }
     try {
         initPrimTypes();
 
@@ -416,6 +484,7 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset) {
         const std::string logPath = importLogPath(input);
         logFile = std::fopen(logPath.c_str(), "w");
         if (!logFile) {
+            noteStop(111, format(" %s", logPath.c_str()).substr(1));
             displayMessage(111, kCaptionS57ToGdb, format(" %s", logPath.c_str()).c_str());
             return -2;
         }
@@ -425,6 +494,7 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset) {
         s57SetCount = kBuiltinS57SetCount;
         const HRESULT loaded = loadDIMEInfo();
         if (loaded != 0) {
+            noteStop(112, {});
             displayMessage(112, kCaptionS57ToGdb, "");
             logText(text(112));
             closeLog();
@@ -463,6 +533,7 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset) {
             catalogMode = true;
         }
         if (cellCount <= 0) {
+            noteStop(115, {});
             displayMessage(115, kCaptionS57ToGdb, "");
             logText(text(115));
             closeLog();
@@ -476,12 +547,18 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset) {
         try {
             importCells(input, gdbConn, fctdataset, directory, fileName, catalogMode, catalog, dialog);
         } catch (const _com_error& e) {
+            result.error = FAILED(e.Error()) ? e.Error() : E_FAIL;
+            result.reason = description(e);
             showComError(e);
-            logError("s572gdb", description(e).c_str());
+            logError("s572gdb", result.reason.c_str());
         } catch (const std::bad_alloc&) {
+            result.error = E_OUTOFMEMORY;
+            result.reason = "out of memory";
             showComError(_com_error(E_OUTOFMEMORY));
             logError("s572gdb", "out of memory");
         } catch (const std::exception& e) {
+            result.error = E_FAIL;
+            result.reason = e.what();
             showComError(_com_error(E_FAIL));
             logError("s572gdb", e.what());
         }
@@ -499,6 +576,7 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset) {
         // Only the opening's strings can fail here (out of memory).
         closeLog();
         stepProgressor = nullptr;
+        if (!result.failed()) result.error = E_OUTOFMEMORY;
         return -1;
     }
 }

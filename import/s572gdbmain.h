@@ -19,6 +19,26 @@ struct IFeatureWorkspace;
 // result, or loadCatalogRecList's result. A catalogue without any base cell gives 0.
 [[nodiscard]] int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset);
 
+// How a run ended, for a caller that reports it (the result above says only whether the run got
+// past its opening; the user was told the rest in messages and the log).
+struct ImportOutcome {
+    int cellsImported = 0;  // cells whose import was saved
+    int message = 0;        // the string-table id of the message that stopped the run; 0 none
+    HRESULT error = S_OK;   // the geodatabase's result behind the stop, when it gave one
+    std::string reason;     // the stop's message text with its detail, or the error's description
+    long overflowValues = 0;  // attribute values longer than their column, stored whole in atto
+    bool failed() const { return message != 0 || FAILED(error); }
+};
+
+// s572gdb that also tells how the run ended (outcome may be null). The outcome is filled also
+// when the result is not 0.
+[[nodiscard]] int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset, ImportOutcome* outcome);
+
+// The outcome of the latest run of this module, and how many runs have ended: for a caller that
+// reached the driver through the automation interface, whose method answers S_OK either way.
+const ImportOutcome& lastImportOutcome();
+unsigned long importRunCount();
+
 // Opens every feature class that the product mapping names; each one that does not open is
 // logged ("Unable to open the feature class <name>"), once per class. 0, or E_FAIL when at
 // least one is missing or after a COM error (logged).

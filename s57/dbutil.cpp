@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -263,6 +264,38 @@ FieldIndexCache& fieldIndexes() {
     return cache;
 }
 
+// Attribute values longer than this are kept whole in table atto by the feature import.
+constexpr LONG kAttoLength = 70;
+
+// A text too long for its column: the error's log line names the feature (the row's LNAM when it
+// has one), the column, and where the value is. False when the column is no text column.
+template <class Row>
+bool logTooLong(Row* row, IFields* fields, LONG index, const char* column, const VARIANT& value) noexcept {
+    try {
+        IFieldPtr field;
+        LONG width = 0;
+        if (FAILED(fields->get_Field(index, &field)) || !field || FAILED(field->get_Length(&width)) || width <= 0)
+            return false;
+        std::string lnam;
+        LONG at = -1;
+        if (SUCCEEDED(fields->raw_FindField(_bstr_t("LNAM").GetBSTR(), &at)) && at >= 0) {
+            _variant_t v;
+            if (SUCCEEDED(row->get_Value(at, &v)) && v.vt == VT_BSTR) lnam = toUtf8(v.bstrVal);
+        }
+        const std::size_t length = std::wcslen(value.bstrVal ? value.bstrVal : L"");
+        const std::string where = width >= kAttoLength && length > std::size_t(kAttoLength)
+                                      ? "stored whole in table atto, the column left empty"
+                                      : "not stored";
+        char text[256];
+        std::snprintf(text, sizeof text, "feature %s, attribute %s: the value (%zu characters) is longer than its column (%d): %s",
+                      lnam.empty() ? "?" : lnam.c_str(), column, length, int(width), where.c_str());
+        logComError("SetRecordValue", _com_error(DISP_E_OVERFLOW, fromUtf8(text)));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 // SetRecordValue on a row whose field list the caller already has.
 template <class Row>
 int setValueIn(Row* row, IFields* fields, const char* column, const VARIANT& value) {
@@ -275,6 +308,7 @@ int setValueIn(Row* row, IFields* fields, const char* column, const VARIANT& val
             return 0;
         }
         const HRESULT hr = row->put_Value(index, value);
+        if (hr == DISP_E_OVERFLOW && value.vt == VT_BSTR && logTooLong(row, fields, index, column, value)) return E_FAIL;
         if (FAILED(hr)) _com_issue_error(hr);
         return 0;
     } catch (const _com_error& e) {

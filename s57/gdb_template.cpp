@@ -4,7 +4,14 @@
 // Failures are HRESULTs with a line in the report stream; COM errors are caught here.
 #include "s57/gdb_template.h"
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <strings.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
 
 #include <cstdarg>
 #include <cstdlib>
@@ -423,6 +430,61 @@ HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName
     return result;
 }
 
+const char* datasetNameProblem(const char* name) {
+    if (!name || !name[0]) return "is empty";
+    if (std::strlen(name) > kMaxDatasetNameLength) return "is longer than 151 bytes";
+    for (const char* reserved : {"gpkg_", "rtree_", "gdb_", "sqlite_"})
+        if (strncasecmp(name, reserved, std::strlen(reserved)) == 0) return "begins with a reserved prefix";
+    return nullptr;
+}
+
+bool isNewGeodatabase(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (status.type() == std::filesystem::file_type::not_found) return true;
+    if (status.type() != std::filesystem::file_type::regular) return false;
+    const auto size = std::filesystem::file_size(path, ec);
+    return !ec && size == 0;
+}
+
+std::string temporaryGeodatabasePath(const std::string& path) {
+    static std::atomic<unsigned> serial{0};
+    const std::filesystem::path target(path);
+    const std::string name = "." + target.stem().string() + ".new-" + std::to_string(getpid()) + "-" +
+                             std::to_string(serial++) + target.extension().string();
+    return (target.parent_path() / name).string();
+}
+
+HRESULT placeGeodatabase(const std::string& temp, const std::string& path) {
+    // A file of no bytes is taken over; anything else that appeared meanwhile is left alone.
+    if (isNewGeodatabase(path) && std::filesystem::exists(path)) {
+        if (std::rename(temp.c_str(), path.c_str()) == 0) return S_OK;
+    } else if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
+        return S_OK;
+    } else if (errno == EINVAL || errno == ENOSYS) {
+        // A file system without the no-replace rename: a hard link fails just as well on a taken name.
+        if (::link(temp.c_str(), path.c_str()) == 0) {
+            ::unlink(temp.c_str());
+            return S_OK;
+        }
+    }
+    switch (errno) {
+    case EEXIST:
+    case ENOTEMPTY: return GDB_E_NAME_EXISTS;
+    case EACCES:
+    case EPERM: return GDB_E_ACCESS_DENIED;
+    case EROFS: return GDB_E_READ_ONLY;
+    case ENOSPC: return GDB_E_DISK_FULL;
+    default: return E_FAIL;
+    }
+}
+
+void discardGeodatabase(const std::string& temp) {
+    std::error_code ec;
+    std::filesystem::remove(temp, ec);
+    std::filesystem::remove(temp + "-journal", ec);
+}
+
 HRESULT createGeodatabase(const char* path, const char* datasetName, const char* catalogueDirectory, FILE* messages,
                           TemplateSummary* summaryOut) {
     TemplateSummary summary;
@@ -443,29 +505,53 @@ HRESULT createGeodatabase(const char* path, const char* datasetName, const char*
             return loaded;
         }
 
-        IWorkspaceFactoryPtr factory(CLSID_AccessWorkspaceFactory);
-        IWorkspacePtr workspace;
-        std::error_code ec;
-        if (std::filesystem::exists(file, ec)) {
-            const HRESULT hr = openWorkspace(path, &workspace);
-            if (FAILED(hr) || !workspace) {
-                report(messages, "Unable to open geodatabase %s: 0x%08X\n", path, unsigned(hr));
-                return FAILED(hr) ? hr : E_FAIL;
+        const std::string productXml = dir + "product.xml";
+        if (isNewGeodatabase(path)) {
+            // Made whole under another name, then put in place: nobody ever sees half a schema.
+            const std::string temp = temporaryGeodatabasePath(path);
+            HRESULT hr;
+            {
+                IWorkspaceFactoryPtr factory(CLSID_AccessWorkspaceFactory);
+                IWorkspacePtr workspace;
+                std::string parent = std::filesystem::path(temp).parent_path().string();
+                if (parent.empty()) parent = ".";
+                hr = factory->raw_Create(_bstr_t(parent.c_str()).GetBSTR(),
+                                         _bstr_t(std::filesystem::path(temp).filename().string().c_str()).GetBSTR(),
+                                         nullptr, nullptr, &workspace);
+                if (FAILED(hr) || !workspace) {
+                    report(messages, "Unable to create geodatabase %s: 0x%08X\n", path, unsigned(hr));
+                    discardGeodatabase(temp);
+                    return FAILED(hr) ? hr : E_FAIL;
+                }
+                summary.geodatabaseCreated = true;
+                hr = createGeodatabaseTemplate(workspace, datasetName, productXml.c_str(), messages, &summary);
+                // Committed here, where a failure (a full disk) can still be answered: an edit session
+                // begins by committing what was written before it.
+                if (SUCCEEDED(hr)) {
+                    IWorkspaceEditPtr edit(workspace);
+                    hr = edit ? edit->raw_StartEditing(VARIANT_FALSE) : E_NOINTERFACE;
+                    if (SUCCEEDED(hr)) hr = edit->raw_StopEditing(VARIANT_TRUE);
+                    if (FAILED(hr)) report(messages, "Unable to save geodatabase %s: 0x%08X\n", path, unsigned(hr));
+                }
+            }  // the workspace is let go here
+            if (SUCCEEDED(hr)) hr = placeGeodatabase(temp, path);
+            if (hr != GDB_E_NAME_EXISTS) {
+                if (FAILED(hr)) discardGeodatabase(temp);
+                if (summaryOut) *summaryOut = summary;
+                return hr;
             }
-        } else {
-            std::string parent = file.parent_path().string();
-            if (parent.empty()) parent = ".";
-            const HRESULT hr = factory->raw_Create(_bstr_t(parent.c_str()).GetBSTR(),
-                                                   _bstr_t(file.filename().string().c_str()).GetBSTR(), nullptr,
-                                                   nullptr, &workspace);
-            if (FAILED(hr) || !workspace) {
-                report(messages, "Unable to create geodatabase %s: 0x%08X\n", path, unsigned(hr));
-                return FAILED(hr) ? hr : E_FAIL;
-            }
-            summary.geodatabaseCreated = true;
+            // Another program put a geodatabase there meanwhile: it is completed instead.
+            discardGeodatabase(temp);
+            summary = TemplateSummary{};
         }
-        const HRESULT hr =
-            createGeodatabaseTemplate(workspace, datasetName, (dir + "product.xml").c_str(), messages, &summary);
+        IWorkspacePtr workspace;
+        const HRESULT opened = openWorkspace(path, &workspace);
+        if (FAILED(opened) || !workspace) {
+            report(messages, "Unable to open geodatabase %s: 0x%08X\n", path, unsigned(opened));
+            if (summaryOut) *summaryOut = summary;
+            return FAILED(opened) ? opened : E_FAIL;
+        }
+        const HRESULT hr = createGeodatabaseTemplate(workspace, datasetName, productXml.c_str(), messages, &summary);
         if (summaryOut) *summaryOut = summary;
         return hr;
     } catch (const _com_error& e) {

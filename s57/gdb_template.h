@@ -8,12 +8,17 @@
 // the report stream; nothing is thrown to callers.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "platform/com/com.h"
 #include "platform/gdb/gdb.h"
 
 inline constexpr char kDefaultDatasetName[] = "S57";
+// The longest dataset name the template can use: its topology is named "<dataset>_Topology", and
+// a geodatabase name holds 160 bytes at most.
+inline constexpr std::size_t kMaxDatasetNameLength = 160 - sizeof "_Topology" + 1;
 inline constexpr char kSubtypeFieldName[] = "SUBTYPE";
 // The finest S-57 coordinate step at COMF 10000000, in degrees: shared nodes coincide exactly.
 inline constexpr double kTopologyTolerance = 0.0000001;
@@ -45,9 +50,30 @@ struct TemplateSummary {
                                                 const char* productXmlPath, FILE* report,
                                                 TemplateSummary* summary);
 
-// Opens the personal geodatabase at `path` (".mdb" or ".gpkg"), creating the file when there is
-// none, loads the catalogue (s57.xml, product.xml) from catalogueDirectory (null: the directory of
+// Opens the personal geodatabase at `path` (".mdb" or ".gpkg"), creating it when there is none
+// (or only a file of no bytes): a new one is made under a temporary name beside it and put in
+// place once its template is committed, so that a failure leaves nothing behind. Loads the catalogue (s57.xml, product.xml) from catalogueDirectory (null: the directory of
 // libtarvo.so) and builds the template. Results as above; GDB_E_BAD_PATH for another kind of
 // path; the loader's result when the catalogue cannot be loaded.
 [[nodiscard]] HRESULT createGeodatabase(const char* path, const char* datasetName, const char* catalogueDirectory,
                                         FILE* report, TemplateSummary* summary);
+
+// ---- A new geodatabase made whole or not at all -------------------------------------------------
+
+// Whether `path` names no file, or a file of no bytes (a geodatabase that was never written).
+bool isNewGeodatabase(const std::string& path);
+
+// A unique hidden name beside `path`, with its extension, for a geodatabase being made.
+std::string temporaryGeodatabasePath(const std::string& path);
+
+// Puts the closed geodatabase `temp` at `path` in one rename; a file of no bytes there is
+// replaced, anything else is not. S_OK; GDB_E_NAME_EXISTS when `path` was taken meanwhile (temp
+// is left); GDB_E_ACCESS_DENIED, GDB_E_READ_ONLY, GDB_E_DISK_FULL or E_FAIL when it cannot be renamed.
+[[nodiscard]] HRESULT placeGeodatabase(const std::string& temp, const std::string& path);
+
+// Removes a geodatabase being made, with its journal.
+void discardGeodatabase(const std::string& temp);
+
+// Why `name` cannot name the template's feature dataset ("is longer than 151 bytes", ...); null
+// when it can.
+const char* datasetNameProblem(const char* name);

@@ -52,6 +52,20 @@ constexpr HRESULT GDB_E_NOT_EDITABLE = hresultOf(0x80041006);     // the object 
 constexpr HRESULT GDB_E_WRONG_GEOMETRY = hresultOf(0x80041007);   // shape of another type, or without Z
 constexpr HRESULT GDB_E_BAD_SCHEMA = hresultOf(0x80041008);       // field list that cannot be created
 constexpr HRESULT GDB_E_NO_ROW = hresultOf(0x80041009);           // no current row, or the row is gone
+constexpr HRESULT GDB_E_IN_USE = hresultOf(0x8004100A);           // another program holds the file past the wait
+constexpr HRESULT GDB_E_READ_ONLY = hresultOf(0x8004100B);        // the file or its file system is read-only
+constexpr HRESULT GDB_E_DISK_FULL = hresultOf(0x8004100C);        // no room left on the file's disk
+constexpr HRESULT GDB_E_ACCESS_DENIED = hresultOf(0x8004100D);    // no permission to open the file or its folder
+
+// The reason of a failure of the codes above in a few words, for a user ("in use by another
+// program", "read-only", ...); null for a code that has none.
+const char* gdbFailureReason(HRESULT hr);
+
+// The last failure of this thread's geodatabase calls that came from the file's surroundings
+// (GDB_E_IN_USE, GDB_E_READ_ONLY, GDB_E_DISK_FULL, GDB_E_ACCESS_DENIED) since the last clear; S_OK
+// when there was none. A caller whose callees log and swallow errors learns the cause this way.
+HRESULT gdbStorageFailure();
+void clearGdbStorageFailure();
 
 // ---------------------------------------------------------------------------------------------
 // Enumerations

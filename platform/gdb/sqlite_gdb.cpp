@@ -7,7 +7,7 @@
 // Storage: GeoPackage feature and attribute tables registered in gpkg_contents and
 // gpkg_geometry_columns, one gpkg_rtree_index R-tree per feature class that has rows (the standard
 // triggers keep it for other programs; our own inserts keep it themselves, see "R-tree upkeep"), and side tables
-// "gdb_*" (registered as data type "x_gdb_catalog", so GIS programs do not list them) for what
+// "gdb_*" (registered in gpkg_extensions as "x_gdb_catalog", made only once something of ours needs them) for what
 // GeoPackage has no place for: datasets, the Z domain, the versioned flag, subtypes, topologies.
 #include "platform/gdb/gdb.h"
 
@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -48,9 +49,39 @@ class SqlError : public std::runtime_error {
 public:
     SqlError(sqlite3* db, int rc, std::string_view sql)
         : std::runtime_error("SQLite error " + std::to_string(rc) + " (" +
-                             (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)) + ") in: " + std::string(sql)) {}
+                             (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)) + ") in: " + std::string(sql)),
+          rc_(rc), errno_(db ? sqlite3_system_errno(db) : 0) {}
     explicit SqlError(const std::string& text) : std::runtime_error(text) {}
+    int rc() const { return rc_; }
+    int systemErrno() const { return errno_; }
+
+private:
+    int rc_ = SQLITE_ERROR;
+    int errno_ = 0;  // what the operating system said, for an I/O failure
 };
+
+// The result code of an SQLite failure that a user can act on; GDB_E_SQL for the rest.
+HRESULT resultOfSqlite(int rc, int systemErrno) {
+    if ((rc & 0xff) == SQLITE_IOERR) {
+        if (systemErrno == EROFS) return GDB_E_READ_ONLY;
+        if (systemErrno == EACCES || systemErrno == EPERM) return GDB_E_ACCESS_DENIED;
+        // A write refused for want of room: no space (SQLite says SQLITE_FULL only for a short
+        // write), a quota, the process's file size limit. (The errno SQLite keeps may be a later
+        // one: a failed write counts as no room unless it was an I/O error.)
+        if (rc == SQLITE_IOERR_WRITE && systemErrno != EIO) return GDB_E_DISK_FULL;
+    }
+    switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return GDB_E_IN_USE;
+    case SQLITE_READONLY: return (rc == SQLITE_READONLY_DIRECTORY) ? GDB_E_ACCESS_DENIED : GDB_E_READ_ONLY;
+    case SQLITE_FULL: return GDB_E_DISK_FULL;
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+    case SQLITE_CANTOPEN: return GDB_E_ACCESS_DENIED;
+    case SQLITE_NOTADB: return GDB_E_BAD_PATH;
+    default: return GDB_E_SQL;
+    }
+}
 
 struct Finalize {
     void operator()(sqlite3_stmt* s) const noexcept { sqlite3_finalize(s); }
@@ -147,18 +178,23 @@ void need(const void* p) {
     if (!p) raise(E_POINTER, "null out pointer");
 }
 
+thread_local HRESULT storageFailure = S_OK;
+
 // Every COM method body: SQL failures get their own code, the rest goes through comGuard.
 template <class F>
 HRESULT gdbGuard(F&& body) noexcept {
-    return comGuard([&]() -> HRESULT {
+    const HRESULT hr = comGuard([&]() -> HRESULT {
         try {
             return body();
         } catch (const SqlError& e) {
-            throw _com_error(GDB_E_SQL, fromUtf8(e.what()));
+            throw _com_error(resultOfSqlite(e.rc(), e.systemErrno()), fromUtf8(e.what()));
         } catch (const GpkgBlobError& e) {
             throw _com_error(E_FAIL, fromUtf8(std::string("bad geometry blob: ") + e.what()));
         }
     });
+    if (hr == GDB_E_IN_USE || hr == GDB_E_READ_ONLY || hr == GDB_E_DISK_FULL || hr == GDB_E_ACCESS_DENIED)
+        storageFailure = hr;
+    return hr;
 }
 
 // IUnknown for an object of several interfaces (each answers for itself and its bases).
@@ -252,15 +288,38 @@ constexpr const char* kCreateSchema[] = {
     "dataset TEXT NOT NULL COLLATE NOCASE, tolerance DOUBLE NOT NULL)",
     "CREATE TABLE IF NOT EXISTS gdb_topology_classes (topology TEXT NOT NULL COLLATE NOCASE, "
     "class_name TEXT NOT NULL COLLATE NOCASE, PRIMARY KEY (topology, class_name))",
-    // Registered under a data type of their own, so that GIS programs do not list them as layers.
-    "INSERT OR IGNORE INTO gpkg_contents (table_name, data_type, identifier, description) SELECT name, "
-    "'x_gdb_catalog', name, 'geodatabase catalogue' FROM sqlite_master WHERE type = 'table' AND name IN "
-    "('gdb_items', 'gdb_subtypes', 'gdb_topologies', 'gdb_topology_classes')",
-    "INSERT INTO gpkg_extensions (table_name, column_name, extension_name, definition, scope) SELECT 'gdb_items', "
-    "NULL, 'x_gdb_catalog', 'gdb_items: feature datasets and their classes, spatial reference and Z domain, "
-    "versioned flag, subtype field; gdb_subtypes: subtype codes and names; gdb_topologies, "
-    "gdb_topology_classes: topologies with their tolerance and member classes', 'read-write' WHERE NOT EXISTS "
-    "(SELECT 1 FROM gpkg_extensions WHERE extension_name = 'x_gdb_catalog')",
+    // Registered as an extension only (a table in gpkg_contents must be of a GeoPackage data type;
+    // earlier versions listed them as "x_gdb_catalog"), write-only: readers of the features need
+    // nothing of them.
+    "DELETE FROM gpkg_contents WHERE data_type = 'x_gdb_catalog'",
+    // (A NULL column_name makes no two rows equal for the UNIQUE constraint: NOT EXISTS guards.)
+    "INSERT INTO gpkg_extensions (table_name, column_name, extension_name, definition, scope) "
+    "SELECT name, NULL, 'x_gdb_catalog', CASE name WHEN 'gdb_items' THEN 'feature datasets and their classes, "
+    "spatial reference and Z domain, versioned flag, subtype field' WHEN 'gdb_subtypes' THEN 'subtype codes and "
+    "names' WHEN 'gdb_topologies' THEN 'topologies with their tolerance' ELSE 'member classes of the topologies' "
+    "END, 'write-only' FROM sqlite_master WHERE type = 'table' AND name IN ('gdb_items', 'gdb_subtypes', "
+    "'gdb_topologies', 'gdb_topology_classes') AND NOT EXISTS (SELECT 1 FROM gpkg_extensions e WHERE "
+    "e.table_name = sqlite_master.name AND e.extension_name = 'x_gdb_catalog')",
+    "DELETE FROM gpkg_extensions WHERE extension_name = 'x_gdb_catalog' AND table_name IS NULL",
+};
+
+// The side tables as empty temporary copies, read while a foreign GeoPackage has none of its
+// own: the real ones are made by the first write transaction, so that a run that writes nothing
+// leaves the file as it was.
+constexpr const char* kSideTableNames[] = {"gdb_items", "gdb_subtypes", "gdb_topologies", "gdb_topology_classes"};
+
+// The GeoPackage schema extension, through which subtype fields are described as enumerations.
+constexpr const char* kCreateDataColumns[] = {
+    "CREATE TABLE IF NOT EXISTS gpkg_data_columns (table_name TEXT NOT NULL, column_name TEXT NOT NULL, name TEXT, "
+    "title TEXT, description TEXT, mime_type TEXT, constraint_name TEXT, CONSTRAINT pk_gdc PRIMARY KEY "
+    "(table_name, column_name), CONSTRAINT gdc_tn UNIQUE (table_name, name))",
+    "CREATE TABLE IF NOT EXISTS gpkg_data_column_constraints (constraint_name TEXT NOT NULL, constraint_type TEXT "
+    "NOT NULL, value TEXT, min NUMERIC, min_is_inclusive BOOLEAN, max NUMERIC, max_is_inclusive BOOLEAN, "
+    "description TEXT, CONSTRAINT gdcc_ntv UNIQUE (constraint_name, constraint_type, value))",
+    "INSERT INTO gpkg_extensions (table_name, column_name, extension_name, definition, scope) SELECT t, NULL, "
+    "'gpkg_schema', 'http://www.geopackage.org/spec/#extension_schema', 'read-write' FROM (SELECT "
+    "'gpkg_data_columns' AS t UNION ALL SELECT 'gpkg_data_column_constraints') WHERE NOT EXISTS (SELECT 1 FROM "
+    "gpkg_extensions e WHERE e.table_name = t AND e.extension_name = 'gpkg_schema')",
 };
 
 // The GeoPackage R-tree functions the standard triggers call, read from the blob header.
@@ -514,17 +573,41 @@ struct PendingRtree {
     std::optional<RtreeSql> create;
     std::string table, column, oid;
     bool fromTable = false;  // the class had rows already (another program wrote them): all are indexed
+    GeoExtent extent;        // exact union of the entries, for the table's gpkg_contents extent
 };
+
+void widen(GeoExtent& into, const GeoExtent& e) {
+    if (e.empty()) return;
+    if (into.empty()) {
+        into = e;
+        return;
+    }
+    into.xmin = std::min(into.xmin, e.xmin);
+    into.ymin = std::min(into.ymin, e.ymin);
+    into.xmax = std::max(into.xmax, e.xmax);
+    into.ymax = std::max(into.ymax, e.ymax);
+}
 
 class Database {
 public:
     Database(const std::string& file, bool create) {
+        // A file of no bytes is a geodatabase that was never written: it is made anew.
+        std::error_code sizeError;
+        if (!create && std::filesystem::is_regular_file(file, sizeError) && std::filesystem::file_size(file, sizeError) == 0 &&
+            !sizeError)
+            create = true;
         int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
         sqlite3* raw = nullptr;
         int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
         if (rc != SQLITE_OK) {
             std::string msg = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+            const int sysErrno = raw ? sqlite3_system_errno(raw) : 0;
             sqlite3_close_v2(raw);
+            std::error_code ec;
+            if (std::filesystem::is_directory(file, ec)) raise(GDB_E_BAD_PATH, file + " is a folder");
+            if (sysErrno == EACCES || sysErrno == EPERM)
+                raise(GDB_E_ACCESS_DENIED, "cannot open geodatabase " + file + ": permission denied");
+            if (sysErrno == EROFS) raise(GDB_E_READ_ONLY, "cannot open geodatabase " + file + ": read-only");
             raise(GDB_E_BAD_PATH, "cannot open geodatabase " + file + ": " + msg);
         }
         db_ = raw;
@@ -577,11 +660,14 @@ public:
     }
 
     // Writes: inside an edit session they join its savepoint; outside, the batch transaction.
+    // A write transaction takes the write lock when it begins, waiting for another program's
+    // (a deferred one that upgrades later fails at once instead of waiting).
     void beginWrite() {
         if (sqlite3_get_autocommit(db_)) {
-            exec("BEGIN");
+            exec("BEGIN IMMEDIATE");
             batchStart_ = std::chrono::steady_clock::now();
             transactionBegun();
+            registerSideTables();
         }
     }
     void commitBatch() {
@@ -607,11 +693,11 @@ public:
     void beginDeferral(const RtreeOwner& owner) {
         if (pending_.count(owner.rtree)) return;
         PendingRtree p;
+        p.table = owner.table;
+        p.column = owner.column;
+        p.oid = owner.oid;
         if (!rtreeExists(owner.rtree)) {
             p.create = rtreeSql(owner.table, owner.column, owner.oid);
-            p.table = owner.table;
-            p.column = owner.column;
-            p.oid = owner.oid;
             Stmt any = prepare(db_, "SELECT 1 FROM " + sqlName(owner.table) + " LIMIT 1");
             p.fromTable = step(any.get());
         } else {
@@ -641,6 +727,7 @@ public:
         auto it = pending_.find(rtree);
         if (it == pending_.end()) throw SqlError("R-tree " + rtree + " is not deferred");
         if (e.empty()) return;
+        widen(it->second.extent, e);
         it->second.entries.push_back({id, {roundDown(e.xmin), roundUp(e.xmax), roundDown(e.ymin), roundUp(e.ymax)}});
     }
     // Brings one R-tree up to date and gives its trigger back.
@@ -658,11 +745,25 @@ public:
                 while (step(all.get())) {
                     if (sqlite3_column_type(all.get(), 1) != SQLITE_BLOB) continue;
                     const GeoExtent e = gpkgBlobExtent(sqlite3_column_blob(all.get(), 1), std::size_t(sqlite3_column_bytes(all.get(), 1)));
+                    widen(p.extent, e);
                     if (!e.empty())
                         p.entries.push_back({sqlite3_column_int64(all.get(), 0),
                                              {roundDown(e.xmin), roundUp(e.xmax), roundDown(e.ymin), roundUp(e.ymax)}});
                 }
             }
+        }
+        if (!p.extent.empty()) {
+            // The table's extent grows with its rows (readers take it instead of the R-tree's
+            // rounded boxes).
+            sqlite3_stmt* ext = cached(
+                "UPDATE gpkg_contents SET min_x = min(coalesce(min_x, ?2), ?2), min_y = min(coalesce(min_y, ?3), ?3), "
+                "max_x = max(coalesce(max_x, ?4), ?4), max_y = max(coalesce(max_y, ?5), ?5) WHERE table_name = ?1");
+            bindText(ext, 1, p.table);
+            sqlite3_bind_double(ext, 2, p.extent.xmin);
+            sqlite3_bind_double(ext, 3, p.extent.ymin);
+            sqlite3_bind_double(ext, 4, p.extent.xmax);
+            sqlite3_bind_double(ext, 5, p.extent.ymax);
+            step(ext);
         }
         if (!p.entries.empty()) {
             Stmt count = prepare(db_, "SELECT count(*) FROM " + sqlName(rtree + "_rowid"));
@@ -723,8 +824,16 @@ public:
     void startEditing() {
         if (editing_) raise(GDB_E_EDITING, "the workspace is being edited already");
         commitBatch();
-        exec("SAVEPOINT gdb_edit");  // the outermost: the batch is committed
-        transactionBegun();
+        exec("BEGIN IMMEDIATE");  // the batch is committed: this transaction is the session's
+        try {
+            exec("SAVEPOINT gdb_edit");
+            transactionBegun();
+            registerSideTables();
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            sideTablesPending_ = sideTablesMissing();
+            throw;
+        }
         editing_ = true;
         operations_ = 0;
     }
@@ -737,11 +846,21 @@ public:
         if (save) {
             aboutToCommit();
             exec("RELEASE gdb_edit");
+            try {
+                exec("COMMIT");
+            } catch (...) {
+                // Not saved (a full disk): nothing of the session stays, and the session is over.
+                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+                editing_ = false;
+                operations_ = 0;
+                rolledBack();
+                throw;
+            }
         } else {
             exec("ROLLBACK TO gdb_edit");
-            rolledBack();
-            aboutToCommit();
             exec("RELEASE gdb_edit");
+            exec("ROLLBACK");
+            rolledBack();
         }
         editing_ = false;
         operations_ = 0;
@@ -761,6 +880,36 @@ public:
             rolledBack();
         }
         exec("RELEASE " + name);
+    }
+    // Before a write to the side tables: they and their registration are made in the write
+    // transaction, once per file (a foreign GeoPackage gets them only when something of ours
+    // needs them).
+    void makeSideTables() {
+        beginWrite();
+        if (!sideTablesPending_) return;
+        for (const char* name : kSideTableNames) exec("DROP TABLE IF EXISTS temp." + sqlName(name));
+        for (const char* sql : kCreateSchema) exec(sql);
+        sideTablesPending_ = false;
+    }
+    // A geodatabase of an earlier version listed its side tables in gpkg_contents: the first write
+    // transaction of a connection registers them as this one does.
+    void registerSideTables() {
+        if (registrationChecked_ || sideTablesPending_) return;
+        registrationChecked_ = true;
+        sqlite3_stmt* raw = nullptr;  // no gpkg_contents yet (a new file): nothing to bring up to date
+        if (sqlite3_prepare_v2(db_, "SELECT 1 FROM gpkg_contents WHERE data_type = 'x_gdb_catalog' LIMIT 1", -1, &raw,
+                               nullptr) != SQLITE_OK)
+            return;
+        Stmt st(raw);
+        if (!step(st.get())) return;
+        st.reset();
+        for (const char* sql : kCreateSchema) exec(sql);
+    }
+    // The schema extension's tables, made in the current write transaction when missing.
+    void ensureDataColumns() {
+        if (dataColumns_) return;
+        for (const char* sql : kCreateDataColumns) exec(sql);
+        dataColumns_ = true;
     }
     // Raised whenever a rollback may have undone schema changes: cached class descriptions reload.
     std::uint64_t generation() const { return generation_; }
@@ -799,10 +948,13 @@ private:
     void aboutToCommit() {
         if (checkedTransaction_ == transaction_) cookieSeen_ = schemaVersion();
     }
-    // A rollback may have undone schema changes, R-trees made on the way included.
+    // A rollback may have undone schema changes, R-trees and side tables made on the way included.
     void rolledBack() {
         ++generation_;
         rtrees_.clear();
+        sideTablesPending_ = sideTablesMissing();
+        dataColumns_ = false;
+        registrationChecked_ = false;
     }
     // The new file's header and tables open the batch transaction, so that they reach the disk in
     // one commit with what the caller writes next (each commit costs several fsyncs).
@@ -844,21 +996,34 @@ private:
             st = prepare(db_, "PRAGMA application_id");
             step(st.get());
         } catch (const SqlError& e) {
+            // A file held by another program past the wait, or unreadable, is no proof of anything.
+            const HRESULT why = resultOfSqlite(e.rc(), e.systemErrno());
+            if (why != GDB_E_SQL && why != GDB_E_BAD_PATH) raise(why, file + ": " + e.what());
             raise(GDB_E_BAD_PATH, file + " is not a geodatabase: " + e.what());
         }
         const std::uint32_t id = std::uint32_t(sqlite3_column_int64(st.get(), 0));
         if (id != 0x47504B47u && id != 0x47503130u && id != 0x47503131u)
             raise(GDB_E_BAD_PATH, file + " is not a geodatabase (no GeoPackage application id)");
     }
-    void ensureSideTables() {
-        Stmt st = prepare(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+    bool sideTablesMissing() {
+        Stmt st = prepare(db_, "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name IN "
                                "('gdb_items', 'gdb_subtypes', 'gdb_topologies', 'gdb_topology_classes')");
         step(st.get());
-        if (sqlite3_column_int(st.get(), 0) == 4) return;
-        exec("BEGIN");
-        for (const char* sql : kCreateSchema) exec(sql);
-        exec("COMMIT");
+        return sqlite3_column_int(st.get(), 0) != 4;
     }
+    // A GeoPackage of another program is read through empty temporary side tables; nothing is
+    // written to it before the first write transaction (makeSideTables).
+    void ensureSideTables() {
+        if (!sideTablesMissing()) return;
+        for (const char* sql : kCreateSchema) {
+            const std::string_view text(sql);
+            constexpr std::string_view create = "CREATE TABLE IF NOT EXISTS gdb_";
+            if (text.substr(0, create.size()) == create)
+                exec("CREATE TEMP TABLE IF NOT EXISTS " + std::string(text.substr(create.size() - 4)));
+        }
+        sideTablesPending_ = true;
+    }
+
     void close() {
         if (!db_) return;
         try {
@@ -890,6 +1055,9 @@ private:
     std::int64_t cookieSeen_ = -1;
     std::map<std::string, int> readers_;
     bool editing_ = false;
+    bool sideTablesPending_ = false;  // a foreign GeoPackage's side tables are still temporary
+    bool dataColumns_ = false;        // the schema extension's tables are there
+    bool registrationChecked_ = false;  // the side tables' registration was brought up to date
     int operations_ = 0;
     std::uint64_t generation_ = 0;
     std::chrono::steady_clock::time_point batchStart_;
@@ -1011,6 +1179,66 @@ std::vector<std::pair<LONG, std::string>> subtypesOf(Database& db, const std::st
     bindText(st, 1, className);
     while (step(st)) out.emplace_back(LONG(sqlite3_column_int(st, 0)), columnText(st, 1));
     return out;
+}
+
+// A class's subtype field as other programs see it: a GeoPackage data column whose enumeration
+// (constraint "<class>_<field>") gives each subtype code its name. Rewritten from gdb_subtypes
+// inside the caller's write transaction; a class without subtypes has none.
+void describeSubtypes(Database& db, const std::string& className, const std::string& field) {
+    db.ensureDataColumns();
+    sqlite3_stmt* old = db.cached("SELECT constraint_name FROM gpkg_data_columns WHERE table_name = ?1 AND constraint_name IS NOT NULL");
+    bindText(old, 1, className);
+    std::vector<std::string> names;
+    while (step(old)) names.push_back(columnText(old, 0));
+    for (const std::string& n : names) {
+        sqlite3_stmt* del = db.cached("DELETE FROM gpkg_data_column_constraints WHERE constraint_name = ?1 AND constraint_type = 'enum'");
+        bindText(del, 1, n);
+        step(del);
+    }
+    sqlite3_stmt* drop = db.cached("DELETE FROM gpkg_data_columns WHERE table_name = ?1 AND constraint_name IS NOT NULL");
+    bindText(drop, 1, className);
+    step(drop);
+    if (field.empty()) return;
+    const auto subtypes = subtypesOf(db, className);
+    if (subtypes.empty()) return;
+    const std::string constraint = className + "_" + field;
+    sqlite3_stmt* column = db.cached(
+        "INSERT OR REPLACE INTO gpkg_data_columns (table_name, column_name, name, title, description, constraint_name) "
+        "VALUES (?1, ?2, ?2, ?2, 'subtype', ?3)");
+    bindText(column, 1, className);
+    bindText(column, 2, field);
+    bindText(column, 3, constraint);
+    step(column);
+    sqlite3_stmt* add = db.cached(
+        "INSERT OR REPLACE INTO gpkg_data_column_constraints (constraint_name, constraint_type, value, description) "
+        "VALUES (?1, 'enum', ?2, ?3)");
+    for (const auto& [code, name] : subtypes) {
+        sqlite3_reset(add);
+        bindText(add, 1, constraint);
+        bindText(add, 2, std::to_string(code));
+        bindText(add, 3, name);
+        step(add);
+    }
+}
+
+// One subtype more in its class's enumeration.
+void addSubtypeValue(Database& db, const std::string& className, const std::string& field, LONG code, const std::string& name) {
+    db.ensureDataColumns();
+    const std::string constraint = className + "_" + field;
+    sqlite3_stmt* column = db.cached(
+        "INSERT OR IGNORE INTO gpkg_data_columns (table_name, column_name, name, title, description, constraint_name) "
+        "VALUES (?1, ?2, ?2, ?2, 'subtype', ?3)");
+    bindText(column, 1, className);
+    bindText(column, 2, field);
+    bindText(column, 3, constraint);
+    step(column);
+    sqlite3_stmt* add = db.cached(
+        "INSERT OR REPLACE INTO gpkg_data_column_constraints (constraint_name, constraint_type, value, description) "
+        "VALUES (?1, 'enum', ?2, ?3)");
+    bindText(add, 1, constraint);
+    bindText(add, 2, std::to_string(code));
+    bindText(add, 3, name);
+    step(add);
 }
 
 // One column of a description, as PRAGMA table_info gives it.
@@ -2252,6 +2480,7 @@ public:
     HRESULT raw_RegisterAsVersioned(VARIANT_BOOL b) override {
         return gdbGuard([&] {
             ws_->db().beginWrite();
+            ws_->db().makeSideTables();
             sqlite3_stmt* st = ws_->db().cached("UPDATE gdb_items SET versioned = ?2 WHERE name = ?1 AND kind = 'FeatureDataset'");
             bindText(st, 1, name_);
             sqlite3_bind_int(st, 2, b ? 1 : 0);
@@ -2489,6 +2718,7 @@ HRESULT WorkspaceImpl::raw_CreateFeatureDataset(BSTR name, ISpatialReference* sr
             check(sr->raw_GetZDomain(&zmin, &zmax));
         }
         db_->beginWrite();
+        db_->makeSideTables();
         sqlite3_stmt* st = db_->cached("INSERT INTO gdb_items (name, kind, srs_id, z_min, z_max) VALUES (?1, 'FeatureDataset', ?2, ?3, ?4)");
         bindText(st, 1, n);
         sqlite3_bind_int(st, 2, sr ? kWgs84 : kUndefinedGeographic);
@@ -2613,6 +2843,7 @@ IUnknownPtr WorkspaceImpl::create(const std::string& name, IFields* fields, bool
         // that stay empty carry none.
     }
     {
+        db_->makeSideTables();
         sqlite3_stmt* st = db_->cached(
             "INSERT INTO gdb_items (name, kind, dataset, shape_type, has_z, srs_id, z_min, z_max, grid_size) VALUES "
             "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
@@ -2938,6 +3169,7 @@ HRESULT ClassImpl::raw_DeleteSearchedRows(IQueryFilter* filter) {
 
 void ClassImpl::subtypeItem() {
     const ClassInfo& ci = info();
+    db().makeSideTables();
     sqlite3_stmt* st = db().cached("INSERT OR IGNORE INTO gdb_items (name, kind) VALUES (?1, ?2)");
     bindText(st, 1, ci.name);
     bindText(st, 2, ci.feature ? "FeatureClass" : "Table");
@@ -2959,17 +3191,20 @@ HRESULT ClassImpl::put_SubtypeFieldName(BSTR name) {
         }
         db().beginWrite();
         subtypeItem();
+        db().makeSideTables();
         sqlite3_stmt* st = db().cached("UPDATE gdb_items SET subtype_field = ?2 WHERE name = ?1");
         bindText(st, 1, ci.name);
         if (!stored.empty()) bindText(st, 2, stored);
         step(st);
         if (stored.empty()) {
+            db().makeSideTables();
             sqlite3_stmt* del = db().cached("DELETE FROM gdb_subtypes WHERE class_name = ?1");
             bindText(del, 1, ci.name);
             step(del);
         }
         std::vector<std::pair<LONG, std::string>> subtypes;
         if (!stored.empty()) subtypes = subtypesOf(db(), ci.name);
+        describeSubtypes(db(), ci.name, stored);
         changedOwnInfo([&](ClassInfo& c) {
             c.subtypeField = stored;
             c.subtypes = std::move(subtypes);
@@ -2983,6 +3218,7 @@ HRESULT ClassImpl::put_DefaultSubtypeCode(LONG code) {
         const ClassInfo& ci = info();
         db().beginWrite();
         subtypeItem();
+        db().makeSideTables();
         sqlite3_stmt* st = db().cached("UPDATE gdb_items SET default_subtype = ?2 WHERE name = ?1");
         bindText(st, 1, ci.name);
         sqlite3_bind_int(st, 2, code);
@@ -3001,11 +3237,13 @@ HRESULT ClassImpl::raw_AddSubtype(LONG code, BSTR name) {
         std::string n = utf8(name);
         if (n.empty()) raise(E_INVALIDARG, "a subtype needs a name");
         db().beginWrite();
+        db().makeSideTables();
         sqlite3_stmt* st = db().cached("INSERT INTO gdb_subtypes (class_name, code, name) VALUES (?1, ?2, ?3)");
         bindText(st, 1, ci.name);
         sqlite3_bind_int(st, 2, code);
         bindText(st, 3, n);
         step(st);
+        addSubtypeValue(db(), ci.name, ci.subtypeField, code, n);
         changedOwnInfo([&](ClassInfo& c) {
             auto at = std::find_if(c.subtypes.begin(), c.subtypes.end(), [&](const auto& e) { return e.first > code; });
             c.subtypes.emplace(at, code, n);
@@ -3018,11 +3256,13 @@ HRESULT ClassImpl::raw_DeleteSubtype(LONG code) {
     return gdbGuard([&] {
         const ClassInfo& ci = info();
         db().beginWrite();
+        db().makeSideTables();
         sqlite3_stmt* st = db().cached("DELETE FROM gdb_subtypes WHERE class_name = ?1 AND code = ?2");
         bindText(st, 1, ci.name);
         sqlite3_bind_int(st, 2, code);
         step(st);
         if (sqlite3_changes(db().raw()) == 0) raise(GDB_E_NOT_FOUND, ci.name + " has no subtype " + std::to_string(code));
+        describeSubtypes(db(), ci.name, ci.subtypeField);
         changedOwnInfo([&](ClassInfo& c) {
             c.subtypes.erase(std::remove_if(c.subtypes.begin(), c.subtypes.end(), [&](const auto& e) { return e.first == code; }),
                              c.subtypes.end());
@@ -3090,6 +3330,7 @@ HRESULT DatasetImpl::raw_CreateTopology(BSTR name, double tolerance, LONG, BSTR,
         sqlite3_reset(st);
         if (taken) raise(GDB_E_NAME_EXISTS, "a topology named " + n + " exists");
         ws_->db().beginWrite();
+        ws_->db().makeSideTables();
         st = ws_->db().cached("INSERT INTO gdb_topologies (name, dataset, tolerance) VALUES (?1, ?2, ?3)");
         bindText(st, 1, n);
         bindText(st, 2, name_);
@@ -3113,6 +3354,7 @@ HRESULT TopologyImpl::raw_AddClass(IFeatureClass* fc, double, LONG, LONG, VARIAN
         if (sameNoCase(other, name_)) raise(GDB_E_NAME_EXISTS, "class " + ci.name + " is in topology " + name_ + " already");
         if (!other.empty()) raise(E_INVALIDARG, "class " + ci.name + " is in topology " + other);
         ws_->db().beginWrite();
+        ws_->db().makeSideTables();
         sqlite3_stmt* st = ws_->db().cached("INSERT INTO gdb_topology_classes (topology, class_name) VALUES (?1, ?2)");
         bindText(st, 1, name_);
         bindText(st, 2, ci.name);
@@ -3333,3 +3575,18 @@ const ComClassRegistrar kRegistrars[] = {
 };
 
 }  // namespace
+
+const char* gdbFailureReason(HRESULT hr) {
+    switch (hr) {
+    case GDB_E_IN_USE: return "in use by another program";
+    case GDB_E_READ_ONLY: return "read-only";
+    case GDB_E_DISK_FULL: return "disk full";
+    case GDB_E_ACCESS_DENIED: return "permission denied";
+    case GDB_E_BAD_PATH: return "not a geodatabase";
+    case GDB_E_NOT_SUPPORTED: return "enterprise geodatabases are not supported";
+    default: return nullptr;
+    }
+}
+
+HRESULT gdbStorageFailure() { return storageFailure; }
+void clearGdbStorageFailure() { storageFailure = S_OK; }

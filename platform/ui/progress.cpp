@@ -208,8 +208,8 @@ private:
             open_ = true;
             if (ui::detail::drawsBar()) {
                 ui::detail::clearBar();
-                if (!title_.empty()) std::fprintf(stderr, "%s\n", title_.c_str());
-                if (!description_.empty()) std::fprintf(stderr, "%s\n", description_.c_str());
+                if (!title_.empty()) ui::detail::writeOut(title_ + "\n");
+                if (!description_.empty()) ui::detail::writeOut(description_ + "\n");
             }
         }
         redraw();
@@ -227,15 +227,14 @@ private:
         if (ui::detail::drawsBar()) {
             if (open_) {
                 ui::detail::clearBar();
-                std::fprintf(stderr, "%s\n", text.c_str());
+                ui::detail::writeOut(text + "\n");
                 redraw();
             } else {
                 touched();  // prints the title and description as it opens
             }
             return;
         }
-        std::fprintf(stderr, "%s\n", text.c_str());
-        std::fflush(stderr);
+        ui::detail::writeOut(text + "\n");
     }
     void redraw() {
         if (!open_ || !ui::detail::drawsBar()) return;

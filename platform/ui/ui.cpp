@@ -5,6 +5,7 @@
 #include "platform/ui/ui.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -34,7 +35,8 @@ struct State {
     std::vector<Event> events;           // scripted record
     int cancelAt = 0;                    // scripted: Continue number that cancels; 0 never
     int continues = 0;                   // Continue calls seen since reset
-    bool barShown = false;               // a bar line is on standard error
+    bool barShown = false;               // a bar line is on the output
+    int output = -1;                     // where the terminal and batch forms write; -1 standard error
 };
 
 State& state() {
@@ -97,8 +99,14 @@ const char* iconName(UINT type) {
 
 void errWrite(std::string_view s) {
     detail::clearBar();
-    std::fwrite(s.data(), 1, s.size(), stderr);
-    std::fflush(stderr);
+    detail::writeOut(s);
+}
+
+// Whether input is waiting on a terminal's standard input (typed before it was asked for).
+bool inputWaiting() {
+    if (!isatty(STDIN_FILENO)) return false;
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
 // One line from the terminal without its line end; false at end of input.
@@ -136,6 +144,13 @@ int terminalBox(const std::string& text, const std::string& caption, UINT type, 
     if (const char* icon = iconName(type)) out += std::string(" (") + icon + ")";
     out += "\n" + text + "\n";
     errWrite(out);
+    // Input typed while the program worked was meant for whatever comes after it: a question
+    // does not take it for its answer.
+    if (buttons != MB_OK && inputWaiting()) {
+        const int answer = safeAnswer(buttons);
+        errWrite(std::string("[") + answerName(answer) + ": input typed before the question is left unread]\n");
+        return answer;
+    }
     for (;;) {
         switch (buttons) {
         case MB_YESNO: errWrite("Yes or No? [y/n] "); break;
@@ -150,6 +165,7 @@ int terminalBox(const std::string& text, const std::string& caption, UINT type, 
         }
         const std::string a = lower(trim(line));
         if (buttons == MB_OK) return IDOK;
+        if (a.empty()) return safeAnswer(buttons);  // Enter alone: the safe answer
         if ((buttons == MB_YESNO || buttons == MB_YESNOCANCEL) && (a == "y" || a == "yes")) return IDYES;
         if ((buttons == MB_YESNO || buttons == MB_YESNOCANCEL) && (a == "n" || a == "no")) return IDNO;
         if (buttons == MB_OKCANCEL && (a == "o" || a == "ok")) return IDOK;
@@ -210,6 +226,16 @@ std::string escaped(std::string_view s) {
 }
 
 }  // namespace
+
+void setOutput(int fd) {
+    detail::clearBar();
+    state().output = fd;
+}
+
+int output() {
+    const int fd = state().output;
+    return fd >= 0 ? fd : STDERR_FILENO;
+}
 
 Form form() {
     State& st = state();
@@ -323,20 +349,50 @@ int viewLogFile(const std::string& path) {
         if (!editor || !*editor) editor = std::getenv("EDITOR");
         std::string script;
         std::vector<char*> argv;
-        std::string sh = "sh", dash = "--", less = "less", p = path, c = "-c";
+        std::string sh = "sh", dash = "--", less = "less", quitOnInterrupt = "-K", p = path, c = "-c";
         if (editor && *editor) {
             script = std::string(editor) + " \"$1\"";
             argv = {sh.data(), c.data(), script.data(), sh.data(), p.data(), nullptr};
         } else {
-            argv = {less.data(), dash.data(), p.data(), nullptr};
+            argv = {less.data(), quitOnInterrupt.data(), dash.data(), p.data(), nullptr};
         }
+        // The viewer writes to the user's terminal whatever this program's standard output and
+        // error are meanwhile, and gets the default answer to Ctrl-C, which this program ignores
+        // while it waits (as system() does), so that both end cleanly.
+        posix_spawn_file_actions_t actions;
+        posix_spawnattr_t attributes;
+        if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+        if (posix_spawnattr_init(&attributes) != 0) {
+            posix_spawn_file_actions_destroy(&actions);
+            return -1;
+        }
+        const int out = output();
+        if (out != STDOUT_FILENO) posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+        if (out != STDERR_FILENO) posix_spawn_file_actions_adddup2(&actions, out, STDERR_FILENO);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGQUIT);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        struct sigaction ignore {}, oldInt{}, oldQuit{};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGINT, &ignore, &oldInt);
+        sigaction(SIGQUIT, &ignore, &oldQuit);
         pid_t pid = 0;
         const char* program = (editor && *editor) ? "/bin/sh" : "less";
-        if (posix_spawnp(&pid, program, nullptr, nullptr, argv.data(), environ) != 0) return -1;
+        const int spawned = posix_spawnp(&pid, program, &actions, &attributes, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
         int status = 0;
-        while (waitpid(pid, &status, 0) < 0) {
-            if (errno != EINTR) return -1;
+        bool waited = spawned == 0;
+        while (waited && waitpid(pid, &status, 0) < 0) {
+            if (errno != EINTR) waited = false;
         }
+        sigaction(SIGINT, &oldInt, nullptr);
+        sigaction(SIGQUIT, &oldQuit, nullptr);
+        if (!waited) return -1;
         return (WIFEXITED(status) && WEXITSTATUS(status) == 0) ? 0 : -1;
     } catch (...) {
         return -1;
@@ -487,26 +543,34 @@ bool readTerminalLine(std::string& line) { return readLine(line); }
 
 void terminalWrite(const std::string& text) { errWrite(text); }
 
-bool drawsBar() { return form() == Form::Terminal && isatty(STDERR_FILENO); }
+void writeOut(std::string_view text) {
+    std::fflush(stderr);
+    const int fd = output();
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // nowhere to show it: the program goes on
+        text.remove_prefix(std::size_t(n));
+    }
+}
+
+bool drawsBar() { return form() == Form::Terminal && isatty(output()); }
 
 void drawBar(const std::string& line) {
-    std::string out = "\r" + line + "\x1b[K";
-    std::fwrite(out.data(), 1, out.size(), stderr);
-    std::fflush(stderr);
+    writeOut("\r" + line + "\x1b[K");
     state().barShown = true;
 }
 
 void clearBar() {
     State& st = state();
     if (!st.barShown) return;
-    std::fputs("\r\x1b[K", stderr);
-    std::fflush(stderr);
+    writeOut("\r\x1b[K");
     st.barShown = false;
 }
 
 int terminalWidth() {
     winsize ws{};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    if (ioctl(output(), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
     return 80;
 }
 

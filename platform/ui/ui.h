@@ -40,7 +40,9 @@ inline constexpr int IDNO = 7;
 
 // A modal box; the owner is ignored. Returns the button chosen: in batch form (and when the
 // terminal closes, or no scripted answer is left) the safe one: IDOK for MB_OK, IDNO for MB_YESNO,
-// IDCANCEL for MB_OKCANCEL and MB_YESNOCANCEL. Any other button code is shown as MB_OK.
+// IDCANCEL for MB_OKCANCEL and MB_YESNOCANCEL. Any other button code is shown as MB_OK. On a
+// terminal an empty line answers the safe one too, and a question that finds input typed before it
+// was shown takes the safe answer without reading it: that input is left for whoever reads next.
 int MessageBoxW(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 
@@ -51,6 +53,13 @@ enum class Form { Scripted, Terminal, Batch };
 // The program-wide form; the first call of form() picks the default.
 Form form();
 void setForm(Form f);
+
+// The descriptor that the terminal and batch forms write to (boxes, prompts, the progress bar) and
+// that the log viewer gets as its output: standard error unless set. A caller that sends standard
+// error elsewhere for a while (a program's own diagnostics) keeps the user's terminal here. The
+// descriptor stays the caller's; -1 sets standard error back.
+void setOutput(int fd);
+int output();
 
 // ---- Dialogs -----------------------------------------------------------------------------------
 
@@ -65,9 +74,11 @@ bool chooseOpenFile(const std::string& title, const std::vector<FileFilter>& fil
 // A list to choose one entry from: its index, or -1 when the user cancels (batch: always).
 int chooseFromList(const std::string& title, const std::vector<std::string>& items);
 
-// Shows a text file to the user: $VISUAL, else $EDITOR, else less, with the path as its one
-// argument, waited for (terminal). Batch names the file on standard error instead; scripted records
-// it. 0 when shown, -1 when the viewer could not be started or failed.
+// Shows a text file to the user: $VISUAL, else $EDITOR, else less (which Ctrl-C ends), with the
+// path as its one argument, waited for (terminal), on the terminal: standard input as it is, its
+// output on output(). Ctrl-C while it runs reaches the viewer, not this program. Batch names the
+// file on output() instead; scripted records it. 0 when shown, -1 when the viewer could not be
+// started, failed or was interrupted.
 int viewLogFile(const std::string& path);
 
 // ---- Terminal rendering ------------------------------------------------------------------------

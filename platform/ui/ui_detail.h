@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/ui/ui.h"
 
@@ -18,7 +19,10 @@ bool scriptedContinueCancels();
 // look; it is consumed. Never blocks; false in the other forms.
 bool terminalKeyPressed();
 
-// True when progress is drawn as a bar: terminal form with standard error on a TTY.
+// Writes all of `text` to output(); stdio's standard error is flushed first.
+void writeOut(std::string_view text);
+
+// True when progress is drawn as a bar: terminal form with output() on a TTY.
 bool drawsBar();
 
 // The bar line on standard error: drawn over itself, cleared before any other terminal output.
@@ -30,10 +34,10 @@ void resetDialogScript();
 
 // Reads one line of the terminal form's input; false at end of input.
 bool readTerminalLine(std::string& line);
-// Writes to standard error, clearing a progress bar first.
+// Writes to the terminal form's output, clearing a progress bar first.
 void terminalWrite(const std::string& text);
 
-// Width of standard error's terminal (80 when unknown).
+// Width of output()'s terminal (80 when unknown).
 int terminalWidth();
 
 }  // namespace ui::detail

@@ -13,6 +13,7 @@
 
 #include "e2e_support.h"
 #include "import/s572gdbmain.h"
+#include "platform/gdb/gdb.h"
 #include "support/test_data.h"
 
 namespace fs = std::filesystem;
@@ -362,6 +363,41 @@ TEST_F(Driver, AGeodatabasePathOfAnotherKindIsMessage106) {
     EXPECT_EQ(run.result, 0);
     ASSERT_EQ(run.messages().size(), 2u);
     EXPECT_EQ(run.messages()[0].rfind("Unable to open Geodatabase -", 0), 0u) << run.messages()[0];
+}
+
+// What a caller learns of the run besides the result: the driver says 0 for all of these.
+TEST_F(Driver, TheOutcomeSaysHowTheRunEnded) {
+    const auto runWithOutcome = [&](const std::string& input, const char* dataset) {
+        ui::setForm(ui::Form::Scripted);
+        ui::scripted::reset();
+        ImportOutcome outcome;
+        outcome.cellsImported = 99;  // filled anew by every run
+        EXPECT_EQ(s572gdb(input.c_str(), gdb.c_str(), dataset, &outcome), 0);
+        ui::scripted::reset();
+        return outcome;
+    };
+    const std::string cell = e2e::link(testdata::path(kCell1), dir.path(), "AA400001.000");
+    ImportOutcome o = runWithOutcome(cell, "S57");
+    EXPECT_FALSE(o.failed());
+    EXPECT_EQ(o.cellsImported, 1);
+    EXPECT_EQ(o.overflowValues, 0);
+
+    o = runWithOutcome(cell, "S57");
+    EXPECT_TRUE(o.failed());
+    EXPECT_EQ(o.message, 125);
+    EXPECT_EQ(o.reason, "Unable to import meta data.  -2147467259");
+    EXPECT_EQ(o.cellsImported, 0);
+
+    o = runWithOutcome(cell, "NoSuchDataset");
+    EXPECT_TRUE(o.failed());
+    EXPECT_EQ(o.message, 0);
+    EXPECT_EQ(o.error, GDB_E_NOT_FOUND);
+    EXPECT_NE(o.reason.find("NoSuchDataset"), std::string::npos) << o.reason;
+
+    const std::string longValues = e2e::link(testdata::path("s58/AA400003/ENC_ROOT/AA400003.000"), dir.path(), "AA400003.000");
+    o = runWithOutcome(longValues, "S57");
+    EXPECT_FALSE(o.failed());
+    EXPECT_EQ(o.overflowValues, 1);
 }
 
 TEST(DriverArguments, NullArgumentsAreRefused) {

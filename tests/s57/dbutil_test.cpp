@@ -272,6 +272,26 @@ TEST_F(DbUtil, SetRecordValueStoresConvertsAndReportsWhatItCannotStore) {
     EXPECT_EQ(logText().rfind("Error: dbUtil::SetRecordValue\n", 0), 0u) << logText();
 }
 
+// A value longer than its column: the log names the feature by its LNAM, the attribute, and where
+// the value went (whole into atto when it is longer than 70 characters, as the feature import does).
+TEST_F(DbUtil, AValueTooLongForItsColumnIsLoggedWithItsFeature) {
+    const FieldDef defs[3] = {{1, "LNAM", "UNKNOWN", 1, 17}, {2, "INFORM", "UNKNOWN", 1, 70}, {3, "PEREND", "", 1, 8}};
+    ITablePtr table;
+    ASSERT_EQ(createGDBTable(fws_, "features", &table, 3, defs), S_OK);
+    IRowBufferPtr buffer = table->CreateRowBuffer();
+    ASSERT_EQ(SetRecordValue(buffer.GetInterfacePtr(), "LNAM", _variant_t("US0000012345ABCD")), 0);
+    EXPECT_EQ(SetRecordValue(buffer.GetInterfacePtr(), "INFORM", _variant_t(std::string(84, 'x').c_str())), E_FAIL);
+    EXPECT_TRUE(buffer->GetValue(table->FindField("INFORM")).isNullOrEmpty());
+    EXPECT_EQ(logText(), "Error: dbUtil::SetRecordValue\n"
+                         "feature US0000012345ABCD, attribute INFORM: the value (84 characters) is longer than its "
+                         "column (70): stored whole in table atto, the column left empty\n");
+    clearLog();
+    EXPECT_EQ(SetRecordValue(buffer.GetInterfacePtr(), "PEREND", _variant_t("202612311")), E_FAIL);
+    EXPECT_EQ(logText(), "Error: dbUtil::SetRecordValue\n"
+                         "feature US0000012345ABCD, attribute PEREND: the value (9 characters) is longer than its "
+                         "column (8): not stored\n");
+}
+
 // Column indexes are remembered per field list: a schema change, another text at the same address
 // and another spelling of a name must still reach the right column.
 TEST_F(DbUtil, SetRecordValueFollowsSchemaChangesAndTheTextItIsGiven) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "s57/gdb_template.h"
@@ -21,17 +22,20 @@ void usage(FILE* err) { std::fprintf(err, "usage: tarvo create GEODATABASE [--da
 int runCreate(int argc, char** argv, FILE* out, FILE* err) {
     const char* path = nullptr;
     std::string dataset = kDefaultDatasetName;
+    bool options = true;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
-        if (std::strcmp(a, "--dataset") == 0) {
+        if (options && std::strcmp(a, "--") == 0) {
+            options = false;
+        } else if (options && std::strcmp(a, "--dataset") == 0) {
             if (i + 1 >= argc || !argv[i + 1][0]) {
                 usage(err);
                 return 2;
             }
             dataset = argv[++i];
-        } else if (std::strncmp(a, "--dataset=", 10) == 0 && a[10]) {
+        } else if (options && std::strncmp(a, "--dataset=", 10) == 0 && a[10]) {
             dataset = a + 10;
-        } else if (a[0] == '-' && a[1]) {
+        } else if (options && a[0] == '-' && a[1]) {
             std::fprintf(err, "tarvo create: unknown option %s\n", a);
             usage(err);
             return 2;
@@ -47,6 +51,11 @@ int runCreate(int argc, char** argv, FILE* out, FILE* err) {
         return 2;
     }
 
+    if (const char* problem = datasetNameProblem(dataset.c_str())) {
+        std::fprintf(err, "tarvo create: the dataset name %s %s\n", dataset.c_str(), problem);
+        return 1;
+    }
+
     TemplateSummary summary;
     HRESULT hr;
     {
@@ -54,7 +63,12 @@ int runCreate(int argc, char** argv, FILE* out, FILE* err) {
         hr = createGeodatabase(path, dataset.c_str(), nullptr, err, &summary);
     }
     if (FAILED(hr)) {
-        std::fprintf(err, "tarvo create: %s: failed (0x%08X)\n", path, unsigned(hr));
+        std::error_code ec;
+        const char* why = std::filesystem::is_directory(path, ec) ? "is a folder" : gdbFailureReason(hr);
+        if (why)
+            std::fprintf(err, "tarvo create: %s: %s\n", path, why);
+        else
+            std::fprintf(err, "tarvo create: %s: failed (0x%08X)\n", path, unsigned(hr));
         return 1;
     }
     std::fprintf(out, "%s %s, feature dataset %s%s\n", summary.geodatabaseCreated ? "Created" : "Opened", path,

@@ -129,11 +129,13 @@ void printDdr(std::FILE* out) {
 int runDump(int argc, char** argv, std::FILE* out, std::FILE* err) {
     bool summary = false, s57 = false;
     const char* path = nullptr;
+    bool options = true;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--summary") summary = true;
-        else if (a == "--s57") s57 = true;
-        else if (!a.empty() && a[0] == '-') {
+        if (options && a == "--") options = false;
+        else if (options && a == "--summary") summary = true;
+        else if (options && a == "--s57") s57 = true;
+        else if (options && !a.empty() && a[0] == '-') {
             std::fprintf(err, "tarvo dump: unknown option %s\n", a.c_str());
             usage(err);
             return 2;

@@ -1,236 +1,152 @@
-// tools/tarvo/import.cpp: `tarvo import`: runs the import driver on a base cell or an exchange set,
-// creating the geodatabase first when there is none. When the converter is registered, the run goes
-// through the registered module's automation interface (as any automation caller's would), else
-// straight to the driver linked into the tool; a registered module that cannot be created is an
-// error, not a reason to quietly run another copy. The driver's result says only whether the run
-// got past its opening; how it ended is what the run reported, so the exit status is read from the
-// run's log.
+// tools/tarvo/import.cpp: `tarvo import`: checks what can be checked before anything is made (the
+// input opens, the names fit, the geodatabase is one and can be written), creates the geodatabase
+// when there is none, runs the import driver and ends with one line: what was imported, or why the
+// run failed. The exit status is what the run returned and reported (never read back from its log).
+// When the converter is registered, the run goes through the registered module's automation
+// interface (as any automation caller's would), else straight to the driver linked into the tool; a
+// registered module that cannot be created is an error, not a reason to quietly run another copy.
+// The driver's own output (trace lines on standard error, catalogue traces on standard output,
+// batch messages) is not the command's: it is shown with --verbose only; on a terminal the
+// progress bar, the questions and the log viewer keep the terminal.
 #include "tools/tarvo/import.h"
 
 #include <fcntl.h>
-#include <sys/ioctl.h>
-#include <termios.h>
+#include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <cstdlib>
-#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
 
 #include "import/s572gdbmain.h"
 #include "platform/com/typelib.h"
+#include "platform/gdb/gdb.h"
 #include "platform/ui/ui.h"
 #include "s57/gdb_template.h"
-#include "s57/s57_util2.h"
 #include "tools/tarvo/quiet_stdout.h"
 
 namespace {
 
-void usage(FILE* err) { std::fprintf(err, "usage: tarvo import S57FILE GEODATABASE [--dataset NAME]\n"); }
+void usage(FILE* err) {
+    std::fprintf(err, "usage: tarvo import S57FILE GEODATABASE [--dataset NAME] [--verbose]\n");
+}
 
-// The log viewer runs inside the driver, while standard output is quiet: on a terminal it is told
-// to take the terminal itself (through the command the viewer is started with), for the run only.
-class ViewerOnTerminal {
-public:
-    ViewerOnTerminal() {
-        if (ui::form() != ui::Form::Terminal) return;
-        const char* visual = std::getenv("VISUAL");
-        if (visual) saved_ = visual;
-        hadVisual_ = visual != nullptr;
-        const char* editor = visual && *visual ? visual : std::getenv("EDITOR");
-        const std::string viewer = editor && *editor ? editor : "less";
-        set_ = setenv("VISUAL", ("exec </dev/tty >/dev/tty; " + viewer).c_str(), 1) == 0;
+// A failure of the file system in words.
+const char* reasonOfErrno(int e) {
+    switch (e) {
+    case ENOENT: return "no such file or folder";
+    case EACCES:
+    case EPERM: return "permission denied";
+    case EROFS: return "read-only";
+    case EISDIR: return "is a folder";
+    case ENOSPC: return "disk full";
+    case ENOTDIR: return "a part of the path is not a folder";
+    default: return std::strerror(e);
     }
-    ~ViewerOnTerminal() {
-        if (!set_) return;
-        if (hadVisual_)
-            setenv("VISUAL", saved_.c_str(), 1);
-        else
-            unsetenv("VISUAL");
-    }
-    ViewerOnTerminal(const ViewerOnTerminal&) = delete;
-    ViewerOnTerminal& operator=(const ViewerOnTerminal&) = delete;
+}
 
-private:
-    std::string saved_;
-    bool hadVisual_ = false;
-    bool set_ = false;
-};
-
-// The importers trace every record on standard error ("importVE: ..."), where the terminal's
-// progress bar and prompts also go. On a terminal, standard error becomes a pseudo-terminal of the
-// same size (so the bar is still drawn) whose output is passed on without the trace lines.
-class TraceFilter {
-public:
-    TraceFilter() {
-        if (ui::form() != ui::Form::Terminal || !isatty(STDERR_FILENO)) return;
-        const int master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0) return;
-        const char* name = grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
-        const int slave = name ? open(name, O_RDWR | O_NOCTTY) : -1;
-        if (slave < 0) {
-            close(master);
-            return;
-        }
-        termios raw{};
-        if (tcgetattr(slave, &raw) == 0) {
-            cfmakeraw(&raw);
-            tcsetattr(slave, TCSANOW, &raw);
-        }
-        winsize size{};
-        if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0) ioctl(slave, TIOCSWINSZ, &size);
-        std::fflush(stderr);
-        terminal_ = dup(STDERR_FILENO);
-        if (terminal_ < 0 || dup2(slave, STDERR_FILENO) < 0) {
-            if (terminal_ >= 0) close(terminal_);
-            terminal_ = -1;
-            close(slave);
-            close(master);
-            return;
-        }
-        close(slave);
-        master_ = master;
-        thread_ = std::thread([this] { pass(); });
-    }
-    ~TraceFilter() {
-        if (master_ < 0) return;
-        std::fflush(stderr);
-        dup2(terminal_, STDERR_FILENO);  // the last slave descriptor goes: the reader sees the end
-        thread_.join();
-        close(master_);
-        close(terminal_);
-    }
-    TraceFilter(const TraceFilter&) = delete;
-    TraceFilter& operator=(const TraceFilter&) = delete;
-
-private:
-    // A trace line begins "importVI: ", "importFP: " ... and ends with its line feed.
-    static std::size_t traceStart(const std::string& s, std::size_t from) {
-        for (std::size_t i = s.find("import", from); i != std::string::npos; i = s.find("import", i + 1))
-            if (i + 10 <= s.size() && (s[i + 6] == 'V' || s[i + 6] == 'F') && std::isupper(static_cast<unsigned char>(s[i + 7])) &&
-                s[i + 8] == ':' && s[i + 9] == ' ')
-                return i;
-        return std::string::npos;
-    }
-    // Whether the text from i on (shorter than a trace prefix) may grow into one.
-    static bool mayStartTrace(const std::string& s, std::size_t i) {
-        for (std::size_t k = 0; i + k < s.size(); ++k) {
-            const char c = s[i + k];
-            const bool ok = k < 6   ? c == "import"[k]
-                            : k == 6 ? (c == 'V' || c == 'F')
-                            : k == 7 ? std::isupper(static_cast<unsigned char>(c)) != 0
-                            : k == 8 ? c == ':'
-                                     : c == ' ';
-            if (!ok) return false;
-        }
-        return true;
-    }
-    void put(const std::string& s) const {
-        for (std::size_t done = 0; done < s.size();) {
-            const ssize_t n = write(terminal_, s.data() + done, s.size() - done);
-            if (n <= 0) return;
-            done += std::size_t(n);
-        }
-    }
-    void pass() {
-        std::string pending;
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = read(master_, buf, sizeof buf);
-            if (n <= 0) break;
-            pending.append(buf, std::size_t(n));
-            std::string out;
-            std::size_t at = 0;
-            for (;;) {
-                const std::size_t t = traceStart(pending, at);
-                if (t == std::string::npos) break;
-                const std::size_t end = pending.find('\n', t);
-                out.append(pending, at, t - at);
-                if (end == std::string::npos) {
-                    at = t;  // the rest of the trace line is still to come
-                    break;
-                }
-                at = end + 1;
-            }
-            if (traceStart(pending, at) == at && at < pending.size()) {
-                put(out);
-                pending.erase(0, at);
-                continue;
-            }
-            // Keep a tail that may be the beginning of a trace line.
-            std::size_t keep = pending.size();
-            for (std::size_t i = pending.size() > 9 ? std::max(at, pending.size() - 9) : at; i < pending.size(); ++i)
-                if (mayStartTrace(pending, i)) {
-                    keep = i;
-                    break;
-                }
-            out.append(pending, at, keep - at);
-            put(out);
-            pending.erase(0, keep);
-        }
-        put(pending);
-    }
-
-    int master_ = -1;
-    int terminal_ = -1;
-    std::thread thread_;
-};
-
-// The messages with which the driver ends a run that failed, as they stand in its log.
-constexpr int kFailureTexts[] = {106, 111, 112, 113, 115, 118, 119, 120, 125, 127, 129, 163, 165};
-constexpr char kRunError[] = "Error: s572gdbmain::s572gdb";
-
-// The first line of the log that tells of a failed run; empty when the run went through.
-std::string failureInLog(const std::string& logPath, bool* readable) {
-    std::ifstream in(logPath, std::ios::binary);
-    *readable = bool(in);
-    if (!in) return {};
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.find(kRunError) != std::string::npos) {
-            std::string next;
-            if (std::getline(in, next)) line += ": " + next;
-            return line;
-        }
-        for (int id : kFailureTexts) {
-            const char* text = stringText(id);
-            if (text && line.find(text) != std::string::npos) return line;
-        }
-    }
+// Why the input cannot be imported; empty when it opens for reading and begins as an ISO/IEC 8211
+// file does (a data descriptive record's leader: its length and base address in digits, leader
+// identifier "L").
+std::string inputProblem(const char* path) {
+    struct stat st {};
+    if (::stat(path, &st) != 0) return reasonOfErrno(errno);
+    if (S_ISDIR(st.st_mode)) return "is a folder";
+    const int fd = ::open(path, O_RDONLY);
+    if (fd < 0) return reasonOfErrno(errno);
+    char leader[24] = {};
+    const ssize_t n = ::read(fd, leader, sizeof leader);
+    ::close(fd);
+    bool digits = n == ssize_t(sizeof leader);
+    for (int i : {0, 1, 2, 3, 4, 12, 13, 14, 15, 16}) digits = digits && leader[i] >= '0' && leader[i] <= '9';
+    if (!digits || leader[6] != 'L') return "not an S-57 file (no ISO/IEC 8211 leader)";
     return {};
 }
 
+// Why the folder of `path` takes no new file (the log, a new geodatabase); empty when it does.
+std::string folderProblem(const std::string& path) {
+    std::string dir = std::filesystem::path(path).parent_path().string();
+    if (dir.empty()) dir = ".";
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) return std::string(reasonOfErrno(errno)) + " (folder " + dir + ")";
+    if (!S_ISDIR(st.st_mode)) return dir + " is not a folder";
+    if (::access(dir.c_str(), W_OK) != 0) return std::string(reasonOfErrno(errno)) + " (folder " + dir + ")";
+    return {};
+}
+
+// Why an existing file is no geodatabase this command can import into; empty when it is one.
+std::string geodatabaseProblem(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return reasonOfErrno(errno);
+    if (S_ISDIR(st.st_mode)) return "is a folder";
+    if (!S_ISREG(st.st_mode)) return "not a geodatabase";
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return reasonOfErrno(errno);
+    unsigned char header[72] = {};
+    const ssize_t n = ::read(fd, header, sizeof header);
+    ::close(fd);
+    // A GeoPackage is an SQLite file with the GeoPackage application id (big-endian, offset 68).
+    if (n != ssize_t(sizeof header) || std::memcmp(header, "SQLite format 3", 16) != 0) return "not a geodatabase";
+    const std::uint32_t id = std::uint32_t(header[68]) << 24 | std::uint32_t(header[69]) << 16 |
+                             std::uint32_t(header[70]) << 8 | header[71];
+    if (id != 0x47504B47u && id != 0x47503130u && id != 0x47503131u) return "not a geodatabase";
+    if (::access(path.c_str(), W_OK) != 0) return errno == EACCES || errno == EROFS ? "read-only" : reasonOfErrno(errno);
+    return folderProblem(path);  // the journal goes beside it
+}
+
+// The driver's output for the run: trace lines and catalogue traces dropped unless --verbose;
+// the user interface keeps the terminal (and in batch says nothing: the result line does).
+class RunOutput {
+public:
+    explicit RunOutput(bool verbose) {
+        if (verbose) return;
+        std::fflush(stderr);
+        terminal_ = ::dup(STDERR_FILENO);
+        null_ = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (terminal_ < 0 || null_ < 0) return;
+        ::fcntl(terminal_, F_SETFD, FD_CLOEXEC);
+        ui::setOutput(ui::form() == ui::Form::Terminal ? terminal_ : null_);
+        quiet_ = ::dup2(null_, STDERR_FILENO) >= 0;
+    }
+    ~RunOutput() {
+        std::fflush(stderr);
+        if (quiet_) ::dup2(terminal_, STDERR_FILENO);
+        ui::setOutput(-1);
+        if (terminal_ >= 0) ::close(terminal_);
+        if (null_ >= 0) ::close(null_);
+    }
+    RunOutput(const RunOutput&) = delete;
+    RunOutput& operator=(const RunOutput&) = delete;
+
+private:
+    int terminal_ = -1;
+    int null_ = -1;
+    bool quiet_ = false;
+};
+
+// The words for a failure of the geodatabase, or null.
+const char* reasonOf(HRESULT hr) { return FAILED(hr) ? gdbFailureReason(hr) : nullptr; }
+
 // Runs the import through the registered converter. False when none is registered; else true, with
-// *ok telling whether the call reached it (failures are written to err).
-bool importThroughRegistry(const char* s57file, const char* gdb, const char* dataset, FILE* err, bool* ok) {
+// *failure holding why the call did not reach it (empty when it did).
+bool importThroughRegistry(const char* s57file, const char* gdb, const char* dataset, std::string* failure) {
     CLSID clsid;
     if (FAILED(CLSIDFromProgID("Tarvo.s572gdbCmd", &clsid))) return false;
     IDispatchPtr converter;
     HRESULT hr = converter.CreateInstance(clsid);
     if (SUCCEEDED(hr))
         hr = invokeByName(converter, L"s572gdb", {_variant_t(s57file), _variant_t(gdb), _variant_t(dataset)});
-    *ok = SUCCEEDED(hr);
-    if (!*ok) {
+    if (FAILED(hr)) {
         const std::string description = toUtf8(takeErrorDescription());
-        std::fprintf(err, "tarvo import: the registered converter Tarvo.s572gdbCmd failed: 0x%08X %s%s%s\n",
-                     unsigned(hr), errorMessageOf(hr).c_str(), description.empty() ? "" : ": ",
-                     description.c_str());
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", unsigned(hr));
+        *failure = std::string("the registered converter Tarvo.s572gdbCmd failed: ") + code + " " +
+                   errorMessageOf(hr) + (description.empty() ? "" : ": ") + description;
     }
     return true;
-}
-
-int countCells(const std::string& logPath) {
-    std::ifstream in(logPath, std::ios::binary);
-    const char* header = stringText(121);
-    int n = 0;
-    std::string line;
-    while (in && header && std::getline(in, line))
-        if (line.rfind(header, 0) == 0) ++n;
-    return n;
 }
 
 }  // namespace
@@ -239,17 +155,23 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
     const char* s57file = nullptr;
     const char* gdb = nullptr;
     std::string dataset = kDefaultDatasetName;
+    bool verbose = verboseOutput();
+    bool options = true;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
-        if (std::strcmp(a, "--dataset") == 0) {
+        if (options && std::strcmp(a, "--") == 0) {
+            options = false;
+        } else if (options && std::strcmp(a, "--dataset") == 0) {
             if (i + 1 >= argc || !argv[i + 1][0]) {
                 usage(err);
                 return 2;
             }
             dataset = argv[++i];
-        } else if (std::strncmp(a, "--dataset=", 10) == 0 && a[10]) {
+        } else if (options && std::strncmp(a, "--dataset=", 10) == 0 && a[10]) {
             dataset = a + 10;
-        } else if (a[0] == '-' && a[1]) {
+        } else if (options && (std::strcmp(a, "--verbose") == 0 || std::strcmp(a, "-v") == 0)) {
+            verbose = true;
+        } else if (options && a[0] == '-' && a[1]) {
             std::fprintf(err, "tarvo import: unknown option %s\n", a);
             usage(err);
             return 2;
@@ -267,48 +189,92 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
         return 2;
     }
 
-    std::error_code ec;
-    if (!std::filesystem::exists(gdb, ec)) {
+    // Everything that can be checked before anything is made.
+    if (const char* problem = datasetNameProblem(dataset.c_str())) {
+        std::fprintf(err, "tarvo import: the dataset name %s %s\n", dataset.c_str(), problem);
+        return 1;
+    }
+    if (const std::string problem = inputProblem(s57file); !problem.empty()) {
+        std::fprintf(err, "tarvo import: %s: %s\n", s57file, problem.c_str());
+        return 1;
+    }
+    const std::string logPath = importLogPath(s57file);
+    if (const std::string problem = folderProblem(logPath); !problem.empty()) {
+        std::fprintf(err, "tarvo import: %s: the log %s cannot be written: %s\n", s57file, logPath.c_str(),
+                     problem.c_str());
+        return 1;
+    }
+    const std::string ext = std::filesystem::path(gdb).extension().string();
+    if (strcasecmp(ext.c_str(), ".gpkg") != 0 && strcasecmp(ext.c_str(), ".mdb") != 0) {
+        std::fprintf(err, "tarvo import: %s: not a geodatabase path (.gpkg or .mdb)\n", gdb);
+        return 1;
+    }
+    const bool create = isNewGeodatabase(gdb);
+    if (const std::string problem = create ? folderProblem(gdb) : geodatabaseProblem(gdb); !problem.empty()) {
+        std::fprintf(err, "tarvo import: %s: %s\n", gdb, problem.c_str());
+        return 1;
+    }
+
+    if (create) {
         TemplateSummary summary;
         HRESULT hr;
         {
             QuietStdout quiet;
-            hr = createGeodatabase(gdb, dataset.c_str(), nullptr, err, &summary);
+            hr = createGeodatabase(gdb, dataset.c_str(), nullptr, verbose ? err : nullptr, &summary);
         }
         if (FAILED(hr)) {
-            std::fprintf(err, "tarvo import: %s: cannot create the geodatabase (0x%08X)\n", gdb, unsigned(hr));
+            const char* why = reasonOf(hr);
+            if (why)
+                std::fprintf(err, "tarvo import: %s: cannot create the geodatabase: %s\n", gdb, why);
+            else
+                std::fprintf(err, "tarvo import: %s: cannot create the geodatabase (0x%08X)\n", gdb, unsigned(hr));
             return 1;
         }
-        std::fprintf(out, "Created %s, feature dataset %s\n", gdb, dataset.c_str());
+        if (summary.geodatabaseCreated) std::fprintf(out, "Created %s, feature dataset %s\n", gdb, dataset.c_str());
     }
 
-    const std::string logPath = importLogPath(s57file);
+    ImportOutcome outcome;
     int rc = 0;
-    bool reached = true;
+    std::string registryFailure;
+    bool outcomeSeen = true;
     {
-        ViewerOnTerminal viewer;
-        TraceFilter filter;
+        RunOutput output(verbose);
         QuietStdout quiet;
-        if (!importThroughRegistry(s57file, gdb, dataset.c_str(), err, &reached))
-            rc = s572gdb(s57file, gdb, dataset.c_str());
+        const unsigned long runsBefore = importRunCount();
+        if (!importThroughRegistry(s57file, gdb, dataset.c_str(), &registryFailure)) {
+            rc = s572gdb(s57file, gdb, dataset.c_str(), &outcome);
+        } else if (registryFailure.empty()) {
+            // The automation method answers S_OK whatever the run did; its outcome is the module's
+            // run state, which the tool shares when the registry names the module it links.
+            outcomeSeen = importRunCount() != runsBefore;
+            if (outcomeSeen) outcome = lastImportOutcome();
+        }
     }
-    if (!reached) return 1;
-    if (rc != 0) {
-        std::fprintf(err, "tarvo import: %s: failed (%d)\n", s57file, rc);
+    if (!registryFailure.empty()) {
+        std::fprintf(err, "tarvo import: %s\n", registryFailure.c_str());
         return 1;
     }
-    bool readable = false;
-    const std::string failure = failureInLog(logPath, &readable);
-    if (!readable) {
-        std::fprintf(err, "tarvo import: %s: the log %s cannot be read\n", s57file, logPath.c_str());
+    if (!outcomeSeen) {
+        std::fprintf(err,
+                     "tarvo import: %s: the registered converter is another copy of the module; how its run "
+                     "ended is in its log %s\n",
+                     s57file, logPath.c_str());
         return 1;
     }
-    if (!failure.empty()) {
-        std::fprintf(err, "tarvo import: %s: failed: %s (log %s)\n", s57file, failure.c_str(), logPath.c_str());
+    if (rc != 0 || outcome.failed()) {
+        std::string reason = outcome.reason;
+        if (outcome.message == 0 && FAILED(outcome.error)) reason = "Error: s572gdbmain::s572gdb: " + reason;
+        if (reason.empty()) reason = "the run ended with " + std::to_string(rc);
+        if (const char* why = reasonOf(outcome.error))
+            std::fprintf(err, "tarvo import: %s: %s; %s: failed: %s (log %s)\n", gdb, why, s57file, reason.c_str(),
+                         logPath.c_str());
+        else
+            std::fprintf(err, "tarvo import: %s: failed: %s (log %s)\n", s57file, reason.c_str(), logPath.c_str());
         return 1;
     }
-    const int cells = countCells(logPath);
-    std::fprintf(out, "Imported %d cell%s of %s into %s, feature dataset %s (log %s)\n", cells,
-                 cells == 1 ? "" : "s", s57file, gdb, dataset.c_str(), logPath.c_str());
+    const int cells = outcome.cellsImported;
+    std::fprintf(out, "Imported %d cell%s of %s into %s, feature dataset %s, %ld value%s in table atto (log %s)\n",
+                 cells, cells == 1 ? "" : "s", s57file, gdb, dataset.c_str(), outcome.overflowValues,
+                 outcome.overflowValues == 1 ? "" : "s", logPath.c_str());
     return 0;
 }

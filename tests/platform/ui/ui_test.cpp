@@ -180,6 +180,13 @@ private:
     int saved_ = -1;
 };
 
+std::string readAllOf(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 class Terminal : public ::testing::Test {
 protected:
     void SetUp() override { ui::setForm(ui::Form::Terminal); }
@@ -192,6 +199,31 @@ TEST_F(Terminal, AsksAgainUntilTheAnswerFits) {
     EXPECT_EQ(MessageBoxA(nullptr, "Proceed?", "Geodatabase to S-57", MB_YESNO), IDYES);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "\nGeodatabase to S-57\nProceed?\nYes or No? [y/n] Yes or No? [y/n] ");
+}
+
+TEST_F(Terminal, EnterAloneGivesTheSafeAnswer) {
+    StdinFrom in("\n\n\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(MessageBoxA(nullptr, "Would you like to see the log file?", "S-57 to Geodatabase", MB_YESNO), IDNO);
+    EXPECT_EQ(MessageBoxA(nullptr, "Go on?", "C", MB_OKCANCEL), IDCANCEL);
+    EXPECT_EQ(MessageBoxA(nullptr, "Go on?", "C", MB_YESNOCANCEL), IDCANCEL);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().find("Yes or No? [y/n] Yes or No?"), std::string::npos);
+}
+
+// What the terminal form shows goes where the program says, not necessarily to standard error.
+TEST_F(Terminal, WritesToTheOutputItIsGiven) {
+    StdinFrom in("y\n");
+    const fs::path file = fs::temp_directory_path() / ("ui_output_" + std::to_string(::getpid()));
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ui::setOutput(fd);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(MessageBoxA(nullptr, "Proceed?", "C", MB_YESNO), IDYES);
+    ui::setOutput(-1);
+    ::close(fd);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(readAllOf(file), "\nC\nProceed?\nYes or No? [y/n] ");
+    fs::remove(file);
 }
 
 TEST_F(Terminal, EndOfInputGivesTheSafeAnswer) {
