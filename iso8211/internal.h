@@ -158,9 +158,12 @@ inline bool has_controls(const fm* f, const ddfield* d) {
 bool fmt_has_binary(const fnode* n);
 // Field controls ending in the escape "%/A" (UCS-2): delimited values end at two-byte terminators
 // (UT 00, FT 00) aligned to the value's start, and the field at FT 00.
+// "%/A" is how S-57 marks lexical level 2; "%/@", "%/C" and "%/E" designate UCS-2 (implementation
+// levels 1 to 3) as well, and the converter's own base-cell DDR marks NATF with "%/C".
 inline bool ucs2_field(const fm* f, const ddfield* d) {
     return has_controls(f, d) && strnlen(d->fd_cntrl, sizeof d->fd_cntrl) == 9 &&
-           d->fd_cntrl[6] == '%' && d->fd_cntrl[7] == '/' && d->fd_cntrl[8] == 'A';
+           d->fd_cntrl[6] == '%' && d->fd_cntrl[7] == '/' &&
+           (d->fd_cntrl[8] == 'A' || d->fd_cntrl[8] == '@' || d->fd_cntrl[8] == 'C' || d->fd_cntrl[8] == 'E');
 }
 // The first aligned two-byte terminator (d 00 or FT 00) of a UCS-2 value from p, or null.
 inline const char* ucs2_stop(const char* p, const char* end, char d) {

@@ -123,7 +123,10 @@ int PrepareToWrite(Iso8211Record* record, int binary) {
                 }
                 Free8211Value(s.value);
                 s.value = converted.release();
-                s.length = bytes;
+                // A text keeps its terminator in memory but not in the file: a fixed-width text
+                // of full width would not fit, and a variable one would carry a NUL before its
+                // unit terminator.
+                s.length = length;
             }
         }
         return 0;

@@ -190,6 +190,18 @@ TEST_F(FieldUtils, PrepareToWriteInBinaryModeConvertsEveryValue) {
     EXPECT_EQ(logText(), "");
 }
 
+// A fixed-width text of full width (DSID UADT A(8)) must fit its width in the file: the length
+// handed to the writer leaves the terminator out.
+TEST_F(FieldUtils, PrepareToWriteInBinaryModeCountsATextWithoutItsTerminator) {
+    BuiltRecord r("DSID", 2);
+    ASSERT_EQ(updateSubfield(&r.field(), "UADT", "20221013", 0), 0);
+    ASSERT_EQ(updateSubfield(&r.field(), "COMT", "", 1), 0);
+    ASSERT_EQ(PrepareToWrite(&r.record, 1), 0);
+    EXPECT_EQ(r.field().subFields[0].length, 8);
+    EXPECT_STREQ(r.field().subFields[0].value, "20221013");
+    EXPECT_EQ(r.field().subFields[1].length, 0);
+}
+
 TEST_F(FieldUtils, PrepareToWriteReportsTheValueTheCodecRefuses) {
     BuiltRecord r("VRID", 2);
     ASSERT_EQ(updateSubfield(&r.field(), "RCNM", "VI", 0), 0);

@@ -6,6 +6,7 @@
 
 #include "tools/tarvo/create.h"
 #include "tools/tarvo/dump.h"
+#include "tools/tarvo/export.h"
 #include "tools/tarvo/import.h"
 
 namespace {
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
         {"dump", runDump, "[--summary | --s57] FILE"},
         {"create", runCreate, "GEODATABASE [--dataset NAME]"},
         {"import", runImport, "S57FILE GEODATABASE [--dataset NAME]"},
+        {"export", runExport, "GEODATABASE OUTPUT [--cell NAME] [--exchange-set CATL] [--dataset NAME]"},
     };
     const std::size_t n = sizeof cmds / sizeof cmds[0];
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {

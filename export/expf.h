@@ -1,0 +1,47 @@
+// export/expf.h: module expf, the feature records of one exported base cell: one record per feature
+// of every class and subtype of the feature dataset that the product mapping ties to an S-57 object
+// class, selected by the cell's coverage, then one per row of the collection tables c_aggr and
+// c_asso of the cell. Spatial pointers (FSPT) come from topoSrelList, feature pointers (FFPT) from
+// table frel, attributes from the feature's columns (and atto, where a value was too long for its
+// column).
+//
+// Text subfields are written in their field's lexical level: ATTF values and FFPT comments as
+// ISO 8859-1, NATF values as UCS-2; a character the level cannot hold is logged with the feature's
+// name and written as "?".
+//
+// Results: 0 done; a negative code or the record layer's code for a failure; E_FAIL (0x80004005)
+// after a caught COM error. Each problem writes a line to logFile; nothing is thrown to callers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/com/com.h"
+#include "platform/gdb/gdb.h"
+
+struct Iso8211File;
+struct Iso8211Field;
+struct SrelRecord;
+
+// Writes the cell's feature and collection records into `file` (open, DDR written). `agency` is the
+// run's producing agency text (at least 4 bytes, NUL-terminated): a feature whose LNAM names
+// another agency replaces it, and later features without LNAM take that one. 0; E_FAIL when the
+// feature dataset cannot be opened or a COM error ends the export (logged).
+[[nodiscard]] int32_t exportFeature(IWorkspace* workspace, Iso8211File* file, char* agency, const char* cellName,
+                                    const char* dataset);
+
+// FSPT of a point feature: one pointer per relation row whose SRC_NAME is the feature's name, in
+// list order, a MASK "X" written as "N". Fills `field` (initialised, no subfields). 0; -1 no memory;
+// -19 null argument. The rows' SRC_NAME texts and `featureName` are left upper-cased.
+[[nodiscard]] int exportFSPTforPoint(char* featureName, Iso8211Field* field, int32_t count, SrelRecord* records);
+
+// FSPT of a line or area feature: its edge pointers in chain order (an exterior edge first; a line
+// of several edges from an end that no other of its edges touches). 0; -1 no memory; -19 null
+// argument; -11 when the edges cannot all be chained (logged
+// "exportFSPT: error on exporting feature : <name>.").
+[[nodiscard]] int exportFSPT(char* featureName, Iso8211Field* field, int32_t count, SrelRecord* records);
+
+// The ATVL text of a double attribute value: fixed notation with as many decimals as the value
+// needs to read back as itself, trailing zeros removed ("12.5", "3."); empty below -9990 and for
+// 55538.
+std::string doubleValueText(double value);

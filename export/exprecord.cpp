@@ -1,0 +1,108 @@
+// export/exprecord.cpp: building and writing the data records of an exported cell (see exprecord.h).
+
+#include "export/exprecord.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "s57/field_utils.h"
+#include "s57/s57_codec.h"
+#include "s57/s57_util2.h"
+
+namespace {
+
+void freeSubfields(Iso8211Field& f) {
+    if (f.subFields) {
+        for (int i = 0; i < f.subfieldCount; ++i) Free8211Value(f.subFields[i].value);
+        Free8211Value(f.subFields);
+    }
+    f.subFields = nullptr;
+    f.subfieldCount = 0;
+}
+
+struct FreeDeleter {
+    void operator()(char* p) const noexcept { std::free(p); }
+};
+
+}  // namespace
+
+FieldSet::FieldSet(int count) : fields_(std::size_t(count > 0 ? count : 0)) {
+    for (Iso8211Field& f : fields_) initializeField(&f);
+}
+
+FieldSet::~FieldSet() {
+    for (Iso8211Field& f : fields_) freeSubfields(f);
+}
+
+int32_t fillField(Iso8211Field* field, const char* tag,
+                  const std::vector<std::pair<const char*, std::string>>& subfields) {
+    if (!field || !tag) return -19;
+    freeSubfields(*field);
+    std::snprintf(field->tag, sizeof field->tag, "%s", tag);
+    if (subfields.empty()) return 0;
+    field->subFields = static_cast<Iso8211SubField*>(std::calloc(subfields.size(), sizeof(Iso8211SubField)));
+    if (!field->subFields) return -1;
+    field->subfieldCount = int32_t(subfields.size());
+    for (std::size_t i = 0; i < subfields.size(); ++i) {
+        if (updateSubfield(field, subfields[i].first, subfields[i].second.c_str(), int(i)) != 0) {
+            freeSubfields(*field);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+std::string recordIdentifier(const Iso8211File* file) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%05u", unsigned(file ? uint32_t(file->recordNo) & 0xFFFFu : 0u));
+    return text;
+}
+
+int32_t writeDataRecord(Iso8211File* file, FieldSet& fields, const RecordLogTexts& texts) {
+    if (!file) return -19;
+    int used = 0;
+    for (const Iso8211Field& f : fields.fields_)
+        if (f.subfieldCount > 0) ++used;
+
+    RecordHolder holder;
+    if (allocateFieldArray(&holder.record, used + 1) != 0) {
+        logLine("%s", texts.allocate);
+        return -1;
+    }
+    std::unique_ptr<char, FreeDeleter> counter(iota(uint32_t(file->recordNo) & 0xFFFFu));
+    if (!counter) {
+        logLine("%s", texts.counter);
+        return -1;
+    }
+    char* padded = nullptr;
+    int rc = prependZero(counter.get(), 5, &padded);
+    std::unique_ptr<char, FreeDeleter> recordId(padded);
+    if (rc != 0) {
+        logLine("%s", texts.padding);
+        return rc;
+    }
+    rc = WriteIso8211Field0001(&holder.record.fields[0], 1, recordId.get());
+    if (rc != 0) {
+        logLine(texts.field0001, int(file->recordNo));
+        return rc;
+    }
+    int at = 1;
+    for (Iso8211Field& f : fields.fields_) {
+        if (f.subfieldCount <= 0) continue;
+        shallowCopyField(&holder.record.fields[at++], &f);
+        initializeField(&f);  // the record owns the subfields now
+    }
+    rc = PrepareToWrite(&holder.record, 1);
+    if (rc != 0) {
+        logLine(texts.translate, int(file->recordNo));
+        return rc;
+    }
+    rc = Write8211Record(file, &holder.record);
+    if (rc != 0) {
+        logLine(texts.write, int(file->recordNo));
+        return rc;
+    }
+    return 0;
+}

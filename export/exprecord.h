@@ -1,0 +1,57 @@
+// export/exprecord.h: what the record exporters share to build and write one data record of a cell:
+// fields filled from label and value texts, the fields' ownership until a record takes them, and
+// the writing of a record (its 0001 identifier, the fields, binary preparation, the write) with
+// each exporter's own log lines.
+//
+// Results: 0; -1 out of memory; -19 a bad argument; the record layer's or codec's code of the
+// failing step (logged with the exporter's text). Nothing is thrown to callers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "s57/s57_file.h"
+
+// Fields being built; each one's subfields are freed with the holder unless a record took them.
+class FieldSet {
+public:
+    explicit FieldSet(int count);
+    ~FieldSet();
+    FieldSet(const FieldSet&) = delete;
+    FieldSet& operator=(const FieldSet&) = delete;
+    Iso8211Field* operator[](int i) { return &fields_[std::size_t(i)]; }
+    int size() const { return int(fields_.size()); }
+
+private:
+    friend int32_t writeDataRecord(Iso8211File*, FieldSet&, const struct RecordLogTexts&);
+    std::vector<Iso8211Field> fields_;
+};
+
+// Gives the field its tag and one subfield per pair (label, text), replacing what it held.
+// 0; -1 out of memory (the field left without subfields); -19 null field.
+[[nodiscard]] int32_t fillField(Iso8211Field* field, const char* tag,
+                                const std::vector<std::pair<const char*, std::string>>& subfields);
+
+// The log lines of one exporter's record steps, printf formats; %d where the Part gives the record
+// counter.
+struct RecordLogTexts {
+    const char* allocate;   // record or field array
+    const char* counter;    // counter to text
+    const char* padding;    // 0001 text to five digits
+    const char* field0001;  // %d
+    const char* translate;  // %d
+    const char* write;      // %d
+};
+
+// The 0001 identifier of the next record of the file: its record counter as the b12 subfield holds
+// it (modulo 65536), five digits with leading zeros. A cell of more records goes on numbering
+// from 0 instead of stopping at the five digits' end.
+std::string recordIdentifier(const Iso8211File* file);
+
+// Writes one data record: 0001, then the fields of the set in order, each one that has subfields
+// (the record layer writes no field without any, so an edge without interior vertices has no
+// SG2D). The record is prepared in binary mode. The set's fields belong to the record afterwards
+// (also after a failure); the record is freed before returning.
+[[nodiscard]] int32_t writeDataRecord(Iso8211File* file, FieldSet& fields, const RecordLogTexts& texts);

@@ -1,0 +1,74 @@
+// tests/export/exprecord_test.cpp: the shared record writer: the 0001 identifier as its b12 holds
+// it past 65 535 and 99 999 records, fields without subfields left out, and the fields' ownership
+// on a failure.
+#include "export/exprecord.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core_fixture.h"
+#include "export/cell_ddr.h"
+#include "support/captured_log.h"
+
+using testsupport::CapturedLog;
+
+namespace {
+
+struct Counter {
+    const char* name;
+    int32_t recordNo;
+    const char* identifier;
+};
+const Counter kCounters[] = {{"First", 1, "00001"},          {"LastOfSixteenBits", 65535, "65535"},
+                             {"Wraps", 65536, "00000"},      {"PastTheWrap", 65537, "00001"},
+                             {"PastFiveDigits", 100000, "34464"}};
+class RecordIdentifier : public ::testing::TestWithParam<Counter> {};
+
+}  // namespace
+
+TEST_P(RecordIdentifier, IsTheCounterAsB12HoldsIt) {
+    Iso8211File file{};
+    file.recordNo = GetParam().recordNo;
+    EXPECT_EQ(recordIdentifier(&file), GetParam().identifier);
+}
+INSTANTIATE_TEST_SUITE_P(Counters, RecordIdentifier, ::testing::ValuesIn(kCounters),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST(WriteDataRecord, LeavesOutFieldsWithoutSubfields) {
+    coretest::Scratch dir;
+    const std::string path = (dir.path() / "CELL.000").string();
+    CapturedLog log;
+    Iso8211File file{};
+    ASSERT_EQ(createObjectFile(path.c_str(), 1, &file, 1), 0);
+    FieldSet fields(3);
+    ASSERT_EQ(fillField(fields[0], "VRID", {{"RCNM", "VE"}, {"RCID", "42"}, {"RVER", "1"}, {"RUIN", "I"}}), 0);
+    ASSERT_EQ(fillField(fields[1], "VRPT", {}), 0);
+    ASSERT_EQ(fillField(fields[2], "SG2D", {{"YCOO", "-1"}, {"XCOO", "2"}}), 0);
+    const RecordLogTexts texts = {"a\n", "b\n", "c\n", "d %d\n", "e %d\n", "f %d\n"};
+    ASSERT_EQ(writeDataRecord(&file, fields, texts), 0) << log.text();
+    ASSERT_EQ(Close8211File(&file), 0);
+    std::vector<coretest::ReadRecord> records;
+    ASSERT_EQ(coretest::readBack(path, records), 0);
+    ASSERT_EQ(records.size(), 1u);
+    ASSERT_EQ(records[0].fields.size(), 3u);
+    EXPECT_EQ(records[0].fields[1].tag, "VRID");
+    EXPECT_EQ(records[0].fields[1].value("RCID"), "0000000042");
+    EXPECT_EQ(records[0].fields[2].tag, "SG2D");
+    EXPECT_EQ(records[0].fields[2].value("YCOO"), "-1");
+}
+
+TEST(WriteDataRecord, AValueTheCodecRefusesIsLoggedWithTheRecordCounter) {
+    coretest::Scratch dir;
+    const std::string path = (dir.path() / "CELL.000").string();
+    CapturedLog log;
+    Iso8211File file{};
+    ASSERT_EQ(createObjectFile(path.c_str(), 1, &file, 1), 0);
+    FieldSet fields(1);
+    ASSERT_EQ(fillField(fields[0], "VRID", {{"RCNM", "QQ"}, {"RCID", "1"}, {"RVER", "1"}, {"RUIN", "I"}}), 0);
+    const RecordLogTexts texts = {"a\n", "b\n", "c\n", "d %d\n", "e %d\n", "f %d\n"};
+    EXPECT_EQ(writeDataRecord(&file, fields, texts), -10);
+    EXPECT_NE(log.text().find("e 1\n"), std::string::npos) << log.text();
+    EXPECT_EQ(fields[0]->subfieldCount, 0) << "the record took the field and freed it";
+    ASSERT_EQ(Close8211File(&file), 0);
+}

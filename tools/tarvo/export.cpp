@@ -1,0 +1,273 @@
+// tools/tarvo/export.cpp: `tarvo export`: picks the cell or exchange set to export, refuses an
+// output that would overwrite what the run reads, and runs the export driver. The driver's result
+// says only whether the run got past its opening; how it ended is what the run reported, so the
+// exit status is read from the run's log.
+#include "tools/tarvo/export.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "export/gdbs57main.h"
+#include "platform/gdb/gdb.h"
+#include "platform/ui/ui.h"
+#include "s57/dbutil.h"
+#include "s57/gdb_template.h"
+#include "s57/s57_util2.h"
+#include "tools/tarvo/quiet_stdout.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void usage(FILE* err) {
+    std::fprintf(err, "usage: tarvo export GEODATABASE OUTPUT [--cell NAME] [--exchange-set CATL] [--dataset NAME]\n");
+}
+
+// The log viewer runs inside the driver, while standard output is quiet: on a terminal it is told
+// to take the terminal itself, for the run only.
+class ViewerOnTerminal {
+public:
+    ViewerOnTerminal() {
+        if (ui::form() != ui::Form::Terminal) return;
+        const char* visual = std::getenv("VISUAL");
+        if (visual) saved_ = visual;
+        hadVisual_ = visual != nullptr;
+        const char* editor = visual && *visual ? visual : std::getenv("EDITOR");
+        const std::string viewer = editor && *editor ? editor : "less";
+        set_ = setenv("VISUAL", ("exec </dev/tty >/dev/tty; " + viewer).c_str(), 1) == 0;
+    }
+    ~ViewerOnTerminal() {
+        if (!set_) return;
+        if (hadVisual_)
+            setenv("VISUAL", saved_.c_str(), 1);
+        else
+            unsetenv("VISUAL");
+    }
+    ViewerOnTerminal(const ViewerOnTerminal&) = delete;
+    ViewerOnTerminal& operator=(const ViewerOnTerminal&) = delete;
+
+private:
+    std::string saved_;
+    bool hadVisual_ = false;
+    bool set_ = false;
+};
+
+// Paths with either separator, as the file system takes them.
+std::string onDisk(std::string path) {
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    if (fs::equivalent(onDisk(a), onDisk(b), ec) && !ec) return true;
+    const fs::path x = fs::weakly_canonical(onDisk(a), ec);
+    if (ec) return false;
+    const fs::path y = fs::weakly_canonical(onDisk(b), ec);
+    return !ec && x == y;
+}
+
+// What the geodatabase can export: its cells (dsid DSNM) and exchange sets (distinct catd CATL),
+// in table order. False when it cannot be opened.
+struct Exportable {
+    std::vector<std::string> cells, sets;
+};
+
+std::string valueText(const _variant_t& v) {
+    if (v.vt == VT_NULL || v.vt == VT_EMPTY) return {};
+    return static_cast<const char*>(_bstr_t(v));
+}
+
+std::vector<std::string> columnValues(IFeatureWorkspace* workspace, const char* table, const char* column) {
+    std::vector<std::string> out;
+    ITable* raw = nullptr;
+    if (FAILED(workspace->raw_OpenTable(_bstr_t(table).GetBSTR(), &raw)) || !raw) return out;
+    ITablePtr t;
+    t.Attach(raw);
+    const LONG index = t->FindField(column);
+    if (index < 0) return out;
+    ICursorPtr cursor = t->Search(nullptr, VARIANT_FALSE);
+    for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) {
+        const std::string v = valueText(row->GetValue(index));
+        if (v.empty()) continue;
+        bool seen = false;
+        for (const std::string& s : out) seen = seen || s == v;
+        if (!seen) out.push_back(v);
+    }
+    return out;
+}
+
+bool readExportable(const std::string& gdb, Exportable* what) {
+    try {
+        IWorkspacePtr workspace;
+        if (FAILED(openWorkspace(gdb.c_str(), &workspace)) || !workspace) return false;
+        IFeatureWorkspacePtr featureWorkspace(workspace);
+        if (!featureWorkspace) return false;
+        what->cells = columnValues(featureWorkspace, "dsid", "DSNM");
+        what->sets = columnValues(featureWorkspace, "catd", "CATL");
+        return true;
+    } catch (const _com_error&) {
+        return false;
+    }
+}
+
+// The messages with which the driver ends a run that failed, as they stand in its log.
+constexpr int kFailureTexts[] = {106, 108, 111, 112, 139, 140, 141, 144, 145, 146, 148, 149, 150, 151, 163};
+constexpr char kRunError[] = "Error: gdbs57main::gdb2s57";
+
+std::string failureInLog(const std::string& logPath, bool* readable) {
+    std::ifstream in(logPath, std::ios::binary);
+    *readable = bool(in);
+    if (!in) return {};
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.find(kRunError) != std::string::npos) {
+            std::string next;
+            if (std::getline(in, next)) line += ": " + next;
+            return line;
+        }
+        for (int id : kFailureTexts) {
+            const char* text = stringText(id);
+            if (text && line.find(text) != std::string::npos) return line;
+        }
+    }
+    return {};
+}
+
+int countCells(const std::string& logPath) {
+    std::ifstream in(logPath, std::ios::binary);
+    const char* header = stringText(138);
+    int n = 0;
+    std::string line;
+    while (in && header && std::getline(in, line))
+        if (line.rfind(header, 0) == 0) ++n;
+    return n;
+}
+
+}  // namespace
+
+int runExport(int argc, char** argv, FILE* out, FILE* err) {
+    const char* gdb = nullptr;
+    const char* output = nullptr;
+    std::string cell, set, dataset = kDefaultDatasetName;
+    bool hasCell = false, hasSet = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        auto value = [&](const char* option, std::string& to, bool& given) {
+            const std::size_t n = std::strlen(option);
+            if (std::strcmp(a, option) == 0) {
+                if (i + 1 >= argc || !argv[i + 1][0]) return -1;
+                to = argv[++i];
+                given = true;
+                return 1;
+            }
+            if (std::strncmp(a, option, n) == 0 && a[n] == '=' && a[n + 1]) {
+                to = a + n + 1;
+                given = true;
+                return 1;
+            }
+            return 0;
+        };
+        bool datasetGiven = false;
+        int taken = value("--cell", cell, hasCell);
+        if (taken == 0) taken = value("--exchange-set", set, hasSet);
+        if (taken == 0) taken = value("--dataset", dataset, datasetGiven);
+        if (taken < 0) {
+            usage(err);
+            return 2;
+        }
+        if (taken > 0) continue;
+        if (a[0] == '-' && a[1]) {
+            std::fprintf(err, "tarvo export: unknown option %s\n", a);
+            usage(err);
+            return 2;
+        }
+        if (!gdb) gdb = a;
+        else if (!output) output = a;
+        else {
+            usage(err);
+            return 2;
+        }
+    }
+    if (!gdb || !output || (hasCell && hasSet)) {
+        if (hasCell && hasSet) std::fprintf(err, "tarvo export: --cell and --exchange-set exclude each other\n");
+        usage(err);
+        return 2;
+    }
+
+    // Either separator parts folders.
+    const std::string gdbPath = onDisk(gdb), outputPath = onDisk(output);
+    gdb = gdbPath.c_str();
+    output = outputPath.c_str();
+    const std::string logPath = exportLogPath(output);
+    for (const std::string& written : {std::string(output), logPath}) {
+        if (sameFile(written, gdb)) {
+            std::fprintf(err, "tarvo export: %s is the geodatabase %s: it would be overwritten\n", written.c_str(), gdb);
+            return 2;
+        }
+    }
+
+    std::error_code ec;
+    const bool gdbExists = fs::exists(onDisk(gdb), ec);
+    if (!hasCell && !hasSet && gdbExists) {
+        Exportable what;
+        bool opened;
+        {
+            QuietStdout quiet;
+            opened = readExportable(gdb, &what);
+        }
+        if (opened) {
+            if (what.cells.size() == 1) {
+                cell = what.cells.front();
+            } else if (what.cells.empty() && what.sets.empty()) {
+                std::fprintf(err, "tarvo export: %s holds no cell to export (table dsid has no DSNM)\n", gdb);
+                return 1;
+            } else {
+                std::fprintf(err, "tarvo export: %s holds several things to export; choose one:\n", gdb);
+                for (const std::string& c : what.cells) std::fprintf(err, "  --cell %s\n", c.c_str());
+                for (const std::string& s : what.sets) std::fprintf(err, "  --exchange-set %s\n", s.c_str());
+                return 1;
+            }
+        }
+    }
+
+    // The files of the set are read from the folder its CATL names: the set is not written there.
+    if (hasSet) {
+        const std::string folder = exportOutputDirectory(output);
+        if (sameFile(folder, set)) {
+            std::fprintf(err, "tarvo export: %s is the folder of the exchange set %s: it would be overwritten\n",
+                         folder.c_str(), set.c_str());
+            return 2;
+        }
+    }
+
+    int rc;
+    {
+        ViewerOnTerminal viewer;
+        QuietStdout quiet;
+        rc = gdb2s57(output, gdb, dataset.c_str(), cell.c_str(), hasSet ? set.c_str() : "", false);
+    }
+    if (rc != 0) {
+        std::fprintf(err, "tarvo export: %s: failed (%d)\n", gdb, rc);
+        return 1;
+    }
+    bool readable = false;
+    const std::string failure = failureInLog(logPath, &readable);
+    if (!readable) {
+        std::fprintf(err, "tarvo export: %s: the log %s cannot be read\n", gdb, logPath.c_str());
+        return 1;
+    }
+    if (!failure.empty()) {
+        std::fprintf(err, "tarvo export: %s: failed: %s (log %s)\n", gdb, failure.c_str(), logPath.c_str());
+        return 1;
+    }
+    const int cells = countCells(logPath);
+    std::fprintf(out, "Exported %d cell%s of %s to %s (log %s)\n", cells, cells == 1 ? "" : "s", gdb, output,
+                 logPath.c_str());
+    return 0;
+}
