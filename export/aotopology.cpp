@@ -75,7 +75,11 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
 
     progress(20, 157);
     if (getTopoEdge(workspace, metaArea, dataArea, cache, clusterTolerance, cellName) != S_OK) return E_FAIL;
-    if (tolerance) *tolerance = clusterTolerance;
+    // The vector export leaves out the vertices of an edge nearer than the tolerance to the line
+    // between their neighbours. After the rebuild that would lose coordinates of the features and
+    // can lay an edge onto another between the same nodes (a sliver of a few centimetres): the
+    // rebuilt edges are written as they were built.
+    if (tolerance) *tolerance = 0;
     progress(40, 158);
     if (getPointPrimitives(workspace, dataset, cellName) != S_OK) return E_FAIL;
     progress(45, 159);
