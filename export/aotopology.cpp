@@ -175,7 +175,10 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
         for (LONG c = 0; c < classes; ++c) {
             IFeatureClassPtr featureClass = container->GetClass(c);
             if (!featureClass) continue;
-            ISpatialFilterPtr filter = cellFilter(cellSpatialFilter->GetGeometry(), featureClass, "NAME IS NOT NULL");
+            // Every feature in the cell lies within the whole coverage: the containment test below
+            // decides, without the search testing each shape first.
+            IQueryFilterPtr filter(CLSID_QueryFilter);
+            filter->PutWhereClause("NAME IS NOT NULL");
             const LONG nameIndex = featureClass->FindField("NAME");
             IFeatureCursorPtr cursor = featureClass->Search(filter, VARIANT_FALSE);
             if (nameIndex < 0) _com_issue_error(E_FAIL);
@@ -202,8 +205,8 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
         for (LONG c = 0; c < classes; ++c) {
             IFeatureClassPtr featureClass = container->GetClass(c);
             if (!featureClass) continue;
-            ISpatialFilterPtr filter =
-                cellFilter(cellSpatialFilter->GetGeometry(), featureClass, "NAME IS NULL OR NAME = ''");
+            IQueryFilterPtr filter(CLSID_QueryFilter);
+            filter->PutWhereClause("NAME IS NULL OR NAME = ''");
             const LONG nameIndex = featureClass->FindField("NAME");
             IFeatureCursorPtr cursor = featureClass->Update(filter, VARIANT_FALSE);
             if (nameIndex < 0) _com_issue_error(E_FAIL);
@@ -258,9 +261,7 @@ HRESULT cleanUpFeatures(IFeatureClass* featureClass, const char* cellName) {
         if (!featureClass || !cellName) return E_FAIL;
         IQueryFilterPtr filter(CLSID_QueryFilter);
         filter->PutWhereClause(("DSNM = " + sqlText(cellName)).c_str());
-        IFeatureCursorPtr cursor = featureClass->Update(filter, VARIANT_FALSE);
-        for (IFeaturePtr f = cursor->NextFeature(); f; f = cursor->NextFeature()) cursor->DeleteFeature();
-        return S_OK;
+        return ITablePtr(featureClass)->DeleteSearchedRows(filter);
     } catch (const _com_error& e) {
         logComErrorOf(kModule, "cleanUpFeatures", e);
         return E_FAIL;
@@ -272,9 +273,7 @@ HRESULT cleanUpRows(ITable* table, const char* cellName) {
         if (!table || !cellName) return E_FAIL;
         IQueryFilterPtr filter(CLSID_QueryFilter);
         filter->PutWhereClause(("DSNM = " + sqlText(cellName)).c_str());
-        ICursorPtr cursor = table->Update(filter, VARIANT_FALSE);
-        for (IRowPtr r = cursor->NextRow(); r; r = cursor->NextRow()) cursor->DeleteRow();
-        return S_OK;
+        return table->DeleteSearchedRows(filter);
     } catch (const _com_error& e) {
         logComErrorOf(kModule, "cleanUpRows", e);
         return E_FAIL;
