@@ -688,3 +688,32 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusalTest, ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// `tarvo export --create-topology` without a terminal: the option is the consent; the cell's
+// primitives are the rebuilt ones (the generated names), and the file is the driver's.
+TEST_F(RebuildRunTest, CommandLineInBatchRebuildsWithoutAsking) {
+    const std::string tarvo = std::string(TARVO_BINARY_DIR) + "/bin/tarvo";
+    if (!fs::exists(tarvo)) GTEST_SKIP() << tarvo << " is not built";
+    const std::string dir = folder().file("command");
+    const std::string gdb = dir + "/cell.gpkg";
+    DriverRun imported;
+    const std::string cell = importCell(kCells[0], dir, gdb, &imported);
+    ASSERT_TRUE(failures(imported).empty());
+    const long storedEdges = count(gdb, "ve", "DSNM = '" + cell + "'");
+    fs::create_directories(dir + "/out");
+    const std::string out = dir + "/out/" + cell;
+    const std::string command = tarvo + " export '" + gdb + "' '" + out + "' --create-topology </dev/null >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(fs::exists(out));
+    const long edges = count(gdb, "ve", "DSNM = '" + cell + "' AND NAME LIKE 'VE00%'");
+    EXPECT_GT(edges, 0);
+    EXPECT_EQ(edges, count(gdb, "ve", "DSNM = '" + cell + "'")) << "stored edges left beside the rebuilt ones";
+    EXPECT_NE(edges, storedEdges);
+    const auto noed = scalar(gdb, "SELECT NOED FROM dssi WHERE DSNM = '" + cell + "'");
+    ASSERT_TRUE(noed.has_value());
+    EXPECT_EQ(std::stol(*noed), edges);
+}
+
+}  // namespace
