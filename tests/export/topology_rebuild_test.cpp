@@ -25,6 +25,7 @@
 #include "export/gdbs57main.h"
 #include "export_support.h"
 #include "platform/ui/ui.h"
+#include "s57/dbutil.h"
 #include "s57/s57_util2.h"
 #include "support/test_data.h"
 
@@ -714,6 +715,72 @@ TEST_F(RebuildRunTest, CommandLineInBatchRebuildsWithoutAsking) {
     const auto noed = scalar(gdb, "SELECT NOED FROM dssi WHERE DSNM = '" + cell + "'");
     ASSERT_TRUE(noed.has_value());
     EXPECT_EQ(std::stol(*noed), edges);
+}
+
+}  // namespace
+
+namespace {
+
+long number(const std::optional<std::string>& v) { return v ? std::atol(v->c_str()) : -1; }
+
+// Unnamed features take "FE" numbers after the highest in use; each sounding group becomes one
+// isolated-node name over all its soundings (depths kept) with one relation row.
+TEST_F(RebuildRunTest, UnnamedFeaturesAndSoundingGroups) {
+    const std::string dir = folder().file("names");
+    const std::string gdb = dir + "/cell.gpkg";
+    DriverRun imported;
+    const std::string cell = importCell(kCells[0], dir, gdb, &imported);
+    ASSERT_TRUE(failures(imported).empty());
+    long highest = 0;
+    for (const auto& table : tables(gdb)) {
+        const auto cols = columns(gdb, table);
+        if (std::find(cols.begin(), cols.end(), "LNAM") == cols.end() || std::find(cols.begin(), cols.end(), "NAME") == cols.end())
+            continue;
+        highest = std::max(highest, number(scalar(gdb, "SELECT max(CAST(substr(NAME, 3) AS INTEGER)) FROM \"" + table +
+                                                           "\" WHERE NAME LIKE 'FE%'")));
+    }
+    ASSERT_GT(highest, 0);
+    const auto ids = query(gdb, "SELECT OBJECTID FROM DangerPointFeature ORDER BY OBJECTID LIMIT 2");
+    ASSERT_EQ(ids.size(), 2u);
+    {
+        // Through the geodatabase, whose triggers keep its spatial index.
+        IWorkspacePtr workspace;
+        ASSERT_EQ(openWorkspace(gdb.c_str(), &workspace), S_OK);
+        IFeatureClassPtr points = IFeatureWorkspacePtr(workspace)->OpenFeatureClass("DangerPointFeature");
+        const LONG nameIndex = points->FindField("NAME");
+        for (int k = 0; k < 2; ++k) {
+            IFeaturePtr feature = points->GetFeature(std::atol(ids[std::size_t(k)][0]->c_str()));
+            _variant_t value;
+            if (k == 0) value.vt = VT_NULL;
+            else value = _variant_t("");
+            feature->PutValue(nameIndex, value);
+            ASSERT_EQ(feature->Store(), S_OK);
+        }
+    }
+
+    fs::create_directories(dir + "/out");
+    const DriverRun run = exportRebuilt(dir + "/out/" + cell, gdb, cell);
+    ASSERT_TRUE(failures(run).empty()) << failures(run)[0];
+    char expected[2][32];
+    std::snprintf(expected[0], sizeof expected[0], "FE%010ld", highest + 1);
+    std::snprintf(expected[1], sizeof expected[1], "FE%010ld", highest + 2);
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(scalar(gdb, "SELECT NAME FROM DangerPointFeature WHERE OBJECTID = " + *ids[k][0]).value_or(""),
+                  expected[k]);
+        EXPECT_EQ(count(gdb, "srel", std::string("SRC_NAME = '") + expected[k] + "'"), 1) << expected[k];
+    }
+
+    const auto groups = query(gdb, "SELECT NAME, count(*), total(DEPTH) FROM SoundingFeature GROUP BY NAME");
+    ASSERT_FALSE(groups.empty());
+    for (const auto& g : groups) {
+        const std::string name = *g[0];
+        const auto rows = query(gdb, "SELECT DEST_NAME FROM srel WHERE SRC_NAME = '" + name + "'");
+        ASSERT_EQ(rows.size(), 1u) << name;
+        const std::string node = *rows[0][0];
+        EXPECT_EQ(count(gdb, "vi3dsp", "NAME = '" + node + "' AND DSNM = '" + cell + "'"), std::atol(g[1]->c_str()))
+            << name;
+        EXPECT_EQ(scalar(gdb, "SELECT total(DEPTH) FROM vi3dsp WHERE NAME = '" + node + "'"), g[2]) << name;
+    }
 }
 
 }  // namespace
