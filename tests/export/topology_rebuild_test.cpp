@@ -615,6 +615,31 @@ TEST_P(RebuildTest, SecondRunGivesTheSameFileAndNoOldRows) {
     EXPECT_GT(r->rowsAfterSecond.at("ve") + r->rowsAfterSecond.at("vi2d") + r->rowsAfterSecond.at("vi3dsp"), 0);
 }
 
+// The steps' messages in their order, each at its position; the edges move the bar from 20 to 40.
+TEST_P(RebuildTest, ProgressOfTheSteps) {
+    const std::vector<std::pair<int, long>> steps = {{154, 8}, {156, 12}, {155, 15}, {157, 20}, {158, 40}, {159, 45}};
+    std::size_t next = 0;
+    long position = -1;
+    bool inEdges = false;
+    std::vector<long> edgePositions;
+    for (const auto& e : r->first.events) {
+        if (e.kind == ui::Event::Kind::ProgressPosition) {
+            position = e.value;
+            if (inEdges) edgePositions.push_back(position);
+        } else if (e.kind == ui::Event::Kind::ProgressMessage && next < steps.size() &&
+                   e.text == stringText(steps[next].first)) {
+            EXPECT_EQ(position, steps[next].second) << e.text;
+            inEdges = steps[next].first == 157;
+            ++next;
+        }
+    }
+    EXPECT_EQ(next, steps.size()) << "messages missing or out of order";
+    ASSERT_FALSE(edgePositions.empty());
+    EXPECT_TRUE(std::is_sorted(edgePositions.begin(), edgePositions.end()));
+    EXPECT_GE(edgePositions.front(), 20);
+    EXPECT_EQ(edgePositions.back(), 40);
+}
+
 INSTANTIATE_TEST_SUITE_P(Cells, RebuildTest, ::testing::ValuesIn(kCells),
                          [](const auto& info) { return std::string(info.param.name); });
 
