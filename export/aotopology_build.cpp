@@ -200,8 +200,8 @@ std::vector<double> reverseCoordinates(const std::vector<double>& v) {
 }
 
 // Inserts the connected node at the topology node and links the point features on it.
-std::string makeNode(ITopologyNode* node, int32_t* counter, IFeatureClass* vc, IFeatureCursor* insert,
-                     IFeatureBuffer* buffer, const char* cellName) {
+std::string makeNode(ITopologyNode* node, int32_t* counter, IFeatureCursor* insert, IFeatureBuffer* buffer,
+                     const char* cellName) {
     const std::string name = generatedName("VC", *counter);
     ++*counter;
     buffer->PutRefShape(node->GetGeometry());
@@ -209,7 +209,6 @@ std::string makeNode(ITopologyNode* node, int32_t* counter, IFeatureClass* vc, I
     (void)SetRecordValue(buffer, "RUIN", _variant_t("I"));
     (void)SetRecordValue(buffer, "RVER", _variant_t(LONG(1)));
     (void)SetRecordValue(buffer, "DSNM", _variant_t(cellName));
-    (void)vc;
     insert->InsertFeature(buffer);
     if (getPointFeatures(node, name.c_str()) != S_OK) return {};
     return name;
@@ -221,7 +220,7 @@ std::string nodeName(ITopologyNode* node, int32_t* counter) {
     if (it != build->nodeNames.end()) return it->second;
     std::string name;
     try {
-        name = makeNode(node, counter, build->vc, build->vcInsert, build->vcBuffer, build->cellName.c_str());
+        name = makeNode(node, counter, build->vcInsert, build->vcBuffer, build->cellName.c_str());
     } catch (const _com_error& e) {
         logComErrorOf(kModule, "getNode", e);
         return {};
@@ -416,7 +415,7 @@ std::string getNode(ITopologyNode* node, int32_t* nodeCounter, IFeatureClass* vc
         }
         IFeatureCursorPtr insert = vc->Insert(VARIANT_TRUE);
         IFeatureBufferPtr buffer = vc->CreateFeatureBuffer();
-        return makeNode(node, nodeCounter, vc, insert, buffer, cellName);
+        return makeNode(node, nodeCounter, insert, buffer, cellName);
     } catch (const _com_error& e) {
         logComErrorOf(kModule, "getNode", e);
         return {};
