@@ -191,8 +191,10 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
             for (const auto& [name, feature] : rows) {
                 const int32_t code = inCell.codeOf(feature, featureClass);
                 if (code < 0) return E_FAIL;
-                if (!inCell.contains(feature->GetShape(), type, isMetaCode(code))) continue;
+                // A part of the feature counted already is passed over whether it lies in the cell
+                // or not: no need to test its shape.
                 if (name == previous) continue;
+                if (!inCell.contains(feature->GetShape(), type, isMetaCode(code))) continue;
                 const std::string rest = name.size() > 2 ? name.substr(2) : std::string();
                 const int32_t number = int32_t(std::atoi(rest.c_str()));
                 count.highest = std::max(count.highest, number);
