@@ -111,7 +111,8 @@ std::vector<TopologyParent> parentsOf(IEnumTopologyParent* e) {
     return out;
 }
 
-// The edge's shape with the vertices that repeat their neighbour within the tolerance left out. The
+// The edge's shape with the vertices that repeat their neighbour (nearer than half the tolerance, so
+// on the same point of the tolerance's grid) left out: distinct vertices of the data all stay. The
 // two end vertices are the nodes the neighbouring edges share: they stay exactly as they are.
 IGeometryPtr edgeShape(IGeometry* shape, double tolerance) {
     IPointCollectionPtr points(shape);
@@ -124,7 +125,7 @@ IGeometryPtr edgeShape(IGeometry* shape, double tolerance) {
         points->QueryPoint(i, p);
         p->QueryCoords(&v[std::size_t(i)].X, &v[std::size_t(i)].Y);
     }
-    auto near = [&](const WKSPoint& a, const WKSPoint& b) { return std::hypot(a.X - b.X, a.Y - b.Y) < tolerance; };
+    auto near = [&](const WKSPoint& a, const WKSPoint& b) { return std::hypot(a.X - b.X, a.Y - b.Y) < tolerance / 2; };
     std::vector<WKSPoint> kept{v.front()};
     for (std::size_t i = 1; i + 1 < v.size(); ++i)
         if (!near(v[i], kept.back()) && !near(v[i], v.back())) kept.push_back(v[i]);
