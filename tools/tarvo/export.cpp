@@ -24,7 +24,8 @@ namespace fs = std::filesystem;
 namespace {
 
 void usage(FILE* err) {
-    std::fprintf(err, "usage: tarvo export GEODATABASE OUTPUT [--cell NAME] [--exchange-set CATL] [--dataset NAME]\n");
+    std::fprintf(err, "usage: tarvo export GEODATABASE OUTPUT [--cell NAME] [--exchange-set CATL] [--dataset NAME]\n"
+                      "                    [--create-topology]\n");
 }
 
 // The log viewer runs inside the driver, while standard output is quiet: on a terminal it is told
@@ -155,9 +156,13 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
     const char* gdb = nullptr;
     const char* output = nullptr;
     std::string cell, set, dataset = kDefaultDatasetName;
-    bool hasCell = false, hasSet = false;
+    bool hasCell = false, hasSet = false, createTopology = false;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
+        if (std::strcmp(a, "--create-topology") == 0) {
+            createTopology = true;
+            continue;
+        }
         auto value = [&](const char* option, std::string& to, bool& given) {
             const std::size_t n = std::strlen(option);
             if (std::strcmp(a, option) == 0) {
@@ -246,11 +251,21 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
         }
     }
 
+    // The cell's stored primitives are deleted by the rebuild: asked first where someone can answer;
+    // in batch the option is the consent.
+    if (createTopology && ui::form() != ui::Form::Batch) {
+        const int answer = MessageBoxA(nullptr, stringText(162), stringText(kCaptionGdbToS57), MB_YESNO);
+        if (answer != IDYES) {
+            std::fprintf(err, "tarvo export: not confirmed; nothing exported\n");
+            return 1;
+        }
+    }
+
     int rc;
     {
         ViewerOnTerminal viewer;
         QuietStdout quiet;
-        rc = gdb2s57(output, gdb, dataset.c_str(), cell.c_str(), hasSet ? set.c_str() : "", false);
+        rc = gdb2s57(output, gdb, dataset.c_str(), cell.c_str(), hasSet ? set.c_str() : "", createTopology);
     }
     if (rc != 0) {
         std::fprintf(err, "tarvo export: %s: failed (%d)\n", gdb, rc);
