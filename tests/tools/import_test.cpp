@@ -152,6 +152,22 @@ TEST_F(TarvoImport, ARunThatFailsExitsWithOneAndSaysWhy) {
     EXPECT_NE(noDataset.err.find("Error: s572gdbmain::s572gdb"), std::string::npos) << noDataset.err;
 }
 
+TEST_F(TarvoImport, ACellThatFailsPastTheChecksLeavesNoNewGeodatabase) {
+    // A cell cut short: its leader passes the checks made before the geodatabase is, its records do not.
+    const std::string whole = slurp(testdata::path("s58/AA400001/ENC_ROOT/AA400001.000"));
+    const fs::path cut = dir / "CUT00001.000";
+    std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() / 2);
+    const Ran r = run("import " + quote(cut.string()) + " " + quote(gdb));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the geodatabase made for it was removed"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(gdb));
+
+    // An existing geodatabase stays whatever the run did.
+    ASSERT_EQ(run("import " + quote(cell) + " " + quote(gdb)).status, 0);
+    EXPECT_EQ(run("import " + quote(cut.string()) + " " + quote(gdb)).status, 1);
+    EXPECT_TRUE(fs::exists(gdb));
+}
+
 TEST_F(TarvoImport, AnExchangeSetImportsThroughItsCatalog) {
     const fs::path set = dir / "set";
     fs::create_directories(set);

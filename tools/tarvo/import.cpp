@@ -130,6 +130,27 @@ private:
 // The words for a failure of the geodatabase, or null.
 const char* reasonOf(HRESULT hr) { return FAILED(hr) ? gdbFailureReason(hr) : nullptr; }
 
+// Removes the geodatabase this run made when the run saved nothing in it, so that a failed run
+// leaves no new geodatabase behind; true when it went. Only the very file made (same device and
+// inode) goes, and only while no other program has it open: a write lease is granted only on a file
+// nobody else holds open, and while it is held another program's open waits for its release.
+bool removeUnusedGeodatabase(const char* path, const struct stat& made) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool removed = false;
+    if (::fstat(fd, &st) == 0 && st.st_dev == made.st_dev && st.st_ino == made.st_ino &&
+        ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+        const std::string journal = std::string(path) + "-journal";
+        struct stat js {};
+        // A journal beside it belongs to a transaction still to be rolled back: leave both.
+        if (::stat(journal.c_str(), &js) != 0 && errno == ENOENT) removed = ::unlink(path) == 0;
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    }
+    ::close(fd);
+    return removed;
+}
+
 // Runs the import through the registered converter. False when none is registered; else true, with
 // *failure holding why the call did not reach it (empty when it did).
 bool importThroughRegistry(const char* s57file, const char* gdb, const char* dataset, std::string* failure) {
@@ -215,6 +236,8 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
         return 1;
     }
 
+    bool made = false;  // this run made the geodatabase
+    struct stat madeFile {};
     if (create) {
         TemplateSummary summary;
         HRESULT hr;
@@ -230,7 +253,10 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
                 std::fprintf(err, "tarvo import: %s: cannot create the geodatabase (0x%08X)\n", gdb, unsigned(hr));
             return 1;
         }
-        if (summary.geodatabaseCreated) std::fprintf(out, "Created %s, feature dataset %s\n", gdb, dataset.c_str());
+        if (summary.geodatabaseCreated) {
+            std::fprintf(out, "Created %s, feature dataset %s\n", gdb, dataset.c_str());
+            made = ::stat(gdb, &madeFile) == 0;
+        }
     }
 
     ImportOutcome outcome;
@@ -265,6 +291,8 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
         std::string reason = outcome.reason;
         if (outcome.message == 0 && FAILED(outcome.error)) reason = "Error: s572gdbmain::s572gdb: " + reason;
         if (reason.empty()) reason = "the run ended with " + std::to_string(rc);
+        if (made && outcome.cellsImported == 0 && removeUnusedGeodatabase(gdb, madeFile))
+            reason += "; the geodatabase made for it was removed";
         if (const char* why = reasonOf(outcome.error))
             std::fprintf(err, "tarvo import: %s: %s; %s: failed: %s (log %s)\n", gdb, why, s57file, reason.c_str(),
                          logPath.c_str());
