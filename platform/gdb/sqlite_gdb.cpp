@@ -3583,7 +3583,8 @@ const char* gdbFailureReason(HRESULT hr) {
     case GDB_E_DISK_FULL: return "disk full";
     case GDB_E_ACCESS_DENIED: return "permission denied";
     case GDB_E_BAD_PATH: return "not a geodatabase";
-    case GDB_E_NOT_SUPPORTED: return "enterprise geodatabases are not supported";
+    case GDB_E_NOT_SUPPORTED: return "enterprise geodatabases are not supported yet";
+    case GDB_E_CONNECTION: return "cannot connect to the database server";
     default: return nullptr;
     }
 }

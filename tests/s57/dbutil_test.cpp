@@ -169,7 +169,7 @@ const PathCase kPaths[] = {
     {"MissingMdb", "", "a/none.mdb", GDB_E_NOT_FOUND},
     {"FileGdb", "", "a/chart.gdb", GDB_E_BAD_PATH},
     {"UnknownKind", "", "a/chart.txt", GDB_E_BAD_PATH},
-    {"EnterpriseConnection", "", "a/server.sde", GDB_E_NOT_SUPPORTED},
+    {"EnterpriseConnectionWithoutDatabase", "", "a/server.sde", GDB_E_BAD_PATH},
 };
 class OpenWorkspace : public DbUtil, public ::testing::WithParamInterface<PathCase> {};
 TEST_P(OpenWorkspace, ByTheKindOfPath) {
