@@ -6,6 +6,7 @@
 // ends, after the connection and the schema, with GDB_E_NOT_SUPPORTED saying so.
 #include <libpq-fe.h>
 
+#include <cctype>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "platform/com/com_error.h"
 #include "platform/com/unknown.h"
 #include "platform/gdb/gdb.h"
+#include "platform/gdb/pg_schema.h"
 #include "platform/gdb/sde_connection.h"
 
 namespace {
@@ -65,30 +67,13 @@ PgConn connect(const SdeConnection& conn) {
     return c;
 }
 
-// The side tables, as in the GeoPackage backend; made once, under a lock so that imports starting
-// together into a new database do not race each other.
-constexpr const char* kCreateSchema[] = {
-    "SELECT pg_advisory_xact_lock(hashtext('tarvo geodatabase schema'))",
-    "CREATE EXTENSION IF NOT EXISTS citext",
-    "CREATE TABLE IF NOT EXISTS gdb_items (name citext NOT NULL PRIMARY KEY, kind text NOT NULL, "
-    "dataset citext, alias text, shape_type integer, has_z integer NOT NULL DEFAULT 0, srs_id integer, "
-    "z_min double precision, z_max double precision, grid_size double precision, "
-    "versioned integer NOT NULL DEFAULT 0, subtype_field text, default_subtype integer NOT NULL DEFAULT 0)",
-    "CREATE TABLE IF NOT EXISTS gdb_subtypes (class_name citext NOT NULL, code integer NOT NULL, "
-    "name text NOT NULL, PRIMARY KEY (class_name, code))",
-    "CREATE TABLE IF NOT EXISTS gdb_topologies (name citext NOT NULL PRIMARY KEY, dataset citext NOT NULL, "
-    "tolerance double precision NOT NULL)",
-    "CREATE TABLE IF NOT EXISTS gdb_topology_classes (topology citext NOT NULL, class_name citext NOT NULL, "
-    "PRIMARY KEY (topology, class_name))",
-};
-
 void ensureSchema(PGconn* c, const SdeConnection& conn) {
     PgResult postgis = exec(c, conn, "SELECT 1 FROM pg_extension WHERE extname = $1", {"postgis"});
     if (PQntuples(postgis.get()) == 0)
         raise(GDB_E_BAD_PATH, "enterprise geodatabase (" + conn.describe() + "): the database has no PostGIS");
     exec(c, conn, "BEGIN");
     try {
-        for (const char* sql : kCreateSchema) exec(c, conn, sql);
+        for (const std::string& sql : gdb::pgSideTableSql()) exec(c, conn, sql);
         exec(c, conn, "COMMIT");
     } catch (...) {
         PgResult(PQexec(c, "ROLLBACK"));

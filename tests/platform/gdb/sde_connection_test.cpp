@@ -18,7 +18,7 @@ struct FileCase {
     const char* message;  // the error names this (with the file), or nothing for S_OK
 };
 const FileCase kFiles[] = {
-    {"AllKeys", "SERVER=db.example\nINSTANCE=5433\nDATABASE=charts\nUSER=tarvo\nPASSWORD=s3cr3t-Pa55\nVERSION=sde.DEFAULT\n",
+    {"AllKeys", "SERVER=db.example\nINSTANCE=5433\nDATABASE=charts\nUSER=tarvo\nPASSWORD=s3cr3t-Pa55\nVERSION=hydro.DEFAULT\n",
      S_OK, nullptr},
     {"LowerCaseKeysSpacesAndCrLf", "  database = charts \r\n\r\nuser=tarvo\r\n", S_OK, nullptr},
     {"UnknownKey", "DATABASE=charts\nPASWORD=s3cr3t-Pa55\n", GDB_E_BAD_PATH, "unknown key PASWORD"},
@@ -61,7 +61,7 @@ TEST(SdeConnection, AllKeysReachTheirFields) {
     EXPECT_EQ(c.instance, "5433");
     EXPECT_EQ(c.user, "tarvo");
     EXPECT_EQ(c.password, kSecret);
-    EXPECT_EQ(c.version, "sde.DEFAULT");
+    EXPECT_EQ(c.version, "hydro.DEFAULT");
     EXPECT_EQ(c.describe(), "server db.example, database charts, user tarvo");
 }
 
