@@ -4,7 +4,6 @@
 // index.
 #include <cstdio>
 #include <memory>
-#include <regex>
 
 #include "gdb_fixture.h"
 #include "platform/gdb/class_schema.h"
@@ -38,18 +37,20 @@ std::string runCommand(const std::string& cmd) {
 // What ogrinfo says of a layer's geometry and key, and the names of its columns, one line each.
 std::string layerSummary(const std::string& source, const std::string& layer) {
     const std::string text = runCommand("ogrinfo -ro -so '" + source + "' '" + layer + "' 2>&1");
-    static const std::regex field(R"(^(\w+): \w+ \(.*$)");
     std::string out;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         const std::string l = text.substr(start, end - start);
-        std::smatch m;
+        // A column is "NAME: Type (width.precision)".
+        const std::size_t colon = l.find(": ");
+        const bool column = colon != std::string::npos && colon > 0 && l.find(" (", colon) != std::string::npos &&
+                            l.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") == colon;
         if (l.rfind("Geometry: ", 0) == 0 || l.rfind("FID Column", 0) == 0 || l.rfind("Geometry Column", 0) == 0)
             out += l + "\n";
-        else if (std::regex_match(l, m, field))
-            out += "field " + m[1].str() + "\n";
+        else if (column)
+            out += "field " + l.substr(0, colon) + "\n";
         start = end + 1;
     }
     return out.empty() ? text : out;
