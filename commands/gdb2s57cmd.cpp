@@ -8,6 +8,7 @@
 #include "commands/command_host.h"
 #include "commands/resources.h"
 #include "commands/tarvo_module.h"
+#include "export/gdbs57main.h"
 #include "platform/gdb/gdb.h"
 #include "s57/dbutil.h"
 #include "s57/s57_util2.h"
@@ -26,10 +27,11 @@ std::string textOf(const _variant_t& v) {
     return static_cast<const char*>(text);
 }
 
-// Runs the export of the chosen cell or catalogue. The export driver is not part of this build yet:
-// the click and the automation call fail with E_NOTIMPL until it is.
-[[noreturn]] void runExport(const ExportArguments&) {
-    throw _com_error(E_NOTIMPL, L"The export driver is not part of this build yet");
+// Runs the export of the chosen cell or catalogue. How it ended the user was told in messages and
+// the log; a caller that reports it reads lastExportOutcome().
+void runExport(const ExportArguments& a) {
+    (void)::gdb2s57(a.output.c_str(), a.gdbConn.c_str(), a.dataset.c_str(), a.cellName.c_str(),
+                    a.catalogPath.c_str(), a.createTopology);
 }
 
 }  // namespace

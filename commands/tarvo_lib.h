@@ -10,10 +10,6 @@ inline constexpr CLSID CLSID_s572gdbCmd = makeGuid("{E9AC688E-46B0-4769-B0C8-F36
 inline constexpr CLSID CLSID_gdb2s57Cmd = makeGuid("{0C555C90-771A-4BE8-8714-13448F26D48D}");
 inline constexpr GUID LIBID_TarvoLib = makeGuid("{90069FE3-3677-4628-A2EB-3746B3CF07BC}");
 
-// The host's command category. Both classes are commands of the converter and both are registered
-// in it: a host lists its commands by category, and a command left out of it is never offered.
-inline constexpr CATID CATID_MxCommands = makeGuid("{B56A7C42-83D4-11D2-A2E9-080009B6F22B}");
-
 inline constexpr DISPID DISPID_s572gdb = 1;
 inline constexpr DISPID DISPID_gdb2s57 = 1;
 

@@ -7,13 +7,16 @@
 #include "commands/resources.h"
 #include "commands/s572gdbcmd.h"
 #include "commands/tarvo_lib.h"
+#include "platform/host/host.h"
 #include "s57/s57_util2.h"
 
 ComModule tarvoModule;
 
 namespace {
 
-constexpr CATID kCommandCategories[] = {CATID_MxCommands};
+// Both classes are commands of the converter and both are registered in the host's command
+// category: a host lists its commands by category, and a command left out of it is never offered.
+constexpr CATID kCommandCategories[] = {CATID_HostCommands};
 
 const ObjectMapEntry kObjectMap[] = {
     {CLSID_s572gdbCmd, &createComInstance<s572gdbCmd>, IDR_S572GDBCMD, kCommandCategories},

@@ -63,8 +63,20 @@ std::size_t lastSeparator(std::string_view path) {
     return std::string_view::npos;
 }
 
+// The outcome of the run in progress; null outside a run.
+ExportOutcome* outcomeOfRun = nullptr;
+
+// The run stops with message `id` (0: a stop that has no message of its own, given as E_FAIL).
+void noteStop(int id, const std::string& reason) {
+    if (!outcomeOfRun || outcomeOfRun->failed()) return;
+    outcomeOfRun->message = id;
+    if (id == 0) outcomeOfRun->error = E_FAIL;
+    outcomeOfRun->reason = reason;
+}
+
 // Message `id` with `detail` to the user and into the log ("%s %s" without a line end).
 void stopWith(int id, const std::string& detail) {
+    noteStop(id, text(id) + detail);
     displayMessage(id, kCaptionGdbToS57, detail.c_str());
     if (logFile) std::fprintf(logFile, "%s %s", text(id), detail.c_str());
 }
@@ -225,7 +237,11 @@ void exportCells(const std::string& s57file, const char* gdbConn, const char* fc
     cellCount = 1;
     if (catalogMode) {
         cellCount = getCellList(workspace, catalogPath, outputDirectory.c_str());
-        if (cellCount <= 0) return;
+        // The list tells its own failure; an exchange set that yields no cell is no export either.
+        if (cellCount <= 0) {
+            noteStop(0, format("the exchange set %s gave no cell to export", catalogPath) + detailCode(cellCount));
+            return;
+        }
     }
 
     const std::string dashes(38, '-');
@@ -245,6 +261,7 @@ void exportCells(const std::string& s57file, const char* gdbConn, const char* fc
 
         int32_t rc = getExtent(workspace, cellName.c_str());
         if (rc == 8) {
+            noteStop(163, text(163) + format(" %s...", cellName));
             displayMessage(163, kCaptionGdbToS57, format(" %s...", cellName).c_str());
             if (logFile) std::fprintf(logFile, "%s %s", text(139), text(163));
             return;
@@ -302,6 +319,7 @@ void exportCells(const std::string& s57file, const char* gdbConn, const char* fc
         }
         if (updateDataSetCounts(outputPath) != 0)
             logLine("gdb2s57: unable to count the records of %s into its DSSI field\n", outputPath.c_str());
+        if (outcomeOfRun) ++outcomeOfRun->cellsExported;
     }
 }
 
@@ -346,9 +364,40 @@ std::string getAgen(IWorkspace* workspace) {
     }
 }
 
+namespace {
+ExportOutcome lastOutcome;    // how the latest run ended, for callers that reach the driver only
+unsigned long runsEnded = 0;  // through an interface that answers S_OK whatever happened
+}  // namespace
+
+const ExportOutcome& lastExportOutcome() { return lastOutcome; }
+unsigned long exportRunCount() { return runsEnded; }
+
 int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset, const char* cellName,
                 const char* catalogPath, bool createTopology) {
-    if (!s57file || !gdbConn || !fctdataset || !cellName || !catalogPath) return -19;
+    return gdb2s57(s57file, gdbConn, fctdataset, cellName, catalogPath, createTopology, nullptr);
+}
+
+int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset, const char* cellName,
+                const char* catalogPath, bool createTopology, ExportOutcome* outcome) {
+    ExportOutcome own;
+    ExportOutcome& result = outcome ? *outcome : own;
+    result = ExportOutcome{};
+    struct RunOutcome {
+        explicit RunOutcome(ExportOutcome* o) : outcome(o) { outcomeOfRun = o; }
+        ~RunOutcome() {
+            outcomeOfRun = nullptr;
+            lastOutcome = *outcome;
+            ++runsEnded;
+        }
+        ExportOutcome* outcome;
+        RunOutcome(const RunOutcome&) = delete;
+        RunOutcome& operator=(const RunOutcome&) = delete;
+    } running(&result);
+    if (!s57file || !gdbConn || !fctdataset || !cellName || !catalogPath) {
+        result.error = E_POINTER;
+        result.reason = "a null argument";
+        return -19;
+    }
     try {
         initPrimTypes();
 
@@ -359,6 +408,7 @@ int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset
         const std::string logPath = exportLogPath(output);
         logFile = std::fopen(logPath.c_str(), "w");
         if (!logFile) {
+            noteStop(111, text(111) + format(" %s", logPath));
             displayMessage(111, kCaptionGdbToS57, format(" %s", logPath).c_str());
             return -2;
         }
@@ -368,6 +418,7 @@ int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset
         s57SetCount = kBuiltinS57SetCount;
         const HRESULT loaded = loadDIMEInfo();
         if (loaded != 0) {
+            noteStop(112, text(112));
             displayMessage(112, kCaptionGdbToS57, "");
             if (logFile) std::fputs(text(112), logFile);
             closeLog();
@@ -386,12 +437,18 @@ int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset
             exportCells(output, gdbConn, fctdataset, cellName, catalogPath, catalogMode, outputDirectory,
                         createTopology, dialog);
         } catch (const _com_error& e) {
-            logError("gdb2s57", description(e).c_str());
+            result.error = FAILED(e.Error()) ? e.Error() : E_FAIL;
+            result.reason = description(e);
+            logError("gdb2s57", result.reason.c_str());
             showComError(e);
         } catch (const std::bad_alloc&) {
+            result.error = E_OUTOFMEMORY;
+            result.reason = "out of memory";
             logError("gdb2s57", "out of memory");
             showComError(_com_error(E_OUTOFMEMORY));
         } catch (const std::exception& e) {
+            result.error = E_FAIL;
+            result.reason = e.what();
             logError("gdb2s57", e.what());
             showComError(_com_error(E_FAIL));
         }
@@ -407,6 +464,7 @@ int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset
     } catch (...) {
         closeLog();
         stepProgressor = nullptr;
+        if (!result.failed()) result.error = E_OUTOFMEMORY;
         return -1;
     }
 }

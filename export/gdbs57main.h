@@ -23,6 +23,26 @@ struct IWorkspace;
 [[nodiscard]] int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset, const char* cellName,
                               const char* catalogPath, bool createTopology);
 
+// How a run ended, for a caller that reports it (the result above says only whether the run got
+// past its opening; the user was told the rest in messages and the log).
+struct ExportOutcome {
+    int cellsExported = 0;  // cells whose file was written whole
+    int message = 0;        // the string-table id of the message that stopped the run; 0 none
+    HRESULT error = S_OK;   // the COM error that stopped the run, or E_FAIL for a stop without message
+    std::string reason;     // the stop's message text with its detail, or the error's description
+    bool failed() const { return message != 0 || FAILED(error); }
+};
+
+// gdb2s57 that also tells how the run ended (outcome may be null). The outcome is filled also when
+// the result is not 0.
+[[nodiscard]] int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset, const char* cellName,
+                              const char* catalogPath, bool createTopology, ExportOutcome* outcome);
+
+// The outcome of the latest run of this module, and how many runs have ended: for a caller that
+// reached the driver through the automation interface, whose method answers S_OK either way.
+const ExportOutcome& lastExportOutcome();
+unsigned long exportRunCount();
+
 // The producing agency: AGEN of the first row of table dsid (at most 3 characters); empty when the
 // table cannot be opened, has no AGEN column or no row, or after a COM error (logged).
 std::string getAgen(IWorkspace* workspace);

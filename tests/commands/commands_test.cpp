@@ -19,6 +19,7 @@
 #include "commands/s572gdbdlg.h"
 #include "commands/tarvo_lib.h"
 #include "commands/tarvo_module.h"
+#include "export/gdbs57main.h"
 #include "import/s572gdbmain.h"
 #include "platform/host/application.h"
 #include "platform/host/map_document.h"
@@ -243,6 +244,32 @@ TEST_F(Scripted, ImportTakesALongPathWholeToTheDriver) {
     EXPECT_TRUE(fs::exists(deep / "NOCELL.log"));  // the driver ran on the whole path
     EXPECT_NE(ui::scripted::transcript().find("Unable to load file " + input), std::string::npos)
         << ui::scripted::transcript();
+}
+
+// The export's automation method answers S_OK whatever the run did: the failure stands in the run's
+// log and outcome. In catalogue mode without a cell name the log is the CATALOG file's.
+TEST_F(Scripted, ExportAutomationAnswersOkForAFailedRunThatItsLogAndOutcomeTell) {
+    Igdb2s57CmdPtr cmd(makeCommand(CLSID_gdb2s57Cmd));
+    ASSERT_TRUE(cmd);
+    const _bstr_t missing(file("missing.gpkg").c_str()), folder(dir_.string().c_str());
+    struct Run {
+        const char* cell;
+        const char* catalog;
+        const char* log;
+    };
+    for (const Run& r : {Run{"NONE.000", "", "NONE.log"}, Run{"", "ENC_ROOT", "CATALOG.log"}}) {
+        ui::scripted::reset();
+        const unsigned long before = exportRunCount();
+        EXPECT_EQ(cmd->gdb2s57(missing.GetBSTR(), _bstr_t("S57").GetBSTR(), folder.GetBSTR(), _bstr_t(r.cell).GetBSTR(),
+                               _bstr_t(r.catalog).GetBSTR(), VARIANT_FALSE),
+                  S_OK);
+        EXPECT_EQ(exportRunCount(), before + 1) << r.log;
+        EXPECT_EQ(lastExportOutcome().message, 106) << r.log;
+        EXPECT_TRUE(lastExportOutcome().failed());
+        std::ifstream in(dir_ / r.log);
+        const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_NE(log.find("Unable to open Geodatabase"), std::string::npos) << r.log << ": " << log;
+    }
 }
 
 // ---- The export dialog ------------------------------------------------------------------------------

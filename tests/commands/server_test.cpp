@@ -121,7 +121,7 @@ TEST_F(Server, RegisterCreateCallUnregisterLeavesTheRegistryAsItWas) {
         EXPECT_EQ(*root.find("HKCR\\" + progId + "\\CLSID")->defaultValue(), guidToString(c.clsid));
     }
     // Both are converter commands: both are in the command category.
-    EXPECT_EQ(classesImplementing(root, CATID_MxCommands),
+    EXPECT_EQ(classesImplementing(root, CATID_HostCommands),
               (std::vector<CLSID>{CLSID_gdb2s57Cmd, CLSID_s572gdbCmd}));
     EXPECT_EQ(*root.find("HKCR\\TypeLib\\{90069FE3-3677-4628-A2EB-3746B3CF07BC}\\1.0")->defaultValue(),
               "Tarvo 1.0 Type Library");

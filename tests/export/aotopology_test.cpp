@@ -63,12 +63,11 @@ TEST_F(ReadSrel, NoSrelTableFails) {
     EXPECT_EQ(topoSrelList.count, 0);
 }
 
-TEST_F(ReadSrel, CreatingPrimitivesFailsWithALogLine) {
+TEST_F(ReadSrel, CreatingPrimitivesWithoutTheCellsExtentFailsWithALogLine) {
     addSrelTable();
     add("CELL.000", "VE0000000001", "VC0000000001", "B");
     double tolerance = 0;
     EXPECT_EQ(validateTopology(gdb_.ws(), "S57", "US", "CELL.000", &tolerance, 1), E_FAIL);
     EXPECT_EQ(topoSrelList.count, 0);
-    EXPECT_EQ(log_.text(), "validateTopology: creating new spatial primitives is not built yet, cell CELL.000 not "
-                           "exported\n");
+    EXPECT_EQ(log_.text(), "validateTopology: the extent of cell CELL.000 is not built\n");
 }

@@ -1,11 +1,14 @@
 // tools/gishost/main.cpp: `gishost`, a minimal GIS desktop host.
 //   gishost --new-map GEODATABASE MAP.xml [--dataset NAME]
 //       writes the map of a geodatabase's feature dataset: one layer per feature class.
-//   gishost --map MAP.xml [--click PROGID]... [--save MAP2.xml] [--svg VIEW.svg]
+//   gishost --map MAP.xml [--click PROGID]... [--answers FILE] [--save MAP2.xml] [--svg VIEW.svg]
 //       starts the add-ins' extensions, opens the map, clicks the commands (when enabled), prints
-//       what the status bar showed and the map's state, saves the map and draws the view.
-// Dialogs and message boxes show in the platform's form (batch: on standard error). Exit status:
-// 0 done, 1 a failure (named on standard error), 2 bad arguments.
+//       what the status bar showed, each refresh of the view a click made and the map's state,
+//       saves the map and draws the view.
+// Dialogs and message boxes show in the platform's form (batch: on standard error). With --answers
+// the form is scripted: the file says what each dialog control and message box gets (the lines of
+// ui::scripted::loadAnswers), and everything shown is printed at the end. Exit status: 0 done,
+// 1 a failure (named on standard error), 2 bad arguments (an answers file not understood too).
 
 #include <cstdio>
 #include <cstring>
@@ -15,6 +18,8 @@
 #include "platform/host/application.h"
 #include "platform/host/map_document.h"
 #include "platform/host/renderer.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/ui.h"
 #include "tools/gishost/addins.h"
 #include "tools/gishost/svg_view.h"
 
@@ -28,7 +33,7 @@ const std::vector<std::string> kStandardItems = {"Host.NewDocumentCommand", "Hos
 void usage() {
     std::fprintf(stderr,
                  "usage: gishost --new-map GEODATABASE MAP.xml [--dataset NAME]\n"
-                 "       gishost --map MAP.xml [--click PROGID]... [--save MAP2.xml] [--svg VIEW.svg]\n");
+                 "       gishost --map MAP.xml [--click PROGID]... [--answers FILE] [--save MAP2.xml] [--svg VIEW.svg]\n");
 }
 
 std::string describe(const _com_error& e) {
@@ -99,7 +104,7 @@ int newMap(int argc, char** argv) {
 }
 
 int runMap(int argc, char** argv) {
-    std::string mapPath, savePath, svgPath;
+    std::string mapPath, savePath, svgPath, answersPath;
     std::vector<std::string> clicks;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -115,6 +120,8 @@ int runMap(int argc, char** argv) {
             savePath = argv[++i];
         else if (a == "--svg")
             svgPath = argv[++i];
+        else if (a == "--answers")
+            answersPath = argv[++i];
         else {
             usage();
             return 2;
@@ -123,6 +130,16 @@ int runMap(int argc, char** argv) {
     if (mapPath.empty()) {
         usage();
         return 2;
+    }
+
+    if (!answersPath.empty()) {
+        ui::setForm(ui::Form::Scripted);
+        ui::scripted::reset();
+        std::string why;
+        if (!ui::scripted::loadAnswers(answersPath, &why)) {
+            std::fprintf(stderr, "gishost: %s\n", why.c_str());
+            return 2;
+        }
     }
 
     _com_ptr_t<host::Application> app(new host::Application);
@@ -158,7 +175,9 @@ int runMap(int argc, char** argv) {
             std::string why;
             std::printf("click %s\n", c.c_str());
             std::fflush(stdout);
+            const int refreshes = app->document().map().refreshCount();
             if (!app->click(c, &why)) std::printf("not clicked: %s\n", why.c_str());
+            if (app->document().map().refreshCount() != refreshes) std::printf("view refreshed\n");
         }
         printState(*app);
         if (!savePath.empty()) host::saveMapDocument(savePath, source, app->document());
@@ -169,6 +188,7 @@ int runMap(int argc, char** argv) {
     }
     app->document().fireCloseDocument();
     app->shutdown();
+    if (!answersPath.empty()) std::printf("%s", ui::scripted::transcript().c_str());
     std::fflush(stdout);
     return status;
 }

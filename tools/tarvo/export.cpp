@@ -1,17 +1,18 @@
 // tools/tarvo/export.cpp: `tarvo export`: picks the cell or exchange set to export, refuses an
-// output that would overwrite what the run reads, and runs the export driver. The driver's result
-// says only whether the run got past its opening; how it ended is what the run reported, so the
-// exit status is read from the run's log.
+// output that would overwrite what the run reads, and runs the export driver. The exit status is
+// what the run returned and reported (never read back from its log). When the converter is
+// registered, the run goes through the registered module's automation interface, else straight to
+// the driver linked into the tool; a registered module that cannot be created is an error.
 #include "tools/tarvo/export.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "export/gdbs57main.h"
+#include "platform/com/typelib.h"
 #include "platform/gdb/gdb.h"
 #include "platform/ui/ui.h"
 #include "s57/dbutil.h"
@@ -24,7 +25,8 @@ namespace fs = std::filesystem;
 namespace {
 
 void usage(FILE* err) {
-    std::fprintf(err, "usage: tarvo export GEODATABASE OUTPUT [--cell NAME] [--exchange-set CATL] [--dataset NAME]\n");
+    std::fprintf(err, "usage: tarvo export GEODATABASE OUTPUT [--cell NAME] [--exchange-set CATL] [--dataset NAME]\n"
+                      "                    [--create-topology]\n");
 }
 
 // The log viewer runs inside the driver, while standard output is quiet: on a terminal it is told
@@ -116,37 +118,34 @@ bool readExportable(const std::string& gdb, Exportable* what) {
     }
 }
 
-// The messages with which the driver ends a run that failed, as they stand in its log.
-constexpr int kFailureTexts[] = {106, 108, 111, 112, 139, 140, 141, 144, 145, 146, 148, 149, 150, 151, 163};
-constexpr char kRunError[] = "Error: gdbs57main::gdb2s57";
-
-std::string failureInLog(const std::string& logPath, bool* readable) {
-    std::ifstream in(logPath, std::ios::binary);
-    *readable = bool(in);
-    if (!in) return {};
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.find(kRunError) != std::string::npos) {
-            std::string next;
-            if (std::getline(in, next)) line += ": " + next;
-            return line;
-        }
-        for (int id : kFailureTexts) {
-            const char* text = stringText(id);
-            if (text && line.find(text) != std::string::npos) return line;
-        }
+// Runs the export through the registered converter. False when none is registered, or when the
+// automation call cannot name the output: it writes the cell to s57path + its DSNM, so an output
+// named otherwise goes straight to the driver. Else true, with *failure holding why the call did
+// not reach the converter (empty when it did).
+bool exportThroughRegistry(const std::string& output, const char* gdb, const std::string& dataset,
+                           const std::string& cell, const std::string& set, bool createTopology,
+                           std::string* failure) {
+    const std::string folder = exportOutputDirectory(output);
+    const std::size_t sep = output.find_last_of('/');
+    const std::string name = sep == std::string::npos ? output : output.substr(sep + 1);
+    // In catalogue mode the cell name is only the output's name (the log is named after it).
+    if (name.empty() || (set.empty() && name != cell)) return false;
+    CLSID clsid;
+    if (FAILED(CLSIDFromProgID("Tarvo.gdb2s57Cmd", &clsid))) return false;
+    IDispatchPtr converter;
+    HRESULT hr = converter.CreateInstance(clsid);
+    if (SUCCEEDED(hr))
+        hr = invokeByName(converter, L"gdb2s57",
+                          {_variant_t(gdb), _variant_t(dataset.c_str()), _variant_t(folder.c_str()),
+                           _variant_t(name.c_str()), _variant_t(set.c_str()), _variant_t(createTopology)});
+    if (FAILED(hr)) {
+        const std::string description = toUtf8(takeErrorDescription());
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", unsigned(hr));
+        *failure = std::string("the registered converter Tarvo.gdb2s57Cmd failed: ") + code + " " +
+                   errorMessageOf(hr) + (description.empty() ? "" : ": ") + description;
     }
-    return {};
-}
-
-int countCells(const std::string& logPath) {
-    std::ifstream in(logPath, std::ios::binary);
-    const char* header = stringText(138);
-    int n = 0;
-    std::string line;
-    while (in && header && std::getline(in, line))
-        if (line.rfind(header, 0) == 0) ++n;
-    return n;
+    return true;
 }
 
 }  // namespace
@@ -155,9 +154,13 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
     const char* gdb = nullptr;
     const char* output = nullptr;
     std::string cell, set, dataset = kDefaultDatasetName;
-    bool hasCell = false, hasSet = false;
+    bool hasCell = false, hasSet = false, createTopology = false;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
+        if (std::strcmp(a, "--create-topology") == 0) {
+            createTopology = true;
+            continue;
+        }
         auto value = [&](const char* option, std::string& to, bool& given) {
             const std::size_t n = std::strlen(option);
             if (std::strcmp(a, option) == 0) {
@@ -246,27 +249,53 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
         }
     }
 
-    int rc;
+    // The cell's stored primitives are deleted by the rebuild: asked first where someone can answer;
+    // in batch the option is the consent.
+    if (createTopology && ui::form() != ui::Form::Batch) {
+        const int answer = MessageBoxA(nullptr, stringText(162), stringText(kCaptionGdbToS57), MB_YESNO);
+        if (answer != IDYES) {
+            std::fprintf(err, "tarvo export: not confirmed; nothing exported\n");
+            return 1;
+        }
+    }
+
+    int rc = 0;
+    ExportOutcome outcome;
+    std::string registryFailure;
+    bool outcomeSeen = true;
     {
         ViewerOnTerminal viewer;
         QuietStdout quiet;
-        rc = gdb2s57(output, gdb, dataset.c_str(), cell.c_str(), hasSet ? set.c_str() : "", false);
+        const unsigned long runsBefore = exportRunCount();
+        if (!exportThroughRegistry(output, gdb, dataset, cell, hasSet ? set : std::string(), createTopology,
+                                   &registryFailure)) {
+            rc = gdb2s57(output, gdb, dataset.c_str(), cell.c_str(), hasSet ? set.c_str() : "", createTopology,
+                        &outcome);
+        } else if (registryFailure.empty()) {
+            // The automation method answers S_OK whatever the run did; its outcome is the module's
+            // run state, which the tool shares when the registry names the module it links.
+            outcomeSeen = exportRunCount() != runsBefore;
+            if (outcomeSeen) outcome = lastExportOutcome();
+        }
     }
-    if (rc != 0) {
-        std::fprintf(err, "tarvo export: %s: failed (%d)\n", gdb, rc);
+    if (!registryFailure.empty()) {
+        std::fprintf(err, "tarvo export: %s\n", registryFailure.c_str());
         return 1;
     }
-    bool readable = false;
-    const std::string failure = failureInLog(logPath, &readable);
-    if (!readable) {
-        std::fprintf(err, "tarvo export: %s: the log %s cannot be read\n", gdb, logPath.c_str());
+    if (!outcomeSeen) {
+        std::fprintf(err,
+                     "tarvo export: %s: the registered converter is another copy of the module; how its run "
+                     "ended is in its log %s\n",
+                     gdb, logPath.c_str());
         return 1;
     }
-    if (!failure.empty()) {
-        std::fprintf(err, "tarvo export: %s: failed: %s (log %s)\n", gdb, failure.c_str(), logPath.c_str());
+    if (rc != 0 || outcome.failed()) {
+        std::string reason = outcome.reason;
+        if (reason.empty()) reason = "the run ended with " + std::to_string(rc);
+        std::fprintf(err, "tarvo export: %s: failed: %s (log %s)\n", gdb, reason.c_str(), logPath.c_str());
         return 1;
     }
-    const int cells = countCells(logPath);
+    const int cells = outcome.cellsExported;
     std::fprintf(out, "Exported %d cell%s of %s to %s (log %s)\n", cells, cells == 1 ? "" : "s", gdb, output,
                  logPath.c_str());
     return 0;

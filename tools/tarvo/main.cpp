@@ -46,7 +46,8 @@ const CommandHelp kHelp[] = {
      "CATALOG.031 (OUTPUT the catalogue to write). The log is written beside OUTPUT.\n"
      "  --cell NAME          the cell (its DSNM); needed when the geodatabase holds several\n"
      "  --exchange-set CATL  the exchange set that table catd names by CATL\n"
-     "  --dataset NAME       the feature dataset (default S57)\n"},
+     "  --dataset NAME       the feature dataset (default S57)\n"
+     "  --create-topology    rebuild the cell's spatial primitives from the dataset's topology first\n"},
 };
 
 void usage(std::FILE* out, const Command* cmds, std::size_t n) {
@@ -141,7 +142,8 @@ int main(int argc, char** argv) {
         {"dump", runDump, "[--summary | --s57] FILE"},
         {"create", runCreate, "GEODATABASE [--dataset NAME] [--versioned]"},
         {"import", runImport, "S57FILE GEODATABASE [--dataset NAME]"},
-        {"export", runExport, "GEODATABASE OUTPUT [--cell NAME] [--exchange-set CATL] [--dataset NAME]"},
+        {"export", runExport,
+         "GEODATABASE OUTPUT [--cell NAME] [--exchange-set CATL] [--dataset NAME] [--create-topology]"},
     };
     const std::size_t n = sizeof cmds / sizeof cmds[0];
     return dispatch(argc, argv, cmds, n);

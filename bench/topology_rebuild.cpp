@@ -1,0 +1,192 @@
+// bench/topology_rebuild.cpp: `tarvo export --create-topology` of a cell (the primitives rebuilt from
+// the geodatabase topology) against the export of the stored primitives and against our import of
+// the same cell, each in a child process on a fresh copy of the imported geodatabase (wall time and
+// peak memory alike). Then where the rebuild's time goes: its steps timed one by one in a child.
+//
+// usage: bench_topology_rebuild [CELL.000] [RUNS]   (default: enc/US4CN21M/US4CN21M.000, 5 runs)
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "export/aotopology.h"
+#include "export/cell_extent.h"
+#include "export/gdbs57main.h"
+#include "export/srel_list.h"
+#include "import/s572gdbmain.h"
+#include "platform/topology/topology.h"
+#include "platform/ui/ui.h"
+#include "s57/dbutil.h"
+#include "s57/dimml.h"
+#include "s57/gdb_template.h"
+#include "s57/s57_util2.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Measure {
+    double seconds = 0;
+    long maxRssKb = 0;
+    int status = -1;
+};
+
+Measure inChild(const std::function<int()>& body, bool quiet = true) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // The catalogue loader and the exporters trace to standard output; the timed steps report
+        // on standard error.
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, 1);
+            if (quiet) dup2(null, 2);
+        }
+        _exit(body());
+    }
+    Measure m;
+    if (pid < 0) return m;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) < 0) return m;
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.maxRssKb = usage.ru_maxrss;
+    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return m;
+}
+
+int tarvoImport(const std::string& input, const std::string& gdb) {
+    ui::setForm(ui::Form::Batch);
+    TemplateSummary summary;
+    if (FAILED(createGeodatabase(gdb.c_str(), "S57", nullptr, nullptr, &summary))) return 1;
+    return s572gdb(input.c_str(), gdb.c_str(), "S57") == 0 ? 0 : 1;
+}
+
+int tarvoExport(const std::string& gdb, const std::string& cell, const std::string& out, bool rebuild) {
+    ui::setForm(ui::Form::Batch);
+    if (gdb2s57(out.c_str(), gdb.c_str(), "S57", cell.c_str(), "", rebuild) != 0) return 1;
+    return fs::exists(out) ? 0 : 1;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The rebuild's steps as validateTopology runs them, each timed (printed by the child).
+int rebuildSteps(const std::string& gdb, const std::string& cell) {
+    ui::setForm(ui::Form::Batch);
+    initPrimTypes();
+    if (loadDIMEInfo() != 0) installBuiltinCatalogue();
+    try {
+        IWorkspacePtr workspace;
+        if (FAILED(openWorkspace(gdb.c_str(), &workspace))) return 1;
+        using Clock = std::chrono::steady_clock;
+        std::vector<std::pair<const char*, double>> steps;
+        auto timed = [&](const char* what, const std::function<HRESULT()>& f) {
+            const auto t = Clock::now();
+            const HRESULT hr = f();
+            steps.emplace_back(what, std::chrono::duration<double>(Clock::now() - t).count());
+            return hr == S_OK;
+        };
+        if (!timed("cell extent (the driver's)", [&] { return getExtent(workspace, cell.c_str()) == 0 ? S_OK : E_FAIL; }))
+            return 1;
+        IFeatureDatasetPtr dataset = IFeatureWorkspacePtr(workspace)->OpenFeatureDataset("S57");
+        ITopologyPtr topology = ITopologyContainerPtr(dataset)->GetTopology(0);
+        emptySrelList(&topoSrelList);
+        bool ok = timed("updateFENum", [&] { return updateFENum(workspace, cell.c_str(), dataset); }) &&
+                  timed("cleanUpData", [&] { return cleanUpData(workspace, cell.c_str()); });
+        ITopologyGraphPtr cache = topology->GetCache();
+        IGeometryPtr meta = cellSpatialFilter->GetGeometry(), data = cellCoverage->GetGeometry();
+        ok = ok && timed("topology cache build", [&] {
+                 IEnvelopePtr envelope = meta->GetEnvelope();
+                 envelope->Expand(envelope->GetWidth() / 100, envelope->GetHeight() / 100, VARIANT_FALSE);
+                 return cache->Build(envelope, VARIANT_FALSE);
+             });
+        const double tolerance = topology->GetClusterTolerance();
+        ok = ok && timed("getTopoEdge (edges, nodes)",
+                         [&] { return getTopoEdge(workspace, meta, data, cache, tolerance, cell.c_str()); }) &&
+             timed("getPointPrimitives", [&] { return getPointPrimitives(workspace, dataset, cell.c_str()); }) &&
+             timed("updateSrelTable", [&] { return updateSrelTable(workspace, cell.c_str()); });
+        for (const auto& [what, seconds] : steps) std::fprintf(stderr, "  %-32s %8.3f s\n", what, seconds);
+        std::fprintf(stderr, "  relation rows %d\n", int(topoSrelList.count));
+        emptySrelList(&topoSrelList);
+        return ok ? 0 : 1;
+    } catch (const _com_error&) {
+        return 1;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const fs::path data = TARVO_BENCH_DATA;
+    const fs::path cell = argc > 1 ? fs::path(argv[1]) : data / "enc/US4CN21M/US4CN21M.000";
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    if (!fs::exists(cell)) {
+        std::fprintf(stderr, "no cell %s\n", cell.c_str());
+        return 1;
+    }
+    char pattern[] = "/tmp/bench_rebuild_XXXXXX";
+    if (!mkdtemp(pattern)) return 1;
+    const fs::path scratch = pattern;
+    fs::create_directories(scratch / "in");
+    const std::string input = (scratch / "in" / cell.filename()).string();
+    fs::create_symlink(cell, input);
+    const std::string name = cell.filename().string();
+
+    std::vector<double> imports, plain, rebuilt;
+    long importRss = 0, plainRss = 0, rebuiltRss = 0;
+    for (int i = 0; i < runs; ++i) {
+        const std::string run = std::to_string(i);
+        const std::string gdb = (scratch / ("cell" + run + ".gpkg")).string();
+        const Measure a = inChild([&] { return tarvoImport(input, gdb); });
+        const std::string copy = (scratch / ("rebuild" + run + ".gpkg")).string();
+        fs::copy_file(gdb, copy);
+        fs::create_directories(scratch / ("plain" + run));
+        fs::create_directories(scratch / ("rebuilt" + run));
+        const Measure b = inChild([&] { return tarvoExport(gdb, name, (scratch / ("plain" + run) / name).string(), false); });
+        const Measure c =
+            inChild([&] { return tarvoExport(copy, name, (scratch / ("rebuilt" + run) / name).string(), true); });
+        if (a.status != 0 || b.status != 0 || c.status != 0) {
+            std::fprintf(stderr, "run %d failed: import %d, export %d, export --create-topology %d\n", i, a.status,
+                         b.status, c.status);
+            return 1;
+        }
+        imports.push_back(a.seconds);
+        plain.push_back(b.seconds);
+        rebuilt.push_back(c.seconds);
+        importRss = std::max(importRss, a.maxRssKb);
+        plainRss = std::max(plainRss, b.maxRssKb);
+        rebuiltRss = std::max(rebuiltRss, c.maxRssKb);
+    }
+    const double im = median(imports), p = median(plain), r = median(rebuilt);
+    std::printf("cell %s, %d runs (median wall time)\n", name.c_str(), runs);
+    std::printf("%-40s %10s %14s\n", "", "seconds", "peak RSS MB");
+    std::printf("%-40s %10.3f %14.1f\n", "tarvo export --create-topology", r, rebuiltRss / 1024.0);
+    std::printf("%-40s %10.3f %14.1f\n", "tarvo export (stored primitives)", p, plainRss / 1024.0);
+    std::printf("%-40s %10.3f %14.1f\n", "tarvo import (S-57 -> new gdb)", im, importRss / 1024.0);
+    std::printf("rebuild export/import %.2f (goal: at most 2.00), rebuild/plain export %.2f\n", im > 0 ? r / im : 0.0,
+                p > 0 ? r / p : 0.0);
+
+    // Where the rebuild's time goes, on a fresh copy.
+    const std::string steps = (scratch / "steps.gpkg").string();
+    fs::copy_file(scratch / "cell0.gpkg", steps);
+    std::fflush(stdout);
+    std::printf("the rebuild's steps (one run):\n");
+    std::fflush(stdout);
+    const Measure s = inChild([&] { return rebuildSteps(steps, name); }, false);
+    if (s.status != 0) std::fprintf(stderr, "the timed steps failed (%d)\n", s.status);
+    std::error_code ec;
+    fs::remove_all(scratch, ec);
+    return 0;
+}
