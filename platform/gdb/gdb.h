@@ -56,6 +56,7 @@ constexpr HRESULT GDB_E_IN_USE = hresultOf(0x8004100A);           // another pro
 constexpr HRESULT GDB_E_READ_ONLY = hresultOf(0x8004100B);        // the file or its file system is read-only
 constexpr HRESULT GDB_E_DISK_FULL = hresultOf(0x8004100C);        // no room left on the file's disk
 constexpr HRESULT GDB_E_ACCESS_DENIED = hresultOf(0x8004100D);    // no permission to open the file or its folder
+constexpr HRESULT GDB_E_CONNECTION = hresultOf(0x8004100E);       // the database server refused or is not there
 
 // The reason of a failure of the codes above in a few words, for a user ("in use by another
 // program", "read-only", ...); null for a code that has none.
@@ -158,7 +159,10 @@ struct IPropertySet : IUnknown {
 // The personal factory (CLSID_AccessWorkspaceFactory) opens and creates ".gpkg" and ".mdb" files;
 // the same path opened twice gives the same workspace object while it lives. Any other path fails
 // with GDB_E_BAD_PATH, a missing file with GDB_E_NOT_FOUND. The enterprise factory
-// (CLSID_SdeWorkspaceFactory) fails every call with GDB_E_NOT_SUPPORTED.
+// (CLSID_SdeWorkspaceFactory) reads ".sde" connection files (platform/gdb/sde_connection.h) into
+// properties SERVER, INSTANCE, DATABASE, USER, PASSWORD, VERSION and connects with them
+// (GDB_E_CONNECTION when the server refuses or is not there); it makes the side tables, then fails
+// with GDB_E_NOT_SUPPORTED: tables and feature classes on the server are not there yet.
 struct IWorkspaceFactory : IUnknown {
     static constexpr GUID iid = makeGuid("{39BED543-647D-45DD-BA34-B218E3118B14}");
     using base_interface = IUnknown;

@@ -468,36 +468,6 @@ HRESULT createQueryFilter(REFIID riid, void** out) {
     return hr;
 }
 
-// -------------------------------------------------------------------------------------------
-HRESULT notSupported() {
-    return fail(GDB_E_NOT_SUPPORTED, "enterprise geodatabase not supported yet");
-}
-
-class SdeWorkspaceFactory final : public Object<IWorkspaceFactory> {
-public:
-    HRESULT raw_Create(BSTR, BSTR, IPropertySet*, HWND, IWorkspace** ws) override {
-        if (ws) *ws = nullptr;
-        return notSupported();
-    }
-    HRESULT raw_Open(IPropertySet*, HWND, IWorkspace** ws) override {
-        if (ws) *ws = nullptr;
-        return notSupported();
-    }
-    HRESULT raw_OpenFromFile(BSTR, HWND, IWorkspace** ws) override {
-        if (ws) *ws = nullptr;
-        return notSupported();
-    }
-    HRESULT raw_ReadConnectionPropertiesFromFile(BSTR, IPropertySet** p) override {
-        if (p) *p = nullptr;
-        return notSupported();
-    }
-    HRESULT raw_IsWorkspace(BSTR, VARIANT_BOOL* b) override {
-        if (!b) return E_POINTER;
-        *b = VARIANT_FALSE;
-        return S_OK;
-    }
-};
-
 const ComClassRegistrar kRegistrars[] = {
     {CLSID_SpatialReferenceWGS84, "Gdb.SpatialReferenceWGS84.1", &createComInstance<SpatialReferenceWGS84>},
     {CLSID_PropertySet, "Gdb.PropertySet.1", &createComInstance<PropertySet>},
@@ -508,7 +478,6 @@ const ComClassRegistrar kRegistrars[] = {
     {CLSID_FeatureClassDescription, "Gdb.FeatureClassDescription.1", &createComInstance<FeatureClassDescription>},
     {CLSID_QueryFilter, "Gdb.QueryFilter.1", &createQueryFilter},
     {CLSID_SpatialFilter, "Gdb.SpatialFilter.1", &createComInstance<SpatialFilter>},
-    {CLSID_SdeWorkspaceFactory, "Gdb.SdeWorkspaceFactory.1", &createComInstance<SdeWorkspaceFactory>},
 };
 
 }  // namespace

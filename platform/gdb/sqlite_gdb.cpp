@@ -10,6 +10,7 @@
 // "gdb_*" (registered in gpkg_extensions as "x_gdb_catalog", made only once something of ours needs them) for what
 // GeoPackage has no place for: datasets, the Z domain, the versioned flag, subtypes, topologies.
 #include "platform/gdb/gdb.h"
+#include "platform/gdb/class_schema.h"
 
 #include <sqlite3.h>
 
@@ -1067,12 +1068,7 @@ private:
 // Class descriptions read from the schema
 // =============================================================================================
 
-struct FieldInfo {
-    std::string name;
-    esriFieldType type = esriFieldTypeString;
-    LONG length = 0;
-    bool nullable = true;
-};
+using FieldInfo = gdb::FieldSpec;
 
 struct ClassInfo {
     std::string name;     // as stored
@@ -2734,64 +2730,13 @@ IUnknownPtr WorkspaceImpl::create(const std::string& name, IFields* fields, bool
                                   const std::string& dataset) {
     if (!fields) raise(E_POINTER, "no field list");
     checkNewName(name);
-    // Read the field list.
-    std::vector<FieldInfo> list;
-    int oid = -1, shape = -1;
-    esriGeometryType shapeType = esriGeometryNull;
-    bool hasZ = false;
-    ISpatialReferencePtr sr;
-    double grid = 0;
-    LONG count = 0;
-    check(fields->get_FieldCount(&count));
-    std::string shapeField = shapeFieldArg.empty() ? "SHAPE" : shapeFieldArg;
-    for (LONG i = 0; i < count; ++i) {
-        IFieldPtr f;
-        check(fields->get_Field(i, &f));
-        if (!f) raise(GDB_E_BAD_SCHEMA, "field list entry " + std::to_string(i) + " is empty");
-        FieldInfo fi;
-        BSTR n = nullptr;
-        check(f->get_Name(&n));
-        fi.name = utf8(n);
-        SysFreeString(n);
-        check(f->get_Type(&fi.type));
-        check(f->get_Length(&fi.length));
-        VARIANT_BOOL nullable = VARIANT_TRUE;
-        check(f->get_IsNullable(&nullable));
-        fi.nullable = nullable != VARIANT_FALSE;
-        if (fi.name.empty()) raise(GDB_E_BAD_SCHEMA, "field " + std::to_string(i) + " has no name");
-        if (fi.name.find('\0') != std::string::npos) raise(GDB_E_BAD_SCHEMA, "field name with NUL");
-        for (const FieldInfo& other : list)
-            if (sameNoCase(other.name, fi.name)) raise(GDB_E_BAD_SCHEMA, "field " + fi.name + " appears twice");
-        if (fi.type == esriFieldTypeOID) {
-            if (oid >= 0) raise(GDB_E_BAD_SCHEMA, "more than one object id field");
-            oid = int(list.size());
-            fi.nullable = false;
-        } else if (fi.type == esriFieldTypeGeometry) {
-            if (!feature) raise(GDB_E_BAD_SCHEMA, "a table has no geometry field: " + fi.name);
-            if (shape >= 0) raise(GDB_E_BAD_SCHEMA, "more than one geometry field");
-            if (!sameNoCase(fi.name, shapeField)) raise(GDB_E_BAD_SCHEMA, "geometry field " + fi.name + " is not the shape field " + shapeField);
-            IGeometryDefPtr def;
-            check(f->get_GeometryDef(&def));
-            if (!def) raise(GDB_E_BAD_SCHEMA, "shape field " + fi.name + " has no geometry definition");
-            check(def->get_GeometryType(&shapeType));
-            VARIANT_BOOL z = VARIANT_FALSE;
-            check(def->get_HasZ(&z));
-            hasZ = z != VARIANT_FALSE;
-            check(def->get_SpatialReference(&sr));
-            LONG grids = 0;
-            check(def->get_GridCount(&grids));
-            if (grids > 0) check(def->get_GridSize(0, &grid));
-            shape = int(list.size());
-        } else if (fi.type < esriFieldTypeSmallInteger || fi.type > esriFieldTypeBlob) {
-            raise(GDB_E_BAD_SCHEMA, "field " + fi.name + " has an unknown type");
-        }
-        list.push_back(std::move(fi));
-    }
-    if (oid < 0) raise(GDB_E_BAD_SCHEMA, name + " needs an object id field");
-    if (feature && shape < 0) raise(GDB_E_BAD_SCHEMA, "feature class " + name + " needs the shape field " + shapeField);
-    if (feature && shapeType != esriGeometryPoint && shapeType != esriGeometryMultipoint &&
-        shapeType != esriGeometryPolyline && shapeType != esriGeometryPolygon)
-        raise(GDB_E_BAD_SCHEMA, "feature class " + name + ": unsupported geometry type");
+    gdb::ClassSpec spec = gdb::readClassSpec(name, fields, feature, shapeFieldArg);
+    std::vector<FieldInfo>& list = spec.fields;
+    const int shape = spec.shape;
+    const esriGeometryType shapeType = spec.shapeType;
+    const bool hasZ = spec.hasZ;
+    const ISpatialReferencePtr sr = spec.sr;
+    const double grid = spec.grid;
     // Inside a dataset the class takes the dataset's spatial reference.
     std::int32_t srsId = kUndefinedGeographic;
     double zmin = -100000.0, zmax = 100000.0;
@@ -3583,7 +3528,8 @@ const char* gdbFailureReason(HRESULT hr) {
     case GDB_E_DISK_FULL: return "disk full";
     case GDB_E_ACCESS_DENIED: return "permission denied";
     case GDB_E_BAD_PATH: return "not a geodatabase";
-    case GDB_E_NOT_SUPPORTED: return "enterprise geodatabases are not supported";
+    case GDB_E_NOT_SUPPORTED: return "enterprise geodatabases are not supported yet";
+    case GDB_E_CONNECTION: return "cannot connect to the database server";
     default: return nullptr;
     }
 }

@@ -166,10 +166,11 @@ const PathCase kPaths[] = {
     {"UpperMdb", "a/CHART.MDB", "a/CHART.MDB", S_OK},
     {"Gpkg", "a/chart.gpkg", "a/chart.gpkg", S_OK},
     {"MdbInSdeFolder", "conn.sde/chart.mdb", "conn.sde/chart.mdb", S_OK},
+    {"GpkgInSdeFolder", "conn.sde/chart.gpkg", "conn.sde/chart.gpkg", S_OK},
     {"MissingMdb", "", "a/none.mdb", GDB_E_NOT_FOUND},
     {"FileGdb", "", "a/chart.gdb", GDB_E_BAD_PATH},
     {"UnknownKind", "", "a/chart.txt", GDB_E_BAD_PATH},
-    {"EnterpriseConnection", "", "a/server.sde", GDB_E_NOT_SUPPORTED},
+    {"EnterpriseConnectionWithoutDatabase", "", "a/server.sde", GDB_E_BAD_PATH},
 };
 class OpenWorkspace : public DbUtil, public ::testing::WithParamInterface<PathCase> {};
 TEST_P(OpenWorkspace, ByTheKindOfPath) {

@@ -357,10 +357,37 @@ TEST_F(Template, TarvoCreateTwice) {
 
     const Ran noPath = run(tarvo() + " create");
     EXPECT_EQ(noPath.status, 2);
-    EXPECT_EQ(noPath.err, "usage: tarvo create GEODATABASE [--dataset NAME]\n");
+    EXPECT_EQ(noPath.err, "usage: tarvo create GEODATABASE [--dataset NAME] [--versioned]\n");
     const Ran bad = run(tarvo() + " create " + (dir_ / "x.gdb").string());
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find("is not a personal geodatabase path"), std::string::npos) << bad.err;
+}
+
+// The versioned flag, as a test makes a versioned dataset: set on the dataset, nothing else changed;
+// a personal geodatabase is not tested for versioning, so a cell still imports into it.
+TEST_F(Template, TarvoCreateVersionedRegistersTheDataset) {
+    if (!fs::exists(tarvo())) GTEST_SKIP() << tarvo() << " is not built";
+    const std::string plain = (dir_ / "plain.gpkg").string();
+    const std::string path = (dir_ / "versioned.gpkg").string();
+    ASSERT_EQ(run(tarvo() + " create " + plain).status, 0);
+    const Ran made = run(tarvo() + " create " + path + " --versioned");
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.out.find("\nfeature dataset S57 registered as versioned\n"), std::string::npos) << made.out;
+    auto flag = [](const std::string& gdb) {
+        IWorkspacePtr ws;
+        EXPECT_EQ(openWorkspace(gdb.c_str(), &ws), S_OK);
+        IVersionedObjectPtr v(IFeatureWorkspacePtr(ws)->OpenFeatureDataset(L"S57"));
+        return v->GetIsRegisteredAsVersioned() != VARIANT_FALSE;
+    };
+    EXPECT_TRUE(flag(path));
+    EXPECT_FALSE(flag(plain));
+
+    const std::string cell = std::string(TARVO_TEST_DATA) + "/enc/US5MA12M/US5MA12M.000";
+    if (!fs::exists(cell)) GTEST_SKIP() << "test data " << cell << " is absent";
+    fs::copy_file(cell, dir_ / "US5MA12M.000");
+    const Ran imported = run(tarvo() + " import " + (dir_ / "US5MA12M.000").string() + " " + path);
+    EXPECT_EQ(imported.status, 0) << imported.out << imported.err;
+    EXPECT_EQ(imported.out.find("118"), std::string::npos) << imported.out;
 }
 
 }  // namespace

@@ -10,18 +10,37 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/gdb/gdb.h"
+#include "s57/dbutil.h"
 #include "s57/gdb_template.h"
 #include "tools/tarvo/quiet_stdout.h"
 
 namespace {
 
-void usage(FILE* err) { std::fprintf(err, "usage: tarvo create GEODATABASE [--dataset NAME]\n"); }
+void usage(FILE* err) { std::fprintf(err, "usage: tarvo create GEODATABASE [--dataset NAME] [--versioned]\n"); }
+
+// Registers the feature dataset as versioned (the flag of its side table), as an administrator does
+// on a server; an enterprise geodatabase's import then refuses the dataset.
+HRESULT registerAsVersioned(const char* path, const std::string& dataset) {
+    IWorkspacePtr workspace;
+    HRESULT hr = openWorkspace(path, &workspace);
+    if (FAILED(hr)) return hr;
+    IFeatureWorkspacePtr features(workspace);
+    if (!features) return E_NOINTERFACE;
+    IFeatureDatasetPtr opened;
+    hr = features->raw_OpenFeatureDataset(_bstr_t(dataset.c_str()).GetBSTR(), &opened);
+    if (FAILED(hr)) return hr;
+    IVersionedObjectPtr versioned(opened);
+    if (!versioned) return E_NOINTERFACE;
+    return versioned->raw_RegisterAsVersioned(VARIANT_TRUE);
+}
 
 }  // namespace
 
 int runCreate(int argc, char** argv, FILE* out, FILE* err) {
     const char* path = nullptr;
     std::string dataset = kDefaultDatasetName;
+    bool versioned = false;
     bool options = true;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
@@ -35,6 +54,8 @@ int runCreate(int argc, char** argv, FILE* out, FILE* err) {
             dataset = argv[++i];
         } else if (options && std::strncmp(a, "--dataset=", 10) == 0 && a[10]) {
             dataset = a + 10;
+        } else if (options && std::strcmp(a, "--versioned") == 0) {
+            versioned = true;
         } else if (options && a[0] == '-' && a[1]) {
             std::fprintf(err, "tarvo create: unknown option %s\n", a);
             usage(err);
@@ -61,6 +82,7 @@ int runCreate(int argc, char** argv, FILE* out, FILE* err) {
     {
         QuietStdout quiet;
         hr = createGeodatabase(path, dataset.c_str(), nullptr, err, &summary);
+        if (SUCCEEDED(hr) && versioned) hr = registerAsVersioned(path, dataset);
     }
     if (FAILED(hr)) {
         std::error_code ec;
@@ -79,5 +101,6 @@ int runCreate(int argc, char** argv, FILE* out, FILE* err) {
                  summary.topologyClassesAdded);
     if (summary.columnsAdded || summary.subtypesAdded)
         std::fprintf(out, "completed: %d columns, %d subtypes added\n", summary.columnsAdded, summary.subtypesAdded);
+    if (versioned) std::fprintf(out, "feature dataset %s registered as versioned\n", dataset.c_str());
     return 0;
 }

@@ -140,7 +140,7 @@ int dispatch(int argc, char** argv, const Command* cmds, std::size_t n) {
 int main(int argc, char** argv) {
     const Command cmds[] = {
         {"dump", runDump, "[--summary | --s57] FILE"},
-        {"create", runCreate, "GEODATABASE [--dataset NAME]"},
+        {"create", runCreate, "GEODATABASE [--dataset NAME] [--versioned]"},
         {"import", runImport, "S57FILE GEODATABASE [--dataset NAME]"},
         {"export", runExport,
          "GEODATABASE OUTPUT [--cell NAME] [--exchange-set CATL] [--dataset NAME] [--create-topology]"},

@@ -89,14 +89,14 @@ TEST_P(WorkspacePath, OpensOnlyPersonalGeodatabases) {
 INSTANTIATE_TEST_SUITE_P(Paths, WorkspacePath, ::testing::ValuesIn(kPaths),
                          [](const auto& i) { return std::string(i.param.name); });
 
-TEST(WorkspaceFactory, EnterpriseFactoryRefusesWithItsReason) {
+TEST(WorkspaceFactory, EnterpriseFactoryNeedsItsConnectionFile) {
     IWorkspaceFactoryPtr f(CLSID_SdeWorkspaceFactory);
     try {
         f->OpenFromFile("server.sde");
-        FAIL() << "opened an enterprise geodatabase";
+        FAIL() << "opened an enterprise geodatabase without its connection file";
     } catch (const _com_error& e) {
-        EXPECT_EQ(e.Error(), GDB_E_NOT_SUPPORTED);
-        EXPECT_EQ(std::string(e.Description()), "enterprise geodatabase not supported yet");
+        EXPECT_EQ(e.Error(), GDB_E_NOT_FOUND);
+        EXPECT_EQ(std::string(e.Description()), "connection file server.sde cannot be read");
     }
 }
 
