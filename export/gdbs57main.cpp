@@ -14,6 +14,7 @@
 #include <string_view>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "export/aotopology.h"
 #include "export/cell_ddr.h"
@@ -228,6 +229,22 @@ void exportCells(const std::string& s57file, const char* gdbConn, const char* fc
         if (cellCount <= 0) return;
     }
 
+    // The CATALOG file was written before the cells: the CRCS of those written (also of a run that
+    // stops at a later cell) are made those of the files once the run is over.
+    struct CatalogueCrcs {
+        IWorkspace* workspace;
+        bool catalogMode;
+        std::vector<std::string> written;
+        ~CatalogueCrcs() {
+            if (!catalogMode || written.empty()) return;
+            try {
+                (void)updateCatalogueCrcs(workspace, written);
+            } catch (...) {
+                logLine("gdb2s57: unable to write the CRCs of the cells into the CATALOG file\n");
+            }
+        }
+    } catalogueCrcs{workspace, catalogMode, {}};
+
     const std::string dashes(38, '-');
     for (cellIndex = 0; cellIndex < cellCount; ++cellIndex) {
         std::string cellName = cellArg, outputPath = s57file;
@@ -302,6 +319,7 @@ void exportCells(const std::string& s57file, const char* gdbConn, const char* fc
         }
         if (updateDataSetCounts(outputPath) != 0)
             logLine("gdb2s57: unable to count the records of %s into its DSSI field\n", outputPath.c_str());
+        catalogueCrcs.written.push_back(outputPath);
     }
 }
 
