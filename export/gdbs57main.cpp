@@ -6,10 +6,13 @@
 
 #include "export/gdbs57main.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string_view>
 #include <new>
@@ -123,10 +126,67 @@ private:
 // imported cell's, and the export writes only what lies in the cell (a cell whose DSSI miscounted
 // is counted right). Reads the file back, then overwrites the eight b14 counts of its DSSI field in
 // place. 0; -1 when the file cannot be read or holds no binary DSSI where the DDR puts it.
+// NOMR ... NOFA from the bytes of a cell written with the binary DDR: a data record's first VRID or
+// FRID field starts with its binary RCNM, and a FRID has its OBJL (b12) at byte 7. False when the
+// file is not laid out so (the counts are then left to the record reader).
+bool countRecordBytes(const std::string& bytes, uint32_t counts[8]) {
+    auto number = [&](std::size_t at, int n, long* v) {
+        *v = 0;
+        if (at + std::size_t(n) > bytes.size()) return false;
+        for (int i = 0; i < n; ++i) {
+            const char c = bytes[at + std::size_t(i)];
+            if (c < '0' || c > '9') return false;
+            *v = *v * 10 + (c - '0');
+        }
+        return true;
+    };
+    long ddr = 0;
+    if (!number(0, 5, &ddr) || ddr <= 24) return false;
+    std::size_t at = std::size_t(ddr);
+    while (at < bytes.size()) {
+        long length = 0, base = 0;
+        if (!number(at, 5, &length) || !number(at + 12, 5, &base) || length <= 24 || base <= 24 || base > length ||
+            at + std::size_t(length) > bytes.size())
+            return false;
+        const int sizeLength = bytes[at + 20] - '0', sizePosition = bytes[at + 21] - '0';
+        if (sizeLength < 1 || sizeLength > 9 || sizePosition < 1 || sizePosition > 9 || bytes[at + 23] != '4')
+            return false;
+        const std::size_t entry = 4 + std::size_t(sizeLength + sizePosition);
+        for (std::size_t e = at + 24; e + entry <= at + std::size_t(base) && bytes[e] != '\x1e'; e += entry) {
+            const bool vrid = bytes.compare(e, 4, "VRID") == 0, frid = bytes.compare(e, 4, "FRID") == 0;
+            if (!vrid && !frid) continue;
+            long fieldLength = 0, position = 0;
+            if (!number(e + 4, sizeLength, &fieldLength) || !number(e + 4 + std::size_t(sizeLength), sizePosition, &position) ||
+                base + position + fieldLength > length || fieldLength < (frid ? 10 : 2))
+                return false;
+            const unsigned char* field = reinterpret_cast<const unsigned char*>(bytes.data()) + at + base + position;
+            if (vrid) {
+                if (field[0] == 110) ++counts[4];
+                else if (field[0] == 120) ++counts[5];
+                else if (field[0] == 130) ++counts[6];
+                else if (field[0] == 140) ++counts[7];
+            } else if (field[0] == 100) {
+                const long code = long(field[7]) | long(field[8]) << 8;
+                ++counts[code >= 300 && code < 400 ? 0 : code >= 500 ? 1 : code >= 400 ? 3 : 2];
+            }
+            break;
+        }
+        at += std::size_t(length);
+    }
+    return at == bytes.size();
+}
+
 int updateDataSetCounts(const std::string& path) {
     // NOMR, NOCR, NOGR, NOLR, NOIN, NOCN, NOED, NOFA
     uint32_t counts[8] = {};
+    bool counted = false;
     {
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        counted = countRecordBytes(bytes, counts);
+        if (!counted) std::fill(std::begin(counts), std::end(counts), 0u);
+    }
+    if (!counted) {
         Iso8211File file{};
         if (Read8211File(&file, path.c_str()) != 0) return -1;
         const char* const tags[] = {"FRID"};

@@ -250,7 +250,9 @@ int put123sfld(std::FILE* fp, const char* tag, char leadid, const char* value, l
     if (!tag || !find123file(fp)) return 0;
     fm* f = g_cur;
     if (f->open_mode != 'w' || option < 1 || option > 6) return 0;
-    if (!find123ddfld(tag)) return 0;
+    // Every subfield names its field: the description found for the one before is the likely one.
+    if (!(f->dd_cur && f->dd_cur != f->dd_hd && std::strcmp(f->dd_cur->tag, tag) == 0) && !find123ddfld(tag))
+        return 0;
     ddfield* d = f->dd_cur;
     if (option == 2) {
         if (!beg123rec(fp)) return 0;
@@ -491,7 +493,9 @@ int put123fld(std::FILE* fp, const char* tag, char leadid, const char* bytes, lo
     if (!tag || !bytes || length < 0 || !find123file(fp)) return 0;
     fm* f = g_cur;
     if (f->open_mode != 'w' || option < 1 || option > 6) return 0;
-    if (!find123ddfld(tag)) return 0;
+    // Every subfield names its field: the description found for the one before is the likely one.
+    if (!(f->dd_cur && f->dd_cur != f->dd_hd && std::strcmp(f->dd_cur->tag, tag) == 0) && !find123ddfld(tag))
+        return 0;
     ddfield* d = f->dd_cur;
     std::string data(bytes, std::size_t(length));
     if (ucs2_field(f, d)) {

@@ -45,8 +45,11 @@ MallocText copyBytes(const char* bytes, std::size_t n) {
 
 bool sameText(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
 
+// Cut to four characters; called for every subfield written, hence no snprintf.
 void copyLabel(char (&dst)[5], const char* label) {
-    std::snprintf(dst, sizeof dst, "%s", label);
+    std::size_t i = 0;
+    for (; i + 1 < sizeof dst && label[i]; ++i) dst[i] = label[i];
+    dst[i] = '\0';
 }
 
 // A value read from a row as the text an ATVL holds: null gives the empty text.
