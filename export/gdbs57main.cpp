@@ -144,32 +144,41 @@ bool countRecordBytes(const std::string& bytes, uint32_t counts[8]) {
     if (!number(0, 5, &ddr) || ddr <= 24) return false;
     std::size_t at = std::size_t(ddr);
     while (at < bytes.size()) {
+        // A record longer than the leader's five digits has length 0 there: its directory tells.
         long length = 0, base = 0;
-        if (!number(at, 5, &length) || !number(at + 12, 5, &base) || length <= 24 || base <= 24 || base > length ||
-            at + std::size_t(length) > bytes.size())
-            return false;
+        if (!number(at, 5, &length) || !number(at + 12, 5, &base) || base <= 24 || at + 24 > bytes.size()) return false;
         const int sizeLength = bytes[at + 20] - '0', sizePosition = bytes[at + 21] - '0';
         if (sizeLength < 1 || sizeLength > 9 || sizePosition < 1 || sizePosition > 9 || bytes[at + 23] != '4')
             return false;
         const std::size_t entry = 4 + std::size_t(sizeLength + sizePosition);
-        for (std::size_t e = at + 24; e + entry <= at + std::size_t(base) && bytes[e] != '\x1e'; e += entry) {
-            const bool vrid = bytes.compare(e, 4, "VRID") == 0, frid = bytes.compare(e, 4, "FRID") == 0;
-            if (!vrid && !frid) continue;
+        const std::size_t directoryEnd = at + std::size_t(base);
+        if (directoryEnd > bytes.size()) return false;
+        long end = 0;
+        const unsigned char* named = nullptr;  // the first VRID or FRID field
+        bool frid = false;
+        for (std::size_t e = at + 24; e + entry <= directoryEnd && bytes[e] != '\x1e'; e += entry) {
             long fieldLength = 0, position = 0;
-            if (!number(e + 4, sizeLength, &fieldLength) || !number(e + 4 + std::size_t(sizeLength), sizePosition, &position) ||
-                base + position + fieldLength > length || fieldLength < (frid ? 10 : 2))
+            if (!number(e + 4, sizeLength, &fieldLength) ||
+                !number(e + 4 + std::size_t(sizeLength), sizePosition, &position))
                 return false;
-            const unsigned char* field = reinterpret_cast<const unsigned char*>(bytes.data()) + at + base + position;
-            if (vrid) {
-                if (field[0] == 110) ++counts[4];
-                else if (field[0] == 120) ++counts[5];
-                else if (field[0] == 130) ++counts[6];
-                else if (field[0] == 140) ++counts[7];
-            } else if (field[0] == 100) {
-                const long code = long(field[7]) | long(field[8]) << 8;
-                ++counts[code >= 300 && code < 400 ? 0 : code >= 500 ? 1 : code >= 400 ? 3 : 2];
-            }
-            break;
+            end = std::max(end, position + fieldLength);
+            const bool isVrid = bytes.compare(e, 4, "VRID") == 0, isFrid = bytes.compare(e, 4, "FRID") == 0;
+            if (named || (!isVrid && !isFrid)) continue;
+            if (fieldLength < (isFrid ? 10 : 2) || at + std::size_t(base + position + fieldLength) > bytes.size())
+                return false;
+            named = reinterpret_cast<const unsigned char*>(bytes.data()) + at + base + position;
+            frid = isFrid;
+        }
+        if (length == 0) length = base + end;
+        if (length < base + end || at + std::size_t(length) > bytes.size()) return false;
+        if (named && !frid) {
+            if (named[0] == 110) ++counts[4];
+            else if (named[0] == 120) ++counts[5];
+            else if (named[0] == 130) ++counts[6];
+            else if (named[0] == 140) ++counts[7];
+        } else if (named && named[0] == 100) {
+            const long code = long(named[7]) | long(named[8]) << 8;
+            ++counts[code >= 300 && code < 400 ? 0 : code >= 500 ? 1 : code >= 400 ? 3 : 2];
         }
         at += std::size_t(length);
     }
