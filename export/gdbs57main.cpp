@@ -12,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string_view>
 #include <new>
@@ -190,9 +189,10 @@ int updateDataSetCounts(const std::string& path) {
     uint32_t counts[8] = {};
     bool counted = false;
     {
-        std::ifstream in(path, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        counted = countRecordBytes(bytes, counts);
+        std::ifstream in(path, std::ios::binary | std::ios::ate);
+        const std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
+        std::string bytes(size > 0 ? std::size_t(size) : 0, '\0');
+        if (size > 0 && in.seekg(0) && in.read(bytes.data(), size)) counted = countRecordBytes(bytes, counts);
         if (!counted) std::fill(std::begin(counts), std::end(counts), 0u);
     }
     if (!counted) {

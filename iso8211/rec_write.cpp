@@ -377,7 +377,11 @@ int verify123drtags() {
 }
 
 // ---- pos123drflds, lead123dr, write123dr -------------------------------------------------------
-int pos123drflds() {
+namespace iso8211 {
+namespace {
+
+// pos123drflds; with `stored`, the fields' stored forms one after the other, as written.
+int position_fields(std::string* stored) {
     fm* f = g_cur;
     if (!f || !f->dr_hd) return 0;
     if (!verify123drtags()) return 0;
@@ -393,10 +397,16 @@ int pos123drflds() {
         r->fd_len = std::int32_t(b.size());
         r->fd_pos = std::int32_t(pos);
         pos += long(b.size());
+        if (stored) *stored += b;
     }
     f->compress = keep;
     return 1;
 }
+
+}  // namespace
+}  // namespace iso8211
+
+int pos123drflds() { return position_fields(nullptr); }
 
 int lead123dr() {
     fm* f = g_cur;
@@ -439,7 +449,9 @@ int write123dr() {
     if (reuse) {
         for (const drfield* r = f->dr_hd->next; r; r = r->next) lens.push_back(r->fd_len);
     }
-    if (!pos123drflds()) return 0;
+    // The fields are serialised once: for their sizes, and kept for the write.
+    std::string fields;
+    if (!position_fields(&fields)) return 0;
     std::string rec;
     if (!reuse) {
         if (!lead123dr()) return 0;
@@ -461,15 +473,7 @@ int write123dr() {
         for (const drfield* r = f->dr_hd->next; r; r = r->next, ++i)
             if (i >= lens.size() || lens[i] != r->fd_len) return 0;
     }
-    std::string b;
-    f->compress = 1;
-    for (const drfield* r = f->dr_hd->next; r; r = r->next) {
-        if (!serialise(f, r, b)) {
-            f->compress = 0;
-            return 0;
-        }
-        rec += b;
-    }
+    rec += fields;
     f->compress = 0;
     if (std::fwrite(rec.data(), 1, rec.size(), fp) != rec.size()) return 0;
 

@@ -94,7 +94,11 @@ int updateSubfield(Iso8211Field* field, const char* label, const char* value, in
     return 0;
 }
 
-int PrepareToWrite(Iso8211Record* record, int binary) {
+namespace {
+
+// PrepareToWrite; `owned`: every value is a heap text of its own (a built record), which then
+// takes its stored form in place.
+int prepareValues(Iso8211Record* record, int binary, bool owned) {
     if (!record) {
         logLine("PrepareToWrite: illegal parameter\n");
         return -19;
@@ -119,13 +123,20 @@ int PrepareToWrite(Iso8211Record* record, int binary) {
                     return rc;
                 }
                 if (bytes < 0 || std::size_t(bytes) > work.size()) return -10;
-                MallocText converted = copyBytes(work.data(), std::size_t(bytes));
-                if (!converted) {
-                    logLine("PrepareToWrite: unable to allocate memory\n");
-                    return -1;
+                if (owned && s.value && std::size_t(bytes) <= n + 1) {
+                    // A stored form that fits the text's own n + 1 bytes goes there: no
+                    // allocation a subfield.
+                    std::memcpy(s.value, work.data(), std::size_t(bytes));
+                    if (std::size_t(bytes) <= n) s.value[bytes] = '\0';
+                } else {
+                    MallocText converted = copyBytes(work.data(), std::size_t(bytes));
+                    if (!converted) {
+                        logLine("PrepareToWrite: unable to allocate memory\n");
+                        return -1;
+                    }
+                    Free8211Value(s.value);
+                    s.value = converted.release();
                 }
-                Free8211Value(s.value);
-                s.value = converted.release();
                 // A text keeps its terminator in memory but not in the file: a fixed-width text
                 // of full width would not fit, and a variable one would carry a NUL before its
                 // unit terminator.
@@ -141,6 +152,12 @@ int PrepareToWrite(Iso8211Record* record, int binary) {
         return E_FAIL;
     }
 }
+
+}  // namespace
+
+int PrepareToWrite(Iso8211Record* record, int binary) { return prepareValues(record, binary, false); }
+
+int prepareBuiltRecord(Iso8211Record* record) { return prepareValues(record, 1, true); }
 
 // ---- Texts -------------------------------------------------------------------------------------
 
