@@ -3,6 +3,7 @@
 // Failures return 0 without a message; a value that does not fit its format item is refused.
 
 #include <new>
+#include <optional>
 
 #include "iso8211/internal.h"
 
@@ -58,9 +59,16 @@ bool serialise(fm* f, const drfield* r, std::string& out) {
         terminate(FT);
         return true;
     }
-    FmtSave save(f);
-    f->fmt_cur = nullptr;
-    f->fmt_root_cur = d->fmt_rt;
+    // Values stored by store123sfld know their format item: the walk is not made again.
+    bool known = true;
+    for (const vnode* s = first; s && known; s = s->nxt_vset)
+        for (const vnode* v = s; v && known; v = v->nxt_vptr) known = v->fmt != nullptr;
+    std::optional<FmtSave> save;
+    if (!known) {
+        save.emplace(f);
+        f->fmt_cur = nullptr;
+        f->fmt_root_cur = d->fmt_rt;
+    }
     unsigned bits = 0;   // bits pending in acc
     unsigned acc = 0;
     auto flush_bits = [&]() {
@@ -72,7 +80,13 @@ bool serialise(fm* f, const drfield* r, std::string& out) {
         for (const vnode* v = s; v; v = v->nxt_vptr) {
             char t = 0, x = 0, dl = 0;
             long w = 0;
-            if (!get123fmt(&t, &x, &w, &dl)) return false;
+            if (known) {
+                t = v->fmt->d_type;
+                w = v->fmt->width;
+                dl = v->fmt->delim;
+            } else if (!get123fmt(&t, &x, &w, &dl)) {
+                return false;
+            }
             const char* p = v->value ? v->value : "";
             const std::size_t n = std::size_t(v->length);
             if (t == 'B' && w > 0) {
@@ -166,6 +180,7 @@ int store123sfld(const char* value, long length) {
     ddfield* d = r->desc;
     if (!d) return 0;
     std::string padded;
+    const fnode* item = nullptr;  // the format item the value is written with
     if (d->fmt_rt) {
         char t = 0, x = 0, dl = 0;
         long w = 0;
@@ -180,6 +195,7 @@ int store123sfld(const char* value, long length) {
             }
         } undo{f, before};
         if (!get123fmt(&t, &x, &w, &dl)) return 0;
+        item = f->fmt_cur;
         if ((t == 'L' || t == 'M') && w > 0) {
             if (length != w) return 0;
         } else if (t == 'B' && w > 0) {
@@ -216,6 +232,7 @@ int store123sfld(const char* value, long length) {
     if (!r->values && !(r->values = new_vnode(f))) return 0;
     vnode* v = new_vnode(f);
     if (!v) return 0;
+    v->fmt = item;
     if (length > 0) {
         v->value = keep_value(f, value, std::size_t(length));
         if (!v->value) return 0;
