@@ -7,12 +7,14 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -37,6 +39,14 @@ const Iso8211FieldDesc catalogueDDRTemplate[2] = {
 namespace {
 
 constexpr char kModule[] = "expcat";
+
+// What getCellList wrote, for updateCatalogueCrcs: the set, where its CATALOG file went, the
+// output directory, and the CRCS of the files the run rewrote by their output path.
+struct CatalogueRun {
+    std::string catalogueDirectory, cataloguePath, outputDirectory;
+    std::map<std::string, std::string> crcs;
+};
+CatalogueRun catalogueRun;
 namespace fs = std::filesystem;
 
 // The CATD subfields in record order, the catd columns they come from, and the column's name in
@@ -160,6 +170,31 @@ bool fitCatdValue(int index, std::string& text) {
     }
 }
 
+// The CATALOG file of the set at `path`. 0, or the failing step's code after message 149, 150 or 151.
+int32_t writeCatalogue(IWorkspace* workspace, const char* catalogueDirectory, const std::string& path) {
+    Iso8211File catalogue{};
+    char detail[64];
+    int32_t rc = exportCatalogueFile(path.c_str(), &catalogue);
+    if (rc != 0) {
+        std::snprintf(detail, sizeof detail, " %d", int(rc));
+        showFailure(149, " " + path + detail);
+        return rc;
+    }
+    rc = exportCATD(workspace, catalogueDirectory, &catalogue);
+    if (rc != 0) {
+        (void)Close8211File(&catalogue);
+        std::snprintf(detail, sizeof detail, " %d", int(rc));
+        showFailure(150, " " + path + detail);
+        return rc;
+    }
+    rc = Close8211File(&catalogue);
+    if (rc != 0) {
+        std::snprintf(detail, sizeof detail, " %d", int(rc));
+        showFailure(151, " " + path + detail);
+    }
+    return rc;
+}
+
 // getCellList without its clean-up of a failed run.
 int32_t buildCellList(IWorkspace* workspace, const char* catalogueDirectory, const char* outputDirectory) {
     try {
@@ -192,27 +227,8 @@ int32_t buildCellList(IWorkspace* workspace, const char* catalogueDirectory, con
             std::string lower = file;
             for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
             if (lower.compare(0, 10, "catalog.03") == 0) {
-                Iso8211File catalogue{};
-                char detail[64];
-                int32_t rc = exportCatalogueFile(outputPath.c_str(), &catalogue);
-                if (rc != 0) {
-                    std::snprintf(detail, sizeof detail, " %d", int(rc));
-                    showFailure(149, " " + outputPath + detail);
-                    return 0;
-                }
-                rc = exportCATD(workspace, catalogueDirectory, &catalogue);
-                if (rc != 0) {
-                    (void)Close8211File(&catalogue);
-                    std::snprintf(detail, sizeof detail, " %d", int(rc));
-                    showFailure(150, " " + outputPath + detail);
-                    return 0;
-                }
-                rc = Close8211File(&catalogue);
-                if (rc != 0) {
-                    std::snprintf(detail, sizeof detail, " %d", int(rc));
-                    showFailure(151, " " + outputPath + detail);
-                    return 0;
-                }
+                if (writeCatalogue(workspace, catalogueDirectory, outputPath) != 0) return 0;
+                catalogueRun.cataloguePath = outputPath;
                 continue;
             }
 
@@ -252,10 +268,63 @@ int32_t buildCellList(IWorkspace* workspace, const char* catalogueDirectory, con
 
 int32_t getCellList(IWorkspace* workspace, const char* catalogueDirectory, const char* outputDirectory) {
     cellList.clear();
+    catalogueRun = CatalogueRun{};
     const int32_t count = buildCellList(workspace, catalogueDirectory, outputDirectory);
     // A run that failed part-way hands out no cells.
-    if (count <= 0) cellList.clear();
+    if (count <= 0) {
+        cellList.clear();
+        catalogueRun = CatalogueRun{};
+        return count;
+    }
+    catalogueRun.catalogueDirectory = catalogueDirectory;
+    catalogueRun.outputDirectory = outputDirectory;
     return count;
+}
+
+int32_t updateCatalogueCrcs(IWorkspace* workspace, const std::vector<std::string>& written) {
+    if (catalogueRun.cataloguePath.empty()) return 0;
+    try {
+        for (const std::string& path : written) {
+            std::string crc = fileCrc(path.c_str());
+            if (crc.empty()) {
+                logLine("updateCatalogueCrcs: unable to read %s, its CRCS is catd's\n", path.c_str());
+                continue;
+            }
+            catalogueRun.crcs[toSlash(path)] = std::move(crc);
+        }
+    } catch (const std::bad_alloc&) {
+        logLine("updateCatalogueCrcs: unable to allocate memory\n");
+        return -1;
+    }
+    const int32_t rc = writeCatalogue(workspace, catalogueRun.catalogueDirectory.c_str(), catalogueRun.cataloguePath);
+    catalogueRun.crcs.clear();
+    return rc;
+}
+
+std::string fileCrc(const char* path) {
+    static const auto table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1u) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    if (!path) return {};
+    File in(std::fopen(path, "rb"));
+    if (!in) return {};
+    uint32_t crc = 0xFFFFFFFFu;
+    unsigned char buffer[65536];
+    for (;;) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, in.get());
+        for (std::size_t i = 0; i < n; ++i) crc = table[(crc ^ buffer[i]) & 0xFFu] ^ (crc >> 8);
+        if (n < sizeof buffer) break;
+    }
+    if (std::ferror(in.get())) return {};
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", unsigned(crc ^ 0xFFFFFFFFu));
+    return text;
 }
 
 // ---- The CATALOG file ---------------------------------------------------------------------------
@@ -378,6 +447,13 @@ int32_t exportCATDRecord(IRow* row, Iso8211Field* field) {
                 return E_FAIL;
             }
             std::string text = valueText(row->GetValue(index), i >= 6 && i <= 9);
+            if (i == 10 && !catalogueRun.crcs.empty()) {
+                // A cell the run wrote has its own CRC, not the imported one's.
+                const LONG cfil = fields->FindField(kCatdColumns[2]);
+                const std::string file = cfil < 0 ? std::string() : valueText(row->GetValue(cfil), false);
+                const auto it = catalogueRun.crcs.find(joinPath(catalogueRun.outputDirectory, file));
+                if (!file.empty() && it != catalogueRun.crcs.end()) text = it->second;
+            }
             if (!fitCatdValue(i, text)) {
                 logLine("exportCATDRecord: value \"%s\" of column %s does not fit subfield %s\n", text.c_str(),
                         kCatdColumns[i], kCatdLabels[i]);

@@ -57,6 +57,16 @@ extern const Iso8211FieldDesc catalogueDDRTemplate[2];
 // delimiter characters; logged); -1 out of memory.
 [[nodiscard]] int32_t exportCATDRecord(IRow* row, Iso8211Field* field);
 
+// The CRC-32 of a file's bytes as a CATALOG's CRCS gives it (the ISO 3309 polynomial, reflected,
+// eight upper-case hexadecimal digits); empty when the file cannot be read.
+std::string fileCrc(const char* path);
+
+// Writes the CATALOG file of the last successful getCellList again, with the CRCS of each of its
+// base cells whose output path is in `written` computed from the file written; every other file
+// keeps catd's CRCS (a copied file is the set's own). 0 (also when the last run wrote no
+// CATALOG file); the writer's code after a failure (message 149, 150 or 151 as getCellList).
+[[nodiscard]] int32_t updateCatalogueCrcs(IWorkspace* workspace, const std::vector<std::string>& written);
+
 // Copies a file byte for byte. A source that cannot be opened, a destination that cannot be
 // created, a short write and a copy of a file onto itself are logged and end the copy.
 void copyfile(const char* source, const char* destination);

@@ -181,6 +181,10 @@ struct CellTables {
     std::unordered_map<std::string, std::string> atto;
     // Relation rows by upper-cased SRC_NAME, in list order.
     std::unordered_map<std::string, std::vector<int32_t>> srelBySource;
+    // The catalogue by code, for the attribute plans of the subtypes: s57Sets and attributeMaps
+    // indexes by object class in table order, and each attribute code's first label.
+    std::unordered_map<int32_t, std::vector<int32_t>> setsByObject, mapsByObject;
+    std::unordered_map<int32_t, std::string> labelByCode;
     // The coverage (0) and the whole coverage (1) prepared for the containment test, made on first use.
     std::unique_ptr<SpatialPredicate> contains[2];
     bool containsFailed[2] = {false, false};
@@ -227,6 +231,12 @@ void loadAtto(IFeatureWorkspace* workspace, CellTables& t) {
     }
 }
 
+void indexCatalogue(CellTables& t) {
+    for (int32_t i = 0; i < s57SetCount; ++i) t.setsByObject[s57Sets[i].objectCode].push_back(i);
+    for (int32_t i = 0; i < attributeMapCount; ++i) t.mapsByObject[attributeMaps[i].objectCode].push_back(i);
+    for (int32_t i = 0; i < s57AttributeCount; ++i) t.labelByCode.emplace(s57Attributes[i].index, s57Attributes[i].name);
+}
+
 void indexRelations(CellTables& t) {
     for (int32_t i = 0; i < topoSrelList.count; ++i) {
         SrelRecord& r = topoSrelList.records[i];
@@ -252,6 +262,10 @@ struct AttributePlan {
 };
 
 std::string findS57AttrLabel(int32_t code) {
+    if (cell) {
+        const auto it = cell->labelByCode.find(code);
+        return it == cell->labelByCode.end() ? std::string() : it->second;
+    }
     for (int32_t i = 0; i < s57AttributeCount; ++i)
         if (s57Attributes[i].index == code) return s57Attributes[i].name;
     return {};
@@ -259,14 +273,23 @@ std::string findS57AttrLabel(int32_t code) {
 
 std::string gdbAttrLookup(const std::string& label, int32_t objectCode, const char* prim, int32_t* qc) {
     *qc = 0;
-    for (int32_t i = 0; i < attributeMapCount; ++i) {
+    const auto matches = [&](int32_t i) {
         const AttributeMapRec& m = attributeMaps[i];
         if (m.objectCode != objectCode || compareNoCase(m.s57Name, label.c_str()) != 0 ||
             compareNoCase(m.objectType, prim) != 0)
-            continue;
+            return false;
         *qc = m.qc;
-        return m.gdbName;
+        return true;
+    };
+    if (cell) {
+        const auto it = cell->mapsByObject.find(objectCode);
+        if (it != cell->mapsByObject.end())
+            for (const int32_t i : it->second)
+                if (matches(i)) return attributeMaps[i].gdbName;
+        return label;
     }
+    for (int32_t i = 0; i < attributeMapCount; ++i)
+        if (matches(i)) return attributeMaps[i].gdbName;
     return label;
 }
 
@@ -276,7 +299,16 @@ bool isNational(int32_t code) { return code >= 300 && code <= 304; }
 
 AttributePlan planAttributes(IFields* fields, int32_t objectCode, const char* prim) {
     AttributePlan plan;
-    for (int32_t i = 0; i < s57SetCount; ++i) {
+    std::vector<int32_t> all;
+    const std::vector<int32_t>* sets = &all;
+    if (cell) {
+        const auto it = cell->setsByObject.find(objectCode);
+        if (it == cell->setsByObject.end()) return plan;
+        sets = &it->second;
+    } else {
+        for (int32_t i = 0; i < s57SetCount; ++i) all.push_back(i);
+    }
+    for (const int32_t i : *sets) {
         const S57SetRec& s = s57Sets[i];
         if (s.objectCode != objectCode) continue;
         const bool national = isNational(s.attributeCode);
@@ -898,6 +930,7 @@ int32_t exportFeature(IWorkspace* workspace, Iso8211File* file, char* agency, co
         loadFrel(featureWorkspace, tables);
         loadAtto(featureWorkspace, tables);
         indexRelations(tables);
+        indexCatalogue(tables);
         cell = &tables;
 
         IFeatureDatasetPtr featureDataset = featureWorkspace->OpenFeatureDataset(dataset);

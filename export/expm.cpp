@@ -296,8 +296,7 @@ int32_t exportDSPM(IWorkspace* workspace, const char* tableName, Iso8211Field* f
                 }
                 (comf ? coordFactor : soundingFactor) = decimalInt32(texts[i].c_str());
             } else if (std::strcmp(label, "COMT") == 0) {
-                if (texts[i].empty() || equalsNoCase(texts[i], "MISSING") || equalsNoCase(texts[i], "IGNORED"))
-                    texts[i] = " ";
+                if (equalsNoCase(texts[i], "MISSING") || equalsNoCase(texts[i], "IGNORED")) texts[i].clear();
             }
         }
         if (int32_t(texts.size()) != kDspmCount)

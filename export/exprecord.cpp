@@ -94,7 +94,7 @@ int32_t writeDataRecord(Iso8211File* file, FieldSet& fields, const RecordLogText
         shallowCopyField(&holder.record.fields[at++], &f);
         initializeField(&f);  // the record owns the subfields now
     }
-    rc = PrepareToWrite(&holder.record, 1);
+    rc = prepareBuiltRecord(&holder.record);
     if (rc != 0) {
         logLine(texts.translate, int(file->recordNo));
         return rc;

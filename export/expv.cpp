@@ -489,12 +489,14 @@ int32_t exportPolylineCoordinates(IPointCollection* points, Iso8211Field* field,
             points->QueryPoint(i, q);
             p[std::size_t(i)] = {q->GetX(), q->GetY()};
         }
-        const auto sx = [](const WKSPoint& w) { return roundToInt(w.X * coordFactor); };
-        const auto sy = [](const WKSPoint& w) { return roundToInt(w.Y * coordFactor); };
+        // Each vertex scaled once.
+        std::vector<std::pair<int32_t, int32_t>> scaled(p.size());
+        for (std::size_t i = 0; i < p.size(); ++i)
+            scaled[i] = {roundToInt(p[i].X * coordFactor), roundToInt(p[i].Y * coordFactor)};
         std::vector<std::size_t> kept;
         std::size_t previous = 0;
         for (std::size_t i = 1; i + 1 < p.size(); ++i) {
-            bool drop = sx(p[i]) == sx(p[previous]) && sy(p[i]) == sy(p[previous]);
+            bool drop = scaled[i] == scaled[previous];
             if (!drop && tolerance > 0) drop = segmentDistance(p[i], p[previous], p[i + 1]) < tolerance;
             if (!drop) kept.push_back(i);
             previous = i;
@@ -507,8 +509,8 @@ int32_t exportPolylineCoordinates(IPointCollection* points, Iso8211Field* field,
         Subfields s;
         s.reserve(kept.size() * 2);
         for (std::size_t i : kept) {
-            s.emplace_back("YCOO", decimal(sy(p[i])));
-            s.emplace_back("XCOO", decimal(sx(p[i])));
+            s.emplace_back("YCOO", decimal(scaled[i].second));
+            s.emplace_back("XCOO", decimal(scaled[i].first));
         }
         if (fillField(field, tag, s) != 0) {
             logLine("exportPolylineCoordinates: out of memory (subfields).\n");

@@ -6,14 +6,17 @@
 
 #include "export/gdbs57main.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string_view>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "export/aotopology.h"
 #include "export/cell_ddr.h"
@@ -134,10 +137,77 @@ private:
 // imported cell's, and the export writes only what lies in the cell (a cell whose DSSI miscounted
 // is counted right). Reads the file back, then overwrites the eight b14 counts of its DSSI field in
 // place. 0; -1 when the file cannot be read or holds no binary DSSI where the DDR puts it.
+// NOMR ... NOFA from the bytes of a cell written with the binary DDR: a data record's first VRID or
+// FRID field starts with its binary RCNM, and a FRID has its OBJL (b12) at byte 7. False when the
+// file is not laid out so (the counts are then left to the record reader).
+bool countRecordBytes(const std::string& bytes, uint32_t counts[8]) {
+    auto number = [&](std::size_t at, int n, long* v) {
+        *v = 0;
+        if (at + std::size_t(n) > bytes.size()) return false;
+        for (int i = 0; i < n; ++i) {
+            const char c = bytes[at + std::size_t(i)];
+            if (c < '0' || c > '9') return false;
+            *v = *v * 10 + (c - '0');
+        }
+        return true;
+    };
+    long ddr = 0;
+    if (!number(0, 5, &ddr) || ddr <= 24) return false;
+    std::size_t at = std::size_t(ddr);
+    while (at < bytes.size()) {
+        // A record longer than the leader's five digits has length 0 there: its directory tells.
+        long length = 0, base = 0;
+        if (!number(at, 5, &length) || !number(at + 12, 5, &base) || base <= 24 || at + 24 > bytes.size()) return false;
+        const int sizeLength = bytes[at + 20] - '0', sizePosition = bytes[at + 21] - '0';
+        if (sizeLength < 1 || sizeLength > 9 || sizePosition < 1 || sizePosition > 9 || bytes[at + 23] != '4')
+            return false;
+        const std::size_t entry = 4 + std::size_t(sizeLength + sizePosition);
+        const std::size_t directoryEnd = at + std::size_t(base);
+        if (directoryEnd > bytes.size()) return false;
+        long end = 0;
+        const unsigned char* named = nullptr;  // the first VRID or FRID field
+        bool frid = false;
+        for (std::size_t e = at + 24; e + entry <= directoryEnd && bytes[e] != '\x1e'; e += entry) {
+            long fieldLength = 0, position = 0;
+            if (!number(e + 4, sizeLength, &fieldLength) ||
+                !number(e + 4 + std::size_t(sizeLength), sizePosition, &position))
+                return false;
+            end = std::max(end, position + fieldLength);
+            const bool isVrid = bytes.compare(e, 4, "VRID") == 0, isFrid = bytes.compare(e, 4, "FRID") == 0;
+            if (named || (!isVrid && !isFrid)) continue;
+            if (fieldLength < (isFrid ? 10 : 2) || at + std::size_t(base + position + fieldLength) > bytes.size())
+                return false;
+            named = reinterpret_cast<const unsigned char*>(bytes.data()) + at + base + position;
+            frid = isFrid;
+        }
+        if (length == 0) length = base + end;
+        if (length < base + end || at + std::size_t(length) > bytes.size()) return false;
+        if (named && !frid) {
+            if (named[0] == 110) ++counts[4];
+            else if (named[0] == 120) ++counts[5];
+            else if (named[0] == 130) ++counts[6];
+            else if (named[0] == 140) ++counts[7];
+        } else if (named && named[0] == 100) {
+            const long code = long(named[7]) | long(named[8]) << 8;
+            ++counts[code >= 300 && code < 400 ? 0 : code >= 500 ? 1 : code >= 400 ? 3 : 2];
+        }
+        at += std::size_t(length);
+    }
+    return at == bytes.size();
+}
+
 int updateDataSetCounts(const std::string& path) {
     // NOMR, NOCR, NOGR, NOLR, NOIN, NOCN, NOED, NOFA
     uint32_t counts[8] = {};
+    bool counted = false;
     {
+        std::ifstream in(path, std::ios::binary | std::ios::ate);
+        const std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
+        std::string bytes(size > 0 ? std::size_t(size) : 0, '\0');
+        if (size > 0 && in.seekg(0) && in.read(bytes.data(), size)) counted = countRecordBytes(bytes, counts);
+        if (!counted) std::fill(std::begin(counts), std::end(counts), 0u);
+    }
+    if (!counted) {
         Iso8211File file{};
         if (Read8211File(&file, path.c_str()) != 0) return -1;
         const char* const tags[] = {"FRID"};
@@ -244,6 +314,22 @@ void exportCells(const std::string& s57file, const char* gdbConn, const char* fc
         }
     }
 
+    // The CATALOG file was written before the cells: the CRCS of those written (also of a run that
+    // stops at a later cell) are made those of the files once the run is over.
+    struct CatalogueCrcs {
+        IWorkspace* workspace;
+        bool catalogMode;
+        std::vector<std::string> written;
+        ~CatalogueCrcs() {
+            if (!catalogMode || written.empty()) return;
+            try {
+                (void)updateCatalogueCrcs(workspace, written);
+            } catch (...) {
+                logLine("gdb2s57: unable to write the CRCs of the cells into the CATALOG file\n");
+            }
+        }
+    } catalogueCrcs{workspace, catalogMode, {}};
+
     const std::string dashes(38, '-');
     for (cellIndex = 0; cellIndex < cellCount; ++cellIndex) {
         std::string cellName = cellArg, outputPath = s57file;
@@ -320,6 +406,7 @@ void exportCells(const std::string& s57file, const char* gdbConn, const char* fc
         if (updateDataSetCounts(outputPath) != 0)
             logLine("gdb2s57: unable to count the records of %s into its DSSI field\n", outputPath.c_str());
         if (outcomeOfRun) ++outcomeOfRun->cellsExported;
+        catalogueCrcs.written.push_back(outputPath);
     }
 }
 

@@ -69,7 +69,7 @@ bool insertRow(ITable* table, IRowBuffer* row, const char* function, const char*
 
 // Puts a subfield text into the row's column of that name. A text longer than a text column is
 // cut to the column's width (at a character boundary) and logged: the geodatabase would refuse it
-// whole, and producers' comments run longer than the schema's 70 characters.
+// whole (a dsid or dspm table made before its COMT column was widened holds 70 characters).
 void putText(IRowBuffer* row, IFields* fields, const char* function, const char* column, const char* value) {
     const LONG index = fields->FindField(column);
     std::string text = value ? value : "";

@@ -219,14 +219,16 @@ void clear_reps(fm* f) {
 }
 
 FmtState save_fmt(const fm* f) {
-    FmtState s{f->fmt_cur, f->fmt_root_cur, {}};
-    for (const repnode* r = f->rs_hd; r; r = r->next) s.reps.push_back(r->rep_num);
+    FmtState s;
+    s.cur = f->fmt_cur;
+    s.root = f->fmt_root_cur;
+    for (const repnode* r = f->rs_hd; r; r = r->next) s.push(r->rep_num);
     return s;
 }
 
 void restore_fmt(fm* f, const FmtState& s) {
     clear_reps(f);
-    for (auto it = s.reps.rbegin(); it != s.reps.rend(); ++it) push123rep(*it);
+    for (std::size_t i = s.depth; i-- > 0;) push123rep(s.at(i));
     f->fmt_cur = s.cur;
     f->fmt_root_cur = s.root;
 }

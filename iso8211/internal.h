@@ -2,6 +2,7 @@
 // bookkeeping behind fm::priv, the value arena, strict number parsing and list helpers.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -143,9 +144,19 @@ void free_rplist(fm* f);         // the record-start list after its head
 
 void reset_fmt(fm* f, ddfield* d);  // format cursors to the start of d's tree
 struct FmtState {
-    fnode* cur;
-    fnode* root;
-    std::vector<std::int32_t> reps;  // the repetition stack, top first
+    fnode* cur = nullptr;
+    fnode* root = nullptr;
+    // The repetition stack, top first: saved for every subfield written, so a few levels are kept
+    // without an allocation.
+    std::array<std::int32_t, 8> few{};
+    std::vector<std::int32_t> more;  // the levels after the few
+    std::size_t depth = 0;
+    void push(std::int32_t v) {
+        if (depth < few.size()) few[depth] = v;
+        else more.push_back(v);
+        ++depth;
+    }
+    std::int32_t at(std::size_t i) const { return i < few.size() ? few[i] : more[i - few.size()]; }
 };
 FmtState save_fmt(const fm* f);
 void restore_fmt(fm* f, const FmtState& s);

@@ -3,6 +3,7 @@
 // Failures return 0 without a message; a value that does not fit its format item is refused.
 
 #include <new>
+#include <optional>
 
 #include "iso8211/internal.h"
 
@@ -58,9 +59,16 @@ bool serialise(fm* f, const drfield* r, std::string& out) {
         terminate(FT);
         return true;
     }
-    FmtSave save(f);
-    f->fmt_cur = nullptr;
-    f->fmt_root_cur = d->fmt_rt;
+    // Values stored by store123sfld know their format item: the walk is not made again.
+    bool known = true;
+    for (const vnode* s = first; s && known; s = s->nxt_vset)
+        for (const vnode* v = s; v && known; v = v->nxt_vptr) known = v->fmt != nullptr;
+    std::optional<FmtSave> save;
+    if (!known) {
+        save.emplace(f);
+        f->fmt_cur = nullptr;
+        f->fmt_root_cur = d->fmt_rt;
+    }
     unsigned bits = 0;   // bits pending in acc
     unsigned acc = 0;
     auto flush_bits = [&]() {
@@ -72,7 +80,13 @@ bool serialise(fm* f, const drfield* r, std::string& out) {
         for (const vnode* v = s; v; v = v->nxt_vptr) {
             char t = 0, x = 0, dl = 0;
             long w = 0;
-            if (!get123fmt(&t, &x, &w, &dl)) return false;
+            if (known) {
+                t = v->fmt->d_type;
+                w = v->fmt->width;
+                dl = v->fmt->delim;
+            } else if (!get123fmt(&t, &x, &w, &dl)) {
+                return false;
+            }
             const char* p = v->value ? v->value : "";
             const std::size_t n = std::size_t(v->length);
             if (t == 'B' && w > 0) {
@@ -166,6 +180,7 @@ int store123sfld(const char* value, long length) {
     ddfield* d = r->desc;
     if (!d) return 0;
     std::string padded;
+    const fnode* item = nullptr;  // the format item the value is written with
     if (d->fmt_rt) {
         char t = 0, x = 0, dl = 0;
         long w = 0;
@@ -180,6 +195,7 @@ int store123sfld(const char* value, long length) {
             }
         } undo{f, before};
         if (!get123fmt(&t, &x, &w, &dl)) return 0;
+        item = f->fmt_cur;
         if ((t == 'L' || t == 'M') && w > 0) {
             if (length != w) return 0;
         } else if (t == 'B' && w > 0) {
@@ -216,6 +232,7 @@ int store123sfld(const char* value, long length) {
     if (!r->values && !(r->values = new_vnode(f))) return 0;
     vnode* v = new_vnode(f);
     if (!v) return 0;
+    v->fmt = item;
     if (length > 0) {
         v->value = keep_value(f, value, std::size_t(length));
         if (!v->value) return 0;
@@ -250,7 +267,9 @@ int put123sfld(std::FILE* fp, const char* tag, char leadid, const char* value, l
     if (!tag || !find123file(fp)) return 0;
     fm* f = g_cur;
     if (f->open_mode != 'w' || option < 1 || option > 6) return 0;
-    if (!find123ddfld(tag)) return 0;
+    // Every subfield names its field: the description found for the one before is the likely one.
+    if (!(f->dd_cur && f->dd_cur != f->dd_hd && std::strcmp(f->dd_cur->tag, tag) == 0) && !find123ddfld(tag))
+        return 0;
     ddfield* d = f->dd_cur;
     if (option == 2) {
         if (!beg123rec(fp)) return 0;
@@ -375,7 +394,11 @@ int verify123drtags() {
 }
 
 // ---- pos123drflds, lead123dr, write123dr -------------------------------------------------------
-int pos123drflds() {
+namespace iso8211 {
+namespace {
+
+// pos123drflds; with `stored`, the fields' stored forms one after the other, as written.
+int position_fields(std::string* stored) {
     fm* f = g_cur;
     if (!f || !f->dr_hd) return 0;
     if (!verify123drtags()) return 0;
@@ -391,10 +414,16 @@ int pos123drflds() {
         r->fd_len = std::int32_t(b.size());
         r->fd_pos = std::int32_t(pos);
         pos += long(b.size());
+        if (stored) *stored += b;
     }
     f->compress = keep;
     return 1;
 }
+
+}  // namespace
+}  // namespace iso8211
+
+int pos123drflds() { return position_fields(nullptr); }
 
 int lead123dr() {
     fm* f = g_cur;
@@ -437,7 +466,9 @@ int write123dr() {
     if (reuse) {
         for (const drfield* r = f->dr_hd->next; r; r = r->next) lens.push_back(r->fd_len);
     }
-    if (!pos123drflds()) return 0;
+    // The fields are serialised once: for their sizes, and kept for the write.
+    std::string fields;
+    if (!position_fields(&fields)) return 0;
     std::string rec;
     if (!reuse) {
         if (!lead123dr()) return 0;
@@ -459,15 +490,7 @@ int write123dr() {
         for (const drfield* r = f->dr_hd->next; r; r = r->next, ++i)
             if (i >= lens.size() || lens[i] != r->fd_len) return 0;
     }
-    std::string b;
-    f->compress = 1;
-    for (const drfield* r = f->dr_hd->next; r; r = r->next) {
-        if (!serialise(f, r, b)) {
-            f->compress = 0;
-            return 0;
-        }
-        rec += b;
-    }
+    rec += fields;
     f->compress = 0;
     if (std::fwrite(rec.data(), 1, rec.size(), fp) != rec.size()) return 0;
 
@@ -491,7 +514,9 @@ int put123fld(std::FILE* fp, const char* tag, char leadid, const char* bytes, lo
     if (!tag || !bytes || length < 0 || !find123file(fp)) return 0;
     fm* f = g_cur;
     if (f->open_mode != 'w' || option < 1 || option > 6) return 0;
-    if (!find123ddfld(tag)) return 0;
+    // Every subfield names its field: the description found for the one before is the likely one.
+    if (!(f->dd_cur && f->dd_cur != f->dd_hd && std::strcmp(f->dd_cur->tag, tag) == 0) && !find123ddfld(tag))
+        return 0;
     ddfield* d = f->dd_cur;
     std::string data(bytes, std::size_t(length));
     if (ucs2_field(f, d)) {

@@ -28,13 +28,15 @@ const FieldDef dsnmFieldDefs[3] = {
     {3, "METAID", "-1", 2, 2},
 };
 
+// DSID and DSPM comments run longer than 70 characters in producers' cells, and a cell's metadata
+// has no overflow table: their columns are as wide as atto's values.
 const FieldDef dsidFieldDefs[16] = {
     {1, "RCNM", "DS", 1, 2},        {2, "RCID", "UNKNOWN", 1, 10},  {3, "EXPP", "X", 1, 1},
     {4, "INTU", "-1", 2, 2},        {5, "DSNM", "UNKNOWN", 1, 70},  {6, "EDTN", "UNKNOWN", 1, 70},
     {7, "UPDN", "UNKNOWN", 1, 70},  {8, "UADT", "UNKNOWN", 1, 8},   {9, "ISDT", "UNKNOWN", 1, 8},
     {10, "STED", "XXXX", 1, 4},     {11, "PRSP", "XXX", 1, 3},      {12, "PSDN", "UNKNOWN", 1, 70},
     {13, "PRED", "UNKNOWN", 1, 70}, {14, "PROF", "XX", 1, 2},       {15, "AGEN", "XX", 1, 2},
-    {16, "COMT", "UNKNOWN", 1, 70},
+    {16, "COMT", "UNKNOWN", 1, 1024},
 };
 
 const FieldDef dssiFieldDefs[12] = {
@@ -49,7 +51,7 @@ const FieldDef dspmFieldDefs[14] = {
     {4, "VDAT", "-1", 2, 2},  {5, "SDAT", "-1", 2, 2},       {6, "CSCL", "-1", 2, 4},
     {7, "DUNI", "-1", 2, 2},  {8, "HUNI", "-1", 2, 2},       {9, "PUNI", "-1", 2, 2},
     {10, "COUN", "XX", 1, 2}, {11, "COMF", "-1", 2, 4},      {12, "SOMF", "-1", 2, 4},
-    {13, "COMT", "UNKNOWN", 1, 70}, {14, "DSNM", "UNKNOWN", 1, 16},
+    {13, "COMT", "UNKNOWN", 1, 1024}, {14, "DSNM", "UNKNOWN", 1, 16},
 };
 
 const FieldDef dsprFieldDefs[9] = {

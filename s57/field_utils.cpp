@@ -45,8 +45,11 @@ MallocText copyBytes(const char* bytes, std::size_t n) {
 
 bool sameText(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
 
+// Cut to four characters; called for every subfield written, hence no snprintf.
 void copyLabel(char (&dst)[5], const char* label) {
-    std::snprintf(dst, sizeof dst, "%s", label);
+    std::size_t i = 0;
+    for (; i + 1 < sizeof dst && label[i]; ++i) dst[i] = label[i];
+    dst[i] = '\0';
 }
 
 // A value read from a row as the text an ATVL holds: null gives the empty text.
@@ -91,7 +94,11 @@ int updateSubfield(Iso8211Field* field, const char* label, const char* value, in
     return 0;
 }
 
-int PrepareToWrite(Iso8211Record* record, int binary) {
+namespace {
+
+// PrepareToWrite; `owned`: every value is a heap text of its own (a built record), which then
+// takes its stored form in place.
+int prepareValues(Iso8211Record* record, int binary, bool owned) {
     if (!record) {
         logLine("PrepareToWrite: illegal parameter\n");
         return -19;
@@ -116,13 +123,20 @@ int PrepareToWrite(Iso8211Record* record, int binary) {
                     return rc;
                 }
                 if (bytes < 0 || std::size_t(bytes) > work.size()) return -10;
-                MallocText converted = copyBytes(work.data(), std::size_t(bytes));
-                if (!converted) {
-                    logLine("PrepareToWrite: unable to allocate memory\n");
-                    return -1;
+                if (owned && s.value && std::size_t(bytes) <= n + 1) {
+                    // A stored form that fits the text's own n + 1 bytes goes there: no
+                    // allocation a subfield.
+                    std::memcpy(s.value, work.data(), std::size_t(bytes));
+                    if (std::size_t(bytes) <= n) s.value[bytes] = '\0';
+                } else {
+                    MallocText converted = copyBytes(work.data(), std::size_t(bytes));
+                    if (!converted) {
+                        logLine("PrepareToWrite: unable to allocate memory\n");
+                        return -1;
+                    }
+                    Free8211Value(s.value);
+                    s.value = converted.release();
                 }
-                Free8211Value(s.value);
-                s.value = converted.release();
                 // A text keeps its terminator in memory but not in the file: a fixed-width text
                 // of full width would not fit, and a variable one would carry a NUL before its
                 // unit terminator.
@@ -138,6 +152,12 @@ int PrepareToWrite(Iso8211Record* record, int binary) {
         return E_FAIL;
     }
 }
+
+}  // namespace
+
+int PrepareToWrite(Iso8211Record* record, int binary) { return prepareValues(record, binary, false); }
+
+int prepareBuiltRecord(Iso8211Record* record) { return prepareValues(record, 1, true); }
 
 // ---- Texts -------------------------------------------------------------------------------------
 

@@ -28,6 +28,10 @@ void initializeField(Iso8211Field* field);
 // form (ascii2bin). 0; -19 null record; -1 out of memory; the codec's code for a value it refuses
 // (logged with the field tag, label and value; the record stays as far as it was converted).
 [[nodiscard]] int PrepareToWrite(Iso8211Record* record, int binary);
+// PrepareToWrite in binary mode of a record whose every value is a heap text of its own (made by
+// updateSubfield or WriteIso8211Field0001): each value takes its stored form in its own bytes
+// where they suffice, without an allocation.
+[[nodiscard]] int prepareBuiltRecord(Iso8211Record* record);
 
 // Removes trailing blanks, tabs and line feeds in place. The index of the last character kept;
 // -1 when nothing is kept (or for null).

@@ -530,7 +530,9 @@ class GeometryObject final : public IPoint,
             const auto [part, at] = locate(index);
             Shape& target = mutableOf(p);
             if (target.type != esriGeometryPoint) invalid(L"QueryPoint needs a point");
-            target.parts = {Part{shape_.parts[part][at]}};
+            // Callers walk a path with one point: it keeps its coordinate's storage.
+            if (target.parts.size() == 1 && target.parts[0].size() == 1) target.parts[0][0] = shape_.parts[part][at];
+            else target.parts = {Part{shape_.parts[part][at]}};
             return S_OK;
         });
     }

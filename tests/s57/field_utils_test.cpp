@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -210,6 +212,30 @@ TEST_F(FieldUtils, PrepareToWriteReportsTheValueTheCodecRefuses) {
     EXPECT_EQ(logText(), "PrepareToWrite: unable to translate field VRID subfield RCNM value QQ length 2\n");
     EXPECT_EQ(PrepareToWrite(nullptr, 1), -19);
     EXPECT_NE(logText().find("PrepareToWrite: illegal parameter\n"), std::string::npos);
+}
+
+// A built record's values take their binary form in their own bytes: a form shorter than the
+// text, as long as it (a text with its NUL), or longer (a one-digit b14, an empty binary) must give
+// what PrepareToWrite gives.
+TEST_F(FieldUtils, PrepareBuiltRecordGivesPrepareToWritesValues) {
+    const std::pair<const char*, const char*> subfields[] = {
+        {"RCNM", "VI"}, {"RCID", "7"}, {"RCID", "4294967295"}, {"RVER", ""}, {"COMT", "text"},
+        {"COMT", ""},   {"YCOO", "-1"}, {"XCOO", "123456789"}, {"NAME", "VC0000000042"}, {"ORNT", "R"},
+    };
+    const int n = int(std::size(subfields));
+    BuiltRecord a("FSPT", n), b("FSPT", n);
+    for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(updateSubfield(&a.field(), subfields[i].first, subfields[i].second, i), 0);
+        ASSERT_EQ(updateSubfield(&b.field(), subfields[i].first, subfields[i].second, i), 0);
+    }
+    ASSERT_EQ(PrepareToWrite(&a.record, 1), 0);
+    ASSERT_EQ(prepareBuiltRecord(&b.record), 0);
+    for (int i = 0; i < n; ++i) {
+        const Iso8211SubField &x = a.field().subFields[i], &y = b.field().subFields[i];
+        ASSERT_EQ(x.length, y.length) << subfields[i].first << " " << subfields[i].second;
+        EXPECT_EQ(std::string(x.value, std::size_t(x.length)), std::string(y.value, std::size_t(y.length)))
+            << subfields[i].first << " " << subfields[i].second;
+    }
 }
 
 TEST_F(FieldUtils, ExportAttributeReadsTheRowsColumnsAndLogsAMissingOne) {
