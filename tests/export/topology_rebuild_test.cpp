@@ -27,6 +27,7 @@
 #include "platform/ui/ui.h"
 #include "s57/dbutil.h"
 #include "s57/s57_util2.h"
+#include "support/silence.h"
 #include "support/test_data.h"
 
 namespace fs = std::filesystem;
@@ -93,33 +94,6 @@ bool damaged(const std::string& cell, const std::string& line) {
         if (cell == d.cell && line.rfind(d.lnam, 0) == 0) return true;
     return false;
 }
-
-class Silence {
-public:
-    Silence() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        out_ = dup(1);
-        err_ = dup(2);
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-            close(null);
-        }
-    }
-    ~Silence() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        if (out_ >= 0) dup2(out_, 1), close(out_);
-        if (err_ >= 0) dup2(err_, 2), close(err_);
-    }
-    Silence(const Silence&) = delete;
-    Silence& operator=(const Silence&) = delete;
-
-private:
-    int out_ = -1, err_ = -1;
-};
 
 DriverRun exportRebuilt(const std::string& output, const std::string& gdb, const std::string& cell) {
     ui::setForm(ui::Form::Scripted);
