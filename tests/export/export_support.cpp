@@ -20,13 +20,14 @@ namespace fs = std::filesystem;
 namespace exporttest {
 
 e2e::DriverRun runExport(const std::string& output, const std::string& gdb, const std::string& cell,
-                         const std::string& catalogue, const std::string& dataset) {
+                         const std::string& catalogue, const std::string& dataset, bool createTopology) {
     ui::setForm(ui::Form::Scripted);
     ui::scripted::reset();
     e2e::DriverRun run;
     {
         Silence quiet;
-        run.result = gdb2s57(output.c_str(), gdb.c_str(), dataset.c_str(), cell.c_str(), catalogue.c_str(), false);
+        run.result =
+            gdb2s57(output.c_str(), gdb.c_str(), dataset.c_str(), cell.c_str(), catalogue.c_str(), createTopology);
     }
     run.events = ui::scripted::events();
     run.log = fileBytes(exportLogPath(output));

@@ -27,7 +27,6 @@
 #include "platform/ui/ui.h"
 #include "s57/dbutil.h"
 #include "s57/s57_util2.h"
-#include "support/silence.h"
 #include "support/test_data.h"
 
 namespace fs = std::filesystem;
@@ -96,17 +95,7 @@ bool damaged(const std::string& cell, const std::string& line) {
 }
 
 DriverRun exportRebuilt(const std::string& output, const std::string& gdb, const std::string& cell) {
-    ui::setForm(ui::Form::Scripted);
-    ui::scripted::reset();
-    DriverRun run;
-    {
-        Silence quiet;
-        run.result = gdb2s57(output.c_str(), gdb.c_str(), "S57", cell.c_str(), "", true);
-    }
-    run.events = ui::scripted::events();
-    run.log = fileBytes(exportLogPath(output));
-    ui::scripted::reset();
-    return run;
+    return runExport(output, gdb, cell, {}, "S57", true);
 }
 
 std::vector<std::string> failures(const DriverRun& run) {
