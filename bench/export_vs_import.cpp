@@ -5,84 +5,34 @@
 // measured alike. Prints the figures side by side.
 //
 // usage: bench_export_vs_import [CELL.000] [RUNS]   (default: enc/US4CN21M/US4CN21M.000, 5 runs)
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_support.h"
 #include "export/gdbs57main.h"
 #include "import/s572gdbmain.h"
 #include "platform/ui/ui.h"
 #include "s57/gdb_template.h"
 
 namespace fs = std::filesystem;
+using bench::execute;
+using bench::inChild;
+using bench::Measure;
+using bench::median;
+using bench::tarvoExport;
+using bench::tarvoImport;
 
 namespace {
 
-struct Measure {
-    double seconds = 0;
-    long maxRssKb = 0;
-    int status = -1;
-};
-
-// Runs `body` in a child with standard output and error sent to /dev/null.
-Measure inChild(const std::function<int()>& body) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-        }
-        _exit(body());
-    }
-    Measure m;
-    if (pid < 0) return m;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) < 0) return m;
-    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    m.maxRssKb = usage.ru_maxrss;
-    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return m;
-}
-
-int tarvoImport(const std::string& input, const std::string& gdb) {
-    ui::setForm(ui::Form::Batch);
-    TemplateSummary summary;
-    if (FAILED(createGeodatabase(gdb.c_str(), "S57", nullptr, nullptr, &summary))) return 1;
-    return s572gdb(input.c_str(), gdb.c_str(), "S57") == 0 ? 0 : 1;
-}
-
-int tarvoExport(const std::string& gdb, const std::string& cell, const std::string& out) {
-    ui::setForm(ui::Form::Batch);
-    if (gdb2s57(out.c_str(), gdb.c_str(), "S57", cell.c_str(), "", false) != 0) return 1;
-    return fs::exists(out) ? 0 : 1;
-}
-
 int ogr2ogrS57(const std::string& cell, const std::string& out) {
-    std::vector<std::string> args = {"ogr2ogr", "-f", "S57", out, cell, "-skipfailures", "-oo", "RETURN_PRIMITIVES=ON",
-                                     "-oo", "RETURN_LINKAGES=ON", "-oo", "LNAM_REFS=ON"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    return 127;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+    return execute({"ogr2ogr", "-f", "S57", out, cell, "-skipfailures", "-oo", "RETURN_PRIMITIVES=ON", "-oo",
+                    "RETURN_LINKAGES=ON", "-oo", "LNAM_REFS=ON"});
 }
 
 }  // namespace
@@ -108,10 +58,10 @@ int main(int argc, char** argv) {
     long importRss = 0, exportRss = 0, gdalRss = 0;
     for (int i = 0; i < runs; ++i) {
         const std::string gdb = (scratch / ("cell" + std::to_string(i) + ".gpkg")).string();
-        const Measure a = inChild([&] { return tarvoImport(input, gdb); });
+        const Measure a = inChild([&] { return tarvoImport({input}, gdb); });
         const fs::path outDir = scratch / ("out" + std::to_string(i));
         fs::create_directories(outDir);
-        const Measure b = inChild([&] { return tarvoExport(gdb, name, (outDir / name).string()); });
+        const Measure b = inChild([&] { return tarvoExport(gdb, name, (outDir / name).string(), false); });
         const fs::path gdalDir = scratch / ("gdal" + std::to_string(i));
         fs::create_directories(gdalDir);
         const Measure c = inChild([&] { return ogr2ogrS57(cell.string(), (gdalDir / name).string()); });

@@ -5,10 +5,6 @@
 // their cells. Prints the figures side by side.
 //
 // usage: bench_import_vs_ogr2ogr [CELL.000] [RUNS]   (default: enc/US4CN21M/US4CN21M.000, 5 runs)
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,75 +12,27 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_support.h"
 #include "import/s572gdbmain.h"
 #include "platform/ui/ui.h"
 #include "s57/gdb_template.h"
 
 namespace fs = std::filesystem;
+using bench::execute;
+using bench::inChild;
+using bench::Measure;
+using bench::median;
+using bench::tarvoImport;
 
 namespace {
-
-struct Measure {
-    double seconds = 0;
-    long maxRssKb = 0;
-    int status = -1;
-};
-
-// Runs `body` in a child with standard output and error sent to /dev/null; the child's wall time,
-// peak resident size and exit status.
-Measure inChild(const std::function<int()>& body) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-        }
-        _exit(body());
-    }
-    Measure m;
-    if (pid < 0) return m;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) < 0) return m;
-    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    m.maxRssKb = usage.ru_maxrss;
-    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return m;
-}
-
-int execute(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    return 127;
-}
-
-// What `tarvo import CELL GDB` does for a geodatabase that does not exist.
-int tarvoImport(const std::vector<std::string>& inputs, const std::string& gdb) {
-    ui::setForm(ui::Form::Batch);
-    TemplateSummary summary;
-    if (FAILED(createGeodatabase(gdb.c_str(), "S57", nullptr, nullptr, &summary))) return 1;
-    for (const auto& input : inputs)
-        if (s572gdb(input.c_str(), gdb.c_str(), "S57") != 0) return 1;
-    return 0;
-}
 
 int ogr2ogr(const std::string& cell, const std::string& out) {
     return execute({"ogr2ogr", "-f", "GPKG", out, cell, "-oo", "UPDATES=OFF", "-oo", "SPLIT_MULTIPOINT=ON", "-oo",
                     "ADD_SOUNDG_DEPTH=ON", "-oo", "RETURN_PRIMITIVES=ON", "-oo", "RETURN_LINKAGES=ON", "-oo",
                     "LNAM_REFS=ON"});
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // The log of a run goes beside its input: inputs are linked into a scratch folder.

@@ -3,43 +3,24 @@
 // new geodatabase. Prints the median wall times side by side and the size of the graph.
 //
 // usage: bench_topology_graph [CELL.000] [RUNS]   (default: enc/US4CN21M/US4CN21M.000, 5 runs)
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_support.h"
 #include "import/s572gdbmain.h"
 #include "platform/topology/topology.h"
 #include "platform/ui/ui.h"
 #include "s57/gdb_template.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-template <class F>
-double timed(F&& body) {
-    const auto start = std::chrono::steady_clock::now();
-    body();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// What `tarvo import CELL GDB` does for a geodatabase that does not exist.
-bool importCell(const std::string& cell, const std::string& gdb) {
-    TemplateSummary summary;
-    if (FAILED(createGeodatabase(gdb.c_str(), "S57", nullptr, nullptr, &summary))) return false;
-    return s572gdb(cell.c_str(), gdb.c_str(), "S57") == 0;
-}
-
-}  // namespace
+using bench::median;
+using bench::tarvoImport;
+using bench::timed;
 
 int main(int argc, char** argv) {
     const fs::path data = TARVO_BENCH_DATA;
@@ -64,7 +45,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < runs; ++i) {
             gdb = (scratch / ("cell" + std::to_string(i) + ".gpkg")).string();
             bool ok = false;
-            imports.push_back(timed([&] { ok = importCell(input.string(), gdb); }));
+            imports.push_back(timed([&] { ok = tarvoImport({input.string()}, gdb) == 0; }));
             if (!ok) {
                 std::fprintf(stderr, "the import of %s failed\n", cell.c_str());
                 return 1;

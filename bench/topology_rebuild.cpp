@@ -4,20 +4,16 @@
 // peak memory alike). Then where the rebuild's time goes: its steps timed one by one in a child.
 //
 // usage: bench_topology_rebuild [CELL.000] [RUNS]   (default: enc/US4CN21M/US4CN21M.000, 5 runs)
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/support/bench_support.h"
 #include "export/aotopology.h"
 #include "export/cell_extent.h"
 #include "export/gdbs57main.h"
@@ -31,56 +27,13 @@
 #include "s57/s57_util2.h"
 
 namespace fs = std::filesystem;
+using bench::inChild;
+using bench::Measure;
+using bench::median;
+using bench::tarvoExport;
+using bench::tarvoImport;
 
 namespace {
-
-struct Measure {
-    double seconds = 0;
-    long maxRssKb = 0;
-    int status = -1;
-};
-
-Measure inChild(const std::function<int()>& body, bool quiet = true) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // The catalogue loader and the exporters trace to standard output; the timed steps report
-        // on standard error.
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            if (quiet) dup2(null, 2);
-        }
-        _exit(body());
-    }
-    Measure m;
-    if (pid < 0) return m;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) < 0) return m;
-    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    m.maxRssKb = usage.ru_maxrss;
-    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return m;
-}
-
-int tarvoImport(const std::string& input, const std::string& gdb) {
-    ui::setForm(ui::Form::Batch);
-    TemplateSummary summary;
-    if (FAILED(createGeodatabase(gdb.c_str(), "S57", nullptr, nullptr, &summary))) return 1;
-    return s572gdb(input.c_str(), gdb.c_str(), "S57") == 0 ? 0 : 1;
-}
-
-int tarvoExport(const std::string& gdb, const std::string& cell, const std::string& out, bool rebuild) {
-    ui::setForm(ui::Form::Batch);
-    if (gdb2s57(out.c_str(), gdb.c_str(), "S57", cell.c_str(), "", rebuild) != 0) return 1;
-    return fs::exists(out) ? 0 : 1;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // The rebuild's steps as validateTopology runs them, each timed (printed by the child).
 int rebuildSteps(const std::string& gdb, const std::string& cell) {
@@ -149,7 +102,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < runs; ++i) {
         const std::string run = std::to_string(i);
         const std::string gdb = (scratch / ("cell" + run + ".gpkg")).string();
-        const Measure a = inChild([&] { return tarvoImport(input, gdb); });
+        const Measure a = inChild([&] { return tarvoImport({input}, gdb); });
         const std::string copy = (scratch / ("rebuild" + run + ".gpkg")).string();
         fs::copy_file(gdb, copy);
         fs::create_directories(scratch / ("plain" + run));
@@ -184,6 +137,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::printf("the rebuild's steps (one run):\n");
     std::fflush(stdout);
+    // The catalogue loader and the exporters trace to standard output; the timed steps report on
+    // standard error.
     const Measure s = inChild([&] { return rebuildSteps(steps, name); }, false);
     if (s.status != 0) std::fprintf(stderr, "the timed steps failed (%d)\n", s.status);
     std::error_code ec;

@@ -25,26 +25,10 @@ bool holdsSeparator(const std::string& name) { return name.find_first_of("\\/") 
 }  // namespace
 
 gdb2s57dlg::gdb2s57dlg(std::string gdbPath, std::vector<Entry> entries)
-    : ui::Dialog(*::dialogTemplate(IDD_GDB2S57DLG)),
-      icon_(loadModuleIcon(IDI_TARVO)),
-      browseImage_(loadModuleBitmap(IDB_BROWSE)),
-      gdbImage_(loadModuleBitmap(IDB_GDB)),
-      gdbPath_(std::move(gdbPath)),
-      entries_(std::move(entries)) {}
-
-gdb2s57dlg::~gdb2s57dlg() {
-    DestroyIcon(icon_);
-    DeleteObject(browseImage_);
-    DeleteObject(gdbImage_);
-}
+    : ConverterDialog(IDD_GDB2S57DLG, std::move(gdbPath)), entries_(std::move(entries)) {}
 
 void gdb2s57dlg::onInitDialog() {
-    setIcon(icon_, true);
-    setIcon(icon_, false);
-    setButtonImage(IDC_BROWSE, browseImage_);
-    setButtonImage(IDC_GDB_BUTTON, gdbImage_);
-    limitText(IDC_FILE, kMaxPath);
-    setItemText(IDC_GDB, gdbPath_);
+    ConverterDialog::onInitDialog();
     checkButton(IDC_TOPOLOGY, true);
     createTopology_ = 0;
     if (!entries_.empty()) select(0, true);

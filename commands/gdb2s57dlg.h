@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/dialog.h"
+#include "commands/converter_dialog.h"
 
-class gdb2s57dlg : public ui::Dialog {
+class gdb2s57dlg : public ConverterDialog {
 public:
     // One line of the cell selection: a cell of table dsid (directory empty) or a catalogue of catd.
     struct Entry {
@@ -19,15 +19,12 @@ public:
     };
 
     gdb2s57dlg(std::string gdbPath, std::vector<Entry> entries);
-    ~gdb2s57dlg() override;
 
     const std::string& outputFile() const { return outputFile_; }
     const std::string& cellName() const { return cellName_; }
     const std::string& catalogPath() const { return catalogPath_; }
     std::uint8_t createTopology() const { return createTopology_; }
 
-    // The longest path the output edit and the browse dialog take.
-    static constexpr std::size_t kMaxPath = 520;
     // The selected-cell edit shows this many characters of the name.
     static constexpr std::size_t kCellNameShown = 16;
 
@@ -41,10 +38,6 @@ private:
     void browse();
     void ok();
 
-    HICON icon_;
-    HBITMAP browseImage_;
-    HBITMAP gdbImage_;
-    std::string gdbPath_;
     std::vector<Entry> entries_;
     std::string outputFile_;
     std::string cellName_;

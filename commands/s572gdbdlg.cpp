@@ -5,27 +5,7 @@
 #include "commands/resources.h"
 #include "s57/s57_util2.h"
 
-s572gdbdlg::s572gdbdlg(std::string gdbPath)
-    : ui::Dialog(*::dialogTemplate(IDD_S572GDBDLG)),
-      icon_(loadModuleIcon(IDI_TARVO)),
-      browseImage_(loadModuleBitmap(IDB_BROWSE)),
-      gdbImage_(loadModuleBitmap(IDB_GDB)),
-      gdbPath_(std::move(gdbPath)) {}
-
-s572gdbdlg::~s572gdbdlg() {
-    DestroyIcon(icon_);
-    DeleteObject(browseImage_);
-    DeleteObject(gdbImage_);
-}
-
-void s572gdbdlg::onInitDialog() {
-    setIcon(icon_, true);
-    setIcon(icon_, false);
-    setButtonImage(IDC_BROWSE, browseImage_);
-    setButtonImage(IDC_GDB_BUTTON, gdbImage_);
-    limitText(IDC_FILE, kMaxPath);
-    setItemText(IDC_GDB, gdbPath_);
-}
+s572gdbdlg::s572gdbdlg(std::string gdbPath) : ConverterDialog(IDD_S572GDBDLG, std::move(gdbPath)) {}
 
 void s572gdbdlg::onCommand(int id) {
     switch (id) {

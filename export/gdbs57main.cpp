@@ -84,27 +84,7 @@ void stopWith(int id, const std::string& detail) {
     if (logFile) std::fprintf(logFile, "%s %s", text(id), detail.c_str());
 }
 
-void closeLog() {
-    if (logFile) {
-        std::fclose(logFile);
-        logFile = nullptr;
-    }
-}
-
-void logError(const char* function, const char* description) {
-    if (logFile)
-        std::fprintf(logFile, "Error: %s::%s\n%s\n", kModule, function, description ? description : "");
-}
-
-std::string description(const _com_error& e) {
-    try {
-        const _bstr_t d = e.Description();
-        const char* s = static_cast<const char*>(d);
-        if (s && *s) return s;
-    } catch (...) {
-    }
-    return e.ErrorMessage();
-}
+void logError(const char* function, const char* description) { logErrorOf(kModule, function, description); }
 
 // The cell file being written: closed on every way out; removed unless the cell got through.
 class CellFile {
@@ -446,7 +426,7 @@ std::string getAgen(IWorkspace* workspace) {
         if (text.size() > 3) text.resize(3);
         return text;
     } catch (const _com_error& e) {
-        logError("getAgen", description(e).c_str());
+        logError("getAgen", comErrorDescription(e).c_str());
         return {};
     }
 }
@@ -508,7 +488,7 @@ int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset
             noteStop(112, text(112));
             displayMessage(112, kCaptionGdbToS57, "");
             if (logFile) std::fputs(text(112), logFile);
-            closeLog();
+            closeRunLog();
             installBuiltinCatalogue();
             return loaded;
         }
@@ -525,7 +505,7 @@ int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset
                         createTopology, dialog);
         } catch (const _com_error& e) {
             result.error = FAILED(e.Error()) ? e.Error() : E_FAIL;
-            result.reason = description(e);
+            result.reason = comErrorDescription(e);
             logError("gdb2s57", result.reason.c_str());
             showComError(e);
         } catch (const std::bad_alloc&) {
@@ -544,12 +524,12 @@ int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset
         dialog = nullptr;
         stepProgressor = nullptr;
         CoUninitialize();
-        closeLog();
+        closeRunLog();
         const int answer = MessageBoxW(nullptr, _bstr_t(text(130)), _bstr_t(text(kCaptionGdbToS57)), MB_YESNO);
         if (answer == IDYES) (void)ui::viewLogFile(logPath);
         return 0;
     } catch (...) {
-        closeLog();
+        closeRunLog();
         stepProgressor = nullptr;
         if (!result.failed()) result.error = E_OUTOFMEMORY;
         return -1;

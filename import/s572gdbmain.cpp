@@ -127,27 +127,7 @@ void stopWith(int id, const std::string& detail, HRESULT error = S_OK) {
         std::fprintf(logFile, "%s %s", text(id), detail.c_str());
 }
 
-void closeLog() {
-    if (logFile) {
-        std::fclose(logFile);
-        logFile = nullptr;
-    }
-}
-
-void logError(const char* function, const char* description) {
-    if (logFile)
-        std::fprintf(logFile, "Error: %s::%s\n%s\n", kModule, function, description ? description : "");
-}
-
-std::string description(const _com_error& e) {
-    try {
-        const _bstr_t d = e.Description();
-        const char* s = static_cast<const char*>(d);
-        if (s && *s) return s;
-    } catch (...) {
-    }
-    return e.ErrorMessage();
-}
+void logError(const char* function, const char* description) { logErrorOf(kModule, function, description); }
 
 // The CATALOG entries of a run and the cross references read with them; freed at the end.
 struct CatalogLists {
@@ -436,7 +416,7 @@ HRESULT checkExistingFeatureClass(IFeatureWorkspace* featureWorkspace) {
         }
         return result;
     } catch (const _com_error& e) {
-        logError("checkExistingFeatureClass", description(e).c_str());
+        logError("checkExistingFeatureClass", comErrorDescription(e).c_str());
         return E_FAIL;
     } catch (const std::exception& e) {
         logError("checkExistingFeatureClass", e.what());
@@ -497,7 +477,7 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset, Im
             noteStop(112, {});
             displayMessage(112, kCaptionS57ToGdb, "");
             logText(text(112));
-            closeLog();
+            closeRunLog();
             installBuiltinCatalogue();
             return loaded;
         }
@@ -505,7 +485,7 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset, Im
         int rc = checkFileAccess(s57file);
         if (rc != 0) {
             stopWith(113, detailPathCode(input, rc));
-            closeLog();
+            closeRunLog();
             return rc;
         }
 
@@ -524,7 +504,7 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset, Im
             if (catalogFile.fp) (void)Close8211File(&catalogFile);
             if (rc != 0) {
                 stopWith(113, detailPathCode(input, rc));
-                closeLog();
+                closeRunLog();
                 return rc;
             }
             cellCount = 0;
@@ -536,7 +516,7 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset, Im
             noteStop(115, {});
             displayMessage(115, kCaptionS57ToGdb, "");
             logText(text(115));
-            closeLog();
+            closeRunLog();
             return 0;
         }
 
@@ -548,7 +528,7 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset, Im
             importCells(input, gdbConn, fctdataset, directory, fileName, catalogMode, catalog, dialog);
         } catch (const _com_error& e) {
             result.error = FAILED(e.Error()) ? e.Error() : E_FAIL;
-            result.reason = description(e);
+            result.reason = comErrorDescription(e);
             showComError(e);
             logError("s572gdb", result.reason.c_str());
         } catch (const std::bad_alloc&) {
@@ -568,13 +548,13 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset, Im
         dialog = nullptr;
         stepProgressor = nullptr;
         CoUninitialize();
-        closeLog();
+        closeRunLog();
         const int answer = MessageBoxW(nullptr, _bstr_t(text(130)), _bstr_t(text(kCaptionS57ToGdb)), MB_YESNO);
         if (answer == IDYES) (void)ui::viewLogFile(logPath);
         return 0;
     } catch (...) {
         // Only the opening's strings can fail here (out of memory).
-        closeLog();
+        closeRunLog();
         stepProgressor = nullptr;
         if (!result.failed()) result.error = E_OUTOFMEMORY;
         return -1;

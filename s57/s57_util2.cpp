@@ -146,10 +146,29 @@ void logLine(const char* format, ...) {
     va_end(args);
 }
 
+void logErrorOf(const char* module, const char* function, const char* description) {
+    logLine("Error: %s::%s\n%s\n", module, function, description ? description : "");
+}
+
+std::string comErrorDescription(const _com_error& e) {
+    try {
+        const _bstr_t d = e.Description();
+        const char* s = static_cast<const char*>(d);
+        if (s && *s) return s;
+    } catch (...) {
+    }
+    return e.ErrorMessage();
+}
+
 void logComErrorOf(const char* module, const char* function, const _com_error& e) {
-    const _bstr_t description = e.Description();
-    const char* text = description.length() ? static_cast<const char*>(description) : e.ErrorMessage();
-    logLine("Error: %s::%s\n%s\n", module, function, text);
+    logErrorOf(module, function, comErrorDescription(e).c_str());
+}
+
+void closeRunLog() {
+    if (logFile) {
+        std::fclose(logFile);
+        logFile = nullptr;
+    }
 }
 
 int32_t decimalInt32(const char* text) {

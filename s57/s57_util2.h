@@ -65,6 +65,15 @@ std::string debugLogPath();
 // run's log.
 void logComErrorOf(const char* module, const char* function, const _com_error& e);
 
+// "Error: MODULE::FUNCTION" and `description` (null: an empty line) to the run's log.
+void logErrorOf(const char* module, const char* function, const char* description);
+
+// The error's description; its message when it carries none or the description cannot be had.
+std::string comErrorDescription(const _com_error& e);
+
+// Closes the run's log, if open; the drivers call it on every way out of a run.
+void closeRunLog();
+
 // The decimal number a text begins with, as strtol reads base 10 (leading blanks, a sign, the digits
 // up to the first other character; none gives 0), clamped to 32 bits. Without strtol's cost: it reads
 // every coordinate of a cell and every code of the catalogue.

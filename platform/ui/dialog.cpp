@@ -2,6 +2,8 @@
 // batch. Handlers run inside doModal; what they throw ends the dialog as cancelled.
 #include "platform/ui/dialog.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
@@ -170,8 +172,9 @@ int Dialog::runTerminal() {
         const std::size_t eq = line.find('=');
         char* end = nullptr;
         const std::string idText = line.substr(0, eq);
+        errno = 0;
         const long id = std::strtol(idText.c_str(), &end, 10);
-        if (idText.empty() || !end || *end != '\0') continue;
+        if (idText.empty() || !end || *end != '\0' || errno == ERANGE || id < INT_MIN || id > INT_MAX) continue;
         Control* c = find(int(id));
         if (!c) continue;
         if (eq != std::string::npos) {
@@ -213,10 +216,12 @@ void pushDialogClick(int id) { actions().push_back({Action::Click, id, {}}); }
 
 namespace {
 
+// A control id or choice: decimal, within an int (a wider one would wrap onto another control).
 bool number(const std::string& text, long& value) {
     char* end = nullptr;
+    errno = 0;
     value = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && end && *end == '\0';
+    return !text.empty() && end && *end == '\0' && errno != ERANGE && value >= INT_MIN && value <= INT_MAX;
 }
 
 }  // namespace

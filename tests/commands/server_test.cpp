@@ -233,6 +233,13 @@ TEST_F(Server, ComregFailsCleanlyAndLeavesTheRegistryAlone) {
               "[HKCR]\nnot a value\n");
 }
 
+TEST_F(Server, DumpThatCannotBeWrittenFails) {
+    ASSERT_EQ(comreg({kModule}), 0);
+    const int st = std::system((kComreg + " --dump >/dev/full 2>/dev/null").c_str());
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 1);
+}
+
 TEST_F(Server, KilledComregLeavesTheRegistryBeforeOrAfterNeverBetween) {
     // A registry large enough that writing it takes a while, so that kills land during the write.
     reg::editRegistry([](reg::Key& root) {

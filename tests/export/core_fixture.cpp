@@ -13,6 +13,7 @@
 #include "s57/dbutil.h"
 #include "s57/gdb_template.h"
 #include "s57/s57_file.h"
+#include "support/silence.h"
 
 namespace fs = std::filesystem;
 
@@ -58,36 +59,6 @@ TemplateGdb::TemplateGdb() {
     fs::copy_file(templatePath(), path());
     open();
 }
-
-namespace {
-
-// Standard output and error to /dev/null for a scope (the catalogue loader traces every record).
-class Silence {
-public:
-    Silence() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        out_ = dup(1);
-        err_ = dup(2);
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-            close(null);
-        }
-    }
-    ~Silence() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        if (out_ >= 0) dup2(out_, 1), close(out_);
-        if (err_ >= 0) dup2(err_, 2), close(err_);
-    }
-
-private:
-    int out_ = -1, err_ = -1;
-};
-
-}  // namespace
 
 TemplateGdb::TemplateGdb(const std::string& cellPath) {
     fs::copy_file(templatePath(), path());

@@ -13,51 +13,21 @@
 #include "export/gdbs57main.h"
 #include "platform/ui/ui.h"
 #include "s57/s57_file.h"
+#include "support/silence.h"
 
 namespace fs = std::filesystem;
 
 namespace exporttest {
 
-namespace {
-
-// The exporters' trace lines stay out of the test output.
-class Silence {
-public:
-    Silence() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        out_ = dup(1);
-        err_ = dup(2);
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-            close(null);
-        }
-    }
-    ~Silence() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        if (out_ >= 0) dup2(out_, 1), close(out_);
-        if (err_ >= 0) dup2(err_, 2), close(err_);
-    }
-    Silence(const Silence&) = delete;
-    Silence& operator=(const Silence&) = delete;
-
-private:
-    int out_ = -1, err_ = -1;
-};
-
-}  // namespace
-
 e2e::DriverRun runExport(const std::string& output, const std::string& gdb, const std::string& cell,
-                         const std::string& catalogue, const std::string& dataset) {
+                         const std::string& catalogue, const std::string& dataset, bool createTopology) {
     ui::setForm(ui::Form::Scripted);
     ui::scripted::reset();
     e2e::DriverRun run;
     {
         Silence quiet;
-        run.result = gdb2s57(output.c_str(), gdb.c_str(), dataset.c_str(), cell.c_str(), catalogue.c_str(), false);
+        run.result =
+            gdb2s57(output.c_str(), gdb.c_str(), dataset.c_str(), cell.c_str(), catalogue.c_str(), createTopology);
     }
     run.events = ui::scripted::events();
     run.log = fileBytes(exportLogPath(output));

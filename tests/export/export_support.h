@@ -11,9 +11,10 @@
 
 namespace exporttest {
 
-// One run of the export driver (the closing question answered No).
+// One run of the export driver (the closing question answered No), the topology rebuilt when asked.
 e2e::DriverRun runExport(const std::string& output, const std::string& gdb, const std::string& cell,
-                         const std::string& catalogue = {}, const std::string& dataset = "S57");
+                         const std::string& catalogue = {}, const std::string& dataset = "S57",
+                         bool createTopology = false);
 
 // The cell as our record layer reads it: per record its fields, per field its subfields as
 // (label, ASCII value). Empty when the file cannot be read.

@@ -94,45 +94,8 @@ bool damaged(const std::string& cell, const std::string& line) {
     return false;
 }
 
-class Silence {
-public:
-    Silence() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        out_ = dup(1);
-        err_ = dup(2);
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-            close(null);
-        }
-    }
-    ~Silence() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        if (out_ >= 0) dup2(out_, 1), close(out_);
-        if (err_ >= 0) dup2(err_, 2), close(err_);
-    }
-    Silence(const Silence&) = delete;
-    Silence& operator=(const Silence&) = delete;
-
-private:
-    int out_ = -1, err_ = -1;
-};
-
 DriverRun exportRebuilt(const std::string& output, const std::string& gdb, const std::string& cell) {
-    ui::setForm(ui::Form::Scripted);
-    ui::scripted::reset();
-    DriverRun run;
-    {
-        Silence quiet;
-        run.result = gdb2s57(output.c_str(), gdb.c_str(), "S57", cell.c_str(), "", true);
-    }
-    run.events = ui::scripted::events();
-    run.log = fileBytes(exportLogPath(output));
-    ui::scripted::reset();
-    return run;
+    return runExport(output, gdb, cell, {}, "S57", true);
 }
 
 std::vector<std::string> failures(const DriverRun& run) {

@@ -17,6 +17,7 @@
 
 #include "import/s572gdbmain.h"
 #include "s57/gdb_template.h"
+#include "support/silence.h"
 
 namespace fs = std::filesystem;
 
@@ -51,36 +52,6 @@ std::string linkExchangeSet(const std::string& encRoot, const std::string& dir) 
     }
     return catalog.empty() ? cell : catalog;
 }
-
-namespace {
-
-// The catalogue readers and importers trace to stdout and stderr; the test output stays readable.
-class Silence {
-public:
-    Silence() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        out_ = dup(1);
-        err_ = dup(2);
-        const int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-            close(null);
-        }
-    }
-    ~Silence() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        if (out_ >= 0) dup2(out_, 1), close(out_);
-        if (err_ >= 0) dup2(err_, 2), close(err_);
-    }
-
-private:
-    int out_ = -1, err_ = -1;
-};
-
-}  // namespace
 
 void copyTemplate(const std::string& to) {
     static Scratch folder;  // lives until the process ends, so the copy source stays

@@ -20,34 +20,15 @@
 #include "s57/dimml.h"
 #include "s57/gdb_template.h"
 #include "s57/s57_util2.h"
+#include "support/run_command.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Ran {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 Ran run(const std::string& command) {
     const fs::path errPath = fs::temp_directory_path() / ("create_err_" + std::to_string(getpid()));
-    Ran r;
-    if (FILE* p = popen((command + " 2>" + errPath.string()).c_str(), "r")) {
-        char buf[65536];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int st = pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    r.err = slurp(errPath);
+    Ran r = runCommand(command, errPath);
     fs::remove(errPath);
     return r;
 }

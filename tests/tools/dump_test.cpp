@@ -11,34 +11,14 @@
 
 #include <unistd.h>
 
+#include "support/run_command.h"
 #include "support/test_data.h"
 
 namespace {
 
-struct Ran {
-    int status;
-    std::string out, err;
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 Ran tarvo(const std::string& args) {
     const std::string errPath = ::testing::TempDir() + "tarvo_err_" + std::to_string(getpid());
-    const std::string cmd = std::string(TARVO_BINARY_DIR) + "/bin/tarvo " + args + " 2>" + errPath;
-    Ran r{-1, {}, {}};
-    if (std::FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[65536];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int st = pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    r.err = slurp(errPath);
+    Ran r = runCommand(std::string(TARVO_BINARY_DIR) + "/bin/tarvo " + args, errPath);
     std::remove(errPath.c_str());
     return r;
 }

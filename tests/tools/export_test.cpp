@@ -15,43 +15,16 @@
 
 #include <gtest/gtest.h>
 
+#include "support/run_command.h"
 #include "support/test_data.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Ran {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 Ran run(const std::string& args) {
     const fs::path errPath = fs::temp_directory_path() / ("export_err_" + std::to_string(getpid()));
-    const std::string command = std::string(TARVO_BINARY_DIR) + "/bin/tarvo " + args + " </dev/null 2>" +
-                                errPath.string();
-    Ran r;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[65536];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int st = pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    r.err = slurp(errPath);
+    Ran r = runCommand(std::string(TARVO_BINARY_DIR) + "/bin/tarvo " + args + " </dev/null", errPath);
     fs::remove(errPath);
     return r;
 }

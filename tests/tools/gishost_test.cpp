@@ -21,42 +21,15 @@
 #include "platform/host/application.h"
 #include "platform/host/map_document.h"
 #include "platform/host/renderer.h"
+#include "support/run_command.h"
 #include "support/test_data.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Ran {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 Ran run(const std::string& command, const fs::path& dir) {
-    const fs::path errPath = dir / "stderr.txt";
-    Ran r;
-    if (FILE* p = popen((command + " </dev/null 2>" + quote(errPath.string())).c_str(), "r")) {
-        char buf[65536];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int st = pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    r.err = slurp(errPath);
-    return r;
+    return runCommand(command + " </dev/null", dir / "stderr.txt");
 }
 
 const fs::path kDataDir = fs::path(__FILE__).parent_path().parent_path().parent_path() / "data";

@@ -18,46 +18,21 @@
 
 #include <gtest/gtest.h>
 
+#include "support/run_command.h"
 #include "support/test_data.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Ran {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 std::string tarvoPath() { return std::string(TARVO_BINARY_DIR) + "/bin/tarvo"; }
 
 // `tarvo ARGS` in batch, from the folder `cwd` when one is given.
 Ran run(const std::string& args, const std::string& cwd = {}) {
     const fs::path errPath = fs::temp_directory_path() / ("import_err_" + std::to_string(getpid()));
-    const std::string command = (cwd.empty() ? std::string() : "cd " + quote(cwd) + " && ") + tarvoPath() + " " +
-                                args + " </dev/null 2>" + errPath.string();
-    Ran r;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[65536];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int st = pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    r.err = slurp(errPath);
+    const std::string command =
+        (cwd.empty() ? std::string() : "cd " + quote(cwd) + " && ") + tarvoPath() + " " + args + " </dev/null";
+    Ran r = runCommand(command, errPath);
     fs::remove(errPath);
     return r;
 }

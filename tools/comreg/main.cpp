@@ -20,7 +20,11 @@ void usage() { std::fprintf(stderr, "usage: comreg [-u] MODULE\n       comreg --
 int dump() {
     try {
         const std::string text = reg::formatRegistry(reg::loadRegistry());
-        std::fwrite(text.data(), 1, text.size(), stdout);
+        // A dump that did not reach its reader (a full disk, a closed pipe) is no success.
+        if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "comreg: the dump cannot be written\n");
+            return 1;
+        }
         return 0;
     } catch (const reg::RegistryError& e) {
         std::fprintf(stderr, "comreg: %s\n", e.what());

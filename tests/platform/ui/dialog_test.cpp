@@ -171,6 +171,8 @@ const BadAnswer kBadAnswers[] = {
     {"UnknownWord", "press 1"},   {"TextWithoutId", "text Bob"}, {"CheckNotBinary", "check 12 yes"},
     {"ClickText", "click OK"},    {"EmptyFile", "file"},        {"AnswerUnknown", "answer maybe"},
     {"ChoiceText", "choice one"}, {"CancelWithText", "file-cancel now"},
+    // ids beyond an int would wrap onto another control
+    {"ClickIdBeyondInt", "click 4294967297"}, {"TextIdBeyondInt", "text -4294967295 Bob"},
 };
 class AnswersFile : public DialogForms, public ::testing::WithParamInterface<BadAnswer> {};
 TEST_P(AnswersFile, RefusesALineItDoesNotUnderstandAndPushesNothing) {

@@ -1,0 +1,70 @@
+// bench/support/bench_support.cpp: module bench_support (see the header).
+
+#include "bench/support/bench_support.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "export/gdbs57main.h"
+#include "import/s572gdbmain.h"
+#include "platform/ui/ui.h"
+#include "s57/gdb_template.h"
+
+namespace bench {
+
+Measure inChild(const std::function<int()>& body, bool quiet) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, 1);
+            if (quiet) dup2(null, 2);
+        }
+        _exit(body());
+    }
+    Measure m;
+    if (pid < 0) return m;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) < 0) return m;
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.maxRssKb = usage.ru_maxrss;
+    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return m;
+}
+
+int execute(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    return 127;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+int tarvoImport(const std::vector<std::string>& inputs, const std::string& gdb) {
+    ui::setForm(ui::Form::Batch);
+    TemplateSummary summary;
+    if (FAILED(createGeodatabase(gdb.c_str(), "S57", nullptr, nullptr, &summary))) return 1;
+    for (const auto& input : inputs)
+        if (s572gdb(input.c_str(), gdb.c_str(), "S57") != 0) return 1;
+    return 0;
+}
+
+int tarvoExport(const std::string& gdb, const std::string& cell, const std::string& out, bool rebuild) {
+    ui::setForm(ui::Form::Batch);
+    if (gdb2s57(out.c_str(), gdb.c_str(), "S57", cell.c_str(), "", rebuild) != 0) return 1;
+    return std::filesystem::exists(out) ? 0 : 1;
+}
+
+}  // namespace bench
