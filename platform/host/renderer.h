@@ -52,7 +52,7 @@ struct RendererSpec {
     friend bool operator==(const RendererSpec&, const RendererSpec&) = default;
 };
 
-// A renderer object; its spec is fixed once made.
+// A renderer object; its description is fixed once made.
 class FeatureRenderer : public ComObject<IFeatureRenderer> {
 public:
     explicit FeatureRenderer(RendererSpec spec) : spec_(std::move(spec)) {}
@@ -64,7 +64,7 @@ private:
 };
 
 IFeatureRendererPtr makeRenderer(RendererSpec spec);
-// The spec of a host renderer; none for a renderer of another kind (or null).
+// The description of a host renderer; none for a renderer of another kind (or null).
 const RendererSpec* specOf(IFeatureRenderer* renderer);
 
 // The default look of a new layer by its geometry.
