@@ -449,17 +449,7 @@ int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset
     ExportOutcome own;
     ExportOutcome& result = outcome ? *outcome : own;
     result = ExportOutcome{};
-    struct RunOutcome {
-        explicit RunOutcome(ExportOutcome* o) : outcome(o) { outcomeOfRun = o; }
-        ~RunOutcome() {
-            outcomeOfRun = nullptr;
-            lastOutcome = *outcome;
-            ++runsEnded;
-        }
-        ExportOutcome* outcome;
-        RunOutcome(const RunOutcome&) = delete;
-        RunOutcome& operator=(const RunOutcome&) = delete;
-    } running(&result);
+    RunOutcomeScope<ExportOutcome> running(&result, outcomeOfRun, lastOutcome, runsEnded);
     if (!s57file || !gdbConn || !fctdataset || !cellName || !catalogPath) {
         result.error = E_POINTER;
         result.reason = "a null argument";

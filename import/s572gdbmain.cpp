@@ -440,17 +440,7 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset, Im
     ImportOutcome own;
     ImportOutcome& result = outcome ? *outcome : own;
     result = ImportOutcome{};
-    struct RunOutcome {
-        explicit RunOutcome(ImportOutcome* o) : outcome(o) { outcomeOfRun = o; }
-        ~RunOutcome() {
-            outcomeOfRun = nullptr;
-            lastOutcome = *outcome;
-            ++runsEnded;
-        }
-        ImportOutcome* outcome;
-        RunOutcome(const RunOutcome&) = delete;
-        RunOutcome& operator=(const RunOutcome&) = delete;
-    } running(&result);
+    RunOutcomeScope<ImportOutcome> running(&result, outcomeOfRun, lastOutcome, runsEnded);
     clearGdbStorageFailure();
     if (!s57file || !gdbConn || !fctdataset) {
         result.error = E_POINTER;

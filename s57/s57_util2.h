@@ -74,6 +74,31 @@ std::string comErrorDescription(const _com_error& e);
 // Closes the run's log, if open; the drivers call it on every way out of a run.
 void closeRunLog();
 
+// For the length of a driver's run: its outcome reachable as `current`; when the run ends, kept as the
+// module's latest (`last`) and counted (`runs`), for callers that reach the driver through an
+// automation method that answers S_OK whatever the run did.
+template <class Outcome>
+class RunOutcomeScope {
+public:
+    RunOutcomeScope(Outcome* outcome, Outcome*& current, Outcome& last, unsigned long& runs)
+        : outcome_(outcome), current_(current), last_(last), runs_(runs) {
+        current_ = outcome;
+    }
+    ~RunOutcomeScope() {
+        current_ = nullptr;
+        last_ = *outcome_;
+        ++runs_;
+    }
+    RunOutcomeScope(const RunOutcomeScope&) = delete;
+    RunOutcomeScope& operator=(const RunOutcomeScope&) = delete;
+
+private:
+    Outcome* outcome_;
+    Outcome*& current_;
+    Outcome& last_;
+    unsigned long& runs_;
+};
+
 // The decimal number a text begins with, as strtol reads base 10 (leading blanks, a sign, the digits
 // up to the first other character; none gives 0), clamped to 32 bits. Without strtol's cost: it reads
 // every coordinate of a cell and every code of the catalogue.
