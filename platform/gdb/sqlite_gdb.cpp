@@ -10,6 +10,7 @@
 // "gdb_*" (registered in gpkg_extensions as "x_gdb_catalog", made only once something of ours needs them) for what
 // GeoPackage has no place for: datasets, the Z domain, the versioned flag, subtypes, topologies.
 #include "platform/gdb/gdb.h"
+#include "platform/gdb/gdb_value.h"
 #include "platform/gdb/class_schema.h"
 
 #include <sqlite3.h>
@@ -1370,12 +1371,7 @@ std::shared_ptr<ClassInfo> createdInfo(const std::string& name, bool feature, co
 // Values
 // =============================================================================================
 
-struct Val {
-    enum Kind { Null, Int, Real, Text, Blob } kind = Null;
-    std::int64_t i = 0;
-    double d = 0;
-    std::string s;  // text (UTF-8) or blob bytes
-};
+using gdb::Val;
 
 std::size_t utf8Length(std::string_view s) {
     std::size_t n = 0;
