@@ -21,12 +21,6 @@ std::string withoutSecret(std::string text, const std::string& password) {
     return text;
 }
 
-std::string formatDouble(double d) {
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, d);
-    return std::string(buf, r.ptr);
-}
-
 // Type oids of the built-in types (pg_type.h), stable across servers.
 constexpr Oid kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701, kBytea = 17, kBool = 16;
 
