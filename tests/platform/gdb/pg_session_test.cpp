@@ -8,6 +8,7 @@
 
 #include "platform/com/com_error.h"
 #include "platform/gdb/gdb.h"
+#include "platform/gdb/pg_schema.h"
 #include "platform/gdb/pg_session.h"
 #include "support/pg_server.h"
 
@@ -153,6 +154,29 @@ const ReaderCase kReaderCases[] = {
 void PrintTo(const ReaderCase& c, std::ostream* os) { *os << c.name; }
 INSTANTIATE_TEST_SUITE_P(Chunks, PgReader, ::testing::ValuesIn(kReaderCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// What the GeoPackage backend stores for a value put into a column, the server stores too: a
+// single keeps all of a double's digits, numbers from text, text as given.
+TEST(PgSession, ConvertedValuesKeepWhatTheGeoPackageKeeps) {
+    SKIP_WITHOUT_PG();
+    SessionDatabase d;
+    gdb::ClassSpec spec;
+    spec.fields = {{"OBJECTID", esriFieldTypeOID, 4, false},
+                   {"SINGLE", esriFieldTypeSingle, 4, true},
+                   {"SCAMIN", esriFieldTypeInteger, 4, true},
+                   {"OBJNAM", esriFieldTypeString, 10, true}};
+    spec.oid = 0;
+    for (const std::string& sql : gdb::pgCreateClassSql("Converted", spec, false, 4326)) d.session.exec(sql);
+    _variant_t single(0.1), scamin(L" 12000 "), objnam(L"Ärø 'x'");
+    gdb::PgInsertBatch batch(d.session, "Converted", {"SINGLE", "SCAMIN", "OBJNAM"});
+    batch.add({gdb::convertIn(spec.fields[1], single), gdb::convertIn(spec.fields[2], scamin),
+               gdb::convertIn(spec.fields[3], objnam)});
+    batch.flush();
+    gdb::PgResult r = d.session.exec("SELECT \"SINGLE\", \"SCAMIN\", \"OBJNAM\" FROM \"Converted\"");
+    EXPECT_EQ(gdb::pgValue(r.get(), 0, 0), real(0.1));
+    EXPECT_EQ(gdb::pgValue(r.get(), 0, 1), integer(12000));
+    EXPECT_EQ(gdb::pgValue(r.get(), 0, 2), text("Ärø 'x'"));
+}
 
 TEST(PgSession, SavepointsAndRollbacksUndoOnlyTheirPart) {
     SKIP_WITHOUT_PG();
