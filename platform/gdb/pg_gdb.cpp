@@ -4,8 +4,6 @@
 // the connection's current schema, names compared without regard to case (citext).
 // Tables, feature classes and edit sessions on the server are not there yet: opening a workspace
 // ends, after the connection and the schema, with GDB_E_NOT_SUPPORTED saying so.
-#include <libpq-fe.h>
-
 #include <cctype>
 #include <memory>
 #include <string>
@@ -17,6 +15,7 @@
 #include "platform/com/unknown.h"
 #include "platform/gdb/gdb.h"
 #include "platform/gdb/pg_schema.h"
+#include "platform/gdb/pg_session.h"
 #include "platform/gdb/sde_connection.h"
 
 namespace {
@@ -25,58 +24,15 @@ using gdb::SdeConnection;
 
 [[noreturn]] void raise(HRESULT hr, const std::string& text) { throw _com_error(hr, fromUtf8(text)); }
 
-struct Finish {
-    void operator()(PGconn* c) const noexcept { PQfinish(c); }
-};
-using PgConn = std::unique_ptr<PGconn, Finish>;
-struct Clear {
-    void operator()(PGresult* r) const noexcept { PQclear(r); }
-};
-using PgResult = std::unique_ptr<PGresult, Clear>;
-
-// A server's message with the password cut out, should it ever quote it.
-std::string withoutSecret(std::string text, const std::string& password) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    if (password.empty()) return text;
-    for (auto at = text.find(password); at != std::string::npos; at = text.find(password, at)) text.replace(at, password.size(), "***");
-    return text;
-}
-
-// Runs one statement with its values as parameters (text), never pasted into the SQL.
-PgResult exec(PGconn* c, const SdeConnection& conn, const std::string& sql, const std::vector<std::string>& params = {}) {
-    std::vector<const char*> values;
-    for (const auto& p : params) values.push_back(p.c_str());
-    PgResult r(PQexecParams(c, sql.c_str(), int(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
-    const ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
-        const std::string why = withoutSecret(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(c), conn.password);
-        raise(GDB_E_SQL, "enterprise geodatabase (" + conn.describe() + "): " + why + " in: " + sql);
-    }
-    return r;
-}
-
-PgConn connect(const SdeConnection& conn) {
-    const std::string info = conn.conninfo() + " connect_timeout=10 fallback_application_name=tarvo";
-    PgConn c(PQconnectdb(info.c_str()));
-    if (!c) raise(E_OUTOFMEMORY, "out of memory");
-    if (PQstatus(c.get()) != CONNECTION_OK)
-        raise(GDB_E_CONNECTION, "cannot connect to the enterprise geodatabase (" + conn.describe() + "): " +
-                                    withoutSecret(PQerrorMessage(c.get()), conn.password));
-    // Values travel as UTF-8 whatever the server's default.
-    exec(c.get(), conn, "SET client_encoding TO 'UTF8'");
-    return c;
-}
-
-void ensureSchema(PGconn* c, const SdeConnection& conn) {
-    PgResult postgis = exec(c, conn, "SELECT 1 FROM pg_extension WHERE extname = $1", {"postgis"});
-    if (PQntuples(postgis.get()) == 0)
-        raise(GDB_E_BAD_PATH, "enterprise geodatabase (" + conn.describe() + "): the database has no PostGIS");
-    exec(c, conn, "BEGIN");
+void ensureSchema(gdb::PgSession& s) {
+    if (PQntuples(s.exec("SELECT 1 FROM pg_extension WHERE extname = $1", {gdb::Val{gdb::Val::Text, 0, 0, "postgis"}}).get()) == 0)
+        s.fail(GDB_E_BAD_PATH, "the database has no PostGIS");
+    s.begin();
     try {
-        for (const std::string& sql : gdb::pgSideTableSql()) exec(c, conn, sql);
-        exec(c, conn, "COMMIT");
+        for (const std::string& sql : gdb::pgSideTableSql()) s.exec(sql);
+        s.commit();
     } catch (...) {
-        PgResult(PQexec(c, "ROLLBACK"));
+        s.rollback();
         throw;
     }
 }
@@ -118,8 +74,8 @@ IPropertySetPtr toProperties(const SdeConnection& c) {
 
 void open(const SdeConnection& conn) {
     checkVersion(conn);
-    PgConn c = connect(conn);
-    ensureSchema(c.get(), conn);
+    gdb::PgSession session(conn);
+    ensureSchema(session);
     raise(GDB_E_NOT_SUPPORTED, "enterprise geodatabase (" + conn.describe() +
                                    "): connected, but its tables and feature classes are not yet supported");
 }

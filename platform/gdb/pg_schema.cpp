@@ -11,7 +11,9 @@ std::string columnType(const FieldSpec& f, const ClassSpec& spec, int srid) {
     switch (f.type) {
     case esriFieldTypeSmallInteger: return "smallint";
     case esriFieldTypeInteger: return "integer";
-    case esriFieldTypeSingle: return "real";
+    // The GeoPackage backend keeps a single's value as given, in eight bytes: a four-byte real
+    // would round it.
+    case esriFieldTypeSingle: return "double precision";
     case esriFieldTypeDouble: return "double precision";
     // Compared and sorted without regard to case, as NOCASE text in the GeoPackage backend; the
     // width is checked where values are set, as there.

@@ -10,6 +10,7 @@
 // "gdb_*" (registered in gpkg_extensions as "x_gdb_catalog", made only once something of ours needs them) for what
 // GeoPackage has no place for: datasets, the Z domain, the versioned flag, subtypes, topologies.
 #include "platform/gdb/gdb.h"
+#include "platform/gdb/gdb_value.h"
 #include "platform/gdb/class_schema.h"
 
 #include <sqlite3.h>
@@ -150,17 +151,7 @@ bool sameNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string utf8(BSTR s) {
-    if (!s) return std::string();
-    const std::wstring_view w(s, SysStringLen(s));
-    // Most values are ASCII: narrowed without the converter.
-    std::string out(w.size(), '\0');
-    for (std::size_t i = 0; i < w.size(); ++i) {
-        if (w[i] >= 0x80 || w[i] < 0) return toUtf8(w);
-        out[i] = char(w[i]);
-    }
-    return out;
-}
+using gdb::utf8;
 
 HRESULT giveText(const std::string& s, BSTR* out) {
     if (!out) return E_POINTER;
@@ -1370,160 +1361,11 @@ std::shared_ptr<ClassInfo> createdInfo(const std::string& name, bool feature, co
 // Values
 // =============================================================================================
 
-struct Val {
-    enum Kind { Null, Int, Real, Text, Blob } kind = Null;
-    std::int64_t i = 0;
-    double d = 0;
-    std::string s;  // text (UTF-8) or blob bytes
-};
+using gdb::Val;
 
-std::size_t utf8Length(std::string_view s) {
-    std::size_t n = 0;
-    for (unsigned char c : s)
-        if ((c & 0xC0) != 0x80) ++n;
-    return n;
-}
-
-std::string trimBlanks(std::string_view s) {
-    std::size_t a = 0, b = s.size();
-    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
-    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
-    return std::string(s.substr(a, b - a));
-}
-
-std::string formatDouble(double d) {
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, d);
-    return std::string(buf, r.ptr);
-}
-
-std::string describe(const VARIANT& v) {
-    switch (v.vt) {
-        case VT_BSTR: return "'" + utf8(v.bstrVal) + "'";
-        case VT_I2: return std::to_string(v.iVal);
-        case VT_I4: return std::to_string(v.lVal);
-        case VT_INT: return std::to_string(v.intVal);
-        case VT_I8: return std::to_string(v.llVal);
-        case VT_UI1: return std::to_string(v.bVal);
-        case VT_R4: return formatDouble(v.fltVal);
-        case VT_R8: return formatDouble(v.dblVal);
-        default: return "of variant type " + std::to_string(v.vt);
-    }
-}
-
-[[noreturn]] void misfit(HRESULT hr, const FieldInfo& f, const VARIANT& v, const char* why) {
-    raise(hr, "value " + describe(v) + " does not fit column " + f.name + ": " + why);
-}
-
-// A number from a VARIANT that holds one.
-std::optional<double> numberOf(const VARIANT& v, std::optional<std::int64_t>* exact) {
-    switch (v.vt) {
-        case VT_I2: *exact = v.iVal; return double(v.iVal);
-        case VT_I4: *exact = v.lVal; return double(v.lVal);
-        case VT_INT: *exact = v.intVal; return double(v.intVal);
-        case VT_I8: *exact = v.llVal; return double(v.llVal);
-        case VT_UI1: *exact = v.bVal; return double(v.bVal);
-        case VT_BOOL: *exact = v.boolVal ? -1 : 0; return v.boolVal ? -1.0 : 0.0;
-        case VT_R4: return double(v.fltVal);
-        case VT_R8: return v.dblVal;
-        case VT_DATE: return v.date;
-        default: return std::nullopt;
-    }
-}
-
-// The value to store for a VARIANT put into a column (not the shape column).
-Val convertIn(const FieldInfo& f, const VARIANT& in) {
-    const VARIANT& v = in;
-    Val out;
-    if (v.vt == VT_EMPTY || v.vt == VT_NULL) {
-        if (!f.nullable) misfit(DISP_E_TYPEMISMATCH, f, v, "the column takes no NULL");
-        return out;
-    }
-    switch (f.type) {
-        case esriFieldTypeString:
-        case esriFieldTypeDate: {
-            if (v.vt == VT_BSTR) {
-                out.s = utf8(v.bstrVal);
-            } else {
-                std::optional<std::int64_t> exact;
-                auto n = numberOf(v, &exact);
-                if (!n) misfit(DISP_E_TYPEMISMATCH, f, v, "not a text or number");
-                out.s = exact ? std::to_string(*exact) : formatDouble(*n);
-            }
-            if (f.length > 0 && utf8Length(out.s) > std::size_t(f.length))
-                misfit(DISP_E_OVERFLOW, f, v, ("longer than " + std::to_string(f.length) + " characters").c_str());
-            out.kind = Val::Text;
-            return out;
-        }
-        case esriFieldTypeSmallInteger:
-        case esriFieldTypeInteger: {
-            const std::int64_t lo = f.type == esriFieldTypeSmallInteger ? INT16_MIN : INT32_MIN;
-            const std::int64_t hi = f.type == esriFieldTypeSmallInteger ? INT16_MAX : INT32_MAX;
-            std::int64_t value = 0;
-            if (v.vt == VT_BSTR) {
-                std::string t = trimBlanks(utf8(v.bstrVal));
-                if (t.empty()) return out;  // blank text stands for no value
-                const char* b = t.data();
-                const char* e = t.data() + t.size();
-                if (*b == '+') ++b;
-                auto r = std::from_chars(b, e, value);
-                if (r.ec == std::errc::result_out_of_range) misfit(DISP_E_OVERFLOW, f, v, "out of range");
-                if (r.ec != std::errc() || r.ptr != e) {
-                    double d = 0;
-                    auto rd = std::from_chars(b, e, d);
-                    if (rd.ec != std::errc() || rd.ptr != e) misfit(DISP_E_TYPEMISMATCH, f, v, "not a number");
-                    if (d != std::floor(d)) misfit(DISP_E_OVERFLOW, f, v, "an integer column holds no fraction");
-                    if (!(d >= double(lo) && d <= double(hi))) misfit(DISP_E_OVERFLOW, f, v, "out of range");
-                    value = std::int64_t(d);
-                }
-            } else {
-                std::optional<std::int64_t> exact;
-                auto n = numberOf(v, &exact);
-                if (!n) misfit(DISP_E_TYPEMISMATCH, f, v, "not a number");
-                if (exact) {
-                    value = *exact;
-                } else {
-                    if (!std::isfinite(*n) || *n != std::floor(*n))
-                        misfit(DISP_E_OVERFLOW, f, v, "an integer column holds no fraction");
-                    if (!(*n >= double(lo) && *n <= double(hi))) misfit(DISP_E_OVERFLOW, f, v, "out of range");
-                    value = std::int64_t(*n);
-                }
-            }
-            if (value < lo || value > hi) misfit(DISP_E_OVERFLOW, f, v, "out of range");
-            out.kind = Val::Int;
-            out.i = value;
-            return out;
-        }
-        case esriFieldTypeSingle:
-        case esriFieldTypeDouble: {
-            double d = 0;
-            if (v.vt == VT_BSTR) {
-                std::string t = trimBlanks(utf8(v.bstrVal));
-                if (t.empty()) return out;
-                const char* b = t.data();
-                const char* e = t.data() + t.size();
-                if (*b == '+') ++b;
-                auto r = std::from_chars(b, e, d);
-                if (r.ec == std::errc::result_out_of_range) misfit(DISP_E_OVERFLOW, f, v, "out of range");
-                if (r.ec != std::errc() || r.ptr != e) misfit(DISP_E_TYPEMISMATCH, f, v, "not a number");
-            } else {
-                std::optional<std::int64_t> exact;
-                auto n = numberOf(v, &exact);
-                if (!n) misfit(DISP_E_TYPEMISMATCH, f, v, "not a number");
-                d = *n;
-            }
-            if (f.type == esriFieldTypeSingle && std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max())
-                misfit(DISP_E_OVERFLOW, f, v, "out of range");
-            out.kind = Val::Real;
-            out.d = d;
-            return out;
-        }
-        case esriFieldTypeOID: raise(GDB_E_NOT_EDITABLE, "column " + f.name + " is the object id and cannot be set");
-        case esriFieldTypeGeometry: break;  // handled by the caller
-        case esriFieldTypeBlob: break;
-    }
-    misfit(DISP_E_TYPEMISMATCH, f, v, "the column takes no such value");
-}
+using gdb::convertIn;
+using gdb::misfit;
+using gdb::trimBlanks;
 
 Val readColumn(sqlite3_stmt* st, int i) {
     Val v;

@@ -1,0 +1,108 @@
+// platform/gdb/pg_session.h: one libpq connection of the enterprise geodatabase: statements with
+// their values bound as parameters (never pasted into the SQL), edit sessions as a transaction
+// with savepoints, rows inserted in batches of multi-row INSERTs, and values read back as the
+// GeoPackage backend reads them. Errors are _com_error naming server and database, never the
+// password.
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/gdb/gdb_value.h"
+#include "platform/gdb/sde_connection.h"
+
+namespace gdb {
+
+struct PgFinish {
+    void operator()(PGconn* c) const noexcept { PQfinish(c); }
+};
+using PgConn = std::unique_ptr<PGconn, PgFinish>;
+struct PgClear {
+    void operator()(PGresult* r) const noexcept { PQclear(r); }
+};
+using PgResult = std::unique_ptr<PGresult, PgClear>;
+
+class PgSession {
+public:
+    // Connects; GDB_E_CONNECTION when the server refuses.
+    explicit PgSession(SdeConnection conn);
+
+    const SdeConnection& connection() const { return conn_; }
+    PGconn* raw() const { return c_.get(); }
+
+    // One statement, each value a parameter ($1, $2, ...); GDB_E_SQL on an error.
+    PgResult exec(const std::string& sql, const std::vector<Val>& params = {});
+
+    // The edit session: a transaction; operations inside it are savepoints.
+    bool inTransaction() const { return depth_ > 0; }
+    void begin();
+    void commit();
+    void rollback();  // never throws: the server may be gone
+    void savepoint(const std::string& name);
+    void release(const std::string& name);
+    void rollbackTo(const std::string& name);
+
+    // The message of an error on this connection: server, database, and the server's words.
+    [[noreturn]] void fail(long hr, const std::string& why) const;
+
+private:
+    SdeConnection conn_;
+    PgConn c_;
+    int depth_ = 0;
+};
+
+// Value i of a result row, converted as SQLite hands values to the GeoPackage backend: integers
+// as Int, floating numbers as Real, bytea as Blob, everything else as Text, SQL NULL as Null.
+Val pgValue(const PGresult* r, int row, int column);
+
+// The rows of a query read a chunk at a time through a server-side cursor, so that a large table
+// does not come to the client at once, while the session stays free for other statements (an
+// insert cursor beside a search cursor). Outside an edit session the cursor outlives the
+// transaction of its own (WITH HOLD); inside one it ends with it.
+class PgRowReader {
+public:
+    PgRowReader(PgSession& session, const std::string& sql, const std::vector<Val>& params = {}, int chunk = 1000);
+    ~PgRowReader();
+    PgRowReader(const PgRowReader&) = delete;
+    PgRowReader& operator=(const PgRowReader&) = delete;
+
+    // The next row's values into row; false after the last.
+    bool next(std::vector<Val>& row);
+
+private:
+    PgSession& session_;
+    std::string name_;
+    int chunk_;
+    PgResult rows_;
+    int at_ = 0;
+    bool done_ = false;
+};
+
+// Rows for one table sent as multi-row INSERT statements, as many rows a statement as its
+// parameters allow, so that an edit session does not pay one round trip a row.
+class PgInsertBatch {
+public:
+    // columns are the names as in the table; placeholder, when given, wraps the parameter of that
+    // column ("ST_GeomFromWKB($, 4326)", "$" standing for it).
+    PgInsertBatch(PgSession& session, std::string table, std::vector<std::string> columns,
+                  std::vector<std::string> placeholders = {}, std::size_t rowsPerStatement = 1000);
+    ~PgInsertBatch() = default;
+
+    void add(std::vector<Val> row);  // sends a statement once enough rows wait
+    void flush();                    // sends what waits
+    std::size_t pending() const { return rows_.size() / columns_.size(); }
+
+private:
+    PgSession& session_;
+    std::string table_;
+    std::vector<std::string> columns_;
+    std::vector<std::string> placeholders_;
+    std::size_t rowsPerStatement_;
+    std::vector<Val> rows_;
+};
+
+}  // namespace gdb
