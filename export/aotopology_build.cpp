@@ -176,30 +176,6 @@ const char* lineDirection(IGeometry* feature, IGeometry* edge, double tolerance)
     return "";
 }
 
-std::vector<double> coordinatesOf(IGeometry* shape) {
-    std::vector<double> out;
-    IPointCollectionPtr points(shape);
-    if (!points) return out;
-    IPointPtr p(CLSID_Point);
-    for (LONG i = 0, n = points->GetPointCount(); i < n; ++i) {
-        double x, y;
-        points->QueryPoint(i, p);
-        p->QueryCoords(&x, &y);
-        out.push_back(x);
-        out.push_back(y);
-    }
-    return out;
-}
-
-std::vector<double> reverseCoordinates(const std::vector<double>& v) {
-    std::vector<double> out;
-    for (std::size_t i = v.size(); i >= 2; i -= 2) {
-        out.push_back(v[i - 2]);
-        out.push_back(v[i - 1]);
-    }
-    return out;
-}
-
 // Inserts the connected node at the topology node and links the point features on it.
 std::string makeNode(ITopologyNode* node, int32_t* counter, IFeatureCursor* insert, IFeatureBuffer* buffer,
                      const char* cellName) {
@@ -312,7 +288,6 @@ HRESULT getTopoEdge(IWorkspace* workspace, IGeometry* metaArea, IGeometry* dataA
         const LONG count = edges->GetCount();
         LONG i = 0;
         std::vector<TopoRecord> records;
-        std::map<std::vector<double>, std::string> written;
         for (ITopologyEdgePtr edge = edges->Next(); edge; edge = edges->Next()) {
             ++i;
             if (stepProgressor && count > 0)
@@ -324,39 +299,21 @@ HRESULT getTopoEdge(IWorkspace* workspace, IGeometry* metaArea, IGeometry* dataA
             const esriGeometryType shapeType = shape->GetGeometryType();
             if (shapeType == esriGeometryPolyline || shapeType == esriGeometryPolygon) shape = edgeShape(shape, tolerance);
 
-            // The graph can give the same linework twice (with other parents); one edge is written
-            // and the second's parents point at it, the other way round where it runs backwards.
-            std::vector<double> key = coordinatesOf(shape);
-            std::string name;
-            bool reversed = false;
-            if (auto same = written.find(key); same != written.end()) {
-                name = same->second;
-            } else if (auto back = written.find(reverseCoordinates(key)); back != written.end()) {
-                name = back->second;
-                reversed = true;
+            // The graph gives each linework once (its edges share no segment): every edge is written.
+            const std::string name = generatedName("VE", e);
+            ++e;
+            veBuffer->PutRefShape(shape);
+            setPrimitive(veBuffer, name, cellName);
+            veInsert->InsertFeature(veBuffer);
+            const std::string first = nodeName(edge->GetFromNode(), &n);
+            const std::string last = first.empty() ? std::string() : nodeName(edge->GetToNode(), &n);
+            if (first.empty() || last.empty()) {
+                logLine("getTopoEdge: a connected node of edge %s cannot be named: cell %s not exported\n",
+                        name.c_str(), cellName);
+                return E_FAIL;
             }
-            std::string first, last;
-            if (name.empty()) {
-                name = generatedName("VE", e);
-                ++e;
-                veBuffer->PutRefShape(shape);
-                setPrimitive(veBuffer, name, cellName);
-                veInsert->InsertFeature(veBuffer);
-                written.emplace(std::move(key), name);
-
-                first = nodeName(edge->GetFromNode(), &n);
-                last = first.empty() ? std::string() : nodeName(edge->GetToNode(), &n);
-                if (first.empty() || last.empty()) {
-                    logLine("getTopoEdge: a connected node of edge %s cannot be named: cell %s not exported\n",
-                            name.c_str(), cellName);
-                    return E_FAIL;
-                }
-                append("", name, first, "N", "N", "B", "N");
-                append("", name, last, "N", "N", "E", "N");
-            } else {
-                first = nodeName(reversed ? edge->GetToNode() : edge->GetFromNode(), &n);
-                last = nodeName(reversed ? edge->GetFromNode() : edge->GetToNode(), &n);
-            }
+            append("", name, first, "N", "N", "B", "N");
+            append("", name, last, "N", "N", "E", "N");
 
             IEnumTopologyParentPtr all = edge->GetParents();
             const std::vector<TopologyParent> parents = parentsOf(all);
@@ -375,7 +332,6 @@ HRESULT getTopoEdge(IWorkspace* workspace, IGeometry* metaArea, IGeometry* dataA
                 else if (among(right)) ornt = "F";
                 else if (info.type == esriGeometryPolyline && info.shape)
                     ornt = lineDirection(info.shape, shape, tolerance);
-                if (ornt && *ornt && reversed) ornt = ornt[0] == 'F' ? "R" : "F";
                 if (!ornt || !*ornt) {
                     std::string source = info.name, from = first, to = last;
                     ornt = checkEdgeNodes(topoSrelList.count, topoSrelList.records, source.data(), from.data(), to.data())
