@@ -18,6 +18,7 @@
 #include "export/aotopology_support.h"
 #include "export/cell_extent.h"
 #include "export/srel_list.h"
+#include "platform/geometry/shape.h"
 #include "platform/topology/topology.h"
 #include "s57/dbutil.h"
 #include "s57/lookups.h"
@@ -117,14 +118,13 @@ std::vector<TopologyParent> parentsOf(IEnumTopologyParent* e) {
 IGeometryPtr edgeShape(IGeometry* shape, double tolerance) {
     IPointCollectionPtr points(shape);
     if (!points || tolerance <= 0) return shape;
-    const LONG n = points->GetPointCount();
-    if (n <= 2) return shape;
-    std::vector<WKSPoint> v(static_cast<std::size_t>(n));
-    IPointPtr p(CLSID_Point);
-    for (LONG i = 0; i < n; ++i) {
-        points->QueryPoint(i, p);
-        p->QueryCoords(&v[std::size_t(i)].X, &v[std::size_t(i)].Y);
-    }
+    // Read from the shape itself: a point object per vertex costs more than the rest of the edge.
+    const geom::Shape& whole = geom::shapeOf(shape);
+    if (whole.pointCount() <= 2) return shape;
+    std::vector<WKSPoint> v;
+    v.reserve(whole.pointCount());
+    for (const geom::Part& part : whole.parts)
+        for (const geom::Coord& c : part) v.push_back({c.x, c.y});
     auto near = [&](const WKSPoint& a, const WKSPoint& b) { return std::hypot(a.X - b.X, a.Y - b.Y) < tolerance / 2; };
     std::vector<WKSPoint> kept{v.front()};
     for (std::size_t i = 1; i + 1 < v.size(); ++i)
@@ -245,7 +245,8 @@ HRESULT checkCoverageExtent(ITopologyEdge* edge, IGeometry* metaArea, IGeometry*
             ParentInfo& info = parentInfo(p);
             if (info.code < 0) return E_FAIL;
             if (!info.decided) {
-                info.inCell = cell.contains(info.shape, info.type, isMetaCode(info.code));
+                info.inCell = inCellOnce(cell, static_cast<const char*>(_bstr_t(p.className)), p.oid, info.shape, info.type,
+                                         isMetaCode(info.code));
                 info.decided = true;
                 // Only a line's shape is asked again (for its direction along its edges).
                 if (info.type != esriGeometryPolyline) info.shape = nullptr;
