@@ -24,6 +24,8 @@
 
 using namespace aotopology;
 
+aotopology::InCellMemo* aotopology::inCellMemo = nullptr;
+
 namespace {
 
 std::string textOf(IRow* row, LONG index) {
@@ -57,6 +59,12 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
         logLine("validateTopology: the extent of cell %s is not built\n", cellName);
         return E_FAIL;
     }
+
+    InCellMemo memo;
+    inCellMemo = &memo;
+    struct ResetMemo {
+        ~ResetMemo() { inCellMemo = nullptr; }
+    } resetMemo;
 
     progress(8, 154);
     if (updateFENum(workspace, cellName, dataset) != S_OK) return E_FAIL;
@@ -187,6 +195,7 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
                 rows.emplace_back(textOf(IRowPtr(f), nameIndex), f);
             std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
             const esriGeometryType type = featureClass->GetShapeType();
+            const std::string className = static_cast<const char*>(IDatasetPtr(featureClass)->GetName());
             std::string previous = "xx";
             for (const auto& [name, feature] : rows) {
                 const int32_t code = inCell.codeOf(feature, featureClass);
@@ -194,7 +203,7 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
                 // A part of the feature counted already is passed over whether it lies in the cell
                 // or not: no need to test its shape.
                 if (name == previous) continue;
-                if (!inCell.contains(feature->GetShape(), type, isMetaCode(code))) continue;
+                if (!inCellOnce(inCell, className, feature->GetOID(), feature->GetShape(), type, isMetaCode(code))) continue;
                 const std::string rest = name.size() > 2 ? name.substr(2) : std::string();
                 const int32_t number = int32_t(std::atoi(rest.c_str()));
                 count.highest = std::max(count.highest, number);
@@ -213,10 +222,12 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
             IFeatureCursorPtr cursor = featureClass->Update(filter, VARIANT_FALSE);
             if (nameIndex < 0) _com_issue_error(E_FAIL);
             const esriGeometryType type = featureClass->GetShapeType();
+            const std::string className = static_cast<const char*>(IDatasetPtr(featureClass)->GetName());
             for (IFeaturePtr feature = cursor->NextFeature(); feature; feature = cursor->NextFeature()) {
                 const int32_t code = inCell.codeOf(feature, featureClass);
                 if (code < 0) return E_FAIL;
-                if (!inCell.contains(feature->GetShape(), type, isMetaCode(code))) continue;
+                if (!inCellOnce(inCell, className, feature->GetOID(), feature->GetShape(), type, isMetaCode(code)))
+                    continue;
                 ++count.highest;
                 (isMetaCode(code) ? count.meta : count.geo)++;
                 feature->PutValue(nameIndex, _variant_t(generatedName("FE", count.highest).c_str()));

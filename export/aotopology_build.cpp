@@ -18,6 +18,7 @@
 #include "export/aotopology_support.h"
 #include "export/cell_extent.h"
 #include "export/srel_list.h"
+#include "platform/geometry/shape.h"
 #include "platform/topology/topology.h"
 #include "s57/dbutil.h"
 #include "s57/lookups.h"
@@ -117,14 +118,13 @@ std::vector<TopologyParent> parentsOf(IEnumTopologyParent* e) {
 IGeometryPtr edgeShape(IGeometry* shape, double tolerance) {
     IPointCollectionPtr points(shape);
     if (!points || tolerance <= 0) return shape;
-    const LONG n = points->GetPointCount();
-    if (n <= 2) return shape;
-    std::vector<WKSPoint> v(static_cast<std::size_t>(n));
-    IPointPtr p(CLSID_Point);
-    for (LONG i = 0; i < n; ++i) {
-        points->QueryPoint(i, p);
-        p->QueryCoords(&v[std::size_t(i)].X, &v[std::size_t(i)].Y);
-    }
+    // Read from the shape itself: a point object per vertex costs more than the rest of the edge.
+    const geom::Shape& whole = geom::shapeOf(shape);
+    if (whole.pointCount() <= 2) return shape;
+    std::vector<WKSPoint> v;
+    v.reserve(whole.pointCount());
+    for (const geom::Part& part : whole.parts)
+        for (const geom::Coord& c : part) v.push_back({c.x, c.y});
     auto near = [&](const WKSPoint& a, const WKSPoint& b) { return std::hypot(a.X - b.X, a.Y - b.Y) < tolerance / 2; };
     std::vector<WKSPoint> kept{v.front()};
     for (std::size_t i = 1; i + 1 < v.size(); ++i)
@@ -174,30 +174,6 @@ const char* lineDirection(IGeometry* feature, IGeometry* edge, double tolerance)
         }
     }
     return "";
-}
-
-std::vector<double> coordinatesOf(IGeometry* shape) {
-    std::vector<double> out;
-    IPointCollectionPtr points(shape);
-    if (!points) return out;
-    IPointPtr p(CLSID_Point);
-    for (LONG i = 0, n = points->GetPointCount(); i < n; ++i) {
-        double x, y;
-        points->QueryPoint(i, p);
-        p->QueryCoords(&x, &y);
-        out.push_back(x);
-        out.push_back(y);
-    }
-    return out;
-}
-
-std::vector<double> reverseCoordinates(const std::vector<double>& v) {
-    std::vector<double> out;
-    for (std::size_t i = v.size(); i >= 2; i -= 2) {
-        out.push_back(v[i - 2]);
-        out.push_back(v[i - 1]);
-    }
-    return out;
 }
 
 // Inserts the connected node at the topology node and links the point features on it.
@@ -269,7 +245,8 @@ HRESULT checkCoverageExtent(ITopologyEdge* edge, IGeometry* metaArea, IGeometry*
             ParentInfo& info = parentInfo(p);
             if (info.code < 0) return E_FAIL;
             if (!info.decided) {
-                info.inCell = cell.contains(info.shape, info.type, isMetaCode(info.code));
+                info.inCell = inCellOnce(cell, static_cast<const char*>(_bstr_t(p.className)), p.oid, info.shape, info.type,
+                                         isMetaCode(info.code));
                 info.decided = true;
                 // Only a line's shape is asked again (for its direction along its edges).
                 if (info.type != esriGeometryPolyline) info.shape = nullptr;
@@ -312,7 +289,6 @@ HRESULT getTopoEdge(IWorkspace* workspace, IGeometry* metaArea, IGeometry* dataA
         const LONG count = edges->GetCount();
         LONG i = 0;
         std::vector<TopoRecord> records;
-        std::map<std::vector<double>, std::string> written;
         for (ITopologyEdgePtr edge = edges->Next(); edge; edge = edges->Next()) {
             ++i;
             if (stepProgressor && count > 0)
@@ -324,39 +300,21 @@ HRESULT getTopoEdge(IWorkspace* workspace, IGeometry* metaArea, IGeometry* dataA
             const esriGeometryType shapeType = shape->GetGeometryType();
             if (shapeType == esriGeometryPolyline || shapeType == esriGeometryPolygon) shape = edgeShape(shape, tolerance);
 
-            // The graph can give the same linework twice (with other parents); one edge is written
-            // and the second's parents point at it, the other way round where it runs backwards.
-            std::vector<double> key = coordinatesOf(shape);
-            std::string name;
-            bool reversed = false;
-            if (auto same = written.find(key); same != written.end()) {
-                name = same->second;
-            } else if (auto back = written.find(reverseCoordinates(key)); back != written.end()) {
-                name = back->second;
-                reversed = true;
+            // The graph gives each linework once (its edges share no segment): every edge is written.
+            const std::string name = generatedName("VE", e);
+            ++e;
+            veBuffer->PutRefShape(shape);
+            setPrimitive(veBuffer, name, cellName);
+            veInsert->InsertFeature(veBuffer);
+            const std::string first = nodeName(edge->GetFromNode(), &n);
+            const std::string last = first.empty() ? std::string() : nodeName(edge->GetToNode(), &n);
+            if (first.empty() || last.empty()) {
+                logLine("getTopoEdge: a connected node of edge %s cannot be named: cell %s not exported\n",
+                        name.c_str(), cellName);
+                return E_FAIL;
             }
-            std::string first, last;
-            if (name.empty()) {
-                name = generatedName("VE", e);
-                ++e;
-                veBuffer->PutRefShape(shape);
-                setPrimitive(veBuffer, name, cellName);
-                veInsert->InsertFeature(veBuffer);
-                written.emplace(std::move(key), name);
-
-                first = nodeName(edge->GetFromNode(), &n);
-                last = first.empty() ? std::string() : nodeName(edge->GetToNode(), &n);
-                if (first.empty() || last.empty()) {
-                    logLine("getTopoEdge: a connected node of edge %s cannot be named: cell %s not exported\n",
-                            name.c_str(), cellName);
-                    return E_FAIL;
-                }
-                append("", name, first, "N", "N", "B", "N");
-                append("", name, last, "N", "N", "E", "N");
-            } else {
-                first = nodeName(reversed ? edge->GetToNode() : edge->GetFromNode(), &n);
-                last = nodeName(reversed ? edge->GetFromNode() : edge->GetToNode(), &n);
-            }
+            append("", name, first, "N", "N", "B", "N");
+            append("", name, last, "N", "N", "E", "N");
 
             IEnumTopologyParentPtr all = edge->GetParents();
             const std::vector<TopologyParent> parents = parentsOf(all);
@@ -375,7 +333,6 @@ HRESULT getTopoEdge(IWorkspace* workspace, IGeometry* metaArea, IGeometry* dataA
                 else if (among(right)) ornt = "F";
                 else if (info.type == esriGeometryPolyline && info.shape)
                     ornt = lineDirection(info.shape, shape, tolerance);
-                if (ornt && *ornt && reversed) ornt = ornt[0] == 'F' ? "R" : "F";
                 if (!ornt || !*ornt) {
                     std::string source = info.name, from = first, to = last;
                     ornt = checkEdgeNodes(topoSrelList.count, topoSrelList.records, source.data(), from.data(), to.data())

@@ -100,4 +100,21 @@ private:
     std::map<std::pair<IFeatureClass*, LONG>, int32_t> codes_;
 };
 
+// Whether each feature (class name, object id) lies in the cell, decided once for the whole rebuild:
+// the naming of features and the edges' parents test the same features against the same areas.
+// Set by the rebuild for its run; null otherwise (each call then tests for itself).
+using InCellMemo = std::map<std::pair<std::string, LONG>, bool>;
+extern InCellMemo* inCellMemo;
+
+// The cell test of the feature, through the rebuild's memo when there is one.
+inline bool inCellOnce(CellTest& cell, const std::string& className, LONG oid, IGeometry* shape,
+                       esriGeometryType type, bool meta) {
+    if (!inCellMemo) return cell.contains(shape, type, meta);
+    const auto key = std::make_pair(className, oid);
+    if (auto it = inCellMemo->find(key); it != inCellMemo->end()) return it->second;
+    const bool inside = cell.contains(shape, type, meta);
+    inCellMemo->emplace(key, inside);
+    return inside;
+}
+
 }  // namespace aotopology

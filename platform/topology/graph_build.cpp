@@ -299,14 +299,16 @@ std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distin
     return chains;
 }
 
-// The hot pixels of the linework: every vertex, and every crossing GEOS finds, rounded.
+// The hot pixels of the linework, each once (in no particular order): every vertex, and every
+// crossing GEOS finds, rounded. Numbered, not sorted: GEOS gives back every vertex again.
 void hotPixels(const std::vector<Segment>& distinct, double tolerance, const Grid& grid, CrossingFinder finder,
                std::vector<Cell>& out) {
+    Numbering<Cell, CellHash> pixels;
     GEOSContextHandle_t ctx = geom::geosContext();
     std::vector<geom::Geom> lines;
     std::vector<double> buffer;
     for (const auto& chain : distinctChains(distinct)) {
-        out.insert(out.end(), chain.begin(), chain.end());
+        for (const Cell& c : chain) pixels.number(c);
         buffer.clear();
         for (const Cell& c : chain) {
             buffer.push_back(grid.coord(c.x));
@@ -318,7 +320,10 @@ void hotPixels(const std::vector<Segment>& distinct, double tolerance, const Gri
         if (!line) geom::throwGeos("topology: line string");
         lines.emplace_back(line, geom::GeomDestroy{ctx});
     }
-    if (lines.empty()) return;
+    if (lines.empty()) {
+        out = std::move(pixels.keys);
+        return;
+    }
     std::vector<GEOSGeometry*> raw;
     raw.reserve(lines.size());
     for (auto& l : lines) raw.push_back(l.get());
@@ -343,12 +348,13 @@ void hotPixels(const std::vector<Segment>& distinct, double tolerance, const Gri
             if (!seq || !GEOSCoordSeq_getSize_r(ctx, seq, &n)) geom::throwGeos("topology: noded line");
             buffer.resize(2 * std::size_t(n));
             if (n && !GEOSCoordSeq_copyToBuffer_r(ctx, seq, buffer.data(), 0, 0)) geom::throwGeos("topology: noded line");
-            for (unsigned int i = 0; i < n; ++i) out.push_back(grid.at(buffer[2 * i], buffer[2 * i + 1]));
+            for (unsigned int i = 0; i < n; ++i) pixels.number(grid.at(buffer[2 * i], buffer[2 * i + 1]));
         } else if (type == GEOS_MULTILINESTRING || type == GEOS_GEOMETRYCOLLECTION) {
             const int n = GEOSGetNumGeometries_r(ctx, g);
             for (int i = 0; i < n; ++i) stack.push_back(GEOSGetGeometryN_r(ctx, g, i));
         }
     }
+    out = std::move(pixels.keys);
 }
 
 // One noded segment that a distinct segment runs along: its index and +1 when it runs from its
@@ -506,8 +512,6 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     distinctSegments(paths, distinct, distinctOf);
     std::vector<Cell> pixels;
     hotPixels(distinct, tolerance, grid, finder, pixels);
-    std::sort(pixels.begin(), pixels.end());
-    pixels.erase(std::unique(pixels.begin(), pixels.end()), pixels.end());
     Noding noding(distinct, PixelIndex(std::move(pixels)));
     distinct.clear();
     distinct.shrink_to_fit();

@@ -118,6 +118,18 @@ TEST_P(RealCells, EdgesGiveBackEveryFeature) {
             << "edge " << i;
     }
 
+    // No linework twice: no two edges join the same nodes along the same vertices.
+    std::set<std::vector<double>> linework;
+    for (const topo::GraphEdge& e : fast.edges) {
+        std::vector<WKSPoint> points = e.points;
+        if (e.to < e.from || (e.to == e.from && (points.back().X < points.front().X ||
+                                                 (points.back().X == points.front().X && points.back().Y < points.front().Y))))
+            std::reverse(points.begin(), points.end());
+        std::vector<double> key{double(std::min(e.from, e.to)), double(std::max(e.from, e.to))};
+        for (const WKSPoint& p : points) key.insert(key.end(), {p.X, p.Y});
+        EXPECT_TRUE(linework.insert(key).second) << "edge " << e.from << "-" << e.to << " twice";
+    }
+
     // The cell's own primitives, beside the rebuilt ones.
     const LONG ve = workspace->OpenFeatureClass("ve")->FeatureCount(nullptr);
     const LONG vc = workspace->OpenFeatureClass("vc")->FeatureCount(nullptr);

@@ -99,6 +99,19 @@ const GraphCase kGraphCases[] = {
      "edge 0 0->1 (1 0, 0 0, 0 4, 4 4, 4 0, 2 0) all [A:E] left [] right [A:E]\n"
      "edge 1 0->1 (1 0, 1 1, 2 1, 2 0) all [A:I] left [A:I] right []\n"
      "edge 2 0->1 (1 0, 2 0) all [A:EI] left [] right []\n"},
+    // A straight segment run by an area and a line, and a line one grid cell off it near its end:
+    // the segment is one edge with both parents; the kinked run another edge between the same nodes.
+    {"StraightSegmentBesideAKinkedRun",
+     [](TopologyGdb& g) {
+         g.addArea("A", {{{0, 0}, {1, 0}, {1, 1}, {0, 1}}});
+         g.addLine("L", {{1, 0}, {0, 0}});
+         g.addLine("M", {{0, 0}, {0.0000001, -0.0000001}, {1, 0}});
+     },
+     "node 0 (0 0) degree 3 [A L M]\n"
+     "node 1 (1 0) degree 3 [A L M]\n"
+     "edge 0 0->1 (0 0, 0 1, 1 1, 1 0) all [A:E] left [] right [A:E]\n"
+     "edge 1 0->1 (0 0, 1e-07 -1e-07, 1 0) all [M] left [] right []\n"
+     "edge 2 0->1 (0 0, 1 0) all [A:E L] left [A:E] right []\n"},
     {"ParentsChangeAlongALine",
      [](TopologyGdb& g) {
          g.addLine("L", {{0, 0}, {1, 0}, {2, 0}, {3, 0}});
