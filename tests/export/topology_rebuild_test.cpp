@@ -25,6 +25,7 @@
 #include "export/gdbs57main.h"
 #include "export_support.h"
 #include "platform/ui/ui.h"
+#include "real_cells.h"
 #include "s57/dbutil.h"
 #include "s57/s57_util2.h"
 #include "support/test_data.h"
@@ -38,38 +39,6 @@ namespace {
 // The rebuild's tolerance (the template topology's) plus the half unit by which a crossing is
 // rounded to the cell's grid, in degrees.
 constexpr double kAllowance = 2e-7;
-
-struct CellCase {
-    const char* name;
-    const char* input;  // under the data folder: a cell, or an ENC_ROOT folder (its CATALOG.031)
-    const char* cell;   // the base cell, under the data folder
-};
-
-const CellCase kCells[] = {
-    {"US4CN21M", "enc/US4CN21M/US4CN21M.000", "enc/US4CN21M/US4CN21M.000"},
-    {"US5MA12M", "enc/US5MA12M/US5MA12M.000", "enc/US5MA12M/US5MA12M.000"},
-    {"US1AK90M", "enc/US1AK90M/US1AK90M.000", "enc/US1AK90M/US1AK90M.000"},
-    {"AA400001", "s58/AA400001/ENC_ROOT", "s58/AA400001/ENC_ROOT/AA400001.000"},
-    {"AA400002", "s58/AA400002/ENC_ROOT", "s58/AA400002/ENC_ROOT/AA400002.000"},
-    {"AA400003", "s58/AA400003/ENC_ROOT", "s58/AA400003/ENC_ROOT/AA400003.000"},
-    {"AA400004", "s58/AA400004/ENC_ROOT", "s58/AA400004/ENC_ROOT/AA400004.000"},
-    {"AA400005", "s58/AA400005/ENC_ROOT", "s58/AA400005/ENC_ROOT/AA400005.000"},
-    {"AA400011", "s58/AA400011/ENC_ROOT", "s58/AA400011/ENC_ROOT/AA400011.000"},
-    {"AA400014", "s58/AA400014/ENC_ROOT", "s58/AA400014/ENC_ROOT/00700014.000"},
-    {"AA400016", "s58/AA400016/ENC_ROOT", "s58/AA400016/ENC_ROOT/AA400016.000"},
-    {"AA500002", "s58/AA500002/ENC_ROOT", "s58/AA500002/ENC_ROOT/AA500002.000"},
-    {"AA500006", "s58/AA500006/ENC_ROOT", "s58/AA500006/ENC_ROOT/AA500006.000"},
-    {"AA500008", "s58/AA500008/ENC_ROOT", "s58/AA500008/ENC_ROOT/AA500008.000"},
-    {"AA500009", "s58/AA500009/ENC_ROOT", "s58/AA500009/ENC_ROOT/AA500009.000"},
-    {"AA500011", "s58/AA500011/ENC_ROOT", "s58/AA500011/ENC_ROOT/AA500011.000"},
-    {"AA500012", "s58/AA500012/ENC_ROOT", "s58/AA500012/ENC_ROOT/AA500012.000"},
-    {"AA500014", "s58/AA500014/ENC_ROOT", "s58/AA500014/ENC_ROOT/AA500014.000"},
-    {"AA500015", "s58/AA500015/ENC_ROOT", "s58/AA500015/ENC_ROOT/AA500015.000"},
-    {"AA500016", "s58/AA500016/ENC_ROOT", "s58/AA500016/ENC_ROOT/AA500016.000"},
-    {"AA500018", "s58/AA500018/ENC_ROOT", "s58/AA500018/ENC_ROOT/AA500018.000"},
-};
-
-void PrintTo(const CellCase& c, std::ostream* os) { *os << c.name; }
 
 // Features that the export without the rebuild leaves out as well (more than a tenth outside the
 // cell's coverage; see the round trip's list).
@@ -98,13 +67,6 @@ DriverRun exportRebuilt(const std::string& output, const std::string& gdb, const
     return runExport(output, gdb, cell, {}, "S57", true);
 }
 
-std::vector<std::string> failures(const DriverRun& run) {
-    std::vector<std::string> out;
-    for (const auto& m : run.messages())
-        if (m != "Would you like to see the log file?") out.push_back(m);
-    return out;
-}
-
 void execute(const std::string& gpkg, const std::string& sql) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(gpkg.c_str(), &db), SQLITE_OK);
@@ -131,16 +93,12 @@ std::string contents(const std::string& gpkg) {
 
 // ---- One cell: import, the rebuild twice ----------------------------------------------------------
 
-struct Rebuild {
-    std::string dir, gdb, exported, exported2, gdalOriginal, gdalExported, cellName;
-    DriverRun import, first, second;
+// The first rebuild is the cell run's export.
+struct Rebuild : CellRun {
+    std::string exported2;
+    DriverRun second;
     std::map<std::string, long> rowsAfterFirst, rowsAfterSecond;
 };
-
-Scratch& folder() {
-    static Scratch s;
-    return s;
-}
 
 std::map<std::string, long> cellRows(const std::string& gdb, const std::string& cell) {
     std::map<std::string, long> out;
@@ -148,38 +106,15 @@ std::map<std::string, long> cellRows(const std::string& gdb, const std::string& 
     return out;
 }
 
-std::string importCell(const CellCase& c, const std::string& dir, const std::string& gdb, DriverRun* run) {
-    fs::create_directories(dir + "/in");
-    const std::string source = testdata::path(c.input);
-    const std::string input = fs::is_directory(source) ? linkExchangeSet(source, dir + "/in")
-                                                       : link(source, dir + "/in", fs::path(source).filename().string());
-    if (!fs::exists(gdb)) copyTemplate(gdb);
-    *run = runDriver(input, gdb);
-    return fs::path(c.cell).filename().string();
-}
-
 const Rebuild& rebuild(const CellCase& c) {
-    static std::map<std::string, std::unique_ptr<Rebuild>> done;
-    auto& slot = done[c.name];
-    if (slot) return *slot;
-    slot = std::make_unique<Rebuild>();
-    Rebuild& r = *slot;
-    r.dir = folder().file(c.name);
-    r.gdb = r.dir + "/cell.gpkg";
-    r.cellName = importCell(c, r.dir, r.gdb, &r.import);
-    fs::create_directories(r.dir + "/out");
-    fs::create_directories(r.dir + "/out2");
-    r.exported = r.dir + "/out/" + r.cellName;
-    r.exported2 = r.dir + "/out2/" + r.cellName;
-    r.first = exportRebuilt(r.exported, r.gdb, r.cellName);
-    r.rowsAfterFirst = cellRows(r.gdb, r.cellName);
-    r.second = exportRebuilt(r.exported2, r.gdb, r.cellName);
-    r.rowsAfterSecond = cellRows(r.gdb, r.cellName);
-    r.gdalOriginal = r.dir + "/gdal_original.gpkg";
-    r.gdalExported = r.dir + "/gdal_exported.gpkg";
-    (void)gdalRead(testdata::path(c.cell), r.gdalOriginal);
-    if (fs::exists(r.exported)) (void)gdalRead(r.exported, r.gdalExported);
-    return r;
+    return runOnce<Rebuild>(c, "cell.gpkg", [](Rebuild& r) {
+        fs::create_directories(r.dir + "/out2");
+        r.exported2 = r.dir + "/out2/" + r.cellName;
+        r.exportRun = exportRebuilt(r.exported, r.gdb, r.cellName);
+        r.rowsAfterFirst = cellRows(r.gdb, r.cellName);
+        r.second = exportRebuilt(r.exported2, r.gdb, r.cellName);
+        r.rowsAfterSecond = cellRows(r.gdb, r.cellName);
+    });
 }
 
 // ---- Geometry with the allowance --------------------------------------------------------------------
@@ -274,41 +209,10 @@ std::string compareGeometry(const Geometry& a, const Geometry& b) {
     return {};
 }
 
-const std::set<std::string> kNotFeatureLayers = {"DSID", "ISOLATEDNODE", "CONNECTEDNODE", "EDGE", "FACE"};
 // GDAL's feature id and its pointer lists name records of the file, not the feature.
 const std::set<std::string> kIgnoredColumns = {"FID", "NAME_RCNM", "NAME_RCID", "ORNT", "USAG", "MASK"};
 
-std::string upper(std::string s) {
-    for (auto& ch : s) ch = char(std::toupper(static_cast<unsigned char>(ch)));
-    return s;
-}
-
-std::map<std::string, std::pair<std::string, std::vector<GeoRow>>> readFeatures(const std::string& gpkg) {
-    std::map<std::string, std::pair<std::string, std::vector<GeoRow>>> out;
-    for (const auto& layer : query(gpkg, "SELECT table_name FROM gpkg_contents")) {
-        const std::string name = *layer[0];
-        if (kNotFeatureLayers.count(upper(name))) continue;
-        for (auto& row : geoRows(gpkg, name, "geom")) {
-            const auto it = row.values.find("LNAM");
-            const std::string lnam = it != row.values.end() && it->second ? *it->second : std::string();
-            auto& f = out[lnam];
-            f.first = name;
-            f.second.push_back(std::move(row));
-        }
-    }
-    return out;
-}
-
 // ---- The file's records -------------------------------------------------------------------------------
-
-std::string recordName(const Record& r) {
-    for (const char* tag : {"VRID", "FRID"})
-        if (const Field* f = r.field(tag)) {
-            const auto rcnm = f->values("RCNM"), rcid = f->values("RCID");
-            if (!rcnm.empty() && !rcid.empty()) return rcnm[0] + rcid[0];
-        }
-    return {};
-}
 
 std::vector<P> coordinates(const Record& r, const char* tag) {
     std::vector<P> out;
@@ -375,50 +279,35 @@ Cell readCell(const std::string& path) {
 
 // ---- The checks -------------------------------------------------------------------------------------
 
-class RebuildTest : public ::testing::TestWithParam<CellCase> {
-protected:
-    void SetUp() override {
-        if (!testdata::present()) GTEST_SKIP() << "test data folder " << testdata::root() << " is absent";
-        if (std::system("ogr2ogr --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ogr2ogr is not installed";
-        r = &rebuild(GetParam());
-        const auto imported = failures(r->import);
-        if (!imported.empty()) GTEST_SKIP() << GetParam().name << " does not import cleanly: " << imported[0];
-        ASSERT_EQ(r->first.result, 0);
-        ASSERT_TRUE(failures(r->first).empty()) << failures(r->first)[0] << "\n" << r->first.log.substr(0, 4000);
-        ASSERT_TRUE(fs::exists(r->exported));
-    }
-    const Rebuild* r = nullptr;
-};
+using RebuildTest = RealCellTest<Rebuild, rebuild>;
 
 TEST_P(RebuildTest, GdalAssemblesTheSameFeatures) {
-    ASSERT_TRUE(fs::exists(r->gdalOriginal) && fs::exists(r->gdalExported)) << "GDAL did not read both files";
-    const auto original = readFeatures(r->gdalOriginal), exported = readFeatures(r->gdalExported);
-    ASSERT_FALSE(original.empty());
+    GdalFeatures original, exported;
+    ASSERT_NO_FATAL_FAILURE(gdalFeatures(*run, &original, &exported));
     std::vector<std::string> lines;
     for (const auto& [lnam, o] : original) {
         const auto it = exported.find(lnam);
         if (it == exported.end()) {
-            if (!kOutsideCoverage.count(lnam)) lines.push_back(lnam + " " + o.first + " not exported");
+            if (!kOutsideCoverage.count(lnam)) lines.push_back(lnam + " " + o.layer + " not exported");
             continue;
         }
         const auto& e = it->second;
-        if (e.second.size() != o.second.size()) {
-            lines.push_back(lnam + " " + o.first + " row count");
+        if (e.rows.size() != o.rows.size()) {
+            lines.push_back(lnam + " " + o.layer + " row count");
             continue;
         }
-        for (std::size_t i = 0; i < o.second.size(); ++i) {
-            const GeoRow &a = o.second[i], &b = e.second[i];
+        for (std::size_t i = 0; i < o.rows.size(); ++i) {
+            const GeoRow &a = o.rows[i], &b = e.rows[i];
             for (const auto& [column, value] : a.values) {
                 if (kIgnoredColumns.count(column)) continue;
-                const auto other = b.values.find(column);
-                const auto theirs = other == b.values.end() ? std::nullopt : other->second;
+                const auto theirs = valueOf(b, column);
                 // An empty value the import does not keep (see the round trip).
                 if (value != theirs && !(value && (*value == "" || *value == "(0:)") && !theirs))
-                    lines.push_back(lnam + " " + o.first + " " + column + " '" + value.value_or("NULL") + "' vs '" +
+                    lines.push_back(lnam + " " + o.layer + " " + column + " '" + value.value_or("NULL") + "' vs '" +
                                     theirs.value_or("NULL") + "'");
             }
             const std::string g = compareGeometry(decodeGpkg(a.geometry), decodeGpkg(b.geometry));
-            if (!g.empty()) lines.push_back(lnam + " " + o.first + " geometry " + g);
+            if (!g.empty()) lines.push_back(lnam + " " + o.layer + " geometry " + g);
         }
     }
     std::vector<std::string> unexpected;
@@ -437,7 +326,7 @@ TEST_P(RebuildTest, GdalAssemblesTheSameFeatures) {
 }
 
 TEST_P(RebuildTest, PrimitivesAreAChainNodeTopology) {
-    const Cell c = readCell(r->exported);
+    const Cell c = readCell(run->exported);
     ASSERT_FALSE(c.records.empty());
     std::vector<std::string> problems = c.problems;
 
@@ -533,7 +422,7 @@ TEST_P(RebuildTest, PrimitivesAreAChainNodeTopology) {
 // An area keeps itself on the right of its boundary: the exterior edges (USAG E, or C on the
 // coverage limit) as oriented by ORNT run clockwise, the holes' (I) anticlockwise; MASK N goes with C.
 TEST_P(RebuildTest, AreasKeepTheirSideAndRings) {
-    const Cell c = readCell(r->exported);
+    const Cell c = readCell(run->exported);
     std::vector<std::string> problems;
     long areas = 0, holes = 0;
     for (const Record& rec : c.records) {
@@ -570,12 +459,12 @@ TEST_P(RebuildTest, AreasKeepTheirSideAndRings) {
 }
 
 TEST_P(RebuildTest, SecondRunGivesTheSameFileAndNoOldRows) {
-    ASSERT_TRUE(failures(r->second).empty()) << failures(r->second)[0];
-    const std::string first = fileBytes(r->exported), second = fileBytes(r->exported2);
+    ASSERT_TRUE(failures(run->second).empty()) << failures(run->second)[0];
+    const std::string first = fileBytes(run->exported), second = fileBytes(run->exported2);
     ASSERT_FALSE(second.empty());
     EXPECT_TRUE(first == second) << "the second rebuild wrote another file";
-    EXPECT_EQ(r->rowsAfterFirst, r->rowsAfterSecond) << "rows of the first rebuild left behind";
-    EXPECT_GT(r->rowsAfterSecond.at("ve") + r->rowsAfterSecond.at("vi2d") + r->rowsAfterSecond.at("vi3dsp"), 0);
+    EXPECT_EQ(run->rowsAfterFirst, run->rowsAfterSecond) << "rows of the first rebuild left behind";
+    EXPECT_GT(run->rowsAfterSecond.at("ve") + run->rowsAfterSecond.at("vi2d") + run->rowsAfterSecond.at("vi3dsp"), 0);
 }
 
 // The steps' messages in their order, each at its position; the edges move the bar from 20 to 40.
@@ -585,7 +474,7 @@ TEST_P(RebuildTest, ProgressOfTheSteps) {
     long position = -1;
     bool inEdges = false;
     std::vector<long> edgePositions;
-    for (const auto& e : r->first.events) {
+    for (const auto& e : run->exportRun.events) {
         if (e.kind == ui::Event::Kind::ProgressPosition) {
             position = e.value;
             if (inEdges) edgePositions.push_back(position);
