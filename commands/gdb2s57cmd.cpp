@@ -1,13 +1,11 @@
-// commands/gdb2s57cmd.cpp: the export command: its ICommand properties, its click (document texts,
-// the geodatabase's cells and catalogues, dialog 206, export, document refresh) and its automation
-// method.
+// commands/gdb2s57cmd.cpp: the export command: its click (document texts, the geodatabase's cells
+// and catalogues, dialog 206, export, document refresh) and its automation method; the rest of its
+// ICommand is ConverterCommand's.
 #include "commands/gdb2s57cmd.h"
 
 #include <cstdio>
 
 #include "commands/command_host.h"
-#include "commands/resources.h"
-#include "commands/tarvo_module.h"
 #include "export/gdbs57main.h"
 #include "platform/gdb/gdb.h"
 #include "s57/dbutil.h"
@@ -76,14 +74,7 @@ bool cellEntries(IWorkspace* workspace, std::vector<gdb2s57dlg::Entry>& entries)
     return true;
 }
 
-gdb2s57Cmd::gdb2s57Cmd()
-    : lock_(tarvoModule), bitmap_(loadModuleBitmap(IDB_COMMAND)), caption_(stringText(kCaptionGdbToS57)) {}
-
-gdb2s57Cmd::~gdb2s57Cmd() { DeleteObject(bitmap_); }
-
-HRESULT gdb2s57Cmd::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    return dispatchIDsOfNames(kIgdb2s57CmdInfo, names, count, ids);
-}
+gdb2s57Cmd::gdb2s57Cmd() : ConverterCommand(kIgdb2s57CmdInfo, kCaptionGdbToS57, 105) {}
 
 HRESULT gdb2s57Cmd::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                            EXCEPINFO* excep, UINT* argErr) {
@@ -115,44 +106,6 @@ HRESULT gdb2s57Cmd::gdb2s57(BSTR gdbConn, BSTR fctdataset, BSTR s57path, BSTR s5
     return comGuard([&]() -> HRESULT {
         runExport(automationExportArguments(gdbConn, fctdataset, s57path, s57cellname, catalogPath, createTopology));
         return S_OK;
-    });
-}
-
-HRESULT gdb2s57Cmd::get_Enabled(VARIANT_BOOL* enabled) {
-    if (!enabled) return E_POINTER;
-    *enabled = VARIANT_TRUE;
-    return S_OK;
-}
-
-HRESULT gdb2s57Cmd::get_Checked(VARIANT_BOOL* checked) {
-    if (!checked) return E_POINTER;
-    *checked = VARIANT_FALSE;
-    return S_OK;
-}
-
-HRESULT gdb2s57Cmd::get_Name(BSTR* name) { return comGuard([&] { return copyText(caption_, name); }); }
-HRESULT gdb2s57Cmd::get_Caption(BSTR* caption) { return comGuard([&] { return copyText(caption_, caption); }); }
-HRESULT gdb2s57Cmd::get_Tooltip(BSTR* tooltip) { return comGuard([&] { return copyText(caption_, tooltip); }); }
-HRESULT gdb2s57Cmd::get_Message(BSTR* message) {
-    return comGuard([&] { return copyText(stringText(105), message); });
-}
-HRESULT gdb2s57Cmd::get_HelpFile(BSTR*) { return E_NOTIMPL; }
-HRESULT gdb2s57Cmd::get_HelpContextID(LONG*) { return E_NOTIMPL; }
-
-HRESULT gdb2s57Cmd::get_Bitmap(LONG* bitmap) {
-    if (!bitmap) return E_POINTER;
-    *bitmap = ui::gdiHandleValue(bitmap_);
-    return S_OK;
-}
-
-HRESULT gdb2s57Cmd::get_Category(BSTR* category) {
-    return comGuard([&] { return copyText(stringText(103), category); });
-}
-
-HRESULT gdb2s57Cmd::raw_OnCreate(IUnknown* hook) {
-    return comGuard([&]() -> HRESULT {
-        m_pHook = hook;  // asks the hook for the application interface
-        return m_pHook ? S_OK : E_UNEXPECTED;
     });
 }
 

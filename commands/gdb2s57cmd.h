@@ -6,43 +6,21 @@
 
 #include <vector>
 
+#include "commands/converter_command.h"
 #include "commands/gdb2s57dlg.h"
-#include "commands/tarvo_lib.h"
-#include "platform/com/module.h"
-#include "platform/host/host.h"
-#include "platform/ui/gdi.h"
 
-class gdb2s57Cmd : public ComObject<Igdb2s57Cmd, ICommand> {
+class gdb2s57Cmd : public ConverterCommand<Igdb2s57Cmd> {
 public:
     gdb2s57Cmd();
-    ~gdb2s57Cmd() override;
 
     // IDispatch over TarvoLib's Igdb2s57Cmd
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
     HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                    EXCEPINFO* excep, UINT* argErr) override;
     HRESULT gdb2s57(BSTR gdbConn, BSTR fctdataset, BSTR s57path, BSTR s57cellname, BSTR catalogPath,
                     VARIANT_BOOL createTopology) override;
 
     // ICommand
-    HRESULT get_Enabled(VARIANT_BOOL* enabled) override;
-    HRESULT get_Checked(VARIANT_BOOL* checked) override;
-    HRESULT get_Name(BSTR* name) override;
-    HRESULT get_Caption(BSTR* caption) override;
-    HRESULT get_Tooltip(BSTR* tooltip) override;
-    HRESULT get_Message(BSTR* message) override;
-    HRESULT get_HelpFile(BSTR* file) override;
-    HRESULT get_HelpContextID(LONG* id) override;
-    HRESULT get_Bitmap(LONG* bitmap) override;
-    HRESULT get_Category(BSTR* category) override;
-    HRESULT raw_OnCreate(IUnknown* hook) override;
     HRESULT raw_OnClick() override;
-
-private:
-    ModuleLock lock_;
-    IApplicationPtr m_pHook;
-    HBITMAP bitmap_;
-    _bstr_t caption_;
 };
 
 struct IWorkspace;

@@ -1,18 +1,13 @@
-// commands/s572gdbcmd.cpp: the import command: its ICommand properties, its click (document texts,
-// dialog 207, import, document refresh) and its automation method.
+// commands/s572gdbcmd.cpp: the import command: its click (document texts, dialog 207, import,
+// document refresh) and its automation method; the rest of its ICommand is ConverterCommand's.
 #include "commands/s572gdbcmd.h"
 
 #include "commands/command_host.h"
-#include "commands/resources.h"
 #include "commands/s572gdbdlg.h"
-#include "commands/tarvo_module.h"
 #include "import/s572gdbmain.h"
 #include "s57/s57_util2.h"
 
-s572gdbCmd::s572gdbCmd()
-    : lock_(tarvoModule), bitmap_(loadModuleBitmap(IDB_COMMAND)), caption_(stringText(kCaptionS57ToGdb)) {}
-
-s572gdbCmd::~s572gdbCmd() { DeleteObject(bitmap_); }
+s572gdbCmd::s572gdbCmd() : ConverterCommand(kIs572gdbCmdInfo, kCaptionS57ToGdb, 102) {}
 
 int runImport(const std::string& s57file, const std::string& gdbConn, const std::string& dataset) {
     if (!usableInputPath(s57file)) {
@@ -20,10 +15,6 @@ int runImport(const std::string& s57file, const std::string& gdbConn, const std:
         return -1;
     }
     return ::s572gdb(s57file.c_str(), gdbConn.c_str(), dataset.c_str());
-}
-
-HRESULT s572gdbCmd::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    return dispatchIDsOfNames(kIs572gdbCmdInfo, names, count, ids);
 }
 
 HRESULT s572gdbCmd::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -38,44 +29,6 @@ HRESULT s572gdbCmd::s572gdb(BSTR s57file, BSTR gdbConn, BSTR fctdataset) {
     return comGuard([&] {
         (void)runImport(narrowText(s57file), narrowText(gdbConn), narrowText(fctdataset));
         return S_OK;
-    });
-}
-
-HRESULT s572gdbCmd::get_Enabled(VARIANT_BOOL* enabled) {
-    if (!enabled) return E_POINTER;
-    *enabled = VARIANT_TRUE;
-    return S_OK;
-}
-
-HRESULT s572gdbCmd::get_Checked(VARIANT_BOOL* checked) {
-    if (!checked) return E_POINTER;
-    *checked = VARIANT_FALSE;
-    return S_OK;
-}
-
-HRESULT s572gdbCmd::get_Name(BSTR* name) { return comGuard([&] { return copyText(caption_, name); }); }
-HRESULT s572gdbCmd::get_Caption(BSTR* caption) { return comGuard([&] { return copyText(caption_, caption); }); }
-HRESULT s572gdbCmd::get_Tooltip(BSTR* tooltip) { return comGuard([&] { return copyText(caption_, tooltip); }); }
-HRESULT s572gdbCmd::get_Message(BSTR* message) {
-    return comGuard([&] { return copyText(stringText(102), message); });
-}
-HRESULT s572gdbCmd::get_HelpFile(BSTR*) { return E_NOTIMPL; }
-HRESULT s572gdbCmd::get_HelpContextID(LONG*) { return E_NOTIMPL; }
-
-HRESULT s572gdbCmd::get_Bitmap(LONG* bitmap) {
-    if (!bitmap) return E_POINTER;
-    *bitmap = ui::gdiHandleValue(bitmap_);
-    return S_OK;
-}
-
-HRESULT s572gdbCmd::get_Category(BSTR* category) {
-    return comGuard([&] { return copyText(stringText(103), category); });
-}
-
-HRESULT s572gdbCmd::raw_OnCreate(IUnknown* hook) {
-    return comGuard([&]() -> HRESULT {
-        m_pHook = hook;  // asks the hook for the application interface
-        return m_pHook ? S_OK : E_UNEXPECTED;
     });
 }
 
