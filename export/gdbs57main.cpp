@@ -488,40 +488,12 @@ int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset
 
         cellIndex = 0;
         cellCount = 1;
-        (void)CoInitialize(nullptr);
-        IProgressDialog2Ptr dialog;
-        try {
-            exportCells(output, gdbConn, fctdataset, cellName, catalogPath, catalogMode, outputDirectory,
-                        createTopology, dialog);
-        } catch (const _com_error& e) {
-            result.error = FAILED(e.Error()) ? e.Error() : E_FAIL;
-            result.reason = comErrorDescription(e);
-            logError("gdb2s57", result.reason.c_str());
-            showComError(e);
-        } catch (const std::bad_alloc&) {
-            result.error = E_OUTOFMEMORY;
-            result.reason = "out of memory";
-            logError("gdb2s57", "out of memory");
-            showComError(_com_error(E_OUTOFMEMORY));
-        } catch (const std::exception& e) {
-            result.error = E_FAIL;
-            result.reason = e.what();
-            logError("gdb2s57", e.what());
-            showComError(_com_error(E_FAIL));
-        }
-
-        if (dialog) (void)dialog->raw_HideDialog();
-        dialog = nullptr;
-        stepProgressor = nullptr;
-        CoUninitialize();
-        closeRunLog();
-        const int answer = MessageBoxW(nullptr, _bstr_t(text(130)), _bstr_t(text(kCaptionGdbToS57)), MB_YESNO);
-        if (answer == IDYES) (void)ui::viewLogFile(logPath);
-        return 0;
+        return runCellsAndEnd({kModule, "gdb2s57", kCaptionGdbToS57, false}, logPath, result.error, result.reason,
+                              [&](IProgressDialog2Ptr& dialog) {
+                                  exportCells(output, gdbConn, fctdataset, cellName, catalogPath, catalogMode,
+                                              outputDirectory, createTopology, dialog);
+                              });
     } catch (...) {
-        closeRunLog();
-        stepProgressor = nullptr;
-        if (!result.failed()) result.error = E_OUTOFMEMORY;
-        return -1;
+        return abandonRun(result);
     }
 }

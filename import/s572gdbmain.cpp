@@ -512,41 +512,13 @@ int s572gdb(const char* s57file, const char* gdbConn, const char* fctdataset, Im
 
         // Set-up and cells.
         cellIndex = 0;
-        (void)CoInitialize(nullptr);
-        IProgressDialog2Ptr dialog;
-        try {
-            importCells(input, gdbConn, fctdataset, directory, fileName, catalogMode, catalog, dialog);
-        } catch (const _com_error& e) {
-            result.error = FAILED(e.Error()) ? e.Error() : E_FAIL;
-            result.reason = comErrorDescription(e);
-            showComError(e);
-            logError("s572gdb", result.reason.c_str());
-        } catch (const std::bad_alloc&) {
-            result.error = E_OUTOFMEMORY;
-            result.reason = "out of memory";
-            showComError(_com_error(E_OUTOFMEMORY));
-            logError("s572gdb", "out of memory");
-        } catch (const std::exception& e) {
-            result.error = E_FAIL;
-            result.reason = e.what();
-            showComError(_com_error(E_FAIL));
-            logError("s572gdb", e.what());
-        }
-
-        // End of the run.
-        if (dialog) (void)dialog->raw_HideDialog();
-        dialog = nullptr;
-        stepProgressor = nullptr;
-        CoUninitialize();
-        closeRunLog();
-        const int answer = MessageBoxW(nullptr, _bstr_t(text(130)), _bstr_t(text(kCaptionS57ToGdb)), MB_YESNO);
-        if (answer == IDYES) (void)ui::viewLogFile(logPath);
-        return 0;
+        return runCellsAndEnd({kModule, "s572gdb", kCaptionS57ToGdb, true}, logPath, result.error, result.reason,
+                              [&](IProgressDialog2Ptr& dialog) {
+                                  importCells(input, gdbConn, fctdataset, directory, fileName, catalogMode, catalog,
+                                              dialog);
+                              });
     } catch (...) {
-        // Only the opening's strings can fail here (out of memory).
-        closeRunLog();
-        stepProgressor = nullptr;
-        if (!result.failed()) result.error = E_OUTOFMEMORY;
-        return -1;
+        // Out of memory in the opening's strings, or what no handler of the cells takes.
+        return abandonRun(result);
     }
 }

@@ -175,13 +175,6 @@ XmlTree treeOf(IXMLDOMDocument* document) {
 // A table's count from the number of elements found.
 LONG countOf(std::size_t n) { return n > std::size_t(INT32_MAX) ? LONG(INT32_MAX) : LONG(n); }
 
-struct ComSession {
-    ComSession() { CoInitialize(nullptr); }
-    ~ComSession() { CoUninitialize(); }
-    ComSession(const ComSession&) = delete;
-    ComSession& operator=(const ComSession&) = delete;
-};
-
 // Message 153 under caption 104 (in both directions), and its text with the detail in the log.
 void reportXmlFailure(const std::string& detail) {
     displayMessage(kMsgUnableToOpenXml, kCaptionGdbToS57, detail.c_str());

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/ui/ui.h"
@@ -169,6 +170,38 @@ void closeRunLog() {
         std::fclose(logFile);
         logFile = nullptr;
     }
+}
+
+int32_t runCellsAndEnd(const DriverNames& driver, const std::string& logPath, HRESULT& error, std::string& reason,
+                       const std::function<void(IProgressDialog2Ptr& dialog)>& cells) {
+    std::optional<ComSession> com(std::in_place);
+    IProgressDialog2Ptr dialog;  // released before COM goes, on every way out
+    const auto stop = [&](const _com_error& shown, HRESULT code, std::string description) {
+        error = code;
+        reason = std::move(description);
+        if (driver.showBeforeLog) showComError(shown);
+        logErrorOf(driver.module, driver.function, reason.c_str());
+        if (!driver.showBeforeLog) showComError(shown);
+    };
+    try {
+        cells(dialog);
+    } catch (const _com_error& e) {
+        stop(e, FAILED(e.Error()) ? e.Error() : E_FAIL, comErrorDescription(e));
+    } catch (const std::bad_alloc&) {
+        stop(_com_error(E_OUTOFMEMORY), E_OUTOFMEMORY, "out of memory");
+    } catch (const std::exception& e) {
+        stop(_com_error(E_FAIL), E_FAIL, e.what());
+    }
+
+    if (dialog) (void)dialog->raw_HideDialog();
+    dialog = nullptr;
+    stepProgressor = nullptr;
+    com.reset();
+    closeRunLog();
+    const auto text = [](int id) { return _bstr_t(stringText(id) ? stringText(id) : ""); };
+    const int answer = MessageBoxW(nullptr, text(130), text(driver.caption), MB_YESNO);
+    if (answer == IDYES) (void)ui::viewLogFile(logPath);
+    return 0;
 }
 
 int32_t decimalInt32(const char* text) {

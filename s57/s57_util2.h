@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "platform/com/com.h"
@@ -98,6 +99,41 @@ private:
     Outcome& last_;
     unsigned long& runs_;
 };
+
+// COM initialised for as long as the object lives: a conversion run, a catalogue load.
+struct ComSession {
+    ComSession() { (void)CoInitialize(nullptr); }
+    ~ComSession() { CoUninitialize(); }
+    ComSession(const ComSession&) = delete;
+    ComSession& operator=(const ComSession&) = delete;
+};
+
+// How a driver names itself at the end of its run.
+struct DriverNames {
+    const char* module;    // in the log: "Error: MODULE::FUNCTION"
+    const char* function;
+    int caption;           // of the closing question
+    bool showBeforeLog;    // an error is shown, then logged (the import); else logged, then shown
+};
+
+// The rest of a run once it got past its opening checks, the same in both directions: `cells`
+// (which makes the run's progress dialog) with COM initialised; an error that ends them is kept as
+// the run's (`error`, E_FAIL for a success code, and `reason`), logged as the driver's and shown;
+// then the progress dialog is hidden, it and the step progressor released, COM uninitialised and
+// the log closed, and the user asked whether to see the log at logPath. COM is uninitialised on
+// every way out, also when something else than a std::exception leaves `cells`. Result 0.
+int32_t runCellsAndEnd(const DriverNames& driver, const std::string& logPath, HRESULT& error, std::string& reason,
+                       const std::function<void(IProgressDialog2Ptr& dialog)>& cells);
+
+// The end of a run that something unforeseen broke off (out of memory in its opening): the log
+// closed, the step progressor released, the run failed (E_OUTOFMEMORY unless it already had); -1.
+template <class Outcome>
+int32_t abandonRun(Outcome& result) {
+    closeRunLog();
+    stepProgressor = nullptr;
+    if (!result.failed()) result.error = E_OUTOFMEMORY;
+    return -1;
+}
 
 // The decimal number a text begins with, as strtol reads base 10 (leading blanks, a sign, the digits
 // up to the first other character; none gives 0), clamped to 32 bits. Without strtol's cost: it reads

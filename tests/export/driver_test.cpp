@@ -2,7 +2,7 @@
 // of one cell (its progress positions, the log beside the output, the closing question) and the
 // ways a run ends early: a coverage overlapping another cell's, a cell without dsnm rows, a missing
 // producing agency, a geodatabase that is missing, not a geodatabase, or without the cell. None of
-// them leaves a cell file behind.
+// them leaves a cell file behind, and no way out leaves COM initialised.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +16,7 @@
 #include "export/gdbs57main.h"
 #include "export_support.h"
 #include "platform/gdb/gdb.h"
+#include "platform/ui/progress.h"
 #include "s57/dbutil.h"
 #include "s57/lookups.h"
 #include "support/test_data.h"
@@ -220,6 +221,47 @@ TEST_P(ExportEndsEarly, ShowsTheMessageLogsItAndWritesNoCell) {
 
 INSTANTIATE_TEST_SUITE_P(Driver, ExportEndsEarly, ::testing::ValuesIn(kEarlyEnds),
                          [](const auto& i) { return std::string(i.param.name); });
+
+// A progress dialog factory that throws what no handler of a run takes.
+class ThrowingFactory : public ComObject<IProgressDialogFactory> {
+public:
+    HRESULT raw_Create(ICancelTracker*, LONG, IStepProgressor**) override { throw 7; }
+};
+
+// The standard factory registered again when the test is over.
+struct FactoryReplaced {
+    FactoryReplaced() {
+        (void)standard();
+        registerComClass(kCLSID_ProgressDialogFactory, "Ui.ProgressDialogFactory.1",
+                         &createComInstance<ThrowingFactory>);
+    }
+    ~FactoryReplaced() { registerComClass(kCLSID_ProgressDialogFactory, "Ui.ProgressDialogFactory.1", &make); }
+    static IProgressDialogFactoryPtr& standard() {
+        static IProgressDialogFactoryPtr f(kCLSID_ProgressDialogFactory);
+        return f;
+    }
+    static HRESULT make(REFIID riid, void** out) { return standard()->QueryInterface(riid, out); }
+};
+
+// Whether COM is uninitialised: the first CoInitialize answers S_OK, any later one S_FALSE.
+bool comUninitialised() {
+    const HRESULT hr = CoInitialize(nullptr);
+    CoUninitialize();
+    return hr == S_OK;
+}
+
+// However a run ends it leaves COM uninitialised, also when no handler of its cells took what ended it.
+TEST(ExportRun, LeavesComUninitialisedWhateverEndsIt) {
+    ASSERT_TRUE(comUninitialised());
+    Scratch dir;
+    DriverRun run;
+    {
+        const FactoryReplaced throwing;
+        run = runExport(dir.file("A.000"), dir.file("none.gpkg"), "A.000");
+    }
+    EXPECT_EQ(run.result, -1);
+    EXPECT_TRUE(comUninitialised()) << "the run left COM initialised";
+}
 
 TEST(ExportPaths, LogAndSetFolderTakeEitherSeparator) {
     EXPECT_EQ(exportLogPath("C:\\out\\A.000"), "C:\\out\\A.log");
