@@ -1,11 +1,13 @@
 // symbology/modUtil.cpp: the symbology run over the focus map. Layers are matched to layer files
 // purely by name. A feature layer whose class cannot be reached is kept and named in the status
 // bar; a layer file that cannot be used leaves its layer's renderer as it was and is named in the
-// status bar once; every other error ends the run for the command to report.
+// status bar once; every other error ends the run (its progress dialog closed) for the command to
+// report.
 
 #include "symbology/modUtil.h"
 
 #include <cstdlib>
+#include <exception>
 
 #include "platform/host/err_object.h"
 #include "platform/host/file_system.h"
@@ -101,6 +103,14 @@ void ApplySymbology(IApplication* app) {
     const LONG n = map->GetLayerCount();
     if (n == 0) return;
 
+    // An error that ends the run closes the dialog as the end of the loop does: left open, it would
+    // stay on screen and the next run would step it on with this run's range.
+    struct ProgressOfTheRun {
+        ~ProgressOfTheRun() {
+            if (std::uncaught_exceptions() > entered) CloseProgress();
+        }
+        int entered = std::uncaught_exceptions();
+    } progress;
     IFileSystemObjectPtr fso(CLSID_FileSystemObject);
     for (LONG i = 0; i < n; ++i) {
         ILayerPtr layer = map->GetLayer(i);

@@ -2,7 +2,7 @@
 // layer files give renderers, the view takes the land's extent and the soundings their labels; the
 // edge cases of a run as one table; bad layer files; and the faults of the original design
 // (snapshot walk, broken data source, continue flag, bar index, the extension's release, Enabled's
-// one report, Find in the pool).
+// one report, Find in the pool, the progress dialog of a run that an error ended).
 #include <cmath>
 #include <functional>
 
@@ -138,6 +138,19 @@ public:
     }
 };
 
+// The standard file system object, kept to put back after a case replaced it.
+IFileSystemObjectPtr& realFileSystem() {
+    static IFileSystemObjectPtr f(CLSID_FileSystemObject);
+    return f;
+}
+HRESULT makeRealFileSystem(REFIID riid, void** out) { return realFileSystem()->QueryInterface(riid, out); }
+
+// A file system whose existence test fails: an error in the middle of a run.
+class FailingFileSystem : public ComObject<IFileSystemObject> {
+public:
+    HRESULT raw_FileExists(BSTR, VARIANT_BOOL*) override { return E_ACCESSDENIED; }
+};
+
 struct EdgeCase {
     const char* name;
     std::function<void(SymbologyEdgeCase&)> run;
@@ -241,6 +254,24 @@ const EdgeCase kEdgeCases[] = {
          EXPECT_EQ(t.rendererOf("DepthAreaFeature")->kind, host::RendererKind::ClassBreaks);
          expectExtent(t.map(), kLand);
          EXPECT_TRUE(t.layer("SoundingFeature")->displayLabels());
+         EXPECT_EQ(t.shown(int(Kind::ProgressTitle)).size(), 1u);
+     }},
+    {"ErrorInTheMiddleClosesTheProgressThenARunThatWorks",
+     [](SymbologyEdgeCase& t) {
+         t.writeLayerFile("DepthAreaFeature", layerFileText("DepthAreaFeature", kDepthBreaks));
+         t.openHost({{"DepthAreaFeature"}, {"CoastlineAreaFeature"}});
+         realFileSystem();
+         registerComClass(CLSID_FileSystemObject, "Scripting.FileSystemObject",
+                          &createComInstance<FailingFileSystem>);
+         const bool clicked = t.click();
+         registerComClass(CLSID_FileSystemObject, "Scripting.FileSystemObject", &makeRealFileSystem);
+         ASSERT_TRUE(clicked);
+         EXPECT_TRUE(isDefault(t.rendererOf("DepthAreaFeature")));
+         EXPECT_TRUE(hasEvent(Kind::ProgressHide)) << "the progress dialog of the failed run is left shown";
+         // The next run starts afresh: a new dialog over its own layers.
+         ui::scripted::reset();
+         ASSERT_TRUE(t.click());
+         EXPECT_EQ(t.rendererOf("DepthAreaFeature")->kind, host::RendererKind::ClassBreaks);
          EXPECT_EQ(t.shown(int(Kind::ProgressTitle)).size(), 1u);
      }},
     {"BarWithNoItems", [](SymbologyEdgeCase& t) { barAfterOpen(t, {}, {"Corvane.clsSymCommand"}); }},
