@@ -112,7 +112,8 @@ HRESULT toInteger(const Scalar& s, long long lo, long long hi, long long& out) {
     }
     if (std::isnan(s.d)) return DISP_E_OVERFLOW;
     double r = std::round(s.d);
-    if (r < double(lo) || r > double(hi)) return DISP_E_OVERFLOW;
+    // double(INT64_MAX) rounds up to 2^63, which no long long holds: the bound above is hi + 1.
+    if (r < double(lo) || r >= double(hi) + 1.0) return DISP_E_OVERFLOW;
     out = static_cast<long long>(r);
     return S_OK;
 }

@@ -232,6 +232,8 @@ const Conversion kConversions[] = {
     {"GarbageToLong", _variant_t("12a"), VT_I4, DISP_E_TYPEMISMATCH, 0, ""},
     {"BigToShort", _variant_t(70000L), VT_I2, DISP_E_OVERFLOW, 0, ""},
     {"BigTextToLong", _variant_t("99999999999"), VT_I4, DISP_E_OVERFLOW, 0, ""},
+    {"TwoToThe63ToLongLong", _variant_t(9223372036854775808.0), VT_I8, DISP_E_OVERFLOW, 0, ""},
+    {"MinusTwoToThe63ToLongLong", _variant_t(-9223372036854775808.0), VT_I8, S_OK, -9223372036854775808.0, ""},
     {"LongToText", _variant_t(1810L), VT_BSTR, S_OK, 0, "1810"},
     {"DoubleToText", _variant_t(0.1), VT_BSTR, S_OK, 0, "0.1"},
     {"NullToLong", [] { _variant_t v; v.vt = VT_NULL; return v; }(), VT_I4, DISP_E_TYPEMISMATCH, 0, ""},
