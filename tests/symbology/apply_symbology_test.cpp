@@ -189,6 +189,16 @@ void depthFileFound(SymbologyEdgeCase& t, const std::string& s57dir) {
     EXPECT_EQ(t.rendererOf("DepthAreaFeature")->kind, host::RendererKind::ClassBreaks) << s57dir;
 }
 
+// One click with the class `clsid` made by `replacement`; `standard` (over the class's standard
+// object, made before) is put back after it.
+bool clickReplacing(SymbologyEdgeCase& t, REFCLSID clsid, const char* progId, ComFactory replacement,
+                    ComFactory standard) {
+    registerComClass(clsid, progId, replacement);
+    const bool clicked = t.click();
+    registerComClass(clsid, progId, standard);
+    return clicked;
+}
+
 void barAfterOpen(SymbologyEdgeCase& t, const std::vector<std::string>& items, const std::vector<std::string>& want) {
     t.openHost({{"DepthAreaFeature"}}, items);
     std::vector<std::string> got;
@@ -261,11 +271,8 @@ const EdgeCase kEdgeCases[] = {
          t.writeLayerFile("DepthAreaFeature", layerFileText("DepthAreaFeature", kDepthBreaks));
          t.openHost({{"DepthAreaFeature"}, {"CoastlineAreaFeature"}});
          realFileSystem();
-         registerComClass(CLSID_FileSystemObject, "Scripting.FileSystemObject",
-                          &createComInstance<FailingFileSystem>);
-         const bool clicked = t.click();
-         registerComClass(CLSID_FileSystemObject, "Scripting.FileSystemObject", &makeRealFileSystem);
-         ASSERT_TRUE(clicked);
+         ASSERT_TRUE(clickReplacing(t, CLSID_FileSystemObject, "Scripting.FileSystemObject",
+                                    &createComInstance<FailingFileSystem>, &makeRealFileSystem));
          EXPECT_TRUE(isDefault(t.rendererOf("DepthAreaFeature")));
          EXPECT_TRUE(hasEvent(Kind::ProgressHide)) << "the progress dialog of the failed run is left shown";
          // The next run starts afresh: a new dialog over its own layers.
@@ -303,11 +310,8 @@ const EdgeCase kEdgeCases[] = {
          t.writeLayerFile("DepthAreaFeature", layerFileText("DepthAreaFeature", kDepthBreaks));
          t.openHost({{"CoastlineAreaFeature"}, {"DepthAreaFeature"}});
          realFactory();
-         registerComClass(kCLSID_ProgressDialogFactory, "Ui.ProgressDialogFactory.1",
-                          &createComInstance<MismatchFactory>);
-         const bool clicked = t.click();
-         registerComClass(kCLSID_ProgressDialogFactory, "Ui.ProgressDialogFactory.1", &makeRealFactory);
-         ASSERT_TRUE(clicked);
+         ASSERT_TRUE(clickReplacing(t, kCLSID_ProgressDialogFactory, "Ui.ProgressDialogFactory.1",
+                                    &createComInstance<MismatchFactory>, &makeRealFactory));
          EXPECT_EQ(messages(), std::vector<std::string>{"Corvane|13"});
          EXPECT_EQ(t.rendererOf("DepthAreaFeature")->kind, host::RendererKind::ClassBreaks);
          expectExtent(t.map(), kLand);
