@@ -54,6 +54,34 @@ int32_t fillField(Iso8211Field* field, const char* tag,
     return 0;
 }
 
+int32_t fillCoordinateField(Iso8211Field* field, const char* tag, const char* const* labels, int perPoint,
+                            const std::vector<int32_t>& values) {
+    if (!field || !tag || !labels || perPoint < 1) return -19;
+    freeSubfields(*field);
+    std::snprintf(field->tag, sizeof field->tag, "%s", tag);
+    if (values.empty()) return 0;
+    field->subFields = static_cast<Iso8211SubField*>(std::calloc(values.size(), sizeof(Iso8211SubField)));
+    if (!field->subFields) return -1;
+    field->subfieldCount = int32_t(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        Iso8211SubField& s = field->subFields[i];
+        char* bytes = static_cast<char*>(std::malloc(5));
+        if (!bytes) {
+            freeSubfields(*field);
+            return -1;
+        }
+        const auto v = static_cast<uint32_t>(values[i]);
+        for (int b = 0; b < 4; ++b) bytes[b] = char((v >> (8 * b)) & 0xFFu);  // little-endian, as b24 stores it
+        bytes[4] = '\0';
+        const char* label = labels[i % std::size_t(perPoint)];
+        std::memcpy(s.label, label, strnlen(label, sizeof s.label - 1));
+        std::memcpy(s.format, "b24", 3);  // prepared: the preparation leaves it
+        s.value = bytes;
+        s.length = 4;
+    }
+    return 0;
+}
+
 std::string recordIdentifier(const Iso8211File* file) {
     char text[8];
     std::snprintf(text, sizeof text, "%05u", unsigned(file ? uint32_t(file->recordNo) & 0xFFFFu : 0u));

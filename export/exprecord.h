@@ -34,6 +34,12 @@ private:
 [[nodiscard]] int32_t fillField(Iso8211Field* field, const char* tag,
                                 const std::vector<std::pair<const char*, std::string>>& subfields);
 
+// Gives the field its tag and one signed 32-bit binary subfield (b24) per value, the labels taken in
+// turn from `labels` (YCOO, XCOO, VE3D for three a point): the stored forms themselves, which the
+// record's preparation keeps as they are. 0; -1 out of memory; -19 a bad argument.
+[[nodiscard]] int32_t fillCoordinateField(Iso8211Field* field, const char* tag, const char* const* labels,
+                                          int perPoint, const std::vector<int32_t>& values);
+
 // The log lines of one exporter's record steps, printf formats; %d where the Part gives the record
 // counter.
 struct RecordLogTexts {

@@ -32,6 +32,10 @@ constexpr char kModule[] = "expv";
 
 using Subfields = std::vector<std::pair<const char*, std::string>>;
 
+// The labels of a coordinate's values, in the order the fields take them.
+const char* const kPlane[] = {"YCOO", "XCOO"};
+const char* const kSpace[] = {"YCOO", "XCOO", "VE3D"};
+
 const RecordLogTexts kNodeTexts = {
     "exportSpatialPoint : unable to allocate memory\n",
     "exportSpatialPoint : unable to covert Iso file record counter to char\n",
@@ -94,8 +98,6 @@ std::string columnText(const _variant_t& value) {
         }
     }
 }
-
-std::string scaled(double value, int32_t factor) { return decimal(roundToInt(value * factor)); }
 
 // Opens the class; null when it is not there.
 IFeatureClassPtr openClass(IWorkspace* workspace, const char* name) {
@@ -302,7 +304,7 @@ int32_t updateVI3DSP(IFeatureClass* soundings, int32_t k, const char* arrayName,
         IQueryFilterPtr filter(CLSID_QueryFilter);
         // Rows of the same name in another cell are another cell's array.
         filter->PutWhereClause(("NAME=" + sqlText(arrayName) + " AND DSNM=" + sqlText(cellName)).c_str());
-        Subfields coordinates;
+        std::vector<int32_t> coordinates;
         coordinates.reserve(std::size_t(k) * 3);
         int32_t taken = 0;
         IFeatureCursorPtr cursor = soundings->Search(filter, VARIANT_FALSE);
@@ -314,13 +316,13 @@ int32_t updateVI3DSP(IFeatureClass* soundings, int32_t k, const char* arrayName,
             }
             IPointPtr point(feature->GetShape());
             if (!point) continue;
-            coordinates.emplace_back("YCOO", scaled(point->GetY(), coordFactor));
-            coordinates.emplace_back("XCOO", scaled(point->GetX(), coordFactor));
-            coordinates.emplace_back("VE3D", scaled(pointZ(point, feature), soundingFactor));
+            coordinates.push_back(roundToInt(point->GetY() * coordFactor));
+            coordinates.push_back(roundToInt(point->GetX() * coordFactor));
+            coordinates.push_back(roundToInt(pointZ(point, feature) * soundingFactor));
             ++taken;
         }
         if (taken == 0) return 0;
-        if (fillField(fields[2], "SG3D", coordinates) != 0) {
+        if (fillCoordinateField(fields[2], "SG3D", kSpace, 3, coordinates) != 0) {
             logLine("updateVI3DSP : unable to allocate memory\n");
             return -1;
         }
@@ -441,14 +443,14 @@ int32_t exportCoordinate(IFeature* feature, Iso8211Field* field, const char* tag
         if (!feature || !field || !tag) return -19;
         IPointPtr point(feature->GetShape());
         if (!point) return -19;
-        Subfields s = {{"YCOO", scaled(point->GetY(), coordFactor)}, {"XCOO", scaled(point->GetX(), coordFactor)}};
+        std::vector<int32_t> s = {roundToInt(point->GetY() * coordFactor), roundToInt(point->GetX() * coordFactor)};
         if (std::strcmp(tag, "SG3D") == 0) {
             const LONG depth = findField(feature, "DEPTH");
             const _variant_t v = depth >= 0 ? feature->GetValue(depth) : _variant_t();
             const double z = v.vt == VT_NULL || v.vt == VT_EMPTY ? 0 : static_cast<double>(v);
-            s.emplace_back("VE3D", scaled(z, soundingFactor));
+            s.push_back(roundToInt(z * soundingFactor));
         }
-        if (fillField(field, tag, s) != 0) {
+        if (fillCoordinateField(field, tag, kSpace, int(s.size()), s) != 0) {
             logLine("exportCoordinate: out of memory (subfields).\n");
             return -1;
         }
@@ -460,16 +462,16 @@ int32_t exportCoordinates(IPointCollection* points, Iso8211Field* field, const c
     return guarded("exportCoordinates", [&]() -> int32_t {
         if (!points || !field || !tag) return -19;
         const LONG n = points->GetPointCount();
-        Subfields s;
+        std::vector<int32_t> s;
         s.reserve(std::size_t(n > 0 ? n : 0) * 3);
         IPointPtr p(CLSID_Point);
         for (LONG i = 0; i < n; ++i) {
             points->QueryPoint(i, p);
-            s.emplace_back("YCOO", scaled(p->GetY(), coordFactor));
-            s.emplace_back("XCOO", scaled(p->GetX(), coordFactor));
-            s.emplace_back("VE3D", scaled(pointZ(p, nullptr), soundingFactor));
+            s.push_back(roundToInt(p->GetY() * coordFactor));
+            s.push_back(roundToInt(p->GetX() * coordFactor));
+            s.push_back(roundToInt(pointZ(p, nullptr) * soundingFactor));
         }
-        if (fillField(field, tag, s) != 0) {
+        if (fillCoordinateField(field, tag, kSpace, 3, s) != 0) {
             logLine("exportCoordinates: out of memory (subfields).\n");
             return -1;
         }
@@ -506,13 +508,13 @@ int32_t exportPolylineCoordinates(IPointCollection* points, Iso8211Field* field,
         const std::size_t last = p.size() - 2;
         if (!kept.empty() && kept.back() == last && p[last].X == p[last + 1].X && p[last].Y == p[last + 1].Y)
             kept.pop_back();
-        Subfields s;
+        std::vector<int32_t> s;
         s.reserve(kept.size() * 2);
         for (std::size_t i : kept) {
-            s.emplace_back("YCOO", decimal(scaled[i].second));
-            s.emplace_back("XCOO", decimal(scaled[i].first));
+            s.push_back(scaled[i].second);
+            s.push_back(scaled[i].first);
         }
-        if (fillField(field, tag, s) != 0) {
+        if (fillCoordinateField(field, tag, kPlane, 2, s) != 0) {
             logLine("exportPolylineCoordinates: out of memory (subfields).\n");
             return -1;
         }
