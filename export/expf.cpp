@@ -66,12 +66,7 @@ bool isInteger(const _variant_t& v) { return v.vt == VT_I2 || v.vt == VT_I4 || v
 
 bool isDouble(const _variant_t& v) { return v.vt == VT_R4 || v.vt == VT_R8; }
 
-std::string variantText(const _variant_t& v) {
-    if (isEmptyVariant(v)) return {};
-    const _bstr_t text(v);
-    const char* s = static_cast<const char*>(text);
-    return s ? std::string(s) : std::string();
-}
+std::string variantText(const _variant_t& v) { return columnUtf8(v); }
 
 // A column's value as the text of a FRID subfield: integers "%d" (a negative schema default gives
 // the empty text, which packs as no value instead of 0xFF..), doubles "%lf", text as it is.

@@ -85,7 +85,7 @@ std::string columnText(const _variant_t& value) {
         case VT_EMPTY:
             return {};
         case VT_BSTR:
-            return static_cast<const char*>(_bstr_t(value));
+            return columnUtf8(value);
         case VT_R4:
         case VT_R8: {
             char buf[64];
