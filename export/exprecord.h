@@ -8,11 +8,14 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/com/com_error.h"
 #include "s57/s57_file.h"
+#include "s57/s57_util2.h"
 
 // Fields being built; each one's subfields are freed with the holder unless a record took them.
 class FieldSet {
@@ -28,6 +31,21 @@ private:
     friend int32_t writeDataRecord(Iso8211File*, FieldSet&, const struct RecordLogTexts&);
     std::vector<Iso8211Field> fields_;
 };
+
+// Runs one step of a record exporter: a COM error is logged as the module's and gives E_FAIL,
+// running out of memory is logged with the function's name and gives -1.
+template <class F>
+int32_t guardedStep(const char* module, const char* function, F&& body) {
+    try {
+        return body();
+    } catch (const _com_error& e) {
+        logComErrorOf(module, function, e);
+        return E_FAIL;
+    } catch (const std::bad_alloc&) {
+        logLine("%s: out of memory\n", function);
+        return -1;
+    }
+}
 
 // Gives the field its tag and one subfield per pair (label, text), replacing what it held.
 // 0; -1 out of memory (the field left without subfields); -19 null field.

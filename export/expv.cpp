@@ -36,6 +36,23 @@ using Subfields = std::vector<std::pair<const char*, std::string>>;
 const char* const kPlane[] = {"YCOO", "XCOO"};
 const char* const kSpace[] = {"YCOO", "XCOO", "VE3D"};
 
+// A sounding's YCOO, XCOO and VE3D, scaled.
+void addSounding(std::vector<int32_t>& values, IPoint* point, double z) {
+    values.push_back(roundToInt(point->GetY() * coordFactor));
+    values.push_back(roundToInt(point->GetX() * coordFactor));
+    values.push_back(roundToInt(z * soundingFactor));
+}
+
+// fillCoordinateField with `perPoint` values a point; `failure` logged when memory runs out.
+int32_t putCoordinates(Iso8211Field* field, const char* tag, int perPoint, const std::vector<int32_t>& values,
+                       const char* failure) {
+    if (fillCoordinateField(field, tag, perPoint == 2 ? kPlane : kSpace, perPoint, values) != 0) {
+        logLine("%s", failure);
+        return -1;
+    }
+    return 0;
+}
+
 const RecordLogTexts kNodeTexts = {
     "exportSpatialPoint : unable to allocate memory\n",
     "exportSpatialPoint : unable to covert Iso file record counter to char\n",
@@ -165,15 +182,7 @@ double segmentDistance(const WKSPoint& p, const WKSPoint& a, const WKSPoint& b) 
 
 template <class F>
 int32_t guarded(const char* function, F&& body) {
-    try {
-        return body();
-    } catch (const _com_error& e) {
-        logComErrorOf(kModule, function, e);
-        return E_FAIL;
-    } catch (const std::bad_alloc&) {
-        logLine("%s: out of memory\n", function);
-        return -1;
-    }
+    return guardedStep(kModule, function, std::forward<F>(body));
 }
 
 }  // namespace
@@ -316,17 +325,12 @@ int32_t updateVI3DSP(IFeatureClass* soundings, int32_t k, const char* arrayName,
             }
             IPointPtr point(feature->GetShape());
             if (!point) continue;
-            coordinates.push_back(roundToInt(point->GetY() * coordFactor));
-            coordinates.push_back(roundToInt(point->GetX() * coordFactor));
-            coordinates.push_back(roundToInt(pointZ(point, feature) * soundingFactor));
+            addSounding(coordinates, point, pointZ(point, feature));
             ++taken;
         }
         if (taken == 0) return 0;
-        if (fillCoordinateField(fields[2], "SG3D", kSpace, 3, coordinates) != 0) {
-            logLine("updateVI3DSP : unable to allocate memory\n");
-            return -1;
-        }
-        return writeDataRecord(file, fields, kArrayTexts);
+        const int32_t rc = putCoordinates(fields[2], "SG3D", 3, coordinates, "updateVI3DSP : unable to allocate memory\n");
+        return rc != 0 ? rc : writeDataRecord(file, fields, kArrayTexts);
     });
 }
 
@@ -450,11 +454,7 @@ int32_t exportCoordinate(IFeature* feature, Iso8211Field* field, const char* tag
             const double z = v.vt == VT_NULL || v.vt == VT_EMPTY ? 0 : static_cast<double>(v);
             s.push_back(roundToInt(z * soundingFactor));
         }
-        if (fillCoordinateField(field, tag, kSpace, int(s.size()), s) != 0) {
-            logLine("exportCoordinate: out of memory (subfields).\n");
-            return -1;
-        }
-        return 0;
+        return putCoordinates(field, tag, int(s.size()), s, "exportCoordinate: out of memory (subfields).\n");
     });
 }
 
@@ -467,15 +467,9 @@ int32_t exportCoordinates(IPointCollection* points, Iso8211Field* field, const c
         IPointPtr p(CLSID_Point);
         for (LONG i = 0; i < n; ++i) {
             points->QueryPoint(i, p);
-            s.push_back(roundToInt(p->GetY() * coordFactor));
-            s.push_back(roundToInt(p->GetX() * coordFactor));
-            s.push_back(roundToInt(pointZ(p, nullptr) * soundingFactor));
+            addSounding(s, p, pointZ(p, nullptr));
         }
-        if (fillCoordinateField(field, tag, kSpace, 3, s) != 0) {
-            logLine("exportCoordinates: out of memory (subfields).\n");
-            return -1;
-        }
-        return 0;
+        return putCoordinates(field, tag, 3, s, "exportCoordinates: out of memory (subfields).\n");
     });
 }
 
@@ -514,10 +508,7 @@ int32_t exportPolylineCoordinates(IPointCollection* points, Iso8211Field* field,
             s.push_back(scaled[i].second);
             s.push_back(scaled[i].first);
         }
-        if (fillCoordinateField(field, tag, kPlane, 2, s) != 0) {
-            logLine("exportPolylineCoordinates: out of memory (subfields).\n");
-            return -1;
-        }
+        if (putCoordinates(field, tag, 2, s, "exportPolylineCoordinates: out of memory (subfields).\n") != 0) return -1;
         return 0;
     });
 }
