@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "s57/field_utils.h"
 #include "s57/s57_codec.h"
@@ -28,12 +29,48 @@ struct FreeDeleter {
 
 }  // namespace
 
-FieldSet::FieldSet(int count) : fields_(std::size_t(count > 0 ? count : 0)) {
+FieldSet::FieldSet(int count) : fields_(std::size_t(count > 0 ? count : 0)), kept_(fields_.size()) {
     for (Iso8211Field& f : fields_) initializeField(&f);
 }
 
 FieldSet::~FieldSet() {
-    for (Iso8211Field& f : fields_) freeSubfields(f);
+    for (std::size_t i = 0; i < fields_.size(); ++i)
+        if (!kept(i)) freeSubfields(fields_[i]);
+}
+
+bool FieldSet::kept(std::size_t i) const {
+    return fields_[i].subFields && fields_[i].subFields == kept_[i].subfields.data();
+}
+
+int32_t FieldSet::setCoordinates(int i, const char* tag, const char* const* labels, int perPoint,
+                                 const std::vector<int32_t>& values) {
+    if (i < 0 || std::size_t(i) >= fields_.size() || !tag || !labels || perPoint < 1) return -19;
+    Iso8211Field& field = fields_[std::size_t(i)];
+    if (!kept(std::size_t(i))) freeSubfields(field);
+    initializeField(&field);
+    std::snprintf(field.tag, sizeof field.tag, "%s", tag);
+    if (values.empty()) return 0;
+    try {
+        Kept& k = kept_[std::size_t(i)];
+        k.subfields.assign(values.size(), Iso8211SubField{});
+        k.bytes.assign(values.size() * 5, '\0');
+        for (std::size_t j = 0; j < values.size(); ++j) {
+            Iso8211SubField& sub = k.subfields[j];
+            char* bytes = k.bytes.data() + 5 * j;  // four bytes and a NUL, as fillCoordinateField keeps them
+            const auto v = static_cast<uint32_t>(values[j]);
+            for (int b = 0; b < 4; ++b) bytes[b] = char((v >> (8 * b)) & 0xFFu);
+            const char* label = labels[j % std::size_t(perPoint)];
+            std::memcpy(sub.label, label, strnlen(label, sizeof sub.label - 1));
+            std::memcpy(sub.format, "b24", 3);
+            sub.value = bytes;
+            sub.length = 4;
+        }
+        field.subFields = k.subfields.data();
+        field.subfieldCount = int32_t(values.size());
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
 }
 
 int32_t fillField(Iso8211Field* field, const char* tag,
@@ -116,11 +153,23 @@ int32_t writeDataRecord(Iso8211File* file, FieldSet& fields, const RecordLogText
         logLine(texts.field0001, int(file->recordNo));
         return rc;
     }
+    // The fields whose subfields the set keeps leave the record again before it is freed.
+    struct Detach {
+        Iso8211Record& record;
+        const FieldSet& set;
+        ~Detach() {
+            for (int k = 0; k < record.fieldCount; ++k)
+                for (std::size_t i = 0; i < set.fields_.size(); ++i)
+                    if (set.kept(i) && record.fields[k].subFields == set.fields_[i].subFields)
+                        initializeField(&record.fields[k]);
+        }
+    } detach{holder.record, fields};
     int at = 1;
-    for (Iso8211Field& f : fields.fields_) {
+    for (std::size_t i = 0; i < fields.fields_.size(); ++i) {
+        Iso8211Field& f = fields.fields_[i];
         if (f.subfieldCount <= 0) continue;
         shallowCopyField(&holder.record.fields[at++], &f);
-        initializeField(&f);  // the record owns the subfields now
+        if (!fields.kept(i)) initializeField(&f);  // the record owns the subfields now
     }
     rc = prepareBuiltRecord(&holder.record);
     if (rc != 0) {

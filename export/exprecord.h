@@ -27,9 +27,21 @@ public:
     Iso8211Field* operator[](int i) { return &fields_[std::size_t(i)]; }
     int size() const { return int(fields_.size()); }
 
+    // fillCoordinateField for field i, its subfields and values kept by the set itself (one
+    // allocation a field instead of one a value); the record writes them without taking them. A
+    // field so filled is not filled again through operator[]. 0; -1 out of memory.
+    [[nodiscard]] int32_t setCoordinates(int i, const char* tag, const char* const* labels, int perPoint,
+                                         const std::vector<int32_t>& values);
+
 private:
     friend int32_t writeDataRecord(Iso8211File*, FieldSet&, const struct RecordLogTexts&);
+    struct Kept {
+        std::vector<Iso8211SubField> subfields;
+        std::string bytes;
+    };
+    bool kept(std::size_t i) const;
     std::vector<Iso8211Field> fields_;
+    std::vector<Kept> kept_;
 };
 
 // Runs one step of a record exporter: a COM error is logged as the module's and gives E_FAIL,
@@ -77,5 +89,6 @@ std::string recordIdentifier(const Iso8211File* file);
 // Writes one data record: 0001, then the fields of the set in order, each one that has subfields
 // (the record layer writes no field without any, so an edge without interior vertices has no
 // SG2D). The record is prepared in binary mode. The set's fields belong to the record afterwards
-// (also after a failure); the record is freed before returning.
+// (also after a failure), but for those it keeps itself (setCoordinates); the record is freed
+// before returning.
 [[nodiscard]] int32_t writeDataRecord(Iso8211File* file, FieldSet& fields, const RecordLogTexts& texts);

@@ -180,6 +180,41 @@ double segmentDistance(const WKSPoint& p, const WKSPoint& a, const WKSPoint& b) 
     return std::hypot(p.X - (a.X + t * dx), p.Y - (a.Y + t * dy));
 }
 
+// The kept interior vertices of an edge (see exportVector), scaled, as YCOO, XCOO values.
+void polylineVertices(IPointCollection* points, double tolerance, std::vector<int32_t>& out) {
+    out.clear();
+    const LONG n = points->GetPointCount();
+    if (n - 2 <= 0) return;
+    std::vector<WKSPoint> p(static_cast<std::size_t>(n));
+    IPointPtr q(CLSID_Point);
+    for (LONG i = 0; i < n; ++i) {
+        points->QueryPoint(i, q);
+        p[std::size_t(i)] = {q->GetX(), q->GetY()};
+    }
+    // Each vertex scaled once.
+    std::vector<std::pair<int32_t, int32_t>> scaled(p.size());
+    for (std::size_t i = 0; i < p.size(); ++i)
+        scaled[i] = {roundToInt(p[i].X * coordFactor), roundToInt(p[i].Y * coordFactor)};
+    std::vector<std::size_t> kept;
+    std::size_t previous = 0;
+    for (std::size_t i = 1; i + 1 < p.size(); ++i) {
+        bool drop = scaled[i] == scaled[previous];
+        if (!drop && tolerance > 0) drop = segmentDistance(p[i], p[previous], p[i + 1]) < tolerance;
+        if (!drop) kept.push_back(i);
+        previous = i;
+    }
+    // The last interior vertex repeating the end node is the node itself; only that vertex is
+    // left out, never another one kept before it.
+    const std::size_t last = p.size() - 2;
+    if (!kept.empty() && kept.back() == last && p[last].X == p[last + 1].X && p[last].Y == p[last + 1].Y)
+        kept.pop_back();
+    out.reserve(kept.size() * 2);
+    for (std::size_t i : kept) {
+        out.push_back(scaled[i].second);
+        out.push_back(scaled[i].first);
+    }
+}
+
 template <class F>
 int32_t guarded(const char* function, F&& body) {
     return guardedStep(kModule, function, std::forward<F>(body));
@@ -359,7 +394,15 @@ int32_t exportVE(IWorkspace* workspace, Iso8211File* file, const char* className
             (void)vrptFromRows(rows == pointers.end() ? none : rows->second, fields[1]);
             (void)exportVectorAttributes(feature, fields[2]);
             IPointCollectionPtr points(feature->GetShape());
-            if (points) (void)exportPolylineCoordinates(points, fields[3], "SG2D", tolerance);
+            // The vertices are kept by the field set: an edge's values need no allocation each.
+            std::vector<int32_t> vertices;
+            if (points &&
+                guarded("exportPolylineCoordinates", [&]() -> int32_t {
+                    polylineVertices(points, tolerance, vertices);
+                    return 0;
+                }) == 0 &&
+                fields.setCoordinates(3, "SG2D", kPlane, 2, vertices) != 0)
+                logLine("exportPolylineCoordinates: out of memory (subfields).\n");
             const int32_t rc = writeDataRecord(file, fields, kEdgeTexts);
             if (rc != 0) return rc;
             ++count;
@@ -476,38 +519,10 @@ int32_t exportCoordinates(IPointCollection* points, Iso8211Field* field, const c
 int32_t exportPolylineCoordinates(IPointCollection* points, Iso8211Field* field, const char* tag, double tolerance) {
     return guarded("exportPolylineCoordinates", [&]() -> int32_t {
         if (!points || !field || !tag) return -19;
-        const LONG n = points->GetPointCount();
         if (fillField(field, tag, {}) != 0) return -1;
-        if (n - 2 <= 0) return 0;
-        std::vector<WKSPoint> p(static_cast<std::size_t>(n));
-        IPointPtr q(CLSID_Point);
-        for (LONG i = 0; i < n; ++i) {
-            points->QueryPoint(i, q);
-            p[std::size_t(i)] = {q->GetX(), q->GetY()};
-        }
-        // Each vertex scaled once.
-        std::vector<std::pair<int32_t, int32_t>> scaled(p.size());
-        for (std::size_t i = 0; i < p.size(); ++i)
-            scaled[i] = {roundToInt(p[i].X * coordFactor), roundToInt(p[i].Y * coordFactor)};
-        std::vector<std::size_t> kept;
-        std::size_t previous = 0;
-        for (std::size_t i = 1; i + 1 < p.size(); ++i) {
-            bool drop = scaled[i] == scaled[previous];
-            if (!drop && tolerance > 0) drop = segmentDistance(p[i], p[previous], p[i + 1]) < tolerance;
-            if (!drop) kept.push_back(i);
-            previous = i;
-        }
-        // The last interior vertex repeating the end node is the node itself; only that vertex is
-        // left out, never another one kept before it.
-        const std::size_t last = p.size() - 2;
-        if (!kept.empty() && kept.back() == last && p[last].X == p[last + 1].X && p[last].Y == p[last + 1].Y)
-            kept.pop_back();
         std::vector<int32_t> s;
-        s.reserve(kept.size() * 2);
-        for (std::size_t i : kept) {
-            s.push_back(scaled[i].second);
-            s.push_back(scaled[i].first);
-        }
+        polylineVertices(points, tolerance, s);
+        if (s.empty()) return 0;
         if (putCoordinates(field, tag, 2, s, "exportPolylineCoordinates: out of memory (subfields).\n") != 0) return -1;
         return 0;
     });

@@ -1,6 +1,6 @@
 // tests/export/exprecord_test.cpp: the shared record writer: the 0001 identifier as its b12 holds
-// it past 65 535 and 99 999 records, fields without subfields left out, and the fields' ownership
-// on a failure.
+// it past 65 535 and 99 999 records, fields without subfields left out, the fields' ownership
+// on a failure, and coordinates handed over as stored values.
 #include "export/exprecord.h"
 
 #include <gtest/gtest.h>
@@ -71,4 +71,51 @@ TEST(WriteDataRecord, AValueTheCodecRefusesIsLoggedWithTheRecordCounter) {
     EXPECT_NE(log.text().find("e 1\n"), std::string::npos) << log.text();
     EXPECT_EQ(fields[0]->subfieldCount, 0) << "the record took the field and freed it";
     ASSERT_EQ(Close8211File(&file), 0);
+}
+
+// Coordinates filled as stored values, whether the set keeps them or the field owns them, are
+// written as the decimal texts are; a kept field goes out in two records of the same set.
+TEST(WriteDataRecord, StoredCoordinatesAreWrittenAsTheirTexts) {
+    coretest::Scratch dir;
+    const std::string path = (dir.path() / "CELL.000").string();
+    CapturedLog log;
+    Iso8211File file{};
+    ASSERT_EQ(createObjectFile(path.c_str(), 1, &file, 1), 0);
+    const RecordLogTexts texts = {"a\n", "b\n", "c\n", "d %d\n", "e %d\n", "f %d\n"};
+    const char* const plane[] = {"YCOO", "XCOO"};
+    const std::vector<int32_t> values = {-1, 2, 2147483647, -2147483647 - 1};
+    {
+        FieldSet fields(2);
+        ASSERT_EQ(fillField(fields[0], "VRID", {{"RCNM", "VE"}, {"RCID", "1"}, {"RVER", "1"}, {"RUIN", "I"}}), 0);
+        ASSERT_EQ(fillField(fields[1], "SG2D", {{"YCOO", "-1"}, {"XCOO", "2"}, {"YCOO", "2147483647"},
+                                                {"XCOO", "-2147483648"}}),
+                  0);
+        ASSERT_EQ(writeDataRecord(&file, fields, texts), 0) << log.text();
+    }
+    {
+        FieldSet fields(2);
+        ASSERT_EQ(fillField(fields[0], "VRID", {{"RCNM", "VE"}, {"RCID", "2"}, {"RVER", "1"}, {"RUIN", "I"}}), 0);
+        ASSERT_EQ(fillCoordinateField(fields[1], "SG2D", plane, 2, values), 0);
+        ASSERT_EQ(writeDataRecord(&file, fields, texts), 0) << log.text();
+    }
+    {
+        FieldSet fields(2);
+        ASSERT_EQ(fillField(fields[0], "VRID", {{"RCNM", "VE"}, {"RCID", "3"}, {"RVER", "1"}, {"RUIN", "I"}}), 0);
+        ASSERT_EQ(fields.setCoordinates(1, "SG2D", plane, 2, values), 0);
+        ASSERT_EQ(writeDataRecord(&file, fields, texts), 0) << log.text();
+        EXPECT_EQ(fields[1]->subfieldCount, 4) << "the set keeps its coordinates";
+        ASSERT_EQ(fillField(fields[0], "VRID", {{"RCNM", "VE"}, {"RCID", "4"}, {"RVER", "1"}, {"RUIN", "I"}}), 0);
+        ASSERT_EQ(writeDataRecord(&file, fields, texts), 0) << log.text();
+    }
+    ASSERT_EQ(Close8211File(&file), 0);
+    std::vector<coretest::ReadRecord> records;
+    ASSERT_EQ(coretest::readBack(path, records), 0);
+    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(records[0].fields.size(), 3u);
+    EXPECT_EQ(records[0].fields[2].value("XCOO", 1), "-2147483648");
+    for (const auto& r : records) {
+        ASSERT_EQ(r.fields.size(), 3u);
+        EXPECT_EQ(r.fields[2].tag, "SG2D");
+        EXPECT_EQ(r.fields[2].subfields, records[0].fields[2].subfields);
+    }
 }
