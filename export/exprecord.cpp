@@ -61,7 +61,7 @@ int32_t FieldSet::setCoordinates(int i, const char* tag, const char* const* labe
             for (int b = 0; b < 4; ++b) bytes[b] = char((v >> (8 * b)) & 0xFFu);
             const char* label = labels[j % std::size_t(perPoint)];
             std::memcpy(sub.label, label, strnlen(label, sizeof sub.label - 1));
-            std::memcpy(sub.format, "b24", 3);
+            std::memcpy(sub.format, "L24", 3);  // b24 as the library reports it
             sub.value = bytes;
             sub.length = 4;
         }
@@ -112,7 +112,7 @@ int32_t fillCoordinateField(Iso8211Field* field, const char* tag, const char* co
         bytes[4] = '\0';
         const char* label = labels[i % std::size_t(perPoint)];
         std::memcpy(s.label, label, strnlen(label, sizeof s.label - 1));
-        std::memcpy(s.format, "b24", 3);  // prepared: the preparation leaves it
+        std::memcpy(s.format, "L24", 3);  // b24 as the library reports it: prepared, the preparation leaves it
         s.value = bytes;
         s.length = 4;
     }

@@ -66,7 +66,8 @@ int32_t guardedStep(const char* module, const char* function, F&& body) {
 
 // Gives the field its tag and one signed 32-bit binary subfield (b24) per value, the labels taken in
 // turn from `labels` (YCOO, XCOO, VE3D for three a point): the stored forms themselves, which the
-// record's preparation keeps as they are. 0; -1 out of memory; -19 a bad argument.
+// record's preparation keeps as they are (their format is the library's "L24", which marks them as
+// binary to the writer's text checks too). 0; -1 out of memory; -19 a bad argument.
 [[nodiscard]] int32_t fillCoordinateField(Iso8211Field* field, const char* tag, const char* const* labels,
                                           int perPoint, const std::vector<int32_t>& values);
 

@@ -56,7 +56,7 @@ IPointCollectionPtr line(const std::vector<WKSPoint>& points) {
 
 // A coordinate subfield's scaled value: its stored form, four bytes of a signed little-endian b24.
 std::string coordinate(const Iso8211SubField& s) {
-    if (s.length != 4 || std::string(s.format) != "b24") return "not b24";
+    if (s.length != 4 || std::string(s.format) != "L24") return "not b24";
     uint32_t v = 0;
     for (int b = 3; b >= 0; --b) v = (v << 8) | static_cast<unsigned char>(s.value[b]);
     return std::to_string(int32_t(v));
