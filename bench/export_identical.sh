@@ -86,7 +86,23 @@ compare_folders() {
     done
 }
 
+# Exports with both tools into DIR/ref and DIR/new and compares what they wrote:
+# export_both WHAT DIR GEODATABASE OUTPUT_NAME EXPORT_OPTIONS...
 compared=0
+export_both() {
+    local what=$1 dir=$2 gdb=$3 out=$4 rr rn
+    shift 4
+    mkdir -p "$dir/ref" "$dir/new"
+    "$ref" export "$gdb" "$dir/ref/$out" "$@" </dev/null >"$dir/ref.out" 2>&1
+    rr=$?
+    "$new" export "$gdb" "$dir/new/$out" "$@" </dev/null >"$dir/new.out" 2>&1
+    rn=$?
+    [ $rr -eq 0 ] || fail "$what: the reference export failed ($rr)"
+    [ $rn -eq $rr ] || fail "$what: exit status $rn, the reference's $rr"
+    compare_folders "$what" "$dir/ref" "$dir/new"
+    compared=$((compared + 1))
+}
+
 for c in "${cells[@]}"; do
     read -r name input cell <<<"$c"
     dir=$scratch/$name
@@ -95,30 +111,14 @@ for c in "${cells[@]}"; do
         fail "$name: the reference import failed"
         continue
     fi
-    mkdir -p "$dir/ref" "$dir/new"
-    "$ref" export "$dir/cell.gpkg" "$dir/ref/$cell" --cell "$cell" </dev/null >"$dir/ref.out" 2>&1
-    rr=$?
-    "$new" export "$dir/cell.gpkg" "$dir/new/$cell" --cell "$cell" </dev/null >"$dir/new.out" 2>&1
-    rn=$?
-    [ $rr -eq 0 ] || fail "$name: the reference export failed ($rr)"
-    [ $rn -eq $rr ] || fail "$name: exit status $rn, the reference's $rr"
-    compare_folders "$name" "$dir/ref" "$dir/new"
-    compared=$((compared + 1))
+    export_both "$name" "$dir" "$dir/cell.gpkg" "$cell" --cell "$cell"
 done
 
 # The exchange set: its catalogue, cells and copied files.
 dir=$scratch/set
 in=$(link_input s58/AA400002/ENC_ROOT "$dir/in")
 if "$ref" import "$in" "$dir/set.gpkg" </dev/null >"$dir/import.out" 2>&1; then
-    mkdir -p "$dir/ref" "$dir/new"
-    "$ref" export "$dir/set.gpkg" "$dir/ref/CATALOG.031" --exchange-set "$dir/in" </dev/null >"$dir/ref.out" 2>&1
-    rr=$?
-    "$new" export "$dir/set.gpkg" "$dir/new/CATALOG.031" --exchange-set "$dir/in" </dev/null >"$dir/new.out" 2>&1
-    rn=$?
-    [ $rr -eq 0 ] || fail "exchange set: the reference export failed ($rr)"
-    [ $rn -eq $rr ] || fail "exchange set: exit status $rn, the reference's $rr"
-    compare_folders "exchange set AA400002" "$dir/ref" "$dir/new"
-    compared=$((compared + 1))
+    export_both "exchange set AA400002" "$dir" "$dir/set.gpkg" CATALOG.031 --exchange-set "$dir/in"
 else
     fail "exchange set: the reference import failed"
 fi

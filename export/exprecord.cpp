@@ -27,6 +27,18 @@ struct FreeDeleter {
     void operator()(char* p) const noexcept { std::free(p); }
 };
 
+// Gives the field its tag and n zeroed subfields, freeing what it held. 0; -1 out of memory (the
+// field left without subfields).
+int32_t beginField(Iso8211Field& field, const char* tag, std::size_t n) {
+    freeSubfields(field);
+    std::snprintf(field.tag, sizeof field.tag, "%s", tag);
+    if (n == 0) return 0;
+    field.subFields = static_cast<Iso8211SubField*>(std::calloc(n, sizeof(Iso8211SubField)));
+    if (!field.subFields) return -1;
+    field.subfieldCount = int32_t(n);
+    return 0;
+}
+
 }  // namespace
 
 FieldSet::FieldSet(int count) : fields_(std::size_t(count > 0 ? count : 0)), kept_(fields_.size()) {
@@ -76,12 +88,7 @@ int32_t FieldSet::setCoordinates(int i, const char* tag, const char* const* labe
 int32_t fillField(Iso8211Field* field, const char* tag,
                   const std::vector<std::pair<const char*, std::string>>& subfields) {
     if (!field || !tag) return -19;
-    freeSubfields(*field);
-    std::snprintf(field->tag, sizeof field->tag, "%s", tag);
-    if (subfields.empty()) return 0;
-    field->subFields = static_cast<Iso8211SubField*>(std::calloc(subfields.size(), sizeof(Iso8211SubField)));
-    if (!field->subFields) return -1;
-    field->subfieldCount = int32_t(subfields.size());
+    if (beginField(*field, tag, subfields.size()) != 0) return -1;
     for (std::size_t i = 0; i < subfields.size(); ++i) {
         if (updateSubfield(field, subfields[i].first, subfields[i].second.c_str(), int(i)) != 0) {
             freeSubfields(*field);
@@ -94,12 +101,7 @@ int32_t fillField(Iso8211Field* field, const char* tag,
 int32_t fillCoordinateField(Iso8211Field* field, const char* tag, const char* const* labels, int perPoint,
                             const std::vector<int32_t>& values) {
     if (!field || !tag || !labels || perPoint < 1) return -19;
-    freeSubfields(*field);
-    std::snprintf(field->tag, sizeof field->tag, "%s", tag);
-    if (values.empty()) return 0;
-    field->subFields = static_cast<Iso8211SubField*>(std::calloc(values.size(), sizeof(Iso8211SubField)));
-    if (!field->subFields) return -1;
-    field->subfieldCount = int32_t(values.size());
+    if (beginField(*field, tag, values.size()) != 0) return -1;
     for (std::size_t i = 0; i < values.size(); ++i) {
         Iso8211SubField& s = field->subFields[i];
         char* bytes = static_cast<char*>(std::malloc(5));

@@ -30,6 +30,30 @@ struct FmtSave {
     }
 };
 
+// Appends the w bits of a bit string at p to the bits pending in acc, each full byte to out.
+void put_bits(std::string& out, const char* p, long w, unsigned& bits, unsigned& acc) {
+    for (long i = 0; i < w; ++i) {
+        acc = (acc << 1) | ((static_cast<unsigned char>(p[i / 8]) >> (7 - i % 8)) & 1u);
+        if (++bits == 8) {
+            out += char(acc);
+            bits = 0;
+            acc = 0;
+        }
+    }
+}
+
+// Records the start of the record written at pos in the file's list of record starts.
+bool add_record_start(fm* f, long pos) {
+    rp* n = new (std::nothrow) rp{std::int32_t(pos), nullptr, nullptr};
+    if (!n) return false;
+    rp* last = f->rec_loc_cur ? f->rec_loc_cur : f->rec_loc_hd;
+    while (last->next) last = last->next;
+    n->back = last;
+    last->next = n;
+    f->rec_loc_cur = n;
+    return true;
+}
+
 // The stored form of one field of the record being written.
 bool serialise(fm* f, const drfield* r, std::string& out) {
     out.clear();
@@ -93,14 +117,7 @@ bool serialise(fm* f, const drfield* r, std::string& out) {
             if (t == 'B' && w > 0) {
                 if (n < std::size_t((w + 7) / 8)) return false;
                 if (f->compress) {
-                    for (long i = 0; i < w; ++i) {
-                        acc = (acc << 1) | ((static_cast<unsigned char>(p[i / 8]) >> (7 - i % 8)) & 1u);
-                        if (++bits == 8) {
-                            out += char(acc);
-                            bits = 0;
-                            acc = 0;
-                        }
-                    }
+                    put_bits(out, p, w, bits, acc);
                 } else {
                     out.append(p, std::size_t((w + 7) / 8));
                 }
@@ -495,16 +512,10 @@ int write123dr() {
     f->compress = 0;
     if (std::fwrite(rec.data(), 1, rec.size(), fp) != rec.size()) return 0;
 
-    rp* n = new (std::nothrow) rp{std::int32_t(pos), nullptr, nullptr};
-    if (!n) return 0;
-    rp* last = f->rec_loc_cur ? f->rec_loc_cur : f->rec_loc_hd;
-    while (last->next) last = last->next;
-    n->back = last;
-    last->next = n;
-    f->rec_loc_cur = n;
+    if (!add_record_start(f, pos)) return 0;
     if (!reuse && f->rl_hd->lead_id == 'R') {
         f->nld = 1;
-        f->nld_loc = n;
+        f->nld_loc = f->rec_loc_cur;
     }
     return 1;
 }
@@ -674,14 +685,7 @@ bool field_bytes(fm* f, ddfield* d, const put123field& field, std::string& out) 
                 out.append(p, std::size_t(w / 8));
                 continue;
             }
-            for (long b = 0; b < w; ++b) {
-                acc = (acc << 1) | ((static_cast<unsigned char>(p[b / 8]) >> (7 - b % 8)) & 1u);
-                if (++bits == 8) {
-                    out += char(acc);
-                    bits = 0;
-                    acc = 0;
-                }
-            }
+            put_bits(out, p, w, bits, acc);
             continue;
         }
         flush_bits();
@@ -779,14 +783,7 @@ int put123rec(std::FILE* fp, const put123field* fields, long count) {
     f->compress = 0;
     if (std::fwrite(rec.data(), 1, rec.size(), fp) != rec.size()) return -1;
 
-    rp* n = new (std::nothrow) rp{std::int32_t(pos), nullptr, nullptr};
-    if (!n) return -1;
-    rp* last = f->rec_loc_cur ? f->rec_loc_cur : f->rec_loc_hd;
-    while (last->next) last = last->next;
-    n->back = last;
-    last->next = n;
-    f->rec_loc_cur = n;
-    return 1;
+    return add_record_start(f, pos) ? 1 : -1;
 }
 
 // ---- put123num ----------------------------------------------------------------------------------

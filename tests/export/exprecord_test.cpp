@@ -35,17 +35,22 @@ TEST_P(RecordIdentifier, IsTheCounterAsB12HoldsIt) {
 INSTANTIATE_TEST_SUITE_P(Counters, RecordIdentifier, ::testing::ValuesIn(kCounters),
                          [](const auto& i) { return std::string(i.param.name); });
 
-TEST(WriteDataRecord, LeavesOutFieldsWithoutSubfields) {
+// A new cell file of the base-cell template, its log captured.
+class WriteDataRecord : public ::testing::Test {
+protected:
     coretest::Scratch dir;
     const std::string path = (dir.path() / "CELL.000").string();
     CapturedLog log;
     Iso8211File file{};
+    const RecordLogTexts texts = {"a\n", "b\n", "c\n", "d %d\n", "e %d\n", "f %d\n"};
+};
+
+TEST_F(WriteDataRecord, LeavesOutFieldsWithoutSubfields) {
     ASSERT_EQ(createObjectFile(path.c_str(), 1, &file, 1), 0);
     FieldSet fields(3);
     ASSERT_EQ(fillField(fields[0], "VRID", {{"RCNM", "VE"}, {"RCID", "42"}, {"RVER", "1"}, {"RUIN", "I"}}), 0);
     ASSERT_EQ(fillField(fields[1], "VRPT", {}), 0);
     ASSERT_EQ(fillField(fields[2], "SG2D", {{"YCOO", "-1"}, {"XCOO", "2"}}), 0);
-    const RecordLogTexts texts = {"a\n", "b\n", "c\n", "d %d\n", "e %d\n", "f %d\n"};
     ASSERT_EQ(writeDataRecord(&file, fields, texts), 0) << log.text();
     ASSERT_EQ(Close8211File(&file), 0);
     std::vector<coretest::ReadRecord> records;
@@ -58,15 +63,10 @@ TEST(WriteDataRecord, LeavesOutFieldsWithoutSubfields) {
     EXPECT_EQ(records[0].fields[2].value("YCOO"), "-1");
 }
 
-TEST(WriteDataRecord, AValueTheCodecRefusesIsLoggedWithTheRecordCounter) {
-    coretest::Scratch dir;
-    const std::string path = (dir.path() / "CELL.000").string();
-    CapturedLog log;
-    Iso8211File file{};
+TEST_F(WriteDataRecord, AValueTheCodecRefusesIsLoggedWithTheRecordCounter) {
     ASSERT_EQ(createObjectFile(path.c_str(), 1, &file, 1), 0);
     FieldSet fields(1);
     ASSERT_EQ(fillField(fields[0], "VRID", {{"RCNM", "QQ"}, {"RCID", "1"}, {"RVER", "1"}, {"RUIN", "I"}}), 0);
-    const RecordLogTexts texts = {"a\n", "b\n", "c\n", "d %d\n", "e %d\n", "f %d\n"};
     EXPECT_EQ(writeDataRecord(&file, fields, texts), -10);
     EXPECT_NE(log.text().find("e 1\n"), std::string::npos) << log.text();
     EXPECT_EQ(fields[0]->subfieldCount, 0) << "the record took the field and freed it";
@@ -75,13 +75,8 @@ TEST(WriteDataRecord, AValueTheCodecRefusesIsLoggedWithTheRecordCounter) {
 
 // Coordinates filled as stored values, whether the set keeps them or the field owns them, are
 // written as the decimal texts are; a kept field goes out in two records of the same set.
-TEST(WriteDataRecord, StoredCoordinatesAreWrittenAsTheirTexts) {
-    coretest::Scratch dir;
-    const std::string path = (dir.path() / "CELL.000").string();
-    CapturedLog log;
-    Iso8211File file{};
+TEST_F(WriteDataRecord, StoredCoordinatesAreWrittenAsTheirTexts) {
     ASSERT_EQ(createObjectFile(path.c_str(), 1, &file, 1), 0);
-    const RecordLogTexts texts = {"a\n", "b\n", "c\n", "d %d\n", "e %d\n", "f %d\n"};
     const char* const plane[] = {"YCOO", "XCOO"};
     const std::vector<int32_t> values = {-1, 2, 2147483647, -2147483647 - 1};
     {
