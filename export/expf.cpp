@@ -22,6 +22,7 @@
 #include <new>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "export/srel_list.h"
@@ -173,8 +174,10 @@ struct CellTables {
     std::unordered_map<std::string, std::vector<FrelRow>> frel;
     bool frelOpened = false;
     HRESULT frelError = S_OK;
-    // atto values by LNAM and attribute acronym (upper case), "LNAM\x1fACRONYM".
+    // atto values by LNAM and attribute acronym (upper case), "LNAM\x1fACRONYM", and the LNAMs that
+    // have any (most features have none: their absent attributes need no look-up).
     std::unordered_map<std::string, std::string> atto;
+    std::unordered_set<std::string> attoLnams;
     // Relation rows by upper-cased SRC_NAME, in list order.
     std::unordered_map<std::string, std::vector<int32_t>> srelBySource;
     // The catalogue by code, for the attribute plans of the subtypes: s57Sets and attributeMaps
@@ -226,8 +229,10 @@ void loadAtto(IFeatureWorkspace* workspace, CellTables& t) {
     if (lnam < 0 || attl < 0 || atvl < 0) return;
     ICursorPtr cursor = atto->Search(nullptr, VARIANT_TRUE);
     for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) {
-        std::string key = variantText(row->GetValue(lnam)) + '\x1f' + upper(variantText(row->GetValue(attl)));
+        std::string name = variantText(row->GetValue(lnam));
+        std::string key = name + '\x1f' + upper(variantText(row->GetValue(attl)));
         t.atto.emplace(std::move(key), variantText(row->GetValue(atvl)));  // the first row of a pair
+        t.attoLnams.insert(std::move(name));
     }
 }
 
@@ -351,12 +356,13 @@ void exportTF(IRow* row, FieldBuilder& field, const char* tag, const std::vector
               const std::string& lnam, const char* featureName) {
     field.tag = tag;
     const int level = tag[0] == 'N' ? 2 : 1;
+    const bool inAtto = cell && !lnam.empty() && cell->attoLnams.count(lnam) > 0;
     for (const AttributeColumn& c : columns) {
         if (c.qc == 2) continue;
         const _variant_t value = row->GetValue(c.index);
         bool present = false;
         std::string text = attributeText(value, &present);
-        if (!present && cell && !lnam.empty()) {
+        if (!present && inAtto) {
             // A value too long for its column stays in atto only.
             const auto it = cell->atto.find(lnam + '\x1f' + upper(c.label));
             if (it != cell->atto.end()) {
