@@ -66,16 +66,20 @@ int32_t FieldSet::setCoordinates(int i, const char* tag, const char* const* labe
         Kept& k = kept_[std::size_t(i)];
         k.subfields.assign(values.size(), Iso8211SubField{});
         k.bytes.assign(values.size() * 5, '\0');
+        // Each label's subfield made once, copied for every value.
+        std::vector<Iso8211SubField> first(std::size_t(perPoint), Iso8211SubField{});
+        for (std::size_t j = 0; j < first.size(); ++j) {
+            std::memcpy(first[j].label, labels[j], strnlen(labels[j], sizeof first[j].label - 1));
+            std::memcpy(first[j].format, "L24", 3);  // b24 as the library reports it
+            first[j].length = 4;
+        }
         for (std::size_t j = 0; j < values.size(); ++j) {
             Iso8211SubField& sub = k.subfields[j];
+            sub = first[j % first.size()];
             char* bytes = k.bytes.data() + 5 * j;  // four bytes and a NUL, as fillCoordinateField keeps them
             const auto v = static_cast<uint32_t>(values[j]);
             for (int b = 0; b < 4; ++b) bytes[b] = char((v >> (8 * b)) & 0xFFu);
-            const char* label = labels[j % std::size_t(perPoint)];
-            std::memcpy(sub.label, label, strnlen(label, sizeof sub.label - 1));
-            std::memcpy(sub.format, "L24", 3);  // b24 as the library reports it
             sub.value = bytes;
-            sub.length = 4;
         }
         field.subFields = k.subfields.data();
         field.subfieldCount = int32_t(values.size());

@@ -1630,6 +1630,10 @@ int Write8211Record(Iso8211File* file, const Iso8211Record* record) {
         const int level = desc ? lexicalLevel(desc) : 0;
         for (int j = 0; j < f.subfieldCount; ++j) {
             const Iso8211SubField& sf = f.subFields[j];
+            if (isBinaryFormat(sf.format)) {  // stored already (built coordinates): no text
+                values.push_back({sf.value, long(sf.length)});
+                continue;
+            }
             const char* value = sf.value;
             long length = sf.length;
             if (desc && level == 2 && isTextItem(desc, j, sf)) {
