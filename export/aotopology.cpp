@@ -13,6 +13,7 @@
 
 #include "export/aotopology_support.h"
 #include "export/cell_extent.h"
+#include "export/exptext.h"
 #include "export/srel_list.h"
 #include "platform/topology/topology.h"
 #include "platform/ui/ui.h"
@@ -395,7 +396,7 @@ HRESULT readSrelTable(IWorkspace* workspace, const char* cellName) {
         ICursorPtr cursor = table->Search(filter, VARIANT_FALSE);
         for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) {
             std::string v[7];
-            for (int i = 0; i < 7; ++i) v[i] = textOf(row, index[i]);
+            for (int i = 0; i < 7; ++i) v[i] = columnUtf8(row->GetValue(index[i]));
             // A row the list cannot take (logged there) would leave a pointer out of the cell.
             if (AppendSrelRecord(&topoSrelList, v[0].c_str(), v[1].c_str(), v[2].c_str(), v[3].c_str(),
                                  v[4].c_str(), v[5].c_str(), v[6].c_str(), cellName) != 0)

@@ -11,6 +11,7 @@
 #include "export/expf.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <new>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "export/srel_list.h"
@@ -66,12 +68,7 @@ bool isInteger(const _variant_t& v) { return v.vt == VT_I2 || v.vt == VT_I4 || v
 
 bool isDouble(const _variant_t& v) { return v.vt == VT_R4 || v.vt == VT_R8; }
 
-std::string variantText(const _variant_t& v) {
-    if (isEmptyVariant(v)) return {};
-    const _bstr_t text(v);
-    const char* s = static_cast<const char*>(text);
-    return s ? std::string(s) : std::string();
-}
+std::string variantText(const _variant_t& v) { return columnUtf8(v); }
 
 // A column's value as the text of a FRID subfield: integers "%d" (a negative schema default gives
 // the empty text, which packs as no value instead of 0xFF..), doubles "%lf", text as it is.
@@ -177,8 +174,10 @@ struct CellTables {
     std::unordered_map<std::string, std::vector<FrelRow>> frel;
     bool frelOpened = false;
     HRESULT frelError = S_OK;
-    // atto values by LNAM and attribute acronym (upper case), "LNAM\x1fACRONYM".
+    // atto values by LNAM and attribute acronym (upper case), "LNAM\x1fACRONYM", and the LNAMs that
+    // have any (most features have none: their absent attributes need no look-up).
     std::unordered_map<std::string, std::string> atto;
+    std::unordered_set<std::string> attoLnams;
     // Relation rows by upper-cased SRC_NAME, in list order.
     std::unordered_map<std::string, std::vector<int32_t>> srelBySource;
     // The catalogue by code, for the attribute plans of the subtypes: s57Sets and attributeMaps
@@ -188,6 +187,10 @@ struct CellTables {
     // The coverage (0) and the whole coverage (1) prepared for the containment test, made on first use.
     std::unique_ptr<SpatialPredicate> contains[2];
     bool containsFailed[2] = {false, false};
+    // The boxes (xmin, ymin, xmax, ymax) of the segments of each coverage's rings, made with its
+    // predicate; edgesBuilt false where they could not be had (no interior shortcut then).
+    std::vector<std::array<double, 4>> edges[2];
+    bool edgesBuilt[2] = {false, false};
 };
 
 CellTables* cell = nullptr;  // the tables of the export that runs
@@ -226,8 +229,10 @@ void loadAtto(IFeatureWorkspace* workspace, CellTables& t) {
     if (lnam < 0 || attl < 0 || atvl < 0) return;
     ICursorPtr cursor = atto->Search(nullptr, VARIANT_TRUE);
     for (IRowPtr row = cursor->NextRow(); row; row = cursor->NextRow()) {
-        std::string key = variantText(row->GetValue(lnam)) + '\x1f' + upper(variantText(row->GetValue(attl)));
+        std::string name = variantText(row->GetValue(lnam));
+        std::string key = name + '\x1f' + upper(variantText(row->GetValue(attl)));
         t.atto.emplace(std::move(key), variantText(row->GetValue(atvl)));  // the first row of a pair
+        t.attoLnams.insert(std::move(name));
     }
 }
 
@@ -351,12 +356,13 @@ void exportTF(IRow* row, FieldBuilder& field, const char* tag, const std::vector
               const std::string& lnam, const char* featureName) {
     field.tag = tag;
     const int level = tag[0] == 'N' ? 2 : 1;
+    const bool inAtto = cell && !lnam.empty() && cell->attoLnams.count(lnam) > 0;
     for (const AttributeColumn& c : columns) {
         if (c.qc == 2) continue;
         const _variant_t value = row->GetValue(c.index);
         bool present = false;
         std::string text = attributeText(value, &present);
-        if (!present && cell && !lnam.empty()) {
+        if (!present && inAtto) {
             // A value too long for its column stays in atto only.
             const auto it = cell->atto.find(lnam + '\x1f' + upper(c.label));
             if (it != cell->atto.end()) {
@@ -681,18 +687,78 @@ bool meetsFilter(IGeometry* shape, ISpatialFilter* filter) {
     }
 }
 
+// The boxes of the segments of an area's rings, each ring closed; false when a coordinate is not a
+// number or the area gives no rings.
+bool segmentBoxes(IGeometry* area, std::vector<std::array<double, 4>>& out) {
+    out.clear();
+    IGeometryCollectionPtr rings(area);
+    if (!rings) return false;
+    const LONG n = rings->GetGeometryCount();
+    IPointPtr q(CLSID_Point);
+    for (LONG r = 0; r < n; ++r) {
+        IPointCollectionPtr ring(rings->GetGeometry(r));
+        if (!ring) return false;
+        const LONG m = ring->GetPointCount();
+        std::vector<WKSPoint> p(std::size_t(m > 0 ? m : 0));
+        for (LONG i = 0; i < m; ++i) {
+            ring->QueryPoint(i, q);
+            p[std::size_t(i)] = {q->GetX(), q->GetY()};
+            if (std::isnan(p[std::size_t(i)].X) || std::isnan(p[std::size_t(i)].Y)) return false;
+        }
+        for (std::size_t i = 0; i < p.size(); ++i) {
+            const WKSPoint& a = p[i];
+            const WKSPoint& b = p[(i + 1) % p.size()];
+            out.push_back({std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)});
+        }
+    }
+    return true;
+}
+
+// Whether a line or area lies wholly in the interior of the coverage, decided without relating the
+// whole shape: when its envelope meets the box of no segment of the coverage's rings (comparisons
+// of coordinates, exact), the envelope lies wholly inside the coverage or wholly outside it, and a
+// vertex of the shape says which. Inside, the coverage contains the shape. False: not known.
+bool insideCoverage(IGeometry* shape, const std::vector<std::array<double, 4>>& edges,
+                    const SpatialPredicate& contains) {
+    if (shape->GetIsEmpty()) return false;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    if (FAILED(shape->GetEnvelope()->raw_QueryCoords(&x0, &y0, &x1, &y1))) return false;
+    if (!(x0 <= x1 && y0 <= y1)) return false;  // also a coordinate that is not a number
+    for (const auto& b : edges)
+        if (b[0] <= x1 && x0 <= b[2] && b[1] <= y1 && y0 <= b[3]) return false;
+    IPointCollectionPtr points(shape);
+    if (!points || points->GetPointCount() < 1) return false;
+    IPointPtr vertex = points->GetPoint(0);
+    return contains.matches(vertex);
+}
+
 // Whether the feature is the cell's: it meets the cell's filter and lies on or (mostly) within the
 // filter's geometry. A feature that the geometry contains is both, which its prepared form answers
 // fast; the others take the full tests, made with a repaired copy of a damaged area.
 bool inCell(IGeometry* shape, ISpatialFilter* filter, IGeometry* containment, esriGeometryType type, bool meta) {
     if (cell) {
         std::unique_ptr<SpatialPredicate>& contains = cell->contains[meta ? 1 : 0];
-        if (!contains && !cell->containsFailed[meta ? 1 : 0]) {
+        const int k = meta ? 1 : 0;
+        if (!contains && !cell->containsFailed[k]) {
             try {
                 contains = std::make_unique<SpatialPredicate>(containment, esriSpatialRelContains);
             } catch (const _com_error&) {
-                cell->containsFailed[meta ? 1 : 0] = true;  // an empty or broken coverage: full tests
+                cell->containsFailed[k] = true;  // an empty or broken coverage: full tests
             }
+            try {
+                cell->edgesBuilt[k] = contains && segmentBoxes(containment, cell->edges[k]);
+            } catch (const _com_error&) {
+                cell->edgesBuilt[k] = false;
+            }
+        }
+        // A shape far from the coverage's edges needs no relating of its own: most features lie
+        // inside. The shapes along the edges take GEOS's containment.
+        try {
+            if (contains && cell->edgesBuilt[k] && type != esriGeometryPoint &&
+                insideCoverage(shape, cell->edges[k], *contains))
+                return true;
+        } catch (const _com_error&) {
+            // not known: the containment below decides
         }
         try {
             if (contains && contains->matches(shape)) return true;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "export/exprecord.h"
 #include "export/exptext.h"
@@ -143,6 +144,26 @@ int32_t buildField(const char* tag, Iso8211Field* field, const FieldDef* defs, i
     return WriteIso8211FieldGeneric(tag, field, defs, n, values.data());
 }
 
+// The texts of a row as read: a count other than the schema's is logged; placeholders cleared.
+void checkTexts(const char* function, const FieldDef* defs, int32_t expected, std::vector<std::string>& texts) {
+    if (int32_t(texts.size()) != expected)
+        logLine("%s : no of subfield retrieved are %d, expected %d\n", function, int(texts.size()), int(expected));
+    clearPlaceholders(defs, texts);
+}
+
+// buildField, a failure logged with the function's name.
+int32_t populate(const char* function, const char* tag, Iso8211Field* field, const FieldDef* defs, int32_t n,
+                 std::vector<std::string>& texts) {
+    const int32_t rc = buildField(tag, field, defs, n, texts);
+    if (rc != 0) logLine("%s : unable to populate field %s\n", function, tag);
+    return rc;
+}
+
+// A comment the import left as a placeholder.
+bool placeholderComment(const std::string& text) {
+    return equalsNoCase(text, "MISSING") || equalsNoCase(text, "IGNORED");
+}
+
 const RecordLogTexts kGeneralInfoTexts = {
     "ExportDateSetGeneralInfo : unable to allocate memory\n",
     "exportDataSetGeneralInfo : unable to covert Iso file record counter to char\n",
@@ -163,15 +184,7 @@ const RecordLogTexts kGeographicRefTexts = {
 
 template <class F>
 int32_t guarded(const char* function, F&& body) {
-    try {
-        return body();
-    } catch (const _com_error& e) {
-        logComErrorOf(kModule, function, e);
-        return E_FAIL;
-    } catch (const std::bad_alloc&) {
-        logLine("%s: out of memory\n", function);
-        return -1;
-    }
+    return guardedStep(kModule, function, std::forward<F>(body));
 }
 
 }  // namespace
@@ -238,19 +251,15 @@ int32_t exportDSID(IWorkspace* workspace, const char* tableName, Iso8211Field* f
             const char* label = dsidFieldDefs[i].name;
             if ((std::strcmp(label, "COMT") == 0 || std::strcmp(label, "PSDN") == 0 ||
                  std::strcmp(label, "PRED") == 0) &&
-                (equalsNoCase(texts[i], "MISSING") || equalsNoCase(texts[i], "IGNORED")))
+                placeholderComment(texts[i]))
                 texts[i].clear();
         }
-        if (int32_t(texts.size()) != kDsidCount)
-            logLine("exportDSID : no of subfield retrieved are %d, expected %d\n", int(texts.size()), int(kDsidCount));
-        clearPlaceholders(dsidFieldDefs, texts);
+        checkTexts("exportDSID", dsidFieldDefs, kDsidCount, texts);
         fillEnumerated(texts, dsidFieldDefs, "EXPP", "N", "exportDSID", cellName);
         fillEnumerated(texts, dsidFieldDefs, "PRSP", "ENC", "exportDSID", cellName);
         fillEnumerated(texts, dsidFieldDefs, "PROF", "EN", "exportDSID", cellName);
         toLevelText(texts, dsidFieldDefs, "exportDSID", cellName);
-        rc = buildField("DSID", field, dsidFieldDefs, kDsidCount, texts);
-        if (rc != 0) logLine("exportDSID : unable to populate field DSID\n");
-        return rc;
+        return populate("exportDSID", "DSID", field, dsidFieldDefs, kDsidCount, texts);
     });
 }
 
@@ -267,12 +276,8 @@ int32_t exportDSSI(IWorkspace* workspace, const char* tableName, Iso8211Field* f
         }
         *dstr = 2;
         countVectorRecords(workspace, cellName, texts);
-        if (int32_t(texts.size()) != kDssiCount)
-            logLine("exportDSSI : no of subfield retrieved are %d, expected %d\n", int(texts.size()), int(kDssiCount));
-        clearPlaceholders(dssiFieldDefs, texts);
-        rc = buildField("DSSI", field, dssiFieldDefs, kDssiWritten, texts);
-        if (rc != 0) logLine("exportDSSI : unable to populate field DSSI\n");
-        return rc;
+        checkTexts("exportDSSI", dssiFieldDefs, kDssiCount, texts);
+        return populate("exportDSSI", "DSSI", field, dssiFieldDefs, kDssiWritten, texts);
     });
 }
 
@@ -296,17 +301,13 @@ int32_t exportDSPM(IWorkspace* workspace, const char* tableName, Iso8211Field* f
                 }
                 (comf ? coordFactor : soundingFactor) = decimalInt32(texts[i].c_str());
             } else if (std::strcmp(label, "COMT") == 0) {
-                if (equalsNoCase(texts[i], "MISSING") || equalsNoCase(texts[i], "IGNORED")) texts[i].clear();
+                if (placeholderComment(texts[i])) texts[i].clear();
             }
         }
-        if (int32_t(texts.size()) != kDspmCount)
-            logLine("exportDSPM : no of subfield retrieved are %d, expected %d\n", int(texts.size()), int(kDspmCount));
-        clearPlaceholders(dspmFieldDefs, texts);
+        checkTexts("exportDSPM", dspmFieldDefs, kDspmCount, texts);
         fillEnumerated(texts, dspmFieldDefs, "COUN", "LL", "exportDSPM", cellName);
         toLevelText(texts, dspmFieldDefs, "exportDSPM", cellName);
-        rc = buildField("DSPM", field, dspmFieldDefs, kDspmCount, texts);
-        if (rc != 0) logLine("exportDSPM : unable to populate field DSPM\n");
-        return rc;
+        return populate("exportDSPM", "DSPM", field, dspmFieldDefs, kDspmCount, texts);
     });
 }
 

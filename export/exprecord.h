@@ -8,11 +8,14 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/com/com_error.h"
 #include "s57/s57_file.h"
+#include "s57/s57_util2.h"
 
 // Fields being built; each one's subfields are freed with the holder unless a record took them.
 class FieldSet {
@@ -24,15 +27,49 @@ public:
     Iso8211Field* operator[](int i) { return &fields_[std::size_t(i)]; }
     int size() const { return int(fields_.size()); }
 
+    // fillCoordinateField for field i, its subfields and values kept by the set itself (one
+    // allocation a field instead of one a value); the record writes them without taking them. A
+    // field so filled is not filled again through operator[]. 0; -1 out of memory.
+    [[nodiscard]] int32_t setCoordinates(int i, const char* tag, const char* const* labels, int perPoint,
+                                         const std::vector<int32_t>& values);
+
 private:
     friend int32_t writeDataRecord(Iso8211File*, FieldSet&, const struct RecordLogTexts&);
+    struct Kept {
+        std::vector<Iso8211SubField> subfields;
+        std::string bytes;
+    };
+    bool kept(std::size_t i) const;
     std::vector<Iso8211Field> fields_;
+    std::vector<Kept> kept_;
 };
+
+// Runs one step of a record exporter: a COM error is logged as the module's and gives E_FAIL,
+// running out of memory is logged with the function's name and gives -1.
+template <class F>
+int32_t guardedStep(const char* module, const char* function, F&& body) {
+    try {
+        return body();
+    } catch (const _com_error& e) {
+        logComErrorOf(module, function, e);
+        return E_FAIL;
+    } catch (const std::bad_alloc&) {
+        logLine("%s: out of memory\n", function);
+        return -1;
+    }
+}
 
 // Gives the field its tag and one subfield per pair (label, text), replacing what it held.
 // 0; -1 out of memory (the field left without subfields); -19 null field.
 [[nodiscard]] int32_t fillField(Iso8211Field* field, const char* tag,
                                 const std::vector<std::pair<const char*, std::string>>& subfields);
+
+// Gives the field its tag and one signed 32-bit binary subfield (b24) per value, the labels taken in
+// turn from `labels` (YCOO, XCOO, VE3D for three a point): the stored forms themselves, which the
+// record's preparation keeps as they are (their format is the library's "L24", which marks them as
+// binary to the writer's text checks too). 0; -1 out of memory; -19 a bad argument.
+[[nodiscard]] int32_t fillCoordinateField(Iso8211Field* field, const char* tag, const char* const* labels,
+                                          int perPoint, const std::vector<int32_t>& values);
 
 // The log lines of one exporter's record steps, printf formats; %d where the Part gives the record
 // counter.
@@ -53,5 +90,6 @@ std::string recordIdentifier(const Iso8211File* file);
 // Writes one data record: 0001, then the fields of the set in order, each one that has subfields
 // (the record layer writes no field without any, so an edge without interior vertices has no
 // SG2D). The record is prepared in binary mode. The set's fields belong to the record afterwards
-// (also after a failure); the record is freed before returning.
+// (also after a failure), but for those it keeps itself (setCoordinates); the record is freed
+// before returning.
 [[nodiscard]] int32_t writeDataRecord(Iso8211File* file, FieldSet& fields, const RecordLogTexts& texts);

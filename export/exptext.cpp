@@ -100,3 +100,20 @@ std::string levelTextLogged(std::string_view utf8, int level, const char* functi
                 level);
     return out;
 }
+
+std::string columnUtf8(const _variant_t& value) {
+    if (value.vt == VT_NULL || value.vt == VT_EMPTY) return {};
+    if (value.vt == VT_BSTR) {
+        // Most column texts are ASCII: taken as they are, without the detour of a _bstr_t.
+        const BSTR wide = value.bstrVal;
+        const std::size_t n = wide ? SysStringLen(wide) : 0;
+        std::string out;
+        out.reserve(n);
+        std::size_t i = 0;
+        for (; i < n && wide[i] != 0 && static_cast<std::uint32_t>(wide[i]) < 0x80; ++i) out += char(wide[i]);
+        if (i == n || wide[i] == 0) return out;
+    }
+    const _bstr_t text(value);
+    const char* s = static_cast<const char*>(text);
+    return s ? std::string(s) : std::string();
+}

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/com/variant.h"
+
 // The UTF-8 text a subfield of lexical level `level` (0, 1 or 2) is handed to the record layer with:
 // characters up to U+00FF at levels 0 and 1, up to U+FFFF at level 2. A byte that begins no valid
 // UTF-8 sequence is taken as the ISO 8859-1 character it codes, as the record layer does. Each
@@ -19,3 +21,7 @@ std::string levelText(std::string_view utf8, int level, int* replaced = nullptr)
 // to logFile, owner being the feature's or record's name.
 std::string levelTextLogged(std::string_view utf8, int level, const char* function, const char* owner,
                             const char* label);
+
+// A column value as UTF-8 text: "" for a null or empty value; otherwise its text as _bstr_t gives
+// it, up to its first NUL (what a C string of it holds). A text value is converted directly.
+std::string columnUtf8(const _variant_t& value);

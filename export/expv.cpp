@@ -32,6 +32,27 @@ constexpr char kModule[] = "expv";
 
 using Subfields = std::vector<std::pair<const char*, std::string>>;
 
+// The labels of a coordinate's values, in the order the fields take them.
+const char* const kPlane[] = {"YCOO", "XCOO"};
+const char* const kSpace[] = {"YCOO", "XCOO", "VE3D"};
+
+// A sounding's YCOO, XCOO and VE3D, scaled.
+void addSounding(std::vector<int32_t>& values, IPoint* point, double z) {
+    values.push_back(roundToInt(point->GetY() * coordFactor));
+    values.push_back(roundToInt(point->GetX() * coordFactor));
+    values.push_back(roundToInt(z * soundingFactor));
+}
+
+// fillCoordinateField with `perPoint` values a point; `failure` logged when memory runs out.
+int32_t putCoordinates(Iso8211Field* field, const char* tag, int perPoint, const std::vector<int32_t>& values,
+                       const char* failure) {
+    if (fillCoordinateField(field, tag, perPoint == 2 ? kPlane : kSpace, perPoint, values) != 0) {
+        logLine("%s", failure);
+        return -1;
+    }
+    return 0;
+}
+
 const RecordLogTexts kNodeTexts = {
     "exportSpatialPoint : unable to allocate memory\n",
     "exportSpatialPoint : unable to covert Iso file record counter to char\n",
@@ -81,7 +102,7 @@ std::string columnText(const _variant_t& value) {
         case VT_EMPTY:
             return {};
         case VT_BSTR:
-            return static_cast<const char*>(_bstr_t(value));
+            return columnUtf8(value);
         case VT_R4:
         case VT_R8: {
             char buf[64];
@@ -94,8 +115,6 @@ std::string columnText(const _variant_t& value) {
         }
     }
 }
-
-std::string scaled(double value, int32_t factor) { return decimal(roundToInt(value * factor)); }
 
 // Opens the class; null when it is not there.
 IFeatureClassPtr openClass(IWorkspace* workspace, const char* name) {
@@ -161,17 +180,44 @@ double segmentDistance(const WKSPoint& p, const WKSPoint& a, const WKSPoint& b) 
     return std::hypot(p.X - (a.X + t * dx), p.Y - (a.Y + t * dy));
 }
 
+// The kept interior vertices of an edge (see exportVector), scaled, as YCOO, XCOO values.
+void polylineVertices(IPointCollection* points, double tolerance, std::vector<int32_t>& out) {
+    out.clear();
+    const LONG n = points->GetPointCount();
+    if (n - 2 <= 0) return;
+    std::vector<WKSPoint> p(static_cast<std::size_t>(n));
+    IPointPtr q(CLSID_Point);
+    for (LONG i = 0; i < n; ++i) {
+        points->QueryPoint(i, q);
+        p[std::size_t(i)] = {q->GetX(), q->GetY()};
+    }
+    // Each vertex scaled once.
+    std::vector<std::pair<int32_t, int32_t>> scaled(p.size());
+    for (std::size_t i = 0; i < p.size(); ++i)
+        scaled[i] = {roundToInt(p[i].X * coordFactor), roundToInt(p[i].Y * coordFactor)};
+    std::vector<std::size_t> kept;
+    std::size_t previous = 0;
+    for (std::size_t i = 1; i + 1 < p.size(); ++i) {
+        bool drop = scaled[i] == scaled[previous];
+        if (!drop && tolerance > 0) drop = segmentDistance(p[i], p[previous], p[i + 1]) < tolerance;
+        if (!drop) kept.push_back(i);
+        previous = i;
+    }
+    // The last interior vertex repeating the end node is the node itself; only that vertex is
+    // left out, never another one kept before it.
+    const std::size_t last = p.size() - 2;
+    if (!kept.empty() && kept.back() == last && p[last].X == p[last + 1].X && p[last].Y == p[last + 1].Y)
+        kept.pop_back();
+    out.reserve(kept.size() * 2);
+    for (std::size_t i : kept) {
+        out.push_back(scaled[i].second);
+        out.push_back(scaled[i].first);
+    }
+}
+
 template <class F>
 int32_t guarded(const char* function, F&& body) {
-    try {
-        return body();
-    } catch (const _com_error& e) {
-        logComErrorOf(kModule, function, e);
-        return E_FAIL;
-    } catch (const std::bad_alloc&) {
-        logLine("%s: out of memory\n", function);
-        return -1;
-    }
+    return guardedStep(kModule, function, std::forward<F>(body));
 }
 
 }  // namespace
@@ -302,7 +348,7 @@ int32_t updateVI3DSP(IFeatureClass* soundings, int32_t k, const char* arrayName,
         IQueryFilterPtr filter(CLSID_QueryFilter);
         // Rows of the same name in another cell are another cell's array.
         filter->PutWhereClause(("NAME=" + sqlText(arrayName) + " AND DSNM=" + sqlText(cellName)).c_str());
-        Subfields coordinates;
+        std::vector<int32_t> coordinates;
         coordinates.reserve(std::size_t(k) * 3);
         int32_t taken = 0;
         IFeatureCursorPtr cursor = soundings->Search(filter, VARIANT_FALSE);
@@ -314,17 +360,12 @@ int32_t updateVI3DSP(IFeatureClass* soundings, int32_t k, const char* arrayName,
             }
             IPointPtr point(feature->GetShape());
             if (!point) continue;
-            coordinates.emplace_back("YCOO", scaled(point->GetY(), coordFactor));
-            coordinates.emplace_back("XCOO", scaled(point->GetX(), coordFactor));
-            coordinates.emplace_back("VE3D", scaled(pointZ(point, feature), soundingFactor));
+            addSounding(coordinates, point, pointZ(point, feature));
             ++taken;
         }
         if (taken == 0) return 0;
-        if (fillField(fields[2], "SG3D", coordinates) != 0) {
-            logLine("updateVI3DSP : unable to allocate memory\n");
-            return -1;
-        }
-        return writeDataRecord(file, fields, kArrayTexts);
+        const int32_t rc = putCoordinates(fields[2], "SG3D", 3, coordinates, "updateVI3DSP : unable to allocate memory\n");
+        return rc != 0 ? rc : writeDataRecord(file, fields, kArrayTexts);
     });
 }
 
@@ -353,7 +394,15 @@ int32_t exportVE(IWorkspace* workspace, Iso8211File* file, const char* className
             (void)vrptFromRows(rows == pointers.end() ? none : rows->second, fields[1]);
             (void)exportVectorAttributes(feature, fields[2]);
             IPointCollectionPtr points(feature->GetShape());
-            if (points) (void)exportPolylineCoordinates(points, fields[3], "SG2D", tolerance);
+            // The vertices are kept by the field set: an edge's values need no allocation each.
+            std::vector<int32_t> vertices;
+            if (points &&
+                guarded("exportPolylineCoordinates", [&]() -> int32_t {
+                    polylineVertices(points, tolerance, vertices);
+                    return 0;
+                }) == 0 &&
+                fields.setCoordinates(3, "SG2D", kPlane, 2, vertices) != 0)
+                logLine("exportPolylineCoordinates: out of memory (subfields).\n");
             const int32_t rc = writeDataRecord(file, fields, kEdgeTexts);
             if (rc != 0) return rc;
             ++count;
@@ -441,18 +490,14 @@ int32_t exportCoordinate(IFeature* feature, Iso8211Field* field, const char* tag
         if (!feature || !field || !tag) return -19;
         IPointPtr point(feature->GetShape());
         if (!point) return -19;
-        Subfields s = {{"YCOO", scaled(point->GetY(), coordFactor)}, {"XCOO", scaled(point->GetX(), coordFactor)}};
+        std::vector<int32_t> s = {roundToInt(point->GetY() * coordFactor), roundToInt(point->GetX() * coordFactor)};
         if (std::strcmp(tag, "SG3D") == 0) {
             const LONG depth = findField(feature, "DEPTH");
             const _variant_t v = depth >= 0 ? feature->GetValue(depth) : _variant_t();
             const double z = v.vt == VT_NULL || v.vt == VT_EMPTY ? 0 : static_cast<double>(v);
-            s.emplace_back("VE3D", scaled(z, soundingFactor));
+            s.push_back(roundToInt(z * soundingFactor));
         }
-        if (fillField(field, tag, s) != 0) {
-            logLine("exportCoordinate: out of memory (subfields).\n");
-            return -1;
-        }
-        return 0;
+        return putCoordinates(field, tag, int(s.size()), s, "exportCoordinate: out of memory (subfields).\n");
     });
 }
 
@@ -460,62 +505,25 @@ int32_t exportCoordinates(IPointCollection* points, Iso8211Field* field, const c
     return guarded("exportCoordinates", [&]() -> int32_t {
         if (!points || !field || !tag) return -19;
         const LONG n = points->GetPointCount();
-        Subfields s;
+        std::vector<int32_t> s;
         s.reserve(std::size_t(n > 0 ? n : 0) * 3);
         IPointPtr p(CLSID_Point);
         for (LONG i = 0; i < n; ++i) {
             points->QueryPoint(i, p);
-            s.emplace_back("YCOO", scaled(p->GetY(), coordFactor));
-            s.emplace_back("XCOO", scaled(p->GetX(), coordFactor));
-            s.emplace_back("VE3D", scaled(pointZ(p, nullptr), soundingFactor));
+            addSounding(s, p, pointZ(p, nullptr));
         }
-        if (fillField(field, tag, s) != 0) {
-            logLine("exportCoordinates: out of memory (subfields).\n");
-            return -1;
-        }
-        return 0;
+        return putCoordinates(field, tag, 3, s, "exportCoordinates: out of memory (subfields).\n");
     });
 }
 
 int32_t exportPolylineCoordinates(IPointCollection* points, Iso8211Field* field, const char* tag, double tolerance) {
     return guarded("exportPolylineCoordinates", [&]() -> int32_t {
         if (!points || !field || !tag) return -19;
-        const LONG n = points->GetPointCount();
         if (fillField(field, tag, {}) != 0) return -1;
-        if (n - 2 <= 0) return 0;
-        std::vector<WKSPoint> p(static_cast<std::size_t>(n));
-        IPointPtr q(CLSID_Point);
-        for (LONG i = 0; i < n; ++i) {
-            points->QueryPoint(i, q);
-            p[std::size_t(i)] = {q->GetX(), q->GetY()};
-        }
-        // Each vertex scaled once.
-        std::vector<std::pair<int32_t, int32_t>> scaled(p.size());
-        for (std::size_t i = 0; i < p.size(); ++i)
-            scaled[i] = {roundToInt(p[i].X * coordFactor), roundToInt(p[i].Y * coordFactor)};
-        std::vector<std::size_t> kept;
-        std::size_t previous = 0;
-        for (std::size_t i = 1; i + 1 < p.size(); ++i) {
-            bool drop = scaled[i] == scaled[previous];
-            if (!drop && tolerance > 0) drop = segmentDistance(p[i], p[previous], p[i + 1]) < tolerance;
-            if (!drop) kept.push_back(i);
-            previous = i;
-        }
-        // The last interior vertex repeating the end node is the node itself; only that vertex is
-        // left out, never another one kept before it.
-        const std::size_t last = p.size() - 2;
-        if (!kept.empty() && kept.back() == last && p[last].X == p[last + 1].X && p[last].Y == p[last + 1].Y)
-            kept.pop_back();
-        Subfields s;
-        s.reserve(kept.size() * 2);
-        for (std::size_t i : kept) {
-            s.emplace_back("YCOO", decimal(scaled[i].second));
-            s.emplace_back("XCOO", decimal(scaled[i].first));
-        }
-        if (fillField(field, tag, s) != 0) {
-            logLine("exportPolylineCoordinates: out of memory (subfields).\n");
-            return -1;
-        }
+        std::vector<int32_t> s;
+        polylineVertices(points, tolerance, s);
+        if (s.empty()) return 0;
+        if (putCoordinates(field, tag, 2, s, "exportPolylineCoordinates: out of memory (subfields).\n") != 0) return -1;
         return 0;
     });
 }

@@ -54,6 +54,7 @@
 // ATTV: one pair per vector attribute (HORDAT, POSACC, QUAPOS) that the feature has a value for.
 [[nodiscard]] int32_t exportVectorAttributes(IFeature* feature, Iso8211Field* field);
 
+// The coordinate fields' values are their stored forms (b24, see fillCoordinateField), not texts.
 // One point feature: YCOO, XCOO (and VE3D from column DEPTH for tag "SG3D").
 [[nodiscard]] int32_t exportCoordinate(IFeature* feature, Iso8211Field* field, const char* tag);
 // Every point of the collection as YCOO, XCOO, VE3D (from Z); an empty one gives no subfields.

@@ -111,6 +111,7 @@ using namespace iso8211;
 int wr123ddsfld(std::FILE* fp, const char* tag, const char* value, int option) {
     if (!tag || !find123file(fp)) return 0;
     fm* f = g_cur;
+    f->priv->w_items.clear();  // the descriptions change
     if (!f->dl_hd || option < 1 || option > 6) return 0;
     switch (option) {
     case 2:
@@ -297,6 +298,7 @@ int finish123ddr(std::FILE* fp) {
 int drop123ddr(std::FILE* fp) {
     if (!find123file(fp)) return 0;
     fm* f = g_cur;
+    f->priv->w_items.clear();
     if (f->open_mode != 'w') return 0;
     free_ddfields(f);
     f->sf_state_dd = 0;
@@ -306,6 +308,7 @@ int drop123ddr(std::FILE* fp) {
 int drop123ddfld(std::FILE* fp) {
     if (!find123file(fp)) return 0;
     fm* f = g_cur;
+    f->priv->w_items.clear();
     if (f->open_mode != 'w' || !f->dd_cur || f->dd_cur == f->dd_hd) return 0;
     ddfield* prev = f->dd_hd;
     while (prev->next && prev->next != f->dd_cur) prev = prev->next;
@@ -320,6 +323,7 @@ int drop123ddfld(std::FILE* fp) {
 int drop123ddsfld(std::FILE* fp) {
     if (!find123file(fp)) return 0;
     fm* f = g_cur;
+    f->priv->w_items.clear();
     if (f->open_mode != 'w' || !f->dd_cur || f->dd_cur == f->dd_hd) return 0;
     ddfield* d = f->dd_cur;
     if (d->fmt_rt) {
@@ -346,6 +350,7 @@ int drop123ddsfld(std::FILE* fp) {
 int put123rawddr(std::FILE* fp, const char* text, int* status) {
     if (!text || !status || !find123file(fp)) return 0;
     fm* f = g_cur;
+    f->priv->w_items.clear();
     if (f->open_mode != 'w') return 0;
     std::size_t n = std::strlen(text);
     std::rewind(fp);

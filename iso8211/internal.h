@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "iso8211/iso8211.h"
@@ -65,6 +66,9 @@ struct fm_priv {
     vnode* w_set = nullptr;         // write mode: first value of the repetition being filled
     vnode* w_last = nullptr;        // write mode: last value stored
     long w_in_rep = 0;              // write mode: values in that repetition
+    // write mode: each description's format items in the order its values meet them (put123rec);
+    // forgotten whenever a description changes
+    std::vector<std::pair<const ddfield*, std::vector<const fnode*>>> w_items;
 };
 
 namespace iso8211 {

@@ -332,6 +332,24 @@ int drop123fld(std::FILE* fp, int* status);
 int put123rawrec(std::FILE* fp, const char* bytes, long length, int* status);
 int put123num(std::FILE* fp, long value, int width);
 
+// A data record put whole, as put123sfld would take it value by value (the first value of the first
+// field with option 2 and the leader identifier 'D') and flush123rec would write it, in one pass
+// without building the record's field and value lists. 1 written; 0 nothing done: a value the
+// subfield path refuses, a field without description, or a record it does not handle (a leader
+// reused from an 'R' record, dimensions in the data, an interchange level below 3), which the
+// caller then puts subfield by subfield to the same result; -1 the write failed.
+// Any record pending from put123sfld is written first, as beg123rec does.
+struct put123value {
+    const char* value;
+    long length;
+};
+struct put123field {
+    const char* tag;
+    const put123value* values;
+    long count;
+};
+int put123rec(std::FILE* fp, const put123field* fields, long count);
+
 // ---- conversions, text helpers (convert.cpp) ------------------------------------------------------
 int i2to123b(std::int16_t v, char* out, int reverse);
 int i4to123b(std::int32_t v, char* out, int reverse);

@@ -2,6 +2,7 @@
 // them: sizing the fields, the leader and directory, the tag check, and each field's stored form.
 // Failures return 0 without a message; a value that does not fit its format item is refused.
 
+#include <algorithm>
 #include <new>
 #include <optional>
 
@@ -28,6 +29,30 @@ struct FmtSave {
         f->rs_hd = stack;
     }
 };
+
+// Appends the w bits of a bit string at p to the bits pending in acc, each full byte to out.
+void put_bits(std::string& out, const char* p, long w, unsigned& bits, unsigned& acc) {
+    for (long i = 0; i < w; ++i) {
+        acc = (acc << 1) | ((static_cast<unsigned char>(p[i / 8]) >> (7 - i % 8)) & 1u);
+        if (++bits == 8) {
+            out += char(acc);
+            bits = 0;
+            acc = 0;
+        }
+    }
+}
+
+// Records the start of the record written at pos in the file's list of record starts.
+bool add_record_start(fm* f, long pos) {
+    rp* n = new (std::nothrow) rp{std::int32_t(pos), nullptr, nullptr};
+    if (!n) return false;
+    rp* last = f->rec_loc_cur ? f->rec_loc_cur : f->rec_loc_hd;
+    while (last->next) last = last->next;
+    n->back = last;
+    last->next = n;
+    f->rec_loc_cur = n;
+    return true;
+}
 
 // The stored form of one field of the record being written.
 bool serialise(fm* f, const drfield* r, std::string& out) {
@@ -92,14 +117,7 @@ bool serialise(fm* f, const drfield* r, std::string& out) {
             if (t == 'B' && w > 0) {
                 if (n < std::size_t((w + 7) / 8)) return false;
                 if (f->compress) {
-                    for (long i = 0; i < w; ++i) {
-                        acc = (acc << 1) | ((static_cast<unsigned char>(p[i / 8]) >> (7 - i % 8)) & 1u);
-                        if (++bits == 8) {
-                            out += char(acc);
-                            bits = 0;
-                            acc = 0;
-                        }
-                    }
+                    put_bits(out, p, w, bits, acc);
                 } else {
                     out.append(p, std::size_t((w + 7) / 8));
                 }
@@ -494,16 +512,10 @@ int write123dr() {
     f->compress = 0;
     if (std::fwrite(rec.data(), 1, rec.size(), fp) != rec.size()) return 0;
 
-    rp* n = new (std::nothrow) rp{std::int32_t(pos), nullptr, nullptr};
-    if (!n) return 0;
-    rp* last = f->rec_loc_cur ? f->rec_loc_cur : f->rec_loc_hd;
-    while (last->next) last = last->next;
-    n->back = last;
-    last->next = n;
-    f->rec_loc_cur = n;
+    if (!add_record_start(f, pos)) return 0;
     if (!reuse && f->rl_hd->lead_id == 'R') {
         f->nld = 1;
-        f->nld_loc = n;
+        f->nld_loc = f->rec_loc_cur;
     }
     return 1;
 }
@@ -596,6 +608,182 @@ int put123rawrec(std::FILE* fp, const char* bytes, long length, int* status) {
     // The record is on disk already: it is the current record, not a pending one.
     *status = ok ? S_SUBFIELD : S_FAIL;
     return ok;
+}
+
+// ---- put123rec ----------------------------------------------------------------------------------
+namespace iso8211 {
+namespace {
+
+// The format items of d's first `count` values, as store123sfld's walk from the field's start meets
+// them; null when the walk ends sooner. Kept per description: every record walks the same items.
+const std::vector<const fnode*>* items_of(fm* f, ddfield* d, std::size_t count) {
+    auto& cache = f->priv->w_items;
+    std::vector<const fnode*>* items = nullptr;
+    for (auto& [desc, list] : cache)
+        if (desc == d) items = &list;
+    if (!items) items = &cache.emplace_back(d, std::vector<const fnode*>{}).second;
+    if (items->size() >= count) return items;
+    const std::size_t want = std::max(count, 2 * items->size());
+    items->clear();
+    FmtSave save(f);
+    f->fmt_cur = nullptr;
+    f->fmt_root_cur = d->fmt_rt;
+    for (std::size_t i = 0; i < want; ++i) {
+        char t = 0, x = 0, dl = 0;
+        long w = 0;
+        if (!get123fmt(&t, &x, &w, &dl)) break;
+        items->push_back(f->fmt_cur);
+    }
+    return items->size() >= count ? items : nullptr;
+}
+
+// Appends the stored form of one field, with store123sfld's checks and serialise's output; false
+// where store123sfld would refuse a value.
+bool field_bytes(fm* f, ddfield* d, const put123field& field, std::string& out) {
+    const bool ucs2 = ucs2_field(f, d);
+    auto terminate = [&](char t) {
+        out += t;
+        if (ucs2) out += '\0';
+    };
+    const std::size_t n = std::size_t(field.count);
+    if (!d->fmt_rt) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const char* value = field.values[i].value;
+            const long length = field.values[i].length;
+            if (length < 0 || (length && !value)) return false;
+            if (ucs2) {
+                if (value && ucs2_stop(value, value + length, UT)) return false;
+            } else if (value && (std::memchr(value, FT, std::size_t(length)) ||
+                                 std::memchr(value, UT, std::size_t(length)))) {
+                return false;
+            }
+            if (i) terminate(UT);
+            if (length) out.append(value, std::size_t(length));
+        }
+        terminate(FT);
+        return true;
+    }
+    const std::vector<const fnode*>* items = items_of(f, d, n);
+    if (!items) return false;
+    unsigned bits = 0, acc = 0;  // bits of a bit string pending in acc (records are written compressed)
+    auto flush_bits = [&]() {
+        if (bits) out += char(acc << (8 - bits));
+        bits = 0;
+        acc = 0;
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        const fnode* item = (*items)[i];
+        const char t = item->d_type, dl = item->delim;
+        const long w = item->width;
+        const char* value = field.values[i].value;
+        long length = field.values[i].length;
+        if (length < 0 || (length && !value)) return false;
+        const char* p = value ? value : "";
+        if (t == 'B' && w > 0) {
+            if (length < (w + 7) / 8) return false;
+            if (bits == 0 && w % 8 == 0) {  // whole bytes on a byte boundary: the bytes themselves
+                out.append(p, std::size_t(w / 8));
+                continue;
+            }
+            put_bits(out, p, w, bits, acc);
+            continue;
+        }
+        flush_bits();
+        if ((t == 'L' || t == 'M') && w > 0) {
+            if (length != w) return false;
+            out.append(p, std::size_t(length));
+        } else if (w > 0) {
+            // A fixed-width text fills its width: a short one padded, a long one refused.
+            if (length > w) return false;
+            if (!ucs2 && std::memchr(p, FT, std::size_t(length))) return false;
+            out.append(p, std::size_t(length));
+            out.append(std::size_t(w - length), ' ');
+        } else if (t != 'B') {
+            const char delim = dl ? dl : UT;
+            if (ucs2) {
+                if (value && ucs2_stop(value, value + length, delim)) return false;
+            } else if (value && (std::memchr(value, FT, std::size_t(length)) ||
+                                 std::memchr(value, delim, std::size_t(length)))) {
+                return false;
+            }
+            out.append(p, std::size_t(length));
+            terminate(delim);
+        } else {
+            out.append(p, std::size_t(length));
+        }
+    }
+    flush_bits();
+    terminate(FT);
+    return true;
+}
+
+}  // namespace
+}  // namespace iso8211
+
+int put123rec(std::FILE* fp, const put123field* fields, long count) {
+    if (!fields || count < 1 || !find123file(fp)) return 0;
+    fm* f = g_cur;
+    if (f->open_mode != 'w' || f->nld || !f->dl_hd || f->dl_hd->ilevel != 3) return 0;
+    // Built before anything is written, so that a refusal leaves the file as it was. The library
+    // serves one thread (g_cur): the buffers are kept from record to record.
+    static std::string area;
+    static std::vector<long> ends;
+    area.clear();
+    ends.clear();
+    long maxtag = 0;
+    for (long i = 0; i < count; ++i) {
+        const put123field& field = fields[i];
+        if (!field.tag || field.count < 1 || !field.values) return 0;
+        const long taglen = long(std::strlen(field.tag));
+        if (taglen > MAX_TAG || !find123ddfld(field.tag)) return 0;
+        ddfield* d = f->dd_cur;
+        if (dims_in_data(f, d)) return 0;
+        if (!field_bytes(f, d, field, area)) return 0;
+        ends.push_back(long(area.size()));
+        maxtag = std::max(maxtag, taglen);
+    }
+    // The leader and directory, as lead123dr and write123dr make them.
+    long maxlen = 0;
+    for (long i = 0; i < count; ++i) maxlen = std::max(maxlen, ends[std::size_t(i)] - (i ? ends[std::size_t(i) - 1] : 0));
+    const long lastPos = count > 1 ? ends[std::size_t(count) - 2] : 0;
+    if (maxtag < 1 || maxtag != f->dl_hd->s_tag) return 0;
+    const int sFdlen = digits_of(maxlen), sFdpos = digits_of(lastPos);
+    if (sFdlen > 9 || sFdpos > 9) return 0;
+    const long base = count * (maxtag + sFdlen + sFdpos) + 25;
+    const long len = base + long(area.size());
+    if (base > 99999 || len > 2147483647L) return 0;
+
+    if (!flush123rec(fp)) return -1;
+    const long pos = std::ftell(fp);
+    if (pos < 0 || pos > 2147483647L) return 0;
+    static std::string rec;
+    rec.clear();
+    // Zero-padded decimals of the leader and directory (each fits its width, checked above).
+    auto put = [](long v, int width) {
+        const std::size_t at = rec.size();
+        rec.append(std::size_t(width), '0');
+        for (int k = width - 1; k >= 0 && v > 0; --k, v /= 10) rec[at + std::size_t(k)] = char('0' + v % 10);
+    };
+    put(len > 99999 ? 0L : len, 5);
+    rec += " D     ";
+    put(base, 5);
+    rec += "   ";
+    rec += char('0' + sFdlen);
+    rec += char('0' + sFdpos);
+    rec += '0';
+    rec += char('0' + maxtag);
+    for (long i = 0; i < count; ++i) {
+        const long start = i ? ends[std::size_t(i) - 1] : 0;
+        rec += fields[i].tag;
+        put(ends[std::size_t(i)] - start, sFdlen);
+        put(start, sFdpos);
+    }
+    rec += FT;
+    rec += area;
+    f->compress = 0;
+    if (std::fwrite(rec.data(), 1, rec.size(), fp) != rec.size()) return -1;
+
+    return add_record_start(f, pos) ? 1 : -1;
 }
 
 // ---- put123num ----------------------------------------------------------------------------------

@@ -109,6 +109,8 @@ int prepareValues(Iso8211Record* record, int binary, bool owned) {
             Iso8211Field& f = record->fields[i];
             for (int j = 0; j < f.subfieldCount && f.subFields; ++j) {
                 Iso8211SubField& s = f.subFields[j];
+                // A built value with a format is its stored form already (fillCoordinateField).
+                if (owned && s.format[0] != '\0') continue;
                 const char* text = s.value ? s.value : "";
                 const std::size_t n = std::strlen(text);
                 s.length = int32_t(n);

@@ -30,7 +30,8 @@ void initializeField(Iso8211Field* field);
 [[nodiscard]] int PrepareToWrite(Iso8211Record* record, int binary);
 // PrepareToWrite in binary mode of a record whose every value is a heap text of its own (made by
 // updateSubfield or WriteIso8211Field0001): each value takes its stored form in its own bytes
-// where they suffice, without an allocation.
+// where they suffice, without an allocation. A value that carries a format is stored already and
+// stays as it is.
 [[nodiscard]] int prepareBuiltRecord(Iso8211Record* record);
 
 // Removes trailing blanks, tabs and line feeds in place. The index of the last character kept;

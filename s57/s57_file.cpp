@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -1610,28 +1611,40 @@ int Write8211Record(Iso8211File* file, const Iso8211Record* record) {
         logLine("Write8211Record: Unable to start data record\n");
         return -4;
     }
-    std::string encoded;
+    // Each value as the record layer takes it: text in its field's lexical level.
+    // Kept from record to record (the record layer serves one thread).
+    static std::vector<put123value> values;
+    static std::vector<put123field> fields;
+    static std::deque<std::string> encoded;  // stays where it is as it grows
+    values.clear();
+    fields.clear();
+    std::size_t converted = 0;
+    auto encodedSlot = [&]() -> std::string& {
+        if (converted == encoded.size()) encoded.emplace_back();
+        return encoded[converted++];
+    };
     std::u32string unheld;
     for (int i = 0; i < record->fieldCount; ++i) {
         const Iso8211Field& f = record->fields[i];
-        const bool lastField = i == record->fieldCount - 1;
         const ddfield* desc = description(f.tag);
         const int level = desc ? lexicalLevel(desc) : 0;
         for (int j = 0; j < f.subfieldCount; ++j) {
-            int option;
-            if (j == 0) option = i == 0 ? kOptRecordStart : kOptFieldStart;
-            else if (j == f.subfieldCount - 1) option = lastField ? kOptRecordEnd : kOptFieldEnd;
-            else option = kOptNext;
             const Iso8211SubField& sf = f.subFields[j];
+            if (isBinaryFormat(sf.format)) {  // stored already (built coordinates): no text
+                values.push_back({sf.value, long(sf.length)});
+                continue;
+            }
             const char* value = sf.value;
             long length = sf.length;
             if (desc && level == 2 && isTextItem(desc, j, sf)) {
-                encoded = utf8ToUcs2(sf.value, sf.length);
-                value = encoded.data();
-                length = long(encoded.size());
+                std::string& text = encodedSlot();
+                text = utf8ToUcs2(sf.value, sf.length);
+                value = text.data();
+                length = long(text.size());
             } else if (desc && hasHighBytes(sf.value, std::size_t(sf.length)) && knownTextItem(desc, j, sf)) {
                 unheld.clear();
-                encoded = utf8ToLexical(std::string_view(sf.value, std::size_t(sf.length)), level, &unheld);
+                std::string& text = encodedSlot();
+                text = utf8ToLexical(std::string_view(sf.value, std::size_t(sf.length)), level, &unheld);
                 if (!unheld.empty()) {
                     std::string codes;
                     for (char32_t c : unheld) {
@@ -1642,20 +1655,46 @@ int Write8211Record(Iso8211File* file, const Iso8211Record* record) {
                     logLine("Write8211Record: field %s, subfield %s: characters that 8-bit text cannot hold "
                             "written as '?':%s\n", f.tag, sf.label, codes.c_str());
                 }
-                value = encoded.data();
-                length = long(encoded.size());
+                value = text.data();
+                length = long(text.size());
             }
-            if (!put123sfld(file->fp, f.tag, 'D', value, length, option)) {
-                // A prepared binary value need not be terminated: print at most its length.
-                logLine("Write8211Record: Unable write field %s, subfield %s, value %.*s\n", f.tag, sf.label,
-                        int(sf.length), sf.value);
-                return -4;
-            }
+            values.push_back({value, length});
         }
     }
-    if (!flush123rec(file->fp)) {
+    for (std::size_t k = 0, at = 0; k < std::size_t(record->fieldCount); ++k) {
+        const Iso8211Field& f = record->fields[k];
+        fields.push_back({f.tag, values.data() + at, long(f.subfieldCount)});
+        at += std::size_t(f.subfieldCount);
+    }
+    const int direct = put123rec(file->fp, fields.data(), long(fields.size()));
+    if (direct < 0) {
         logLine("Write8211Record: Unable to end data record\n");
         return -4;
+    }
+    if (direct == 0) {
+        // Value by value, which says which value it refuses.
+        std::size_t at = 0;
+        for (int i = 0; i < record->fieldCount; ++i) {
+            const Iso8211Field& f = record->fields[i];
+            const bool lastField = i == record->fieldCount - 1;
+            for (int j = 0; j < f.subfieldCount; ++j, ++at) {
+                int option;
+                if (j == 0) option = i == 0 ? kOptRecordStart : kOptFieldStart;
+                else if (j == f.subfieldCount - 1) option = lastField ? kOptRecordEnd : kOptFieldEnd;
+                else option = kOptNext;
+                const Iso8211SubField& sf = f.subFields[j];
+                if (!put123sfld(file->fp, f.tag, 'D', values[at].value, values[at].length, option)) {
+                    // A prepared binary value need not be terminated: print at most its length.
+                    logLine("Write8211Record: Unable write field %s, subfield %s, value %.*s\n", f.tag, sf.label,
+                            int(sf.length), sf.value);
+                    return -4;
+                }
+            }
+        }
+        if (!flush123rec(file->fp)) {
+            logLine("Write8211Record: Unable to end data record\n");
+            return -4;
+        }
     }
     file->recordCount += 1;
     file->recordNo = file->recordCount;

@@ -42,7 +42,8 @@ struct Iso8211File {
 
 struct Iso8211SubField {
     char label[5];   // four-letter label; "    " in a built 0001 field
-    char format[11]; // format control as the library reports it; empty in built records
+    char format[11]; // format control as the library reports it; empty in built records but for
+                     // values built in their stored binary form ("L24": b24 coordinates)
     char* value;     // NUL-terminated text (or bytes prepared for writing), malloc'ed or in the
                      // block of a read record. Text is UTF-8 both ways: the file holds it by the
                      // lexical level of its field, UCS-2 where the controls carry "%/A" (NATF),
@@ -214,5 +215,5 @@ void Free8211Value(void* part);
 // taken as UTF-8 and written by the lexical level of their field (utf8ToLexical): UCS-2
 // little-endian where the file describes the field as UCS-2, else ISO 8859-1, where a character
 // ISO 8859-1 cannot hold is written as '?' with a log line naming the field, the subfield and the
-// characters.
+// characters. A value whose own format is binary is written as it is.
 [[nodiscard]] int Write8211Record(Iso8211File* file, const Iso8211Record* record);

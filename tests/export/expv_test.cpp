@@ -54,11 +54,22 @@ IPointCollectionPtr line(const std::vector<WKSPoint>& points) {
     return path;
 }
 
+// A coordinate subfield's scaled value: its stored form, four bytes of a signed little-endian b24.
+std::string coordinate(const Iso8211SubField& s) {
+    if (s.length != 4 || std::string(s.format) != "L24") return "not b24";
+    uint32_t v = 0;
+    for (int b = 3; b >= 0; --b) v = (v << 8) | static_cast<unsigned char>(s.value[b]);
+    return std::to_string(int32_t(v));
+}
+
 // The kept vertices as "y,x" of the scaled coordinates.
 std::vector<std::string> kept(const Iso8211Field& f) {
     std::vector<std::string> out;
-    for (int i = 0; i + 1 < f.subfieldCount; i += 2)
-        out.push_back(std::string(f.subFields[i].value) + "," + f.subFields[i + 1].value);
+    for (int i = 0; i + 1 < f.subfieldCount; i += 2) {
+        EXPECT_STREQ(f.subFields[i].label, "YCOO");
+        EXPECT_STREQ(f.subFields[i + 1].label, "XCOO");
+        out.push_back(coordinate(f.subFields[i]) + "," + coordinate(f.subFields[i + 1]));
+    }
     return out;
 }
 
