@@ -87,11 +87,14 @@ struct KeyHash {
 constexpr double kGridLimit = 4503599627370496.0;  // 2^52
 
 // GEOS's rounding (half away towards +infinity), so that a vertex lands in the cell its noding uses.
+// The distance to the whole number below (or above) is exact, so halves are told exactly.
 double roundHalfUp(double v) {
-    double whole = 0;
-    const double frac = std::fabs(std::modf(v, &whole));
-    if (v >= 0) return frac < 0.5 ? std::floor(v) : frac > 0.5 ? std::ceil(v) : whole + 1.0;
-    return frac < 0.5 ? std::ceil(v) : frac > 0.5 ? std::floor(v) : whole;
+    if (v >= 0) {
+        const double below = std::floor(v);
+        return v - below < 0.5 ? below : below + 1.0;
+    }
+    const double above = std::ceil(v);
+    return above - v <= 0.5 ? above : above - 1.0;
 }
 
 class Grid {
@@ -148,10 +151,12 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
     return q;
 }
 
-// The hot pixels in square buckets, for the pixels a segment may meet.
+// The hot pixels in square buckets, for the pixels a segment may meet: the buckets found by hash,
+// about the size of a typical segment, so that a segment looks at few buckets and few pixels.
 class PixelIndex {
 public:
-    explicit PixelIndex(std::vector<Cell> pixels) {
+    // `typical`: the usual extent of a segment, in cells.
+    PixelIndex(std::vector<Cell> pixels, std::int64_t typical) {
         if (pixels.empty()) return;
         Cell lo = pixels[0], hi = pixels[0];
         for (const Cell& c : pixels) {
@@ -159,11 +164,19 @@ public:
             hi = {std::max(hi.x, c.x), std::max(hi.y, c.y)};
         }
         origin_ = lo;
+        // Never larger than buckets holding a few pixels each were the pixels spread evenly.
         const double area = (double(hi.x - lo.x) + 1) * (double(hi.y - lo.y) + 1);
-        size_ = std::max<std::int64_t>(1, std::int64_t(std::sqrt(area / double(pixels.size())) * 2));
+        const std::int64_t even = std::max<std::int64_t>(1, std::int64_t(std::sqrt(area / double(pixels.size())) * 2));
+        size_ = std::clamp<std::int64_t>(typical, 1, even);
         entries_.reserve(pixels.size());
         for (const Cell& c : pixels) entries_.push_back({bucket(c), c});
         std::sort(entries_.begin(), entries_.end());
+        for (std::size_t i = 0; i < entries_.size(); ++i)
+            if (i == 0 || entries_[i].bucket != entries_[i - 1].bucket) {
+                buckets_.number(entries_[i].bucket);
+                first_.push_back(std::uint32_t(i));
+            }
+        first_.push_back(std::uint32_t(entries_.size()));
     }
 
     // Appends the hot pixels that segment a-b meets, in no particular order.
@@ -175,7 +188,7 @@ public:
         const std::int64_t bx0 = floorDiv(p.x - origin_.x, size_), bx1 = floorDiv(q.x - origin_.x, size_);
         for (std::int64_t bx = bx0; bx <= bx1; ++bx) {
             std::int64_t ylo = miny, yhi = maxy;
-            if (p.x != q.x) {
+            if (p.x != q.x && bx0 != bx1) {
                 // The segment's y over the column's x-range, widened by half a cell each way.
                 const double x0 = std::max(double(p.x), double(origin_.x + bx * size_) - 0.5);
                 const double x1 = std::min(double(q.x), double(origin_.x + bx * size_ + size_ - 1) + 0.5);
@@ -187,11 +200,10 @@ public:
             }
             const std::int64_t by0 = floorDiv(ylo - origin_.y, size_), by1 = floorDiv(yhi - origin_.y, size_);
             for (std::int64_t by = by0; by <= by1; ++by) {
-                const Cell key{bx, by};
-                auto it = std::lower_bound(entries_.begin(), entries_.end(), key,
-                                           [](const Entry& e, const Cell& k) { return e.bucket < k; });
-                for (; it != entries_.end() && it->bucket == key; ++it)
-                    if (meetsPixel(a, b, it->cell)) out.push_back(it->cell);
+                const std::int32_t k = buckets_.find(Cell{bx, by});
+                if (k < 0) continue;
+                for (std::uint32_t i = first_[std::size_t(k)]; i < first_[std::size_t(k) + 1]; ++i)
+                    if (meetsPixel(a, b, entries_[i].cell)) out.push_back(entries_[i].cell);
             }
         }
     }
@@ -206,7 +218,9 @@ private:
 
     Cell origin_{0, 0};
     std::int64_t size_ = 1;
-    std::vector<Entry> entries_;
+    std::vector<Entry> entries_;              // by bucket
+    Numbering<Cell, CellHash> buckets_;       // the buckets that hold pixels, in order
+    std::vector<std::uint32_t> first_;        // bucket k's entries: [first_[k], first_[k + 1])
 };
 
 using Segment = std::pair<Cell, Cell>;  // low end, high end
@@ -245,6 +259,17 @@ void distinctSegments(const std::vector<std::vector<Cell>>& paths, std::vector<S
         distinct.push_back(seen.keys[order[r]]);
     }
     for (std::uint32_t& k : indexOf) k = rank[k];
+}
+
+// The median extent of the segments (the larger of their width and height), in cells.
+std::int64_t typicalExtent(const std::vector<Segment>& distinct) {
+    if (distinct.empty()) return 1;
+    std::vector<std::int64_t> extents;
+    extents.reserve(distinct.size());
+    for (const auto& [lo, hi] : distinct) extents.push_back(std::max(hi.x - lo.x, std::max(hi.y, lo.y) - std::min(hi.y, lo.y)));
+    auto middle = extents.begin() + std::ptrdiff_t(extents.size() / 2);
+    std::nth_element(extents.begin(), middle, extents.end());
+    return *middle;
 }
 
 // The distinct segments chained into lines: each run between cells where other than two segments
@@ -512,7 +537,7 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     distinctSegments(paths, distinct, distinctOf);
     std::vector<Cell> pixels;
     hotPixels(distinct, tolerance, grid, finder, pixels);
-    Noding noding(distinct, PixelIndex(std::move(pixels)));
+    Noding noding(distinct, PixelIndex(std::move(pixels), typicalExtent(distinct)));
     distinct.clear();
     distinct.shrink_to_fit();
 
