@@ -22,9 +22,6 @@
 
 namespace fs = std::filesystem;
 using bench::execute;
-using bench::inChild;
-using bench::Measure;
-using bench::median;
 using bench::tarvoExport;
 using bench::tarvoImport;
 
@@ -54,36 +51,25 @@ int main(int argc, char** argv) {
     fs::create_symlink(cell, input);
     const std::string name = cell.filename().string();
 
-    std::vector<double> imports, exports, gdal;
-    long importRss = 0, exportRss = 0, gdalRss = 0;
-    for (int i = 0; i < runs; ++i) {
-        const std::string gdb = (scratch / ("cell" + std::to_string(i) + ".gpkg")).string();
-        const Measure a = inChild([&] { return tarvoImport({input}, gdb); });
-        const fs::path outDir = scratch / ("out" + std::to_string(i));
-        fs::create_directories(outDir);
-        const Measure b = inChild([&] { return tarvoExport(gdb, name, (outDir / name).string(), false); });
-        const fs::path gdalDir = scratch / ("gdal" + std::to_string(i));
-        fs::create_directories(gdalDir);
-        const Measure c = inChild([&] { return ogr2ogrS57(cell.string(), (gdalDir / name).string()); });
-        if (a.status != 0 || b.status != 0 || c.status != 0) {
-            std::fprintf(stderr, "run %d failed: import %d, export %d, ogr2ogr %d\n", i, a.status, b.status, c.status);
-            return 1;
-        }
-        imports.push_back(a.seconds);
-        exports.push_back(b.seconds);
-        gdal.push_back(c.seconds);
-        importRss = std::max(importRss, a.maxRssKb);
-        exportRss = std::max(exportRss, b.maxRssKb);
-        gdalRss = std::max(gdalRss, c.maxRssKb);
-    }
-    const double e = median(exports), im = median(imports), g = median(gdal);
+    auto gdbOf = [&](int i) { return (scratch / ("cell" + std::to_string(i) + ".gpkg")).string(); };
+    auto outOf = [&](const char* kind, int i) { return scratch / (kind + std::to_string(i)); };
+    std::vector<bench::Contender> contenders = {
+        {"import", nullptr, [&](int i) { return tarvoImport({input}, gdbOf(i)); }},
+        {"export", [&](int i) { fs::create_directories(outOf("out", i)); },
+         [&](int i) { return tarvoExport(gdbOf(i), name, (outOf("out", i) / name).string(), false); }},
+        {"ogr2ogr", [&](int i) { fs::create_directories(outOf("gdal", i)); },
+         [&](int i) { return ogr2ogrS57(cell.string(), (outOf("gdal", i) / name).string()); }},
+    };
+    if (!bench::runRounds(contenders, runs)) return 1;
+    const bench::Contender &imports = contenders[0], &exports = contenders[1], &gdal = contenders[2];
+    const double e = exports.median(), im = imports.median(), g = gdal.median();
     std::printf("cell %s, %d runs (median wall time)\n", name.c_str(), runs);
     std::printf("%-34s %10s %14s %12s\n", "", "seconds", "peak RSS MB", "output MB");
-    std::printf("%-34s %10.3f %14.1f %12.2f\n", "tarvo export (gdb -> S-57)", e, exportRss / 1024.0,
+    std::printf("%-34s %10.3f %14.1f %12.2f\n", "tarvo export (gdb -> S-57)", e, exports.maxRssKb / 1024.0,
                 fs::file_size(scratch / "out0" / name) / 1048576.0);
-    std::printf("%-34s %10.3f %14.1f %12.2f\n", "tarvo import (S-57 -> new gdb)", im, importRss / 1024.0,
+    std::printf("%-34s %10.3f %14.1f %12.2f\n", "tarvo import (S-57 -> new gdb)", im, imports.maxRssKb / 1024.0,
                 fs::file_size(scratch / "cell0.gpkg") / 1048576.0);
-    std::printf("%-34s %10.3f %14.1f %12.2f\n", "ogr2ogr -f S57 (S-57 -> S-57)", g, gdalRss / 1024.0,
+    std::printf("%-34s %10.3f %14.1f %12.2f\n", "ogr2ogr -f S57 (S-57 -> S-57)", g, gdal.maxRssKb / 1024.0,
                 fs::file_size(scratch / "gdal0" / name) / 1048576.0);
     std::printf("export/import %.2f, export/ogr2ogr %.2f (goal: both at most 1.00)\n", im > 0 ? e / im : 0.0,
                 g > 0 ? e / g : 0.0);

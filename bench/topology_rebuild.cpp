@@ -29,7 +29,6 @@
 namespace fs = std::filesystem;
 using bench::inChild;
 using bench::Measure;
-using bench::median;
 using bench::tarvoExport;
 using bench::tarvoImport;
 
@@ -97,37 +96,29 @@ int main(int argc, char** argv) {
     fs::create_symlink(cell, input);
     const std::string name = cell.filename().string();
 
-    std::vector<double> imports, plain, rebuilt;
-    long importRss = 0, plainRss = 0, rebuiltRss = 0;
-    for (int i = 0; i < runs; ++i) {
-        const std::string run = std::to_string(i);
-        const std::string gdb = (scratch / ("cell" + run + ".gpkg")).string();
-        const Measure a = inChild([&] { return tarvoImport({input}, gdb); });
-        const std::string copy = (scratch / ("rebuild" + run + ".gpkg")).string();
-        fs::copy_file(gdb, copy);
-        fs::create_directories(scratch / ("plain" + run));
-        fs::create_directories(scratch / ("rebuilt" + run));
-        const Measure b = inChild([&] { return tarvoExport(gdb, name, (scratch / ("plain" + run) / name).string(), false); });
-        const Measure c =
-            inChild([&] { return tarvoExport(copy, name, (scratch / ("rebuilt" + run) / name).string(), true); });
-        if (a.status != 0 || b.status != 0 || c.status != 0) {
-            std::fprintf(stderr, "run %d failed: import %d, export %d, export --create-topology %d\n", i, a.status,
-                         b.status, c.status);
-            return 1;
-        }
-        imports.push_back(a.seconds);
-        plain.push_back(b.seconds);
-        rebuilt.push_back(c.seconds);
-        importRss = std::max(importRss, a.maxRssKb);
-        plainRss = std::max(plainRss, b.maxRssKb);
-        rebuiltRss = std::max(rebuiltRss, c.maxRssKb);
-    }
-    const double im = median(imports), p = median(plain), r = median(rebuilt);
+    auto file = [&](const std::string& stem, int i) { return scratch / (stem + std::to_string(i)); };
+    std::vector<bench::Contender> contenders = {
+        {"import", nullptr, [&](int i) { return tarvoImport({input}, file("cell", i).string() + ".gpkg"); }},
+        {"export",
+         [&](int i) {
+             fs::copy_file(file("cell", i).string() + ".gpkg", file("rebuild", i).string() + ".gpkg");
+             fs::create_directories(file("plain", i));
+             fs::create_directories(file("rebuilt", i));
+         },
+         [&](int i) { return tarvoExport(file("cell", i).string() + ".gpkg", name, (file("plain", i) / name).string(), false); }},
+        {"export --create-topology", nullptr,
+         [&](int i) {
+             return tarvoExport(file("rebuild", i).string() + ".gpkg", name, (file("rebuilt", i) / name).string(), true);
+         }},
+    };
+    if (!bench::runRounds(contenders, runs)) return 1;
+    const bench::Contender &imports = contenders[0], &plain = contenders[1], &rebuilt = contenders[2];
+    const double im = imports.median(), p = plain.median(), r = rebuilt.median();
     std::printf("cell %s, %d runs (median wall time)\n", name.c_str(), runs);
     std::printf("%-40s %10s %14s\n", "", "seconds", "peak RSS MB");
-    std::printf("%-40s %10.3f %14.1f\n", "tarvo export --create-topology", r, rebuiltRss / 1024.0);
-    std::printf("%-40s %10.3f %14.1f\n", "tarvo export (stored primitives)", p, plainRss / 1024.0);
-    std::printf("%-40s %10.3f %14.1f\n", "tarvo import (S-57 -> new gdb)", im, importRss / 1024.0);
+    std::printf("%-40s %10.3f %14.1f\n", "tarvo export --create-topology", r, rebuilt.maxRssKb / 1024.0);
+    std::printf("%-40s %10.3f %14.1f\n", "tarvo export (stored primitives)", p, plain.maxRssKb / 1024.0);
+    std::printf("%-40s %10.3f %14.1f\n", "tarvo import (S-57 -> new gdb)", im, imports.maxRssKb / 1024.0);
     std::printf("rebuild export/import %.2f (goal: at most 2.00), rebuild/plain export %.2f\n", im > 0 ? r / im : 0.0,
                 p > 0 ? r / p : 0.0);
 

@@ -354,12 +354,21 @@ HRESULT updateSrelTable(IWorkspace* workspace, const char* cellName) {
         for (int i = 0; i < 8; ++i) index[i] = table->FindField(columns[i]);
         ICursorPtr cursor = table->Insert(VARIANT_TRUE);
         IRowBufferPtr buffer = table->CreateRowBuffer();
-        const _variant_t cell(cellName);
+        // A column's value often repeats the row before's (the rows of one edge, the one-letter
+        // columns): its variant is made once for the run of equal values.
+        std::string last[8];
+        _variant_t variants[8];
+        variants[7] = _variant_t(cellName);
         for (int32_t k = 0; k < topoSrelList.count; ++k) {
             const SrelRecord& r = topoSrelList.records[k];
-            const char* values[8] = {r.SRC_LNAM, r.SRC_NAME, r.DEST_NAME, r.ORNT, r.USAG, r.MASK, r.TOPI, cellName};
+            const char* values[7] = {r.SRC_LNAM, r.SRC_NAME, r.DEST_NAME, r.ORNT, r.USAG, r.MASK, r.TOPI};
+            for (int i = 0; i < 7; ++i) {
+                if (k > 0 && last[i] == values[i]) continue;
+                last[i] = values[i];
+                variants[i] = _variant_t(values[i]);
+            }
             for (int i = 0; i < 8; ++i)
-                if (index[i] >= 0) buffer->PutValue(index[i], i == 7 ? cell : _variant_t(values[i]));
+                if (index[i] >= 0) buffer->PutValue(index[i], variants[i]);
             cursor->InsertRow(buffer);
         }
         cursor->Flush();

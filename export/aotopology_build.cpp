@@ -40,14 +40,17 @@ std::string upper(std::string s) {
     return s;
 }
 
-// One parent feature, read once.
+// One parent feature, read once. Its shape is read only when it is asked for: a line's for its
+// direction along its edges, another's when the rebuild has not decided yet whether it lies in the
+// cell.
 struct ParentInfo {
     bool decided = false;  // inCell is known
     bool inCell = false;
     int32_t code = -1;
     esriGeometryType type = esriGeometryNull;
     std::string name, lnam;
-    IGeometryPtr shape;
+    IFeaturePtr feature;  // until inCell is decided
+    IGeometryPtr shape;   // lines only
 };
 
 // The state of one build: the cell test, the parents read so far, the names of the sources of the
@@ -55,7 +58,7 @@ struct ParentInfo {
 struct Build {
     Build(IGeometry* metaArea, IGeometry* dataArea) : cell(metaArea, dataArea) {}
     CellTest cell;
-    std::map<std::pair<std::string, LONG>, ParentInfo> parents;
+    std::map<std::pair<IFeatureClass*, LONG>, ParentInfo> parents;  // the graph holds the classes
     std::set<std::string> sources;  // upper case
     std::unordered_map<LONG, std::string> nodeNames;
     std::string cellName;
@@ -82,10 +85,9 @@ void append(const std::string& lnam, const std::string& name, const std::string&
 
 ParentInfo& parentInfo(const TopologyParent& p) {
     static ParentInfo scratch;
-    const std::string className = static_cast<const char*>(_bstr_t(p.className));
     ParentInfo* info = &scratch;
     if (build) {
-        auto [it, added] = build->parents.try_emplace({className, p.oid});
+        auto [it, added] = build->parents.try_emplace({p.featureClass, p.oid});
         if (!added) return it->second;
         info = &it->second;
     } else {
@@ -93,16 +95,13 @@ ParentInfo& parentInfo(const TopologyParent& p) {
     }
     IFeaturePtr feature = p.featureClass->GetFeature(p.oid);
     info->type = p.featureClass->GetShapeType();
-    info->shape = feature->GetShape();
+    info->feature = feature;
+    if (info->type == esriGeometryPolyline) info->shape = feature->GetShape();
     const LONG nameIndex = p.featureClass->FindField("NAME"), lnamIndex = p.featureClass->FindField("LNAM");
     if (nameIndex >= 0) info->name = valueText(feature->GetValue(nameIndex));
     if (lnamIndex >= 0) info->lnam = valueText(feature->GetValue(lnamIndex));
     info->code = build ? build->cell.codeOf(feature, p.featureClass) : checkS57Object(feature, p.featureClass);
     return *info;
-}
-
-bool sameParent(const TopologyParent& a, const TopoRecord& b) {
-    return a.oid == b.oid && b.className == static_cast<const char*>(_bstr_t(a.className));
 }
 
 std::vector<TopologyParent> parentsOf(IEnumTopologyParent* e) {
@@ -139,25 +138,20 @@ IGeometryPtr edgeShape(IGeometry* shape, double tolerance) {
 // The direction of a line feature along the edge: "F" when the edge's first segment runs the way
 // of the feature's segment it lies on, "R" against it; empty when it lies on none.
 const char* lineDirection(IGeometry* feature, IGeometry* edge, double tolerance) {
-    IPointCollectionPtr e(edge);
-    IGeometryCollectionPtr paths(feature);
-    if (!e || !paths || e->GetPointCount() < 2) return "";
-    IPointPtr p(CLSID_Point);
-    double x0, y0, x1, y1;
-    e->QueryPoint(0, p);
-    p->QueryCoords(&x0, &y0);
-    e->QueryPoint(1, p);
-    p->QueryCoords(&x1, &y1);
+    if (!IPointCollectionPtr(edge) || !IGeometryCollectionPtr(feature)) return "";
+    // The coordinates as the shapes hold them: a point object per vertex costs more than the test.
+    const geom::Shape& e = geom::shapeOf(edge);
+    std::vector<const geom::Coord*> first;
+    for (const geom::Part& part : e.parts)
+        for (std::size_t i = 0; i < part.size() && first.size() < 2; ++i) first.push_back(&part[i]);
+    if (first.size() < 2) return "";
+    const double x0 = first[0]->x, y0 = first[0]->y, x1 = first[1]->x, y1 = first[1]->y;
     const double mx = (x0 + x1) / 2, my = (y0 + y1) / 2, dx = x1 - x0, dy = y1 - y0;
     const double slack = std::max(tolerance, 1e-12);
-    for (LONG k = 0; k < paths->GetGeometryCount(); ++k) {
-        IPointCollectionPtr path(paths->GetGeometry(k));
-        const LONG n = path ? path->GetPointCount() : 0;
+    for (const geom::Part& path : geom::shapeOf(feature).parts) {
         double ax = 0, ay = 0;
-        for (LONG i = 0; i < n; ++i) {
-            double bx, by;
-            path->QueryPoint(i, p);
-            p->QueryCoords(&bx, &by);
+        for (std::size_t i = 0; i < path.size(); ++i) {
+            const double bx = path[i].x, by = path[i].y;
             if (i > 0) {
                 const double sx = bx - ax, sy = by - ay, len2 = sx * sx + sy * sy;
                 if (len2 > 0) {
@@ -245,11 +239,13 @@ HRESULT checkCoverageExtent(ITopologyEdge* edge, IGeometry* metaArea, IGeometry*
             ParentInfo& info = parentInfo(p);
             if (info.code < 0) return E_FAIL;
             if (!info.decided) {
-                info.inCell = inCellOnce(cell, static_cast<const char*>(_bstr_t(p.className)), p.oid, info.shape, info.type,
-                                         isMetaCode(info.code));
+                const std::string className = static_cast<const char*>(_bstr_t(p.className));
+                // The shape is not read for a feature the rebuild has decided already.
+                IGeometryPtr shape = info.shape;
+                if (!shape && !(inCellMemo && inCellMemo->count({className, p.oid}))) shape = info.feature->GetShape();
+                info.inCell = inCellOnce(cell, className, p.oid, shape, info.type, isMetaCode(info.code));
                 info.decided = true;
-                // Only a line's shape is asked again (for its direction along its edges).
-                if (info.type != esriGeometryPolyline) info.shape = nullptr;
+                info.feature = nullptr;
             }
             if (!info.inCell) continue;
             if (info.code == kCoverageCode) ++coverages;
@@ -321,9 +317,9 @@ HRESULT getTopoEdge(IWorkspace* workspace, IGeometry* metaArea, IGeometry* dataA
             IEnumTopologyParentPtr leftEnum = edge->GetLeftParents(), rightEnum = edge->GetRightParents();
             const std::vector<TopologyParent> left = parentsOf(leftEnum), right = parentsOf(rightEnum);
             for (const TopologyParent& p : parents) {
-                if (std::none_of(records.begin(), records.end(), [&](const TopoRecord& r) { return sameParent(p, r); }))
-                    continue;
+                // The records are the parents that lie in the cell, decided above.
                 const ParentInfo& info = parentInfo(p);
+                if (!info.inCell) continue;
                 auto among = [&](const std::vector<TopologyParent>& side) {
                     return std::any_of(side.begin(), side.end(),
                                        [&](const TopologyParent& q) { return q.oid == p.oid && q.featureClass == p.featureClass; });

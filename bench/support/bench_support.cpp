@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include "export/gdbs57main.h"
@@ -50,6 +51,28 @@ int execute(std::vector<std::string> args) {
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
+}
+
+bool runRounds(std::vector<Contender>& contenders, int runs) {
+    for (int i = 0; i < runs; ++i) {
+        std::vector<Measure> round;
+        for (Contender& c : contenders) {
+            if (c.prepare) c.prepare(i);
+            round.push_back(inChild([&] { return c.body(i); }));
+        }
+        if (std::any_of(round.begin(), round.end(), [](const Measure& m) { return m.status != 0; })) {
+            std::fprintf(stderr, "run %d failed:", i);
+            for (std::size_t k = 0; k < contenders.size(); ++k)
+                std::fprintf(stderr, "%s %s %d", k ? "," : "", contenders[k].name, round[k].status);
+            std::fprintf(stderr, "\n");
+            return false;
+        }
+        for (std::size_t k = 0; k < contenders.size(); ++k) {
+            contenders[k].seconds.push_back(round[k].seconds);
+            contenders[k].maxRssKb = std::max(contenders[k].maxRssKb, round[k].maxRssKb);
+        }
+    }
+    return true;
 }
 
 int tarvoImport(const std::vector<std::string>& inputs, const std::string& gdb) {

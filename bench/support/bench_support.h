@@ -1,12 +1,13 @@
 // bench/support/bench_support.h: what the benchmark programs share: a run in a child process with
-// its wall time, peak resident size and exit status; a timed call; the median of the runs; and the
-// import and export as the tarvo commands do them.
+// its wall time, peak resident size and exit status; a timed call; the median of the runs; rounds of
+// programs measured side by side; and the import and export as the tarvo commands do them.
 
 #pragma once
 
 #include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -33,6 +34,24 @@ double timed(F&& body) {
 }
 
 double median(std::vector<double> v);
+
+// One program measured against others: the runs' wall times and the peak resident size over them.
+struct Contender {
+    Contender(const char* name, std::function<void(int run)> prepare, std::function<int(int run)> body)
+        : name(name), prepare(std::move(prepare)), body(std::move(body)) {}
+
+    const char* name;                       // for the line of a failed run
+    std::function<void(int run)> prepare;   // before each run, in this process and untimed; may be empty
+    std::function<int(int run)> body;       // each run, in a child (inChild); 0 when it succeeded
+    std::vector<double> seconds;
+    long maxRssKb = 0;
+
+    double median() const { return bench::median(seconds); }
+};
+
+// `runs` rounds of the contenders, each round every contender once and in order. false, with a line
+// on standard error giving each contender's exit status, after the first round in which one failed.
+bool runRounds(std::vector<Contender>& contenders, int runs);
 
 // What `tarvo import` does for a geodatabase that does not exist: the template, then each input.
 // 0; 1 on the first failure.

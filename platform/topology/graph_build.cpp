@@ -87,11 +87,14 @@ struct KeyHash {
 constexpr double kGridLimit = 4503599627370496.0;  // 2^52
 
 // GEOS's rounding (half away towards +infinity), so that a vertex lands in the cell its noding uses.
+// The distance to the whole number below (or above) is exact, so halves are told exactly.
 double roundHalfUp(double v) {
-    double whole = 0;
-    const double frac = std::fabs(std::modf(v, &whole));
-    if (v >= 0) return frac < 0.5 ? std::floor(v) : frac > 0.5 ? std::ceil(v) : whole + 1.0;
-    return frac < 0.5 ? std::ceil(v) : frac > 0.5 ? std::floor(v) : whole;
+    if (v >= 0) {
+        const double below = std::floor(v);
+        return v - below < 0.5 ? below : below + 1.0;
+    }
+    const double above = std::ceil(v);
+    return above - v <= 0.5 ? above : above - 1.0;
 }
 
 class Grid {
@@ -148,10 +151,14 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
     return q;
 }
 
-// The hot pixels in square buckets, for the pixels a segment may meet.
+// The hot pixels in a grid of square buckets, for the pixels a segment may meet: buckets about the
+// size of a typical segment (so that a segment looks at few buckets and few pixels), held as one
+// array of bucket starts over the pixels sorted by bucket, column by column (so that a segment's
+// buckets lie close together in memory).
 class PixelIndex {
 public:
-    explicit PixelIndex(std::vector<Cell> pixels) {
+    // `typical`: the usual extent of a segment, in cells.
+    PixelIndex(const std::vector<Cell>& pixels, std::int64_t typical) {
         if (pixels.empty()) return;
         Cell lo = pixels[0], hi = pixels[0];
         for (const Cell& c : pixels) {
@@ -159,23 +166,37 @@ public:
             hi = {std::max(hi.x, c.x), std::max(hi.y, c.y)};
         }
         origin_ = lo;
+        // Never larger than buckets holding a few pixels each were the pixels spread evenly, and
+        // never more buckets than a few for each pixel.
         const double area = (double(hi.x - lo.x) + 1) * (double(hi.y - lo.y) + 1);
-        size_ = std::max<std::int64_t>(1, std::int64_t(std::sqrt(area / double(pixels.size())) * 2));
-        entries_.reserve(pixels.size());
-        for (const Cell& c : pixels) entries_.push_back({bucket(c), c});
-        std::sort(entries_.begin(), entries_.end());
+        const std::int64_t even = std::max<std::int64_t>(1, std::int64_t(std::sqrt(area / double(pixels.size())) * 2));
+        size_ = std::clamp<std::int64_t>(typical, 1, even);
+        const double most = 4.0 * double(pixels.size()) + 1024;
+        for (;;) {
+            columns_ = (hi.x - lo.x) / size_ + 1;
+            rows_ = (hi.y - lo.y) / size_ + 1;
+            if (double(columns_) * double(rows_) <= most) break;
+            size_ *= 2;
+        }
+        start_.assign(std::size_t(columns_ * rows_) + 1, 0);
+        for (const Cell& c : pixels) ++start_[bucket(c) + 1];
+        for (std::size_t b = 0; b + 1 < start_.size(); ++b) start_[b + 1] += start_[b];
+        cells_.resize(pixels.size());
+        std::vector<std::uint32_t> fill(start_.begin(), start_.end() - 1);
+        for (const Cell& c : pixels) cells_[fill[bucket(c)]++] = c;
     }
 
     // Appends the hot pixels that segment a-b meets, in no particular order.
     void meets(Cell a, Cell b, std::vector<Cell>& out) const {
-        if (entries_.empty()) return;
+        if (cells_.empty()) return;
         Cell p = a, q = b;
         if (p.x > q.x) std::swap(p, q);
         const std::int64_t miny = std::min(p.y, q.y), maxy = std::max(p.y, q.y);
-        const std::int64_t bx0 = floorDiv(p.x - origin_.x, size_), bx1 = floorDiv(q.x - origin_.x, size_);
+        const std::int64_t bx0 = std::max<std::int64_t>(0, floorDiv(p.x - origin_.x, size_));
+        const std::int64_t bx1 = std::min(columns_ - 1, floorDiv(q.x - origin_.x, size_));
         for (std::int64_t bx = bx0; bx <= bx1; ++bx) {
             std::int64_t ylo = miny, yhi = maxy;
-            if (p.x != q.x) {
+            if (p.x != q.x && bx0 != bx1) {
                 // The segment's y over the column's x-range, widened by half a cell each way.
                 const double x0 = std::max(double(p.x), double(origin_.x + bx * size_) - 0.5);
                 const double x1 = std::min(double(q.x), double(origin_.x + bx * size_ + size_ - 1) + 0.5);
@@ -185,28 +206,25 @@ public:
                 ylo = std::max(miny, std::int64_t(std::floor(std::min(y0, y1))) - 1);
                 yhi = std::min(maxy, std::int64_t(std::ceil(std::max(y0, y1))) + 1);
             }
-            const std::int64_t by0 = floorDiv(ylo - origin_.y, size_), by1 = floorDiv(yhi - origin_.y, size_);
-            for (std::int64_t by = by0; by <= by1; ++by) {
-                const Cell key{bx, by};
-                auto it = std::lower_bound(entries_.begin(), entries_.end(), key,
-                                           [](const Entry& e, const Cell& k) { return e.bucket < k; });
-                for (; it != entries_.end() && it->bucket == key; ++it)
-                    if (meetsPixel(a, b, it->cell)) out.push_back(it->cell);
-            }
+            const std::int64_t by0 = std::max<std::int64_t>(0, floorDiv(ylo - origin_.y, size_));
+            const std::int64_t by1 = std::min(rows_ - 1, floorDiv(yhi - origin_.y, size_));
+            if (by0 > by1) continue;
+            // The column's buckets by0..by1 are adjacent: their pixels are one run.
+            const std::size_t first = std::size_t(bx * rows_ + by0), last = std::size_t(bx * rows_ + by1) + 1;
+            for (std::uint32_t i = start_[first]; i < start_[last]; ++i)
+                if (meetsPixel(a, b, cells_[i])) out.push_back(cells_[i]);
         }
     }
 
 private:
-    struct Entry {
-        Cell bucket;
-        Cell cell;
-        auto operator<=>(const Entry&) const = default;
-    };
-    Cell bucket(Cell c) const { return {floorDiv(c.x - origin_.x, size_), floorDiv(c.y - origin_.y, size_)}; }
+    std::size_t bucket(Cell c) const {
+        return std::size_t(((c.x - origin_.x) / size_) * rows_ + (c.y - origin_.y) / size_);
+    }
 
     Cell origin_{0, 0};
-    std::int64_t size_ = 1;
-    std::vector<Entry> entries_;
+    std::int64_t size_ = 1, columns_ = 0, rows_ = 0;
+    std::vector<std::uint32_t> start_;  // bucket k's pixels: [start_[k], start_[k + 1])
+    std::vector<Cell> cells_;           // by bucket
 };
 
 using Segment = std::pair<Cell, Cell>;  // low end, high end
@@ -245,6 +263,17 @@ void distinctSegments(const std::vector<std::vector<Cell>>& paths, std::vector<S
         distinct.push_back(seen.keys[order[r]]);
     }
     for (std::uint32_t& k : indexOf) k = rank[k];
+}
+
+// The median extent of the segments (the larger of their width and height), in cells.
+std::int64_t typicalExtent(const std::vector<Segment>& distinct) {
+    if (distinct.empty()) return 1;
+    std::vector<std::int64_t> extents;
+    extents.reserve(distinct.size());
+    for (const auto& [lo, hi] : distinct) extents.push_back(std::max(hi.x - lo.x, std::max(hi.y, lo.y) - std::min(hi.y, lo.y)));
+    auto middle = extents.begin() + std::ptrdiff_t(extents.size() / 2);
+    std::nth_element(extents.begin(), middle, extents.end());
+    return *middle;
 }
 
 // The distinct segments chained into lines: each run between cells where other than two segments
@@ -512,7 +541,9 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     distinctSegments(paths, distinct, distinctOf);
     std::vector<Cell> pixels;
     hotPixels(distinct, tolerance, grid, finder, pixels);
-    Noding noding(distinct, PixelIndex(std::move(pixels)));
+    Noding noding(distinct, PixelIndex(pixels, typicalExtent(distinct)));
+    pixels.clear();
+    pixels.shrink_to_fit();
     distinct.clear();
     distinct.shrink_to_fit();
 

@@ -172,21 +172,29 @@ private:
     std::int32_t index_;
 };
 
-class EdgeEnum final : public ComObject<IEnumTopologyEdge> {
+ITopologyEdgePtr edgeObject(const Data& data, std::int32_t index) {
+    return ITopologyEdgePtr(static_cast<ITopologyEdge*>(new Edge(data, index)));
+}
+
+std::size_t edgeCount(const topo::Graph& graph) { return graph.edges.size(); }
+std::size_t nodeCount(const topo::Graph& graph) { return graph.nodes.size(); }
+
+// The enumerator of the graph's edges or nodes: count(graph) of them, make(data, index) gives each.
+template <class EnumI, class ItemI, auto count, auto make>
+class GraphEnum final : public ComObject<EnumI> {
 public:
-    explicit EdgeEnum(Data data) : data_(std::move(data)) {}
-    HRESULT get_Count(LONG* count) override {
-        if (!count) return E_POINTER;
-        *count = LONG(data_->graph.edges.size());
+    explicit GraphEnum(Data data) : data_(std::move(data)) {}
+    HRESULT get_Count(LONG* out) override {
+        if (!out) return E_POINTER;
+        *out = LONG(count(data_->graph));
         return S_OK;
     }
-    HRESULT raw_Next(ITopologyEdge** out) override {
+    HRESULT raw_Next(ItemI** out) override {
         return comGuard([&] {
             if (!out) return E_POINTER;
             *out = nullptr;
-            if (pos_ >= data_->graph.edges.size()) return S_FALSE;
-            const std::int32_t index = std::int32_t(pos_++);
-            return give(ITopologyEdgePtr(static_cast<ITopologyEdge*>(new Edge(data_, index))), out);
+            if (pos_ >= count(data_->graph)) return S_FALSE;
+            return give(make(data_, std::int32_t(pos_++)), out);
         });
     }
     HRESULT raw_Reset() override {
@@ -198,32 +206,8 @@ private:
     Data data_;
     std::size_t pos_ = 0;
 };
-
-class NodeEnum final : public ComObject<IEnumTopologyNode> {
-public:
-    explicit NodeEnum(Data data) : data_(std::move(data)) {}
-    HRESULT get_Count(LONG* count) override {
-        if (!count) return E_POINTER;
-        *count = LONG(data_->graph.nodes.size());
-        return S_OK;
-    }
-    HRESULT raw_Next(ITopologyNode** out) override {
-        return comGuard([&] {
-            if (!out) return E_POINTER;
-            *out = nullptr;
-            if (pos_ >= data_->graph.nodes.size()) return S_FALSE;
-            return give(nodeObject(data_, std::int32_t(pos_++)), out);
-        });
-    }
-    HRESULT raw_Reset() override {
-        pos_ = 0;
-        return S_OK;
-    }
-
-private:
-    Data data_;
-    std::size_t pos_ = 0;
-};
+using EdgeEnum = GraphEnum<IEnumTopologyEdge, ITopologyEdge, edgeCount, edgeObject>;
+using NodeEnum = GraphEnum<IEnumTopologyNode, ITopologyNode, nodeCount, nodeObject>;
 
 // How a member class takes part in the graph; false for a class whose shapes it does not use.
 bool kindOf(esriGeometryType type, topo::FeatureKind* kind) {
