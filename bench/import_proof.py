@@ -186,6 +186,7 @@ def main():
     ap.add_argument("--data", default=os.path.normpath(os.path.join(here, "..", "..", "shared", "data")))
     ap.add_argument("--keep", help="folder to keep both builds' outputs in")
     args = ap.parse_args()
+    args.baseline, args.new = os.path.abspath(args.baseline), os.path.abspath(args.new)
     for b in (args.baseline, args.new):
         if not os.access(os.path.join(b, "bin", "tarvo"), os.X_OK):
             sys.exit("no %s/bin/tarvo" % b)
