@@ -1149,13 +1149,25 @@ int ReadFirst8211Record(Iso8211File* file, Iso8211Record* record) {
     return Read8211Record(file, 1, record);
 }
 
+namespace {
+
+// strcmp(a, b) == 0 for the short tags and labels of a record, without a call for each one.
+inline bool sameText(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        if (*a != *b) return false;
+        if (*a == '\0') return true;
+    }
+}
+
+}  // namespace
+
 int Find8211Field(const Iso8211Record* record, const char* tag, int start) {
     if (!record || !tag || start < 0) {
         logLine("Find8211Field: Illegal parameter\n");
         return -19;
     }
     for (int i = start; i < record->fieldCount; ++i)
-        if (std::strcmp(record->fields[i].tag, tag) == 0) return i;
+        if (sameText(record->fields[i].tag, tag)) return i;
     return -13;
 }
 
@@ -1166,7 +1178,7 @@ int Find8211SubField(const Iso8211Record* record, const char* label, int field, 
     }
     const Iso8211Field& f = record->fields[field];
     for (int j = start; j < f.subfieldCount; ++j)
-        if (std::strcmp(f.subFields[j].label, label) == 0) return j;
+        if (sameText(f.subFields[j].label, label)) return j;
     return -13;
 }
 
