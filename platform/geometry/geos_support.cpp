@@ -191,9 +191,14 @@ Part readSequence(GEOSContextHandle_t ctx, const GEOSGeometry* g) {
     return part;
 }
 
-void orient(Part& ring, bool exterior) {
+// True when the ring was turned.
+bool orient(Part& ring, bool exterior) {
     const double a = signedArea(ring);
-    if ((exterior && a > 0) || (!exterior && a < 0)) std::reverse(ring.begin(), ring.end());
+    if ((exterior && a > 0) || (!exterior && a < 0)) {
+        std::reverse(ring.begin(), ring.end());
+        return true;
+    }
+    return false;
 }
 
 void collect(GEOSContextHandle_t ctx, const GEOSGeometry* g, esriGeometryType kind, Shape& out) {
@@ -273,16 +278,20 @@ std::optional<std::vector<RingGroup>> simplifyPolygon(Shape& s) {
     }
     std::vector<Part> ordered;
     ordered.reserve(rings.size());
-    for (const RingGroup& group : nestRings(rings)) {
-        ordered.push_back(std::move(rings[group.shell]));
-        orient(ordered.back(), true);
-        for (std::size_t h : group.holes) {
-            ordered.push_back(std::move(rings[h]));
-            orient(ordered.back(), false);
-        }
+    // The rows the first nesting made for a ring serve the second one while the ring is not turned.
+    RingRowsByRing first, rows;
+    rows.reserve(rings.size());
+    const std::vector<RingGroup> nested = nestRings(rings, &first);
+    auto take = [&](std::size_t i, bool exterior) {
+        ordered.push_back(std::move(rings[i]));
+        const bool turned = orient(ordered.back(), exterior);
+        rows.push_back(turned || i >= first.size() ? nullptr : std::move(first[i]));
+    };
+    for (const RingGroup& group : nested) {
+        take(group.shell, true);
+        for (std::size_t h : group.holes) take(h, false);
     }
     s.parts = std::move(ordered);
-    RingRowsByRing rows;
     std::vector<RingGroup> groups = nestRings(s.parts, &rows);
     if (s.parts.empty() || surelyValid(s.parts, groups, &rows)) return groups;
 

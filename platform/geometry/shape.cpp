@@ -206,7 +206,7 @@ struct Holder {
 
 bool ringInside(const Part& a, const GeoExtent& ea, const Part& b, const GeoExtent& eb, Holder& holder) {
     if (ea.xmin < eb.xmin || ea.xmax > eb.xmax || ea.ymin < eb.ymin || ea.ymax > eb.ymax) return false;
-    if (++holder.asked == 2) holder.rows = std::make_unique<RingRows>(b);
+    if (++holder.asked == 2 && !holder.rows) holder.rows = std::make_unique<RingRows>(b);
     for (const Coord& c : a) {
         const int where = locate(c, b, holder.rows.get());
         if (where != 0) return where > 0;
@@ -238,6 +238,8 @@ std::vector<RingGroup> nestRings(const std::vector<Part>& rings, RingRowsByRing*
     std::vector<int> depth(n, 0);
     std::vector<std::size_t> parent(n, n);
     std::vector<Holder> holders(n);
+    if (rowsOut && rowsOut->size() == n)
+        for (std::size_t i = 0; i < n; ++i) holders[i].rows = std::move((*rowsOut)[i]);
     for (std::size_t k = 0; k < order.size(); ++k) {
         const std::size_t i = order[k];
         for (std::size_t m = k; m-- > 0;) {  // smallest holder first

@@ -87,7 +87,9 @@ class RingRows {
 // Nests the rings by containment (a ring inside an odd number of others is a hole of the smallest
 // ring that holds it); shells and holes keep their input order. Rings that are not areal are left
 // out.
-// `rows`, when given, receives the rows made for the rings read often (null for the others).
+// `rows`, when given, holds rows made before for these rings (used instead of making them again; a
+// size other than the rings' is taken for none) and receives the rows made for the rings read often
+// (null for the others).
 using RingRowsByRing = std::vector<std::unique_ptr<RingRows>>;
 std::vector<RingGroup> nestRings(const std::vector<Part>& rings, RingRowsByRing* rows = nullptr);
 
