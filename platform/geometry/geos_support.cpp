@@ -191,15 +191,15 @@ Part readSequence(GEOSContextHandle_t ctx, const GEOSGeometry* g) {
     return part;
 }
 
-// True when the ring was turned.
-bool orient(Part& ring, bool exterior) {
-    const double a = signedArea(ring);
+// True when the ring was turned. `a`: its signed area.
+bool orient(Part& ring, bool exterior, double a) {
     if ((exterior && a > 0) || (!exterior && a < 0)) {
         std::reverse(ring.begin(), ring.end());
         return true;
     }
     return false;
 }
+bool orient(Part& ring, bool exterior) { return orient(ring, exterior, signedArea(ring)); }
 
 void collect(GEOSContextHandle_t ctx, const GEOSGeometry* g, esriGeometryType kind, Shape& out) {
     if (GEOSisEmpty_r(ctx, g) == 1) return;
@@ -278,22 +278,28 @@ std::optional<std::vector<RingGroup>> simplifyPolygon(Shape& s) {
     }
     std::vector<Part> ordered;
     ordered.reserve(rings.size());
-    // The rows the first nesting made for a ring serve the second one while the ring is not turned.
+    // The rows and measures the first nesting made for a ring serve the second nesting and the
+    // validity proof while the ring is not turned.
     RingRowsByRing first, rows;
+    RingMeasures firstMeasures, measures;
     rows.reserve(rings.size());
-    const std::vector<RingGroup> nested = nestRings(rings, &first);
+    measures.reserve(rings.size());
+    const std::vector<RingGroup> nested = nestRings(rings, &first, &firstMeasures);
     auto take = [&](std::size_t i, bool exterior) {
         ordered.push_back(std::move(rings[i]));
-        const bool turned = orient(ordered.back(), exterior);
+        const bool known = i < firstMeasures.size() && firstMeasures[i].known;
+        const bool turned =
+            known ? orient(ordered.back(), exterior, firstMeasures[i].area) : orient(ordered.back(), exterior);
         rows.push_back(turned || i >= first.size() ? nullptr : std::move(first[i]));
+        measures.push_back(turned || !known ? RingMeasure{} : firstMeasures[i]);
     };
     for (const RingGroup& group : nested) {
         take(group.shell, true);
         for (std::size_t h : group.holes) take(h, false);
     }
     s.parts = std::move(ordered);
-    std::vector<RingGroup> groups = nestRings(s.parts, &rows);
-    if (s.parts.empty() || surelyValid(s.parts, groups, &rows)) return groups;
+    std::vector<RingGroup> groups = nestRings(s.parts, &rows, &measures);
+    if (s.parts.empty() || surelyValid(s.parts, groups, &rows, &measures)) return groups;
 
     GEOSContextHandle_t ctx = geosContext();
     Geom g = toGeos(s, groups);
