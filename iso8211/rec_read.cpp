@@ -3,7 +3,6 @@
 // up a record and giving a record back raw. Failures return 0 with a message on stderr; a clean end
 // of file between records returns 0 without one.
 
-#include <charconv>
 #include <cstdlib>
 #include <new>
 
