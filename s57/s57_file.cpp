@@ -783,6 +783,10 @@ int Read8211File(Iso8211File* file, const char* path) {
             cache->index = file->index;
             cache->count = file->recordCount;
             cache->complete = true;
+            // Every record is kept: the packing scratch (as large as the largest record) goes back
+            // to the heap for the import's own use.
+            std::vector<unsigned char>().swap(packer().buf);
+            packer().n = 0;
         }
         return 0;
     }
