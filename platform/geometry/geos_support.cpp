@@ -265,16 +265,15 @@ Shape fromGeos(const GEOSGeometry* g, esriGeometryType kind) {
 // Simplify for polygons
 // ---------------------------------------------------------------------------------------------
 std::optional<std::vector<RingGroup>> simplifyPolygon(Shape& s) {
+    // Each ring is cleaned where it is (a copy of a large area's rings costs more than the work).
     std::vector<Part> rings;
     for (Part& ring : s.parts) {
-        Part clean;
-        clean.reserve(ring.size() + 1);
-        for (const Coord& c : ring)
-            if (clean.empty() || !sameXY(clean.back(), c)) clean.push_back(c);
-        if (clean.size() > 1 && sameXY(clean.front(), clean.back())) clean.pop_back();
-        if (!isAreal(clean)) continue;  // fewer than three distinct points, or no area
-        clean.push_back(clean.front());
-        rings.push_back(std::move(clean));
+        ring.erase(std::unique(ring.begin(), ring.end(), [](const Coord& a, const Coord& b) { return sameXY(a, b); }),
+                   ring.end());
+        if (ring.size() > 1 && sameXY(ring.front(), ring.back())) ring.pop_back();
+        if (!isAreal(ring)) continue;  // fewer than three distinct points, or no area
+        ring.push_back(ring.front());
+        rings.push_back(std::move(ring));
     }
     std::vector<Part> ordered;
     ordered.reserve(rings.size());
