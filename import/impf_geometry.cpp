@@ -74,9 +74,10 @@ char orientation(const char* ornt, const char* function, const ObjectRec* node, 
 
 bool validName(const char* name) { return name && std::strlen(name) == 12; }
 
+// The text goes into its BSTR once (a _bstr_t would make it twice).
 template <class Buffer>
 void setValue(Buffer* buffer, const char* column, const char* value) {
-    (void)SetRecordValue(buffer, column, _variant_t(value));
+    (void)SetRecordValue(buffer, column, textVariant(value));
 }
 
 // The attribute mappings of one class and attribute code, in table order: every attribute value

@@ -73,18 +73,20 @@ struct fm_priv {
 
 namespace iso8211 {
 
-// out := n bytes at p; callers that reuse their strings mostly hold the same tag, label and
-// format already, which a compare settles faster than a copy.
+// out := n bytes at p; callers that reuse their strings mostly hold a text of the same length
+// already (tags, labels and formats), which is overwritten in place; longer texts equal to it are
+// left as they are.
 inline void put_text(std::string& out, const char* p, std::size_t n) {
     if (out.size() == n) {
         const char* o = out.data();
-        if (n >= 4 && n <= 8) {  // tags, labels and formats: two overlapping words
-            std::uint32_t a, b, c, d;
-            std::memcpy(&a, o, 4);
-            std::memcpy(&b, p, 4);
-            std::memcpy(&c, o + n - 4, 4);
-            std::memcpy(&d, p + n - 4, 4);
-            if (a == b && c == d) return;
+        if (n >= 4 && n <= 8) {  // tags, labels and formats: two overlapping words, copied as they are
+            char* w = out.data();
+            std::uint32_t a, b;
+            std::memcpy(&a, p, 4);
+            std::memcpy(&b, p + n - 4, 4);
+            std::memcpy(w, &a, 4);
+            std::memcpy(w + n - 4, &b, 4);
+            return;
         } else {
             std::size_t i = 0;
             while (i < n && o[i] == p[i]) ++i;

@@ -3,7 +3,6 @@
 // up a record and giving a record back raw. Failures return 0 with a message on stderr; a clean end
 // of file between records returns 0 without one.
 
-#include <charconv>
 #include <cstdlib>
 #include <new>
 
@@ -69,15 +68,32 @@ struct Sink {
     bool add_num(std::uint32_t mag, bool neg, const fnode* fmt) {
         char* mem = static_cast<char*>(f->priv->arena.take(sizeof(vnode) + 12));
         if (!mem) return false;
-        char* text = mem + sizeof(vnode);
-        char* p = text;
-        if (neg) *p++ = '-';
-        char* e = std::to_chars(p, text + 11, mag).ptr;
+        // The digits are written from the end of the value's twelve bytes, two at a time, without
+        // counting them first.
+        char* e = mem + sizeof(vnode) + 11;
         *e = '\0';
+        char* p = e;
+        while (mag >= 100) {
+            const std::uint32_t r = mag % 100;
+            mag /= 100;
+            p -= 2;
+            std::memcpy(p, kTwoDigits + 2 * r, 2);
+        }
+        if (mag >= 10) {
+            p -= 2;
+            std::memcpy(p, kTwoDigits + 2 * mag, 2);
+        } else {
+            *--p = char('0' + mag);
+        }
+        if (neg) *--p = '-';
         vnode* v = reinterpret_cast<vnode*>(mem);
-        *v = vnode{text, std::int32_t(e - text), nullptr, nullptr, fmt};
+        *v = vnode{p, std::int32_t(e - p), nullptr, nullptr, fmt};
         return link(v);
     }
+    static constexpr char kTwoDigits[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     bool rep_done() const { return per_rep > 0 && in_rep >= per_rep; }
 };
 
@@ -151,6 +167,19 @@ void ucs2_dval(const char** cur, const char* end, char dl, const char** vp, std:
     } else {
         *vn = std::size_t(end - p);
     }
+}
+
+// Every item of d's format sequence is a binary number fast_dval takes (widths 1, 2 and 4,
+// unsigned or signed), and binary values become text.
+bool numeric_seq(const fm* f, const ddfield* d) {
+    if (f->priv->keep_binary) return false;
+    for (std::int32_t i = 0; i < d->seq_len; ++i) {
+        const fnode* n = d->fmt_seq[i];
+        if ((n->d_type != 'L' && n->d_type != 'M') || (n->width != 1 && n->width != 2 && n->width != 4) ||
+            (n->b_type != '1' && n->b_type != '2'))
+            return false;
+    }
+    return true;
 }
 
 bool fast_dval(fm* f, const char** cur, const char* end, char t, char x, long w, char dl,
@@ -523,6 +552,37 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
     std::string val;
     const bool by_seq = d && d->fmt_rt == f->fmt_root_cur && d->seq_len > 0 && !f->fmt_cur;
     std::int32_t at = -1;
+    if (by_seq && !ucs2 && numeric_seq(f, d)) {
+        // Coordinates and pointers: binary numbers only, each taken as the loop below would take it.
+        while (*cur < cend) {
+            at = at + 1 < d->seq_len ? at + 1 : d->seq_again;
+            const fnode* n = d->fmt_seq[at];
+            f->fmt_cur = const_cast<fnode*>(n);
+            const long w = n->width;
+            if (rep_start && s.set && w > cend - *cur) break;
+            f->bit_cnt = 0;
+            if (cend - *cur < w) return load_msg("ret123fv: error calling get123dval\n");
+            const unsigned char* b = reinterpret_cast<const unsigned char*>(*cur);
+            std::uint32_t u = b[0];
+            if (w >= 2) u |= std::uint32_t(b[1]) << 8;
+            if (w == 4) u |= std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
+            bool neg = false;
+            if (n->b_type == '2') {
+                const std::int64_t sv = w == 1 ? std::int8_t(u) : w == 2 ? std::int16_t(u) : std::int32_t(u);
+                neg = sv < 0;
+                u = std::uint32_t(neg ? -sv : sv);
+            }
+            *cur += w;
+            if (!s.add_num(u, neg, n)) return load_msg("ret123fv: malloc failure\n");
+            rep_start = false;
+            if (s.rep_done() || per_rep <= 0) {
+                rep_start = s.rep_done();
+                if (*cur >= cend) break;
+            }
+        }
+        if (*cur < end) *cur = end;
+        return 1;
+    }
     while (*cur < cend) {
         char t = 0, x = 0, dl = 0;
         long w = 0;

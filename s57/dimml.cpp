@@ -660,9 +660,22 @@ int lookupAGENlabel(const char* code, char* label) {
     try {
         std::snprintf(label, 125, "%s", "AA");
         if (!code) return 0;
+        // Every LNAM of a cell names its agency: the last one found is tried first.
+        static uint64_t lastGeneration = 0;
+        static const AgencyRec* lastTable = nullptr;
+        static int32_t lastCount = -1, lastIndex = -1;
+        if (lastGeneration == dimmlTablesGeneration && lastTable == agencies && lastCount == agencyCount &&
+            lastIndex >= 0 && lastIndex < agencyCount && sameText(agencies[lastIndex].code, code)) {
+            std::snprintf(label, 125, "%s", agencies[lastIndex].label);
+            return 0;
+        }
         for (int32_t i = 0; i < agencyCount; ++i) {
             if (sameText(agencies[i].code, code)) {
                 std::snprintf(label, 125, "%s", agencies[i].label);
+                lastGeneration = dimmlTablesGeneration;
+                lastTable = agencies;
+                lastCount = agencyCount;
+                lastIndex = i;
                 break;
             }
         }

@@ -784,6 +784,10 @@ int Read8211File(Iso8211File* file, const char* path) {
             cache->index = file->index;
             cache->count = file->recordCount;
             cache->complete = true;
+            // Every record is kept: the packing scratch (as large as the largest record) goes back
+            // to the heap for the import's own use.
+            std::vector<unsigned char>().swap(packer().buf);
+            packer().n = 0;
         }
         return 0;
     }
@@ -1150,13 +1154,25 @@ int ReadFirst8211Record(Iso8211File* file, Iso8211Record* record) {
     return Read8211Record(file, 1, record);
 }
 
+namespace {
+
+// strcmp(a, b) == 0 for the short tags and labels of a record, without a call for each one.
+inline bool sameText(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        if (*a != *b) return false;
+        if (*a == '\0') return true;
+    }
+}
+
+}  // namespace
+
 int Find8211Field(const Iso8211Record* record, const char* tag, int start) {
     if (!record || !tag || start < 0) {
         logLine("Find8211Field: Illegal parameter\n");
         return -19;
     }
     for (int i = start; i < record->fieldCount; ++i)
-        if (std::strcmp(record->fields[i].tag, tag) == 0) return i;
+        if (sameText(record->fields[i].tag, tag)) return i;
     return -13;
 }
 
@@ -1167,7 +1183,7 @@ int Find8211SubField(const Iso8211Record* record, const char* label, int field, 
     }
     const Iso8211Field& f = record->fields[field];
     for (int j = start; j < f.subfieldCount; ++j)
-        if (std::strcmp(f.subFields[j].label, label) == 0) return j;
+        if (sameText(f.subFields[j].label, label)) return j;
     return -13;
 }
 

@@ -209,7 +209,14 @@ int32_t decimalInt32(const char* text) {
     while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
+    // Coordinates come by the hundred thousand: nine digits cannot reach the clamp, so they go
+    // without its test.
     int64_t v = 0;
+    for (int i = 0; i < 9; ++i, ++p) {
+        const unsigned d = unsigned(static_cast<unsigned char>(*p)) - unsigned('0');
+        if (d > 9) return int32_t(negative ? -v : v);
+        v = v * 10 + int64_t(d);
+    }
     for (; *p >= '0' && *p <= '9'; ++p)
         if (v <= int64_t(INT32_MAX) + 1) v = v * 10 + (*p - '0');  // past the clamp it stays there
     if (negative) return v > -int64_t(INT32_MIN) ? INT32_MIN : int32_t(-v);

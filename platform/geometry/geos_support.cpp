@@ -191,10 +191,15 @@ Part readSequence(GEOSContextHandle_t ctx, const GEOSGeometry* g) {
     return part;
 }
 
-void orient(Part& ring, bool exterior) {
-    const double a = signedArea(ring);
-    if ((exterior && a > 0) || (!exterior && a < 0)) std::reverse(ring.begin(), ring.end());
+// True when the ring was turned. `a`: its signed area.
+bool orient(Part& ring, bool exterior, double a) {
+    if ((exterior && a > 0) || (!exterior && a < 0)) {
+        std::reverse(ring.begin(), ring.end());
+        return true;
+    }
+    return false;
 }
+bool orient(Part& ring, bool exterior) { return orient(ring, exterior, signedArea(ring)); }
 
 void collect(GEOSContextHandle_t ctx, const GEOSGeometry* g, esriGeometryType kind, Shape& out) {
     if (GEOSisEmpty_r(ctx, g) == 1) return;
@@ -260,31 +265,40 @@ Shape fromGeos(const GEOSGeometry* g, esriGeometryType kind) {
 // Simplify for polygons
 // ---------------------------------------------------------------------------------------------
 std::optional<std::vector<RingGroup>> simplifyPolygon(Shape& s) {
+    // Each ring is cleaned where it is (a copy of a large area's rings costs more than the work).
     std::vector<Part> rings;
     for (Part& ring : s.parts) {
-        Part clean;
-        clean.reserve(ring.size() + 1);
-        for (const Coord& c : ring)
-            if (clean.empty() || !sameXY(clean.back(), c)) clean.push_back(c);
-        if (clean.size() > 1 && sameXY(clean.front(), clean.back())) clean.pop_back();
-        if (!isAreal(clean)) continue;  // fewer than three distinct points, or no area
-        clean.push_back(clean.front());
-        rings.push_back(std::move(clean));
+        ring.erase(std::unique(ring.begin(), ring.end(), [](const Coord& a, const Coord& b) { return sameXY(a, b); }),
+                   ring.end());
+        if (ring.size() > 1 && sameXY(ring.front(), ring.back())) ring.pop_back();
+        if (!isAreal(ring)) continue;  // fewer than three distinct points, or no area
+        ring.push_back(ring.front());
+        rings.push_back(std::move(ring));
     }
     std::vector<Part> ordered;
     ordered.reserve(rings.size());
-    for (const RingGroup& group : nestRings(rings)) {
-        ordered.push_back(std::move(rings[group.shell]));
-        orient(ordered.back(), true);
-        for (std::size_t h : group.holes) {
-            ordered.push_back(std::move(rings[h]));
-            orient(ordered.back(), false);
-        }
+    // The rows and measures the first nesting made for a ring serve the second nesting and the
+    // validity proof while the ring is not turned.
+    RingRowsByRing first, rows;
+    RingMeasures firstMeasures, measures;
+    rows.reserve(rings.size());
+    measures.reserve(rings.size());
+    const std::vector<RingGroup> nested = nestRings(rings, &first, &firstMeasures);
+    auto take = [&](std::size_t i, bool exterior) {
+        ordered.push_back(std::move(rings[i]));
+        const bool known = i < firstMeasures.size() && firstMeasures[i].known;
+        const bool turned =
+            known ? orient(ordered.back(), exterior, firstMeasures[i].area) : orient(ordered.back(), exterior);
+        rows.push_back(turned || i >= first.size() ? nullptr : std::move(first[i]));
+        measures.push_back(turned || !known ? RingMeasure{} : firstMeasures[i]);
+    };
+    for (const RingGroup& group : nested) {
+        take(group.shell, true);
+        for (std::size_t h : group.holes) take(h, false);
     }
     s.parts = std::move(ordered);
-    RingRowsByRing rows;
-    std::vector<RingGroup> groups = nestRings(s.parts, &rows);
-    if (s.parts.empty() || surelyValid(s.parts, groups, &rows)) return groups;
+    std::vector<RingGroup> groups = nestRings(s.parts, &rows, &measures);
+    if (s.parts.empty() || surelyValid(s.parts, groups, &rows, &measures)) return groups;
 
     GEOSContextHandle_t ctx = geosContext();
     Geom g = toGeos(s, groups);

@@ -201,7 +201,8 @@ class Checker {
 
 }  // namespace
 
-bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& groups, RingRowsByRing* rows) {
+bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& groups, RingRowsByRing* rows,
+                 const RingMeasures* measures) {
     const std::size_t n = rings.size();
     for (const Part& r : rings) {
         if (r.size() < 4 || !sameXY(r.front(), r.back())) return false;
@@ -228,8 +229,11 @@ bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& g
     // With no edges meeting, a ring lies wholly inside or outside each other ring, and one vertex
     // tells which. The rings holding a ring then form a chain; its depth and innermost holder must
     // be what the grouping says.
+    if (n == 1) return shellOf[0] == n;  // no other ring to hold it or lie in it
     std::vector<GeoExtent> extent(n);
-    for (std::size_t i = 0; i < n; ++i) extent[i] = ringExtent(rings[i]);  // finite, as checked above
+    const bool measured = measures && measures->size() == n;
+    for (std::size_t i = 0; i < n; ++i)  // finite, as checked above
+        extent[i] = measured && (*measures)[i].known ? (*measures)[i].extent : ringExtent(rings[i]);
     std::vector<std::size_t> asked(n, 0);
     std::vector<std::vector<std::size_t>> holders(n);
     for (std::size_t i = 0; i < n; ++i) {

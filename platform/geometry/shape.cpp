@@ -206,7 +206,7 @@ struct Holder {
 
 bool ringInside(const Part& a, const GeoExtent& ea, const Part& b, const GeoExtent& eb, Holder& holder) {
     if (ea.xmin < eb.xmin || ea.xmax > eb.xmax || ea.ymin < eb.ymin || ea.ymax > eb.ymax) return false;
-    if (++holder.asked == 2) holder.rows = std::make_unique<RingRows>(b);
+    if (++holder.asked == 2 && !holder.rows) holder.rows = std::make_unique<RingRows>(b);
     for (const Coord& c : a) {
         const int where = locate(c, b, holder.rows.get());
         if (where != 0) return where > 0;
@@ -216,7 +216,7 @@ bool ringInside(const Part& a, const GeoExtent& ea, const Part& b, const GeoExte
 
 }  // namespace
 
-std::vector<RingGroup> nestRings(const std::vector<Part>& rings, RingRowsByRing* rowsOut) {
+std::vector<RingGroup> nestRings(const std::vector<Part>& rings, RingRowsByRing* rowsOut, RingMeasures* measures) {
     const std::size_t n = rings.size();
     std::vector<std::size_t> areal;
     for (std::size_t i = 0; i < n; ++i)
@@ -228,9 +228,17 @@ std::vector<RingGroup> nestRings(const std::vector<Part>& rings, RingRowsByRing*
     }
     std::vector<double> size(n, 0);
     std::vector<GeoExtent> extent(n);
+    if (measures && measures->size() != n) measures->assign(n, RingMeasure{});
     for (std::size_t i : areal) {
-        size[i] = std::fabs(signedArea(rings[i]));
+        if (measures && (*measures)[i].known) {
+            size[i] = std::fabs((*measures)[i].area);
+            extent[i] = (*measures)[i].extent;
+            continue;
+        }
+        const double area = signedArea(rings[i]);
+        size[i] = std::fabs(area);
         extent[i] = ringExtent(rings[i]);
+        if (measures) (*measures)[i] = RingMeasure{true, area, extent[i]};
     }
     // Larger rings first: a ring's holder is always met before it.
     std::vector<std::size_t> order = areal;
@@ -238,6 +246,8 @@ std::vector<RingGroup> nestRings(const std::vector<Part>& rings, RingRowsByRing*
     std::vector<int> depth(n, 0);
     std::vector<std::size_t> parent(n, n);
     std::vector<Holder> holders(n);
+    if (rowsOut && rowsOut->size() == n)
+        for (std::size_t i = 0; i < n; ++i) holders[i].rows = std::move((*rowsOut)[i]);
     for (std::size_t k = 0; k < order.size(); ++k) {
         const std::size_t i = order[k];
         for (std::size_t m = k; m-- > 0;) {  // smallest holder first

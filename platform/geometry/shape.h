@@ -87,16 +87,29 @@ class RingRows {
 // Nests the rings by containment (a ring inside an odd number of others is a hole of the smallest
 // ring that holds it); shells and holes keep their input order. Rings that are not areal are left
 // out.
-// `rows`, when given, receives the rows made for the rings read often (null for the others).
+// `rows`, when given, holds rows made before for these rings (used instead of making them again; a
+// size other than the rings' is taken for none) and receives the rows made for the rings read often
+// (null for the others).
+// `measures`, when given, holds the signed area and extent of rings measured before (a size other
+// than the rings' is taken for none) and receives those of every areal ring.
 using RingRowsByRing = std::vector<std::unique_ptr<RingRows>>;
-std::vector<RingGroup> nestRings(const std::vector<Part>& rings, RingRowsByRing* rows = nullptr);
+struct RingMeasure {
+    bool known = false;
+    double area = 0;  // signedArea
+    GeoExtent extent;  // ringExtent
+};
+using RingMeasures = std::vector<RingMeasure>;
+std::vector<RingGroup> nestRings(const std::vector<Part>& rings, RingRowsByRing* rows = nullptr,
+                                 RingMeasures* measures = nullptr);
 
 // True when closed rings of four points or more, grouped as `groups` (every ring in one group),
 // are shown to form a valid polygon: no two edges meet but neighbours at their shared vertex, and
 // each ring lies inside exactly the rings its group says. False when that cannot be shown in
 // doubles, which does not mean the polygon is invalid (platform/geometry/ring_check.cpp).
-// `rows`: rows of these rings made before (by nestRings), used and added to.
-bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& groups, RingRowsByRing* rows = nullptr);
+// `rows`: rows of these rings made before (by nestRings), used and added to; `measures`: their
+// measures taken by nestRings, used where known.
+bool surelyValid(const std::vector<Part>& rings, const std::vector<RingGroup>& groups, RingRowsByRing* rows = nullptr,
+                 const RingMeasures* measures = nullptr);
 
 // The shape of a GeoPackage geometry blob (platform/geometry/gpkg_blob.cpp); throws GpkgBlobError.
 Shape shapeFromGpkgBlob(const void* data, std::size_t size);
