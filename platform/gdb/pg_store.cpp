@@ -211,11 +211,11 @@ public:
     template <class F>
     auto guarded(F&& f) -> decltype(f()) {
         if (lost_) s_->fail(GDB_E_CONNECTION, "the connection to the server was lost; open the geodatabase again");
+        const bool wasEditing = editing_;
         try {
             return f();
         } catch (const _com_error& e) {
             if (e.Error() != GDB_E_CONNECTION && PQstatus(s_->raw()) == CONNECTION_OK) throw;
-            const bool wasEditing = editing_;
             lost_ = true;
             editing_ = false;
             inserts_.clear();
