@@ -423,6 +423,52 @@ TEST_P(BackendTest, UpdateCursorChangesAndDeletesRows) {
     EXPECT_EQ(t->RowCount(nullptr), 7);
 }
 
+TEST_P(BackendTest, DeleteSearchedRowsTakesWhatASearchFinds) {
+    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {{L"N", esriFieldTypeInteger, 4}}),
+                                                   nullptr, nullptr, esriFTSimple, "SHAPE");
+    {
+        // A grid of 30 x 10 points, N = 30 y + x, not yet flushed anywhere.
+        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+        for (int i = 0; i < 300; ++i) {
+            b->PutRefShape(point(i % 30, i / 30));
+            b->PutValue(2, _variant_t(long(i)));
+            ins->InsertFeature(b);
+        }
+    }
+    IQueryFilterPtr q(CLSID_QueryFilter);
+    q->PutWhereClause("N >= 250");
+    ITablePtr(fc)->DeleteSearchedRows(q);
+    EXPECT_EQ(fc->FeatureCount(nullptr), 250);
+    q->PutWhereClause("N >= 1000");
+    ITablePtr(fc)->DeleteSearchedRows(q);
+    EXPECT_EQ(fc->FeatureCount(nullptr), 250) << "nothing matched, nothing went";
+
+    // A spatial relation and a where clause together: x 0..9, y 0..3.
+    ISpatialFilterPtr sf(CLSID_SpatialFilter);
+    sf->PutRefGeometry(polygon({{-0.5, -0.5}, {9.5, -0.5}, {9.5, 4.5}, {-0.5, 4.5}}));
+    sf->PutSpatialRel(esriSpatialRelIntersects);
+    sf->PutWhereClause("N < 100");
+    EXPECT_EQ(fc->FeatureCount(sf), 40);
+    ITablePtr(fc)->DeleteSearchedRows(sf);
+    EXPECT_EQ(fc->FeatureCount(nullptr), 210);
+    EXPECT_EQ(fc->FeatureCount(sf), 0);
+    sf->PutWhereClause("");
+    EXPECT_EQ(fc->FeatureCount(sf), 10) << "the row y = 4 is left";
+    IFeatureCursorPtr left = fc->Search(sf, VARIANT_FALSE);
+    long sum = 0;
+    for (IFeaturePtr f = left->NextFeature(); f; f = left->NextFeature()) sum += long(f->GetValue(2));
+    EXPECT_EQ(sum, 120 * 10 + 45);
+    if (!enterprise()) {
+        ws_ = nullptr;
+        fws_ = nullptr;
+        fc = nullptr;
+        sf = nullptr;
+        left = nullptr;
+        EXPECT_EQ(countRows(path_, "SELECT count(*) FROM rtree_p_SHAPE"), 210) << "the R-tree lost what the table lost";
+    }
+}
+
 TEST_P(BackendTest, SubtypesAreStoredAndEnumerated) {
     IFeatureClassPtr fc = fws_->CreateFeatureClass("PointFeature", featureFields(esriGeometryPoint, false, {{L"SUBTYPE", esriFieldTypeInteger, 4}, {L"NAME", esriFieldTypeString, 12}}),
                                                    nullptr, nullptr, esriFTSimple, "SHAPE");
