@@ -485,7 +485,9 @@ public:
             }
             if (filter.predicate && shapeColumn < 0) raise(E_FAIL, "a spatial search of " + ci.name + " must read its shape");
             std::vector<Val> params;
-            const std::string sql = selection(ci, filter, list, orderBy, params);
+            // Rows in object id order unless asked otherwise, as the GeoPackage gives them (the
+            // server's own order changes with every update).
+            const std::string sql = selection(ci, filter, list, orderBy.empty() ? oidName(ci) : orderBy, params);
             return shielded(filter, [&] {
                 return std::make_unique<PgRows>(*this, *s_, sql, params, filter.predicate, shapeColumn, ci.srsId);
             });
