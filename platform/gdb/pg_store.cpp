@@ -313,6 +313,9 @@ public:
         });
     }
 
+    void beginSchemaChange() override {
+        guarded([&] { beginWrite(); });
+    }
     bool nameTaken(const std::string& name) override {
         return guarded([&] {
             return PQntuples(s_->exec("SELECT 1 FROM gdb_items WHERE name = $1 UNION ALL SELECT 1 FROM pg_class WHERE "
