@@ -366,6 +366,23 @@ TEST_P(BackendTest, DiscardedEditLeavesNothingSavedEditKeepsAll) {
     else EXPECT_EQ(storedRows(true, path_, pgdb_.get(), "SELECT count(*) FROM pg_class WHERE relname = 'made'"), 0);
 }
 
+TEST_P(BackendTest, ObjectIdsOfADiscardedEditAreGivenAgain) {
+    ITablePtr t = fws_->CreateTable("t", tableFields({{L"A", esriFieldTypeInteger, 4}}));
+    IWorkspaceEditPtr edit(ws_);
+    IRowBufferPtr b = t->CreateRowBuffer();
+    auto insert = [&] {
+        return long(t->Insert(VARIANT_TRUE)->InsertRow(b));
+    };
+    EXPECT_EQ(insert(), 1);
+    edit->StartEditing(VARIANT_FALSE);
+    for (int i = 0; i < 5; ++i) insert();
+    edit->StopEditing(VARIANT_FALSE);
+    edit->StartEditing(VARIANT_FALSE);
+    EXPECT_EQ(insert(), 2) << "the discarded rows' ids are free again";
+    edit->StopEditing(VARIANT_TRUE);
+    EXPECT_EQ(insert(), 3);
+}
+
 TEST_P(BackendTest, EditOperationAbortUndoesOnlyItsChanges) {
     IWorkspaceEditPtr edit(ws_);
     ITablePtr t = fws_->CreateTable("t", tableFields({}));
