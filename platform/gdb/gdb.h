@@ -63,7 +63,8 @@ constexpr HRESULT GDB_E_CONNECTION = hresultOf(0x8004100E);       // the databas
 const char* gdbFailureReason(HRESULT hr);
 
 // The last failure of this thread's geodatabase calls that came from the file's surroundings
-// (GDB_E_IN_USE, GDB_E_READ_ONLY, GDB_E_DISK_FULL, GDB_E_ACCESS_DENIED) since the last clear; S_OK
+// (GDB_E_IN_USE, GDB_E_READ_ONLY, GDB_E_DISK_FULL, GDB_E_ACCESS_DENIED, GDB_E_CONNECTION for a server
+// lost or refusing) since the last clear; S_OK
 // when there was none. A caller whose callees log and swallow errors learns the cause this way.
 HRESULT gdbStorageFailure();
 void clearGdbStorageFailure();
@@ -161,8 +162,9 @@ struct IPropertySet : IUnknown {
 // with GDB_E_BAD_PATH, a missing file with GDB_E_NOT_FOUND. The enterprise factory
 // (CLSID_SdeWorkspaceFactory) reads ".sde" connection files (platform/gdb/sde_connection.h) into
 // properties SERVER, INSTANCE, DATABASE, USER, PASSWORD, VERSION and connects with them
-// (GDB_E_CONNECTION when the server refuses or is not there); it makes the side tables, then fails
-// with GDB_E_NOT_SUPPORTED: tables and feature classes on the server are not there yet.
+// (GDB_E_CONNECTION when the server refuses or is not there), makes the side tables when missing
+// and opens the workspace (type esriRemoteDatabaseWorkspace) on PostgreSQL with PostGIS; the
+// personal factory's OpenFromFile of a ".sde" path does the same.
 struct IWorkspaceFactory : IUnknown {
     static constexpr GUID iid = makeGuid("{39BED543-647D-45DD-BA34-B218E3118B14}");
     using base_interface = IUnknown;
@@ -187,7 +189,7 @@ struct IWorkspaceFactory : IUnknown {
 struct IWorkspace : IUnknown {
     static constexpr GUID iid = makeGuid("{6EEF410D-A324-4DBB-B50F-EFD6E1C4F94B}");
     using base_interface = IUnknown;
-    virtual HRESULT get_Type(esriWorkspaceType* type) = 0;  // esriLocalDatabaseWorkspace
+    virtual HRESULT get_Type(esriWorkspaceType* type) = 0;  // esriLocalDatabaseWorkspace; esriRemoteDatabaseWorkspace on a server
     virtual HRESULT get_PathName(BSTR* path) = 0;           // as given to the factory
 
     esriWorkspaceType GetType();
