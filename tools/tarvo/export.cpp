@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "export/gdbs57main.h"
-#include "platform/com/typelib.h"
 #include "platform/gdb/gdb.h"
 #include "platform/ui/ui.h"
 #include "s57/dbutil.h"
 #include "s57/gdb_template.h"
 #include "s57/s57_util2.h"
+#include "tools/tarvo/converter_run.h"
 #include "tools/tarvo/quiet_stdout.h"
 
 namespace fs = std::filesystem;
@@ -130,22 +130,10 @@ bool exportThroughRegistry(const std::string& output, const char* gdb, const std
     const std::string name = sep == std::string::npos ? output : output.substr(sep + 1);
     // In catalogue mode the cell name is only the output's name (the log is named after it).
     if (name.empty() || (set.empty() && name != cell)) return false;
-    CLSID clsid;
-    if (FAILED(CLSIDFromProgID("Tarvo.gdb2s57Cmd", &clsid))) return false;
-    IDispatchPtr converter;
-    HRESULT hr = converter.CreateInstance(clsid);
-    if (SUCCEEDED(hr))
-        hr = invokeByName(converter, L"gdb2s57",
-                          {_variant_t(gdb), _variant_t(dataset.c_str()), _variant_t(folder.c_str()),
-                           _variant_t(name.c_str()), _variant_t(set.c_str()), _variant_t(createTopology)});
-    if (FAILED(hr)) {
-        const std::string description = toUtf8(takeErrorDescription());
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08X", unsigned(hr));
-        *failure = std::string("the registered converter Tarvo.gdb2s57Cmd failed: ") + code + " " +
-                   errorMessageOf(hr) + (description.empty() ? "" : ": ") + description;
-    }
-    return true;
+    return invokeRegistered("Tarvo.gdb2s57Cmd", L"gdb2s57",
+                            {_variant_t(gdb), _variant_t(dataset.c_str()), _variant_t(folder.c_str()),
+                             _variant_t(name.c_str()), _variant_t(set.c_str()), _variant_t(createTopology)},
+                            failure);
 }
 
 }  // namespace
@@ -259,36 +247,24 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
         }
     }
 
-    int rc = 0;
-    ExportOutcome outcome;
-    std::string registryFailure;
-    bool outcomeSeen = true;
+    ConverterRun<ExportOutcome> run;
     {
         ViewerOnTerminal viewer;
         QuietStdout quiet;
-        const unsigned long runsBefore = exportRunCount();
-        if (!exportThroughRegistry(output, gdb, dataset, cell, hasSet ? set : std::string(), createTopology,
-                                   &registryFailure)) {
-            rc = gdb2s57(output, gdb, dataset.c_str(), cell.c_str(), hasSet ? set.c_str() : "", createTopology,
-                        &outcome);
-        } else if (registryFailure.empty()) {
-            // The automation method answers S_OK whatever the run did; its outcome is the module's
-            // run state, which the tool shares when the registry names the module it links.
-            outcomeSeen = exportRunCount() != runsBefore;
-            if (outcomeSeen) outcome = lastExportOutcome();
-        }
+        run = runConverter<ExportOutcome>(
+            [&](std::string* failure) {
+                return exportThroughRegistry(output, gdb, dataset, cell, hasSet ? set : std::string(), createTopology,
+                                             failure);
+            },
+            [&](ExportOutcome* outcome) {
+                return gdb2s57(output, gdb, dataset.c_str(), cell.c_str(), hasSet ? set.c_str() : "", createTopology,
+                               outcome);
+            },
+            exportRunCount, lastExportOutcome);
     }
-    if (!registryFailure.empty()) {
-        std::fprintf(err, "tarvo export: %s\n", registryFailure.c_str());
-        return 1;
-    }
-    if (!outcomeSeen) {
-        std::fprintf(err,
-                     "tarvo export: %s: the registered converter is another copy of the module; how its run "
-                     "ended is in its log %s\n",
-                     gdb, logPath.c_str());
-        return 1;
-    }
+    if (reportUnseenOutcome("export", gdb, run.registryFailure, run.outcomeSeen, logPath, err)) return 1;
+    const ExportOutcome& outcome = run.outcome;
+    const int rc = run.rc;
     if (rc != 0 || outcome.failed()) {
         std::string reason = outcome.reason;
         if (reason.empty()) reason = "the run ended with " + std::to_string(rc);

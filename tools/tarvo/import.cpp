@@ -22,10 +22,10 @@
 #include <string>
 
 #include "import/s572gdbmain.h"
-#include "platform/com/typelib.h"
 #include "platform/gdb/gdb.h"
 #include "platform/ui/ui.h"
 #include "s57/gdb_template.h"
+#include "tools/tarvo/converter_run.h"
 #include "tools/tarvo/quiet_stdout.h"
 
 namespace {
@@ -151,25 +151,6 @@ bool removeUnusedGeodatabase(const char* path, const struct stat& made) {
     return removed;
 }
 
-// Runs the import through the registered converter. False when none is registered; else true, with
-// *failure holding why the call did not reach it (empty when it did).
-bool importThroughRegistry(const char* s57file, const char* gdb, const char* dataset, std::string* failure) {
-    CLSID clsid;
-    if (FAILED(CLSIDFromProgID("Tarvo.s572gdbCmd", &clsid))) return false;
-    IDispatchPtr converter;
-    HRESULT hr = converter.CreateInstance(clsid);
-    if (SUCCEEDED(hr))
-        hr = invokeByName(converter, L"s572gdb", {_variant_t(s57file), _variant_t(gdb), _variant_t(dataset)});
-    if (FAILED(hr)) {
-        const std::string description = toUtf8(takeErrorDescription());
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08X", unsigned(hr));
-        *failure = std::string("the registered converter Tarvo.s572gdbCmd failed: ") + code + " " +
-                   errorMessageOf(hr) + (description.empty() ? "" : ": ") + description;
-    }
-    return true;
-}
-
 }  // namespace
 
 int runImport(int argc, char** argv, FILE* out, FILE* err) {
@@ -259,34 +240,21 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
         }
     }
 
-    ImportOutcome outcome;
-    int rc = 0;
-    std::string registryFailure;
-    bool outcomeSeen = true;
+    ConverterRun<ImportOutcome> run;
     {
         RunOutput output(verbose);
         QuietStdout quiet;
-        const unsigned long runsBefore = importRunCount();
-        if (!importThroughRegistry(s57file, gdb, dataset.c_str(), &registryFailure)) {
-            rc = s572gdb(s57file, gdb, dataset.c_str(), &outcome);
-        } else if (registryFailure.empty()) {
-            // The automation method answers S_OK whatever the run did; its outcome is the module's
-            // run state, which the tool shares when the registry names the module it links.
-            outcomeSeen = importRunCount() != runsBefore;
-            if (outcomeSeen) outcome = lastImportOutcome();
-        }
+        run = runConverter<ImportOutcome>(
+            [&](std::string* failure) {
+                return invokeRegistered("Tarvo.s572gdbCmd", L"s572gdb",
+                                        {_variant_t(s57file), _variant_t(gdb), _variant_t(dataset.c_str())}, failure);
+            },
+            [&](ImportOutcome* outcome) { return s572gdb(s57file, gdb, dataset.c_str(), outcome); }, importRunCount,
+            lastImportOutcome);
     }
-    if (!registryFailure.empty()) {
-        std::fprintf(err, "tarvo import: %s\n", registryFailure.c_str());
-        return 1;
-    }
-    if (!outcomeSeen) {
-        std::fprintf(err,
-                     "tarvo import: %s: the registered converter is another copy of the module; how its run "
-                     "ended is in its log %s\n",
-                     s57file, logPath.c_str());
-        return 1;
-    }
+    if (reportUnseenOutcome("import", s57file, run.registryFailure, run.outcomeSeen, logPath, err)) return 1;
+    const ImportOutcome& outcome = run.outcome;
+    const int rc = run.rc;
     if (rc != 0 || outcome.failed()) {
         std::string reason = outcome.reason;
         if (outcome.message == 0 && FAILED(outcome.error)) reason = "Error: s572gdbmain::s572gdb: " + reason;
