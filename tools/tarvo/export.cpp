@@ -18,6 +18,7 @@
 #include "s57/gdb_template.h"
 #include "s57/s57_util2.h"
 #include "tools/tarvo/converter_run.h"
+#include "tools/tarvo/enterprise.h"
 #include "tools/tarvo/quiet_stdout.h"
 
 namespace fs = std::filesystem;
@@ -203,6 +204,15 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
         }
     }
 
+    // A connection file is checked by connecting, so that a server that refuses is named at once.
+    if (isConnectionFilePath(gdb)) {
+        if (const std::string problem = enterpriseProblem(gdb, dataset, nullptr); !problem.empty()) {
+            std::fprintf(err, "tarvo export: %s: %s\n", gdb, problem.c_str());
+            return 1;
+        }
+    }
+    const std::string label = geodatabaseLabel(gdb);
+
     std::error_code ec;
     const bool gdbExists = fs::exists(onDisk(gdb), ec);
     if (!hasCell && !hasSet && gdbExists) {
@@ -216,10 +226,11 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
             if (what.cells.size() == 1) {
                 cell = what.cells.front();
             } else if (what.cells.empty() && what.sets.empty()) {
-                std::fprintf(err, "tarvo export: %s holds no cell to export (table dsid has no DSNM)\n", gdb);
+                std::fprintf(err, "tarvo export: %s holds no cell to export (table dsid has no DSNM)\n",
+                             label.c_str());
                 return 1;
             } else {
-                std::fprintf(err, "tarvo export: %s holds several things to export; choose one:\n", gdb);
+                std::fprintf(err, "tarvo export: %s holds several things to export; choose one:\n", label.c_str());
                 for (const std::string& c : what.cells) std::fprintf(err, "  --cell %s\n", c.c_str());
                 for (const std::string& s : what.sets) std::fprintf(err, "  --exchange-set %s\n", s.c_str());
                 return 1;
@@ -268,11 +279,11 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
     if (rc != 0 || outcome.failed()) {
         std::string reason = outcome.reason;
         if (reason.empty()) reason = "the run ended with " + std::to_string(rc);
-        std::fprintf(err, "tarvo export: %s: failed: %s (log %s)\n", gdb, reason.c_str(), logPath.c_str());
+        std::fprintf(err, "tarvo export: %s: failed: %s (log %s)\n", label.c_str(), reason.c_str(), logPath.c_str());
         return 1;
     }
     const int cells = outcome.cellsExported;
-    std::fprintf(out, "Exported %d cell%s of %s to %s (log %s)\n", cells, cells == 1 ? "" : "s", gdb, output,
+    std::fprintf(out, "Exported %d cell%s of %s to %s (log %s)\n", cells, cells == 1 ? "" : "s", label.c_str(), output,
                  logPath.c_str());
     return 0;
 }

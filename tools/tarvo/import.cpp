@@ -1,5 +1,6 @@
 // tools/tarvo/import.cpp: `tarvo import`: checks what can be checked before anything is made (the
-// input opens, the names fit, the geodatabase is one and can be written), creates the geodatabase
+// input opens, the names fit, the geodatabase is one and can be written; an enterprise geodatabase's
+// connection file by connecting), creates the geodatabase (or on a server the feature dataset)
 // when there is none, runs the import driver and ends with one line: what was imported, or why the
 // run failed. The exit status is what the run returned and reported (never read back from its log).
 // When the converter is registered, the run goes through the registered module's automation
@@ -24,8 +25,10 @@
 #include "import/s572gdbmain.h"
 #include "platform/gdb/gdb.h"
 #include "platform/ui/ui.h"
+#include "s57/dbutil.h"
 #include "s57/gdb_template.h"
 #include "tools/tarvo/converter_run.h"
+#include "tools/tarvo/enterprise.h"
 #include "tools/tarvo/quiet_stdout.h"
 
 namespace {
@@ -206,16 +209,30 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
                      problem.c_str());
         return 1;
     }
-    const std::string ext = std::filesystem::path(gdb).extension().string();
-    if (strcasecmp(ext.c_str(), ".gpkg") != 0 && strcasecmp(ext.c_str(), ".mdb") != 0) {
-        std::fprintf(err, "tarvo import: %s: not a geodatabase path (.gpkg or .mdb)\n", gdb);
-        return 1;
+    // An enterprise geodatabase is checked by connecting; it is there to import into when it holds
+    // the feature dataset, else its template is made first.
+    const bool enterprise = isConnectionFilePath(gdb);
+    bool create;
+    if (enterprise) {
+        bool hasDataset = false;
+        if (const std::string problem = enterpriseProblem(gdb, dataset, &hasDataset); !problem.empty()) {
+            std::fprintf(err, "tarvo import: %s: %s\n", gdb, problem.c_str());
+            return 1;
+        }
+        create = !hasDataset;
+    } else {
+        const std::string ext = std::filesystem::path(gdb).extension().string();
+        if (strcasecmp(ext.c_str(), ".gpkg") != 0 && strcasecmp(ext.c_str(), ".mdb") != 0) {
+            std::fprintf(err, "tarvo import: %s: not a geodatabase path (.gpkg, .mdb or .sde)\n", gdb);
+            return 1;
+        }
+        create = isNewGeodatabase(gdb);
+        if (const std::string problem = create ? folderProblem(gdb) : geodatabaseProblem(gdb); !problem.empty()) {
+            std::fprintf(err, "tarvo import: %s: %s\n", gdb, problem.c_str());
+            return 1;
+        }
     }
-    const bool create = isNewGeodatabase(gdb);
-    if (const std::string problem = create ? folderProblem(gdb) : geodatabaseProblem(gdb); !problem.empty()) {
-        std::fprintf(err, "tarvo import: %s: %s\n", gdb, problem.c_str());
-        return 1;
-    }
+    const std::string label = geodatabaseLabel(gdb);
 
     bool made = false;  // this run made the geodatabase
     struct stat madeFile {};
@@ -225,18 +242,25 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
         {
             QuietStdout quiet;
             hr = createGeodatabase(gdb, dataset.c_str(), nullptr, verbose ? err : nullptr, &summary);
+            // Another import may be making the same template on the server at this moment: a second
+            // pass reuses what it made.
+            if (FAILED(hr) && enterprise)
+                hr = createGeodatabase(gdb, dataset.c_str(), nullptr, verbose ? err : nullptr, &summary);
         }
         if (FAILED(hr)) {
             const char* why = reasonOf(hr);
             if (why)
-                std::fprintf(err, "tarvo import: %s: cannot create the geodatabase: %s\n", gdb, why);
+                std::fprintf(err, "tarvo import: %s: cannot create the geodatabase: %s\n", label.c_str(), why);
             else
-                std::fprintf(err, "tarvo import: %s: cannot create the geodatabase (0x%08X)\n", gdb, unsigned(hr));
+                std::fprintf(err, "tarvo import: %s: cannot create the geodatabase (0x%08X)\n", label.c_str(),
+                             unsigned(hr));
             return 1;
         }
         if (summary.geodatabaseCreated) {
             std::fprintf(out, "Created %s, feature dataset %s\n", gdb, dataset.c_str());
             made = ::stat(gdb, &madeFile) == 0;
+        } else if (enterprise && summary.datasetCreated) {
+            std::fprintf(out, "Created feature dataset %s in %s\n", dataset.c_str(), label.c_str());
         }
     }
 
@@ -262,15 +286,15 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
         if (made && outcome.cellsImported == 0 && removeUnusedGeodatabase(gdb, madeFile))
             reason += "; the geodatabase made for it was removed";
         if (const char* why = reasonOf(outcome.error))
-            std::fprintf(err, "tarvo import: %s: %s; %s: failed: %s (log %s)\n", gdb, why, s57file, reason.c_str(),
-                         logPath.c_str());
+            std::fprintf(err, "tarvo import: %s: %s; %s: failed: %s (log %s)\n", label.c_str(), why, s57file,
+                         reason.c_str(), logPath.c_str());
         else
             std::fprintf(err, "tarvo import: %s: failed: %s (log %s)\n", s57file, reason.c_str(), logPath.c_str());
         return 1;
     }
     const int cells = outcome.cellsImported;
     std::fprintf(out, "Imported %d cell%s of %s into %s, feature dataset %s, %ld value%s in table atto (log %s)\n",
-                 cells, cells == 1 ? "" : "s", s57file, gdb, dataset.c_str(), outcome.overflowValues,
+                 cells, cells == 1 ? "" : "s", s57file, label.c_str(), dataset.c_str(), outcome.overflowValues,
                  outcome.overflowValues == 1 ? "" : "s", logPath.c_str());
     return 0;
 }
