@@ -3,7 +3,8 @@
 // sides: LNAM by LNAM the same class, primitive, attribute values and geometry; the exported file's
 // DSSI counts its records, each pointer resolves and the DDR is the template's; and importing the
 // exported cell and exporting it again gives the same bytes. Each cell is imported and exported once
-// per process and shared by the checks.
+// per process and shared by the checks. A subset of the cells makes the same trip through databases
+// on the PostgreSQL test server, and its export must be the GeoPackage's export byte for byte.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -32,13 +33,16 @@ struct CellCase {
     const char* name;
     const char* input;  // under the data folder: a cell, or an ENC_ROOT folder (its CATALOG.031)
     const char* cell;   // the base cell, under the data folder
+    // Also through a database on the server (a subset that keeps the run short: the NOAA cells and
+    // two exchange sets).
+    bool onServer = false;
 };
 
 const CellCase kCells[] = {
-    {"US4CN21M", "enc/US4CN21M/US4CN21M.000", "enc/US4CN21M/US4CN21M.000"},
-    {"US5MA12M", "enc/US5MA12M/US5MA12M.000", "enc/US5MA12M/US5MA12M.000"},
-    {"US1AK90M", "enc/US1AK90M/US1AK90M.000", "enc/US1AK90M/US1AK90M.000"},
-    {"AA400001", "s58/AA400001/ENC_ROOT", "s58/AA400001/ENC_ROOT/AA400001.000"},
+    {"US4CN21M", "enc/US4CN21M/US4CN21M.000", "enc/US4CN21M/US4CN21M.000", true},
+    {"US5MA12M", "enc/US5MA12M/US5MA12M.000", "enc/US5MA12M/US5MA12M.000", true},
+    {"US1AK90M", "enc/US1AK90M/US1AK90M.000", "enc/US1AK90M/US1AK90M.000", true},
+    {"AA400001", "s58/AA400001/ENC_ROOT", "s58/AA400001/ENC_ROOT/AA400001.000", true},
     {"AA400002", "s58/AA400002/ENC_ROOT", "s58/AA400002/ENC_ROOT/AA400002.000"},
     {"AA400003", "s58/AA400003/ENC_ROOT", "s58/AA400003/ENC_ROOT/AA400003.000"},
     {"AA400004", "s58/AA400004/ENC_ROOT", "s58/AA400004/ENC_ROOT/AA400004.000"},
@@ -46,7 +50,7 @@ const CellCase kCells[] = {
     {"AA400011", "s58/AA400011/ENC_ROOT", "s58/AA400011/ENC_ROOT/AA400011.000"},
     {"AA400014", "s58/AA400014/ENC_ROOT", "s58/AA400014/ENC_ROOT/00700014.000"},
     {"AA400016", "s58/AA400016/ENC_ROOT", "s58/AA400016/ENC_ROOT/AA400016.000"},
-    {"AA500002", "s58/AA500002/ENC_ROOT", "s58/AA500002/ENC_ROOT/AA500002.000"},
+    {"AA500002", "s58/AA500002/ENC_ROOT", "s58/AA500002/ENC_ROOT/AA500002.000", true},
     {"AA500006", "s58/AA500006/ENC_ROOT", "s58/AA500006/ENC_ROOT/AA500006.000"},
     {"AA500008", "s58/AA500008/ENC_ROOT", "s58/AA500008/ENC_ROOT/AA500008.000"},
     {"AA500009", "s58/AA500009/ENC_ROOT", "s58/AA500009/ENC_ROOT/AA500009.000"},
@@ -63,7 +67,22 @@ const CellCase kCells[] = {
 // has no M_COVR: a cell without coverage ends its export with message 139
 // (driver_test covers that end).
 
-void PrintTo(const CellCase& c, std::ostream* os) { *os << c.name; }
+// One cell on one backend.
+struct Case {
+    Backend backend;
+    const CellCase* cell;
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.cell->name << (c.backend == Backend::Server ? " on the server" : "");
+}
+
+std::vector<Case> casesOn(Backend backend) {
+    std::vector<Case> out;
+    for (const CellCase& c : kCells)
+        if (backend == Backend::GeoPackage || c.onServer) out.push_back({backend, &c});
+    return out;
+}
 
 // The differences between the original and the exported cell that are legitimate, each with its
 // reason: the cell ("*" any), the check, and a text that the difference line contains. A listed
@@ -111,6 +130,8 @@ void expectOnlyLegitimate(const std::string& cell, const std::string& check, con
 // ---- One cell through import, export, GDAL and the second round ------------------------------------
 
 struct RoundTrip {
+    std::unique_ptr<TestGeodatabase> first, second;
+    std::string skip;  // why the backend cannot be used
     std::string dir, gdb, exported, gdalOriginal, gdalExported, gdb2, exported2;
     std::string cellName;
     DriverRun import, exportRun, import2, export2;
@@ -128,20 +149,24 @@ std::vector<std::string> failures(const DriverRun& run) {
     return out;
 }
 
-const RoundTrip& roundTrip(const CellCase& c) {
-    static std::map<std::string, std::unique_ptr<RoundTrip>> done;
-    auto& slot = done[c.name];
+const RoundTrip& roundTrip(const Case& k) {
+    static std::map<std::pair<Backend, std::string>, std::unique_ptr<RoundTrip>> done;
+    const CellCase& c = *k.cell;
+    auto& slot = done[{k.backend, c.name}];
     if (slot) return *slot;
     slot = std::make_unique<RoundTrip>();
     RoundTrip& r = *slot;
-    r.dir = folder().file(c.name);
+    r.dir = folder().file(std::string(c.name) + (k.backend == Backend::Server ? "_server" : ""));
+    fs::create_directories(r.dir);
+    r.first = std::make_unique<TestGeodatabase>(k.backend, r.dir, "first");
+    r.skip = r.first->skip;
+    if (!r.skip.empty()) return r;
     fs::create_directories(r.dir + "/in");
     const std::string source = testdata::path(c.input);
     const std::string input = fs::is_directory(source) ? linkExchangeSet(source, r.dir + "/in")
                                                        : link(source, r.dir + "/in", fs::path(source).filename().string());
     r.cellName = fs::path(c.cell).filename().string();
-    r.gdb = r.dir + "/first.gpkg";
-    copyTemplate(r.gdb);
+    r.gdb = r.first->path;
     r.import = runDriver(input, r.gdb);
     fs::create_directories(r.dir + "/out");
     r.exported = r.dir + "/out/" + r.cellName;
@@ -156,8 +181,8 @@ const RoundTrip& roundTrip(const CellCase& c) {
     if (fs::exists(r.exported)) {
         fs::create_directories(r.dir + "/in2");
         const std::string again = link(r.exported, r.dir + "/in2", r.cellName);
-        r.gdb2 = r.dir + "/second.gpkg";
-        copyTemplate(r.gdb2);
+        r.second = std::make_unique<TestGeodatabase>(k.backend, r.dir, "second");
+        r.gdb2 = r.second->path;
         r.import2 = runDriver(again, r.gdb2);
         fs::create_directories(r.dir + "/out2");
         r.exported2 = r.dir + "/out2/" + r.cellName;
@@ -362,19 +387,21 @@ std::string templateDdr() {
 
 // ---- The checks -------------------------------------------------------------------------------------
 
-class RoundTripTest : public ::testing::TestWithParam<CellCase> {
+class RoundTripTest : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override {
         if (!testdata::present()) GTEST_SKIP() << "test data folder " << testdata::root() << " is absent";
         if (std::system("ogr2ogr --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ogr2ogr is not installed";
         trip = &roundTrip(GetParam());
+        if (!trip->skip.empty()) GTEST_SKIP() << trip->skip;
         const auto imported = failures(trip->import);
-        if (!imported.empty()) GTEST_SKIP() << GetParam().name << " does not import cleanly: " << imported[0];
+        if (!imported.empty()) GTEST_SKIP() << name() << " does not import cleanly: " << imported[0];
         ASSERT_EQ(trip->exportRun.result, 0);
         ASSERT_TRUE(failures(trip->exportRun).empty())
             << failures(trip->exportRun)[0] << "\n" << trip->exportRun.log.substr(0, 4000);
         ASSERT_TRUE(fs::exists(trip->exported));
     }
+    std::string name() const { return GetParam().cell->name; }
     const RoundTrip* trip = nullptr;
 };
 
@@ -382,11 +409,11 @@ TEST_P(RoundTripTest, GdalReadsTheSameFeatures) {
     ASSERT_TRUE(fs::exists(trip->gdalOriginal) && fs::exists(trip->gdalExported)) << "GDAL did not read both files";
     const GdalFeatures original = readFeatures(trip->gdalOriginal), exported = readFeatures(trip->gdalExported);
     EXPECT_FALSE(original.empty());
-    expectOnlyLegitimate(GetParam().name, "features", compareFeatures(original, exported));
+    expectOnlyLegitimate(name(), "features", compareFeatures(original, exported));
 }
 
 TEST_P(RoundTripTest, CountsPointersAndDdrHold) {
-    expectOnlyLegitimate(GetParam().name, "structure", checkStructure(trip->exported));
+    expectOnlyLegitimate(name(), "structure", checkStructure(trip->exported));
     const std::string ddr = ddrBytes(trip->exported);
     EXPECT_FALSE(ddr.empty());
     EXPECT_TRUE(ddr == templateDdr()) << "the DDR is not the template's";
@@ -401,7 +428,24 @@ TEST_P(RoundTripTest, ExportOfTheReimportedCellIsTheSameFile) {
     EXPECT_TRUE(first == second) << "the second export differs from the first";
 }
 
-INSTANTIATE_TEST_SUITE_P(Cells, RoundTripTest, ::testing::ValuesIn(kCells),
-                         [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cells, RoundTripTest, ::testing::ValuesIn(casesOn(Backend::GeoPackage)),
+                         [](const auto& i) { return std::string(i.param.cell->name); });
+INSTANTIATE_TEST_SUITE_P(Server, RoundTripTest, ::testing::ValuesIn(casesOn(Backend::Server)),
+                         [](const auto& i) { return std::string(i.param.cell->name); });
+
+// The cell exported from the server is the file exported from the GeoPackage, byte for byte.
+class AcrossBackends : public RoundTripTest {};
+
+TEST_P(AcrossBackends, ExportIsTheSameFileWhicheverBackend) {
+    const RoundTrip& file = roundTrip(Case{Backend::GeoPackage, GetParam().cell});
+    ASSERT_TRUE(file.skip.empty() && fs::exists(file.exported));
+    const std::string fromFile = fileBytes(file.exported), fromServer = fileBytes(trip->exported);
+    ASSERT_FALSE(fromFile.empty());
+    EXPECT_EQ(fromServer.size(), fromFile.size());
+    EXPECT_TRUE(fromServer == fromFile) << "the cell exported from the server differs from the GeoPackage's";
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, AcrossBackends, ::testing::ValuesIn(casesOn(Backend::Server)),
+                         [](const auto& i) { return std::string(i.param.cell->name); });
 
 }  // namespace
