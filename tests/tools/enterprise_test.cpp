@@ -166,6 +166,20 @@ TEST(ConnectionFile, InErrorIsNamedBeforeAnythingIsMade) {
     EXPECT_FALSE(fs::exists(dir / "CELL0001.log"));
 }
 
+// A folder named like a connection file holds a personal geodatabase: imported as one, made whole.
+TEST(ConnectionFile, FolderNamedSdeHoldsAPersonalGeodatabase) {
+    SKIP_WITHOUT_DATA();
+    Folder folder;
+    const fs::path dir = folder.path() / "charts.sde";
+    fs::create_directories(dir);
+    fs::create_symlink(testdata::path("enc/US5MA12M/US5MA12M.000"), dir / "US5MA12M.000");
+    const std::string gpkg = (dir / "new.gpkg").string();
+    const Ran r = tarvo("import " + quote((dir / "US5MA12M.000").string()) + " " + quote(gpkg), folder.path());
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Created " + gpkg), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Imported 1 cell"), std::string::npos) << r.out;
+}
+
 // ---- On a working server --------------------------------------------------------------------------
 
 // Rows of every table of the database's public schema (PostGIS's own left out).
