@@ -161,8 +161,9 @@ struct IPropertySet : IUnknown {
 // with GDB_E_BAD_PATH, a missing file with GDB_E_NOT_FOUND. The enterprise factory
 // (CLSID_SdeWorkspaceFactory) reads ".sde" connection files (platform/gdb/sde_connection.h) into
 // properties SERVER, INSTANCE, DATABASE, USER, PASSWORD, VERSION and connects with them
-// (GDB_E_CONNECTION when the server refuses or is not there); it makes the side tables, then fails
-// with GDB_E_NOT_SUPPORTED: tables and feature classes on the server are not there yet.
+// (GDB_E_CONNECTION when the server refuses or is not there), makes the side tables when missing
+// and opens the workspace (type esriRemoteDatabaseWorkspace) on PostgreSQL with PostGIS; the
+// personal factory's OpenFromFile of a ".sde" path does the same.
 struct IWorkspaceFactory : IUnknown {
     static constexpr GUID iid = makeGuid("{39BED543-647D-45DD-BA34-B218E3118B14}");
     using base_interface = IUnknown;
@@ -187,7 +188,7 @@ struct IWorkspaceFactory : IUnknown {
 struct IWorkspace : IUnknown {
     static constexpr GUID iid = makeGuid("{6EEF410D-A324-4DBB-B50F-EFD6E1C4F94B}");
     using base_interface = IUnknown;
-    virtual HRESULT get_Type(esriWorkspaceType* type) = 0;  // esriLocalDatabaseWorkspace
+    virtual HRESULT get_Type(esriWorkspaceType* type) = 0;  // esriLocalDatabaseWorkspace; esriRemoteDatabaseWorkspace on a server
     virtual HRESULT get_PathName(BSTR* path) = 0;           // as given to the factory
 
     esriWorkspaceType GetType();

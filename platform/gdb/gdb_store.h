@@ -104,6 +104,8 @@ public:
     virtual ~GdbStore() = default;
 
     virtual esriWorkspaceType workspaceType() const = 0;
+    // The connection is gone (a server storage): a workspace opened anew gets a new one.
+    virtual bool lost() const { return false; }
 
     // Raised whenever a rollback may have undone schema changes: cached class descriptions reload.
     virtual std::uint64_t generation() const = 0;

@@ -804,6 +804,10 @@ HRESULT openCursor(ClassImpl* cls, CursorKind kind, IQueryFilter* filter, VARIAN
 std::mutex& registryMutex();
 std::map<std::string, WorkspaceImpl*>& registry();
 
+// The workspace of an enterprise geodatabase's connection file (".sde"): connected, its side tables
+// made when missing; one a connection file in the process while its connection lasts.
+IWorkspacePtr openSdeWorkspace(const std::string& path);
+
 // Opens (or creates) the workspace of a geodatabase path; the same path opened twice gives the
 // same workspace while it lives.
 IWorkspacePtr openWorkspace(const std::string& path, bool create);

@@ -30,7 +30,8 @@ IWorkspacePtr openWorkspace(const std::string& path, bool create) {
     if (path.find('\0') != std::string::npos) raise(GDB_E_BAD_PATH, "NUL in a path");
     if (!personalPath(path)) {
         std::string ext = lower(std::filesystem::path(WorkspaceImpl::fileName(path)).extension().string());
-        if (ext == ".sde") raise(GDB_E_NOT_SUPPORTED, "enterprise geodatabase not supported yet: " + path);
+        // The enterprise geodatabase is made on its server: "creating" one opens it.
+        if (ext == ".sde") return openSdeWorkspace(path);
         raise(GDB_E_BAD_PATH, path + " is not a personal geodatabase (.gpkg or .mdb)");
     }
     std::filesystem::path file(WorkspaceImpl::fileName(path));

@@ -2,9 +2,10 @@
 // workspace factory that opens a connection file, connects, and makes the side tables the
 // GeoPackage backend keeps (datasets and their classes, the versioned flag, subtypes, topologies) in
 // the connection's current schema, names compared without regard to case (citext).
-// Tables, feature classes and edit sessions on the server are not there yet: opening a workspace
-// ends, after the connection and the schema, with GDB_E_NOT_SUPPORTED saying so.
+// The workspace is the personal geodatabase's objects over the server's storage (pg_store.h).
 #include <cctype>
+#include <filesystem>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,7 +16,9 @@
 #include "platform/com/unknown.h"
 #include "platform/gdb/gdb.h"
 #include "platform/gdb/pg_schema.h"
+#include "platform/gdb/geodatabase_objects.h"
 #include "platform/gdb/pg_session.h"
+#include "platform/gdb/pg_store.h"
 #include "platform/gdb/sde_connection.h"
 
 namespace {
@@ -72,13 +75,37 @@ IPropertySetPtr toProperties(const SdeConnection& c) {
     return p;
 }
 
-void open(const SdeConnection& conn) {
+}  // namespace
+
+namespace gdb {
+
+// A workspace on the server of conn; path (the connection file, may be empty) names it.
+IWorkspacePtr openSdeWorkspace(const SdeConnection& conn, const std::string& path) {
     checkVersion(conn);
-    gdb::PgSession session(conn);
-    ensureSchema(session);
-    raise(GDB_E_NOT_SUPPORTED, "enterprise geodatabase (" + conn.describe() +
-                                   "): connected, but its tables and feature classes are not yet supported");
+    auto session = std::make_unique<PgSession>(conn);
+    ensureSchema(*session);
+    // One connection a connection file in the process (a second writer would wait for the first's lock).
+    std::error_code ec;
+    const std::string key = path.empty() ? std::string()
+                                         : "sde:" + std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec).string();
+    std::lock_guard<std::mutex> lock(registryMutex());
+    if (!key.empty()) {
+        auto it = registry().find(key);
+        if (it != registry().end() && !it->second->db().lost()) return IWorkspacePtr(static_cast<IWorkspace*>(it->second));
+    }
+    auto* ws = new WorkspaceImpl(path, key, makePgStore(std::move(session)));
+    IWorkspacePtr hold(static_cast<IWorkspace*>(ws));
+    if (!key.empty()) registry()[key] = ws;
+    return hold;
 }
+
+IWorkspacePtr openSdeWorkspace(const std::string& path) { return openSdeWorkspace(readSdeConnection(path), path); }
+
+}  // namespace gdb
+
+namespace {
+
+IWorkspacePtr open(const SdeConnection& conn, const std::string& path) { return gdb::openSdeWorkspace(conn, path); }
 
 class SdeWorkspaceFactory final : public ComObject<IWorkspaceFactory> {
 public:
@@ -91,7 +118,7 @@ public:
         return comGuard([&] {
             if (!ws) return E_POINTER;
             *ws = nullptr;
-            open(fromProperties(props));
+            *ws = open(fromProperties(props), "").Detach();
             return S_OK;
         });
     }
@@ -99,7 +126,8 @@ public:
         return comGuard([&] {
             if (!ws) return E_POINTER;
             *ws = nullptr;
-            open(gdb::readSdeConnection(toUtf8(path ? path : L"")));
+            const std::string file = toUtf8(path ? path : L"");
+            *ws = open(gdb::readSdeConnection(file), file).Detach();
             return S_OK;
         });
     }

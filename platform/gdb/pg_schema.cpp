@@ -39,13 +39,14 @@ std::vector<std::string> pgSideTableSql() {
         "CREATE TABLE IF NOT EXISTS gdb_items (name citext NOT NULL PRIMARY KEY, kind text NOT NULL, "
         "dataset citext, alias text, shape_type integer, has_z integer NOT NULL DEFAULT 0, srs_id integer, "
         "z_min double precision, z_max double precision, grid_size double precision, "
-        "versioned integer NOT NULL DEFAULT 0, subtype_field text, default_subtype integer NOT NULL DEFAULT 0)",
+        "versioned integer NOT NULL DEFAULT 0, subtype_field text, default_subtype integer NOT NULL DEFAULT 0, "
+        "ord bigint GENERATED ALWAYS AS IDENTITY)",
         "CREATE TABLE IF NOT EXISTS gdb_subtypes (class_name citext NOT NULL, code integer NOT NULL, "
         "name text NOT NULL, PRIMARY KEY (class_name, code))",
         "CREATE TABLE IF NOT EXISTS gdb_topologies (name citext NOT NULL PRIMARY KEY, dataset citext NOT NULL, "
-        "tolerance double precision NOT NULL)",
+        "tolerance double precision NOT NULL, ord bigint GENERATED ALWAYS AS IDENTITY)",
         "CREATE TABLE IF NOT EXISTS gdb_topology_classes (topology citext NOT NULL, class_name citext NOT NULL, "
-        "PRIMARY KEY (topology, class_name))",
+        "ord bigint GENERATED ALWAYS AS IDENTITY, PRIMARY KEY (topology, class_name))",
     };
 }
 

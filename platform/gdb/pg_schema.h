@@ -12,7 +12,7 @@
 namespace gdb {
 
 // The statements, run in one transaction, that make the side tables of the GeoPackage backend
-// (datasets and their classes with the versioned flag, subtypes, topologies) and the citext type
+// (datasets and their classes with the versioned flag, subtypes, topologies; "ord" keeps the order of creation) and the citext type
 // when they are not there yet; a lock keeps imports that start together from racing each other.
 std::vector<std::string> pgSideTableSql();
 

@@ -40,6 +40,8 @@ PgSession::PgSession(SdeConnection conn) : conn_(std::move(conn)) {
     if (PQstatus(c_.get()) != CONNECTION_OK)
         throw _com_error(GDB_E_CONNECTION, fromUtf8("cannot connect to the enterprise geodatabase (" + conn_.describe() +
                                                     "): " + withoutSecret(PQerrorMessage(c_.get()), conn_.password)));
+    // The server's notices ("already exists, skipping") are nobody's business on the terminal.
+    PQsetNoticeProcessor(c_.get(), [](void*, const char*) {}, nullptr);
     // Values travel as UTF-8 whatever the server's default, and floating numbers in their
     // shortest exact form.
     exec("SET client_encoding TO 'UTF8'");

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <unistd.h>
 
 namespace gdbtest {
@@ -90,11 +91,32 @@ IWorkspacePtr createGdb(const std::filesystem::path& dir, const std::string& nam
     return f->Create(dir.string().c_str(), name.c_str());
 }
 
-void GdbTest::SetUp() {
-    path_ = (dir_.path / "test.gpkg").string();
-    ws_ = createGdb(dir_.path, "test.gpkg");
+std::string backendName(Backend b) { return b == Backend::Personal ? "Personal" : "Enterprise"; }
+
+void GdbTest::open(Backend backend) {
+    backend_ = backend;
+    if (backend == Backend::Personal) {
+        path_ = (dir_.path / "test.gpkg").string();
+        ws_ = createGdb(dir_.path, "test.gpkg");
+    } else {
+        SKIP_WITHOUT_PG();
+        pgdb_ = std::make_unique<pgtest::TempDatabase>();
+        // The socket folder stands for the server; the port is the cluster's.
+        setenv("PGPORT", pgtest::keyword("port").c_str(), 1);
+        path_ = (dir_.path / "test.sde").string();
+        std::ofstream(path_) << "INSTANCE=" << pgtest::keyword("host") << "\nDATABASE=" << pgdb_->name
+                             << "\nUSER=" << pgtest::keyword("user") << "\n";
+        ws_ = openGdb(path_);
+    }
     fws_ = ws_;
     ASSERT_TRUE(fws_);
+}
+
+void GdbTest::reopen() {
+    fws_ = nullptr;
+    ws_ = nullptr;
+    ws_ = openGdb(path_);
+    fws_ = ws_;
 }
 
 }  // namespace gdbtest

@@ -1,14 +1,17 @@
-// tests/platform/gdb/gdb_fixture.h: a fresh geodatabase per test and small builders of field
-// lists and geometries.
+// tests/platform/gdb/gdb_fixture.h: a fresh geodatabase per test, on either backend, and small
+// builders of field lists and geometries.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/gdb/gdb.h"
+#include "support/pg_server.h"
 
 namespace gdbtest {
 
@@ -48,13 +51,47 @@ HRESULT resultOf(F&& f) {
     }
 }
 
+enum class Backend { Personal, Enterprise };
+std::string backendName(Backend b);
+
+// A fresh geodatabase: a GeoPackage file, or on the enterprise backend a database of its own on the
+// test server (skipped when none is configured) opened through a connection file.
 class GdbTest : public ::testing::Test {
 protected:
-    void SetUp() override;
+    void SetUp() override { open(Backend::Personal); }
+    void open(Backend backend);
+    // The workspace released and opened again from its path.
+    void reopen();
+    bool enterprise() const { return backend_ == Backend::Enterprise; }
     TempDir dir_;
-    std::string path_;
+    std::string path_;  // the GeoPackage file or the connection file
+    Backend backend_ = Backend::Personal;
+    std::unique_ptr<pgtest::TempDatabase> pgdb_;
     IWorkspacePtr ws_;
     IFeatureWorkspacePtr fws_;
 };
+
+// The same test on both backends.
+class BackendTest : public GdbTest, public ::testing::WithParamInterface<Backend> {
+protected:
+    void SetUp() override { open(GetParam()); }
+};
+
+// A table of cases, each on both backends.
+template <class Case>
+class CaseOnBothBackends : public GdbTest, public ::testing::WithParamInterface<std::tuple<Backend, Case>> {
+protected:
+    void SetUp() override { open(std::get<0>(this->GetParam())); }
+    const Case& param() const { return std::get<1>(this->GetParam()); }
+};
+// The cases' table crossed with the backends, named "<case>_<backend>".
+template <class Case, std::size_t N>
+auto onBothBackends(const Case (&cases)[N]) {
+    return ::testing::Combine(::testing::Values(Backend::Personal, Backend::Enterprise), ::testing::ValuesIn(cases));
+}
+template <class Info>
+std::string caseAndBackend(const Info& i) {
+    return std::string(std::get<1>(i.param).name) + "_" + backendName(std::get<0>(i.param));
+}
 
 }  // namespace gdbtest

@@ -56,7 +56,8 @@ const PathCase kPaths[] = {
     {"MdbUpperCase", "B.MDB", true, nullptr, S_OK},
     {"BackslashSeparator", "sub\\c.mdb", true, nullptr, S_OK},
     {"Missing", "missing.gpkg", false, nullptr, GDB_E_NOT_FOUND},
-    {"Sde", "conn.sde", false, "server=x", GDB_E_NOT_SUPPORTED},
+    {"SdeNotAConnectionFile", "conn.sde", false, "server=x", GDB_E_BAD_PATH},
+    {"GpkgInAFolderNamedSde", "charts.sde/d.gpkg", true, nullptr, S_OK},
     {"OtherExtension", "chart.gdb", false, "x", GDB_E_BAD_PATH},
     {"NotAGeoPackage", "text.gpkg", false, "this is not SQLite", GDB_E_BAD_PATH},
 };
@@ -134,7 +135,7 @@ TEST(FieldList, FindsNamesWithoutRegardToCaseAfterRenames) {
     EXPECT_EQ(list->FindField("col3"), 12) << "the twin is the only col3 left";
 }
 
-TEST_F(GdbTest, NamesMatchWithoutRegardToCase) {
+TEST_P(BackendTest, NamesMatchWithoutRegardToCase) {
     IFeatureDatasetPtr ds = fws_->CreateFeatureDataset("S57", wgs84());
     ITablePtr t = fws_->CreateTable("dsnm", tableFields({{L"dsnm", esriFieldTypeString, 30}, {L"catcov", esriFieldTypeInteger, 2}}));
     IFeatureClassPtr fc = ds->CreateFeatureClass("CoastlineAreaFeature", featureFields(esriGeometryPolygon, false, {}),
@@ -200,9 +201,9 @@ const ValueCase kValues[] = {
     {"NullIntoText", esriFieldTypeString, 10, _variant_t(), S_OK, {}, true},
 };
 void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.name; }
-class ColumnValue : public GdbTest, public ::testing::WithParamInterface<ValueCase> {};
+class ColumnValue : public CaseOnBothBackends<ValueCase> {};
 TEST_P(ColumnValue, ConvertsOrFailsVisibly) {
-    const ValueCase& c = GetParam();
+    const ValueCase& c = param();
     ITablePtr t = fws_->CreateTable("t", tableFields({{L"V", c.type, c.length}}));
     IRowPtr row = t->CreateRow();
     const bool isText = c.type == esriFieldTypeString;
@@ -236,10 +237,9 @@ TEST_P(ColumnValue, ConvertsOrFailsVisibly) {
         EXPECT_EQ(got.dblVal, want.dblVal);
     }
 }
-INSTANTIATE_TEST_SUITE_P(Values, ColumnValue, ::testing::ValuesIn(kValues),
-                         [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Values, ColumnValue, onBothBackends(kValues), [](const auto& i) { return caseAndBackend(i); });
 
-TEST_F(GdbTest, OutOfRangeIndexAndObjectIdAreRefused) {
+TEST_P(BackendTest, OutOfRangeIndexAndObjectIdAreRefused) {
     ITablePtr t = fws_->CreateTable("t", tableFields({{L"A", esriFieldTypeString, 5}}));
     IRowBufferPtr b = t->CreateRowBuffer();
     EXPECT_EQ(resultOf([&] { b->PutValue(-1, _variant_t("x")); }), E_INVALIDARG);
@@ -247,7 +247,7 @@ TEST_F(GdbTest, OutOfRangeIndexAndObjectIdAreRefused) {
     EXPECT_EQ(resultOf([&] { b->PutValue(0, _variant_t(5L)); }), GDB_E_NOT_EDITABLE);
 }
 
-TEST_F(GdbTest, ShapeMustMatchTheClass) {
+TEST_P(BackendTest, ShapeMustMatchTheClass) {
     IFeatureClassPtr pts = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
                                                     esriFTSimple, "SHAPE");
     IFeatureClassPtr zpts = fws_->CreateFeatureClass("pz", featureFields(esriGeometryPoint, true, {}), nullptr, nullptr,
@@ -283,27 +283,26 @@ std::string quoted(std::string v) {
     return out + "'";
 }
 void PrintTo(const Nasty& c, std::ostream* os) { *os << c.name; }
-class SqlQuoting : public GdbTest, public ::testing::WithParamInterface<Nasty> {};
+class SqlQuoting : public CaseOnBothBackends<Nasty> {};
 TEST_P(SqlQuoting, ValuesAndNamesRoundTrip) {
     // Table and field names that need quoting themselves.
     ITablePtr t = fws_->CreateTable("odd \"name\"", tableFields({{L"my col", esriFieldTypeString, 40}}));
     ICursorPtr ins = t->Insert(VARIANT_TRUE);
     IRowBufferPtr b = t->CreateRowBuffer();
-    b->PutValue(1, _variant_t(GetParam().value));
+    b->PutValue(1, _variant_t(param().value));
     ins->InsertRow(b);
     b->PutValue(1, _variant_t("other"));
     ins->InsertRow(b);
     IQueryFilterPtr q(CLSID_QueryFilter);
-    q->PutWhereClause(("\"my col\" = " + quoted(GetParam().value)).c_str());
+    q->PutWhereClause(("\"my col\" = " + quoted(param().value)).c_str());
     EXPECT_EQ(t->RowCount(q), 1);
     ICursorPtr c = t->Search(q, VARIANT_FALSE);
-    EXPECT_EQ(text(c->NextRow()->GetValue(1)), GetParam().value);
+    EXPECT_EQ(text(c->NextRow()->GetValue(1)), param().value);
     EXPECT_EQ(t->RowCount(nullptr), 2);
 }
-INSTANTIATE_TEST_SUITE_P(Quoting, SqlQuoting, ::testing::ValuesIn(kNasty),
-                         [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Quoting, SqlQuoting, onBothBackends(kNasty), [](const auto& i) { return caseAndBackend(i); });
 
-TEST_F(GdbTest, WhereClauseWithASecondStatementFails) {
+TEST_P(BackendTest, WhereClauseWithASecondStatementFails) {
     ITablePtr t = fws_->CreateTable("t", tableFields({{L"A", esriFieldTypeString, 5}}));
     IQueryFilterPtr q(CLSID_QueryFilter);
     q->PutWhereClause("1=1; DROP TABLE t");
@@ -315,7 +314,7 @@ TEST_F(GdbTest, WhereClauseWithASecondStatementFails) {
     } catch (const _com_error& e) {
         EXPECT_EQ(e.Error(), GDB_E_SQL);
         std::string d(e.Description());
-        EXPECT_NE(d.find("no such column: NOSUCH"), std::string::npos) << d;
+        EXPECT_NE(d.find(enterprise() ? "column \"nosuch\" does not exist" : "no such column: NOSUCH"), std::string::npos) << d;
         EXPECT_NE(d.find("WHERE (NOSUCH = 1)"), std::string::npos) << "the SQL is in the description: " << d;
     }
     EXPECT_EQ(t->RowCount(nullptr), 0);
@@ -359,7 +358,7 @@ TEST_F(GdbTest, DiscardedEditLeavesNothingSavedEditKeepsAll) {
     EXPECT_EQ(countRows(path_, "SELECT count(*) FROM gpkg_contents WHERE table_name = 'made'"), 0);
 }
 
-TEST_F(GdbTest, EditOperationAbortUndoesOnlyItsChanges) {
+TEST_P(BackendTest, EditOperationAbortUndoesOnlyItsChanges) {
     IWorkspaceEditPtr edit(ws_);
     ITablePtr t = fws_->CreateTable("t", tableFields({}));
     edit->StartEditing(VARIANT_TRUE);
@@ -395,7 +394,7 @@ TEST_F(GdbTest, WritesOutsideAnEditAreCommittedWhenTheWorkspaceGoes) {
 // ---------------------------------------------------------------------------------------------
 // Cursors, subtypes, sorting
 // ---------------------------------------------------------------------------------------------
-TEST_F(GdbTest, UpdateCursorChangesAndDeletesRows) {
+TEST_P(BackendTest, UpdateCursorChangesAndDeletesRows) {
     ITablePtr t = fws_->CreateTable("srel", tableFields({{L"DSNM", esriFieldTypeString, 16}, {L"N", esriFieldTypeInteger, 4}}));
     ICursorPtr ins = t->Insert(VARIANT_TRUE);
     IRowBufferPtr b = t->CreateRowBuffer();
@@ -424,7 +423,7 @@ TEST_F(GdbTest, UpdateCursorChangesAndDeletesRows) {
     EXPECT_EQ(t->RowCount(nullptr), 7);
 }
 
-TEST_F(GdbTest, SubtypesAreStoredAndEnumerated) {
+TEST_P(BackendTest, SubtypesAreStoredAndEnumerated) {
     IFeatureClassPtr fc = fws_->CreateFeatureClass("PointFeature", featureFields(esriGeometryPoint, false, {{L"SUBTYPE", esriFieldTypeInteger, 4}, {L"NAME", esriFieldTypeString, 12}}),
                                                    nullptr, nullptr, esriFTSimple, "SHAPE");
     ISubtypesPtr st(fc);
@@ -453,7 +452,7 @@ TEST_F(GdbTest, SubtypesAreStoredAndEnumerated) {
     fws_ = nullptr;
     st = nullptr;
     fc = nullptr;
-    ws_ = openGdb(path_);
+    reopen();
     ISubtypesPtr again(IFeatureWorkspacePtr(ws_)->OpenFeatureClass("pointfeature"));
     EXPECT_EQ(std::string(again->GetSubtypeFieldName()), "SUBTYPE");
     EXPECT_EQ(again->GetSubtypeFieldIndex(), 2);
@@ -467,7 +466,7 @@ TEST_F(GdbTest, SubtypesAreStoredAndEnumerated) {
     EXPECT_EQ(std::string(again->GetSubtypeName(75)), "LIGHTS");
 }
 
-TEST_F(GdbTest, TableSortOrdersWithoutRegardToCaseAndKeepsTheFilter) {
+TEST_P(BackendTest, TableSortOrdersWithoutRegardToCaseAndKeepsTheFilter) {
     ITablePtr t = fws_->CreateTable("t", tableFields({{L"NAME", esriFieldTypeString, 12}, {L"K", esriFieldTypeInteger, 4}}));
     ICursorPtr ins = t->Insert(VARIANT_TRUE);
     IRowBufferPtr b = t->CreateRowBuffer();
@@ -497,7 +496,7 @@ TEST_F(GdbTest, TableSortOrdersWithoutRegardToCaseAndKeepsTheFilter) {
     EXPECT_EQ(resultOf([&] { sort->GetRows(); }), E_INVALIDARG);
 }
 
-TEST_F(GdbTest, FeatureDatasetKeepsSpatialReferenceVersionedFlagAndClasses) {
+TEST_P(BackendTest, FeatureDatasetKeepsSpatialReferenceVersionedFlagAndClasses) {
     ISpatialReferencePtr sr = wgs84();
     IFeatureDatasetPtr ds = fws_->CreateFeatureDataset("S57", sr);
     ds->CreateFeatureClass("SoundingFeature", featureFields(esriGeometryPoint, true, {{L"DEPTH", esriFieldTypeDouble, 20}}),
@@ -506,10 +505,8 @@ TEST_F(GdbTest, FeatureDatasetKeepsSpatialReferenceVersionedFlagAndClasses) {
     fws_->CreateFeatureClass("ve", featureFields(esriGeometryPolyline, false, {}), nullptr, nullptr, esriFTSimple, "SHAPE");
     IVersionedObjectPtr(ds)->RegisterAsVersioned(VARIANT_TRUE);
     ws_ = nullptr;
-    fws_ = nullptr;
     ds = nullptr;
-    ws_ = openGdb(path_);
-    fws_ = ws_;
+    reopen();
     ds = fws_->OpenFeatureDataset("S57");
     EXPECT_EQ(IVersionedObjectPtr(ds)->GetIsRegisteredAsVersioned(), VARIANT_TRUE);
     double zmin = 0, zmax = 0;
@@ -547,9 +544,9 @@ const SpatialCase kSpatial[] = {
     {"EnvelopeIntersects", esriSpatialRelEnvelopeIntersects, "", "boundary crossing inside nearbox overlapping touching"},
 };
 void PrintTo(const SpatialCase& c, std::ostream* os) { *os << c.name; }
-class SpatialFilterCase : public GdbTest, public ::testing::WithParamInterface<SpatialCase> {};
+class SpatialFilterCase : public CaseOnBothBackends<SpatialCase> {};
 TEST_P(SpatialFilterCase, SelectsWhatGeosDecides) {
-    const SpatialCase& c = GetParam();
+    const SpatialCase& c = param();
     IFeatureClassPtr pts = fws_->CreateFeatureClass("pts", featureFields(esriGeometryPoint, false, {{L"NAME", esriFieldTypeString, 12}}),
                                                     nullptr, nullptr, esriFTSimple, "SHAPE");
     IFeatureClassPtr lines = fws_->CreateFeatureClass("lines", featureFields(esriGeometryPolyline, false, {{L"NAME", esriFieldTypeString, 12}}),
@@ -611,8 +608,7 @@ TEST_P(SpatialFilterCase, SelectsWhatGeosDecides) {
         }
     }
 }
-INSTANTIATE_TEST_SUITE_P(Relations, SpatialFilterCase, ::testing::ValuesIn(kSpatial),
-                         [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Relations, SpatialFilterCase, onBothBackends(kSpatial), [](const auto& i) { return caseAndBackend(i); });
 
 TEST_F(GdbTest, RTreeFollowsInsertsUpdatesAndDeletes) {
     IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
@@ -956,7 +952,7 @@ TEST_F(GdbTest, GeoPackageWrittenByGdalOpensAndTakesFeatures) {
 }
 
 // The export walks one class while it writes primitives into another and searches them.
-TEST_F(GdbTest, WritesWhileASearchIsOpen) {
+TEST_P(BackendTest, WritesWhileASearchIsOpen) {
     IFeatureClassPtr src = fws_->CreateFeatureClass("src", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
                                                     esriFTSimple, "SHAPE");
     IFeatureClassPtr vc = fws_->CreateFeatureClass("vc", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
@@ -995,7 +991,7 @@ TEST_F(GdbTest, WritesWhileASearchIsOpen) {
     EXPECT_EQ(vc->FeatureCount(nullptr), 17 * 13);
 }
 
-TEST_F(GdbTest, TopologyDefinitionIsStored) {
+TEST_P(BackendTest, TopologyDefinitionIsStored) {
     IFeatureDatasetPtr ds = fws_->CreateFeatureDataset("S57", wgs84());
     IFeatureClassPtr area = ds->CreateFeatureClass("CoastlineAreaFeature", featureFields(esriGeometryPolygon, false, {}),
                                                    nullptr, nullptr, esriFTSimple, "SHAPE");
@@ -1019,9 +1015,7 @@ TEST_F(GdbTest, TopologyDefinitionIsStored) {
     tc = nullptr;
     area = line = snd = outside = nullptr;
     ds = nullptr;
-    fws_ = nullptr;
-    ws_ = nullptr;
-    ws_ = openGdb(path_);
+    reopen();
     tc = IFeatureWorkspacePtr(ws_)->OpenFeatureDataset("S57");
     ASSERT_EQ(tc->GetTopologyCount(), 1);
     topo = tc->GetTopology(0);
@@ -1134,7 +1128,7 @@ TEST_F(GdbTest, ClassOpenedAgainShowsTheSchemaOfNow) {
     EXPECT_EQ(resultOf([&] { fws_->OpenTable("undone"); }), GDB_E_NOT_FOUND);
 }
 
-TEST_F(GdbTest, AddedFieldsAndGoneRowsAreSeenByEveryObject) {
+TEST_P(BackendTest, AddedFieldsAndGoneRowsAreSeenByEveryObject) {
     ITablePtr t = fws_->CreateTable("atto", tableFields({{L"LNAM", esriFieldTypeString, 17}}));
     IRowPtr row = t->CreateRow();
     row->PutValue(1, _variant_t("0226000000010001"));
@@ -1160,3 +1154,6 @@ TEST_F(GdbTest, AddedFieldsAndGoneRowsAreSeenByEveryObject) {
     row->PutValue(1, _variant_t("x"));
     EXPECT_EQ(resultOf([&] { row->Store(); }), GDB_E_NO_ROW) << "storing a deleted row must not pass for success";
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, BackendTest, ::testing::Values(Backend::Personal, Backend::Enterprise),
+                         [](const auto& i) { return backendName(i.param); });

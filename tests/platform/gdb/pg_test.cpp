@@ -1,11 +1,17 @@
 // tests/platform/gdb/pg_test.cpp: the enterprise geodatabase on the PostgreSQL test server: opening
-// through a connection file makes the side tables; a refused connection says which server and
-// database, and never the password.
+// through a connection file makes the side tables and opens a remote workspace; a refused or lost
+// connection says which server and database, and never the password; a lost edit session leaves
+// nothing behind; spatial filters select on the server what they select in a GeoPackage.
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
+#include <thread>
 
 #include "gdb_fixture.h"
 #include "support/pg_server.h"
+#include "support/test_data.h"
 
 using namespace gdbtest;
 
@@ -21,7 +27,7 @@ std::string writeSde(const TempDir& dir, const std::string& text) {
 
 std::string descriptionOf(const _com_error& e) { return e.Description().length() ? std::string(e.Description()) : ""; }
 
-// Opens the connection file; returns the error (the workspace itself is not there yet).
+// Opens the connection file; returns the error, S_OK when the workspace opened.
 _com_error openSde(const std::string& path) {
     IWorkspaceFactoryPtr f(CLSID_SdeWorkspaceFactory);
     try {
@@ -42,9 +48,7 @@ TEST(Enterprise, OpeningMakesTheSideTablesOnceWithNamesWithoutCase) {
     setenv("PGPORT", pgtest::keyword("port").c_str(), 1);
     for (int i = 0; i < 2; ++i) {
         const _com_error e = openSde(sde);
-        EXPECT_EQ(e.Error(), GDB_E_NOT_SUPPORTED) << descriptionOf(e);
-        EXPECT_NE(descriptionOf(e).find("not yet supported"), std::string::npos) << descriptionOf(e);
-        EXPECT_NE(descriptionOf(e).find("database " + db.name), std::string::npos) << descriptionOf(e);
+        EXPECT_EQ(e.Error(), S_OK) << descriptionOf(e);
     }
     unsetenv("PGPORT");
     pgtest::Conn c = pgtest::connect(db.name);
@@ -62,7 +66,7 @@ TEST(Enterprise, PasswordFromTheEnvironmentWhenTheFileHasNone) {
     setenv("PGPASSWORD", pgtest::password().c_str(), 1);
     const _com_error e = openSde(sde);
     unsetenv("PGPASSWORD");
-    EXPECT_EQ(e.Error(), GDB_E_NOT_SUPPORTED) << descriptionOf(e);
+    EXPECT_EQ(e.Error(), S_OK) << descriptionOf(e);
 }
 
 struct RefusalCase {
@@ -113,6 +117,177 @@ TEST(Enterprise, ConnectionPropertiesCarryTheFileKeys) {
     EXPECT_EQ(std::string(_bstr_t(p->GetProperty(L"DATABASE"))), "charts");
     EXPECT_EQ(f->IsWorkspace(sde.c_str()), VARIANT_TRUE);
     EXPECT_EQ(f->IsWorkspace((dir.path / "none.sde").string().c_str()), VARIANT_FALSE);
+}
+
+// A workspace of its own database on the test server, through a connection file that carries a
+// password (the socket's trust ignores it).
+class EnterpriseWorkspace : public GdbTest {
+protected:
+    void SetUp() override {
+        open(Backend::Enterprise);
+        if (IsSkipped()) return;
+        path_ = (dir_.path / "secret.sde").string();
+        std::ofstream(path_) << "INSTANCE=" << pgtest::keyword("host") << "\nDATABASE=" << pgdb_->name
+                             << "\nUSER=" << pgtest::keyword("user") << "\nPASSWORD=" << kSecret << "\n";
+        reopen();
+    }
+};
+
+TEST_F(EnterpriseWorkspace, IsRemoteAndOneAConnectionFile) {
+    EXPECT_EQ(ws_->GetType(), esriRemoteDatabaseWorkspace);
+    EXPECT_EQ(std::string(ws_->GetPathName()), path_);
+    EXPECT_TRUE(openGdb(path_) == ws_) << "one connection file, one workspace object";
+    IWorkspaceFactoryPtr sde(CLSID_SdeWorkspaceFactory);
+    EXPECT_TRUE(sde->OpenFromFile(path_.c_str()) == ws_);
+}
+
+TEST_F(EnterpriseWorkspace, VersionedFlagIsTheSideTables) {
+    IFeatureDatasetPtr ds = fws_->CreateFeatureDataset("S57", wgs84());
+    EXPECT_EQ(IVersionedObjectPtr(ds)->GetIsRegisteredAsVersioned(), VARIANT_FALSE);
+    ws_ = nullptr;
+    fws_ = nullptr;
+    ds = nullptr;
+    // Set as another program (or `tarvo create --versioned`) sets it.
+    pgtest::Conn c = pgtest::connect(pgdb_->name);
+    pgtest::query(c.get(), "UPDATE gdb_items SET versioned = 1 WHERE name = 's57'");
+    reopen();
+    EXPECT_EQ(IVersionedObjectPtr(fws_->OpenFeatureDataset("S57"))->GetIsRegisteredAsVersioned(), VARIANT_TRUE);
+}
+
+TEST_F(EnterpriseWorkspace, LostConnectionRollsTheEditBackAndTheNextWorkspaceWorks) {
+    ITablePtr t = fws_->CreateTable("dsid", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
+    IWorkspaceEditPtr edit(ws_);
+    edit->StartEditing(VARIANT_FALSE);
+    ICursorPtr ins = t->Insert(VARIANT_TRUE);
+    IRowBufferPtr b = t->CreateRowBuffer();
+    for (int i = 0; i < 50; ++i) {
+        b->PutValue(1, _variant_t("US5MA12M.000"));
+        ins->InsertRow(b);
+    }
+    EXPECT_EQ(t->RowCount(nullptr), 50) << "the edit session sees its own rows";
+    // The server ends the session's backend mid-edit.
+    pgtest::Conn other = pgtest::connect(pgdb_->name);
+    EXPECT_EQ(pgtest::query(other.get(), "SELECT count(*) FROM (SELECT pg_terminate_backend(pid) AS ended FROM pg_stat_activity "
+                                         "WHERE datname = current_database() AND pid <> pg_backend_pid()) s WHERE ended"),
+              "1");
+    for (int i = 0; i < 50; ++i) {
+        b->PutValue(1, _variant_t("US4CN21M.000"));
+        ins->InsertRow(b);
+    }
+    std::string why;
+    HRESULT hr = S_OK;
+    try {
+        edit->StopEditing(VARIANT_TRUE);
+    } catch (const _com_error& e) {
+        hr = e.Error();
+        why = descriptionOf(e);
+    }
+    EXPECT_EQ(hr, GDB_E_CONNECTION) << why;
+    EXPECT_NE(why.find("database " + pgdb_->name), std::string::npos) << why;
+    EXPECT_NE(why.find("server " + pgtest::keyword("host")), std::string::npos) << why;
+    EXPECT_NE(why.find("rolled back"), std::string::npos) << why;
+    EXPECT_EQ(why.find(kSecret), std::string::npos) << why;
+    EXPECT_EQ(resultOf([&] { t->RowCount(nullptr); }), GDB_E_CONNECTION) << "the lost workspace refuses, it does not hang";
+    EXPECT_EQ(pgtest::query(other.get(), "SELECT count(*) FROM dsid"), "0");
+
+    // A workspace opened afterwards connects anew.
+    ins = nullptr;
+    b = nullptr;
+    t = nullptr;
+    edit = nullptr;
+    reopen();
+    ITablePtr again = fws_->OpenTable("DSID");
+    IWorkspaceEditPtr(ws_)->StartEditing(VARIANT_FALSE);
+    IRowBufferPtr one = again->CreateRowBuffer();
+    one->PutValue(1, _variant_t("US5MA12M.000"));
+    again->Insert(VARIANT_TRUE)->InsertRow(one);
+    IWorkspaceEditPtr(ws_)->StopEditing(VARIANT_TRUE);
+    EXPECT_EQ(pgtest::query(other.get(), "SELECT count(*) FROM dsid"), "1");
+}
+
+// The features of a real cell, imported into a GeoPackage and copied into the server through the
+// geodatabase objects: every spatial filter selects the same features in both.
+TEST_F(EnterpriseWorkspace, SpatialFiltersSelectWhatTheGeoPackageSelects) {
+    SKIP_WITHOUT_DATA();
+    const std::string cell = testdata::path("enc/US5MA12M/US5MA12M.000");
+    if (!std::filesystem::exists(cell)) GTEST_SKIP() << cell << " is absent";
+    const std::string tool = std::string(TARVO_BINARY_DIR) + "/bin/tarvo";
+    if (!std::filesystem::exists(tool)) GTEST_SKIP() << tool << " is not built";
+    // The import's log goes beside its input: the cell is linked into the scratch folder.
+    const std::filesystem::path input = dir_.path / "US5MA12M.000";
+    std::filesystem::create_symlink(cell, input);
+    const std::filesystem::path gpkg = dir_.path / "cell.gpkg";
+    const std::string command = "'" + tool + "' import '" + input.string() + "' '" + gpkg.string() + "' </dev/null >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    IFeatureWorkspacePtr personal = openGdb(gpkg.string());
+    IFeatureDatasetPtr source = personal->OpenFeatureDataset("S57");
+    IFeatureDatasetPtr target = fws_->CreateFeatureDataset("S57", wgs84());
+
+    // Copies, and the copy's object id of every source feature.
+    struct Pair {
+        IFeatureClassPtr from, to;
+        std::map<LONG, LONG> ids;
+    };
+    std::vector<Pair> pairs;
+    IWorkspaceEditPtr(ws_)->StartEditing(VARIANT_FALSE);
+    IFeatureClassContainerPtr classes(source);
+    for (LONG i = 0; i < classes->GetClassCount(); ++i) {
+        IFeatureClassPtr from = classes->GetClass(i);
+        if (from->FeatureCount(nullptr) == 0) continue;
+        Pair p{from, target->CreateFeatureClass(IDatasetPtr(from)->GetName(), from->GetFields(), nullptr, nullptr, esriFTSimple,
+                                                from->GetShapeFieldName(), ""),
+               {}};
+        IFeatureCursorPtr in = p.to->Insert(VARIANT_TRUE);
+        IFeatureBufferPtr b = p.to->CreateFeatureBuffer();
+        const LONG oid = from->FindField(from->GetOIDFieldName());
+        IFeatureCursorPtr rows = from->Search(nullptr, VARIANT_FALSE);
+        for (IFeaturePtr f = rows->NextFeature(); f; f = rows->NextFeature()) {
+            for (LONG k = 0; k < from->GetFields()->GetFieldCount(); ++k)
+                if (k != oid) b->PutValue(k, f->GetValue(k));
+            p.ids[f->GetOID()] = LONG(in->InsertFeature(b));
+        }
+        pairs.push_back(std::move(p));
+    }
+    IWorkspaceEditPtr(ws_)->StopEditing(VARIANT_TRUE);
+    ASSERT_GE(pairs.size(), 5u);
+
+    // Filters: areas and lines of the cell itself, and an envelope around the middle of it.
+    std::vector<IGeometryPtr> shapes;
+    for (const Pair& p : pairs) {
+        if (p.from->GetShapeType() == esriGeometryPoint || shapes.size() >= 6) continue;
+        IFeatureCursorPtr rows = p.from->Search(nullptr, VARIANT_FALSE);
+        IFeaturePtr f = rows->NextFeature();
+        if (f = rows->NextFeature(); f) shapes.push_back(f->GetShapeCopy());
+    }
+    ASSERT_FALSE(shapes.empty());
+    IEnvelopePtr middle(CLSID_Envelope);
+    {
+        IEnvelopePtr all = shapes.front()->GetEnvelope();
+        for (auto& g : shapes) all->Union(g->GetEnvelope());
+        const double w = all->GetWidth(), h = all->GetHeight();
+        middle->PutCoords(all->GetXMin() + w / 3, all->GetYMin() + h / 3, all->GetXMax() - w / 3, all->GetYMax() - h / 3);
+        shapes.push_back(middle);
+    }
+    const esriSpatialRelEnum relations[] = {esriSpatialRelIntersects, esriSpatialRelContains, esriSpatialRelWithin,
+                                            esriSpatialRelTouches, esriSpatialRelEnvelopeIntersects};
+    long selected = 0;
+    for (std::size_t g = 0; g < shapes.size(); ++g)
+        for (esriSpatialRelEnum rel : relations) {
+            ISpatialFilterPtr f(CLSID_SpatialFilter);
+            f->PutRefGeometry(shapes[g]);
+            f->PutSpatialRel(rel);
+            for (const Pair& p : pairs) {
+                std::set<LONG> inGpkg, onServer;
+                IFeatureCursorPtr a = p.from->Search(f, VARIANT_TRUE);
+                for (IFeaturePtr x = a->NextFeature(); x; x = a->NextFeature()) inGpkg.insert(p.ids.at(x->GetOID()));
+                IFeatureCursorPtr b = p.to->Search(f, VARIANT_TRUE);
+                for (IFeaturePtr x = b->NextFeature(); x; x = b->NextFeature()) onServer.insert(x->GetOID());
+                EXPECT_EQ(inGpkg, onServer) << std::string(IDatasetPtr(p.from)->GetName()) << " filter " << g << " relation " << int(rel);
+                EXPECT_EQ(p.to->FeatureCount(f), long(onServer.size()));
+                selected += long(onServer.size());
+            }
+        }
+    EXPECT_GT(selected, 0);
 }
 
 }  // namespace

@@ -1,0 +1,782 @@
+// platform/gdb/pg_store.cpp: the enterprise geodatabase's storage on PostgreSQL with PostGIS.
+//
+// The layout is the GeoPackage backend's: a class is a table with an OBJECTID identity key and,
+// for a feature class, a SHAPE geometry column with a GiST index; its fields' own types and
+// lengths, which the server's column types do not keep apart (a single and a double are both
+// double precision, text is citext of any length), are kept as column comments "tarvo:TYPE[:LENGTH]".
+// Datasets, subtypes, topologies and the versioned flag live in the same side tables.
+#include "platform/gdb/pg_store.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/gdb/gdb_com_object.h"
+#include "platform/gdb/pg_schema.h"
+#include "platform/geometry/gpkg_blob.h"
+
+namespace gdb {
+
+namespace {
+
+constexpr char kWriterLock[] = "SELECT pg_advisory_xact_lock(hashtext('tarvo geodatabase writer'))";
+
+Val text(const std::string& s) { return Val{Val::Text, 0, 0, s}; }
+Val integer(std::int64_t i) { return Val{Val::Int, i, 0, {}}; }
+Val real(double d) { return Val{Val::Real, 0, d, {}}; }
+
+// The length a field has once stored, as the GeoPackage backend reads it back.
+LONG storedLength(const FieldInfo& f) {
+    switch (f.type) {
+        case esriFieldTypeSmallInteger: return 2;
+        case esriFieldTypeInteger:
+        case esriFieldTypeSingle:
+        case esriFieldTypeOID: return 4;
+        case esriFieldTypeDouble:
+        case esriFieldTypeDate: return 8;
+        case esriFieldTypeString: return f.length > 0 ? f.length : 0;
+        default: return 0;
+    }
+}
+
+std::string fieldComment(const FieldInfo& f) {
+    std::string c = "tarvo:" + std::to_string(int(f.type));
+    if (f.type == esriFieldTypeString && f.length > 0) c += ":" + std::to_string(f.length);
+    return c;
+}
+
+// A field read back from its column: its comment, else its server type.
+FieldInfo fieldOf(std::string name, const std::string& type, const std::string& comment, bool identity) {
+    FieldInfo f;
+    f.name = std::move(name);
+    if (comment.rfind("tarvo:", 0) == 0) {
+        const char* p = comment.c_str() + 6;
+        char* end = nullptr;
+        f.type = esriFieldType(std::strtol(p, &end, 10));
+        if (end && *end == ':') f.length = LONG(std::strtol(end + 1, nullptr, 10));
+    } else if (identity) {
+        f.type = esriFieldTypeOID;
+    } else if (type == "smallint" || type == "boolean") {
+        f.type = esriFieldTypeSmallInteger;
+    } else if (type == "integer" || type == "bigint") {
+        f.type = esriFieldTypeInteger;
+    } else if (type == "real" || type == "double precision") {
+        f.type = esriFieldTypeDouble;
+    } else if (type.rfind("geometry", 0) == 0) {
+        f.type = esriFieldTypeGeometry;
+    } else if (type.rfind("timestamp", 0) == 0 || type == "date") {
+        f.type = esriFieldTypeDate;
+    } else if (type == "bytea") {
+        f.type = esriFieldTypeBlob;
+    } else {
+        f.type = esriFieldTypeString;
+    }
+    if (f.type != esriFieldTypeString) f.length = storedLength(f);
+    f.nullable = f.type != esriFieldTypeOID;
+    return f;
+}
+
+}  // namespace
+
+std::string wkbOfGpkgBlob(const std::string& blob) {
+    // "GP", version, flags (envelope kind in bits 1-3), srs_id, envelope, then the WKB.
+    if (blob.size() < 8 || blob[0] != 'G' || blob[1] != 'P') throw GpkgBlobError("not a GeoPackage geometry blob");
+    static const std::size_t envelope[] = {0, 32, 48, 48, 64, 0, 0, 0};
+    const std::size_t at = 8 + envelope[(std::uint8_t(blob[3]) >> 1) & 7];
+    if (blob.size() < at) throw GpkgBlobError("GeoPackage geometry blob shorter than its header");
+    return blob.substr(at);
+}
+
+std::string gpkgBlobOfWkb(const std::string& wkb, std::int32_t srsId) {
+    // A header without envelope (the reader takes the extent from the WKB), empty as the WKB is:
+    // a point of NaN, or a collection of no members.
+    bool empty = false;
+    if (wkb.size() >= 9 && wkb[0] == 1) {
+        std::uint32_t type;
+        std::memcpy(&type, wkb.data() + 1, 4);
+        if (type % 1000 == 1 && wkb.size() >= 21) {
+            double x;
+            std::memcpy(&x, wkb.data() + 5, 8);
+            empty = x != x;
+        } else if (type % 1000 >= 4) {
+            std::uint32_t n;
+            std::memcpy(&n, wkb.data() + 5, 4);
+            empty = n == 0;
+        }
+    }
+    std::string blob = "GP";
+    blob += char(0);
+    blob += char(0x01 | (empty ? 0x10 : 0));
+    blob.append(reinterpret_cast<const char*>(&srsId), 4);  // little-endian, as the flag says
+    blob += wkb;
+    // Written again as the GeoPackage backend writes it (its envelope, the empty point's form).
+    IGeometryPtr g = geometryFromGpkgBlob(blob.data(), blob.size());
+    const std::vector<std::uint8_t> out = geometryToGpkgBlob(g, srsId);
+    return std::string(reinterpret_cast<const char*>(out.data()), out.size());
+}
+
+std::string pgWhereClause(const ClassInfo& ci, const std::string& where) {
+    std::string out;
+    out.reserve(where.size() + 16);
+    auto word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || (c & 0x80); };
+    for (std::size_t i = 0; i < where.size();) {
+        const char c = where[i];
+        if (c == '\'' || c == '"') {
+            // A literal or a quoted name, its doubled quotes included.
+            std::size_t j = i + 1;
+            while (j < where.size()) {
+                if (where[j] == c) {
+                    if (j + 1 < where.size() && where[j + 1] == c) {
+                        j += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++j;
+            }
+            j = std::min(j + 1, where.size());
+            out.append(where, i, j - i);
+            i = j;
+        } else if (word(c) && !std::isdigit(static_cast<unsigned char>(c))) {
+            std::size_t j = i;
+            while (j < where.size() && word(where[j])) ++j;
+            const std::string w = where.substr(i, j - i);
+            const int f = ci.find(w);
+            // A name after a dot belongs to something else.
+            if (f >= 0 && (i == 0 || where[i - 1] != '.')) out += sqlName(ci.fields[std::size_t(f)].name);
+            else out += w;
+            i = j;
+        } else if (std::isdigit(static_cast<unsigned char>(c))) {
+            std::size_t j = i;
+            while (j < where.size() && (word(where[j]) || where[j] == '.')) ++j;
+            out.append(where, i, j - i);
+            i = j;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+class PgStore;
+
+// The rows of one query, read in chunks; shapes come back as GeoPackage blobs.
+class PgRows final : public RowStream {
+public:
+    PgRows(PgStore& store, PgSession& s, const std::string& sql, const std::vector<Val>& params,
+           std::shared_ptr<const SpatialPredicate> predicate, int shapeColumn, std::int32_t srsId);
+    ~PgRows() override;
+    bool next(std::vector<Val>& row) override;
+
+private:
+    PgStore& store_;
+    std::unique_ptr<PgRowReader> reader_;
+    std::shared_ptr<const SpatialPredicate> predicate_;
+    int shapeColumn_;
+    std::int32_t srsId_;
+};
+
+class PgStore final : public GdbStore {
+public:
+    explicit PgStore(std::unique_ptr<PgSession> session) : s_(std::move(session)) {}
+    ~PgStore() override {
+        if (lost_) return;
+        try {
+            if (editing_) {
+                s_->rollback();  // unsaved edits are discarded
+            } else if (s_->inTransaction()) {
+                flushInserts();
+                s_->commit();
+            }
+        } catch (const _com_error& e) {
+            // Nobody is left to return this to: say it rather than lose the changes silently.
+            std::fprintf(stderr, "geodatabase: changes not saved: %s\n", toUtf8(e.Description()).c_str());
+            s_->rollback();
+        }
+    }
+
+    PgSession& session() { return *s_; }
+    void addReader() { ++readers_; }
+    void dropReader() { --readers_; }
+
+    // Every call to the server goes through here: a lost connection ends the transaction (the
+    // server rolls it back) and says so.
+    template <class F>
+    auto guarded(F&& f) -> decltype(f()) {
+        if (lost_) s_->fail(GDB_E_CONNECTION, "the connection to the server was lost; open the geodatabase again");
+        const bool wasEditing = editing_;
+        try {
+            return f();
+        } catch (const _com_error& e) {
+            if (e.Error() != GDB_E_CONNECTION && PQstatus(s_->raw()) == CONNECTION_OK) throw;
+            lost_ = true;
+            editing_ = false;
+            inserts_.clear();
+            s_->rollback();
+            ++generation_;
+            std::string why = toUtf8(e.Description());
+            if (wasEditing) why += " (the connection was lost: the edit session is rolled back)";
+            throw _com_error(GDB_E_CONNECTION, fromUtf8(why));
+        }
+    }
+
+    // A statement with a caller's where clause: its failure inside a transaction is the caller's
+    // error, not the end of the transaction (as a failed statement in the GeoPackage backend).
+    template <class F>
+    auto shielded(const RowFilter& filter, F&& f) -> decltype(f()) {
+        if (filter.where.empty() || !s_->inTransaction()) return f();
+        s_->savepoint("gdb_where");
+        try {
+            auto out = f();
+            s_->release("gdb_where");
+            return out;
+        } catch (const _com_error& e) {
+            if (e.Error() != GDB_E_CONNECTION && PQstatus(s_->raw()) == CONNECTION_OK) s_->rollbackTo("gdb_where");
+            throw;
+        }
+    }
+
+    esriWorkspaceType workspaceType() const override { return esriRemoteDatabaseWorkspace; }
+    bool lost() const override { return lost_; }
+    std::uint64_t generation() const override { return generation_; }
+    std::uint64_t foreignSchemaEpoch() override { return 0; }
+
+    bool editing() const override { return editing_; }
+    void startEditing() override {
+        guarded([&] {
+            if (editing_) raise(GDB_E_EDITING, "the workspace is being edited already");
+            commitBatch();
+            s_->begin();
+            s_->exec(kWriterLock);
+            editing_ = true;
+            operations_ = 0;
+        });
+    }
+    void stopEditing(bool save) override {
+        guarded([&] {
+            if (!editing_) raise(GDB_E_EDITING, "the workspace is not being edited");
+            if (save) {
+                try {
+                    flushInserts();
+                    inserts_.clear();
+                    s_->commit();
+                } catch (...) {
+                    editing_ = false;
+                    inserts_.clear();
+                    s_->rollback();
+                    ++generation_;
+                    throw;
+                }
+            } else {
+                inserts_.clear();
+                s_->rollback();
+                ++generation_;
+            }
+            editing_ = false;
+            operations_ = 0;
+        });
+    }
+    void startOperation() override {
+        guarded([&] {
+            if (!editing_) raise(GDB_E_EDITING, "edit operations need an edit session");
+            flushInserts();
+            s_->savepoint("gdb_op" + std::to_string(++operations_));
+        });
+    }
+    void stopOperation(bool keep) override {
+        guarded([&] {
+            if (!editing_ || operations_ == 0) raise(GDB_E_EDITING, "no edit operation is open");
+            const std::string name = "gdb_op" + std::to_string(operations_--);
+            if (keep) {
+                flushInserts();
+                s_->release(name);
+            } else {
+                // What waits was inserted after the savepoint (starting it sent the rest).
+                inserts_.clear();
+                s_->rollbackTo(name);
+                ++generation_;
+            }
+        });
+    }
+    void flushBatch() override {
+        guarded([&] {
+            if (editing_ || !s_->inTransaction() || readers_ > 0) return;
+            if (std::chrono::steady_clock::now() - batchStart_ < std::chrono::seconds(1)) return;
+            commitBatch();
+        });
+    }
+
+    bool nameTaken(const std::string& name) override {
+        return guarded([&] {
+            return PQntuples(s_->exec("SELECT 1 FROM gdb_items WHERE name = $1 UNION ALL SELECT 1 FROM pg_class WHERE "
+                                      "lower(relname) = lower($1) AND relnamespace = current_schema()::regnamespace",
+                                      {text(name)})
+                                 .get()) > 0;
+        });
+    }
+
+    std::shared_ptr<ClassInfo> loadClass(const std::string& name) override {
+        return guarded([&]() -> std::shared_ptr<ClassInfo> {
+            flushInserts();
+            PgResult item = s_->exec(
+                "SELECT i.name, i.kind, i.dataset, i.alias, i.shape_type, i.has_z, i.srs_id, i.z_min, i.z_max, "
+                "i.subtype_field, i.default_subtype, c.oid FROM gdb_items i JOIN pg_class c ON c.relname = i.name::text "
+                "AND c.relnamespace = current_schema()::regnamespace WHERE i.name = $1 AND i.kind IN ('FeatureClass', 'Table')",
+                {text(name)});
+            if (PQntuples(item.get()) == 0) return nullptr;
+            auto info = std::make_shared<ClassInfo>();
+            const PGresult* r = item.get();
+            info->name = PQgetvalue(r, 0, 0);
+            info->feature = std::string(PQgetvalue(r, 0, 1)) == "FeatureClass";
+            info->dataset = PQgetvalue(r, 0, 2);
+            info->alias = PQgetvalue(r, 0, 3);
+            if (info->feature) {
+                info->shapeType = esriGeometryType(pgValue(r, 0, 4).i);
+                info->hasZ = pgValue(r, 0, 5).i != 0;
+                info->srsId = std::int32_t(pgValue(r, 0, 6).i);
+                info->hasSr = info->srsId == kWgs84;
+                if (!PQgetisnull(r, 0, 7)) info->zmin = pgValue(r, 0, 7).d;
+                if (!PQgetisnull(r, 0, 8)) info->zmax = pgValue(r, 0, 8).d;
+            }
+            info->subtypeField = PQgetvalue(r, 0, 9);
+            info->defaultSubtype = LONG(pgValue(r, 0, 10).i);
+            const std::string relid = PQgetvalue(r, 0, 11);
+            PgResult cols = s_->exec(
+                "SELECT a.attname, format_type(a.atttypid, a.atttypmod), coalesce(col_description(a.attrelid, a.attnum), ''), "
+                "a.attidentity <> '' FROM pg_attribute a WHERE a.attrelid = $1::oid AND a.attnum > 0 AND NOT a.attisdropped "
+                "ORDER BY a.attnum",
+                {text(relid)});
+            for (int i = 0; i < PQntuples(cols.get()); ++i) {
+                FieldInfo f = fieldOf(PQgetvalue(cols.get(), i, 0), PQgetvalue(cols.get(), i, 1), PQgetvalue(cols.get(), i, 2),
+                                      std::string(PQgetvalue(cols.get(), i, 3)) == "t");
+                if (f.type == esriFieldTypeOID && info->oid < 0) info->oid = int(info->fields.size());
+                if (f.type == esriFieldTypeGeometry && info->shape < 0) info->shape = int(info->fields.size());
+                info->fields.push_back(std::move(f));
+            }
+            if (info->oid < 0) raise(GDB_E_BAD_SCHEMA, "table " + info->name + " has no object id column");
+            if (info->feature && info->shape < 0) raise(GDB_E_BAD_SCHEMA, "feature class " + info->name + " lacks its geometry column");
+            if (!info->subtypeField.empty()) info->subtypes = subtypesOf(info->name);
+            if (info->alias.empty()) info->alias = info->name;
+            for (std::size_t i = 0; i < info->fields.size(); ++i) {
+                info->byName.emplace(lower(info->fields[i].name), int(i));
+                if (i) info->selectList += ", ";
+                info->selectList += columnOut(*info, int(i));
+            }
+            return info;
+        });
+    }
+
+    std::shared_ptr<ClassInfo> createClass(const std::string& name, const ClassSpec& specIn, bool feature, std::int32_t srsId,
+                                           double zmin, double zmax, const std::string& dataset) override {
+        guarded([&] {
+            beginWrite();
+            // Nulls are refused nowhere but in the object id, as in the GeoPackage backend.
+            ClassSpec spec = specIn;
+            for (auto& f : spec.fields) f.nullable = true;
+            for (const std::string& sql : pgCreateClassSql(name, spec, feature, srsId)) s_->exec(sql);
+            for (const FieldInfo& f : spec.fields)
+                s_->exec("COMMENT ON COLUMN " + pgName(name) + "." + pgName(f.name) + " IS '" + fieldComment(f) + "'");
+            std::vector<Val> p{text(name), text(feature ? "FeatureClass" : "Table"), dataset.empty() ? Val{} : text(dataset),
+                               Val{}, integer(spec.hasZ ? 1 : 0), Val{}, Val{}, Val{}, Val{}};
+            if (feature) {
+                p[3] = integer(int(spec.shapeType));
+                p[5] = integer(srsId);
+                p[6] = real(zmin);
+                p[7] = real(zmax);
+                p[8] = real(spec.grid);
+            }
+            s_->exec("INSERT INTO gdb_items (name, kind, dataset, shape_type, has_z, srs_id, z_min, z_max, grid_size) VALUES "
+                     "($1, $2, $3, $4::integer, $5::integer, $6::integer, $7::float8, $8::float8, $9::float8)",
+                     p);
+        });
+        auto info = loadClass(name);
+        if (!info) raise(GDB_E_SQL, "class " + name + " was not made");
+        return info;
+    }
+
+    void addField(const ClassInfo& ci, const FieldInfo& fIn) override {
+        guarded([&] {
+            flushInserts();
+            beginWrite();
+            FieldInfo f = fIn;
+            f.nullable = true;
+            ClassSpec one;
+            one.fields = {f};
+            // The column as a class of that one field would have it.
+            std::string create = pgCreateClassSql("x", one, false, 0).front();
+            const std::string def = create.substr(create.find('(') + 1, create.size() - create.find('(') - 2);
+            s_->exec("ALTER TABLE " + pgName(ci.name) + " ADD COLUMN " + def);
+            s_->exec("COMMENT ON COLUMN " + pgName(ci.name) + "." + pgName(f.name) + " IS '" + fieldComment(f) + "'");
+            inserts_.erase(lower(ci.name));
+        });
+    }
+
+    std::int64_t insert(const ClassInfo& ci, const std::vector<Val>& vals) override {
+        return guarded([&] {
+            beginWrite();
+            Pending& p = pending(ci);
+            const std::int64_t id = p.next++;
+            std::vector<Val> row(vals.size());
+            for (std::size_t i = 0; i < vals.size(); ++i) row[i] = valueIn(ci, int(i), vals[i]);
+            row[std::size_t(ci.oid)] = integer(id);
+            p.batch->add(std::move(row));
+            return id;
+        });
+    }
+
+    void update(const ClassInfo& ci, std::int64_t oid, const std::vector<Val>& vals, const std::vector<bool>& dirty) override {
+        guarded([&] {
+            std::string sql;
+            std::vector<Val> params;
+            for (std::size_t i = 0; i < ci.fields.size(); ++i)
+                if (dirty[i] && int(i) != ci.oid) {
+                    params.push_back(valueIn(ci, int(i), vals[i]));
+                    sql += (sql.empty() ? "" : ", ") + sqlName(ci.fields[i].name) + " = " +
+                           columnIn(ci, int(i), "$" + std::to_string(params.size()));
+                }
+            if (params.empty()) return;
+            flushInserts();
+            beginWrite();
+            params.push_back(integer(oid));
+            PgResult r = s_->exec("UPDATE " + sqlName(ci.name) + " SET " + sql + " WHERE " + oidName(ci) + " = $" +
+                                      std::to_string(params.size()),
+                                  params);
+            if (std::string(PQcmdTuples(r.get())) == "0")
+                raise(GDB_E_NO_ROW, "row " + std::to_string(oid) + " of " + ci.name + " no longer exists");
+        });
+    }
+
+    void remove(const ClassInfo& ci, std::int64_t oid) override {
+        guarded([&] {
+            flushInserts();
+            beginWrite();
+            s_->exec("DELETE FROM " + sqlName(ci.name) + " WHERE " + oidName(ci) + " = $1", {integer(oid)});
+        });
+    }
+
+    bool fetch(const ClassInfo& ci, std::int64_t oid, std::vector<Val>& vals) override {
+        return guarded([&] {
+            flushInserts();
+            PgResult r = s_->exec("SELECT " + ci.selectList + " FROM " + sqlName(ci.name) + " WHERE " + oidName(ci) + " = $1",
+                                  {integer(oid)});
+            if (PQntuples(r.get()) == 0) return false;
+            vals.resize(ci.fields.size());
+            for (std::size_t i = 0; i < ci.fields.size(); ++i) vals[i] = valueOut(ci, int(i), pgValue(r.get(), 0, int(i)));
+            return true;
+        });
+    }
+
+    std::unique_ptr<RowStream> select(const ClassInfo& ci, const RowFilter& filter, const std::vector<int>& columns,
+                                      const std::string& orderBy) override {
+        return guarded([&]() -> std::unique_ptr<RowStream> {
+            std::string list;
+            int shapeColumn = -1;
+            for (std::size_t k = 0; k < columns.size(); ++k) {
+                if (k) list += ", ";
+                list += columnOut(ci, columns[k]);
+                if (columns[k] == ci.shape && shapeColumn < 0) shapeColumn = int(k);
+            }
+            if (filter.predicate && shapeColumn < 0) raise(E_FAIL, "a spatial search of " + ci.name + " must read its shape");
+            std::vector<Val> params;
+            const std::string sql = selection(ci, filter, list, orderBy, params);
+            return shielded(filter, [&] {
+                return std::make_unique<PgRows>(*this, *s_, sql, params, filter.predicate, shapeColumn, ci.srsId);
+            });
+        });
+    }
+
+    std::int64_t count(const ClassInfo& ci, const RowFilter& filter) override {
+        if (filter.predicate) {
+            auto rows = select(ci, filter, {ci.shape}, "");
+            std::vector<Val> row;
+            std::int64_t n = 0;
+            while (rows->next(row)) ++n;
+            return n;
+        }
+        return guarded([&] {
+            std::vector<Val> params;
+            const std::string sql = selection(ci, filter, "count(*)", "", params);
+            return shielded(filter, [&] { return pgValue(s_->exec(sql, params).get(), 0, 0).i; });
+        });
+    }
+
+    void removeSelected(const ClassInfo& ci, const RowFilter& filter) override {
+        if (!filter.predicate) {
+            guarded([&] {
+                flushInserts();
+                beginWrite();
+                shielded(filter, [&] {
+                    return s_->exec("DELETE FROM " + sqlName(ci.name) +
+                                    (filter.where.empty() ? "" : " WHERE (" + pgWhereClause(ci, filter.where) + ")"));
+                });
+            });
+            return;
+        }
+        std::vector<std::int64_t> ids;
+        {
+            auto rows = select(ci, filter, {ci.oid, ci.shape}, oidName(ci));
+            std::vector<Val> row;
+            while (rows->next(row)) ids.push_back(row[0].i);
+        }
+        if (ids.empty()) return;
+        guarded([&] {
+            beginWrite();
+            constexpr std::size_t kBatch = 5000;
+            for (std::size_t at = 0; at < ids.size(); at += kBatch) {
+                std::string list = "{";
+                for (std::size_t k = at; k < std::min(ids.size(), at + kBatch); ++k)
+                    list += (k > at ? "," : "") + std::to_string(ids[k]);
+                list += "}";
+                s_->exec("DELETE FROM " + sqlName(ci.name) + " WHERE " + oidName(ci) + " = ANY($1::bigint[])", {text(list)});
+            }
+        });
+    }
+
+    std::optional<DatasetItem> dataset(const std::string& name) override {
+        return guarded([&]() -> std::optional<DatasetItem> {
+            PgResult r = s_->exec("SELECT name, srs_id, z_min, z_max, versioned FROM gdb_items WHERE name = $1 AND kind = 'FeatureDataset'",
+                                  {text(name)});
+            if (PQntuples(r.get()) == 0) return std::nullopt;
+            const PGresult* p = r.get();
+            return DatasetItem{PQgetvalue(p, 0, 0), std::int32_t(pgValue(p, 0, 1).i), pgValue(p, 0, 2).d, pgValue(p, 0, 3).d,
+                               pgValue(p, 0, 4).i != 0};
+        });
+    }
+    void createDataset(const std::string& name, std::int32_t srsId, double zmin, double zmax) override {
+        guarded([&] {
+            beginWrite();
+            s_->exec("INSERT INTO gdb_items (name, kind, srs_id, z_min, z_max) VALUES ($1, 'FeatureDataset', $2::integer, "
+                     "$3::float8, $4::float8)",
+                     {text(name), integer(srsId), real(zmin), real(zmax)});
+        });
+    }
+    void setVersioned(const std::string& dataset, bool versioned) override {
+        guarded([&] {
+            beginWrite();
+            s_->exec("UPDATE gdb_items SET versioned = $2::integer WHERE name = $1 AND kind = 'FeatureDataset'",
+                     {text(dataset), integer(versioned ? 1 : 0)});
+        });
+    }
+    std::vector<std::string> datasetClasses(const std::string& dataset) override {
+        return names("SELECT name FROM gdb_items WHERE kind = 'FeatureClass' AND dataset = $1 ORDER BY ord", dataset);
+    }
+
+    std::vector<std::pair<LONG, std::string>> setSubtypeField(const ClassInfo& ci, const std::string& stored) override {
+        return guarded([&] {
+            beginWrite();
+            subtypeItem(ci);
+            s_->exec("UPDATE gdb_items SET subtype_field = $2 WHERE name = $1", {text(ci.name), stored.empty() ? Val{} : text(stored)});
+            std::vector<std::pair<LONG, std::string>> subtypes;
+            if (stored.empty()) s_->exec("DELETE FROM gdb_subtypes WHERE class_name = $1", {text(ci.name)});
+            else subtypes = subtypesOf(ci.name);
+            return subtypes;
+        });
+    }
+    void setDefaultSubtype(const ClassInfo& ci, LONG code) override {
+        guarded([&] {
+            beginWrite();
+            subtypeItem(ci);
+            s_->exec("UPDATE gdb_items SET default_subtype = $2::integer WHERE name = $1", {text(ci.name), integer(code)});
+        });
+    }
+    void addSubtype(const ClassInfo& ci, LONG code, const std::string& n) override {
+        guarded([&] {
+            beginWrite();
+            s_->exec("INSERT INTO gdb_subtypes (class_name, code, name) VALUES ($1, $2::integer, $3)", {text(ci.name), integer(code), text(n)});
+        });
+    }
+    bool deleteSubtype(const ClassInfo& ci, LONG code) override {
+        return guarded([&] {
+            beginWrite();
+            PgResult r = s_->exec("DELETE FROM gdb_subtypes WHERE class_name = $1 AND code = $2::integer", {text(ci.name), integer(code)});
+            return std::string(PQcmdTuples(r.get())) != "0";
+        });
+    }
+
+    std::optional<TopologyItem> topology(const std::string& name) override {
+        return guarded([&]() -> std::optional<TopologyItem> {
+            PgResult r = s_->exec("SELECT dataset, tolerance FROM gdb_topologies WHERE name = $1", {text(name)});
+            if (PQntuples(r.get()) == 0) return std::nullopt;
+            return TopologyItem{PQgetvalue(r.get(), 0, 0), pgValue(r.get(), 0, 1).d};
+        });
+    }
+    std::vector<std::string> topologies(const std::string& dataset) override {
+        return names("SELECT name FROM gdb_topologies WHERE dataset = $1 ORDER BY ord", dataset);
+    }
+    void createTopology(const std::string& name, const std::string& dataset, double tolerance) override {
+        guarded([&] {
+            beginWrite();
+            s_->exec("INSERT INTO gdb_topologies (name, dataset, tolerance) VALUES ($1, $2, $3::float8)",
+                     {text(name), text(dataset), real(tolerance)});
+        });
+    }
+    std::string topologyOf(const std::string& className) override {
+        auto n = names("SELECT topology FROM gdb_topology_classes WHERE class_name = $1 ORDER BY ord LIMIT 1", className);
+        return n.empty() ? std::string() : n.front();
+    }
+    void addTopologyClass(const std::string& topology, const std::string& className) override {
+        guarded([&] {
+            beginWrite();
+            s_->exec("INSERT INTO gdb_topology_classes (topology, class_name) VALUES ($1, $2)", {text(topology), text(className)});
+        });
+    }
+    std::vector<std::string> topologyClasses(const std::string& topology) override {
+        return names("SELECT class_name FROM gdb_topology_classes WHERE topology = $1 ORDER BY ord", topology);
+    }
+
+    // A value as the class's column takes it: a shape as WKB, which columnIn() wraps.
+    static Val valueIn(const ClassInfo& ci, int i, const Val& v) {
+        if (i == ci.shape && v.kind == Val::Blob) return Val{Val::Blob, 0, 0, wkbOfGpkgBlob(v.s)};
+        return v;
+    }
+    static Val valueOut(const ClassInfo& ci, int i, Val v) {
+        if (i == ci.shape && v.kind == Val::Blob) v.s = gpkgBlobOfWkb(v.s, ci.srsId);
+        return v;
+    }
+
+private:
+    struct Pending {
+        const ClassInfo* layout = nullptr;
+        std::unique_ptr<PgInsertBatch> batch;
+        std::string sequence;
+        std::int64_t first = 0, next = 0;  // ids drawn: [first, next)
+    };
+
+    // The write transaction outside an edit session, or the session's own.
+    void beginWrite() {
+        if (s_->inTransaction()) return;
+        s_->begin();
+        s_->exec(kWriterLock);
+        batchStart_ = std::chrono::steady_clock::now();
+    }
+    void commitBatch() {
+        if (editing_ || !s_->inTransaction()) return;
+        flushInserts();
+        inserts_.clear();
+        s_->commit();
+    }
+
+    Pending& pending(const ClassInfo& ci) {
+        Pending& p = inserts_[lower(ci.name)];
+        if (p.layout == &ci && p.batch) return p;
+        if (p.batch) flushOne(p);
+        p.layout = &ci;
+        std::vector<std::string> cols, holes;
+        for (std::size_t i = 0; i < ci.fields.size(); ++i) {
+            cols.push_back(ci.fields[i].name);
+            holes.push_back(int(i) == ci.shape ? columnIn(ci, int(i), "$") : std::string());
+        }
+        p.batch = std::make_unique<PgInsertBatch>(*s_, ci.name, cols, holes, 65535 / cols.size());
+        if (p.sequence.empty()) {
+            // Ids are drawn under the writer lock: nobody else draws meanwhile, and the sequence is
+            // moved past them when they are sent.
+            PgResult r = s_->exec("SELECT pg_get_serial_sequence($1, $2), nextval(pg_get_serial_sequence($1, $2))",
+                                  {text(pgName(ci.name)), text(ci.fields[std::size_t(ci.oid)].name)});
+            p.sequence = PQgetvalue(r.get(), 0, 0);
+            p.first = p.next = pgValue(r.get(), 0, 1).i;
+        }
+        return p;
+    }
+    void flushOne(Pending& p) {
+        p.batch->flush();
+        if (p.next > p.first) s_->exec("SELECT setval($1::regclass, $2::bigint)", {text(p.sequence), integer(p.next - 1)});
+    }
+    void flushInserts() {
+        for (auto& [name, p] : inserts_)
+            if (p.batch && p.batch->pending() > 0) flushOne(p);
+    }
+
+    // The column as selected: a shape as little-endian ISO WKB.
+    static std::string columnOut(const ClassInfo& ci, int i) {
+        const std::string n = sqlName(ci.fields[std::size_t(i)].name);
+        return i == ci.shape ? "ST_AsBinary(" + n + ", 'NDR')" : n;
+    }
+    static std::string columnIn(const ClassInfo& ci, int i, const std::string& param) {
+        return i == ci.shape ? "ST_GeomFromWKB(" + param + "::bytea, " + std::to_string(ci.srsId) + ")" : param;
+    }
+    static std::string oidName(const ClassInfo& ci) { return sqlName(ci.fields[std::size_t(ci.oid)].name); }
+
+    std::string selection(const ClassInfo& ci, const RowFilter& filter, const std::string& columns, const std::string& orderBy,
+                          std::vector<Val>& params) {
+        flushInserts();
+        std::string sql = "SELECT " + columns + " FROM " + sqlName(ci.name);
+        std::string cond;
+        if (filter.prefilter && ci.shape >= 0) {
+            // The index's boxes are rounded outward as the GeoPackage's R-tree: candidates only.
+            cond = sqlName(ci.fields[std::size_t(ci.shape)].name) + " && ST_MakeEnvelope($1::float8, $2::float8, $3::float8, $4::float8, " +
+                   std::to_string(ci.srsId) + ")";
+            params = {real(filter.extent.xmin), real(filter.extent.ymin), real(filter.extent.xmax), real(filter.extent.ymax)};
+        }
+        if (!filter.where.empty()) cond += (cond.empty() ? "(" : " AND (") + pgWhereClause(ci, filter.where) + ")";
+        if (!cond.empty()) sql += " WHERE " + cond;
+        if (!orderBy.empty()) sql += " ORDER BY " + orderBy;
+        return sql;
+    }
+
+    std::vector<std::pair<LONG, std::string>> subtypesOf(const std::string& className) {
+        std::vector<std::pair<LONG, std::string>> out;
+        PgResult r = s_->exec("SELECT code, name FROM gdb_subtypes WHERE class_name = $1 ORDER BY code", {text(className)});
+        for (int i = 0; i < PQntuples(r.get()); ++i) out.emplace_back(LONG(pgValue(r.get(), i, 0).i), PQgetvalue(r.get(), i, 1));
+        return out;
+    }
+    void subtypeItem(const ClassInfo& ci) {
+        s_->exec("INSERT INTO gdb_items (name, kind) VALUES ($1, $2) ON CONFLICT (name) DO NOTHING",
+                 {text(ci.name), text(ci.feature ? "FeatureClass" : "Table")});
+    }
+    std::vector<std::string> names(const std::string& sql, const std::string& key) {
+        return guarded([&] {
+            std::vector<std::string> out;
+            PgResult r = s_->exec(sql, {text(key)});
+            for (int i = 0; i < PQntuples(r.get()); ++i) out.push_back(PQgetvalue(r.get(), i, 0));
+            return out;
+        });
+    }
+
+    std::unique_ptr<PgSession> s_;
+    bool editing_ = false;
+    bool lost_ = false;
+    int operations_ = 0;
+    int readers_ = 0;
+    std::uint64_t generation_ = 0;
+    std::chrono::steady_clock::time_point batchStart_;
+    std::map<std::string, Pending> inserts_;  // lower-cased class name: rows waiting to be sent
+};
+
+PgRows::PgRows(PgStore& store, PgSession& s, const std::string& sql, const std::vector<Val>& params,
+               std::shared_ptr<const SpatialPredicate> predicate, int shapeColumn, std::int32_t srsId)
+    : store_(store), predicate_(std::move(predicate)), shapeColumn_(shapeColumn), srsId_(srsId) {
+    reader_ = std::make_unique<PgRowReader>(s, sql, params);
+    store_.addReader();
+}
+
+PgRows::~PgRows() {
+    reader_.reset();
+    store_.dropReader();
+}
+
+bool PgRows::next(std::vector<Val>& row) {
+    return store_.guarded([&] {
+        while (reader_->next(row)) {
+            if (shapeColumn_ >= 0) {
+                Val& shape = row[std::size_t(shapeColumn_)];
+                if (shape.kind == Val::Blob) shape.s = gpkgBlobOfWkb(shape.s, srsId_);
+                if (predicate_ && (shape.kind != Val::Blob || !predicate_->matchesBlob(shape.s.data(), shape.s.size()))) continue;
+            }
+            return true;
+        }
+        return false;
+    });
+}
+
+}  // namespace
+
+std::unique_ptr<GdbStore> makePgStore(std::unique_ptr<PgSession> session) { return std::make_unique<PgStore>(std::move(session)); }
+
+}  // namespace gdb
