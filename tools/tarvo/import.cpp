@@ -289,7 +289,8 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
             std::fprintf(err, "tarvo import: %s: %s; %s: failed: %s (log %s)\n", label.c_str(), why, s57file,
                          reason.c_str(), logPath.c_str());
         else
-            std::fprintf(err, "tarvo import: %s: failed: %s (log %s)\n", s57file, reason.c_str(), logPath.c_str());
+            std::fprintf(err, "tarvo import: %s%s%s: failed: %s (log %s)\n", s57file, enterprise ? " into " : "",
+                         enterprise ? label.c_str() : "", reason.c_str(), logPath.c_str());
         return 1;
     }
     const int cells = outcome.cellsImported;
