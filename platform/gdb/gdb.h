@@ -63,7 +63,8 @@ constexpr HRESULT GDB_E_CONNECTION = hresultOf(0x8004100E);       // the databas
 const char* gdbFailureReason(HRESULT hr);
 
 // The last failure of this thread's geodatabase calls that came from the file's surroundings
-// (GDB_E_IN_USE, GDB_E_READ_ONLY, GDB_E_DISK_FULL, GDB_E_ACCESS_DENIED) since the last clear; S_OK
+// (GDB_E_IN_USE, GDB_E_READ_ONLY, GDB_E_DISK_FULL, GDB_E_ACCESS_DENIED, GDB_E_CONNECTION for a server
+// lost or refusing) since the last clear; S_OK
 // when there was none. A caller whose callees log and swallow errors learns the cause this way.
 HRESULT gdbStorageFailure();
 void clearGdbStorageFailure();

@@ -74,7 +74,8 @@ HRESULT gdbGuard(F&& body) noexcept {
             throw _com_error(E_FAIL, fromUtf8(std::string("bad geometry blob: ") + e.what()));
         }
     });
-    if (hr == GDB_E_IN_USE || hr == GDB_E_READ_ONLY || hr == GDB_E_DISK_FULL || hr == GDB_E_ACCESS_DENIED)
+    if (hr == GDB_E_IN_USE || hr == GDB_E_READ_ONLY || hr == GDB_E_DISK_FULL || hr == GDB_E_ACCESS_DENIED ||
+        hr == GDB_E_CONNECTION)
         noteStorageFailure(hr);
     return hr;
 }
