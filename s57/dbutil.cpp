@@ -518,8 +518,11 @@ HRESULT createGDBTable(IFeatureWorkspace* workspace, const char* name, ITable** 
             fields->AddField(makeField(defs[i]));
         }
         ITablePtr created;
-        const HRESULT hr = workspace->raw_CreateTable(tableName.GetBSTR(), fields, nullptr, nullptr,
-                                                      _bstr_t("").GetBSTR(), &created);
+        HRESULT hr = workspace->raw_CreateTable(tableName.GetBSTR(), fields, nullptr, nullptr,
+                                                _bstr_t("").GetBSTR(), &created);
+        // Made meanwhile by another process importing into the same enterprise geodatabase.
+        if (hr == GDB_E_NAME_EXISTS && SUCCEEDED(workspace->raw_OpenTable(tableName.GetBSTR(), &created)) && created)
+            hr = S_OK;
         if (SUCCEEDED(hr)) *table = created.Detach();
         return hr;
     } catch (const _com_error& e) {

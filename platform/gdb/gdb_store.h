@@ -121,6 +121,9 @@ public:
     virtual void stopOperation(bool keep) = 0;
     virtual void flushBatch() = 0;
 
+    // Before a new name is checked: a storage shared by processes takes its writer lock here, so
+    // that a name another process is making meanwhile is seen as taken.
+    virtual void beginSchemaChange() {}
     // Tables and feature classes. nameTaken: a class, dataset or storage object of that name.
     virtual bool nameTaken(const std::string& name) = 0;
     // The description of a class, or null when there is none of that name.

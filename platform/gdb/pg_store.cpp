@@ -190,6 +190,7 @@ public:
         if (lost_) return;
         try {
             if (editing_) {
+                giveIdsBack();
                 s_->rollback();  // unsaved edits are discarded
             } else if (s_->inTransaction()) {
                 flushInserts();
@@ -219,6 +220,7 @@ public:
             lost_ = true;
             editing_ = false;
             inserts_.clear();
+            drawn_.clear();
             s_->rollback();
             ++generation_;
             std::string why = toUtf8(e.Description());
@@ -270,17 +272,20 @@ public:
                 } catch (...) {
                     editing_ = false;
                     inserts_.clear();
+                    drawn_.clear();
                     s_->rollback();
                     ++generation_;
                     throw;
                 }
             } else {
                 inserts_.clear();
+                giveIdsBack();
                 s_->rollback();
                 ++generation_;
             }
             editing_ = false;
             operations_ = 0;
+            drawn_.clear();
         });
     }
     void startOperation() override {
@@ -313,6 +318,9 @@ public:
         });
     }
 
+    void beginSchemaChange() override {
+        guarded([&] { beginWrite(); });
+    }
     bool nameTaken(const std::string& name) override {
         return guarded([&] {
             return PQntuples(s_->exec("SELECT 1 FROM gdb_items WHERE name = $1 UNION ALL SELECT 1 FROM pg_class WHERE "
@@ -485,7 +493,9 @@ public:
             }
             if (filter.predicate && shapeColumn < 0) raise(E_FAIL, "a spatial search of " + ci.name + " must read its shape");
             std::vector<Val> params;
-            const std::string sql = selection(ci, filter, list, orderBy, params);
+            // Rows in object id order unless asked otherwise, as the GeoPackage gives them (the
+            // server's own order changes with every update).
+            const std::string sql = selection(ci, filter, list, orderBy.empty() ? oidName(ci) : orderBy, params);
             return shielded(filter, [&] {
                 return std::make_unique<PgRows>(*this, *s_, sql, params, filter.predicate, shapeColumn, ci.srsId);
             });
@@ -660,6 +670,7 @@ private:
         if (editing_ || !s_->inTransaction()) return;
         flushInserts();
         inserts_.clear();
+        drawn_.clear();
         s_->commit();
     }
 
@@ -681,8 +692,15 @@ private:
                                   {text(pgName(ci.name)), text(ci.fields[std::size_t(ci.oid)].name)});
             p.sequence = PQgetvalue(r.get(), 0, 0);
             p.first = p.next = pgValue(r.get(), 0, 1).i;
+            drawn_.emplace(p.sequence, p.first);
         }
         return p;
+    }
+    // A discarded edit session's ids are drawn again by the next, as the GeoPackage's
+    // AUTOINCREMENT rolls back with it (sequences do not): set back while the lock is still held.
+    void giveIdsBack() {
+        for (const auto& [sequence, first] : drawn_)
+            s_->exec("SELECT setval($1::regclass, $2::bigint, false)", {text(sequence), integer(first)});
     }
     void flushOne(Pending& p) {
         p.batch->flush();
@@ -747,6 +765,7 @@ private:
     std::uint64_t generation_ = 0;
     std::chrono::steady_clock::time_point batchStart_;
     std::map<std::string, Pending> inserts_;  // lower-cased class name: rows waiting to be sent
+    std::map<std::string, std::int64_t> drawn_;  // sequence: the first id it gave this transaction
 };
 
 PgRows::PgRows(PgStore& store, PgSession& s, const std::string& sql, const std::vector<Val>& params,

@@ -77,6 +77,7 @@ void WorkspaceImpl::checkNewName(const std::string& name) {
     if (name.size() > 160) raise(E_INVALIDARG, "name " + name + " is longer than 160 characters");
     for (const char* reserved : {"gpkg_", "rtree_", "gdb_", "sqlite_"})
         if (lower(name).rfind(reserved, 0) == 0) raise(E_INVALIDARG, "names beginning with " + std::string(reserved) + " are reserved");
+    db_->beginSchemaChange();
     if (db_->nameTaken(name)) raise(GDB_E_NAME_EXISTS, "a table, feature class or dataset named " + name + " exists");
 }
 

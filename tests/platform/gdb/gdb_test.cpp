@@ -30,6 +30,13 @@ long countRows(const std::string& file, const std::string& sql) {
     return n;
 }
 
+// The same through a connection of its own to the geodatabase of either backend.
+long storedRows(bool enterprise, const std::string& path, const pgtest::TempDatabase* db, const std::string& sql) {
+    if (!enterprise) return countRows(path, sql);
+    pgtest::Conn c = pgtest::connect(db->name);
+    return std::stol(pgtest::query(c.get(), sql));
+}
+
 std::string runCommand(const std::string& cmd) {
     std::string out;
     std::unique_ptr<FILE, int (*)(FILE*)> p(popen(cmd.c_str(), "r"), pclose);
@@ -323,7 +330,7 @@ TEST_P(BackendTest, WhereClauseWithASecondStatementFails) {
 // ---------------------------------------------------------------------------------------------
 // Edit sessions and batching
 // ---------------------------------------------------------------------------------------------
-TEST_F(GdbTest, DiscardedEditLeavesNothingSavedEditKeepsAll) {
+TEST_P(BackendTest, DiscardedEditLeavesNothingSavedEditKeepsAll) {
     IWorkspaceEditPtr edit(ws_);
     ITablePtr before = fws_->CreateTable("before", tableFields({{L"A", esriFieldTypeInteger, 4}}));
     IRowBufferPtr b = before->CreateRowBuffer();
@@ -354,8 +361,26 @@ TEST_F(GdbTest, DiscardedEditLeavesNothingSavedEditKeepsAll) {
     edit = nullptr;
     fws_ = nullptr;
     ws_ = nullptr;
-    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM before"), 101);
-    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM gpkg_contents WHERE table_name = 'made'"), 0);
+    EXPECT_EQ(storedRows(enterprise(), path_, pgdb_.get(), "SELECT count(*) FROM before"), 101);
+    if (!enterprise()) EXPECT_EQ(countRows(path_, "SELECT count(*) FROM gpkg_contents WHERE table_name = 'made'"), 0);
+    else EXPECT_EQ(storedRows(true, path_, pgdb_.get(), "SELECT count(*) FROM pg_class WHERE relname = 'made'"), 0);
+}
+
+TEST_P(BackendTest, ObjectIdsOfADiscardedEditAreGivenAgain) {
+    ITablePtr t = fws_->CreateTable("t", tableFields({{L"A", esriFieldTypeInteger, 4}}));
+    IWorkspaceEditPtr edit(ws_);
+    IRowBufferPtr b = t->CreateRowBuffer();
+    auto insert = [&] {
+        return long(t->Insert(VARIANT_TRUE)->InsertRow(b));
+    };
+    EXPECT_EQ(insert(), 1);
+    edit->StartEditing(VARIANT_FALSE);
+    for (int i = 0; i < 5; ++i) insert();
+    edit->StopEditing(VARIANT_FALSE);
+    edit->StartEditing(VARIANT_FALSE);
+    EXPECT_EQ(insert(), 2) << "the discarded rows' ids are free again";
+    edit->StopEditing(VARIANT_TRUE);
+    EXPECT_EQ(insert(), 3);
 }
 
 TEST_P(BackendTest, EditOperationAbortUndoesOnlyItsChanges) {
@@ -374,7 +399,7 @@ TEST_P(BackendTest, EditOperationAbortUndoesOnlyItsChanges) {
     EXPECT_EQ(t->RowCount(nullptr), 2);
 }
 
-TEST_F(GdbTest, WritesOutsideAnEditAreCommittedWhenTheWorkspaceGoes) {
+TEST_P(BackendTest, WritesOutsideAnEditAreCommittedWhenTheWorkspaceGoes) {
     {
         ITablePtr t = fws_->CreateTable("t", tableFields({{L"A", esriFieldTypeInteger, 4}}));
         ICursorPtr c = t->Insert(VARIANT_TRUE);
@@ -387,8 +412,8 @@ TEST_F(GdbTest, WritesOutsideAnEditAreCommittedWhenTheWorkspaceGoes) {
     }
     fws_ = nullptr;
     ws_ = nullptr;
-    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM t"), 1000);
-    EXPECT_EQ(countRows(path_, "SELECT sum(A) FROM t"), 999 * 1000 / 2);
+    EXPECT_EQ(storedRows(enterprise(), path_, pgdb_.get(), "SELECT count(*) FROM t"), 1000);
+    EXPECT_EQ(storedRows(enterprise(), path_, pgdb_.get(), "SELECT sum(\"A\") FROM t"), 999 * 1000 / 2);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -421,6 +446,52 @@ TEST_P(BackendTest, UpdateCursorChangesAndDeletesRows) {
     q->PutWhereClause("N >= 8");
     t->DeleteSearchedRows(q);
     EXPECT_EQ(t->RowCount(nullptr), 7);
+}
+
+TEST_P(BackendTest, DeleteSearchedRowsTakesWhatASearchFinds) {
+    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {{L"N", esriFieldTypeInteger, 4}}),
+                                                   nullptr, nullptr, esriFTSimple, "SHAPE");
+    {
+        // A grid of 30 x 10 points, N = 30 y + x, not yet flushed anywhere.
+        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+        for (int i = 0; i < 300; ++i) {
+            b->PutRefShape(point(i % 30, i / 30));
+            b->PutValue(2, _variant_t(long(i)));
+            ins->InsertFeature(b);
+        }
+    }
+    IQueryFilterPtr q(CLSID_QueryFilter);
+    q->PutWhereClause("N >= 250");
+    ITablePtr(fc)->DeleteSearchedRows(q);
+    EXPECT_EQ(fc->FeatureCount(nullptr), 250);
+    q->PutWhereClause("N >= 1000");
+    ITablePtr(fc)->DeleteSearchedRows(q);
+    EXPECT_EQ(fc->FeatureCount(nullptr), 250) << "nothing matched, nothing went";
+
+    // A spatial relation and a where clause together: x 0..9, y 0..3.
+    ISpatialFilterPtr sf(CLSID_SpatialFilter);
+    sf->PutRefGeometry(polygon({{-0.5, -0.5}, {9.5, -0.5}, {9.5, 4.5}, {-0.5, 4.5}}));
+    sf->PutSpatialRel(esriSpatialRelIntersects);
+    sf->PutWhereClause("N < 100");
+    EXPECT_EQ(fc->FeatureCount(sf), 40);
+    ITablePtr(fc)->DeleteSearchedRows(sf);
+    EXPECT_EQ(fc->FeatureCount(nullptr), 210);
+    EXPECT_EQ(fc->FeatureCount(sf), 0);
+    sf->PutWhereClause("");
+    EXPECT_EQ(fc->FeatureCount(sf), 10) << "the row y = 4 is left";
+    IFeatureCursorPtr left = fc->Search(sf, VARIANT_FALSE);
+    long sum = 0;
+    for (IFeaturePtr f = left->NextFeature(); f; f = left->NextFeature()) sum += long(f->GetValue(2));
+    EXPECT_EQ(sum, 120 * 10 + 45);
+    if (!enterprise()) {
+        ws_ = nullptr;
+        fws_ = nullptr;
+        fc = nullptr;
+        sf = nullptr;
+        left = nullptr;
+        EXPECT_EQ(countRows(path_, "SELECT count(*) FROM rtree_p_SHAPE"), 210) << "the R-tree lost what the table lost";
+    }
 }
 
 TEST_P(BackendTest, SubtypesAreStoredAndEnumerated) {
@@ -1031,7 +1102,7 @@ TEST_P(BackendTest, TopologyDefinitionIsStored) {
 
 // Outside an edit session the batch reaches the file at a flush once it is a second old, so a
 // long run without an edit session is not lost in one piece; inside one, only StopEditing saves.
-TEST_F(GdbTest, FlushCommitsAnAgedBatchButNeverAnEditSession) {
+TEST_P(BackendTest, FlushCommitsAnAgedBatchButNeverAnEditSession) {
     ITablePtr t = fws_->CreateTable("t", tableFields({{L"A", esriFieldTypeInteger, 4}}));
     ICursorPtr c = t->Insert(VARIANT_TRUE);
     IRowBufferPtr b = t->CreateRowBuffer();
@@ -1039,16 +1110,16 @@ TEST_F(GdbTest, FlushCommitsAnAgedBatchButNeverAnEditSession) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     c->InsertRow(b);
     c->Flush();
-    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM t"), 2);
+    EXPECT_EQ(storedRows(enterprise(), path_, pgdb_.get(), "SELECT count(*) FROM t"), 2);
     IWorkspaceEditPtr edit(ws_);
     edit->StartEditing(VARIANT_FALSE);
     c->InsertRow(b);
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     c->InsertRow(b);
     c->Flush();
-    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM t"), 2);
+    EXPECT_EQ(storedRows(enterprise(), path_, pgdb_.get(), "SELECT count(*) FROM t"), 2);
     edit->StopEditing(VARIANT_TRUE);
-    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM t"), 4);
+    EXPECT_EQ(storedRows(enterprise(), path_, pgdb_.get(), "SELECT count(*) FROM t"), 4);
 }
 
 // Every class the converter creates by class id or ProgID answers its interfaces.
