@@ -164,6 +164,12 @@ std::string lowerCopy(const char* text) {
     return s;
 }
 
+// A personal geodatabase's path: ".mdb" (or ".gpkg") anywhere, tested before ".sde".
+bool isPersonalPath(const char* path) {
+    const std::string lower = lowerCopy(path);
+    return lower.find(".mdb") != std::string::npos || lower.find(".gpkg") != std::string::npos;
+}
+
 bool hasName(const std::vector<std::string>& names, const char* name) {
     for (const std::string& n : names)
         if (strcasecmp(n.c_str(), name) == 0) return true;
@@ -454,18 +460,21 @@ IFieldsEditPtr featureClassFields(esriGeometryType geometryType, ISpatialReferen
 
 // ---- Operations --------------------------------------------------------------------------------------
 
+bool isConnectionFilePath(const char* path) {
+    return path && !isPersonalPath(path) && lowerCopy(path).find(".sde") != std::string::npos;
+}
+
 HRESULT openWorkspace(const char* path, IWorkspace** workspace) {
     if (!workspace) return E_POINTER;
     if (!path) return E_INVALIDARG;
     try {
         // The kind is told by the lower-cased path; the open call gets the path as given.
-        const std::string lower = lowerCopy(path);
         IWorkspacePtr opened;
         HRESULT hr;
-        if (lower.find(".mdb") != std::string::npos || lower.find(".gpkg") != std::string::npos) {
+        if (isPersonalPath(path)) {
             IWorkspaceFactoryPtr factory(CLSID_AccessWorkspaceFactory);
             hr = factory->raw_OpenFromFile(_bstr_t(path).GetBSTR(), nullptr, &opened);
-        } else if (lower.find(".sde") != std::string::npos) {
+        } else if (isConnectionFilePath(path)) {
             IWorkspaceFactoryPtr factory(CLSID_SdeWorkspaceFactory);
             IPropertySetPtr properties;
             hr = factory->raw_ReadConnectionPropertiesFromFile(_bstr_t(path).GetBSTR(), &properties);

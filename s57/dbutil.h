@@ -82,6 +82,9 @@ private:
 // pointer; E_FAIL after a COM error.
 [[nodiscard]] HRESULT openWorkspace(const char* path, IWorkspace** workspace);
 
+// Whether openWorkspace takes `path` for an enterprise geodatabase's connection file.
+bool isConnectionFilePath(const char* path);
+
 // Opens the table of that name, or creates it from the first n definitions (after the object id).
 // A reused table keeps its columns; each definition it lacks is logged
 // ("createGDBTable: table %s has no column %s\n"). 0 or the platform's result (GDB_E_NAME_EXISTS

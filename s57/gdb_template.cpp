@@ -492,8 +492,10 @@ HRESULT createGeodatabase(const char* path, const char* datasetName, const char*
         if (!path || !path[0]) return E_INVALIDARG;
         const std::filesystem::path file(path);
         const std::string ext = file.extension().string();
-        if (strcasecmp(ext.c_str(), ".mdb") != 0 && strcasecmp(ext.c_str(), ".gpkg") != 0) {
-            report(messages, "%s is not a personal geodatabase path (.mdb or .gpkg)\n", path);
+        // An enterprise geodatabase is made on its server: here it is only opened and completed.
+        const bool enterprise = isConnectionFilePath(path);
+        if (!enterprise && strcasecmp(ext.c_str(), ".mdb") != 0 && strcasecmp(ext.c_str(), ".gpkg") != 0) {
+            report(messages, "%s is not a geodatabase path (.mdb, .gpkg or .sde)\n", path);
             return GDB_E_BAD_PATH;
         }
 
@@ -506,7 +508,7 @@ HRESULT createGeodatabase(const char* path, const char* datasetName, const char*
         }
 
         const std::string productXml = dir + "product.xml";
-        if (isNewGeodatabase(path)) {
+        if (!enterprise && isNewGeodatabase(path)) {
             // Made whole under another name, then put in place: nobody ever sees half a schema.
             const std::string temp = temporaryGeodatabasePath(path);
             HRESULT hr;

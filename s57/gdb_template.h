@@ -53,8 +53,10 @@ struct TemplateSummary {
 // Opens the personal geodatabase at `path` (".mdb" or ".gpkg"), creating it when there is none
 // (or only a file of no bytes): a new one is made under a temporary name beside it and put in
 // place once its template is committed, so that a failure leaves nothing behind. Loads the catalogue (s57.xml, product.xml) from catalogueDirectory (null: the directory of
-// libtarvo.so) and builds the template. Results as above; GDB_E_BAD_PATH for another kind of
-// path; the loader's result when the catalogue cannot be loaded.
+// libtarvo.so) and builds the template. An enterprise geodatabase (a ".sde" connection file, as
+// openWorkspace tells it) exists on its server: it is opened and its template built or completed.
+// Results as above; GDB_E_BAD_PATH for another kind of path; the loader's result when the
+// catalogue cannot be loaded.
 [[nodiscard]] HRESULT createGeodatabase(const char* path, const char* datasetName, const char* catalogueDirectory,
                                         FILE* report, TemplateSummary* summary);
 

@@ -7,6 +7,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 
 #include <cstring>
@@ -15,8 +16,12 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <libpq-fe.h>
+
 #include "import/s572gdbmain.h"
+#include "platform/gdb/sde_connection.h"
 #include "s57/gdb_template.h"
+#include "support/pg_server.h"
 #include "support/silence.h"
 
 namespace fs = std::filesystem;
@@ -160,9 +165,106 @@ std::string quoted(const std::string& name) {
     return out + "\"";
 }
 
+bool onServer(const std::string& file) {
+    return file.size() > 4 && strcasecmp(file.c_str() + file.size() - 4, ".sde") == 0;
+}
+
+// The database of a connection file, read as libpq reads it.
+struct PgDb {
+    pgtest::Conn c;
+    explicit PgDb(const std::string& sde) : c(PQconnectdb(gdb::readSdeConnection(sde).conninfo().c_str())) {
+        if (PQstatus(c.get()) != CONNECTION_OK) throw std::runtime_error(PQerrorMessage(c.get()));
+    }
+    std::vector<Row> rows(const std::string& sql, const std::vector<std::string>& params = {}) {
+        std::vector<const char*> values;
+        for (const auto& p : params) values.push_back(p.c_str());
+        PGresult* r = PQexecParams(c.get(), sql.c_str(), int(values.size()), nullptr, values.data(), nullptr,
+                                   nullptr, 0);
+        if (PQresultStatus(r) != PGRES_TUPLES_OK && PQresultStatus(r) != PGRES_COMMAND_OK) {
+            const std::string error = PQresultErrorMessage(r);
+            PQclear(r);
+            throw std::runtime_error(sql + ": " + error);
+        }
+        std::vector<Row> out;
+        for (int i = 0; i < PQntuples(r); ++i) {
+            Row row;
+            for (int k = 0; k < PQnfields(r); ++k)
+                row.push_back(PQgetisnull(r, i, k) ? std::nullopt : std::optional<std::string>(PQgetvalue(r, i, k)));
+            out.push_back(std::move(row));
+        }
+        PQclear(r);
+        return out;
+    }
+    // The table's name as created, found without regard to case as the GeoPackage's; empty for none.
+    std::string table(const std::string& name) {
+        const auto r = rows("SELECT table_name FROM information_schema.tables WHERE table_schema = current_schema() "
+                            "AND lower(table_name) = lower($1) ORDER BY table_name",
+                            {name});
+        return r.empty() ? std::string() : *r[0][0];
+    }
+    std::vector<std::string> columns(const std::string& table) {
+        std::vector<std::string> out;
+        for (const auto& r : rows("SELECT column_name FROM information_schema.columns WHERE table_schema = "
+                                  "current_schema() AND table_name = $1 ORDER BY ordinal_position",
+                                  {table}))
+            out.push_back(*r[0]);
+        return out;
+    }
+};
+
+// A server's WKB (hex) as a GeoPackage blob: the standard header (little-endian, no envelope,
+// SRS 4326) before it.
+std::vector<unsigned char> gpkgBlob(const std::string& hex) {
+    std::vector<unsigned char> out = {'G', 'P', 0, 1, 0xE6, 0x10, 0, 0};
+    const auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<unsigned char>(digit(hex[i]) * 16 + digit(hex[i + 1])));
+    return out;
+}
+
 }  // namespace
 
+// ---- Backends ----------------------------------------------------------------------------------
+
+TestGeodatabase::TestGeodatabase(Backend backend, const std::string& dir, const std::string& name) {
+    if (backend == Backend::GeoPackage) {
+        path = dir + "/" + name + ".gpkg";
+        copyTemplate(path);
+        return;
+    }
+    if (!pgtest::conninfo()) {
+        skip = "no PostgreSQL test server: TARVO_PG_TEST is not set (.ci/with-pg-server runs the tests with one)";
+        return;
+    }
+    database_ = std::make_unique<pgtest::TempDatabase>();
+    const std::string sde = dir + "/" + name + ".sde";
+    {
+        std::ofstream out(sde);
+        const std::string host = pgtest::keyword("host");
+        // Over TCP with the password when the server asks for one, else over its socket folder.
+        if (!pgtest::password().empty())
+            out << "SERVER=127.0.0.1\nINSTANCE=" << pgtest::keyword("port") << "\nPASSWORD=" << pgtest::password() << "\n";
+        else
+            out << "INSTANCE=" << host << "\n";
+        out << "DATABASE=" << database_->name << "\nUSER=" << pgtest::keyword("user") << "\n";
+    }
+    TemplateSummary summary;
+    HRESULT hr;
+    {
+        Silence quiet;
+        hr = createGeodatabase(sde.c_str(), "S57", nullptr, nullptr, &summary);
+    }
+    if (hr == GDB_E_NOT_SUPPORTED) {
+        skip = "the enterprise geodatabase holds no tables yet (GDB_E_NOT_SUPPORTED)";
+        return;
+    }
+    if (FAILED(hr)) throw std::runtime_error("the geodatabase template cannot be made on the server: " + std::to_string(hr));
+    path = sde;
+}
+
+TestGeodatabase::~TestGeodatabase() = default;
+
 std::vector<Row> query(const std::string& file, const std::string& sql) {
+    if (onServer(file)) return PgDb(file).rows(sql);
     Db db(file);
     Stmt st(db.db, sql);
     std::vector<Row> rows;
@@ -182,6 +284,13 @@ std::optional<std::string> scalar(const std::string& file, const std::string& sq
 }
 
 long count(const std::string& file, const std::string& table, const std::string& where) {
+    if (onServer(file)) {
+        PgDb db(file);
+        const std::string name = db.table(table);
+        if (name.empty()) return 0;
+        const auto r = db.rows("SELECT count(*) FROM " + quoted(name) + (where.empty() ? "" : " WHERE " + where));
+        return r.empty() ? -1 : std::stol(*r[0][0]);
+    }
     const auto exists = scalar(file, "SELECT count(*) FROM sqlite_master WHERE type IN ('table','view') AND "
                                      "name = '" + table + "' COLLATE NOCASE");
     if (!exists || *exists == "0") return 0;
@@ -191,6 +300,14 @@ long count(const std::string& file, const std::string& table, const std::string&
 
 std::vector<std::string> tables(const std::string& file) {
     std::vector<std::string> out;
+    if (onServer(file)) {
+        for (const auto& r : PgDb(file).rows("SELECT table_name FROM information_schema.tables WHERE table_schema = "
+                                             "current_schema() AND table_type = 'BASE TABLE' AND table_name <> "
+                                             "'spatial_ref_sys'"))
+            out.push_back(*r[0]);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
     for (const auto& r : query(file, "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'rtree_%' "
                                      "AND name NOT LIKE 'gpkg_%' AND name NOT LIKE 'sqlite_%' ORDER BY name"))
         out.push_back(*r[0]);
@@ -198,6 +315,10 @@ std::vector<std::string> tables(const std::string& file) {
 }
 
 std::vector<std::string> columns(const std::string& file, const std::string& table) {
+    if (onServer(file)) {
+        PgDb db(file);
+        return db.columns(db.table(table));
+    }
     std::vector<std::string> out;
     for (const auto& r : query(file, "PRAGMA table_info(" + quoted(table) + ")")) out.push_back(*r[1]);
     return out;
@@ -210,6 +331,30 @@ std::map<std::string, long> rowCounts(const std::string& file) {
 }
 
 std::vector<GeoRow> geoRows(const std::string& file, const std::string& table, const std::string& geomColumn) {
+    if (onServer(file)) {
+        PgDb db(file);
+        const std::string name = db.table(table);
+        const std::vector<std::string> names = db.columns(name);
+        std::string select, order;
+        for (const auto& c : names) {
+            if (!select.empty()) select += ", ";
+            select += upper(c) == upper(geomColumn) ? "encode(ST_AsBinary(" + quoted(c) + ", 'NDR'), 'hex')" : quoted(c);
+            if (upper(c) == "OBJECTID") order = " ORDER BY " + quoted(c);
+        }
+        std::vector<GeoRow> rows;
+        for (auto& r : db.rows("SELECT " + select + " FROM " + quoted(name) + order)) {
+            GeoRow g;
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                if (upper(names[i]) == upper(geomColumn)) {
+                    if (r[i]) g.geometry = gpkgBlob(*r[i]);
+                } else {
+                    g.values[upper(names[i])] = std::move(r[i]);
+                }
+            }
+            rows.push_back(std::move(g));
+        }
+        return rows;
+    }
     Db db(file);
     Stmt st(db.db, "SELECT * FROM " + quoted(table) + " ORDER BY rowid");
     const int n = sqlite3_column_count(st.st);

@@ -6,11 +6,16 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/ui/ui.h"
+
+namespace pgtest {
+struct TempDatabase;
+}
 
 namespace e2e {
 
@@ -51,7 +56,33 @@ struct DriverRun {
 DriverRun runDriver(const std::string& s57file, const std::string& gdb, const std::string& dataset = "S57",
               std::vector<int> answers = {});
 
-// ---- SQLite ----------------------------------------------------------------------------------
+// ---- Backends ---------------------------------------------------------------------------------
+
+// Where a geodatabase is kept: a GeoPackage file, or a database on the PostgreSQL/PostGIS test
+// server named by a connection file.
+enum class Backend { GeoPackage, Server };
+
+// A geodatabase holding the template (`tarvo create` with dataset "S57") for one test: a copy of
+// the GeoPackage template at dir/name.gpkg, or a new database on the test server named by the
+// connection file dir/name.sde (dropped with the object). `skip` says why the backend cannot be used
+// (no server configured, or a server that holds no tables yet); path is then empty.
+class TestGeodatabase {
+public:
+    TestGeodatabase(Backend backend, const std::string& dir, const std::string& name);
+    ~TestGeodatabase();
+    TestGeodatabase(const TestGeodatabase&) = delete;
+    TestGeodatabase& operator=(const TestGeodatabase&) = delete;
+    std::string path;
+    std::string skip;
+
+private:
+    std::unique_ptr<pgtest::TempDatabase> database_;
+};
+
+// ---- SQLite, or the server ------------------------------------------------------------------------
+// The readers below take a GeoPackage file or a connection file (".sde"), whose database they read
+// as the same tables: names as created (quote mixed-case names in SQL given to query), geometries
+// given back as GeoPackage blobs.
 
 using Row = std::vector<std::optional<std::string>>;  // text of each column; nullopt for NULL
 struct Blob {

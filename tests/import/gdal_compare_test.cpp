@@ -1,10 +1,12 @@
 // tests/import/gdal_compare_test.cpp: every real cell imported through the driver (the NOAA cells
-// one by one, the S-58 data sets through their CATALOG.031) and compared with what GDAL reads from
+// one by one, the S-58 data sets through their CATALOG.031), into a GeoPackage and (a subset) into a
+// database on the PostgreSQL test server, and compared with what GDAL reads from
 // the same cell: feature counts per object class and primitive, each feature found by its long name
 // with its class, attribute values and geometry, the primitives against the cell's DSSI counts, and
 // the relation rows against the pointers of the cell. The S-58 sets whose damage the record layer
 // refuses must fail with a message naming the cell and a log line naming the damaged subfield.
-// Each cell is imported once per process and shared by the checks.
+// On the server every table must also hold what the GeoPackage import of the cell holds, row by row.
+// Each cell is imported once per process and backend and shared by the checks.
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -33,23 +35,26 @@ struct CellCase {
     // S-58 sets are damaged on purpose: one may be refused, with a message naming the file and a
     // log line naming the damage, and then leaves nothing behind.
     bool mayRefuse = false;
+    // Also imported into the server (a subset that keeps the run short: the three NOAA cells, an
+    // exchange set, a set whose damage drops features, a set the record layer refuses).
+    bool onServer = false;
 };
 
 const CellCase kCells[] = {
-    {"US4CN21M", "enc/US4CN21M/US4CN21M.000", "enc/US4CN21M/US4CN21M.000"},
-    {"US5MA12M", "enc/US5MA12M/US5MA12M.000", "enc/US5MA12M/US5MA12M.000"},
-    {"US1AK90M", "enc/US1AK90M/US1AK90M.000", "enc/US1AK90M/US1AK90M.000"},
-    {"AA400001", "s58/AA400001/ENC_ROOT", "s58/AA400001/ENC_ROOT/AA400001.000", true},
+    {"US4CN21M", "enc/US4CN21M/US4CN21M.000", "enc/US4CN21M/US4CN21M.000", false, true},
+    {"US5MA12M", "enc/US5MA12M/US5MA12M.000", "enc/US5MA12M/US5MA12M.000", false, true},
+    {"US1AK90M", "enc/US1AK90M/US1AK90M.000", "enc/US1AK90M/US1AK90M.000", false, true},
+    {"AA400001", "s58/AA400001/ENC_ROOT", "s58/AA400001/ENC_ROOT/AA400001.000", true, true},
     {"AA400002", "s58/AA400002/ENC_ROOT", "s58/AA400002/ENC_ROOT/AA400002.000", true},
     {"AA400003", "s58/AA400003/ENC_ROOT", "s58/AA400003/ENC_ROOT/AA400003.000", true},
     {"AA400004", "s58/AA400004/ENC_ROOT", "s58/AA400004/ENC_ROOT/AA400004.000", true},
     {"AA400005", "s58/AA400005/ENC_ROOT", "s58/AA400005/ENC_ROOT/AA400005.000", true},
-    {"AA400006", "s58/AA400006/ENC_ROOT", "s58/AA400006/ENC_ROOT/AA400006.000", true},
+    {"AA400006", "s58/AA400006/ENC_ROOT", "s58/AA400006/ENC_ROOT/AA400006.000", true, true},
     {"AA400008", "s58/AA400008/ENC_ROOT", "s58/AA400008/ENC_ROOT/AA400008.000", true},  // no CATALOG.031
     {"AA400009", "s58/AA400009/ENC_ROOT", "s58/AA400009/ENC_ROOT/AA400009.000", true},
     {"AA400011", "s58/AA400011/ENC_ROOT", "s58/AA400011/ENC_ROOT/AA400011.000", true},
     {"AA400012", "s58/AA400012/AA400012/ENC_ROOT", "s58/AA400012/AA400012/ENC_ROOT/AA400012.000", true},
-    {"AA400013", "s58/AA400013/ENC_ROOT", "s58/AA400013/ENC_ROOT/00400013.000", true},
+    {"AA400013", "s58/AA400013/ENC_ROOT", "s58/AA400013/ENC_ROOT/00400013.000", true, true},
     {"AA400014", "s58/AA400014/ENC_ROOT", "s58/AA400014/ENC_ROOT/00700014.000", true},
     {"AA400015", "s58/AA400015/ENC_ROOT", "s58/AA400015/ENC_ROOT/AA400015.000", true},
     {"AA400016", "s58/AA400016/ENC_ROOT", "s58/AA400016/ENC_ROOT/AA400016.000", true},
@@ -69,7 +74,22 @@ const CellCase kCells[] = {
     {"AA500018", "s58/AA500018/ENC_ROOT", "s58/AA500018/ENC_ROOT/AA500018.000", true},
 };
 
-void PrintTo(const CellCase& c, std::ostream* os) { *os << c.name; }
+// One cell on one backend.
+struct Case {
+    Backend backend;
+    const CellCase* cell;
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.cell->name << (c.backend == Backend::Server ? " on the server" : "");
+}
+
+std::vector<Case> casesOn(Backend backend) {
+    std::vector<Case> out;
+    for (const CellCase& c : kCells)
+        if (backend == Backend::GeoPackage || c.onServer) out.push_back({backend, &c});
+    return out;
+}
 
 // Differences from GDAL's reading that the import does not settle yet (each reported to the owner of
 // the module named): the cell, the check, and a text that the check's difference line contains. A
@@ -140,8 +160,11 @@ void expectOnlyKnown(const std::string& cell, const std::string& check, const st
         EXPECT_TRUE(seen[i]) << "known difference no longer seen (remove it from kKnown): " << known[i]->text;
 }
 
-// One cell imported by us and read by GDAL, both into GeoPackages of a process-wide folder.
+// One cell imported by us (into a GeoPackage, or a database on the server) and read by GDAL into a
+// GeoPackage, in a process-wide folder.
 struct Imported {
+    std::unique_ptr<TestGeodatabase> geodatabase;
+    std::string skip;  // why the backend cannot be used
     std::string ours, gdal;
     std::map<std::string, long> before;  // the template's row counts
     DriverRun run;
@@ -153,23 +176,31 @@ Scratch& folder() {
     return s;
 }
 
-const Imported& imported(const CellCase& c) {
-    static std::map<std::string, std::unique_ptr<Imported>> done;
-    auto& slot = done[c.name];
+const Imported& imported(const Case& k) {
+    static std::map<std::pair<Backend, std::string>, std::unique_ptr<Imported>> done;
+    const CellCase& c = *k.cell;
+    auto& slot = done[{k.backend, c.name}];
     if (slot) return *slot;
     slot = std::make_unique<Imported>();
+    // Both backends import the same links (the catalogue keeps the folder it was read from).
+    static std::map<std::string, std::string> inputs;
     const std::string dir = folder().file(c.name);
-    fs::create_directories(dir);
-    const std::string source = testdata::path(c.input);
-    const std::string input = fs::is_directory(source)
-                                  ? linkExchangeSet(source, dir)
-                                  : link(source, dir, fs::path(source).filename().string());
-    slot->ours = dir + "/ours.gpkg";
-    copyTemplate(slot->ours);
+    std::string& input = inputs[c.name];
+    if (input.empty()) {
+        fs::create_directories(dir);
+        const std::string source = testdata::path(c.input);
+        input = fs::is_directory(source) ? linkExchangeSet(source, dir)
+                                         : link(source, dir, fs::path(source).filename().string());
+    }
+    const std::string suffix = k.backend == Backend::Server ? "_server" : "";
+    slot->geodatabase = std::make_unique<TestGeodatabase>(k.backend, dir, "ours" + suffix);
+    slot->skip = slot->geodatabase->skip;
+    if (!slot->skip.empty()) return *slot;
+    slot->ours = slot->geodatabase->path;
     slot->before = rowCounts(slot->ours);
     slot->run = runDriver(input, slot->ours);
 
-    slot->gdal = dir + "/gdal.gpkg";
+    slot->gdal = dir + "/gdal" + suffix + ".gpkg";
     const std::string cmd = "ogr2ogr -f GPKG '" + slot->gdal + "' '" + testdata::path(c.cell) +
                             "' -oo UPDATES=OFF -oo SPLIT_MULTIPOINT=ON -oo ADD_SOUNDG_DEPTH=ON"
                             " -oo RETURN_PRIMITIVES=ON -oo RETURN_LINKAGES=ON -oo LNAM_REFS=ON"
@@ -405,13 +436,14 @@ std::string compareGeometry(const Geometry& g, const Geometry& o, bool sounding)
     return {};
 }
 
-class GdalCompare : public ::testing::TestWithParam<CellCase> {
+class GdalCompare : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override {
         if (!testdata::present()) GTEST_SKIP() << "test data folder " << testdata::root() << " is absent";
         if (std::system("ogr2ogr --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ogr2ogr is not installed";
         cell = &imported(GetParam());
-        ASSERT_TRUE(cell->gdalRead) << "GDAL did not read " << GetParam().cell;
+        if (!cell->skip.empty()) GTEST_SKIP() << cell->skip;
+        ASSERT_TRUE(cell->gdalRead) << "GDAL did not read " << GetParam().cell->cell;
         std::vector<std::string> failures;
         for (const auto& m : cell->run.messages())
             if (m != "Would you like to see the log file?") failures.push_back(m);
@@ -419,7 +451,7 @@ protected:
             ASSERT_EQ(cell->run.result, 0);
             return;
         }
-        if (GetParam().mayRefuse && failures[0].rfind("Unable to load file ", 0) == 0) {
+        if (GetParam().cell->mayRefuse && failures[0].rfind("Unable to load file ", 0) == 0) {
             refused = failures[0];
             return;
         }
@@ -429,7 +461,7 @@ protected:
         FAIL() << failures[0] << "\n" << cell->run.log.substr(0, 2000);
     }
     std::string refused;  // the message of a refused S-58 set
-    std::string name() const { return GetParam().name; }
+    std::string name() const { return GetParam().cell->name; }
 
     // Feature counts per object class and primitive (soundings one per sounding).
     void checkCounts();
@@ -441,6 +473,9 @@ protected:
     void checkRelations();
     // A refused set names the file of the set and, in the log, the damage; nothing of it stays.
     void checkRefused();
+    // On the server: every table holds the rows, values and geometries of the GeoPackage import of
+    // the same cell.
+    void checkSameAsGeoPackage();
     const Imported* cell = nullptr;
 };
 
@@ -461,7 +496,7 @@ void GdalCompare::checkFeatures() {
     const Features& ours = oursOf(cell);
     // Values too long for their column stand in atto.
     std::map<std::pair<std::string, std::string>, std::string> overflow;
-    for (const auto& r : query(cell->ours, "SELECT LNAM, ATTL, ATVL FROM atto"))
+    for (const auto& r : query(cell->ours, "SELECT \"LNAM\", \"ATTL\", \"ATVL\" FROM atto"))
         overflow[{r[0].value_or(""), upper(r[1].value_or(""))}] = r[2].value_or("");
 
     std::vector<std::string> problems;
@@ -605,6 +640,76 @@ void GdalCompare::checkRefused() {
     }
 }
 
+// Both sides' values as text: the same, or numbers within the GeoPackage reader's 15 digits.
+bool sameStored(const std::optional<std::string>& a, const std::optional<std::string>& b) {
+    if (!a || !b) return !a && !b;
+    if (*a == *b) return true;
+    double x, y;
+    return number(*a, &x) && number(*b, &y) && std::fabs(x - y) <= 1e-14 * std::max(std::fabs(x), std::fabs(y));
+}
+
+std::string sameShape(const Geometry& a, const Geometry& b) {
+    if (a.kind != b.kind) return "kind " + std::to_string(b.kind) + " instead of " + std::to_string(a.kind);
+    if (a.parts.size() != b.parts.size()) return "other parts";
+    for (std::size_t i = 0; i < a.parts.size(); ++i) {
+        if (a.parts[i].size() != b.parts[i].size()) return "part " + std::to_string(i) + " of other length";
+        for (std::size_t k = 0; k < a.parts[i].size(); ++k) {
+            const Pt &p = a.parts[i][k], &q = b.parts[i][k];
+            if (p.x != q.x || p.y != q.y || p.hasZ != q.hasZ || (p.hasZ && p.z != q.z))
+                return "vertex " + std::to_string(k) + " " + show(q) + " instead of " + show(p);
+        }
+    }
+    return {};
+}
+
+void GdalCompare::checkSameAsGeoPackage() {
+    const Imported& reference = imported(Case{Backend::GeoPackage, GetParam().cell});
+    ASSERT_TRUE(reference.skip.empty() && !reference.ours.empty());
+    // Each backend's own side tables are its own.
+    const auto dataTables = [](const std::string& gdb) {
+        std::vector<std::string> out;
+        for (const auto& t : tables(gdb))
+            if (t.rfind("gdb_", 0) != 0) out.push_back(t);
+        return out;
+    };
+    const std::vector<std::string> names = dataTables(reference.ours);
+    ASSERT_EQ(dataTables(cell->ours), names);
+    std::vector<std::string> differ;
+    for (const auto& t : names) {
+        const auto file = geoRows(reference.ours, t, "SHAPE"), server = geoRows(cell->ours, t, "SHAPE");
+        if (file.size() != server.size()) {
+            differ.push_back(t + ": " + std::to_string(server.size()) + " rows instead of " + std::to_string(file.size()));
+            continue;
+        }
+        // srel's ID goes on from the last one the process gave (the run state's counter), whichever
+        // geodatabase: compared from the table's first.
+        const auto relativeId = [&](const std::vector<GeoRow>& rows, std::size_t i) -> std::optional<std::string> {
+            const auto id = rows[i].values.at("ID"), first = rows[0].values.at("ID");
+            if (!id || !first) return id;
+            return std::to_string(std::atol(id->c_str()) - std::atol(first->c_str()));
+        };
+        const bool srel = upper(t) == "SREL";
+        for (std::size_t i = 0; i < file.size(); ++i) {
+            const std::string row = t + " row " + std::to_string(i + 1) + ": ";
+            for (const auto& [column, v] : file[i].values) {
+                const auto it = server[i].values.find(column);
+                if (it == server[i].values.end())
+                    differ.push_back(row + "no column " + column);
+                else if (srel && column == "ID" ? relativeId(file, i) != relativeId(server, i)
+                                                : !sameStored(v, it->second))
+                    differ.push_back(row + column + " '" + it->second.value_or("NULL") + "' instead of '" +
+                                     v.value_or("NULL") + "'");
+            }
+            if (server[i].values.size() != file[i].values.size()) differ.push_back(row + "other columns");
+            const std::string shape = sameShape(decodeGpkg(file[i].geometry), decodeGpkg(server[i].geometry));
+            if (!shape.empty()) differ.push_back(row + "SHAPE " + shape);
+        }
+    }
+    std::string first;
+    for (std::size_t i = 0; i < differ.size() && i < 25; ++i) first += differ[i] + "\n";
+    EXPECT_TRUE(differ.empty()) << differ.size() << " differences, the first:\n" << first;
+}
+
 // One test per cell, so that each cell is imported once also when every test runs alone.
 TEST_P(GdalCompare, ImportMatchesGdalsReading) {
     if (!refused.empty()) {
@@ -628,9 +733,15 @@ TEST_P(GdalCompare, ImportMatchesGdalsReading) {
         SCOPED_TRACE("relation rows");
         checkRelations();
     }
+    if (GetParam().backend == Backend::Server) {
+        SCOPED_TRACE("the tables of the GeoPackage import");
+        checkSameAsGeoPackage();
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cells, GdalCompare, ::testing::ValuesIn(kCells),
-                         [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cells, GdalCompare, ::testing::ValuesIn(casesOn(Backend::GeoPackage)),
+                         [](const auto& i) { return std::string(i.param.cell->name); });
+INSTANTIATE_TEST_SUITE_P(Server, GdalCompare, ::testing::ValuesIn(casesOn(Backend::Server)),
+                         [](const auto& i) { return std::string(i.param.cell->name); });
 
 }  // namespace

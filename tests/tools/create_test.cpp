@@ -341,7 +341,7 @@ TEST_F(Template, TarvoCreateTwice) {
     EXPECT_EQ(noPath.err, "usage: tarvo create GEODATABASE [--dataset NAME] [--versioned]\n");
     const Ran bad = run(tarvo() + " create " + (dir_ / "x.gdb").string());
     EXPECT_EQ(bad.status, 1);
-    EXPECT_NE(bad.err.find("is not a personal geodatabase path"), std::string::npos) << bad.err;
+    EXPECT_NE(bad.err.find("is not a geodatabase path (.mdb, .gpkg or .sde)"), std::string::npos) << bad.err;
 }
 
 // The versioned flag, as a test makes a versioned dataset: set on the dataset, nothing else changed;

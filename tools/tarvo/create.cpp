@@ -1,5 +1,6 @@
 // tools/tarvo/create.cpp: `tarvo create`: creates the personal geodatabase (or completes an existing
-// one) with the feature dataset, the product model's feature classes and the collection tables.
+// one, or an enterprise geodatabase named by its connection file) with the feature dataset, the
+// product model's feature classes and the collection tables.
 // Never removes anything from an existing geodatabase.
 #include "tools/tarvo/create.h"
 
@@ -13,6 +14,7 @@
 #include "platform/gdb/gdb.h"
 #include "s57/dbutil.h"
 #include "s57/gdb_template.h"
+#include "tools/tarvo/enterprise.h"
 #include "tools/tarvo/quiet_stdout.h"
 
 namespace {
@@ -77,6 +79,15 @@ int runCreate(int argc, char** argv, FILE* out, FILE* err) {
         return 1;
     }
 
+    const bool enterprise = isConnectionFilePath(path);
+    if (enterprise) {
+        if (const std::string problem = enterpriseProblem(path, dataset, nullptr); !problem.empty()) {
+            std::fprintf(err, "tarvo create: %s: %s\n", path, problem.c_str());
+            return 1;
+        }
+    }
+    const std::string label = geodatabaseLabel(path);
+
     TemplateSummary summary;
     HRESULT hr;
     {
@@ -88,12 +99,12 @@ int runCreate(int argc, char** argv, FILE* out, FILE* err) {
         std::error_code ec;
         const char* why = std::filesystem::is_directory(path, ec) ? "is a folder" : gdbFailureReason(hr);
         if (why)
-            std::fprintf(err, "tarvo create: %s: %s\n", path, why);
+            std::fprintf(err, "tarvo create: %s: %s\n", label.c_str(), why);
         else
-            std::fprintf(err, "tarvo create: %s: failed (0x%08X)\n", path, unsigned(hr));
+            std::fprintf(err, "tarvo create: %s: failed (0x%08X)\n", label.c_str(), unsigned(hr));
         return 1;
     }
-    std::fprintf(out, "%s %s, feature dataset %s%s\n", summary.geodatabaseCreated ? "Created" : "Opened", path,
+    std::fprintf(out, "%s %s, feature dataset %s%s\n", summary.geodatabaseCreated ? "Created" : "Opened", label.c_str(),
                  dataset.c_str(), summary.datasetCreated ? " (created)" : "");
     std::fprintf(out, "feature classes: %d created, %d reused; tables: %d created, %d reused\n",
                  summary.classesCreated, summary.classesReused, summary.tablesCreated, summary.tablesReused);

@@ -12,12 +12,13 @@
 #include <vector>
 
 #include "export/gdbs57main.h"
-#include "platform/com/typelib.h"
 #include "platform/gdb/gdb.h"
 #include "platform/ui/ui.h"
 #include "s57/dbutil.h"
 #include "s57/gdb_template.h"
 #include "s57/s57_util2.h"
+#include "tools/tarvo/converter_run.h"
+#include "tools/tarvo/enterprise.h"
 #include "tools/tarvo/quiet_stdout.h"
 
 namespace fs = std::filesystem;
@@ -130,22 +131,10 @@ bool exportThroughRegistry(const std::string& output, const char* gdb, const std
     const std::string name = sep == std::string::npos ? output : output.substr(sep + 1);
     // In catalogue mode the cell name is only the output's name (the log is named after it).
     if (name.empty() || (set.empty() && name != cell)) return false;
-    CLSID clsid;
-    if (FAILED(CLSIDFromProgID("Tarvo.gdb2s57Cmd", &clsid))) return false;
-    IDispatchPtr converter;
-    HRESULT hr = converter.CreateInstance(clsid);
-    if (SUCCEEDED(hr))
-        hr = invokeByName(converter, L"gdb2s57",
-                          {_variant_t(gdb), _variant_t(dataset.c_str()), _variant_t(folder.c_str()),
-                           _variant_t(name.c_str()), _variant_t(set.c_str()), _variant_t(createTopology)});
-    if (FAILED(hr)) {
-        const std::string description = toUtf8(takeErrorDescription());
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08X", unsigned(hr));
-        *failure = std::string("the registered converter Tarvo.gdb2s57Cmd failed: ") + code + " " +
-                   errorMessageOf(hr) + (description.empty() ? "" : ": ") + description;
-    }
-    return true;
+    return invokeRegistered("Tarvo.gdb2s57Cmd", L"gdb2s57",
+                            {_variant_t(gdb), _variant_t(dataset.c_str()), _variant_t(folder.c_str()),
+                             _variant_t(name.c_str()), _variant_t(set.c_str()), _variant_t(createTopology)},
+                            failure);
 }
 
 }  // namespace
@@ -215,6 +204,15 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
         }
     }
 
+    // A connection file is checked by connecting, so that a server that refuses is named at once.
+    if (isConnectionFilePath(gdb)) {
+        if (const std::string problem = enterpriseProblem(gdb, dataset, nullptr); !problem.empty()) {
+            std::fprintf(err, "tarvo export: %s: %s\n", gdb, problem.c_str());
+            return 1;
+        }
+    }
+    const std::string label = geodatabaseLabel(gdb);
+
     std::error_code ec;
     const bool gdbExists = fs::exists(onDisk(gdb), ec);
     if (!hasCell && !hasSet && gdbExists) {
@@ -228,10 +226,11 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
             if (what.cells.size() == 1) {
                 cell = what.cells.front();
             } else if (what.cells.empty() && what.sets.empty()) {
-                std::fprintf(err, "tarvo export: %s holds no cell to export (table dsid has no DSNM)\n", gdb);
+                std::fprintf(err, "tarvo export: %s holds no cell to export (table dsid has no DSNM)\n",
+                             label.c_str());
                 return 1;
             } else {
-                std::fprintf(err, "tarvo export: %s holds several things to export; choose one:\n", gdb);
+                std::fprintf(err, "tarvo export: %s holds several things to export; choose one:\n", label.c_str());
                 for (const std::string& c : what.cells) std::fprintf(err, "  --cell %s\n", c.c_str());
                 for (const std::string& s : what.sets) std::fprintf(err, "  --exchange-set %s\n", s.c_str());
                 return 1;
@@ -259,44 +258,32 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
         }
     }
 
-    int rc = 0;
-    ExportOutcome outcome;
-    std::string registryFailure;
-    bool outcomeSeen = true;
+    ConverterRun<ExportOutcome> run;
     {
         ViewerOnTerminal viewer;
         QuietStdout quiet;
-        const unsigned long runsBefore = exportRunCount();
-        if (!exportThroughRegistry(output, gdb, dataset, cell, hasSet ? set : std::string(), createTopology,
-                                   &registryFailure)) {
-            rc = gdb2s57(output, gdb, dataset.c_str(), cell.c_str(), hasSet ? set.c_str() : "", createTopology,
-                        &outcome);
-        } else if (registryFailure.empty()) {
-            // The automation method answers S_OK whatever the run did; its outcome is the module's
-            // run state, which the tool shares when the registry names the module it links.
-            outcomeSeen = exportRunCount() != runsBefore;
-            if (outcomeSeen) outcome = lastExportOutcome();
-        }
+        run = runConverter<ExportOutcome>(
+            [&](std::string* failure) {
+                return exportThroughRegistry(output, gdb, dataset, cell, hasSet ? set : std::string(), createTopology,
+                                             failure);
+            },
+            [&](ExportOutcome* outcome) {
+                return gdb2s57(output, gdb, dataset.c_str(), cell.c_str(), hasSet ? set.c_str() : "", createTopology,
+                               outcome);
+            },
+            exportRunCount, lastExportOutcome);
     }
-    if (!registryFailure.empty()) {
-        std::fprintf(err, "tarvo export: %s\n", registryFailure.c_str());
-        return 1;
-    }
-    if (!outcomeSeen) {
-        std::fprintf(err,
-                     "tarvo export: %s: the registered converter is another copy of the module; how its run "
-                     "ended is in its log %s\n",
-                     gdb, logPath.c_str());
-        return 1;
-    }
+    if (reportUnseenOutcome("export", gdb, run.registryFailure, run.outcomeSeen, logPath, err)) return 1;
+    const ExportOutcome& outcome = run.outcome;
+    const int rc = run.rc;
     if (rc != 0 || outcome.failed()) {
         std::string reason = outcome.reason;
         if (reason.empty()) reason = "the run ended with " + std::to_string(rc);
-        std::fprintf(err, "tarvo export: %s: failed: %s (log %s)\n", gdb, reason.c_str(), logPath.c_str());
+        std::fprintf(err, "tarvo export: %s: failed: %s (log %s)\n", label.c_str(), reason.c_str(), logPath.c_str());
         return 1;
     }
     const int cells = outcome.cellsExported;
-    std::fprintf(out, "Exported %d cell%s of %s to %s (log %s)\n", cells, cells == 1 ? "" : "s", gdb, output,
+    std::fprintf(out, "Exported %d cell%s of %s to %s (log %s)\n", cells, cells == 1 ? "" : "s", label.c_str(), output,
                  logPath.c_str());
     return 0;
 }

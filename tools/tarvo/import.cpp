@@ -1,5 +1,6 @@
 // tools/tarvo/import.cpp: `tarvo import`: checks what can be checked before anything is made (the
-// input opens, the names fit, the geodatabase is one and can be written), creates the geodatabase
+// input opens, the names fit, the geodatabase is one and can be written; an enterprise geodatabase's
+// connection file by connecting), creates the geodatabase (or on a server the feature dataset)
 // when there is none, runs the import driver and ends with one line: what was imported, or why the
 // run failed. The exit status is what the run returned and reported (never read back from its log).
 // When the converter is registered, the run goes through the registered module's automation
@@ -22,10 +23,12 @@
 #include <string>
 
 #include "import/s572gdbmain.h"
-#include "platform/com/typelib.h"
 #include "platform/gdb/gdb.h"
 #include "platform/ui/ui.h"
+#include "s57/dbutil.h"
 #include "s57/gdb_template.h"
+#include "tools/tarvo/converter_run.h"
+#include "tools/tarvo/enterprise.h"
 #include "tools/tarvo/quiet_stdout.h"
 
 namespace {
@@ -151,25 +154,6 @@ bool removeUnusedGeodatabase(const char* path, const struct stat& made) {
     return removed;
 }
 
-// Runs the import through the registered converter. False when none is registered; else true, with
-// *failure holding why the call did not reach it (empty when it did).
-bool importThroughRegistry(const char* s57file, const char* gdb, const char* dataset, std::string* failure) {
-    CLSID clsid;
-    if (FAILED(CLSIDFromProgID("Tarvo.s572gdbCmd", &clsid))) return false;
-    IDispatchPtr converter;
-    HRESULT hr = converter.CreateInstance(clsid);
-    if (SUCCEEDED(hr))
-        hr = invokeByName(converter, L"s572gdb", {_variant_t(s57file), _variant_t(gdb), _variant_t(dataset)});
-    if (FAILED(hr)) {
-        const std::string description = toUtf8(takeErrorDescription());
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08X", unsigned(hr));
-        *failure = std::string("the registered converter Tarvo.s572gdbCmd failed: ") + code + " " +
-                   errorMessageOf(hr) + (description.empty() ? "" : ": ") + description;
-    }
-    return true;
-}
-
 }  // namespace
 
 int runImport(int argc, char** argv, FILE* out, FILE* err) {
@@ -225,16 +209,30 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
                      problem.c_str());
         return 1;
     }
-    const std::string ext = std::filesystem::path(gdb).extension().string();
-    if (strcasecmp(ext.c_str(), ".gpkg") != 0 && strcasecmp(ext.c_str(), ".mdb") != 0) {
-        std::fprintf(err, "tarvo import: %s: not a geodatabase path (.gpkg or .mdb)\n", gdb);
-        return 1;
+    // An enterprise geodatabase is checked by connecting; it is there to import into when it holds
+    // the feature dataset, else its template is made first.
+    const bool enterprise = isConnectionFilePath(gdb);
+    bool create;
+    if (enterprise) {
+        bool hasDataset = false;
+        if (const std::string problem = enterpriseProblem(gdb, dataset, &hasDataset); !problem.empty()) {
+            std::fprintf(err, "tarvo import: %s: %s\n", gdb, problem.c_str());
+            return 1;
+        }
+        create = !hasDataset;
+    } else {
+        const std::string ext = std::filesystem::path(gdb).extension().string();
+        if (strcasecmp(ext.c_str(), ".gpkg") != 0 && strcasecmp(ext.c_str(), ".mdb") != 0) {
+            std::fprintf(err, "tarvo import: %s: not a geodatabase path (.gpkg, .mdb or .sde)\n", gdb);
+            return 1;
+        }
+        create = isNewGeodatabase(gdb);
+        if (const std::string problem = create ? folderProblem(gdb) : geodatabaseProblem(gdb); !problem.empty()) {
+            std::fprintf(err, "tarvo import: %s: %s\n", gdb, problem.c_str());
+            return 1;
+        }
     }
-    const bool create = isNewGeodatabase(gdb);
-    if (const std::string problem = create ? folderProblem(gdb) : geodatabaseProblem(gdb); !problem.empty()) {
-        std::fprintf(err, "tarvo import: %s: %s\n", gdb, problem.c_str());
-        return 1;
-    }
+    const std::string label = geodatabaseLabel(gdb);
 
     bool made = false;  // this run made the geodatabase
     struct stat madeFile {};
@@ -244,49 +242,43 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
         {
             QuietStdout quiet;
             hr = createGeodatabase(gdb, dataset.c_str(), nullptr, verbose ? err : nullptr, &summary);
+            // Another import may be making the same template on the server at this moment: a second
+            // pass reuses what it made.
+            if (FAILED(hr) && enterprise)
+                hr = createGeodatabase(gdb, dataset.c_str(), nullptr, verbose ? err : nullptr, &summary);
         }
         if (FAILED(hr)) {
             const char* why = reasonOf(hr);
             if (why)
-                std::fprintf(err, "tarvo import: %s: cannot create the geodatabase: %s\n", gdb, why);
+                std::fprintf(err, "tarvo import: %s: cannot create the geodatabase: %s\n", label.c_str(), why);
             else
-                std::fprintf(err, "tarvo import: %s: cannot create the geodatabase (0x%08X)\n", gdb, unsigned(hr));
+                std::fprintf(err, "tarvo import: %s: cannot create the geodatabase (0x%08X)\n", label.c_str(),
+                             unsigned(hr));
             return 1;
         }
         if (summary.geodatabaseCreated) {
             std::fprintf(out, "Created %s, feature dataset %s\n", gdb, dataset.c_str());
             made = ::stat(gdb, &madeFile) == 0;
+        } else if (enterprise && summary.datasetCreated) {
+            std::fprintf(out, "Created feature dataset %s in %s\n", dataset.c_str(), label.c_str());
         }
     }
 
-    ImportOutcome outcome;
-    int rc = 0;
-    std::string registryFailure;
-    bool outcomeSeen = true;
+    ConverterRun<ImportOutcome> run;
     {
         RunOutput output(verbose);
         QuietStdout quiet;
-        const unsigned long runsBefore = importRunCount();
-        if (!importThroughRegistry(s57file, gdb, dataset.c_str(), &registryFailure)) {
-            rc = s572gdb(s57file, gdb, dataset.c_str(), &outcome);
-        } else if (registryFailure.empty()) {
-            // The automation method answers S_OK whatever the run did; its outcome is the module's
-            // run state, which the tool shares when the registry names the module it links.
-            outcomeSeen = importRunCount() != runsBefore;
-            if (outcomeSeen) outcome = lastImportOutcome();
-        }
+        run = runConverter<ImportOutcome>(
+            [&](std::string* failure) {
+                return invokeRegistered("Tarvo.s572gdbCmd", L"s572gdb",
+                                        {_variant_t(s57file), _variant_t(gdb), _variant_t(dataset.c_str())}, failure);
+            },
+            [&](ImportOutcome* outcome) { return s572gdb(s57file, gdb, dataset.c_str(), outcome); }, importRunCount,
+            lastImportOutcome);
     }
-    if (!registryFailure.empty()) {
-        std::fprintf(err, "tarvo import: %s\n", registryFailure.c_str());
-        return 1;
-    }
-    if (!outcomeSeen) {
-        std::fprintf(err,
-                     "tarvo import: %s: the registered converter is another copy of the module; how its run "
-                     "ended is in its log %s\n",
-                     s57file, logPath.c_str());
-        return 1;
-    }
+    if (reportUnseenOutcome("import", s57file, run.registryFailure, run.outcomeSeen, logPath, err)) return 1;
+    const ImportOutcome& outcome = run.outcome;
+    const int rc = run.rc;
     if (rc != 0 || outcome.failed()) {
         std::string reason = outcome.reason;
         if (outcome.message == 0 && FAILED(outcome.error)) reason = "Error: s572gdbmain::s572gdb: " + reason;
@@ -294,15 +286,16 @@ int runImport(int argc, char** argv, FILE* out, FILE* err) {
         if (made && outcome.cellsImported == 0 && removeUnusedGeodatabase(gdb, madeFile))
             reason += "; the geodatabase made for it was removed";
         if (const char* why = reasonOf(outcome.error))
-            std::fprintf(err, "tarvo import: %s: %s; %s: failed: %s (log %s)\n", gdb, why, s57file, reason.c_str(),
-                         logPath.c_str());
+            std::fprintf(err, "tarvo import: %s: %s; %s: failed: %s (log %s)\n", label.c_str(), why, s57file,
+                         reason.c_str(), logPath.c_str());
         else
-            std::fprintf(err, "tarvo import: %s: failed: %s (log %s)\n", s57file, reason.c_str(), logPath.c_str());
+            std::fprintf(err, "tarvo import: %s%s%s: failed: %s (log %s)\n", s57file, enterprise ? " into " : "",
+                         enterprise ? label.c_str() : "", reason.c_str(), logPath.c_str());
         return 1;
     }
     const int cells = outcome.cellsImported;
     std::fprintf(out, "Imported %d cell%s of %s into %s, feature dataset %s, %ld value%s in table atto (log %s)\n",
-                 cells, cells == 1 ? "" : "s", s57file, gdb, dataset.c_str(), outcome.overflowValues,
+                 cells, cells == 1 ? "" : "s", s57file, label.c_str(), dataset.c_str(), outcome.overflowValues,
                  outcome.overflowValues == 1 ? "" : "s", logPath.c_str());
     return 0;
 }

@@ -34,11 +34,14 @@ const CommandHelp kHelp[] = {
      "  --summary       the record count and the records holding each field tag\n"
      "  --s57           the records as the S-57 record layer decodes them\n"},
     {"create",
-     "Creates the geodatabase (a GeoPackage) with every class of the product model, or completes one.\n"
-     "  --dataset NAME  the feature dataset (default S57; 151 bytes at most)\n"},
+     "Creates the geodatabase (a GeoPackage) with every class of the product model, or completes one\n"
+     "(also an enterprise geodatabase named by its connection file, NAME.sde).\n"
+     "  --dataset NAME  the feature dataset (default S57; 151 bytes at most)\n"
+     "  --versioned     register the feature dataset as versioned\n"},
     {"import",
      "Imports an S-57 base cell, or every base cell of an exchange set (S57FILE a CATALOG.03x), into\n"
-     "the geodatabase, which is created when there is none. The log is written beside S57FILE.\n"
+     "the geodatabase (a GeoPackage, or an enterprise geodatabase's connection file NAME.sde), which is\n"
+     "created when there is none. The log is written beside S57FILE.\n"
      "  --dataset NAME  the feature dataset (default S57; 151 bytes at most)\n"
      "  --verbose, -v   the converter's trace lines (one per record) on standard error\n"},
     {"export",
