@@ -289,7 +289,14 @@ _variant_t::_variant_t(bool v) {
     boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
 }
 _variant_t::_variant_t(const char* v) : _variant_t(_bstr_t(v)) {}
-_variant_t::_variant_t(const wchar_t* v) : _variant_t(_bstr_t(v)) {}
+// Straight to a BSTR: a text column read per row must not pay for a _bstr_t on the way.
+_variant_t::_variant_t(const wchar_t* v) {
+    VariantInit(this);
+    BSTR s = SysAllocString(v ? v : L"");
+    if (!s) _com_issue_error(E_OUTOFMEMORY);
+    vt = VT_BSTR;
+    bstrVal = s;
+}
 _variant_t::_variant_t(const _bstr_t& v) {
     VariantInit(this);
     BSTR s = v.copy();

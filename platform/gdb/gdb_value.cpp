@@ -32,6 +32,21 @@ std::string utf8(BSTR s) {
     return out;
 }
 
+BSTR textBstr(std::string_view s) {
+    // Most values are ASCII: widened without the converter or an intermediate string.
+    std::size_t n = 0;
+    while (n < s.size() && s[n] != '\0' && static_cast<unsigned char>(s[n]) < 0x80) ++n;
+    BSTR out = nullptr;
+    if (n == s.size() || s[n] == '\0') {
+        out = SysAllocStringLen(nullptr, UINT(n));
+        if (out)
+            for (std::size_t i = 0; i < n; ++i) out[i] = wchar_t(s[i]);
+    } else {
+        out = SysAllocString(fromUtf8(s).c_str());
+    }
+    if (!out) _com_issue_error(E_OUTOFMEMORY);
+    return out;
+}
 
 namespace {
 

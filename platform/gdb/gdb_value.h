@@ -22,6 +22,9 @@ struct Val {
 
 // Text of a BSTR as UTF-8 (null is empty).
 std::string utf8(BSTR s);
+// A new BSTR of stored UTF-8 text, up to its first NUL (as the C string it has always been read
+// as); throws _com_error E_OUTOFMEMORY.
+BSTR textBstr(std::string_view s);
 // Text without its leading and trailing white space.
 std::string trimBlanks(std::string_view s);
 // The shortest text that reads back as d.

@@ -439,6 +439,23 @@ public:
                 value->punkVal = IUnknownPtr(g).Detach();
                 return S_OK;
             }
+            // The common cases, already of the column's own type, straight into the VARIANT.
+            if (v.kind == Val::Text && (f.type == esriFieldTypeString || f.type == esriFieldTypeDate)) {
+                value->bstrVal = textBstr(v.s);
+                value->vt = VT_BSTR;
+                return S_OK;
+            }
+            if (v.kind == Val::Int && v.i >= INT32_MIN && v.i <= INT32_MAX &&
+                (f.type == esriFieldTypeInteger || f.type == esriFieldTypeOID)) {
+                value->vt = VT_I4;
+                value->lVal = LONG(v.i);
+                return S_OK;
+            }
+            if (v.kind == Val::Real && f.type == esriFieldTypeDouble) {
+                value->vt = VT_R8;
+                value->dblVal = v.d;
+                return S_OK;
+            }
             _variant_t out;
             switch (v.kind) {
                 case Val::Int:

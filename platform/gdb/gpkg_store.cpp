@@ -927,6 +927,32 @@ std::shared_ptr<ClassInfo> createdInfo(const std::string& name, bool feature, co
 // The storage
 // =============================================================================================
 
+// A column into a row's value in place: a recycled row keeps its strings' storage from row to row.
+void readColumnInto(sqlite3_stmt* st, int i, Val& v) {
+    v.i = 0;
+    v.d = 0;
+    switch (sqlite3_column_type(st, i)) {
+        case SQLITE_INTEGER: v.kind = Val::Int; v.i = sqlite3_column_int64(st, i); v.s.clear(); break;
+        case SQLITE_FLOAT: v.kind = Val::Real; v.d = sqlite3_column_double(st, i); v.s.clear(); break;
+        case SQLITE_TEXT: {
+            v.kind = Val::Text;
+            const unsigned char* t = sqlite3_column_text(st, i);
+            if (t) v.s.assign(reinterpret_cast<const char*>(t), std::size_t(sqlite3_column_bytes(st, i)));
+            else v.s.clear();
+            break;
+        }
+        case SQLITE_BLOB: {
+            v.kind = Val::Blob;
+            const void* p = sqlite3_column_blob(st, i);
+            const int n = sqlite3_column_bytes(st, i);
+            if (n > 0) v.s.assign(static_cast<const char*>(p), std::size_t(n));
+            else v.s.clear();
+            break;
+        }
+        default: v.kind = Val::Null; v.s.clear(); break;
+    }
+}
+
 // The rows of one SELECT, those the predicate accepts.
 class GpkgRows final : public RowStream {
 public:
@@ -948,7 +974,7 @@ public:
             }
             const int n = sqlite3_column_count(st);
             row.resize(std::size_t(n));
-            for (int i = 0; i < n; ++i) row[std::size_t(i)] = readColumn(st, i);
+            for (int i = 0; i < n; ++i) readColumnInto(st, i, row[std::size_t(i)]);
             return true;
         }
         return false;
@@ -1106,7 +1132,7 @@ public:
         sqlite3_bind_int64(st, 1, oid);
         if (!step(st)) return false;
         vals.resize(ci.fields.size());
-        for (std::size_t i = 0; i < ci.fields.size(); ++i) vals[i] = readColumn(st, int(i));
+        for (std::size_t i = 0; i < ci.fields.size(); ++i) readColumnInto(st, int(i), vals[i]);
         sqlite3_reset(st);
         return true;
     }

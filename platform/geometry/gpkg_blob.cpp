@@ -167,17 +167,18 @@ class Reader {
     }
     std::uint32_t u32(bool little, const char* what) {
         need(4, what);
-        std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v |= std::uint32_t(p_[little ? i : 3 - i]) << (8 * i);
-        p_ += 4;
-        return v;
+        return word<std::uint32_t>(little);
     }
     double f64(bool little, const char* what) {
         need(8, what);
-        std::uint64_t v = 0;
-        for (int i = 0; i < 8; ++i) v |= std::uint64_t(p_[little ? i : 7 - i]) << (8 * i);
-        p_ += 8;
-        return std::bit_cast<double>(v);
+        return std::bit_cast<double>(word<std::uint64_t>(little));
+    }
+    // A coordinate whose bytes the caller has already checked are there (see count()).
+    Coord coordUnchecked(bool little, bool z) {
+        Coord c{std::bit_cast<double>(word<std::uint64_t>(little)), std::bit_cast<double>(word<std::uint64_t>(little)),
+                kNaN};
+        if (z) c.z = std::bit_cast<double>(word<std::uint64_t>(little));
+        return c;
     }
     // A count of items of at least `each` bytes that must fit in what is left.
     std::uint32_t count(bool little, std::size_t each, const char* what) {
@@ -189,6 +190,18 @@ class Reader {
     }
 
  private:
+    // A whole word in one copy, swapped when the blob's byte order is not the machine's.
+    template <typename Word>
+    Word word(bool little) {
+        Word v;
+        std::memcpy(&v, p_, sizeof v);
+        p_ += sizeof v;
+        if (little != (std::endian::native == std::endian::little)) v = byteSwap(v);
+        return v;
+    }
+    static std::uint32_t byteSwap(std::uint32_t v) { return __builtin_bswap32(v); }
+    static std::uint64_t byteSwap(std::uint64_t v) { return __builtin_bswap64(v); }
+
     const std::uint8_t* p_;
     const std::uint8_t* end_;
 };
@@ -239,7 +252,7 @@ Part readPoints(Reader& r, const WkbHead& h, const char* what) {
     const std::uint32_t n = r.count(h.little, size, what);
     Part part;
     part.reserve(n);
-    for (std::uint32_t i = 0; i < n; ++i) part.push_back(finite(readCoord(r, h)));
+    for (std::uint32_t i = 0; i < n; ++i) part.push_back(finite(r.coordUnchecked(h.little, h.z)));
     return part;
 }
 

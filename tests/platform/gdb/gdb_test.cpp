@@ -192,6 +192,7 @@ const ValueCase kValues[] = {
     {"TextFitsExactly", esriFieldTypeString, 6, _variant_t("SOUNDG"), S_OK, {}},
     {"TextTooLong", esriFieldTypeString, 6, _variant_t("SOUNDGX"), DISP_E_OVERFLOW, {}},
     {"TextCountsCharactersNotBytes", esriFieldTypeString, 4, _variant_t(L"\u00e9t\u00e9s"), S_OK, {}},
+    {"TextAccentedAfterAscii", esriFieldTypeString, 30, _variant_t(L"Baie Sainte-Th\u00e9r\u00e8se"), S_OK, {}},
     {"NumberIntoText", esriFieldTypeString, 10, _variant_t(42L), S_OK, _variant_t("42")},
     {"IntegerFromText", esriFieldTypeInteger, 4, _variant_t(" 25000 "), S_OK, _variant_t(25000L)},
     {"IntegerFromFractionText", esriFieldTypeInteger, 4, _variant_t("12.5"), DISP_E_OVERFLOW, {}},
