@@ -138,6 +138,8 @@ void stBound(sqlite3_context* ctx, int, sqlite3_value** argv) {
     sqlite3_result_double(ctx, K == 0 ? e.xmin : K == 1 ? e.xmax : K == 2 ? e.ymin : e.ymax);
 }
 void stIsEmpty(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    // While a row whose R-tree entry is deferred goes in, its insert trigger stays quiet.
+    if (*static_cast<const bool*>(sqlite3_user_data(ctx))) return sqlite3_result_int(ctx, 1);
     bool ok;
     GeoExtent e = blobExtentOf(ctx, argv[0], &ok);
     if (!ok) {
@@ -171,6 +173,7 @@ struct RtreeOwner {
 struct PendingRtree {
     std::string triggerName;
     std::string triggerSql;  // empty when the table had no insert trigger
+    bool quietTrigger = false;  // the trigger (ours, unchanged) stays, kept quiet while our rows go in
     std::vector<RtreeEntry> entries;
     // A class that has no R-tree yet gets it, with its triggers, when the entries are written.
     std::optional<RtreeSql> create;
@@ -213,7 +216,7 @@ public:
         sqlite3_create_function(db_, "ST_MaxX", 1, fl, nullptr, &stBound<1>, nullptr, nullptr);
         sqlite3_create_function(db_, "ST_MinY", 1, fl, nullptr, &stBound<2>, nullptr, nullptr);
         sqlite3_create_function(db_, "ST_MaxY", 1, fl, nullptr, &stBound<3>, nullptr, nullptr);
-        sqlite3_create_function(db_, "ST_IsEmpty", 1, fl, nullptr, &stIsEmpty, nullptr, nullptr);
+        sqlite3_create_function(db_, "ST_IsEmpty", 1, fl, &quietRtree_, &stIsEmpty, nullptr, nullptr);
         try {
             if (create) {
                 initialise();
@@ -293,15 +296,47 @@ public:
             p.fromTable = step(any.get());
         } else {
             p.triggerName = owner.rtree + "_insert";
-            sqlite3_stmt* st = cached("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = ?1 AND tbl_name = ?2 COLLATE NOCASE");
-            bindText(st, 1, p.triggerName);
-            bindText(st, 2, owner.table);
-            if (step(st)) p.triggerSql = columnText(st, 0);
+            // Dropping the trigger and making it again are two schema changes, each making SQLite
+            // prepare every statement again: where the trigger is ours and nothing else of the table
+            // calls ST_IsEmpty, it stays and is kept quiet instead.
+            const RtreeSql own = rtreeSql(owner.table, owner.column, owner.oid);
+            bool otherUse = false;
+            sqlite3_stmt* st = cached("SELECT type, name, sql FROM sqlite_master WHERE tbl_name = ?1 COLLATE NOCASE");
+            bindText(st, 1, owner.table);
+            while (step(st)) {
+                const std::string type = columnText(st, 0), name = columnText(st, 1), sql = columnText(st, 2);
+                if (type == "trigger" && name == p.triggerName) {
+                    if (p.triggerSql.empty()) p.triggerSql = sql;
+                    continue;
+                }
+                if (std::find(own.triggers.begin() + 1, own.triggers.end(), sql) != own.triggers.end()) continue;
+                if (lower(sql).find("st_isempty") != std::string::npos) otherUse = true;
+            }
             sqlite3_reset(st);
-            if (!p.triggerSql.empty()) exec("DROP TRIGGER " + sqlName(p.triggerName));
+            if (!otherUse && p.triggerSql == own.triggers[0]) {
+                p.quietTrigger = true;
+                p.triggerSql.clear();
+            } else if (!p.triggerSql.empty()) {
+                exec("DROP TRIGGER " + sqlName(p.triggerName));
+            }
         }
         pending_.emplace(owner.rtree, std::move(p));
     }
+    bool quietTrigger(const std::string& rtree) const {
+        auto it = pending_.find(rtree);
+        return it != pending_.end() && it->second.quietTrigger;
+    }
+    // Keeps the quiet R-tree triggers quiet for one insert.
+    class QuietRtree {
+    public:
+        QuietRtree(Database& db, bool on) : db_(db) { db_.quietRtree_ = on; }
+        ~QuietRtree() { db_.quietRtree_ = false; }
+        QuietRtree(const QuietRtree&) = delete;
+        QuietRtree& operator=(const QuietRtree&) = delete;
+
+    private:
+        Database& db_;
+    };
     // Whether the R-tree table is there (written by us or by another program).
     bool rtreeExists(const std::string& rtree) {
         foreignSchemaEpoch();  // another program may have made or dropped one
@@ -641,6 +676,7 @@ private:
     sqlite3* db_ = nullptr;
     std::map<std::string, Stmt> cache_;
     std::map<std::string, PendingRtree> pending_;
+    bool quietRtree_ = false;  // read by ST_IsEmpty
     std::map<std::string, bool> rtrees_;  // R-tree tables known to be there or not
     std::uint64_t transaction_ = 0, checkedTransaction_ = ~std::uint64_t(0), foreignEpoch_ = 0;
     std::int64_t cookieSeen_ = -1;
@@ -1084,7 +1120,10 @@ public:
         sqlite3_reset(st);
         for (std::size_t i = 0; i < ci.fields.size(); ++i)
             if (int(i) != ci.oid) bindVal(st, int(i + 1), vals[i]);
-        step(st);
+        {
+            const Database::QuietRtree quiet(db_, !ci.rtree.empty() && db_.quietTrigger(ci.rtree));
+            step(st);
+        }
         sqlite3_reset(st);
         const std::int64_t id = sqlite3_last_insert_rowid(db_.raw());
         if (!ci.rtree.empty()) {

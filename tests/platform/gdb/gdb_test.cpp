@@ -721,6 +721,53 @@ TEST_F(GdbTest, RTreeFollowsInsertsUpdatesAndDeletes) {
     sqlite3_close(db);
 }
 
+// A second load into classes that have their R-trees: every row is indexed once, our insert trigger
+// is quiet only for our own rows, and another program's trigger on the table still fires for them.
+TEST_F(GdbTest, ASecondLoadIndexesItsRowsAndLeavesEveryTriggerAtWork) {
+    auto load = [&](const char* name, int from) {
+        IFeatureClassPtr fc = fws_->OpenFeatureClass(name);
+        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+        for (int i = from; i < from + 100; ++i) {
+            b->PutRefShape(point(i, i));
+            ins->InsertFeature(b);
+        }
+    };
+    for (const char* name : {"p", "q"}) {
+        fws_->CreateFeatureClass(name, featureFields(esriGeometryPoint, false, {}), nullptr, nullptr, esriFTSimple, "SHAPE");
+        load(name, 0);
+    }
+    ws_ = nullptr;
+    fws_ = nullptr;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE seen (id INTEGER); CREATE TRIGGER q_seen AFTER INSERT ON q WHEN NOT "
+                           "ST_IsEmpty(NEW.SHAPE) BEGIN INSERT INTO seen VALUES (NEW.rowid); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    reopen();
+    load("p", 100);
+    load("q", 100);
+    IFeaturePtr moved = fws_->OpenFeatureClass("p")->GetFeature(150);
+    moved->PutRefShape(point(1000, 1000));
+    moved->Store();
+    moved = nullptr;
+    ws_ = nullptr;
+    fws_ = nullptr;
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM seen"), 100) << "the other program's trigger saw our rows";
+    for (const char* name : {"p", "q"}) {
+        const std::string r = std::string("rtree_") + name + "_SHAPE";
+        EXPECT_EQ(countRows(path_, "SELECT count(*) FROM " + r), 200) << name;
+        EXPECT_EQ(countRows(path_, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name LIKE '" + r + "%'"), 6) << name;
+        EXPECT_EQ(countRows(path_, "SELECT count(*) FROM " + r + " WHERE id = (SELECT id FROM " + r + " WHERE minx > 999)"),
+                  std::string(name) == "p" ? 1 : 0)
+            << name << ": the update trigger moved the entry";
+        EXPECT_EQ(countRows(path_, "SELECT rtreecheck('" + r + "') = 'ok'"), 1) << name;
+    }
+}
+
 // A class gets its R-tree, triggers and extension row with its first rows; one that stays empty
 // has none, and an undone load leaves none behind.
 TEST_F(GdbTest, RTreeComesWithTheFirstRowsOnly) {
