@@ -29,6 +29,19 @@ aotopology::InCellMemo* aotopology::inCellMemo = nullptr;
 
 namespace {
 
+// The verdicts of the last rebuild and its cell, kept (out of the module's own tests' reach) for
+// the export of that cell's features.
+InCellMemo rebuildMemo;
+std::string rebuildMemoCell;
+bool rebuildMemoKept = false;
+
+void dropRebuildMemo() {
+    inCellMemo = nullptr;
+    rebuildMemo.clear();
+    rebuildMemoCell.clear();
+    rebuildMemoKept = false;
+}
+
 std::string textOf(IRow* row, LONG index) {
     const _variant_t value = row->GetValue(index);
     if (value.vt == VT_NULL || value.vt == VT_EMPTY) return {};
@@ -61,10 +74,17 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
         return E_FAIL;
     }
 
-    InCellMemo memo;
-    inCellMemo = &memo;
+    // The verdicts stay for the export of the cell's features when the rebuild succeeds.
+    dropRebuildMemo();
+    rebuildMemoCell = cellName;
+    inCellMemo = &rebuildMemo;
     struct ResetMemo {
-        ~ResetMemo() { inCellMemo = nullptr; }
+        bool keep = false;
+        ~ResetMemo() {
+            if (!keep) dropRebuildMemo();
+            inCellMemo = nullptr;
+            rebuildMemoKept = keep;
+        }
     } resetMemo;
 
     progress(8, 154);
@@ -93,6 +113,7 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
     if (getPointPrimitives(workspace, dataset, cellName) != S_OK) return E_FAIL;
     progress(45, 159);
     if (updateSrelTable(workspace, cellName) != S_OK) return E_FAIL;
+    resetMemo.keep = true;
     return S_OK;
 }
 
@@ -106,6 +127,7 @@ struct ClassCount {
 
 HRESULT validateTopology(IWorkspace* workspace, const char* featureDataset, const char* /*agency*/,
                          const char* cellName, double* tolerance, unsigned char createTopology) {
+    dropRebuildMemo();
     try {
         if (!workspace || !cellName) {
             logLine("validateTopology: Illegal parameter\n");
@@ -120,6 +142,12 @@ HRESULT validateTopology(IWorkspace* workspace, const char* featureDataset, cons
         return E_FAIL;
     }
 }
+
+const InCellMemo* aotopology::rebuildVerdicts(const char* cellName) {
+    return rebuildMemoKept && cellName && rebuildMemoCell == cellName ? &rebuildMemo : nullptr;
+}
+
+void aotopology::endRebuildVerdicts() { dropRebuildMemo(); }
 
 HRESULT CheckSoundingInTopology(IWorkspace* workspace) {
     try {

@@ -4,11 +4,15 @@
 // platform does; the module's functions catch it.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/geometry/geometry.h"
 #include "platform/geometry/spatial_relation.h"
@@ -41,6 +45,56 @@ inline ISpatialFilterPtr cellFilter(IGeometry* area, IFeatureClass* featureClass
     return filter;
 }
 
+// The boxes of the segments of an area's rings, each ring closed; false when a coordinate is not a
+// number or the area gives no rings.
+inline bool segmentBoxes(IGeometry* area, std::vector<std::array<double, 4>>& out) {
+    out.clear();
+    IGeometryCollectionPtr rings(area);
+    if (!rings) return false;
+    const LONG n = rings->GetGeometryCount();
+    IPointPtr q(CLSID_Point);
+    for (LONG r = 0; r < n; ++r) {
+        IPointCollectionPtr ring(rings->GetGeometry(r));
+        if (!ring) return false;
+        const LONG m = ring->GetPointCount();
+        std::vector<WKSPoint> p(std::size_t(m > 0 ? m : 0));
+        for (LONG i = 0; i < m; ++i) {
+            ring->QueryPoint(i, q);
+            p[std::size_t(i)] = {q->GetX(), q->GetY()};
+            if (std::isnan(p[std::size_t(i)].X) || std::isnan(p[std::size_t(i)].Y)) return false;
+        }
+        for (std::size_t i = 0; i < p.size(); ++i) {
+            const WKSPoint& a = p[i];
+            const WKSPoint& b = p[(i + 1) % p.size()];
+            out.push_back({std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)});
+        }
+    }
+    return true;
+}
+
+// Whether a line or area lies wholly in the interior of the coverage, decided without relating the
+// whole shape: when its envelope meets the box of no segment of the coverage's rings (comparisons
+// of coordinates, exact), the envelope lies wholly inside the coverage or wholly outside it, and a
+// vertex of the shape says which. Inside, the coverage contains the shape. False: not known.
+inline bool insideCoverage(IGeometry* shape, const std::vector<std::array<double, 4>>& edges,
+                    const SpatialPredicate& contains) {
+    if (shape->GetIsEmpty()) return false;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    if (FAILED(shape->GetEnvelope()->raw_QueryCoords(&x0, &y0, &x1, &y1))) return false;
+    if (!(x0 <= x1 && y0 <= y1)) return false;  // also a coordinate that is not a number
+    for (const auto& b : edges)
+        if (b[0] <= x1 && x0 <= b[2] && b[1] <= y1 && y0 <= b[3]) return false;
+    IPointCollectionPtr points(shape);
+    if (!points || points->GetPointCount() < 1) return false;
+    IPointPtr vertex = points->GetPoint(0);
+    return contains.matches(vertex);
+}
+
+// How a feature's cell test decided: the prepared containment holds; it does not but the full test
+// says within; neither holds, the prepared test having answered; not in the cell, the prepared test
+// having failed or not been made (Unsure: the export's own tests may still differ).
+enum class Verdict : unsigned char { Contained, Within, Outside, Unsure };
+
 // Whether features lie in the cell, each area prepared once for the common case of a feature well
 // inside it; the others take checkWithin (with a repaired copy of a damaged area).
 class CellTest {
@@ -48,18 +102,40 @@ public:
     CellTest(IGeometry* metaArea, IGeometry* dataArea) : area_{dataArea, metaArea} {}
 
     bool contains(IGeometry* shape, esriGeometryType type, bool meta) {
+        return verdict(shape, type, meta) <= Verdict::Within;
+    }
+
+    // The test and how it decided (what the feature export may take over without testing again).
+    Verdict verdict(IGeometry* shape, esriGeometryType type, bool meta) {
         IGeometry* area = area_[meta ? 1 : 0];
-        if (!shape || !area) return false;
+        if (!shape || !area) return Verdict::Unsure;
         std::unique_ptr<SpatialPredicate>& prepared = prepared_[meta ? 1 : 0];
-        if (!prepared && !failed_[meta ? 1 : 0]) {
+        const int k = meta ? 1 : 0;
+        if (!prepared && !failed_[k]) {
             try {
                 prepared = std::make_unique<SpatialPredicate>(area, esriSpatialRelContains);
             } catch (const _com_error&) {
-                failed_[meta ? 1 : 0] = true;
+                failed_[k] = true;
+            }
+            try {
+                edgesBuilt_[k] = prepared && segmentBoxes(area, edges_[k]);
+            } catch (const _com_error&) {
+                edgesBuilt_[k] = false;
             }
         }
+        // A shape far from the area's edges needs no relating of its own (the export's shortcut).
         try {
-            if (prepared && prepared->matches(shape)) return true;
+            if (prepared && edgesBuilt_[k] && type != esriGeometryPoint && insideCoverage(shape, edges_[k], *prepared))
+                return Verdict::Contained;
+        } catch (const _com_error&) {
+            // not known: the containment below decides
+        }
+        bool related = false;
+        try {
+            if (prepared) {
+                if (prepared->matches(shape)) return Verdict::Contained;
+                related = true;
+            }
         } catch (const _com_error&) {
             // GEOS cannot relate the shape as it is: the repaired copy below.
         }
@@ -72,7 +148,8 @@ public:
                 if (SUCCEEDED(ITopologicalOperatorPtr(copy)->raw_Simplify())) test = copy;
             }
         }
-        return checkWithin(test, area, int(type));
+        if (checkWithin(test, area, int(type))) return Verdict::Within;
+        return related ? Verdict::Outside : Verdict::Unsure;
     }
 
     // The feature's object code (checkS57Object), once per class and subtype.
@@ -96,25 +173,33 @@ private:
     IGeometry* area_[2];
     std::unique_ptr<SpatialPredicate> prepared_[2];
     bool failed_[2] = {false, false};
+    std::vector<std::array<double, 4>> edges_[2];
+    bool edgesBuilt_[2] = {false, false};
     std::map<IFeatureClass*, LONG> subtypeField_;
     std::map<std::pair<IFeatureClass*, LONG>, int32_t> codes_;
 };
 
 // Whether each feature (class name, object id) lies in the cell, decided once for the whole rebuild:
-// the naming of features and the edges' parents test the same features against the same areas.
-// Set by the rebuild for its run; null otherwise (each call then tests for itself).
-using InCellMemo = std::map<std::pair<std::string, LONG>, bool>;
+// the naming of features, the edges' parents and the export of the cell's features test the same
+// features against the same areas. Set by the rebuild for its run and the export of its cell's
+// features after it; null otherwise (each call then tests for itself).
+using InCellMemo = std::map<std::pair<std::string, LONG>, Verdict>;
 extern InCellMemo* inCellMemo;
+
+// The rebuild's verdicts for the export of the cell's features (null when the export did not follow
+// the cell's rebuild), and their end once its features are written.
+const InCellMemo* rebuildVerdicts(const char* cellName);
+void endRebuildVerdicts();
 
 // The cell test of the feature, through the rebuild's memo when there is one.
 inline bool inCellOnce(CellTest& cell, const std::string& className, LONG oid, IGeometry* shape,
                        esriGeometryType type, bool meta) {
     if (!inCellMemo) return cell.contains(shape, type, meta);
     const auto key = std::make_pair(className, oid);
-    if (auto it = inCellMemo->find(key); it != inCellMemo->end()) return it->second;
-    const bool inside = cell.contains(shape, type, meta);
-    inCellMemo->emplace(key, inside);
-    return inside;
+    if (auto it = inCellMemo->find(key); it != inCellMemo->end()) return it->second <= Verdict::Within;
+    const Verdict verdict = cell.verdict(shape, type, meta);
+    inCellMemo->emplace(key, verdict);
+    return verdict <= Verdict::Within;
 }
 
 }  // namespace aotopology

@@ -25,6 +25,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "export/aotopology_support.h"
 #include "export/srel_list.h"
 #include "platform/geometry/spatial_relation.h"
 #include "export/cell_extent.h"
@@ -191,6 +192,9 @@ struct CellTables {
     // predicate; edgesBuilt false where they could not be had (no interior shortcut then).
     std::vector<std::array<double, 4>> edges[2];
     bool edgesBuilt[2] = {false, false};
+    // The cell tests the topology rebuild of this cell made (by class name and object id), when the
+    // export follows it: a feature it found contained or outside needs no test of its own.
+    const aotopology::InCellMemo* verdicts = nullptr;
 };
 
 CellTables* cell = nullptr;  // the tables of the export that runs
@@ -687,51 +691,6 @@ bool meetsFilter(IGeometry* shape, ISpatialFilter* filter) {
     }
 }
 
-// The boxes of the segments of an area's rings, each ring closed; false when a coordinate is not a
-// number or the area gives no rings.
-bool segmentBoxes(IGeometry* area, std::vector<std::array<double, 4>>& out) {
-    out.clear();
-    IGeometryCollectionPtr rings(area);
-    if (!rings) return false;
-    const LONG n = rings->GetGeometryCount();
-    IPointPtr q(CLSID_Point);
-    for (LONG r = 0; r < n; ++r) {
-        IPointCollectionPtr ring(rings->GetGeometry(r));
-        if (!ring) return false;
-        const LONG m = ring->GetPointCount();
-        std::vector<WKSPoint> p(std::size_t(m > 0 ? m : 0));
-        for (LONG i = 0; i < m; ++i) {
-            ring->QueryPoint(i, q);
-            p[std::size_t(i)] = {q->GetX(), q->GetY()};
-            if (std::isnan(p[std::size_t(i)].X) || std::isnan(p[std::size_t(i)].Y)) return false;
-        }
-        for (std::size_t i = 0; i < p.size(); ++i) {
-            const WKSPoint& a = p[i];
-            const WKSPoint& b = p[(i + 1) % p.size()];
-            out.push_back({std::min(a.X, b.X), std::min(a.Y, b.Y), std::max(a.X, b.X), std::max(a.Y, b.Y)});
-        }
-    }
-    return true;
-}
-
-// Whether a line or area lies wholly in the interior of the coverage, decided without relating the
-// whole shape: when its envelope meets the box of no segment of the coverage's rings (comparisons
-// of coordinates, exact), the envelope lies wholly inside the coverage or wholly outside it, and a
-// vertex of the shape says which. Inside, the coverage contains the shape. False: not known.
-bool insideCoverage(IGeometry* shape, const std::vector<std::array<double, 4>>& edges,
-                    const SpatialPredicate& contains) {
-    if (shape->GetIsEmpty()) return false;
-    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    if (FAILED(shape->GetEnvelope()->raw_QueryCoords(&x0, &y0, &x1, &y1))) return false;
-    if (!(x0 <= x1 && y0 <= y1)) return false;  // also a coordinate that is not a number
-    for (const auto& b : edges)
-        if (b[0] <= x1 && x0 <= b[2] && b[1] <= y1 && y0 <= b[3]) return false;
-    IPointCollectionPtr points(shape);
-    if (!points || points->GetPointCount() < 1) return false;
-    IPointPtr vertex = points->GetPoint(0);
-    return contains.matches(vertex);
-}
-
 // Whether the feature is the cell's: it meets the cell's filter and lies on or (mostly) within the
 // filter's geometry. A feature that the geometry contains is both, which its prepared form answers
 // fast; the others take the full tests, made with a repaired copy of a damaged area.
@@ -746,7 +705,7 @@ bool inCell(IGeometry* shape, ISpatialFilter* filter, IGeometry* containment, es
                 cell->containsFailed[k] = true;  // an empty or broken coverage: full tests
             }
             try {
-                cell->edgesBuilt[k] = contains && segmentBoxes(containment, cell->edges[k]);
+                cell->edgesBuilt[k] = contains && aotopology::segmentBoxes(containment, cell->edges[k]);
             } catch (const _com_error&) {
                 cell->edgesBuilt[k] = false;
             }
@@ -755,7 +714,7 @@ bool inCell(IGeometry* shape, ISpatialFilter* filter, IGeometry* containment, es
         // inside. The shapes along the edges take GEOS's containment.
         try {
             if (contains && cell->edgesBuilt[k] && type != esriGeometryPoint &&
-                insideCoverage(shape, cell->edges[k], *contains))
+                aotopology::insideCoverage(shape, cell->edges[k], *contains))
                 return true;
         } catch (const _com_error&) {
             // not known: the containment below decides
@@ -800,6 +759,9 @@ int exportFeatureClass(IFeatureClass* featureClass, const std::string& subtypeFi
         const AttributePlan plan = planAttributes(fields, objectCode, prim);
 
         const RecordTexts texts = featureTexts(alias);
+        const aotopology::InCellMemo* verdicts = cell ? cell->verdicts : nullptr;
+        const std::string className =
+            verdicts ? std::string(static_cast<const char*>(IDatasetPtr(featureClass)->GetName())) : std::string();
         std::string previous = "xx";
         int32_t written = 0;
         for (const IRowPtr& row : rows) {
@@ -807,7 +769,15 @@ int exportFeatureClass(IFeatureClass* featureClass, const std::string& subtypeFi
                 const _variant_t shape = row->GetValue(shapeIndex);
                 IGeometryPtr geometry;
                 if (shape.vt == VT_UNKNOWN) geometry = IGeometryPtr(shape.punkVal);
-                if (!geometry || !inCell(geometry, filter, containment, shapeType, meta)) continue;
+                if (!geometry) continue;
+                auto verdict = aotopology::Verdict::Unsure;
+                if (verdicts) {
+                    const auto it = verdicts->find({className, row->GetOID()});
+                    if (it != verdicts->end()) verdict = it->second;
+                }
+                if (verdict == aotopology::Verdict::Outside) continue;
+                if (verdict != aotopology::Verdict::Contained && !inCell(geometry, filter, containment, shapeType, meta))
+                    continue;
             }
             std::string name = variantText(row->GetValue(columns.name));
             if (compareNoCase(name.c_str(), previous.c_str()) == 0) continue;
@@ -983,7 +953,10 @@ int exportFSPT(char* featureName, Iso8211Field* field, int32_t count, SrelRecord
 int32_t exportFeature(IWorkspace* workspace, Iso8211File* file, char* agency, const char* cellName,
                       const char* dataset) {
     struct Reset {
-        ~Reset() { cell = nullptr; }
+        ~Reset() {
+            cell = nullptr;
+            aotopology::endRebuildVerdicts();
+        }
     } reset;
     try {
         if (!workspace || !file || !cellName || !dataset) {
@@ -997,6 +970,7 @@ int32_t exportFeature(IWorkspace* workspace, Iso8211File* file, char* agency, co
         loadAtto(featureWorkspace, tables);
         indexRelations(tables);
         indexCatalogue(tables);
+        tables.verdicts = aotopology::rebuildVerdicts(cellName);
         cell = &tables;
 
         IFeatureDatasetPtr featureDataset = featureWorkspace->OpenFeatureDataset(dataset);

@@ -1,9 +1,10 @@
-// export/srel_list.cpp: the relation list (see srel_list.h): appends that grow the array by one
-// record, and the two searches of the topology step. Names compare after an in-place upper-casing,
+// export/srel_list.cpp: the relation list (see srel_list.h): appends that grow the array (by
+// doubling), and the two searches of the topology step. Names compare after an in-place upper-casing,
 // as the topology step expects of them.
 
 #include "export/srel_list.h"
 
+#include <bit>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -57,12 +58,18 @@ int32_t AppendSrelRecord(SrelList* list, const char* srcLnam, const char* srcNam
         logLine("AppendSrelRecord: Illegal parameter\n");
         return -19;
     }
-    void* grown = std::realloc(list->records, (std::size_t(list->count) + 1) * sizeof(SrelRecord));
-    if (!grown) {
-        logLine("AppendSrelRecord: Out of memory\n");
-        return -1;
+    // The list grows by doubling (a rebuild appends thousands of rows): the block holds at least
+    // the power of two at or above count, which only this function allocates.
+    const std::size_t held = list->count == 0 ? 0 : std::bit_ceil(std::size_t(list->count));
+    const std::size_t need = std::size_t(list->count) + 1;
+    if (need > held) {
+        void* grown = std::realloc(list->records, std::bit_ceil(need) * sizeof(SrelRecord));
+        if (!grown) {
+            logLine("AppendSrelRecord: Out of memory\n");
+            return -1;
+        }
+        list->records = static_cast<SrelRecord*>(grown);
     }
-    list->records = static_cast<SrelRecord*>(grown);
     SrelRecord& r = list->records[list->count++];
     copyText(r.SRC_LNAM, srcLnam);
     copyText(r.SRC_NAME, srcName);

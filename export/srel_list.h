@@ -23,8 +23,8 @@ struct SrelRecord {
     char DSNM[30];       // cell name; empty in rows made by the topology build
 };
 
-// count records in one array taken with malloc/realloc and owned by the list (null while count
-// is 0).
+// count records in one array taken with malloc/realloc by AppendSrelRecord alone (room for the
+// power of two at or above count) and owned by the list (null while count is 0).
 struct SrelList {
     int32_t count;
     SrelRecord* records;
@@ -34,7 +34,7 @@ struct SrelList {
 // topology step.
 extern SrelList topoSrelList;
 
-// Appends one record (the list grows by one record per append). A null text is the empty text.
+// Appends one record (the array doubles when full). A null text is the empty text.
 // 0; -19 without a list ("AppendSrelRecord: Illegal parameter\n"); -1 when the array cannot grow
 // ("AppendSrelRecord: Out of memory\n"); -11 when a text does not fit its field (logged, nothing
 // appended rather than a cut name that would point elsewhere).
