@@ -29,6 +29,15 @@ public:
         return grow(n);
     }
     char* dup(const char* p, std::size_t n);  // n bytes and a NUL
+    // At least n contiguous bytes (a multiple of 8) to fill from the front, of which the caller keeps
+    // what it says to give(); nothing is taken until then. Null when memory runs out.
+    char* room(std::size_t n) {
+        if (block_ < blocks_.size() && blocks_[block_].size - used_ >= n) return blocks_[block_].mem.get() + used_;
+        char* p = static_cast<char*>(grow(n));
+        if (p) used_ -= n;
+        return p;
+    }
+    void give(std::size_t n) { used_ += (n + 7) & ~std::size_t(7); }
     void reset();
 
 private:
@@ -73,46 +82,47 @@ struct fm_priv {
 
 namespace iso8211 {
 
-// out := n bytes at p; callers that reuse their strings mostly hold a text of the same length
-// already (tags, labels and formats), which is overwritten in place; longer texts equal to it are
-// left as they are.
-inline void put_text(std::string& out, const char* p, std::size_t n) {
-    if (out.size() == n) {
-        const char* o = out.data();
-        if (n >= 4 && n <= 8) {  // tags, labels and formats: two overlapping words, copied as they are
-            char* w = out.data();
-            std::uint32_t a, b;
-            std::memcpy(&a, p, 4);
-            std::memcpy(&b, p + n - 4, 4);
-            std::memcpy(w, &a, 4);
-            std::memcpy(w + n - 4, &b, 4);
+// n bytes from p to o (neither range overlapping the other), in at most two overlapping moves of a
+// fixed size below 17 bytes, touching nothing outside [0, n) of either.
+inline void copy_short(char* o, const char* p, std::size_t n) {
+    if (n >= 8) {
+        if (n > 16) {
+            std::memcpy(o, p, n);
             return;
-        } else {
-            std::size_t i = 0;
-            while (i < n && o[i] == p[i]) ++i;
-            if (i == n) return;
         }
+        std::uint64_t a, b;
+        std::memcpy(&a, p, 8);
+        std::memcpy(&b, p + n - 8, 8);
+        std::memcpy(o, &a, 8);
+        std::memcpy(o + n - 8, &b, 8);
+    } else if (n >= 4) {
+        std::uint32_t a, b;
+        std::memcpy(&a, p, 4);
+        std::memcpy(&b, p + n - 4, 4);
+        std::memcpy(o, &a, 4);
+        std::memcpy(o + n - 4, &b, 4);
+    } else if (n > 0) {
+        // 1 to 3 bytes: the first, the middle and the last (some of them the same byte).
+        const char x = p[0], y = p[n / 2], z = p[n - 1];
+        o[0] = x;
+        o[n / 2] = y;
+        o[n - 1] = z;
     }
-    if (n <= out.size() && n <= 16) {  // shrinking is only a new length: copy the few bytes here
-        out.resize(n);
-        char* o = out.data();
-        for (std::size_t i = 0; i < n; ++i) o[i] = p[i];
-        return;
-    }
-    out.clear();  // clear + append stays within the kept capacity, cheaper than assign's replace
-    out.append(p, n);
 }
 
-inline void set_text(std::string& out, const char* p, std::size_t n) {
-    if (n <= out.size() && n <= 16) {
-        out.resize(n);
-        char* o = out.data();
-        for (std::size_t i = 0; i < n; ++i) o[i] = p[i];
+// out := n bytes at p, reusing out's buffer: callers hand the same strings in again and again (tags,
+// labels, formats and values), mostly of the length they hold already or shorter.
+void set_text_longer(std::string& out, const char* p, std::size_t n);
+[[gnu::always_inline]] inline void set_text(std::string& out, const char* p, std::size_t n) {
+    const std::size_t have = out.size();
+    if (n > have) {
+        set_text_longer(out, p, n);
         return;
     }
-    out.clear();
-    out.append(p, n);
+    if (n < have) out.erase(n);
+    copy_short(out.data(), p, n);
 }
+[[gnu::always_inline]] inline void put_text(std::string& out, const char* p, std::size_t n) { set_text(out, p, n); }
 
 // Tags are NUL-padded char[8] (MAX_TAG + 1): equal tags are equal words.
 inline bool same_tag(const char* a, const char* b) {

@@ -52,15 +52,26 @@ void Arena::reset() {
     // Keep a few ordinary blocks for the next record, drop the oversized ones and those only a
     // record of many thousand values needed: their memory serves the rest of the program instead.
     constexpr std::size_t kKeptBlocks = 4;
+    block_ = 0;
+    used_ = 0;
+    if (blocks_.size() <= 1 && (blocks_.empty() || blocks_[0].size == 65536)) return;  // the usual record
     std::size_t keep = 0;
     for (std::size_t i = 0; i < blocks_.size() && keep < kKeptBlocks; ++i)
         if (blocks_[i].size == 65536) blocks_[keep++] = std::move(blocks_[i]);
     blocks_.resize(keep);
-    block_ = 0;
-    used_ = 0;
 }
 
 // ---- helpers ------------------------------------------------------------------------------------
+void set_text_longer(std::string& out, const char* p, std::size_t n) {
+    const std::size_t have = out.size();
+    if (n <= out.capacity()) {
+        copy_short(out.data(), p, have);
+        out.append(p + have, n - have);
+        return;
+    }
+    out.assign(p, n);
+}
+
 bool parse_uint(const char* p, int n, std::int32_t* out) {
     if (n <= 0 || n > 9) return false;
     std::int32_t v = 0;

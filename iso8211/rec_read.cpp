@@ -20,6 +20,50 @@ long bytes_left(fm* f) {
     return pos < 0 ? -1 : f->priv->file_size - pos;
 }
 
+// Decimal digits of v (1 to 10).
+inline int digits10(std::uint32_t v) {
+    static constexpr std::uint32_t kPow10[] = {0,      10,      100,      1000,      10000,
+                                               100000, 1000000, 10000000, 100000000, 1000000000};
+    const int t = ((32 - __builtin_clz(v | 1)) * 1233) >> 12;
+    return t + 1 - (v < kPow10[t] ? 1 : 0);
+}
+
+// The eight decimal digits of v < 10^8 as characters, the first in the lowest byte: the halves,
+// quarters and eighths are split in all lanes of one word at once.
+inline std::uint64_t eight_digits(std::uint32_t v) {
+    const std::uint64_t halves = std::uint64_t(v / 10000) | (std::uint64_t(v % 10000) << 32);
+    const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007FULL;
+    const std::uint64_t pairs = hundreds | ((halves - hundreds * 100) << 16);
+    const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000FULL;
+    const std::uint64_t d = tens | ((pairs - tens * 10) << 8);
+    return d + 0x3030303030303030ULL;
+}
+
+// A value node followed by the decimal text of a binary number: twelve bytes hold a sign, ten
+// digits and the NUL.
+constexpr std::size_t kNumNode = (sizeof(vnode) + 12 + 7) & ~std::size_t(7);
+
+// Lays out at mem (kNumNode bytes) the node of the number given by its magnitude and sign. The
+// digits end at the eleventh of the twelve bytes; the eight lowest are written whole.
+inline vnode* num_node(char* mem, std::uint32_t mag, bool neg, const fnode* fmt) {
+    char* e = mem + sizeof(vnode) + 11;
+    *e = '\0';
+    const std::uint32_t top = mag / 100000000;
+    const std::uint64_t low = eight_digits(mag % 100000000);
+    std::memcpy(e - 8, &low, 8);
+    if (top >= 10) {
+        e[-10] = char('0' + top / 10);
+        e[-9] = char('0' + top % 10);
+    } else if (top) {
+        e[-9] = char('0' + top);
+    }
+    char* p = e - digits10(mag);
+    if (neg) *--p = '-';
+    vnode* v = reinterpret_cast<vnode*>(mem);
+    *v = vnode{p, std::int32_t(e - p), nullptr, nullptr, fmt};
+    return v;
+}
+
 // Appends values to the current field, grouping them into repetitions of per_rep values.
 struct Sink {
     fm* f;
@@ -66,34 +110,10 @@ struct Sink {
         return true;
     }
     bool add_num(std::uint32_t mag, bool neg, const fnode* fmt) {
-        char* mem = static_cast<char*>(f->priv->arena.take(sizeof(vnode) + 12));
+        char* mem = static_cast<char*>(f->priv->arena.take(kNumNode));
         if (!mem) return false;
-        // The digits are written from the end of the value's twelve bytes, two at a time, without
-        // counting them first.
-        char* e = mem + sizeof(vnode) + 11;
-        *e = '\0';
-        char* p = e;
-        while (mag >= 100) {
-            const std::uint32_t r = mag % 100;
-            mag /= 100;
-            p -= 2;
-            std::memcpy(p, kTwoDigits + 2 * r, 2);
-        }
-        if (mag >= 10) {
-            p -= 2;
-            std::memcpy(p, kTwoDigits + 2 * mag, 2);
-        } else {
-            *--p = char('0' + mag);
-        }
-        if (neg) *--p = '-';
-        vnode* v = reinterpret_cast<vnode*>(mem);
-        *v = vnode{p, std::int32_t(e - p), nullptr, nullptr, fmt};
-        return link(v);
+        return link(num_node(mem, mag, neg, fmt));
     }
-    static constexpr char kTwoDigits[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
     bool rep_done() const { return per_rep > 0 && in_rep >= per_rep; }
 };
 
@@ -169,17 +189,19 @@ void ucs2_dval(const char** cur, const char* end, char dl, const char** vp, std:
     }
 }
 
-// Every item of d's format sequence is a binary number fast_dval takes (widths 1, 2 and 4,
-// unsigned or signed), and binary values become text.
-bool numeric_seq(const fm* f, const ddfield* d) {
-    if (f->priv->keep_binary) return false;
+// When every item of d's format sequence is a binary number fast_dval takes (widths 1, 2 and 4,
+// unsigned or signed) and binary values become text: the narrowest width; else 0.
+long numeric_seq(const fm* f, const ddfield* d) {
+    if (f->priv->keep_binary) return 0;
+    long narrowest = 4;
     for (std::int32_t i = 0; i < d->seq_len; ++i) {
         const fnode* n = d->fmt_seq[i];
         if ((n->d_type != 'L' && n->d_type != 'M') || (n->width != 1 && n->width != 2 && n->width != 4) ||
             (n->b_type != '1' && n->b_type != '2'))
-            return false;
+            return 0;
+        narrowest = std::min<long>(narrowest, n->width);
     }
-    return true;
+    return narrowest;
 }
 
 bool fast_dval(fm* f, const char** cur, const char* end, char t, char x, long w, char dl,
@@ -233,6 +255,86 @@ bool fast_dval(fm* f, const char** cur, const char* end, char t, char x, long w,
         *ended = *q == FT;
         *cur = q + 1;
     }
+    return true;
+}
+
+// Coordinates and pointers (numeric_seq): each number taken as ret123fv's general loop would take
+// it, the nodes laid out in the arena a batch at a time.
+bool numeric_field(Sink& s, const ddfield* d, const char** cur, const char* cend, const char* end,
+                   long narrowest) {
+    constexpr std::size_t kBatch = 256;
+    fm* f = s.f;
+    const long per_rep = s.per_rep;
+    const char* p = *cur;
+    vnode* set = s.set;
+    vnode* last = s.last;
+    long in_rep = s.in_rep;
+    std::int32_t at = -1;
+    bool rep_start = true;
+    bool failed = false;
+    if (p < cend && !s.r->values && !(s.r->values = new_vnode(f))) return load_msg("ret123fv: malloc failure\n");
+    while (p < cend && !failed) {
+        const std::size_t most = std::min<std::size_t>(kBatch, std::size_t((cend - p) / narrowest) + 1);
+        char* const first = f->priv->arena.room(most * kNumNode);
+        if (!first) return load_msg("ret123fv: malloc failure\n");
+        char* mem = first;
+        char* const stop = first + most * kNumNode;
+        bool over = false;
+        while (p < cend && mem < stop) {
+            at = at + 1 < d->seq_len ? at + 1 : d->seq_again;
+            const fnode* n = d->fmt_seq[at];
+            f->fmt_cur = const_cast<fnode*>(n);
+            const long w = n->width;
+            if (cend - p < w) {
+                // Stray bytes after the last whole repetition are too few for another one.
+                if (rep_start && set) over = true;
+                else failed = true;
+                break;
+            }
+            const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
+            std::uint32_t u;
+            std::int32_t sv;
+            if (w == 1) {
+                u = b[0];
+                sv = std::int8_t(b[0]);
+            } else if (w == 2) {
+                u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8;
+                sv = std::int16_t(u);
+            } else {
+                u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
+                    std::uint32_t(b[3]) << 24;
+                sv = std::int32_t(u);
+            }
+            bool neg = false;
+            if (n->b_type == '2') {
+                neg = sv < 0;
+                u = neg ? 0u - std::uint32_t(sv) : std::uint32_t(sv);
+            }
+            p += w;
+            vnode* v = num_node(mem, u, neg, n);
+            mem += kNumNode;
+            if (!set || (per_rep > 0 && in_rep >= per_rep)) {
+                if (set) set->nxt_vset = v;
+                else s.r->values->nxt_vset = v;
+                set = v;
+                in_rep = 0;
+            } else {
+                last->nxt_vptr = v;
+            }
+            last = v;
+            ++in_rep;
+            rep_start = per_rep > 0 && in_rep >= per_rep;
+        }
+        f->priv->arena.give(std::size_t(mem - first));
+        if (over) break;
+    }
+    if (at >= 0) f->bit_cnt = 0;
+    s.set = set;
+    s.last = last;
+    s.in_rep = in_rep;
+    *cur = p;
+    if (failed) return load_msg("ret123fv: error calling get123dval\n");
+    if (*cur < end) *cur = end;
     return true;
 }
 
@@ -552,36 +654,8 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
     std::string val;
     const bool by_seq = d && d->fmt_rt == f->fmt_root_cur && d->seq_len > 0 && !f->fmt_cur;
     std::int32_t at = -1;
-    if (by_seq && !ucs2 && numeric_seq(f, d)) {
-        // Coordinates and pointers: binary numbers only, each taken as the loop below would take it.
-        while (*cur < cend) {
-            at = at + 1 < d->seq_len ? at + 1 : d->seq_again;
-            const fnode* n = d->fmt_seq[at];
-            f->fmt_cur = const_cast<fnode*>(n);
-            const long w = n->width;
-            if (rep_start && s.set && w > cend - *cur) break;
-            f->bit_cnt = 0;
-            if (cend - *cur < w) return load_msg("ret123fv: error calling get123dval\n");
-            const unsigned char* b = reinterpret_cast<const unsigned char*>(*cur);
-            std::uint32_t u = b[0];
-            if (w >= 2) u |= std::uint32_t(b[1]) << 8;
-            if (w == 4) u |= std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
-            bool neg = false;
-            if (n->b_type == '2') {
-                const std::int64_t sv = w == 1 ? std::int8_t(u) : w == 2 ? std::int16_t(u) : std::int32_t(u);
-                neg = sv < 0;
-                u = std::uint32_t(neg ? -sv : sv);
-            }
-            *cur += w;
-            if (!s.add_num(u, neg, n)) return load_msg("ret123fv: malloc failure\n");
-            rep_start = false;
-            if (s.rep_done() || per_rep <= 0) {
-                rep_start = s.rep_done();
-                if (*cur >= cend) break;
-            }
-        }
-        if (*cur < end) *cur = end;
-        return 1;
+    if (by_seq && !ucs2) {
+        if (const long narrowest = numeric_seq(f, d)) return numeric_field(s, d, cur, cend, end, narrowest) ? 1 : 0;
     }
     while (*cur < cend) {
         char t = 0, x = 0, dl = 0;

@@ -33,26 +33,66 @@ void enter_values(fm* f) {
     f->priv->lab_pos = -1;
 }
 
-bool advance_value(fm* f) {
-    if (f->priv->first_pending) {
-        f->priv->first_pending = false;
-        return f->dv_cur != nullptr;
-    }
-    if (f->dv_cur && f->dv_cur->nxt_vptr) {
-        f->dv_cur = f->dv_cur->nxt_vptr;
-        return true;
-    }
-    if (f->vset_cur && f->vset_cur->nxt_vset) {
-        f->vset_cur = f->vset_cur->nxt_vset;
-        f->dv_cur = f->vset_cur;
-        reset_fmt(f, f->dr_cur->desc);
-        return true;
-    }
-    return false;
-}
-
 bool array_dims(const fm* f) {
     return f->dr_cur && f->dr_cur->num_dim > 0 && f->dr_cur->desc && f->dr_cur->desc->dim_num == 0;
+}
+
+// The next value of the current field r (state 3), as next123sfld hands it out; the field's end
+// sets *status. What the walk reads is taken into locals before the caller's strings are written.
+[[gnu::always_inline]] inline void step_value(fm* f, drfield* r, std::string& value, long* length, int* status,
+                                              bool check_eof) {
+    fm_priv* const pv = f->priv;
+    const ddfield* const d = r->desc;
+    pv->last_kind = 0;
+    vnode* v = f->dv_cur;
+    vnode* set = f->vset_cur;
+    bool got = true;
+    if (pv->first_pending) {
+        pv->first_pending = false;
+        got = v != nullptr;
+    } else if (v && v->nxt_vptr) {
+        v = v->nxt_vptr;
+        f->dv_cur = v;
+    } else if (set && set->nxt_vset) {
+        set = set->nxt_vset;
+        v = set;
+        f->vset_cur = set;
+        f->dv_cur = v;
+        reset_fmt(f, r->desc);
+    } else {
+        got = false;
+    }
+    bool more = false;
+    if (got) {
+        ++pv->val_index;
+        if (d) {
+            const std::int32_t lc = d->lab_count;
+            if (lc > 0) pv->lab_pos = pv->lab_pos + 1 < lc ? pv->lab_pos + 1 : 0;
+            else if (d->labels) step123labels();
+        }
+        // The loader kept each value's format item: no second walk through the format.
+        if (v->fmt) f->fmt_cur = const_cast<fnode*>(v->fmt);
+        else if (d && d->fmt_rt) get123fmt(nullptr, nullptr, nullptr, nullptr);
+        more = v->nxt_vptr || (set && set->nxt_vset);
+        ++pv->walked;
+        const std::size_t n = v->value ? std::size_t(v->length) : 0;
+        set_text(value, v->value, n);
+        *length = long(n);
+    } else {
+        f->dv_cur = nullptr;
+        ++pv->walked;
+        value.clear();
+        *length = 0;
+    }
+    if (!more) {
+        if (!r->next) {
+            *status = S_RECEND;
+            if (check_eof) test123eof(f->fp, status);
+        } else if (*status != S_RECSTART) {
+            *status = S_FLDEND;
+        }
+        f->sf_state_dr = 4;
+    }
 }
 
 // One step inside the current field (states 1 to 3); the caller has entered the field.
@@ -61,9 +101,9 @@ bool array_dims(const fm* f) {
 [[gnu::always_inline]] inline void step_in_field(fm* f, bool loaded, std::string& value, long* length,
                                                  int* status, bool check_eof) {
     drfield* r = f->dr_cur;
-    const bool first_field = f->dr_hd && r == f->dr_hd->next;
     if (f->sf_state_dr == 1) {
         if (array_dims(f)) {
+            const bool first_field = f->dr_hd && r == f->dr_hd->next;
             value = std::to_string(r->num_dim);
             f->sf_state_dr = 2;
             f->dim_cur = r->dim_lptr;
@@ -92,34 +132,7 @@ bool array_dims(const fm* f) {
         f->sf_state_dr = 3;
         enter_values(f);
     }
-    f->priv->last_kind = 0;
-    if (advance_value(f)) {
-        ++f->priv->val_index;
-        const ddfield* d = f->dr_cur->desc;
-        if (d && d->lab_count > 0)
-            f->priv->lab_pos = f->priv->lab_pos + 1 < d->lab_count ? f->priv->lab_pos + 1 : 0;
-        if (d && d->labels && d->lab_count == 0) step123labels();
-        // The loader kept each value's format item: no second walk through the format.
-        if (f->dv_cur->fmt) f->fmt_cur = const_cast<fnode*>(f->dv_cur->fmt);
-        else if (d && d->fmt_rt) get123fmt(nullptr, nullptr, nullptr, nullptr);
-        if (f->dv_cur->value) set_text(value, f->dv_cur->value, std::size_t(f->dv_cur->length));
-        else value.clear();
-    } else {
-        value.clear();
-        f->dv_cur = nullptr;
-    }
-    ++f->priv->walked;
-    *length = long(value.size());
-    const bool more = f->dv_cur && (f->dv_cur->nxt_vptr || (f->vset_cur && f->vset_cur->nxt_vset));
-    if (!more) {
-        if (!r->next) {
-            *status = S_RECEND;
-            if (check_eof) test123eof(f->fp, status);
-        } else if (*status != S_RECSTART) {
-            *status = S_FLDEND;
-        }
-        f->sf_state_dr = 4;
-    }
+    step_value(f, r, value, length, status, check_eof);
 }
 
 // Re-enters the current field and walks n of its subfields again.
@@ -158,6 +171,20 @@ using namespace iso8211;
 int next123sfld(std::FILE* fp, std::string& tag, char* leadid, std::string& value, long* length,
                 int* status) {
     if (!status || !length) return 0;
+    if (g_cur && g_cur->fp == fp && fp) {
+        fm* const f = g_cur;
+        drfield* const r = f->dr_cur;
+        if (f->sf_state_dr == 3 && r && r != f->dr_hd) {
+            // A later value of the field being walked: the common step.
+            const char lid = f->rl_hd ? f->rl_hd->lead_id : ' ';
+            const std::size_t tag_len = f->priv->tag_len;
+            *status = S_SUBFIELD;
+            put_text(tag, r->tag, tag_len);
+            if (leadid) *leadid = lid;
+            step_value(f, r, value, length, status, true);
+            return 1;
+        }
+    }
     *length = 0;
     if (leadid) *leadid = '\0';
     if (!select_file(fp)) {
@@ -200,22 +227,28 @@ int desc123sfld(std::FILE* fp, std::string& tag, std::string& label, std::string
         fmt.clear();
         return 0;
     }
-    fm* f = g_cur;
-    if (!f->dr_cur || f->dr_cur == f->dr_hd) {
+    const fm* f = g_cur;
+    const drfield* r = f->dr_cur;
+    if (!r || r == f->dr_hd) {
         tag.clear();
         label.clear();
         fmt.clear();
         return 0;
     }
-    put_text(tag, f->dr_cur->tag, f->priv->tag_len);
-    if (f->priv->last_kind == 1 || f->priv->last_kind == 2) {
-        label = f->priv->last_kind == 1 ? "NUMBER OF DIMENSIONS" : "DIMENSION LENGTH";
+    // Everything read is taken before the caller's strings are written.
+    const fm_priv* pv = f->priv;
+    const int kind = pv->last_kind;
+    const ddfield* d = r->desc;
+    const long lab_pos = pv->lab_pos;
+    const fnode* item = f->fmt_cur;
+    put_text(tag, r->tag, pv->tag_len);
+    if (kind == 1 || kind == 2) {
+        label = kind == 1 ? "NUMBER OF DIMENSIONS" : "DIMENSION LENGTH";
         fmt.clear();
         return 1;
     }
-    const ddfield* d = f->dr_cur->desc;
-    if (d && d->lab_count > 0 && f->priv->lab_pos >= 0) {
-        const std::string& l = d->lab_text[f->priv->lab_pos];
+    if (d && d->lab_count > 0 && lab_pos >= 0) {
+        const std::string& l = d->lab_text[lab_pos];
         put_text(label, l.data(), l.size());
     } else {
         label.clear();
@@ -225,7 +258,7 @@ int desc123sfld(std::FILE* fp, std::string& tag, std::string& label, std::string
             if (l && l->label) label.append(l->label, std::size_t(l->len));
         }
     }
-    if (f->fmt_cur) put_text(fmt, f->fmt_cur->desc, std::size_t(f->fmt_cur->desc_len));
+    if (item) put_text(fmt, item->desc, std::size_t(item->desc_len));
     else fmt.clear();
     return 1;
 }
