@@ -233,11 +233,6 @@ void restore_fmt(fm* f, const FmtState& s) {
     f->fmt_root_cur = s.root;
 }
 
-void reset_fmt(fm* f, ddfield* d) {
-    clear_reps(f);
-    f->fmt_cur = nullptr;
-    f->fmt_root_cur = d ? d->fmt_rt : nullptr;
-}
 
 bool fmt_has_binary(const fnode* n) {
     for (; n; n = n->next) {

@@ -58,6 +58,12 @@ struct fm_priv {
     std::vector<char> area;         // the current record's field area as read
     repnode* free_reps = nullptr;   // recycled repetition-stack nodes
     drfield* free_dr = nullptr;     // recycled record fields
+    // Record-start nodes (one a record read or written) come from blocks kept until the file
+    // closes; a dropped node waits on free_rp for the next record.
+    std::vector<std::unique_ptr<rp[]>> rp_blocks;
+    std::size_t rp_used = 0;        // nodes handed out from the last block
+    rp* free_rp = nullptr;
+    drleader* spare_rl = nullptr;   // the last record's leader, for the next record (read mode)
     bool first_pending = false;     // dv_cur stands on a value not yet returned
     bool eof_clean = false;         // the last failed load met the end of the file between records
     bool chained = false;           // a record with an 'R' leader was loaded (read mode)
@@ -139,7 +145,17 @@ extern fm* g_cur;   // the current file
 inline bool select_file(std::FILE* fp) { return (g_cur && g_cur->fp == fp && fp) || find123file(fp); }
 
 // Strict unsigned decimal of exactly n characters (digits only).
-bool parse_uint(const char* p, int n, std::int32_t* out);
+inline bool parse_uint(const char* p, int n, std::int32_t* out) {
+    if (n <= 0 || n > 9) return false;
+    std::int32_t v = 0;
+    for (int i = 0; i < n; ++i) {
+        const unsigned d = unsigned(static_cast<unsigned char>(p[i])) - '0';
+        if (d > 9) return false;
+        v = v * 10 + std::int32_t(d);
+    }
+    *out = v;
+    return true;
+}
 // Decimal digits of v (at least 1).
 int digits_of(long v);
 
@@ -157,8 +173,16 @@ void free_drfields(fm* f);       // the field list including dr_hd
 drfield* new_drfield(fm* f);     // a zeroed field, recycled when one is at hand
 void clear_drvalues(fm* f);      // values and dimensions of every field; fields stay
 void free_rplist(fm* f);         // the record-start list after its head
+rp* new_rp(fm* f, std::int32_t start);  // a node of the record-start list (unlinked), or null
+void free_rp(fm* f, rp* r);             // a node taken out of the list
 
-void reset_fmt(fm* f, ddfield* d);  // format cursors to the start of d's tree
+void clear_reps(fm* f);
+// Format cursors to the start of d's tree.
+inline void reset_fmt(fm* f, ddfield* d) {
+    if (f->rs_hd) clear_reps(f);
+    f->fmt_cur = nullptr;
+    f->fmt_root_cur = d ? d->fmt_rt : nullptr;
+}
 struct FmtState {
     fnode* cur = nullptr;
     fnode* root = nullptr;
@@ -176,7 +200,6 @@ struct FmtState {
 };
 FmtState save_fmt(const fm* f);
 void restore_fmt(fm* f, const FmtState& s);
-void clear_reps(fm* f);
 
 // Description predicates.
 inline bool has_controls(const fm* f, const ddfield* d) {

@@ -72,17 +72,6 @@ void set_text_longer(std::string& out, const char* p, std::size_t n) {
     out.assign(p, n);
 }
 
-bool parse_uint(const char* p, int n, std::int32_t* out) {
-    if (n <= 0 || n > 9) return false;
-    std::int32_t v = 0;
-    for (int i = 0; i < n; ++i) {
-        if (p[i] < '0' || p[i] > '9') return false;
-        v = v * 10 + (p[i] - '0');
-    }
-    *out = v;
-    return true;
-}
-
 int digits_of(long v) {
     int d = 1;
     while (v >= 10) {
@@ -184,11 +173,40 @@ void clear_drvalues(fm* f) {
     f->priv->arena.reset();
 }
 
+rp* new_rp(fm* f, std::int32_t start) {
+    fm_priv* pv = f->priv;
+    rp* r = pv->free_rp;
+    if (r) {
+        pv->free_rp = r->next;
+    } else {
+        constexpr std::size_t kBlock = 1024;
+        if (pv->rp_blocks.empty() || pv->rp_used == kBlock) {
+            std::unique_ptr<rp[]> b(new (std::nothrow) rp[kBlock]);
+            if (!b) return nullptr;
+            try {
+                pv->rp_blocks.push_back(std::move(b));
+            } catch (const std::bad_alloc&) {
+                return nullptr;
+            }
+            pv->rp_used = 0;
+        }
+        r = &pv->rp_blocks.back()[pv->rp_used++];
+    }
+    *r = rp{start, nullptr, nullptr};
+    return r;
+}
+
+void free_rp(fm* f, rp* r) {
+    r->next = f->priv->free_rp;
+    r->back = nullptr;
+    f->priv->free_rp = r;
+}
+
 void free_rplist(fm* f) {
     if (!f->rec_loc_hd) return;
     for (rp* r = f->rec_loc_hd->next; r;) {
         rp* n = r->next;
-        delete r;
+        free_rp(f, r);
         r = n;
     }
     f->rec_loc_hd->next = nullptr;
@@ -319,6 +337,7 @@ int close123file(std::FILE** fp) {
     free_filectl(f->cr_hd);
     delete f->dl_hd;
     delete f->rl_hd;
+    delete f->priv->spare_rl;
     delete f->dd_hd;
     free123lp();  // needs g_cur == f
     clear_reps(f);

@@ -207,7 +207,14 @@ long numeric_seq(const fm* f, const ddfield* d) {
 bool fast_dval(fm* f, const char** cur, const char* end, char t, char x, long w, char dl,
                const char** vp, std::size_t* vn, Num* num, bool* ended, bool ucs2) {
     const char* p = *cur;
-    if (t == 'B') return false;
+    if (t == 'B') {
+        // A bit string of whole bytes that starts on a byte: its bytes as they are (g123bstr).
+        if (w <= 0 || w % 8 != 0 || f->bit_cnt != 0 || end - p < w / 8) return false;
+        *vp = p;
+        *vn = std::size_t(w / 8);
+        *cur = p + w / 8;
+        return true;
+    }
     if (t == 'L' || t == 'M') {
         if (f->priv->keep_binary || (w != 1 && w != 2 && w != 4) || end - p < w ||
             (x != '1' && x != '2'))
@@ -362,7 +369,7 @@ int ld123rec() {
             std::fputs("ld123rec: fail when calling ftell\n", stderr);
             return 0;
         }
-        rp* n = new (std::nothrow) rp{std::int32_t(pos), nullptr, f->rec_loc_cur};
+        rp* n = new_rp(f, std::int32_t(pos));
         if (!n) {
             std::fputs("ld123rec: malloc fail\n", stderr);
             return 0;
@@ -950,7 +957,7 @@ int unread123rec(std::FILE* fp, int* status) {
     r->back->next = r->next;
     if (r->next) r->next->back = r->back;
     f->rec_loc_cur = r->back;
-    delete r;
+    free_rp(f, r);
     if (f->open_mode == 'r') flush123rec(fp);
     if (f->nld) f->dr_cur = nullptr;
     f->sf_state_dr = 4;

@@ -44,7 +44,7 @@ void put_bits(std::string& out, const char* p, long w, unsigned& bits, unsigned&
 
 // Records the start of the record written at pos in the file's list of record starts.
 bool add_record_start(fm* f, long pos) {
-    rp* n = new (std::nothrow) rp{std::int32_t(pos), nullptr, nullptr};
+    rp* n = new_rp(f, std::int32_t(pos));
     if (!n) return false;
     rp* last = f->rec_loc_cur ? f->rec_loc_cur : f->rec_loc_hd;
     while (last->next) last = last->next;
@@ -157,9 +157,12 @@ int beg123rec(std::FILE* fp) {
     fm* f = g_cur;
     int ok = flush123rec(fp);
     if (!f->nld || !f->dr_hd) {
-        free_drfields(f);
+        if (f->dr_hd) free_drfields(f);
         delete f->rl_hd;
-        f->rl_hd = new (std::nothrow) drleader{};
+        f->rl_hd = f->priv->spare_rl;
+        f->priv->spare_rl = nullptr;
+        if (f->rl_hd) *f->rl_hd = drleader{};
+        else f->rl_hd = new (std::nothrow) drleader{};
         f->dr_hd = new_drfield(f);
         if (!f->rl_hd || !f->dr_hd) return 0;
         f->rl_hd->resv_sp = ' ';
@@ -182,7 +185,8 @@ int flush123rec(std::FILE* fp) {
         clear_drvalues(f);
     } else {
         free_drfields(f);
-        delete f->rl_hd;
+        if (f->priv->spare_rl) delete f->rl_hd;
+        else f->priv->spare_rl = f->rl_hd;
         f->rl_hd = nullptr;
     }
     f->priv->w_set = f->priv->w_last = nullptr;
