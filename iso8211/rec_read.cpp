@@ -20,23 +20,14 @@ long bytes_left(fm* f) {
     return pos < 0 ? -1 : f->priv->file_size - pos;
 }
 
-// Decimal digits of v (1 to 10).
-inline int digits10(std::uint32_t v) {
-    static constexpr std::uint32_t kPow10[] = {0,      10,      100,      1000,      10000,
-                                               100000, 1000000, 10000000, 100000000, 1000000000};
-    const int t = ((32 - __builtin_clz(v | 1)) * 1233) >> 12;
-    return t + 1 - (v < kPow10[t] ? 1 : 0);
-}
-
-// The eight decimal digits of v < 10^8 as characters, the first in the lowest byte: the halves,
-// quarters and eighths are split in all lanes of one word at once.
+// The eight decimal digits of v < 10^8, the first in the lowest byte, each 0 to 9 (add '0' to each
+// byte for the characters): the halves, quarters and eighths are split in all lanes of one word.
 inline std::uint64_t eight_digits(std::uint32_t v) {
     const std::uint64_t halves = std::uint64_t(v / 10000) | (std::uint64_t(v % 10000) << 32);
     const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007FULL;
     const std::uint64_t pairs = hundreds | ((halves - hundreds * 100) << 16);
     const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000FULL;
-    const std::uint64_t d = tens | ((pairs - tens * 10) << 8);
-    return d + 0x3030303030303030ULL;
+    return tens | ((pairs - tens * 10) << 8);
 }
 
 // A value node followed by the decimal text of a binary number: twelve bytes hold a sign, ten
@@ -50,14 +41,20 @@ inline vnode* num_node(char* mem, std::uint32_t mag, bool neg, const fnode* fmt)
     *e = '\0';
     const std::uint32_t top = mag / 100000000;
     const std::uint64_t low = eight_digits(mag % 100000000);
-    std::memcpy(e - 8, &low, 8);
+    const std::uint64_t text = low + 0x3030303030303030ULL;
+    std::memcpy(e - 8, &text, 8);
+    char* p;
     if (top >= 10) {
         e[-10] = char('0' + top / 10);
         e[-9] = char('0' + top % 10);
+        p = e - 10;
     } else if (top) {
         e[-9] = char('0' + top);
+        p = e - 9;
+    } else {
+        // Leading zeros are the low bytes that are zero.
+        p = low ? e - 8 + (__builtin_ctzll(low) >> 3) : e - 1;
     }
-    char* p = e - digits10(mag);
     if (neg) *--p = '-';
     vnode* v = reinterpret_cast<vnode*>(mem);
     *v = vnode{p, std::int32_t(e - p), nullptr, nullptr, fmt};
@@ -271,46 +268,52 @@ bool numeric_field(Sink& s, const ddfield* d, const char** cur, const char* cend
                    long narrowest) {
     constexpr std::size_t kBatch = 256;
     fm* f = s.f;
-    const long per_rep = s.per_rep;
     const char* p = *cur;
-    vnode* set = s.set;
-    vnode* last = s.last;
-    long in_rep = s.in_rep;
-    std::int32_t at = -1;
-    bool rep_start = true;
-    bool failed = false;
-    if (p < cend && !s.r->values && !(s.r->values = new_vnode(f))) return load_msg("ret123fv: malloc failure\n");
-    while (p < cend && !failed) {
+    if (p >= cend) {
+        if (*cur < end) *cur = end;
+        return true;
+    }
+    if (!s.r->values && !(s.r->values = new_vnode(f))) return load_msg("ret123fv: malloc failure\n");
+    // Values still to come in the repetition being filled; 0 when the next value opens one.
+    const long per_rep = s.per_rep > 0 ? s.per_rep : -1;
+    long rep_left = 0;
+    vnode* set = nullptr;
+    vnode* last = nullptr;
+    const fnode* const* const seq = d->fmt_seq;
+    const fnode* const* const seq_end = seq + d->seq_len;
+    const fnode* const* const again = seq + d->seq_again;
+    const fnode* const* it = seq;
+    const fnode* n = nullptr;
+    bool failed = false, over = false;
+    while (p < cend && !failed && !over) {
         const std::size_t most = std::min<std::size_t>(kBatch, std::size_t((cend - p) / narrowest) + 1);
         char* const first = f->priv->arena.room(most * kNumNode);
         if (!first) return load_msg("ret123fv: malloc failure\n");
         char* mem = first;
         char* const stop = first + most * kNumNode;
-        bool over = false;
-        while (p < cend && mem < stop) {
-            at = at + 1 < d->seq_len ? at + 1 : d->seq_again;
-            const fnode* n = d->fmt_seq[at];
-            f->fmt_cur = const_cast<fnode*>(n);
+        do {
+            n = *it;
+            if (++it == seq_end) it = again;
             const long w = n->width;
             if (cend - p < w) {
                 // Stray bytes after the last whole repetition are too few for another one.
-                if (rep_start && set) over = true;
+                if (rep_left == 0 && set) over = true;
                 else failed = true;
                 break;
             }
             const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
             std::uint32_t u;
             std::int32_t sv;
-            if (w == 1) {
-                u = b[0];
-                sv = std::int8_t(b[0]);
+            if (w == 4) {
+                u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
+                    std::uint32_t(b[3]) << 24;
+                sv = std::int32_t(u);
             } else if (w == 2) {
                 u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8;
                 sv = std::int16_t(u);
             } else {
-                u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
-                    std::uint32_t(b[3]) << 24;
-                sv = std::int32_t(u);
+                u = b[0];
+                sv = std::int8_t(b[0]);
             }
             bool neg = false;
             if (n->b_type == '2') {
@@ -320,25 +323,23 @@ bool numeric_field(Sink& s, const ddfield* d, const char** cur, const char* cend
             p += w;
             vnode* v = num_node(mem, u, neg, n);
             mem += kNumNode;
-            if (!set || (per_rep > 0 && in_rep >= per_rep)) {
+            if (rep_left == 0) {
                 if (set) set->nxt_vset = v;
                 else s.r->values->nxt_vset = v;
                 set = v;
-                in_rep = 0;
+                rep_left = per_rep;
             } else {
                 last->nxt_vptr = v;
             }
             last = v;
-            ++in_rep;
-            rep_start = per_rep > 0 && in_rep >= per_rep;
-        }
+            --rep_left;
+        } while (p < cend && mem < stop);
         f->priv->arena.give(std::size_t(mem - first));
-        if (over) break;
     }
-    if (at >= 0) f->bit_cnt = 0;
+    f->fmt_cur = const_cast<fnode*>(n);
+    f->bit_cnt = 0;
     s.set = set;
     s.last = last;
-    s.in_rep = in_rep;
     *cur = p;
     if (failed) return load_msg("ret123fv: error calling get123dval\n");
     if (*cur < end) *cur = end;
@@ -659,7 +660,7 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
     else if (binary && cend > *cur && cend[-1] == FT) --cend;
     bool rep_start = true;
     std::string val;
-    const bool by_seq = d && d->fmt_rt == f->fmt_root_cur && d->seq_len > 0 && !f->fmt_cur;
+    const bool by_seq = d && d->fmt_rt == f->fmt_root_cur && d->seq_len > 0 && d->seq_again < d->seq_len && !f->fmt_cur;
     std::int32_t at = -1;
     if (by_seq && !ucs2) {
         if (const long narrowest = numeric_seq(f, d)) return numeric_field(s, d, cur, cend, end, narrowest) ? 1 : 0;
