@@ -346,6 +346,111 @@ bool numeric_field(Sink& s, const ddfield* d, const char** cur, const char* cend
     return true;
 }
 
+enum class Taken { all, some, failed };
+
+// The items of a formatted field (not UCS-2) that ret123fv's loop takes by fast_dval, taken the
+// same way in a loop of their own: binary numbers, bit strings of whole bytes, delimited texts and
+// fixed-width texts without a field terminator. Stops before the first item it does not take (or
+// that would fail), leaving *at, *rep_start and the sink where ret123fv's loop goes on from; all
+// when the field ended here, failed when memory ran out.
+Taken common_items(Sink& s, const ddfield* d, const char** cur, const char* cend, bool binary,
+                   std::int32_t* at_io, bool* rep_start_io) {
+    fm* f = s.f;
+    if (f->priv->keep_binary || f->bit_cnt != 0) return Taken::some;
+    const char* p = *cur;
+    std::int32_t at = *at_io;
+    bool rep_start = *rep_start_io;
+    Taken how = Taken::some;
+    const fnode* fetched = nullptr;  // the last item the loop below would have made current
+    while (p < cend) {
+        const std::int32_t next = at + 1 < d->seq_len ? at + 1 : d->seq_again;
+        const fnode* n = d->fmt_seq[next];
+        const char t = n->d_type;
+        const long w = n->width;
+        const long left = cend - p;
+        bool ended = false;
+        if (t == 'L' || t == 'M') {
+            if ((w != 1 && w != 2 && w != 4) || (n->b_type != '1' && n->b_type != '2')) break;
+            if (left < w) {
+                if (rep_start && s.set) {  // stray bytes too few for another repetition
+                    fetched = n;
+                    how = Taken::all;
+                }
+                break;
+            }
+            const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
+            std::uint32_t u;
+            std::int32_t sv;
+            if (w == 4) {
+                u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
+                    std::uint32_t(b[3]) << 24;
+                sv = std::int32_t(u);
+            } else if (w == 2) {
+                u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8;
+                sv = std::int16_t(u);
+            } else {
+                u = b[0];
+                sv = std::int8_t(b[0]);
+            }
+            bool neg = false;
+            if (n->b_type == '2') {
+                neg = sv < 0;
+                u = neg ? 0u - std::uint32_t(sv) : std::uint32_t(sv);
+            }
+            if (!s.add_num(u, neg, n)) return Taken::failed;
+            p += w;
+        } else if (t == 'B') {
+            if (w <= 0 || w % 8 != 0) break;
+            if (left < w / 8) {
+                if (rep_start && s.set) {
+                    fetched = n;
+                    how = Taken::all;
+                }
+                break;
+            }
+            if (!s.add(p, std::size_t(w / 8), n)) return Taken::failed;
+            p += w / 8;
+        } else if (w > 0) {
+            if (left < w || std::memchr(p, FT, std::size_t(w))) break;
+            if (!s.add(p, std::size_t(w), n)) return Taken::failed;
+            p += w;
+        } else {
+            const char dl = n->delim ? n->delim : UT;
+            const char* q = p;
+            while (q < cend && *q != dl && *q != FT) ++q;
+            if (!s.add(p, std::size_t(q - p), n)) return Taken::failed;
+            if (q == cend) {
+                p = q;
+            } else {
+                ended = *q == FT;
+                p = q + 1;
+            }
+        }
+        at = next;
+        fetched = n;
+        if (ended) {
+            how = Taken::all;
+            break;
+        }
+        rep_start = false;
+        if (s.rep_done() || s.per_rep <= 0) {
+            rep_start = s.rep_done();
+            if (p >= cend) break;
+            if (!binary && *p == FT) {
+                ++p;
+                how = Taken::all;
+                break;
+            }
+        }
+    }
+    if (p >= cend) how = Taken::all;
+    if (fetched) f->fmt_cur = const_cast<fnode*>(fetched);
+    *cur = p;
+    *at_io = at;
+    *rep_start_io = rep_start;
+    return how;
+}
+
 }  // namespace
 
 }  // namespace iso8211
@@ -664,6 +769,16 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
     std::int32_t at = -1;
     if (by_seq && !ucs2) {
         if (const long narrowest = numeric_seq(f, d)) return numeric_field(s, d, cur, cend, end, narrowest) ? 1 : 0;
+        // Mixed fields: the common items here, the loop below from the first item these do not take.
+        switch (common_items(s, d, cur, cend, binary, &at, &rep_start)) {
+            case Taken::all:
+                if (*cur < end) *cur = end;
+                return 1;
+            case Taken::failed:
+                return load_msg("ret123fv: malloc failure\n");
+            case Taken::some:
+                break;
+        }
     }
     while (*cur < cend) {
         char t = 0, x = 0, dl = 0;

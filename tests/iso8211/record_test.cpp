@@ -272,6 +272,64 @@ TEST(RecordRead, BinaryIntegersBySignAndWidth) {
     EXPECT_EQ(r.recs[0].fields[1].subs[0].format, "L22");
 }
 
+// Formatted fields of every kind of item, each value as the walk hands it out: numbers at the ends
+// of their ranges, bit strings, fixed and delimited texts, repetitions, and what ends a field early.
+struct FormattedCase {
+    const char* name;
+    const char* labels;
+    const char* format;
+    std::string data;  // the field's bytes, its terminator included
+    std::vector<std::string> values;
+    std::vector<std::string> formats;  // of the first values
+};
+
+const std::vector<FormattedCase> kFormatted = {
+    {"NumberExtremes", "A!B!C!D!E!F", "(b24,b14,b21,b11,b22,b12)",
+     le32(0x80000000) + le32(0xffffffff) + std::string("\x80\x00\x00\x80", 4) + le16(65535) + "\x1e",
+     {"-2147483648", "4294967295", "-128", "0", "-32768", "65535"},
+     {"L24", "L14", "L21", "L11", "L22", "L12"}},
+    {"NumberDigitCounts", "*N", "(b14)",
+     le32(9) + le32(10) + le32(99999999) + le32(100000000) + le32(999999999) + le32(1000000000) + "\x1e",
+     {"9", "10", "99999999", "100000000", "999999999", "1000000000"}, {"L14"}},
+    {"MixedRepeated", "*KIND!CODE!BITS!NOTE", "(b11,A(3),B(16),A)",
+     std::string("\x01" "abc" "\x01\x1e" "note\x1f" "\xff" "xyz" "\xff\x00" "\x1f\x1e", 19),
+     {"1", "abc", std::string("\x01\x1e", 2), "note", "255", "xyz", std::string("\xff\x00", 2), ""},
+     {"L11", "A(3)", "B(16)", "A"}},
+    {"StrayBytesAfterTheLastRepetition", "*X!Y", "(b12,A(2))", le16(5) + "ab" + "\x07\x1e", {"5", "ab"},
+     {"L12", "A(2)"}},
+    {"FixedTextEndedByTheTerminator", "A!B", "(A(3),A(2))", "ab\x1e", {"ab"}, {"A(3)"}},
+    {"FixedTextEndedByTheTerminatorAmongNumbers", "*A!B", "(b11,A(3))",
+     std::string("\x01" "abc" "\x02" "de\x1e" "\x1e", 9), {"1", "abc", "2", "de"}, {"L11", "A(3)"}},
+    {"DelimitedTextEndsTheField", "A!B!C", "(b11,A,b11)", "\x05" "end\x1e", {"5", "end"}, {"L11", "A"}},
+    {"VariableBitStringAmongNumbers", "A!B!C", "(b11,B,b11)", std::string("\x02" "216\xab\xcd" "\x03\x1e", 8),
+     {"2", "216\xab\xcd", "3"}, {"L11", "B", "L11"}},
+    {"TextOnlyEndsAtTheTerminatorAfterARepetition", "*A!B", "(A,A)", "a\x1f" "b\x1f\x1e" "zz", {"a", "b"},
+     {"A", "A"}},
+};
+
+class Formatted : public ::testing::TestWithParam<FormattedCase> {};
+
+TEST_P(Formatted, ValuesAndFormatsAsTheWalkGivesThem) {
+    const FormattedCase& c = GetParam();
+    const Fld kind{"FRMT", desc("1600;&   ", "Formatted", c.labels, c.format)};
+    TempFile f(ddr({kind}) + record(false, {id(1), {"FRMT", c.data}}));
+    ::testing::internal::CaptureStderr();
+    FileRead r = readAll(f.path);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ASSERT_TRUE(r.toEnd);
+    ASSERT_EQ(r.recs.size(), 1u);
+    ASSERT_EQ(r.recs[0].fields.size(), 2u);
+    const auto& subs = r.recs[0].fields[1].subs;
+    std::vector<std::string> values, formats;
+    for (const Sub& s : subs) values.push_back(s.value);
+    for (std::size_t i = 0; i < subs.size() && i < c.formats.size(); ++i) formats.push_back(subs[i].format);
+    EXPECT_EQ(values, c.values);
+    EXPECT_EQ(formats, c.formats);
+}
+
+INSTANTIATE_TEST_SUITE_P(Items, Formatted, ::testing::ValuesIn(kFormatted),
+                         [](const auto& i) { return std::string(i.param.name); });
+
 TEST(RecordRead, BinaryWidthThreeIsRefused) {
     TempFile f(fileDdr() + dr({id(1), {"BADW", "abc\x1e"}}));
     Reader rd(f.path);
