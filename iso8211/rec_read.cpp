@@ -206,7 +206,7 @@ bool fast_dval(fm* f, const char** cur, const char* end, char t, char x, long w,
     const char* p = *cur;
     if (t == 'B') {
         // A bit string of whole bytes that starts on a byte: its bytes as they are (g123bstr).
-        if (w <= 0 || w % 8 != 0 || f->bit_cnt != 0 || end - p < w / 8) return false;
+        if (w <= 0 || w % 8 != 0 || w > 8L * MAX_DELIM_FIELD || f->bit_cnt != 0 || end - p < w / 8) return false;
         *vp = p;
         *vn = std::size_t(w / 8);
         *cur = p + w / 8;
@@ -400,7 +400,7 @@ Taken common_items(Sink& s, const ddfield* d, const char** cur, const char* cend
             if (!s.add_num(u, neg, n)) return Taken::failed;
             p += w;
         } else if (t == 'B') {
-            if (w <= 0 || w % 8 != 0) break;
+            if (w <= 0 || w % 8 != 0 || w > 8L * MAX_DELIM_FIELD) break;
             if (left < w / 8) {
                 if (rep_start && s.set) {
                     fetched = n;

@@ -330,6 +330,21 @@ TEST_P(Formatted, ValuesAndFormatsAsTheWalkGivesThem) {
 INSTANTIATE_TEST_SUITE_P(Items, Formatted, ::testing::ValuesIn(kFormatted),
                          [](const auto& i) { return std::string(i.param.name); });
 
+TEST(RecordRead, BitStringBeyondTheLimitIsRefused) {
+    // 8 * 128000 bits at most; one byte more among numbers.
+    const Fld kind{"BITS", desc("1600;&   ", "Bits", "N!B", "(b11,B(1024008))")};
+    const std::string data = "\x01" + std::string(128001, 'x') + "\x1e";
+    TempFile f(ddr({kind}) + record(false, {id(1), {"BITS", data}}, 6, 6));
+    Reader rd(f.path);
+    ::testing::internal::CaptureStderr();
+    int last = -1;
+    walk(rd.fp, &last);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "get123dval: d_typ = B\nget123dval: error calling g123bstr\nret123fv: error calling get123dval\n"
+              "load123fld: fail calling ret123fv\nld123rec: unable to load DR field data\n");
+    EXPECT_EQ(last, 0);
+}
+
 TEST(RecordRead, BinaryWidthThreeIsRefused) {
     TempFile f(fileDdr() + dr({id(1), {"BADW", "abc\x1e"}}));
     Reader rd(f.path);
