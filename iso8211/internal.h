@@ -211,9 +211,9 @@ bool fmt_has_binary(const fnode* n);
 // "%/A" is how S-57 marks lexical level 2; "%/@", "%/C" and "%/E" designate UCS-2 (implementation
 // levels 1 to 3) as well, and the converter's own base-cell DDR marks NATF with "%/C".
 inline bool ucs2_field(const fm* f, const ddfield* d) {
-    return has_controls(f, d) && strnlen(d->fd_cntrl, sizeof d->fd_cntrl) == 9 &&
-           d->fd_cntrl[6] == '%' && d->fd_cntrl[7] == '/' &&
-           (d->fd_cntrl[8] == 'A' || d->fd_cntrl[8] == '@' || d->fd_cntrl[8] == 'C' || d->fd_cntrl[8] == 'E');
+    return has_controls(f, d) && d->fd_cntrl[6] == '%' && d->fd_cntrl[7] == '/' &&
+           (d->fd_cntrl[8] == 'A' || d->fd_cntrl[8] == '@' || d->fd_cntrl[8] == 'C' || d->fd_cntrl[8] == 'E') &&
+           strnlen(d->fd_cntrl, sizeof d->fd_cntrl) == 9;
 }
 // The first aligned two-byte terminator (d 00 or FT 00) of a UCS-2 value from p, or null.
 inline const char* ucs2_stop(const char* p, const char* end, char d) {

@@ -755,8 +755,17 @@ int ret123fv(const char** cur, const char* end, long per_rep, long fld_len, int 
     if (!f || !f->dr_cur || !cur) return 0;
     (void)fld_len;
     Sink s{f, f->dr_cur, per_rep};
-    const bool binary = fmt_has_binary(f->fmt_root_cur);
     const ddfield* d = f->dd_cur;
+    bool binary = false;
+    if (d && d->fmt_rt == f->fmt_root_cur && d->seq_len > 0) {
+        // The item list holds every item of the tree.
+        for (std::int32_t i = 0; i < d->seq_len && !binary; ++i) {
+            const char t = d->fmt_seq[i]->d_type;
+            binary = t == 'L' || t == 'M' || t == 'B';
+        }
+    } else {
+        binary = fmt_has_binary(f->fmt_root_cur);
+    }
     const bool ucs2 = d && ucs2_field(f, d);
     // Binary bytes may equal the terminator: such a field ends only at its last byte (a UCS-2
     // field at its FT 00).
