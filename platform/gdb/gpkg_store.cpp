@@ -1024,6 +1024,33 @@ private:
     std::string reading_;  // the R-tree this search reads, while it does
 };
 
+// Rows read one by one by their object ids, in the order of the ids.
+class GpkgRowsById final : public RowStream {
+public:
+    GpkgRowsById(std::vector<std::int64_t> ids, Stmt byId) : ids_(std::move(ids)), byId_(std::move(byId)) {}
+    bool next(std::vector<Val>& row) override {
+        sqlite3_stmt* st = byId_.get();
+        while (pos_ < ids_.size()) {
+            sqlite3_bind_int64(st, 1, ids_[pos_++]);
+            if (!step(st)) {  // deleted meanwhile
+                sqlite3_reset(st);
+                continue;
+            }
+            const int n = sqlite3_column_count(st);
+            row.resize(std::size_t(n));
+            for (int i = 0; i < n; ++i) readColumnInto(st, i, row[std::size_t(i)]);
+            sqlite3_reset(st);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    std::vector<std::int64_t> ids_;
+    std::size_t pos_ = 0;
+    Stmt byId_;
+};
+
 class GpkgStore final : public GdbStore {
 public:
     GpkgStore(const std::string& file, bool create) : db_(file, create) {}
@@ -1187,6 +1214,17 @@ public:
         }
         if (filter.predicate && shapeColumn < 0) raise(E_FAIL, "a spatial search of " + ci.name + " must read its shape");
         bool spatial = false;
+        const std::string oidName = sqlName(ci.fields[std::size_t(ci.oid)].name);
+        if (!orderBy.empty() && orderBy != oidName && !filter.predicate && !filter.prefilter) {
+            // Sorting whole rows would carry every column (shapes too) through SQLite's sorter: the
+            // sort takes the object ids only, and each row is read by its id when its turn comes.
+            Stmt order = prepareSelection(ci, filter, oidName, orderBy, spatial);
+            std::vector<std::int64_t> ids;
+            while (step(order.get())) ids.push_back(sqlite3_column_int64(order.get(), 0));
+            order.reset();
+            return std::make_unique<GpkgRowsById>(
+                std::move(ids), prepare(db_.raw(), "SELECT " + list + " FROM " + sqlName(ci.name) + " WHERE " + oidName + " = ?1"));
+        }
         Stmt st = prepareSelection(ci, filter, list, orderBy, spatial);
         return std::make_unique<GpkgRows>(db_, std::move(st), filter.predicate, shapeColumn, spatial ? ci.rtree : std::string());
     }
