@@ -1021,14 +1021,15 @@ private:
     std::string reading_;  // the R-tree this search reads, while it does
 };
 
-// Rows read one by one by their object ids, in the order of the ids.
+// Rows read one by one by their object ids, in the order a search of the ids gives them. The
+// search stays open while the rows are read, which keeps one read transaction for all of them.
 class GpkgRowsById final : public RowStream {
 public:
-    GpkgRowsById(std::vector<std::int64_t> ids, Stmt byId) : ids_(std::move(ids)), byId_(std::move(byId)) {}
+    GpkgRowsById(Stmt ids, Stmt byId) : ids_(std::move(ids)), byId_(std::move(byId)) {}
     bool next(std::vector<Val>& row) override {
         sqlite3_stmt* st = byId_.get();
-        while (pos_ < ids_.size()) {
-            sqlite3_bind_int64(st, 1, ids_[pos_++]);
+        while (ids_ && step(ids_.get())) {
+            sqlite3_bind_int64(st, 1, sqlite3_column_int64(ids_.get(), 0));
             if (!step(st)) {  // deleted meanwhile
                 sqlite3_reset(st);
                 continue;
@@ -1039,12 +1040,12 @@ public:
             sqlite3_reset(st);
             return true;
         }
+        ids_.reset();
         return false;
     }
 
 private:
-    std::vector<std::int64_t> ids_;
-    std::size_t pos_ = 0;
+    Stmt ids_;
     Stmt byId_;
 };
 
@@ -1215,10 +1216,7 @@ public:
         if (!orderBy.empty() && orderBy != oidName && !filter.predicate && !filter.prefilter) {
             // Sorting whole rows would carry every column (shapes too) through SQLite's sorter: the
             // sort takes the object ids only, and each row is read by its id when its turn comes.
-            Stmt order = prepareSelection(ci, filter, oidName, orderBy, spatial);
-            std::vector<std::int64_t> ids;
-            while (step(order.get())) ids.push_back(sqlite3_column_int64(order.get(), 0));
-            order.reset();
+            Stmt ids = prepareSelection(ci, filter, oidName, orderBy, spatial);
             return std::make_unique<GpkgRowsById>(
                 std::move(ids), prepare(db_.raw(), "SELECT " + list + " FROM " + sqlName(ci.name) + " WHERE " + oidName + " = ?1"));
         }
