@@ -9,6 +9,7 @@
 namespace {
 
 constexpr int kGrid = 64;
+constexpr std::size_t kStretch = 16;  // segments tested as one box first
 
 bool finite(const geom::Coord& c) { return std::isfinite(c.x) && std::isfinite(c.y); }
 
@@ -140,6 +141,22 @@ bool EdgeContainment::contains(IGeometry* shape) const {
         bool farBefore = false;  // the segment before was far from the edges (and inside)
         bool inRun = false;
         for (std::size_t i = 0; i < segments; ++i) {
+            // A stretch of segments whose box meets no edge is far as a whole (most of a shape).
+            if (i % kStretch == 0 && segments - i >= kStretch) {
+                Box box{part[i].x, part[i].y, part[i].x, part[i].y};
+                for (std::size_t j = i + 1; j <= i + kStretch; ++j) {
+                    const geom::Coord& c = part[j % n];
+                    box = {std::min(box.xmin, c.x), std::min(box.ymin, c.y), std::max(box.xmax, c.x), std::max(box.ymax, c.y)};
+                }
+                if ((box.xmin < box.xmax || box.ymin < box.ymax) && nearEdge(box) == Near::Far) {
+                    inRun = false;
+                    if (!farBefore && !inside(part[i])) return false;
+                    farBefore = true;
+                    interiorsMeet = true;
+                    i += kStretch - 1;
+                    continue;
+                }
+            }
             const geom::Coord& p = part[i];
             const geom::Coord& q = part[(i + 1) % n];
             if (geom::sameXY(p, q)) continue;

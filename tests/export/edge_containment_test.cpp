@@ -25,6 +25,19 @@ IGeometryPtr make(esriGeometryType type, const std::vector<Path>& parts) {
     return geom::makeGeometry(std::move(s));
 }
 
+// A zigzag of n vertices between x 2 and 8, then the given end points.
+Path zigzag(int n, Path end = {}) {
+    Path p;
+    for (int i = 0; i < n; ++i) p.emplace_back(2 + (i % 7), 2 + 0.1 * i);
+    p.insert(p.end(), end.begin(), end.end());
+    return p;
+}
+
+Path withVertex(Path p, std::size_t i, std::pair<double, double> v) {
+    p[i] = v;
+    return p;
+}
+
 // A square with its upper left corner cut along a diagonal (y = x + 5): edges with and without an axis.
 IGeometryPtr coverage() {
     return make(esriGeometryPolygon, {{{0, 0}, {10, 0}, {10, 10}, {5, 10}, {0, 5}, {0, 0}}});
@@ -65,6 +78,13 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"LineLeavingThroughTheDiagonal", esriGeometryPolyline, {{{3, 3}, {1, 5.5}, {1, 7}}}, false},
         Case{"LineNearTheDiagonalInside", esriGeometryPolyline, {{{5, 2}, {4, 3}, {1, 5.5}, {2, 6.5}}}, true},
         Case{"LineNearTheDiagonalOnly", esriGeometryPolyline, {{{3, 3}, {1, 5.5}, {2, 6.5}}}, false},
+        Case{"LongLineInside", esriGeometryPolyline, {zigzag(40)}, true},
+        Case{"LongLineEndingOnAnEdge", esriGeometryPolyline, {zigzag(40, {{10, 6}})}, true},
+        Case{"LongLineLeavingAtItsEnd", esriGeometryPolyline, {zigzag(40, {{12, 6}})}, false},
+        Case{"LongLineStartingOutside", esriGeometryPolyline, {withVertex(zigzag(40), 0, {-3, 2})}, false},
+        Case{"LongLineOutAndBackEarly", esriGeometryPolyline, {withVertex(zigzag(40), 5, {12, 2.5})}, false},
+        Case{"LongLineOutAndBackLate", esriGeometryPolyline, {withVertex(zigzag(40), 37, {5, 11})}, false},
+        Case{"LongAreaInside", esriGeometryPolygon, {zigzag(40, {{8, 9}, {2, 6}})}, true},
         Case{"LineAlongAnEdgeOnly", esriGeometryPolyline, {{{10, 2}, {10, 8}}}, false},
         Case{"LineOutsideWhole", esriGeometryPolyline, {{{12, 2}, {14, 8}}}, false},
         Case{"SecondPathOutside", esriGeometryPolyline, {{{2, 2}, {3, 3}}, {{12, 2}, {13, 3}}}, false},
