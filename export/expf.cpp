@@ -29,6 +29,7 @@
 #include "export/srel_list.h"
 #include "platform/geometry/spatial_relation.h"
 #include "export/cell_extent.h"
+#include "export/edge_containment.h"
 #include "export/exprecord.h"
 #include "export/exptext.h"
 #include "s57/dbutil.h"
@@ -192,6 +193,8 @@ struct CellTables {
     // predicate; edgesBuilt false where they could not be had (no interior shortcut then).
     std::vector<std::array<double, 4>> edges[2];
     bool edgesBuilt[2] = {false, false};
+    // Each coverage's test of the shapes along its edges, made with its predicate.
+    std::unique_ptr<EdgeContainment> alongEdges[2];
     // The cell tests the topology rebuild of this cell made (by class name and object id), when the
     // export follows it: a feature it found contained or outside needs no test of its own.
     const aotopology::InCellMemo* verdicts = nullptr;
@@ -716,6 +719,16 @@ bool inCell(IGeometry* shape, ISpatialFilter* filter, IGeometry* containment, es
             if (contains && cell->edgesBuilt[k] && type != esriGeometryPoint &&
                 aotopology::insideCoverage(shape, cell->edges[k], *contains))
                 return true;
+        } catch (const _com_error&) {
+            // not known: the containment below decides
+        }
+        // A shape near the edges: the pieces of it that come near them are related, not the whole.
+        try {
+            if (contains) {
+                std::unique_ptr<EdgeContainment>& along = cell->alongEdges[k];
+                if (!along) along = std::make_unique<EdgeContainment>(containment);
+                if (along->contains(shape)) return true;
+            }
         } catch (const _com_error&) {
             // not known: the containment below decides
         }

@@ -25,6 +25,7 @@
 #include "s57/dimml.h"
 #include "s57/lookups.h"
 #include "s57/s57_util2.h"
+#include "platform/geometry/shape.h"
 
 namespace {
 
@@ -185,11 +186,24 @@ void polylineVertices(IPointCollection* points, double tolerance, std::vector<in
     out.clear();
     const LONG n = points->GetPointCount();
     if (n - 2 <= 0) return;
-    std::vector<WKSPoint> p(static_cast<std::size_t>(n));
-    IPointPtr q(CLSID_Point);
-    for (LONG i = 0; i < n; ++i) {
-        points->QueryPoint(i, q);
-        p[std::size_t(i)] = {q->GetX(), q->GetY()};
+    std::vector<WKSPoint> p;
+    p.reserve(static_cast<std::size_t>(n));
+    // Our own geometry gives its coordinates whole; another goes point by point.
+    const geom::Shape* shape = nullptr;
+    try {
+        shape = &geom::shapeOf(points);
+    } catch (const _com_error&) {
+        shape = nullptr;
+    }
+    if (shape && shape->pointCount() == std::size_t(n)) {
+        for (const geom::Part& part : shape->parts)
+            for (const geom::Coord& c : part) p.push_back({c.x, c.y});
+    } else {
+        IPointPtr q(CLSID_Point);
+        for (LONG i = 0; i < n; ++i) {
+            points->QueryPoint(i, q);
+            p.push_back({q->GetX(), q->GetY()});
+        }
     }
     // Each vertex scaled once.
     std::vector<std::pair<int32_t, int32_t>> scaled(p.size());
@@ -301,6 +315,37 @@ int32_t exportSpatialPoint(IWorkspace* workspace, Iso8211File* file, const char*
 
 // ---- Sounding arrays ----------------------------------------------------------------------------
 
+namespace {
+
+// One array's record: the first row's VRID and attributes, an SG3D triple for each row with a point,
+// at most k of them.
+int32_t writeSoundingArray(const std::vector<IFeaturePtr>& array, int32_t k, Iso8211File* file) {
+    return guarded("updateVI3DSP", [&]() -> int32_t {
+        FieldSet fields(3);  // VRID, ATTV, SG3D
+        std::vector<int32_t> coordinates;
+        coordinates.reserve(array.size() * 3);
+        int32_t taken = 0;
+        for (const IFeaturePtr& feature : array) {
+            if (taken >= k) break;
+            if (!feature) continue;
+            if (taken == 0) {
+                int32_t rc = exportVRID(feature, vridFieldDefs, fieldDefCount(vridFieldDefs), fields[0], "VI");
+                if (rc == 0) rc = exportVectorAttributes(feature, fields[1]);
+                if (rc != 0) return rc;
+            }
+            IPointPtr point(feature->GetShape());
+            if (!point) continue;
+            addSounding(coordinates, point, pointZ(point, feature));
+            ++taken;
+        }
+        if (taken == 0) return 0;
+        const int32_t rc = putCoordinates(fields[2], "SG3D", 3, coordinates, "updateVI3DSP : unable to allocate memory\n");
+        return rc != 0 ? rc : writeDataRecord(file, fields, kArrayTexts);
+    });
+}
+
+}  // namespace
+
 int32_t exportVI3DSP(IWorkspace* workspace, Iso8211File* file, const char* cellName) {
     return guarded("exportVI3DSP", [&]() -> int32_t {
         if (!workspace || !file || !cellName) return -19;
@@ -317,22 +362,28 @@ int32_t exportVI3DSP(IWorkspace* workspace, Iso8211File* file, const char* cellN
         const LONG nameIndex = rows->FindField("NAME");
         if (nameIndex < 0) return -11;
 
+        // Each array's rows follow one another in the sorted rows: they are the rows its search by
+        // NAME and DSNM would give (a row without NAME is in none), in the same order.
         std::string previous = "xx";
+        std::vector<IFeaturePtr> array;
         int32_t k = 0;
         int arrays = 0;
         for (IRowPtr row = rows->NextRow(); row; row = rows->NextRow()) {
-            const std::string name = columnText(row->GetValue(nameIndex));
+            const _variant_t nameValue = row->GetValue(nameIndex);
+            const std::string name = columnText(nameValue);
             if (strcasecmp(name.c_str(), previous.c_str()) != 0 && k > 0) {
-                // A failed array is logged by updateVI3DSP; the others still go out.
-                (void)updateVI3DSP(cls, k, previous.c_str(), file, cellName);
+                // A failed array is logged; the others still go out.
+                (void)writeSoundingArray(array, k, file);
                 ++arrays;
                 k = 0;
+                array.clear();
             }
             previous = name;
             ++k;
+            if (nameValue.vt != VT_NULL && nameValue.vt != VT_EMPTY) array.emplace_back(row);
         }
         if (k > 0) {
-            (void)updateVI3DSP(cls, k, previous.c_str(), file, cellName);
+            (void)writeSoundingArray(array, k, file);
             ++arrays;
         }
         logLine("converted %5d Sounding array\n", arrays);
@@ -344,28 +395,17 @@ int32_t updateVI3DSP(IFeatureClass* soundings, int32_t k, const char* arrayName,
                      const char* cellName) {
     return guarded("updateVI3DSP", [&]() -> int32_t {
         if (!soundings || k <= 0 || !arrayName || !file || !cellName) return -19;
-        FieldSet fields(3);  // VRID, ATTV, SG3D
         IQueryFilterPtr filter(CLSID_QueryFilter);
         // Rows of the same name in another cell are another cell's array.
         filter->PutWhereClause(("NAME=" + sqlText(arrayName) + " AND DSNM=" + sqlText(cellName)).c_str());
-        std::vector<int32_t> coordinates;
-        coordinates.reserve(std::size_t(k) * 3);
-        int32_t taken = 0;
+        std::vector<IFeaturePtr> array;
         IFeatureCursorPtr cursor = soundings->Search(filter, VARIANT_FALSE);
-        for (IFeaturePtr feature = cursor->NextFeature(); feature && taken < k; feature = cursor->NextFeature()) {
-            if (taken == 0) {
-                int32_t rc = exportVRID(feature, vridFieldDefs, fieldDefCount(vridFieldDefs), fields[0], "VI");
-                if (rc == 0) rc = exportVectorAttributes(feature, fields[1]);
-                if (rc != 0) return rc;
-            }
-            IPointPtr point(feature->GetShape());
-            if (!point) continue;
-            addSounding(coordinates, point, pointZ(point, feature));
-            ++taken;
+        int32_t points = 0;  // the rows read stop at the k-th sounding
+        for (IFeaturePtr feature = cursor->NextFeature(); feature && points < k; feature = cursor->NextFeature()) {
+            if (IPointPtr(feature->GetShape())) ++points;
+            array.push_back(feature);
         }
-        if (taken == 0) return 0;
-        const int32_t rc = putCoordinates(fields[2], "SG3D", 3, coordinates, "updateVI3DSP : unable to allocate memory\n");
-        return rc != 0 ? rc : writeDataRecord(file, fields, kArrayTexts);
+        return writeSoundingArray(array, k, file);
     });
 }
 

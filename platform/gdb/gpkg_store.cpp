@@ -770,6 +770,30 @@ std::vector<std::pair<LONG, std::string>> subtypesOf(Database& db, const std::st
     return out;
 }
 
+// The subtype field's data column, naming its enumeration: written anew (replace) or only where
+// the class has none.
+void subtypeColumn(Database& db, const std::string& className, const std::string& field, const std::string& constraint,
+                   bool replace) {
+    sqlite3_stmt* column = db.cached(std::string(replace ? "INSERT OR REPLACE" : "INSERT OR IGNORE") +
+                                     " INTO gpkg_data_columns (table_name, column_name, name, title, description, constraint_name) "
+                                     "VALUES (?1, ?2, ?2, ?2, 'subtype', ?3)");
+    bindText(column, 1, className);
+    bindText(column, 2, field);
+    bindText(column, 3, constraint);
+    step(column);
+}
+
+// One subtype's code and name in the enumeration.
+void subtypeValue(Database& db, const std::string& constraint, LONG code, const std::string& name) {
+    sqlite3_stmt* add = db.cached(
+        "INSERT OR REPLACE INTO gpkg_data_column_constraints (constraint_name, constraint_type, value, description) "
+        "VALUES (?1, 'enum', ?2, ?3)");
+    bindText(add, 1, constraint);
+    bindText(add, 2, std::to_string(code));
+    bindText(add, 3, name);
+    step(add);
+}
+
 // A class's subtype field as other programs see it: a GeoPackage data column whose enumeration
 // (constraint "<class>_<field>") gives each subtype code its name. Rewritten from gdb_subtypes
 // inside the caller's write transaction; a class without subtypes has none.
@@ -791,43 +815,16 @@ void describeSubtypes(Database& db, const std::string& className, const std::str
     const auto subtypes = subtypesOf(db, className);
     if (subtypes.empty()) return;
     const std::string constraint = className + "_" + field;
-    sqlite3_stmt* column = db.cached(
-        "INSERT OR REPLACE INTO gpkg_data_columns (table_name, column_name, name, title, description, constraint_name) "
-        "VALUES (?1, ?2, ?2, ?2, 'subtype', ?3)");
-    bindText(column, 1, className);
-    bindText(column, 2, field);
-    bindText(column, 3, constraint);
-    step(column);
-    sqlite3_stmt* add = db.cached(
-        "INSERT OR REPLACE INTO gpkg_data_column_constraints (constraint_name, constraint_type, value, description) "
-        "VALUES (?1, 'enum', ?2, ?3)");
-    for (const auto& [code, name] : subtypes) {
-        sqlite3_reset(add);
-        bindText(add, 1, constraint);
-        bindText(add, 2, std::to_string(code));
-        bindText(add, 3, name);
-        step(add);
-    }
+    subtypeColumn(db, className, field, constraint, true);
+    for (const auto& [code, name] : subtypes) subtypeValue(db, constraint, code, name);
 }
 
 // One subtype more in its class's enumeration.
 void addSubtypeValue(Database& db, const std::string& className, const std::string& field, LONG code, const std::string& name) {
     db.ensureDataColumns();
     const std::string constraint = className + "_" + field;
-    sqlite3_stmt* column = db.cached(
-        "INSERT OR IGNORE INTO gpkg_data_columns (table_name, column_name, name, title, description, constraint_name) "
-        "VALUES (?1, ?2, ?2, ?2, 'subtype', ?3)");
-    bindText(column, 1, className);
-    bindText(column, 2, field);
-    bindText(column, 3, constraint);
-    step(column);
-    sqlite3_stmt* add = db.cached(
-        "INSERT OR REPLACE INTO gpkg_data_column_constraints (constraint_name, constraint_type, value, description) "
-        "VALUES (?1, 'enum', ?2, ?3)");
-    bindText(add, 1, constraint);
-    bindText(add, 2, std::to_string(code));
-    bindText(add, 3, name);
-    step(add);
+    subtypeColumn(db, className, field, constraint, false);
+    subtypeValue(db, constraint, code, name);
 }
 
 // One column of a description, as PRAGMA table_info gives it.
@@ -1024,6 +1021,34 @@ private:
     std::string reading_;  // the R-tree this search reads, while it does
 };
 
+// Rows read one by one by their object ids, in the order a search of the ids gives them. The
+// search stays open while the rows are read, which keeps one read transaction for all of them.
+class GpkgRowsById final : public RowStream {
+public:
+    GpkgRowsById(Stmt ids, Stmt byId) : ids_(std::move(ids)), byId_(std::move(byId)) {}
+    bool next(std::vector<Val>& row) override {
+        sqlite3_stmt* st = byId_.get();
+        while (ids_ && step(ids_.get())) {
+            sqlite3_bind_int64(st, 1, sqlite3_column_int64(ids_.get(), 0));
+            if (!step(st)) {  // deleted meanwhile
+                sqlite3_reset(st);
+                continue;
+            }
+            const int n = sqlite3_column_count(st);
+            row.resize(std::size_t(n));
+            for (int i = 0; i < n; ++i) readColumnInto(st, i, row[std::size_t(i)]);
+            sqlite3_reset(st);
+            return true;
+        }
+        ids_.reset();
+        return false;
+    }
+
+private:
+    Stmt ids_;
+    Stmt byId_;
+};
+
 class GpkgStore final : public GdbStore {
 public:
     GpkgStore(const std::string& file, bool create) : db_(file, create) {}
@@ -1187,6 +1212,14 @@ public:
         }
         if (filter.predicate && shapeColumn < 0) raise(E_FAIL, "a spatial search of " + ci.name + " must read its shape");
         bool spatial = false;
+        const std::string oidName = sqlName(ci.fields[std::size_t(ci.oid)].name);
+        if (!orderBy.empty() && orderBy != oidName && !filter.predicate && !filter.prefilter) {
+            // Sorting whole rows would carry every column (shapes too) through SQLite's sorter: the
+            // sort takes the object ids only, and each row is read by its id when its turn comes.
+            Stmt ids = prepareSelection(ci, filter, oidName, orderBy, spatial);
+            return std::make_unique<GpkgRowsById>(
+                std::move(ids), prepare(db_.raw(), "SELECT " + list + " FROM " + sqlName(ci.name) + " WHERE " + oidName + " = ?1"));
+        }
         Stmt st = prepareSelection(ci, filter, list, orderBy, spatial);
         return std::make_unique<GpkgRows>(db_, std::move(st), filter.predicate, shapeColumn, spatial ? ci.rtree : std::string());
     }
