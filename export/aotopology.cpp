@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "export/aotopology_support.h"
@@ -382,21 +383,23 @@ HRESULT updateSrelTable(IWorkspace* workspace, const char* cellName) {
         for (int i = 0; i < 8; ++i) index[i] = table->FindField(columns[i]);
         ICursorPtr cursor = table->Insert(VARIANT_TRUE);
         IRowBufferPtr buffer = table->CreateRowBuffer();
-        // A column's value often repeats the row before's (the rows of one edge, the one-letter
-        // columns): its variant is made once for the run of equal values.
-        std::string last[8];
-        _variant_t variants[8];
-        variants[7] = _variant_t(cellName);
+        // The buffer keeps its values from row to row: a column is set again only when its value
+        // differs from the row before's (the rows of one edge, the one-letter columns). A value's
+        // variant is made once (a feature's name recurs on each of its edges).
+        if (index[7] >= 0) buffer->PutValue(index[7], _variant_t(cellName));
+        std::string last[7];
+        std::unordered_map<std::string, _variant_t> variants;
         for (int32_t k = 0; k < topoSrelList.count; ++k) {
             const SrelRecord& r = topoSrelList.records[k];
             const char* values[7] = {r.SRC_LNAM, r.SRC_NAME, r.DEST_NAME, r.ORNT, r.USAG, r.MASK, r.TOPI};
             for (int i = 0; i < 7; ++i) {
                 if (k > 0 && last[i] == values[i]) continue;
                 last[i] = values[i];
-                variants[i] = _variant_t(values[i]);
+                if (index[i] < 0) continue;
+                auto [it, added] = variants.try_emplace(last[i]);
+                if (added) it->second = _variant_t(values[i]);
+                buffer->PutValue(index[i], it->second);
             }
-            for (int i = 0; i < 8; ++i)
-                if (index[i] >= 0) buffer->PutValue(index[i], variants[i]);
             cursor->InsertRow(buffer);
         }
         cursor->Flush();

@@ -124,7 +124,12 @@ IGeometryPtr edgeShape(IGeometry* shape, double tolerance) {
     v.reserve(whole.pointCount());
     for (const geom::Part& part : whole.parts)
         for (const geom::Coord& c : part) v.push_back({c.x, c.y});
-    auto near = [&](const WKSPoint& a, const WKSPoint& b) { return std::hypot(a.X - b.X, a.Y - b.Y) < tolerance / 2; };
+    // The distance is never below the larger difference: most vertices are told apart without it.
+    const double half = tolerance / 2;
+    auto near = [&](const WKSPoint& a, const WKSPoint& b) {
+        const double dx = std::fabs(a.X - b.X), dy = std::fabs(a.Y - b.Y);
+        return dx < half && dy < half && std::hypot(dx, dy) < half;
+    };
     std::vector<WKSPoint> kept{v.front()};
     for (std::size_t i = 1; i + 1 < v.size(); ++i)
         if (!near(v[i], kept.back()) && !near(v[i], v.back())) kept.push_back(v[i]);
