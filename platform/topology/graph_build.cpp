@@ -452,8 +452,8 @@ std::vector<char> crossingSegments(const std::vector<Segment>& distinct) {
 
 // The hot pixels of the linework, each once (in no particular order): every vertex, and every
 // crossing GEOS finds, rounded. Numbered, not sorted: GEOS gives back every vertex again.
-void hotPixels(const std::vector<Segment>& distinct, double tolerance, const Grid& grid, CrossingFinder finder,
-               std::vector<Cell>& out) {
+void hotPixels(const std::vector<Segment>& distinct, const std::vector<char>& crossing, double tolerance,
+               const Grid& grid, CrossingFinder finder, std::vector<Cell>& out) {
     Numbering<Cell, CellHash> pixels;
     GEOSContextHandle_t ctx = geom::geosContext();
     std::vector<geom::Geom> lines;
@@ -465,7 +465,6 @@ void hotPixels(const std::vector<Segment>& distinct, double tolerance, const Gri
     // GEOS sees the segments it may find something on, in the order and direction of their chains
     // (a run of them along a chain as one line), so that it relates each pair as it would in the
     // whole linework.
-    const std::vector<char> crossing = crossingSegments(distinct);
     std::vector<std::uint64_t> places;
     for (std::size_t k = 0; k < distinct.size(); ++k)
         if (crossing[k]) places.push_back(placeOf[k]);
@@ -536,14 +535,18 @@ struct Piece {
 // segments are numbered as they are first met.
 class Noding {
 public:
-    Noding(const std::vector<Segment>& distinct, const PixelIndex& index) {
+    // crossing: the segments that may meet a hot pixel but their ends (crossingSegments): a segment
+    // that meets no other within the margin passes through no other vertex's pixel, nor through a
+    // crossing's (which lies on two segments that cross).
+    Noding(const std::vector<Segment>& distinct, const std::vector<char>& crossing, const PixelIndex& index) {
         start_.reserve(distinct.size() + 1);
         start_.push_back(0);
         Numbering<std::uint64_t, KeyHash> segmentOf;
         std::vector<Cell> hits;
-        for (const auto& [lo, hi] : distinct) {
+        for (std::size_t k = 0; k < distinct.size(); ++k) {
+            const auto& [lo, hi] = distinct[k];
             hits.clear();
-            index.meets(lo, hi, hits);
+            if (crossing[k]) index.meets(lo, hi, hits);
             const Wide dx = hi.x - lo.x, dy = hi.y - lo.y;
             std::sort(hits.begin(), hits.end(), [&](const Cell& u, const Cell& v) {
                 const Wide tu = (u.x - lo.x) * dx + (u.y - lo.y) * dy, tv = (v.x - lo.x) * dx + (v.y - lo.y) * dy;
@@ -677,9 +680,10 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     std::vector<Segment> distinct;
     std::vector<std::uint32_t> distinctOf;
     distinctSegments(paths, distinct, distinctOf);
+    const std::vector<char> crossing = crossingSegments(distinct);
     std::vector<Cell> pixels;
-    hotPixels(distinct, tolerance, grid, finder, pixels);
-    Noding noding(distinct, PixelIndex(pixels, typicalExtent(distinct)));
+    hotPixels(distinct, crossing, tolerance, grid, finder, pixels);
+    Noding noding(distinct, crossing, PixelIndex(pixels, typicalExtent(distinct)));
     pixels.clear();
     pixels.shrink_to_fit();
     distinct.clear();
