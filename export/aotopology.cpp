@@ -208,10 +208,11 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
         CellTest inCell(cellSpatialFilter->GetGeometry(), cellCoverage->GetGeometry());
         ClassCount count;
         const LONG classes = container->GetClassCount();
+        std::vector<IFeatureClassPtr> opened;  // each class opened once for both passes
+        for (LONG c = 0; c < classes; ++c) opened.push_back(container->GetClass(c));
 
         // Pass 1: the numbers in use and the named features (one count per name).
-        for (LONG c = 0; c < classes; ++c) {
-            IFeatureClassPtr featureClass = container->GetClass(c);
+        for (const IFeatureClassPtr& featureClass : opened) {
             if (!featureClass) continue;
             // Every feature in the cell lies within the whole coverage: the containment test below
             // decides, without the search testing each shape first.
@@ -243,8 +244,7 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
         }
 
         // Pass 2: the unnamed features take the next numbers.
-        for (LONG c = 0; c < classes; ++c) {
-            IFeatureClassPtr featureClass = container->GetClass(c);
+        for (const IFeatureClassPtr& featureClass : opened) {
             if (!featureClass) continue;
             IQueryFilterPtr filter(CLSID_QueryFilter);
             filter->PutWhereClause("NAME IS NULL OR NAME = ''");

@@ -65,6 +65,7 @@ struct Build {
     IFeatureClassPtr vc;
     IFeatureCursorPtr vcInsert;
     IFeatureBufferPtr vcBuffer;
+    bool vcPrimed = false;
 };
 Build* build = nullptr;
 
@@ -175,16 +176,24 @@ const char* lineDirection(IGeometry* feature, IGeometry* edge, double tolerance)
     return "";
 }
 
-// Inserts the connected node at the topology node and links the point features on it.
-std::string makeNode(ITopologyNode* node, int32_t* counter, IFeatureCursor* insert, IFeatureBuffer* buffer,
-                     const char* cellName) {
-    const std::string name = generatedName("VC", *counter);
-    ++*counter;
-    buffer->PutRefShape(node->GetGeometry());
+// The primitive's name and the columns every primitive of the cell shares. A buffer keeps its values
+// from row to row: with `primed` set (by the first call) only the name is set again.
+void setPrimitive(IFeatureBuffer* buffer, const std::string& name, const char* cellName, bool* primed = nullptr) {
     (void)SetRecordValue(buffer, "NAME", _variant_t(name.c_str()));
+    if (primed && *primed) return;
     (void)SetRecordValue(buffer, "RUIN", _variant_t("I"));
     (void)SetRecordValue(buffer, "RVER", _variant_t(LONG(1)));
     (void)SetRecordValue(buffer, "DSNM", _variant_t(cellName));
+    if (primed) *primed = true;
+}
+
+// Inserts the connected node at the topology node and links the point features on it.
+std::string makeNode(ITopologyNode* node, int32_t* counter, IFeatureCursor* insert, IFeatureBuffer* buffer,
+                     const char* cellName, bool* primed) {
+    const std::string name = generatedName("VC", *counter);
+    ++*counter;
+    buffer->PutRefShape(node->GetGeometry());
+    setPrimitive(buffer, name, cellName, primed);
     insert->InsertFeature(buffer);
     if (getPointFeatures(node, name.c_str()) != S_OK) return {};
     return name;
@@ -196,7 +205,7 @@ std::string nodeName(ITopologyNode* node, int32_t* counter) {
     if (it != build->nodeNames.end()) return it->second;
     std::string name;
     try {
-        name = makeNode(node, counter, build->vcInsert, build->vcBuffer, build->cellName.c_str());
+        name = makeNode(node, counter, build->vcInsert, build->vcBuffer, build->cellName.c_str(), &build->vcPrimed);
     } catch (const _com_error& e) {
         logComErrorOf(kModule, "getNode", e);
         return {};
@@ -211,13 +220,6 @@ IFeatureClassPtr openClass(IFeatureWorkspace* workspace, const char* name) {
     IFeatureClassPtr out;
     out.Attach(raw);
     return out;
-}
-
-void setPrimitive(IFeatureBuffer* buffer, const std::string& name, const char* cellName) {
-    (void)SetRecordValue(buffer, "NAME", _variant_t(name.c_str()));
-    (void)SetRecordValue(buffer, "RUIN", _variant_t("I"));
-    (void)SetRecordValue(buffer, "RVER", _variant_t(LONG(1)));
-    (void)SetRecordValue(buffer, "DSNM", _variant_t(cellName));
 }
 
 struct BuildScope {
@@ -284,6 +286,7 @@ HRESULT getTopoEdge(IWorkspace* workspace, IGeometry* metaArea, IGeometry* dataA
         state.vcBuffer = state.vc->CreateFeatureBuffer();
         IFeatureCursorPtr veInsert = ve->Insert(VARIANT_TRUE);
         IFeatureBufferPtr veBuffer = ve->CreateFeatureBuffer();
+        bool vePrimed = false;
 
         int32_t e = 1, n = 1;
         IEnumTopologyEdgePtr edges = cache->GetEdges();
@@ -305,7 +308,7 @@ HRESULT getTopoEdge(IWorkspace* workspace, IGeometry* metaArea, IGeometry* dataA
             const std::string name = generatedName("VE", e);
             ++e;
             veBuffer->PutRefShape(shape);
-            setPrimitive(veBuffer, name, cellName);
+            setPrimitive(veBuffer, name, cellName, &vePrimed);
             veInsert->InsertFeature(veBuffer);
             const std::string first = nodeName(edge->GetFromNode(), &n);
             const std::string last = first.empty() ? std::string() : nodeName(edge->GetToNode(), &n);
@@ -374,7 +377,7 @@ std::string getNode(ITopologyNode* node, int32_t* nodeCounter, IFeatureClass* vc
         }
         IFeatureCursorPtr insert = vc->Insert(VARIANT_TRUE);
         IFeatureBufferPtr buffer = vc->CreateFeatureBuffer();
-        return makeNode(node, nodeCounter, insert, buffer, cellName);
+        return makeNode(node, nodeCounter, insert, buffer, cellName, nullptr);
     } catch (const _com_error& e) {
         logComErrorOf(kModule, "getNode", e);
         return {};
@@ -469,6 +472,7 @@ HRESULT populatePointPrimitives(IFeatureClass* pointClass, const char* cellName,
         if (!vi2d) return E_FAIL;
         IFeatureCursorPtr insert = vi2d->Insert(VARIANT_TRUE);
         IFeatureBufferPtr buffer = vi2d->CreateFeatureBuffer();
+        bool primed = false;
         const LONG nameIndex = pointClass->FindField("NAME"), lnamIndex = pointClass->FindField("LNAM");
         std::map<std::pair<double, double>, std::string> local;
         auto& nodes = isolatedNodes ? *isolatedNodes : local;
@@ -486,7 +490,7 @@ HRESULT populatePointPrimitives(IFeatureClass* pointClass, const char* cellName,
                 it->second = generatedName("VI", *counter);
                 ++*counter;
                 buffer->PutRefShape(point);
-                setPrimitive(buffer, it->second, cellName);
+                setPrimitive(buffer, it->second, cellName, &primed);
                 insert->InsertFeature(buffer);
             }
             append(lnam, name, it->second, "N", "N", "N", "N");
@@ -518,6 +522,7 @@ HRESULT populateSoundings(IFeatureClass* soundingClass, const char* cellName, in
         IFeatureCursorPtr insert = vi3dsp->Insert(VARIANT_TRUE);
         IFeatureBufferPtr buffer = vi3dsp->CreateFeatureBuffer();
         const LONG depthColumn = vi3dsp->FindField("DEPTH");
+        bool primed = false;
         // Each run of one name is a sounding group: one node name and one relation row.
         for (std::size_t k = 0; k < rows.size();) {
             std::size_t end = k;
@@ -527,7 +532,7 @@ HRESULT populateSoundings(IFeatureClass* soundingClass, const char* cellName, in
             for (std::size_t s = k; s < end; ++s) {
                 IFeature* sounding = rows[s].second;
                 buffer->PutRefShape(sounding->GetShape());
-                setPrimitive(buffer, node, cellName);
+                if (s == k) setPrimitive(buffer, node, cellName, &primed);
                 if (depthColumn >= 0 && depthIndex >= 0) buffer->PutValue(depthColumn, sounding->GetValue(depthIndex));
                 insert->InsertFeature(buffer);
             }
