@@ -279,9 +279,10 @@ std::int64_t typicalExtent(const std::vector<Segment>& distinct) {
 // The distinct segments chained into lines: each run between cells where other than two segments
 // meet becomes one line (a closed run starts at the low end of its first segment), so that
 // linework shared by several features goes to GEOS once and in few pieces. placeOf: where each
-// distinct segment lies, its chain (high half) and the place of its first vertex in the chain.
-std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distinct, std::vector<std::uint64_t>& placeOf) {
-    Numbering<Cell, CellHash> cells;
+// distinct segment lies, its chain (high half) and the place of its first vertex in the chain;
+// cells: numbers the segments' ends (a new numbering).
+std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distinct, std::vector<std::uint64_t>& placeOf,
+                                              Numbering<Cell, CellHash>& cells) {
     std::vector<std::pair<std::int32_t, std::int32_t>> ends(distinct.size());
     for (std::size_t k = 0; k < distinct.size(); ++k) ends[k] = {cells.number(distinct[k].first), cells.number(distinct[k].second)};
     const std::size_t n = cells.keys.size();
@@ -454,14 +455,12 @@ std::vector<char> crossingSegments(const std::vector<Segment>& distinct) {
 // crossing GEOS finds, rounded. Numbered, not sorted: GEOS gives back every vertex again.
 void hotPixels(const std::vector<Segment>& distinct, const std::vector<char>& crossing, double tolerance,
                const Grid& grid, CrossingFinder finder, std::vector<Cell>& out) {
-    Numbering<Cell, CellHash> pixels;
+    Numbering<Cell, CellHash> pixels;  // every vertex (the chains' numbering), then the crossings
     GEOSContextHandle_t ctx = geom::geosContext();
     std::vector<geom::Geom> lines;
     std::vector<double> buffer;
     std::vector<std::uint64_t> placeOf;
-    const std::vector<std::vector<Cell>> chains = distinctChains(distinct, placeOf);
-    for (const auto& chain : chains)
-        for (const Cell& c : chain) pixels.number(c);
+    const std::vector<std::vector<Cell>> chains = distinctChains(distinct, placeOf, pixels);
     // GEOS sees the segments it may find something on, in the order and direction of their chains
     // (a run of them along a chain as one line), so that it relates each pair as it would in the
     // whole linework.
