@@ -466,18 +466,23 @@ HRESULT populatePointPrimitives(IFeatureClass* pointClass, const char* cellName,
         if (!pointClass || !cellName || !counter || !cellCoverage) return E_FAIL;
         IGeometryPtr area = cellCoverage->GetGeometry();
         ISpatialFilterPtr filter = cellFilter(area, pointClass, nullptr);
-        if (pointClass->FeatureCount(filter) == 0) return S_OK;
-        IFeatureWorkspacePtr featureWorkspace = workspaceOf(pointClass);
-        IFeatureClassPtr vi2d = featureWorkspace ? openClass(featureWorkspace, "VI2D") : nullptr;
-        if (!vi2d) return E_FAIL;
-        IFeatureCursorPtr insert = vi2d->Insert(VARIANT_TRUE);
-        IFeatureBufferPtr buffer = vi2d->CreateFeatureBuffer();
+        // The node class is opened at the class's first feature in the cell: most classes have none.
+        IFeatureClassPtr vi2d;
+        IFeatureCursorPtr insert;
+        IFeatureBufferPtr buffer;
         bool primed = false;
         const LONG nameIndex = pointClass->FindField("NAME"), lnamIndex = pointClass->FindField("LNAM");
         std::map<std::pair<double, double>, std::string> local;
         auto& nodes = isolatedNodes ? *isolatedNodes : local;
         IFeatureCursorPtr cursor = pointClass->Search(filter, VARIANT_FALSE);
         for (IFeaturePtr feature = cursor->NextFeature(); feature; feature = cursor->NextFeature()) {
+            if (!vi2d) {
+                IFeatureWorkspacePtr featureWorkspace = workspaceOf(pointClass);
+                vi2d = featureWorkspace ? openClass(featureWorkspace, "VI2D") : nullptr;
+                if (!vi2d) return E_FAIL;
+                insert = vi2d->Insert(VARIANT_TRUE);
+                buffer = vi2d->CreateFeatureBuffer();
+            }
             const std::string name = nameIndex >= 0 ? valueText(feature->GetValue(nameIndex)) : std::string();
             if (hasSource(name)) continue;
             const std::string lnam = lnamIndex >= 0 ? valueText(feature->GetValue(lnamIndex)) : std::string();

@@ -54,6 +54,15 @@ public:
         keys.push_back(key);
         return slots_[i];
     }
+    // Room for n keys without growing.
+    void reserve(std::size_t n) {
+        std::size_t slots = 64;
+        while (slots < 2 * (n + 1)) slots *= 2;
+        if (slots > slots_.size()) {
+            keys.reserve(n);
+            grow(slots);
+        }
+    }
     // -1 when the key has no number.
     std::int32_t find(const Key& key) const {
         if (slots_.empty()) return -1;
@@ -65,8 +74,9 @@ public:
     std::vector<Key> keys;  // by number
 
 private:
-    void grow() {
-        slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), -1);
+    void grow() { grow(std::max<std::size_t>(64, 2 * slots_.size())); }
+    void grow(std::size_t slots) {
+        slots_.assign(slots, -1);
         for (std::size_t k = 0; k < keys.size(); ++k) {
             std::size_t i = Hash()(keys[k]) & (slots_.size() - 1);
             while (slots_[i] >= 0) i = (i + 1) & (slots_.size() - 1);
@@ -247,6 +257,10 @@ void distinctSegments(const std::vector<std::vector<Cell>>& paths, std::vector<S
                       std::vector<std::uint32_t>& indexOf) {
     Numbering<Segment, SegmentHash> seen;
     indexOf.clear();
+    std::size_t all = 0;
+    for (const auto& path : paths) all += path.size() > 1 ? path.size() - 1 : 0;
+    seen.reserve(all);
+    indexOf.reserve(all);
     for (const auto& path : paths)
         for (std::size_t i = 0; i + 1 < path.size(); ++i)
             indexOf.push_back(std::uint32_t(seen.number(std::minmax(path[i], path[i + 1]))));
@@ -379,7 +393,7 @@ bool mayInteract(const Boxed& s, const Boxed& t, std::int64_t margin) {
 // another segment). The others meet the rest of the linework only at their ends, where GEOS adds
 // nothing: it need not see them. The segments go into square buckets along their length (widened
 // by the margin), and the segments of each bucket are tested in pairs.
-std::vector<char> crossingSegments(const std::vector<Segment>& distinct) {
+std::vector<char> crossingSegments(const std::vector<Segment>& distinct, std::int64_t typical) {
     std::vector<char> marked(distinct.size(), 0);
     if (distinct.empty()) return marked;
     std::vector<Boxed> boxed(distinct.size());
@@ -396,7 +410,7 @@ std::vector<char> crossingSegments(const std::vector<Segment>& distinct) {
     const std::int64_t margin = 4 + std::int64_t(std::ceil(double(largest) * 0x1p-44));
     lo = {lo.x - margin, lo.y - margin};
     hi = {hi.x + margin, hi.y + margin};
-    std::int64_t size = std::max<std::int64_t>(typicalExtent(distinct) / 2, 4 * margin);
+    std::int64_t size = std::max<std::int64_t>(typical / 2, 4 * margin);
     const double most = 8.0 * double(distinct.size()) + 1024;
     std::int64_t columns = 0, rows = 0;
     for (;;) {
@@ -679,10 +693,11 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     std::vector<Segment> distinct;
     std::vector<std::uint32_t> distinctOf;
     distinctSegments(paths, distinct, distinctOf);
-    const std::vector<char> crossing = crossingSegments(distinct);
+    const std::int64_t typical = typicalExtent(distinct);
+    const std::vector<char> crossing = crossingSegments(distinct, typical);
     std::vector<Cell> pixels;
     hotPixels(distinct, crossing, tolerance, grid, finder, pixels);
-    Noding noding(distinct, crossing, PixelIndex(pixels, typicalExtent(distinct)));
+    Noding noding(distinct, crossing, PixelIndex(pixels, typical));
     pixels.clear();
     pixels.shrink_to_fit();
     distinct.clear();
