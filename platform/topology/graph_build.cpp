@@ -265,16 +265,18 @@ void distinctSegments(const std::vector<std::vector<Cell>>& paths, std::vector<S
         for (std::size_t i = 0; i + 1 < path.size(); ++i)
             indexOf.push_back(std::uint32_t(seen.number(std::minmax(path[i], path[i + 1]))));
     // Renumbered in sorted order, so that nothing depends on the order of the paths.
-    std::vector<std::uint32_t> order(seen.keys.size());
-    for (std::size_t k = 0; k < order.size(); ++k) order[k] = std::uint32_t(k);
-    std::sort(order.begin(), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return SegmentLess()(seen.keys[a], seen.keys[b]); });
-    std::vector<std::uint32_t> rank(order.size());
+    // Sorted with their numbers beside them (the keys are distinct: no two compare equal).
+    std::vector<std::pair<Segment, std::uint32_t>> sorted(seen.keys.size());
+    for (std::size_t k = 0; k < sorted.size(); ++k) sorted[k] = {seen.keys[k], std::uint32_t(k)};
+    seen = {};
+    std::sort(sorted.begin(), sorted.end(),
+              [](const auto& a, const auto& b) { return SegmentLess()(a.first, b.first); });
+    std::vector<std::uint32_t> rank(sorted.size());
     distinct.clear();
-    distinct.reserve(order.size());
-    for (std::size_t r = 0; r < order.size(); ++r) {
-        rank[order[r]] = std::uint32_t(r);
-        distinct.push_back(seen.keys[order[r]]);
+    distinct.reserve(sorted.size());
+    for (std::size_t r = 0; r < sorted.size(); ++r) {
+        rank[sorted[r].second] = std::uint32_t(r);
+        distinct.push_back(sorted[r].first);
     }
     for (std::uint32_t& k : indexOf) k = rank[k];
 }
@@ -419,29 +421,41 @@ std::vector<char> crossingSegments(const std::vector<Segment>& distinct, std::in
         if (double(columns) * double(rows) <= most) break;
         size *= 2;
     }
-    // The buckets each segment lies in, column by column.
+    // The buckets each segment lies in, column by column; larger buckets when long segments would
+    // fill too many.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  // bucket, segment
-    entries.reserve(distinct.size() * 3);
-    for (std::size_t k = 0; k < distinct.size(); ++k) {
-        const Boxed& g = boxed[k];  // g.a.x <= g.b.x
-        const std::int64_t y0 = g.y0 - margin, y1 = g.y1 + margin;
-        const std::int64_t bx0 = (g.a.x - margin - lo.x) / size, bx1 = (g.b.x + margin - lo.x) / size;
-        for (std::int64_t bx = bx0; bx <= bx1; ++bx) {
-            std::int64_t ylo = y0, yhi = y1;
-            if (bx0 != bx1 && g.a.x != g.b.x) {
-                // The segment's y over the column's x-range, widened by the margin and a cell.
-                const double x0 = std::max(double(g.a.x), double(lo.x + bx * size - margin));
-                const double x1 = std::min(double(g.b.x), double(lo.x + bx * size + size + margin));
-                const double slope = double(g.b.y - g.a.y) / double(g.b.x - g.a.x);
-                const double ya = double(g.a.y) + (x0 - double(g.a.x)) * slope;
-                const double yb = double(g.a.y) + (x1 - double(g.a.x)) * slope;
-                ylo = std::max(y0, std::int64_t(std::floor(std::min(ya, yb))) - margin - 1);
-                yhi = std::min(y1, std::int64_t(std::ceil(std::max(ya, yb))) + margin + 1);
+    const std::size_t mostEntries = 16 * distinct.size() + (std::size_t(1) << 20);
+    for (bool full = true; full;) {
+        full = false;
+        entries.clear();
+        entries.reserve(distinct.size() * 3);
+        for (std::size_t k = 0; k < distinct.size() && !full; ++k) {
+            const Boxed& g = boxed[k];  // g.a.x <= g.b.x
+            const std::int64_t y0 = g.y0 - margin, y1 = g.y1 + margin;
+            const std::int64_t bx0 = (g.a.x - margin - lo.x) / size, bx1 = (g.b.x + margin - lo.x) / size;
+            for (std::int64_t bx = bx0; bx <= bx1; ++bx) {
+                std::int64_t ylo = y0, yhi = y1;
+                if (bx0 != bx1 && g.a.x != g.b.x) {
+                    // The segment's y over the column's x-range, widened by the margin and a cell.
+                    const double x0 = std::max(double(g.a.x), double(lo.x + bx * size - margin));
+                    const double x1 = std::min(double(g.b.x), double(lo.x + bx * size + size + margin));
+                    const double slope = double(g.b.y - g.a.y) / double(g.b.x - g.a.x);
+                    const double ya = double(g.a.y) + (x0 - double(g.a.x)) * slope;
+                    const double yb = double(g.a.y) + (x1 - double(g.a.x)) * slope;
+                    ylo = std::max(y0, std::int64_t(std::floor(std::min(ya, yb))) - margin - 1);
+                    yhi = std::min(y1, std::int64_t(std::ceil(std::max(ya, yb))) + margin + 1);
+                }
+                if (ylo > yhi) continue;
+                const std::int64_t by0 = (ylo - lo.y) / size, by1 = (yhi - lo.y) / size;
+                for (std::int64_t by = by0; by <= by1; ++by)
+                    entries.push_back({std::uint32_t(bx * rows + by), std::uint32_t(k)});
             }
-            if (ylo > yhi) continue;
-            const std::int64_t by0 = (ylo - lo.y) / size, by1 = (yhi - lo.y) / size;
-            for (std::int64_t by = by0; by <= by1; ++by)
-                entries.push_back({std::uint32_t(bx * rows + by), std::uint32_t(k)});
+            full = entries.size() > mostEntries;
+        }
+        if (full) {
+            size *= 4;
+            columns = (hi.x - lo.x) / size + 1;
+            rows = (hi.y - lo.y) / size + 1;
         }
     }
     std::vector<std::uint32_t> start(std::size_t(columns * rows) + 1, 0);
@@ -454,11 +468,14 @@ std::vector<char> crossingSegments(const std::vector<Segment>& distinct, std::in
     }
     entries.clear();
     entries.shrink_to_fit();
+    // A bucket's segments come in the order of the distinct segments, so by their low end's x: the
+    // later ones lie ever further right.
     for (std::size_t b = 0; b + 1 < start.size(); ++b)
         for (std::uint32_t i = start[b]; i < start[b + 1]; ++i) {
             const std::uint32_t s = members[i];
             for (std::uint32_t j = i + 1; j < start[b + 1]; ++j) {
                 const std::uint32_t t = members[j];
+                if (boxed[t].a.x > boxed[s].b.x + margin) break;
                 if (mayInteract(boxed[s], boxed[t], margin)) marked[s] = marked[t] = 1;
             }
         }
