@@ -196,6 +196,8 @@ public:
         for (const Cell& c : pixels) cells_[fill[bucket(c)]++] = c;
     }
 
+    std::size_t size() const { return cells_.size(); }
+
     // Appends the hot pixels that segment a-b meets, in no particular order.
     void meets(Cell a, Cell b, std::vector<Cell>& out) const {
         if (cells_.empty()) return;
@@ -572,6 +574,8 @@ public:
         start_.reserve(distinct.size() + 1);
         start_.push_back(0);
         Numbering<std::uint64_t, KeyHash> segmentOf;
+        segmentOf.reserve(distinct.size());
+        vertexOf.reserve(index.size());
         std::vector<Cell> hits;
         for (std::size_t k = 0; k < distinct.size(); ++k) {
             const auto& [lo, hi] = distinct[k];
