@@ -154,6 +154,7 @@ private:
 // not known (the full containment decides).
 inline bool containedAlongEdges(IGeometry* shape, esriGeometryType type, const EdgeGrid& edges,
                                 const SpatialPredicate& contains) {
+    constexpr std::size_t kChunk = 16;  // segments whose joint box is tested first
     const bool area = type == esriGeometryPolygon;
     if (!area && type != esriGeometryPolyline) return false;
     const geom::Shape& whole = geom::shapeOf(shape);
@@ -169,10 +170,21 @@ inline bool containedAlongEdges(IGeometry* shape, esriGeometryType type, const E
         const bool closed = part.front().x == part.back().x && part.front().y == part.back().y;
         const std::size_t segments = area && !closed ? n : n - 1;
         bool inRun = false, farRun = false;
+        std::size_t farUntil = 0;  // the segments before it are far, their chunk's box meeting no edge
         for (std::size_t i = 0; i < segments; ++i) {
+            if (i >= farUntil && i % kChunk == 0) {
+                const std::size_t end = std::min(segments, i + kChunk);
+                double x0 = part[i].x, y0 = part[i].y, x1 = x0, y1 = y0;
+                for (std::size_t j = i + 1; j <= end; ++j) {
+                    const geom::Coord& c = part[j % n];
+                    x0 = std::min(x0, c.x), y0 = std::min(y0, c.y), x1 = std::max(x1, c.x), y1 = std::max(y1, c.y);
+                }
+                if (!edges.meets(x0, y0, x1, y1)) farUntil = end;
+            }
             const geom::Coord& a = part[i];
             const geom::Coord& b = part[(i + 1) % n];
-            if (edges.meets(std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y))) {
+            if (i >= farUntil &&
+                edges.meets(std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y))) {
                 if (!inRun) nearRuns.push_back({{a.x, a.y}});
                 nearRuns.back().push_back({b.x, b.y});
                 inRun = true;
