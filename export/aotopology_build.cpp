@@ -121,16 +121,25 @@ IGeometryPtr edgeShape(IGeometry* shape, double tolerance) {
     // Read from the shape itself: a point object per vertex costs more than the rest of the edge.
     const geom::Shape& whole = geom::shapeOf(shape);
     if (whole.pointCount() <= 2) return shape;
+    // The distance is never below the larger difference: most vertices are told apart without it.
+    const double half = tolerance / 2;
+    auto nearBy = [&](double ax, double ay, double bx, double by) {
+        const double dx = std::fabs(ax - bx), dy = std::fabs(ay - by);
+        return dx < half && dy < half && std::hypot(dx, dy) < half;
+    };
+    // The common case, a path whose vertices all stay, read in place.
+    if (whole.parts.size() == 1) {
+        const geom::Part& p = whole.parts[0];
+        bool stays = true;
+        for (std::size_t i = 1; stays && i + 1 < p.size(); ++i)
+            stays = !nearBy(p[i].x, p[i].y, p[i - 1].x, p[i - 1].y) && !nearBy(p[i].x, p[i].y, p.back().x, p.back().y);
+        if (stays) return shape;
+    }
     std::vector<WKSPoint> v;
     v.reserve(whole.pointCount());
     for (const geom::Part& part : whole.parts)
         for (const geom::Coord& c : part) v.push_back({c.x, c.y});
-    // The distance is never below the larger difference: most vertices are told apart without it.
-    const double half = tolerance / 2;
-    auto near = [&](const WKSPoint& a, const WKSPoint& b) {
-        const double dx = std::fabs(a.X - b.X), dy = std::fabs(a.Y - b.Y);
-        return dx < half && dy < half && std::hypot(dx, dy) < half;
-    };
+    auto near = [&](const WKSPoint& a, const WKSPoint& b) { return nearBy(a.X, a.Y, b.X, b.Y); };
     std::vector<WKSPoint> kept{v.front()};
     for (std::size_t i = 1; i + 1 < v.size(); ++i)
         if (!near(v[i], kept.back()) && !near(v[i], v.back())) kept.push_back(v[i]);
