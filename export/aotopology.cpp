@@ -27,6 +27,7 @@
 using namespace aotopology;
 
 aotopology::InCellMemo* aotopology::inCellMemo = nullptr;
+aotopology::FeatureFactsMemo* aotopology::featureFacts = nullptr;
 
 namespace {
 
@@ -87,6 +88,11 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
             rebuildMemoKept = keep;
         }
     } resetMemo;
+    FeatureFactsMemo facts;
+    featureFacts = &facts;
+    struct ResetFacts {
+        ~ResetFacts() { featureFacts = nullptr; }
+    } resetFacts;
 
     progress(8, 154);
     if (updateFENum(workspace, cellName, dataset) != S_OK) return E_FAIL;
@@ -116,6 +122,16 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
     if (updateSrelTable(workspace, cellName) != S_OK) return E_FAIL;
     resetMemo.keep = true;
     return S_OK;
+}
+
+// Keeps what the naming read of a feature for the rebuild's edges (featureFacts).
+void remember(IFeature* feature, const std::string& className, const std::string& name, LONG lnamIndex,
+              int32_t code, esriGeometryType type) {
+    FeatureFacts& f = (*featureFacts)[{className, feature->GetOID()}];
+    f.name = name;
+    f.lnam = lnamIndex >= 0 ? textOf(IRowPtr(feature), lnamIndex) : std::string();
+    f.code = code;
+    f.line = type == esriGeometryPolyline ? feature->GetShape() : nullptr;
 }
 
 // The cell's features of one class for updateFENum: the rows the where clause selects among those
@@ -227,10 +243,12 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
             std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
             const esriGeometryType type = featureClass->GetShapeType();
             const std::string className = static_cast<const char*>(IDatasetPtr(featureClass)->GetName());
+            const LONG lnamIndex = featureClass->FindField("LNAM");
             std::string previous = "xx";
             for (const auto& [name, feature] : rows) {
                 const int32_t code = inCell.codeOf(feature, featureClass);
                 if (code < 0) return E_FAIL;
+                if (featureFacts) remember(feature, className, name, lnamIndex, code, type);
                 // A part of the feature counted already is passed over whether it lies in the cell
                 // or not: no need to test its shape.
                 if (name == previous) continue;
@@ -253,15 +271,20 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
             if (nameIndex < 0) _com_issue_error(E_FAIL);
             const esriGeometryType type = featureClass->GetShapeType();
             const std::string className = static_cast<const char*>(IDatasetPtr(featureClass)->GetName());
+            const LONG lnamIndex = featureClass->FindField("LNAM");
             for (IFeaturePtr feature = cursor->NextFeature(); feature; feature = cursor->NextFeature()) {
                 const int32_t code = inCell.codeOf(feature, featureClass);
                 if (code < 0) return E_FAIL;
-                if (!inCellOnce(inCell, className, feature->GetOID(), feature->GetShape(), type, isMetaCode(code)))
+                if (!inCellOnce(inCell, className, feature->GetOID(), feature->GetShape(), type, isMetaCode(code))) {
+                    if (featureFacts) remember(feature, className, textOf(IRowPtr(feature), nameIndex), lnamIndex, code, type);
                     continue;
+                }
                 ++count.highest;
                 (isMetaCode(code) ? count.meta : count.geo)++;
-                feature->PutValue(nameIndex, _variant_t(generatedName("FE", count.highest).c_str()));
+                const std::string name = generatedName("FE", count.highest);
+                feature->PutValue(nameIndex, _variant_t(name.c_str()));
                 cursor->UpdateFeature(feature);
+                if (featureFacts) remember(feature, className, name, lnamIndex, code, type);
             }
         }
         if (populateDSSI(featureWorkspace, "NOGR", count.geo, cellName) != S_OK) return E_FAIL;

@@ -94,6 +94,19 @@ ParentInfo& parentInfo(const TopologyParent& p) {
     } else {
         scratch = ParentInfo();
     }
+    // Read by the naming already, unless its shape is still wanted for the cell test.
+    if (build && featureFacts && inCellMemo) {
+        const auto key = std::make_pair(std::string(static_cast<const char*>(_bstr_t(p.className))), p.oid);
+        const auto known = featureFacts->find(key);
+        if (known != featureFacts->end() && inCellMemo->count(key)) {
+            info->type = p.featureClass->GetShapeType();
+            info->name = known->second.name;
+            info->lnam = known->second.lnam;
+            info->code = known->second.code;
+            if (info->type == esriGeometryPolyline) info->shape = known->second.line;
+            if (info->type != esriGeometryPolyline || info->shape) return *info;
+        }
+    }
     IFeaturePtr feature = p.featureClass->GetFeature(p.oid);
     info->type = p.featureClass->GetShapeType();
     info->feature = feature;

@@ -309,6 +309,17 @@ private:
 using InCellMemo = std::map<std::pair<std::string, LONG>, Verdict>;
 extern InCellMemo* inCellMemo;
 
+// What the naming of the features read of each feature (its name once named, LNAM, object code, a
+// line's shape), for the edges' parents: each feature is read once in a rebuild. Set by the
+// rebuild for its run; null otherwise (each call then reads the feature itself).
+struct FeatureFacts {
+    std::string name, lnam;
+    int32_t code = -1;
+    IGeometryPtr line;  // lines only
+};
+using FeatureFactsMemo = std::map<std::pair<std::string, LONG>, FeatureFacts>;
+extern FeatureFactsMemo* featureFacts;
+
 // The rebuild's verdicts for the export of the cell's features (null when the export did not follow
 // the cell's rebuild), and their end once its features are written.
 const InCellMemo* rebuildVerdicts(const char* cellName);
