@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "export/aotopology_support.h"
@@ -26,6 +27,7 @@
 using namespace aotopology;
 
 aotopology::InCellMemo* aotopology::inCellMemo = nullptr;
+aotopology::FeatureFactsMemo* aotopology::featureFacts = nullptr;
 
 namespace {
 
@@ -86,6 +88,11 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
             rebuildMemoKept = keep;
         }
     } resetMemo;
+    FeatureFactsMemo facts;
+    featureFacts = &facts;
+    struct ResetFacts {
+        ~ResetFacts() { featureFacts = nullptr; }
+    } resetFacts;
 
     progress(8, 154);
     if (updateFENum(workspace, cellName, dataset) != S_OK) return E_FAIL;
@@ -115,6 +122,16 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
     if (updateSrelTable(workspace, cellName) != S_OK) return E_FAIL;
     resetMemo.keep = true;
     return S_OK;
+}
+
+// Keeps what the naming read of a feature for the rebuild's edges (featureFacts).
+void remember(IFeature* feature, const std::string& className, const std::string& name, LONG lnamIndex,
+              int32_t code, esriGeometryType type) {
+    FeatureFacts& f = (*featureFacts)[{className, feature->GetOID()}];
+    f.name = name;
+    f.lnam = lnamIndex >= 0 ? textOf(IRowPtr(feature), lnamIndex) : std::string();
+    f.code = code;
+    f.line = type == esriGeometryPolyline ? feature->GetShape() : nullptr;
 }
 
 // The cell's features of one class for updateFENum: the rows the where clause selects among those
@@ -207,10 +224,11 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
         CellTest inCell(cellSpatialFilter->GetGeometry(), cellCoverage->GetGeometry());
         ClassCount count;
         const LONG classes = container->GetClassCount();
+        std::vector<IFeatureClassPtr> opened;  // each class opened once for both passes
+        for (LONG c = 0; c < classes; ++c) opened.push_back(container->GetClass(c));
 
         // Pass 1: the numbers in use and the named features (one count per name).
-        for (LONG c = 0; c < classes; ++c) {
-            IFeatureClassPtr featureClass = container->GetClass(c);
+        for (const IFeatureClassPtr& featureClass : opened) {
             if (!featureClass) continue;
             // Every feature in the cell lies within the whole coverage: the containment test below
             // decides, without the search testing each shape first.
@@ -225,10 +243,12 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
             std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
             const esriGeometryType type = featureClass->GetShapeType();
             const std::string className = static_cast<const char*>(IDatasetPtr(featureClass)->GetName());
+            const LONG lnamIndex = featureClass->FindField("LNAM");
             std::string previous = "xx";
             for (const auto& [name, feature] : rows) {
                 const int32_t code = inCell.codeOf(feature, featureClass);
                 if (code < 0) return E_FAIL;
+                if (featureFacts) remember(feature, className, name, lnamIndex, code, type);
                 // A part of the feature counted already is passed over whether it lies in the cell
                 // or not: no need to test its shape.
                 if (name == previous) continue;
@@ -242,8 +262,7 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
         }
 
         // Pass 2: the unnamed features take the next numbers.
-        for (LONG c = 0; c < classes; ++c) {
-            IFeatureClassPtr featureClass = container->GetClass(c);
+        for (const IFeatureClassPtr& featureClass : opened) {
             if (!featureClass) continue;
             IQueryFilterPtr filter(CLSID_QueryFilter);
             filter->PutWhereClause("NAME IS NULL OR NAME = ''");
@@ -252,15 +271,20 @@ HRESULT updateFENum(IWorkspace* workspace, const char* cellName, IFeatureDataset
             if (nameIndex < 0) _com_issue_error(E_FAIL);
             const esriGeometryType type = featureClass->GetShapeType();
             const std::string className = static_cast<const char*>(IDatasetPtr(featureClass)->GetName());
+            const LONG lnamIndex = featureClass->FindField("LNAM");
             for (IFeaturePtr feature = cursor->NextFeature(); feature; feature = cursor->NextFeature()) {
                 const int32_t code = inCell.codeOf(feature, featureClass);
                 if (code < 0) return E_FAIL;
-                if (!inCellOnce(inCell, className, feature->GetOID(), feature->GetShape(), type, isMetaCode(code)))
+                if (!inCellOnce(inCell, className, feature->GetOID(), feature->GetShape(), type, isMetaCode(code))) {
+                    if (featureFacts) remember(feature, className, textOf(IRowPtr(feature), nameIndex), lnamIndex, code, type);
                     continue;
+                }
                 ++count.highest;
                 (isMetaCode(code) ? count.meta : count.geo)++;
-                feature->PutValue(nameIndex, _variant_t(generatedName("FE", count.highest).c_str()));
+                const std::string name = generatedName("FE", count.highest);
+                feature->PutValue(nameIndex, _variant_t(name.c_str()));
                 cursor->UpdateFeature(feature);
+                if (featureFacts) remember(feature, className, name, lnamIndex, code, type);
             }
         }
         if (populateDSSI(featureWorkspace, "NOGR", count.geo, cellName) != S_OK) return E_FAIL;
@@ -382,21 +406,23 @@ HRESULT updateSrelTable(IWorkspace* workspace, const char* cellName) {
         for (int i = 0; i < 8; ++i) index[i] = table->FindField(columns[i]);
         ICursorPtr cursor = table->Insert(VARIANT_TRUE);
         IRowBufferPtr buffer = table->CreateRowBuffer();
-        // A column's value often repeats the row before's (the rows of one edge, the one-letter
-        // columns): its variant is made once for the run of equal values.
-        std::string last[8];
-        _variant_t variants[8];
-        variants[7] = _variant_t(cellName);
+        // The buffer keeps its values from row to row: a column is set again only when its value
+        // differs from the row before's (the rows of one edge, the one-letter columns). A value's
+        // variant is made once (a feature's name recurs on each of its edges).
+        if (index[7] >= 0) buffer->PutValue(index[7], _variant_t(cellName));
+        std::string last[7];
+        std::unordered_map<std::string, _variant_t> variants;
         for (int32_t k = 0; k < topoSrelList.count; ++k) {
             const SrelRecord& r = topoSrelList.records[k];
             const char* values[7] = {r.SRC_LNAM, r.SRC_NAME, r.DEST_NAME, r.ORNT, r.USAG, r.MASK, r.TOPI};
             for (int i = 0; i < 7; ++i) {
                 if (k > 0 && last[i] == values[i]) continue;
                 last[i] = values[i];
-                variants[i] = _variant_t(values[i]);
+                if (index[i] < 0) continue;
+                auto [it, added] = variants.try_emplace(last[i]);
+                if (added) it->second = _variant_t(values[i]);
+                buffer->PutValue(index[i], it->second);
             }
-            for (int i = 0; i < 8; ++i)
-                if (index[i] >= 0) buffer->PutValue(index[i], variants[i]);
             cursor->InsertRow(buffer);
         }
         cursor->Flush();

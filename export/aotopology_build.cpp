@@ -65,6 +65,7 @@ struct Build {
     IFeatureClassPtr vc;
     IFeatureCursorPtr vcInsert;
     IFeatureBufferPtr vcBuffer;
+    bool vcPrimed = false;
 };
 Build* build = nullptr;
 
@@ -93,6 +94,19 @@ ParentInfo& parentInfo(const TopologyParent& p) {
     } else {
         scratch = ParentInfo();
     }
+    // Read by the naming already, unless its shape is still wanted for the cell test.
+    if (build && featureFacts && inCellMemo) {
+        const auto key = std::make_pair(std::string(static_cast<const char*>(_bstr_t(p.className))), p.oid);
+        const auto known = featureFacts->find(key);
+        if (known != featureFacts->end() && inCellMemo->count(key)) {
+            info->type = p.featureClass->GetShapeType();
+            info->name = known->second.name;
+            info->lnam = known->second.lnam;
+            info->code = known->second.code;
+            if (info->type == esriGeometryPolyline) info->shape = known->second.line;
+            if (info->type != esriGeometryPolyline || info->shape) return *info;
+        }
+    }
     IFeaturePtr feature = p.featureClass->GetFeature(p.oid);
     info->type = p.featureClass->GetShapeType();
     info->feature = feature;
@@ -120,11 +134,25 @@ IGeometryPtr edgeShape(IGeometry* shape, double tolerance) {
     // Read from the shape itself: a point object per vertex costs more than the rest of the edge.
     const geom::Shape& whole = geom::shapeOf(shape);
     if (whole.pointCount() <= 2) return shape;
+    // The distance is never below the larger difference: most vertices are told apart without it.
+    const double half = tolerance / 2;
+    auto nearBy = [&](double ax, double ay, double bx, double by) {
+        const double dx = std::fabs(ax - bx), dy = std::fabs(ay - by);
+        return dx < half && dy < half && std::hypot(dx, dy) < half;
+    };
+    // The common case, a path whose vertices all stay, read in place.
+    if (whole.parts.size() == 1) {
+        const geom::Part& p = whole.parts[0];
+        bool stays = true;
+        for (std::size_t i = 1; stays && i + 1 < p.size(); ++i)
+            stays = !nearBy(p[i].x, p[i].y, p[i - 1].x, p[i - 1].y) && !nearBy(p[i].x, p[i].y, p.back().x, p.back().y);
+        if (stays) return shape;
+    }
     std::vector<WKSPoint> v;
     v.reserve(whole.pointCount());
     for (const geom::Part& part : whole.parts)
         for (const geom::Coord& c : part) v.push_back({c.x, c.y});
-    auto near = [&](const WKSPoint& a, const WKSPoint& b) { return std::hypot(a.X - b.X, a.Y - b.Y) < tolerance / 2; };
+    auto near = [&](const WKSPoint& a, const WKSPoint& b) { return nearBy(a.X, a.Y, b.X, b.Y); };
     std::vector<WKSPoint> kept{v.front()};
     for (std::size_t i = 1; i + 1 < v.size(); ++i)
         if (!near(v[i], kept.back()) && !near(v[i], v.back())) kept.push_back(v[i]);
@@ -170,16 +198,24 @@ const char* lineDirection(IGeometry* feature, IGeometry* edge, double tolerance)
     return "";
 }
 
-// Inserts the connected node at the topology node and links the point features on it.
-std::string makeNode(ITopologyNode* node, int32_t* counter, IFeatureCursor* insert, IFeatureBuffer* buffer,
-                     const char* cellName) {
-    const std::string name = generatedName("VC", *counter);
-    ++*counter;
-    buffer->PutRefShape(node->GetGeometry());
+// The primitive's name and the columns every primitive of the cell shares. A buffer keeps its values
+// from row to row: with `primed` set (by the first call) only the name is set again.
+void setPrimitive(IFeatureBuffer* buffer, const std::string& name, const char* cellName, bool* primed = nullptr) {
     (void)SetRecordValue(buffer, "NAME", _variant_t(name.c_str()));
+    if (primed && *primed) return;
     (void)SetRecordValue(buffer, "RUIN", _variant_t("I"));
     (void)SetRecordValue(buffer, "RVER", _variant_t(LONG(1)));
     (void)SetRecordValue(buffer, "DSNM", _variant_t(cellName));
+    if (primed) *primed = true;
+}
+
+// Inserts the connected node at the topology node and links the point features on it.
+std::string makeNode(ITopologyNode* node, int32_t* counter, IFeatureCursor* insert, IFeatureBuffer* buffer,
+                     const char* cellName, bool* primed) {
+    const std::string name = generatedName("VC", *counter);
+    ++*counter;
+    buffer->PutRefShape(node->GetGeometry());
+    setPrimitive(buffer, name, cellName, primed);
     insert->InsertFeature(buffer);
     if (getPointFeatures(node, name.c_str()) != S_OK) return {};
     return name;
@@ -191,7 +227,7 @@ std::string nodeName(ITopologyNode* node, int32_t* counter) {
     if (it != build->nodeNames.end()) return it->second;
     std::string name;
     try {
-        name = makeNode(node, counter, build->vcInsert, build->vcBuffer, build->cellName.c_str());
+        name = makeNode(node, counter, build->vcInsert, build->vcBuffer, build->cellName.c_str(), &build->vcPrimed);
     } catch (const _com_error& e) {
         logComErrorOf(kModule, "getNode", e);
         return {};
@@ -206,13 +242,6 @@ IFeatureClassPtr openClass(IFeatureWorkspace* workspace, const char* name) {
     IFeatureClassPtr out;
     out.Attach(raw);
     return out;
-}
-
-void setPrimitive(IFeatureBuffer* buffer, const std::string& name, const char* cellName) {
-    (void)SetRecordValue(buffer, "NAME", _variant_t(name.c_str()));
-    (void)SetRecordValue(buffer, "RUIN", _variant_t("I"));
-    (void)SetRecordValue(buffer, "RVER", _variant_t(LONG(1)));
-    (void)SetRecordValue(buffer, "DSNM", _variant_t(cellName));
 }
 
 struct BuildScope {
@@ -279,6 +308,7 @@ HRESULT getTopoEdge(IWorkspace* workspace, IGeometry* metaArea, IGeometry* dataA
         state.vcBuffer = state.vc->CreateFeatureBuffer();
         IFeatureCursorPtr veInsert = ve->Insert(VARIANT_TRUE);
         IFeatureBufferPtr veBuffer = ve->CreateFeatureBuffer();
+        bool vePrimed = false;
 
         int32_t e = 1, n = 1;
         IEnumTopologyEdgePtr edges = cache->GetEdges();
@@ -300,7 +330,7 @@ HRESULT getTopoEdge(IWorkspace* workspace, IGeometry* metaArea, IGeometry* dataA
             const std::string name = generatedName("VE", e);
             ++e;
             veBuffer->PutRefShape(shape);
-            setPrimitive(veBuffer, name, cellName);
+            setPrimitive(veBuffer, name, cellName, &vePrimed);
             veInsert->InsertFeature(veBuffer);
             const std::string first = nodeName(edge->GetFromNode(), &n);
             const std::string last = first.empty() ? std::string() : nodeName(edge->GetToNode(), &n);
@@ -369,7 +399,7 @@ std::string getNode(ITopologyNode* node, int32_t* nodeCounter, IFeatureClass* vc
         }
         IFeatureCursorPtr insert = vc->Insert(VARIANT_TRUE);
         IFeatureBufferPtr buffer = vc->CreateFeatureBuffer();
-        return makeNode(node, nodeCounter, insert, buffer, cellName);
+        return makeNode(node, nodeCounter, insert, buffer, cellName, nullptr);
     } catch (const _com_error& e) {
         logComErrorOf(kModule, "getNode", e);
         return {};
@@ -458,17 +488,23 @@ HRESULT populatePointPrimitives(IFeatureClass* pointClass, const char* cellName,
         if (!pointClass || !cellName || !counter || !cellCoverage) return E_FAIL;
         IGeometryPtr area = cellCoverage->GetGeometry();
         ISpatialFilterPtr filter = cellFilter(area, pointClass, nullptr);
-        if (pointClass->FeatureCount(filter) == 0) return S_OK;
-        IFeatureWorkspacePtr featureWorkspace = workspaceOf(pointClass);
-        IFeatureClassPtr vi2d = featureWorkspace ? openClass(featureWorkspace, "VI2D") : nullptr;
-        if (!vi2d) return E_FAIL;
-        IFeatureCursorPtr insert = vi2d->Insert(VARIANT_TRUE);
-        IFeatureBufferPtr buffer = vi2d->CreateFeatureBuffer();
+        // The node class is opened at the class's first feature in the cell: most classes have none.
+        IFeatureClassPtr vi2d;
+        IFeatureCursorPtr insert;
+        IFeatureBufferPtr buffer;
+        bool primed = false;
         const LONG nameIndex = pointClass->FindField("NAME"), lnamIndex = pointClass->FindField("LNAM");
         std::map<std::pair<double, double>, std::string> local;
         auto& nodes = isolatedNodes ? *isolatedNodes : local;
         IFeatureCursorPtr cursor = pointClass->Search(filter, VARIANT_FALSE);
         for (IFeaturePtr feature = cursor->NextFeature(); feature; feature = cursor->NextFeature()) {
+            if (!vi2d) {
+                IFeatureWorkspacePtr featureWorkspace = workspaceOf(pointClass);
+                vi2d = featureWorkspace ? openClass(featureWorkspace, "VI2D") : nullptr;
+                if (!vi2d) return E_FAIL;
+                insert = vi2d->Insert(VARIANT_TRUE);
+                buffer = vi2d->CreateFeatureBuffer();
+            }
             const std::string name = nameIndex >= 0 ? valueText(feature->GetValue(nameIndex)) : std::string();
             if (hasSource(name)) continue;
             const std::string lnam = lnamIndex >= 0 ? valueText(feature->GetValue(lnamIndex)) : std::string();
@@ -481,7 +517,7 @@ HRESULT populatePointPrimitives(IFeatureClass* pointClass, const char* cellName,
                 it->second = generatedName("VI", *counter);
                 ++*counter;
                 buffer->PutRefShape(point);
-                setPrimitive(buffer, it->second, cellName);
+                setPrimitive(buffer, it->second, cellName, &primed);
                 insert->InsertFeature(buffer);
             }
             append(lnam, name, it->second, "N", "N", "N", "N");
@@ -513,6 +549,7 @@ HRESULT populateSoundings(IFeatureClass* soundingClass, const char* cellName, in
         IFeatureCursorPtr insert = vi3dsp->Insert(VARIANT_TRUE);
         IFeatureBufferPtr buffer = vi3dsp->CreateFeatureBuffer();
         const LONG depthColumn = vi3dsp->FindField("DEPTH");
+        bool primed = false;
         // Each run of one name is a sounding group: one node name and one relation row.
         for (std::size_t k = 0; k < rows.size();) {
             std::size_t end = k;
@@ -522,7 +559,7 @@ HRESULT populateSoundings(IFeatureClass* soundingClass, const char* cellName, in
             for (std::size_t s = k; s < end; ++s) {
                 IFeature* sounding = rows[s].second;
                 buffer->PutRefShape(sounding->GetShape());
-                setPrimitive(buffer, node, cellName);
+                if (s == k) setPrimitive(buffer, node, cellName, &primed);
                 if (depthColumn >= 0 && depthIndex >= 0) buffer->PutValue(depthColumn, sounding->GetValue(depthIndex));
                 insert->InsertFeature(buffer);
             }

@@ -54,6 +54,15 @@ public:
         keys.push_back(key);
         return slots_[i];
     }
+    // Room for n keys without growing.
+    void reserve(std::size_t n) {
+        std::size_t slots = 64;
+        while (slots < 2 * (n + 1)) slots *= 2;
+        if (slots > slots_.size()) {
+            keys.reserve(n);
+            grow(slots);
+        }
+    }
     // -1 when the key has no number.
     std::int32_t find(const Key& key) const {
         if (slots_.empty()) return -1;
@@ -65,8 +74,9 @@ public:
     std::vector<Key> keys;  // by number
 
 private:
-    void grow() {
-        slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), -1);
+    void grow() { grow(std::max<std::size_t>(64, 2 * slots_.size())); }
+    void grow(std::size_t slots) {
+        slots_.assign(slots, -1);
         for (std::size_t k = 0; k < keys.size(); ++k) {
             std::size_t i = Hash()(keys[k]) & (slots_.size() - 1);
             while (slots_[i] >= 0) i = (i + 1) & (slots_.size() - 1);
@@ -186,6 +196,8 @@ public:
         for (const Cell& c : pixels) cells_[fill[bucket(c)]++] = c;
     }
 
+    std::size_t size() const { return cells_.size(); }
+
     // Appends the hot pixels that segment a-b meets, in no particular order.
     void meets(Cell a, Cell b, std::vector<Cell>& out) const {
         if (cells_.empty()) return;
@@ -247,20 +259,26 @@ void distinctSegments(const std::vector<std::vector<Cell>>& paths, std::vector<S
                       std::vector<std::uint32_t>& indexOf) {
     Numbering<Segment, SegmentHash> seen;
     indexOf.clear();
+    std::size_t all = 0;
+    for (const auto& path : paths) all += path.size() > 1 ? path.size() - 1 : 0;
+    seen.reserve(all);
+    indexOf.reserve(all);
     for (const auto& path : paths)
         for (std::size_t i = 0; i + 1 < path.size(); ++i)
             indexOf.push_back(std::uint32_t(seen.number(std::minmax(path[i], path[i + 1]))));
     // Renumbered in sorted order, so that nothing depends on the order of the paths.
-    std::vector<std::uint32_t> order(seen.keys.size());
-    for (std::size_t k = 0; k < order.size(); ++k) order[k] = std::uint32_t(k);
-    std::sort(order.begin(), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return SegmentLess()(seen.keys[a], seen.keys[b]); });
-    std::vector<std::uint32_t> rank(order.size());
+    // Sorted with their numbers beside them (the keys are distinct: no two compare equal).
+    std::vector<std::pair<Segment, std::uint32_t>> sorted(seen.keys.size());
+    for (std::size_t k = 0; k < sorted.size(); ++k) sorted[k] = {seen.keys[k], std::uint32_t(k)};
+    seen = {};
+    std::sort(sorted.begin(), sorted.end(),
+              [](const auto& a, const auto& b) { return SegmentLess()(a.first, b.first); });
+    std::vector<std::uint32_t> rank(sorted.size());
     distinct.clear();
-    distinct.reserve(order.size());
-    for (std::size_t r = 0; r < order.size(); ++r) {
-        rank[order[r]] = std::uint32_t(r);
-        distinct.push_back(seen.keys[order[r]]);
+    distinct.reserve(sorted.size());
+    for (std::size_t r = 0; r < sorted.size(); ++r) {
+        rank[sorted[r].second] = std::uint32_t(r);
+        distinct.push_back(sorted[r].first);
     }
     for (std::uint32_t& k : indexOf) k = rank[k];
 }
@@ -278,9 +296,11 @@ std::int64_t typicalExtent(const std::vector<Segment>& distinct) {
 
 // The distinct segments chained into lines: each run between cells where other than two segments
 // meet becomes one line (a closed run starts at the low end of its first segment), so that
-// linework shared by several features goes to GEOS once and in few pieces.
-std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distinct) {
-    Numbering<Cell, CellHash> cells;
+// linework shared by several features goes to GEOS once and in few pieces. placeOf: where each
+// distinct segment lies, its chain (high half) and the place of its first vertex in the chain;
+// cells: numbers the segments' ends (a new numbering).
+std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distinct, std::vector<std::uint64_t>& placeOf,
+                                              Numbering<Cell, CellHash>& cells) {
     std::vector<std::pair<std::int32_t, std::int32_t>> ends(distinct.size());
     for (std::size_t k = 0; k < distinct.size(); ++k) ends[k] = {cells.number(distinct[k].first), cells.number(distinct[k].second)};
     const std::size_t n = cells.keys.size();
@@ -301,11 +321,13 @@ std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distin
     auto degree = [&](std::int32_t c) { return start[std::size_t(c) + 1] - start[std::size_t(c)]; };
     std::vector<char> used(distinct.size(), 0);
     std::vector<std::vector<Cell>> chains;
+    placeOf.assign(distinct.size(), 0);
     auto follow = [&](std::size_t k, std::int32_t from) {
         std::vector<Cell> chain{cells.keys[std::size_t(from)]};
         std::int32_t at = from;
         for (;;) {
             used[k] = 1;
+            placeOf[k] = (std::uint64_t(chains.size()) << 32) | std::uint64_t(chain.size() - 1);
             at = ends[k].first == at ? ends[k].second : ends[k].first;
             chain.push_back(cells.keys[std::size_t(at)]);
             if (degree(at) != 2) break;
@@ -328,22 +350,169 @@ std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distin
     return chains;
 }
 
+// A distinct segment with its box.
+struct Boxed {
+    Cell a, b;  // low end, high end
+    std::int64_t y0, y1;
+};
+
+// Whether GEOS's noding could find anything on segments s and t but the end they share: they come
+// within `margin` cells of each other, or, sharing an end, fold back onto each other (a sharp
+// angle whose far ends lie within `margin` of the other's line). The margin covers the rounding of
+// the cells to coordinates, so that what GEOS decides in floating point is never missed here.
+bool mayInteract(const Boxed& s, const Boxed& t, std::int64_t margin) {
+    if (s.b.x + margin < t.a.x || t.b.x + margin < s.a.x || s.y1 + margin < t.y0 || t.y1 + margin < s.y0) return false;
+    const double m = double(margin);
+    // A shared end: e, and the far ends p (of s) and q (of t).
+    const Cell* e = nullptr;
+    Cell p{}, q{};
+    if (s.a == t.a) e = &s.a, p = s.b, q = t.b;
+    else if (s.a == t.b) e = &s.a, p = s.b, q = t.a;
+    else if (s.b == t.a) e = &s.b, p = s.a, q = t.b;
+    else if (s.b == t.b) e = &s.b, p = s.a, q = t.a;
+    if (e) {
+        const double ux = double(p.x - e->x), uy = double(p.y - e->y), vx = double(q.x - e->x), vy = double(q.y - e->y);
+        if (ux * vx + uy * vy <= 0) return false;  // apart by about a right angle or more
+        const double cross = ux * vy - uy * vx;
+        return cross * cross <= m * m * std::max(ux * ux + uy * uy, vx * vx + vy * vy);
+    }
+    // Crossing or touching, decided exactly (collinear ones apart along their line too: no harm).
+    const int o1 = orientation(s.a.x, s.a.y, s.b.x, s.b.y, t.a.x, t.a.y);
+    const int o2 = orientation(s.a.x, s.a.y, s.b.x, s.b.y, t.b.x, t.b.y);
+    const int o3 = orientation(t.a.x, t.a.y, t.b.x, t.b.y, s.a.x, s.a.y);
+    const int o4 = orientation(t.a.x, t.a.y, t.b.x, t.b.y, s.b.x, s.b.y);
+    if (o1 * o2 <= 0 && o3 * o4 <= 0) return true;
+    auto distance = [](Cell c, const Boxed& u) {
+        const double sx = double(u.b.x - u.a.x), sy = double(u.b.y - u.a.y);
+        const double cx = double(c.x - u.a.x), cy = double(c.y - u.a.y);
+        const double k = std::clamp((cx * sx + cy * sy) / (sx * sx + sy * sy), 0.0, 1.0);
+        const double dx = cx - k * sx, dy = cy - k * sy;
+        return dx * dx + dy * dy;
+    };
+    const double m2 = m * m;
+    return distance(s.a, t) <= m2 || distance(s.b, t) <= m2 || distance(t.a, s) <= m2 || distance(t.b, s) <= m2;
+}
+
+// The distinct segments on which GEOS's noding may find a crossing or an overlap (mayInteract with
+// another segment). The others meet the rest of the linework only at their ends, where GEOS adds
+// nothing: it need not see them. The segments go into square buckets along their length (widened
+// by the margin), and the segments of each bucket are tested in pairs.
+std::vector<char> crossingSegments(const std::vector<Segment>& distinct, std::int64_t typical) {
+    std::vector<char> marked(distinct.size(), 0);
+    if (distinct.empty()) return marked;
+    std::vector<Boxed> boxed(distinct.size());
+    Cell lo = distinct[0].first, hi = distinct[0].first;
+    std::int64_t largest = 0;
+    for (std::size_t k = 0; k < distinct.size(); ++k) {
+        const auto& [a, b] = distinct[k];
+        boxed[k] = {a, b, std::min(a.y, b.y), std::max(a.y, b.y)};
+        lo = {std::min(lo.x, a.x), std::min(lo.y, boxed[k].y0)};
+        hi = {std::max(hi.x, b.x), std::max(hi.y, boxed[k].y1)};
+    }
+    largest = std::max({-lo.x, hi.x, -lo.y, hi.y, std::int64_t(0)});
+    // A few cells, and the rounding of the largest coordinate (cells of up to 2^52) many times over.
+    const std::int64_t margin = 4 + std::int64_t(std::ceil(double(largest) * 0x1p-44));
+    lo = {lo.x - margin, lo.y - margin};
+    hi = {hi.x + margin, hi.y + margin};
+    std::int64_t size = std::max<std::int64_t>(typical / 2, 4 * margin);
+    const double most = 8.0 * double(distinct.size()) + 1024;
+    std::int64_t columns = 0, rows = 0;
+    for (;;) {
+        columns = (hi.x - lo.x) / size + 1;
+        rows = (hi.y - lo.y) / size + 1;
+        if (double(columns) * double(rows) <= most) break;
+        size *= 2;
+    }
+    // The buckets each segment lies in, column by column; larger buckets when long segments would
+    // fill too many.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;  // bucket, segment
+    const std::size_t mostEntries = 16 * distinct.size() + (std::size_t(1) << 20);
+    for (bool full = true; full;) {
+        full = false;
+        entries.clear();
+        entries.reserve(distinct.size() * 3);
+        for (std::size_t k = 0; k < distinct.size() && !full; ++k) {
+            const Boxed& g = boxed[k];  // g.a.x <= g.b.x
+            const std::int64_t y0 = g.y0 - margin, y1 = g.y1 + margin;
+            const std::int64_t bx0 = (g.a.x - margin - lo.x) / size, bx1 = (g.b.x + margin - lo.x) / size;
+            for (std::int64_t bx = bx0; bx <= bx1; ++bx) {
+                std::int64_t ylo = y0, yhi = y1;
+                if (bx0 != bx1 && g.a.x != g.b.x) {
+                    // The segment's y over the column's x-range, widened by the margin and a cell.
+                    const double x0 = std::max(double(g.a.x), double(lo.x + bx * size - margin));
+                    const double x1 = std::min(double(g.b.x), double(lo.x + bx * size + size + margin));
+                    const double slope = double(g.b.y - g.a.y) / double(g.b.x - g.a.x);
+                    const double ya = double(g.a.y) + (x0 - double(g.a.x)) * slope;
+                    const double yb = double(g.a.y) + (x1 - double(g.a.x)) * slope;
+                    ylo = std::max(y0, std::int64_t(std::floor(std::min(ya, yb))) - margin - 1);
+                    yhi = std::min(y1, std::int64_t(std::ceil(std::max(ya, yb))) + margin + 1);
+                }
+                if (ylo > yhi) continue;
+                const std::int64_t by0 = (ylo - lo.y) / size, by1 = (yhi - lo.y) / size;
+                for (std::int64_t by = by0; by <= by1; ++by)
+                    entries.push_back({std::uint32_t(bx * rows + by), std::uint32_t(k)});
+            }
+            full = entries.size() > mostEntries;
+        }
+        if (full) {
+            size *= 4;
+            columns = (hi.x - lo.x) / size + 1;
+            rows = (hi.y - lo.y) / size + 1;
+        }
+    }
+    std::vector<std::uint32_t> start(std::size_t(columns * rows) + 1, 0);
+    for (const auto& [bucket, k] : entries) ++start[bucket + 1];
+    for (std::size_t b = 0; b + 1 < start.size(); ++b) start[b + 1] += start[b];
+    std::vector<std::uint32_t> members(entries.size());
+    {
+        std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+        for (const auto& [bucket, k] : entries) members[fill[bucket]++] = k;
+    }
+    entries.clear();
+    entries.shrink_to_fit();
+    // A bucket's segments come in the order of the distinct segments, so by their low end's x: the
+    // later ones lie ever further right.
+    for (std::size_t b = 0; b + 1 < start.size(); ++b)
+        for (std::uint32_t i = start[b]; i < start[b + 1]; ++i) {
+            const std::uint32_t s = members[i];
+            for (std::uint32_t j = i + 1; j < start[b + 1]; ++j) {
+                const std::uint32_t t = members[j];
+                if (boxed[t].a.x > boxed[s].b.x + margin) break;
+                if (mayInteract(boxed[s], boxed[t], margin)) marked[s] = marked[t] = 1;
+            }
+        }
+    return marked;
+}
+
 // The hot pixels of the linework, each once (in no particular order): every vertex, and every
 // crossing GEOS finds, rounded. Numbered, not sorted: GEOS gives back every vertex again.
-void hotPixels(const std::vector<Segment>& distinct, double tolerance, const Grid& grid, CrossingFinder finder,
-               std::vector<Cell>& out) {
-    Numbering<Cell, CellHash> pixels;
+void hotPixels(const std::vector<Segment>& distinct, const std::vector<char>& crossing, double tolerance,
+               const Grid& grid, CrossingFinder finder, std::vector<Cell>& out) {
+    Numbering<Cell, CellHash> pixels;  // every vertex (the chains' numbering), then the crossings
     GEOSContextHandle_t ctx = geom::geosContext();
     std::vector<geom::Geom> lines;
     std::vector<double> buffer;
-    for (const auto& chain : distinctChains(distinct)) {
-        for (const Cell& c : chain) pixels.number(c);
+    std::vector<std::uint64_t> placeOf;
+    const std::vector<std::vector<Cell>> chains = distinctChains(distinct, placeOf, pixels);
+    // GEOS sees the segments it may find something on, in the order and direction of their chains
+    // (a run of them along a chain as one line), so that it relates each pair as it would in the
+    // whole linework.
+    std::vector<std::uint64_t> places;
+    for (std::size_t k = 0; k < distinct.size(); ++k)
+        if (crossing[k]) places.push_back(placeOf[k]);
+    std::sort(places.begin(), places.end());
+    for (std::size_t i = 0; i < places.size();) {
+        std::size_t j = i + 1;
+        while (j < places.size() && places[j] == places[j - 1] + 1 && (places[j] >> 32) == (places[i] >> 32)) ++j;
+        const std::vector<Cell>& chain = chains[std::size_t(places[i] >> 32)];
+        const std::size_t first = std::size_t(places[i] & 0xFFFFFFFFu), count = j - i + 1;
+        i = j;
         buffer.clear();
-        for (const Cell& c : chain) {
-            buffer.push_back(grid.coord(c.x));
-            buffer.push_back(grid.coord(c.y));
+        for (std::size_t v = first; v < first + count; ++v) {
+            buffer.push_back(grid.coord(chain[v].x));
+            buffer.push_back(grid.coord(chain[v].y));
         }
-        GEOSCoordSequence* seq = GEOSCoordSeq_copyFromBuffer_r(ctx, buffer.data(), unsigned(chain.size()), 0, 0);
+        GEOSCoordSequence* seq = GEOSCoordSeq_copyFromBuffer_r(ctx, buffer.data(), unsigned(count), 0, 0);
         if (!seq) geom::throwGeos("topology: coordinate sequence");
         GEOSGeometry* line = GEOSGeom_createLineString_r(ctx, seq);
         if (!line) geom::throwGeos("topology: line string");
@@ -398,14 +567,20 @@ struct Piece {
 // segments are numbered as they are first met.
 class Noding {
 public:
-    Noding(const std::vector<Segment>& distinct, const PixelIndex& index) {
+    // crossing: the segments that may meet a hot pixel but their ends (crossingSegments): a segment
+    // that meets no other within the margin passes through no other vertex's pixel, nor through a
+    // crossing's (which lies on two segments that cross).
+    Noding(const std::vector<Segment>& distinct, const std::vector<char>& crossing, const PixelIndex& index) {
         start_.reserve(distinct.size() + 1);
         start_.push_back(0);
         Numbering<std::uint64_t, KeyHash> segmentOf;
+        segmentOf.reserve(distinct.size());
+        vertexOf.reserve(index.size());
         std::vector<Cell> hits;
-        for (const auto& [lo, hi] : distinct) {
+        for (std::size_t k = 0; k < distinct.size(); ++k) {
+            const auto& [lo, hi] = distinct[k];
             hits.clear();
-            index.meets(lo, hi, hits);
+            if (crossing[k]) index.meets(lo, hi, hits);
             const Wide dx = hi.x - lo.x, dy = hi.y - lo.y;
             std::sort(hits.begin(), hits.end(), [&](const Cell& u, const Cell& v) {
                 const Wide tu = (u.x - lo.x) * dx + (u.y - lo.y) * dy, tv = (v.x - lo.x) * dx + (v.y - lo.y) * dy;
@@ -539,9 +714,11 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     std::vector<Segment> distinct;
     std::vector<std::uint32_t> distinctOf;
     distinctSegments(paths, distinct, distinctOf);
+    const std::int64_t typical = typicalExtent(distinct);
+    const std::vector<char> crossing = crossingSegments(distinct, typical);
     std::vector<Cell> pixels;
-    hotPixels(distinct, tolerance, grid, finder, pixels);
-    Noding noding(distinct, PixelIndex(pixels, typicalExtent(distinct)));
+    hotPixels(distinct, crossing, tolerance, grid, finder, pixels);
+    Noding noding(distinct, crossing, PixelIndex(pixels, typical));
     pixels.clear();
     pixels.shrink_to_fit();
     distinct.clear();

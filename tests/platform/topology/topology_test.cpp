@@ -112,6 +112,56 @@ const GraphCase kGraphCases[] = {
      "edge 0 0->1 (0 0, 0 1, 1 1, 1 0) all [A:E] left [] right [A:E]\n"
      "edge 1 0->1 (0 0, 1e-07 -1e-07, 1 0) all [M] left [] right []\n"
      "edge 2 0->1 (0 0, 1 0) all [A:E L] left [A:E] right []\n"},
+    // Linework that meets no other but at shared ends takes no part in finding crossings: these
+    // cases put a crossing, a line ending inside another's segment and a partial overlap beside
+    // an area they do not touch.
+    {"LinesCrossBesideOtherLinework",
+     [](TopologyGdb& g) {
+         g.addArea("A", {{{10, 10}, {11, 10}, {11, 11}, {10, 11}}});
+         g.addLine("L", {{0, 0}, {2, 2}});
+         g.addLine("M", {{0, 2}, {2, 0}});
+     },
+     "node 0 (0 0) degree 1 [L]\n"
+     "node 1 (0 2) degree 1 [M]\n"
+     "node 2 (1 1) degree 4 [L M]\n"
+     "node 3 (2 0) degree 1 [M]\n"
+     "node 4 (2 2) degree 1 [L]\n"
+     "node 5 (10 10) degree 2 [A]\n"
+     "edge 0 0->2 (0 0, 1 1) all [L] left [] right []\n"
+     "edge 1 1->2 (0 2, 1 1) all [M] left [] right []\n"
+     "edge 2 2->3 (1 1, 2 0) all [M] left [] right []\n"
+     "edge 3 2->4 (1 1, 2 2) all [L] left [] right []\n"
+     "edge 4 5->5 (10 10, 10 11, 11 11, 11 10, 10 10) all [A:E] left [] right [A:E]\n"},
+    {"LineEndsInsideAnotherSegment",
+     [](TopologyGdb& g) {
+         g.addArea("A", {{{10, 10}, {11, 10}, {11, 11}, {10, 11}}});
+         g.addLine("L", {{0, 0}, {2, 0}});
+         g.addLine("M", {{1, 0}, {1, 1}});
+     },
+     "node 0 (0 0) degree 1 [L]\n"
+     "node 1 (1 0) degree 3 [L M]\n"
+     "node 2 (1 1) degree 1 [M]\n"
+     "node 3 (2 0) degree 1 [L]\n"
+     "node 4 (10 10) degree 2 [A]\n"
+     "edge 0 0->1 (0 0, 1 0) all [L] left [] right []\n"
+     "edge 1 1->2 (1 0, 1 1) all [M] left [] right []\n"
+     "edge 2 1->3 (1 0, 2 0) all [L] left [] right []\n"
+     "edge 3 4->4 (10 10, 10 11, 11 11, 11 10, 10 10) all [A:E] left [] right [A:E]\n"},
+    {"LinesOverlapAlongPartOfASegment",
+     [](TopologyGdb& g) {
+         g.addArea("A", {{{10, 10}, {11, 10}, {11, 11}, {10, 11}}});
+         g.addLine("L", {{0, 0}, {3, 0}});
+         g.addLine("M", {{1, 0}, {4, 0}});
+     },
+     "node 0 (0 0) degree 1 [L]\n"
+     "node 1 (1 0) degree 2 [L M]\n"
+     "node 2 (3 0) degree 2 [L M]\n"
+     "node 3 (4 0) degree 1 [M]\n"
+     "node 4 (10 10) degree 2 [A]\n"
+     "edge 0 0->1 (0 0, 1 0) all [L] left [] right []\n"
+     "edge 1 1->2 (1 0, 3 0) all [L M] left [] right []\n"
+     "edge 2 2->3 (3 0, 4 0) all [M] left [] right []\n"
+     "edge 3 4->4 (10 10, 10 11, 11 11, 11 10, 10 10) all [A:E] left [] right [A:E]\n"},
     {"ParentsChangeAlongALine",
      [](TopologyGdb& g) {
          g.addLine("L", {{0, 0}, {1, 0}, {2, 0}, {3, 0}});
