@@ -13,6 +13,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "platform/com/out_param.h"
 #include "platform/gdb/gdb.h"
 #include "platform/geometry/gpkg_blob.h"
 
@@ -47,13 +48,6 @@ inline HRESULT giveText(const std::string& s, BSTR* out) {
     std::wstring w = fromUtf8(s);
     *out = SysAllocStringLen(w.data(), UINT(w.size()));
     return *out || w.empty() ? S_OK : E_OUTOFMEMORY;
-}
-template <class I>
-HRESULT givePtr(I* p, I** out) {
-    if (!out) return E_POINTER;
-    *out = p;
-    if (p) p->AddRef();
-    return S_OK;
 }
 inline void need(const void* p) {
     if (!p) raise(E_POINTER, "null out pointer");

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/com/out_param.h"
+
 namespace {
 
 std::wstring wide(BSTR s) { return s ? std::wstring(s, SysStringLen(s)) : std::wstring(); }
@@ -48,14 +50,6 @@ HRESULT giveBstr(const std::wstring& s, BSTR* out) {
     if (!out) return E_POINTER;
     *out = SysAllocStringLen(s.data(), UINT(s.size()));
     return *out || s.empty() ? S_OK : E_OUTOFMEMORY;
-}
-
-template <class I>
-HRESULT givePtr(I* p, I** out) {
-    if (!out) return E_POINTER;
-    *out = p;
-    if (p) p->AddRef();
-    return S_OK;
 }
 
 HRESULT fail(HRESULT hr, const char* text) {
@@ -133,27 +127,11 @@ private:
 // -------------------------------------------------------------------------------------------
 class GeometryDef final : public Object<IGeometryDefEdit> {
 public:
-    HRESULT get_GeometryType(esriGeometryType* t) override {
-        if (!t) return E_POINTER;
-        *t = type_;
-        return S_OK;
-    }
-    HRESULT get_HasZ(VARIANT_BOOL* z) override {
-        if (!z) return E_POINTER;
-        *z = hasZ_ ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-    HRESULT get_HasM(VARIANT_BOOL* m) override {
-        if (!m) return E_POINTER;
-        *m = VARIANT_FALSE;
-        return S_OK;
-    }
+    HRESULT get_GeometryType(esriGeometryType* t) override { return giveValue(type_, t); }
+    HRESULT get_HasZ(VARIANT_BOOL* z) override { return giveValue(hasZ_ ? VARIANT_TRUE : VARIANT_FALSE, z); }
+    HRESULT get_HasM(VARIANT_BOOL* m) override { return giveValue(VARIANT_FALSE, m); }
     HRESULT get_SpatialReference(ISpatialReference** sr) override { return givePtr(sr_.GetInterfacePtr(), sr); }
-    HRESULT get_GridCount(LONG* n) override {
-        if (!n) return E_POINTER;
-        *n = LONG(grids_.size());
-        return S_OK;
-    }
+    HRESULT get_GridCount(LONG* n) override { return giveValue(LONG(grids_.size()), n); }
     HRESULT get_GridSize(LONG i, double* size) override {
         if (!size) return E_POINTER;
         if (i < 0 || std::size_t(i) >= grids_.size()) return fail(E_INVALIDARG, "grid index out of range");
@@ -214,25 +192,11 @@ class Field final : public Object<IFieldEdit, IFieldSelf> {
 public:
     HRESULT get_Name(BSTR* n) override { return giveBstr(name_, n); }
     HRESULT get_AliasName(BSTR* n) override { return giveBstr(alias_.empty() ? name_ : alias_, n); }
-    HRESULT get_Type(esriFieldType* t) override {
-        if (!t) return E_POINTER;
-        *t = type_;
-        return S_OK;
-    }
-    HRESULT get_Length(LONG* l) override {
-        if (!l) return E_POINTER;
-        *l = length_;
-        return S_OK;
-    }
-    HRESULT get_IsNullable(VARIANT_BOOL* b) override {
-        if (!b) return E_POINTER;
-        *b = nullable_ ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
+    HRESULT get_Type(esriFieldType* t) override { return giveValue(type_, t); }
+    HRESULT get_Length(LONG* l) override { return giveValue(length_, l); }
+    HRESULT get_IsNullable(VARIANT_BOOL* b) override { return giveValue(nullable_ ? VARIANT_TRUE : VARIANT_FALSE, b); }
     HRESULT get_Editable(VARIANT_BOOL* b) override {
-        if (!b) return E_POINTER;
-        *b = type_ == esriFieldTypeOID ? VARIANT_FALSE : VARIANT_TRUE;
-        return S_OK;
+        return giveValue(type_ == esriFieldTypeOID ? VARIANT_FALSE : VARIANT_TRUE, b);
     }
     HRESULT get_GeometryDef(IGeometryDef** g) override { return givePtr(geometryDef_.GetInterfacePtr(), g); }
     HRESULT put_Name(BSTR n) override {
@@ -431,11 +395,7 @@ public:
         geometryField_ = wide(n);
         return S_OK;
     }
-    HRESULT get_SpatialRel(esriSpatialRelEnum* r) override {
-        if (!r) return E_POINTER;
-        *r = relation_;
-        return S_OK;
-    }
+    HRESULT get_SpatialRel(esriSpatialRelEnum* r) override { return giveValue(relation_, r); }
     HRESULT put_SpatialRel(esriSpatialRelEnum r) override {
         if (r < esriSpatialRelUndefined || r > esriSpatialRelRelation) return fail(E_INVALIDARG, "unknown spatial relation");
         relation_ = r;
