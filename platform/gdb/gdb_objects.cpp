@@ -376,25 +376,13 @@ public:
         return ComObject::QueryInterface(riid, out);
     }
     HRESULT get_WhereClause(BSTR* w) override { return giveBstr(where_, w); }
-    HRESULT put_WhereClause(BSTR w) override {
-        where_ = wide(w);
-        return S_OK;
-    }
+    HRESULT put_WhereClause(BSTR w) override { return keepValue(where_, wide(w)); }
     HRESULT get_SubFields(BSTR* f) override { return giveBstr(subFields_, f); }
-    HRESULT put_SubFields(BSTR f) override {
-        subFields_ = wide(f);
-        return S_OK;
-    }
+    HRESULT put_SubFields(BSTR f) override { return keepValue(subFields_, wide(f)); }
     HRESULT get_Geometry(IGeometry** g) override { return givePtr(geometry_.GetInterfacePtr(), g); }
-    HRESULT putref_Geometry(IGeometry* g) override {
-        geometry_ = g;
-        return S_OK;
-    }
+    HRESULT putref_Geometry(IGeometry* g) override { return keepValue(geometry_, g); }
     HRESULT get_GeometryField(BSTR* n) override { return giveBstr(geometryField_, n); }
-    HRESULT put_GeometryField(BSTR n) override {
-        geometryField_ = wide(n);
-        return S_OK;
-    }
+    HRESULT put_GeometryField(BSTR n) override { return keepValue(geometryField_, wide(n)); }
     HRESULT get_SpatialRel(esriSpatialRelEnum* r) override { return giveValue(relation_, r); }
     HRESULT put_SpatialRel(esriSpatialRelEnum r) override {
         if (r < esriSpatialRelUndefined || r > esriSpatialRelRelation) return fail(E_INVALIDARG, "unknown spatial relation");
@@ -402,10 +390,7 @@ public:
         return S_OK;
     }
     HRESULT get_SpatialRelDescription(BSTR* d) override { return giveBstr(description_, d); }
-    HRESULT put_SpatialRelDescription(BSTR d) override {
-        description_ = wide(d);
-        return S_OK;
-    }
+    HRESULT put_SpatialRelDescription(BSTR d) override { return keepValue(description_, wide(d)); }
 
 private:
     bool spatial_;
