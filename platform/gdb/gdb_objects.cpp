@@ -332,35 +332,32 @@ IFieldPtr makeField(const wchar_t* name, esriFieldType type, LONG length) {
     return f;
 }
 
+// The fields every object class has (OBJECTID); with `shape`, a feature class's SHAPE after them.
+HRESULT giveRequiredFields(bool shape, IFields** out) {
+    if (!out) return E_POINTER;
+    return comGuard([&] {
+        IFieldsEditPtr fields(CLSID_Fields);
+        fields->AddField(makeField(L"OBJECTID", esriFieldTypeOID, 4));
+        if (shape) {
+            IFieldEditPtr field = makeField(L"SHAPE", esriFieldTypeGeometry, 0);
+            IGeometryDefEditPtr def(CLSID_GeometryDef);
+            def->PutGeometryType(esriGeometryPolygon);
+            field->PutRefGeometryDef(IGeometryDefPtr(def));
+            fields->AddField(IFieldPtr(field));
+        }
+        *out = IFieldsPtr(fields).Detach();
+        return S_OK;
+    });
+}
+
 class ObjectClassDescription final : public Object<IObjectClassDescription> {
 public:
-    HRESULT get_RequiredFields(IFields** out) override {
-        if (!out) return E_POINTER;
-        return comGuard([&] {
-            IFieldsEditPtr fields(CLSID_Fields);
-            fields->AddField(makeField(L"OBJECTID", esriFieldTypeOID, 4));
-            *out = IFieldsPtr(fields).Detach();
-            return S_OK;
-        });
-    }
+    HRESULT get_RequiredFields(IFields** out) override { return giveRequiredFields(false, out); }
 };
 
 class FeatureClassDescription final : public Object<IFeatureClassDescription, IObjectClassDescription> {
 public:
-    HRESULT get_RequiredFields(IFields** out) override {
-        if (!out) return E_POINTER;
-        return comGuard([&] {
-            IFieldsEditPtr fields(CLSID_Fields);
-            fields->AddField(makeField(L"OBJECTID", esriFieldTypeOID, 4));
-            IFieldEditPtr shape = makeField(L"SHAPE", esriFieldTypeGeometry, 0);
-            IGeometryDefEditPtr def(CLSID_GeometryDef);
-            def->PutGeometryType(esriGeometryPolygon);
-            shape->PutRefGeometryDef(IGeometryDefPtr(def));
-            fields->AddField(IFieldPtr(shape));
-            *out = IFieldsPtr(fields).Detach();
-            return S_OK;
-        });
-    }
+    HRESULT get_RequiredFields(IFields** out) override { return giveRequiredFields(true, out); }
     HRESULT get_ShapeFieldName(BSTR* name) override { return giveBstr(L"SHAPE", name); }
 };
 
