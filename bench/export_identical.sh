@@ -28,30 +28,7 @@ trap 'rm -rf "$scratch"' EXIT
 # Both tools run their own code, not a converter registered for the user.
 export TARVO_REGISTRY=$scratch/registry
 
-# name, input under the data folder (a cell, or an ENC_ROOT folder), the base cell's file name
-cells=(
-    "US4CN21M enc/US4CN21M/US4CN21M.000 US4CN21M.000"
-    "US5MA12M enc/US5MA12M/US5MA12M.000 US5MA12M.000"
-    "US1AK90M enc/US1AK90M/US1AK90M.000 US1AK90M.000"
-    "AA400001 s58/AA400001/ENC_ROOT AA400001.000"
-    "AA400002 s58/AA400002/ENC_ROOT AA400002.000"
-    "AA400003 s58/AA400003/ENC_ROOT AA400003.000"
-    "AA400004 s58/AA400004/ENC_ROOT AA400004.000"
-    "AA400005 s58/AA400005/ENC_ROOT AA400005.000"
-    "AA400011 s58/AA400011/ENC_ROOT AA400011.000"
-    "AA400014 s58/AA400014/ENC_ROOT 00700014.000"
-    "AA400016 s58/AA400016/ENC_ROOT AA400016.000"
-    "AA500002 s58/AA500002/ENC_ROOT AA500002.000"
-    "AA500006 s58/AA500006/ENC_ROOT AA500006.000"
-    "AA500008 s58/AA500008/ENC_ROOT AA500008.000"
-    "AA500009 s58/AA500009/ENC_ROOT AA500009.000"
-    "AA500011 s58/AA500011/ENC_ROOT AA500011.000"
-    "AA500012 s58/AA500012/ENC_ROOT AA500012.000"
-    "AA500014 s58/AA500014/ENC_ROOT AA500014.000"
-    "AA500015 s58/AA500015/ENC_ROOT AA500015.000"
-    "AA500016 s58/AA500016/ENC_ROOT AA500016.000"
-    "AA500018 s58/AA500018/ENC_ROOT AA500018.000"
-)
+. "$(dirname "$0")/support/roundtrip_cells.sh"
 
 failed=0
 fail() {
@@ -103,7 +80,7 @@ export_both() {
     compared=$((compared + 1))
 }
 
-for c in "${cells[@]}"; do
+for c in "${roundtrip_cells[@]}"; do
     read -r name input cell <<<"$c"
     dir=$scratch/$name
     in=$(link_input "$input" "$dir/in")
@@ -124,6 +101,6 @@ else
 fi
 
 if [ $failed -eq 0 ]; then
-    echo "identical: $compared exports ($(( ${#cells[@]} )) cells and the AA400002 exchange set)"
+    echo "identical: $compared exports ($(( ${#roundtrip_cells[@]} )) cells and the AA400002 exchange set)"
 fi
 exit $failed

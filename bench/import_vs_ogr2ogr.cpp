@@ -42,29 +42,15 @@ int plainOgr2ogr(const std::string& cell, const std::string& out) {
     return execute({"ogr2ogr", "-f", "GPKG", out, cell});
 }
 
-// The log of a run goes beside its input: inputs are linked into a scratch folder.
-std::string linkInto(const fs::path& target, const fs::path& dir) {
-    fs::create_directories(dir);
-    const fs::path to = dir / target.filename();
-    std::error_code ec;
-    fs::create_symlink(target, to, ec);
-    return to.string();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const fs::path data = TARVO_BENCH_DATA;
-    const fs::path cell = argc > 1 ? fs::path(argv[1]) : data / "enc/US4CN21M/US4CN21M.000";
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-    if (!fs::exists(cell)) {
-        std::fprintf(stderr, "no cell %s\n", cell.c_str());
-        return 1;
-    }
-    char pattern[] = "/tmp/bench_import_XXXXXX";
-    if (!mkdtemp(pattern)) return 1;
-    const fs::path scratch = pattern;
-    const std::string input = linkInto(cell, scratch / "in");
+    bench::CellBench args;
+    if (!bench::startCellBench(argc, argv, data, "import", &args)) return 1;
+    const fs::path &cell = args.cell, &scratch = args.scratch;
+    const int runs = args.runs;
+    const std::string input = bench::linkInto(cell, scratch / "in");
 
     std::vector<double> ours, theirs, plain;
     long oursRss = 0, theirsRss = 0, plainRss = 0;
@@ -112,7 +98,7 @@ int main(int argc, char** argv) {
             const fs::path dir = scratch / "s58" / root.parent_path().filename();
             std::string catalog, base;
             for (const auto& f : fs::directory_iterator(root)) {
-                const std::string linked = linkInto(f.path(), dir);
+                const std::string linked = bench::linkInto(f.path(), dir);
                 const std::string name = f.path().filename().string();
                 if (name == "CATALOG.031") catalog = linked;
                 if (f.path().extension() == ".000") {

@@ -23,19 +23,11 @@ using bench::tarvoImport;
 using bench::timed;
 
 int main(int argc, char** argv) {
-    const fs::path data = TARVO_BENCH_DATA;
-    const fs::path cell = argc > 1 ? fs::path(argv[1]) : data / "enc/US4CN21M/US4CN21M.000";
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-    if (!fs::exists(cell)) {
-        std::fprintf(stderr, "no cell %s\n", cell.c_str());
-        return 1;
-    }
-    char pattern[] = "/tmp/bench_topology_XXXXXX";
-    if (!mkdtemp(pattern)) return 1;
-    const fs::path scratch = pattern;
-    // The import's log goes beside its input.
-    const fs::path input = scratch / cell.filename();
-    fs::create_symlink(fs::absolute(cell), input);
+    bench::CellBench args;
+    if (!bench::startCellBench(argc, argv, TARVO_BENCH_DATA, "topology", &args)) return 1;
+    const fs::path &cell = args.cell, &scratch = args.scratch;
+    const int runs = args.runs;
+    const fs::path input = bench::linkInto(cell, scratch);
     ui::setForm(ui::Form::Batch);
     std::fflush(stdout);
 

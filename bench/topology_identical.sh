@@ -40,30 +40,7 @@ if [ ! -x "$reference/build/bin/tarvo" ]; then
 fi
 reference_tarvo=$reference/build/bin/tarvo
 
-# name, input under the data folder (a cell or an ENC_ROOT), base cell file name
-cells=(
-    "US4CN21M enc/US4CN21M/US4CN21M.000 US4CN21M.000"
-    "US5MA12M enc/US5MA12M/US5MA12M.000 US5MA12M.000"
-    "US1AK90M enc/US1AK90M/US1AK90M.000 US1AK90M.000"
-    "AA400001 s58/AA400001/ENC_ROOT AA400001.000"
-    "AA400002 s58/AA400002/ENC_ROOT AA400002.000"
-    "AA400003 s58/AA400003/ENC_ROOT AA400003.000"
-    "AA400004 s58/AA400004/ENC_ROOT AA400004.000"
-    "AA400005 s58/AA400005/ENC_ROOT AA400005.000"
-    "AA400011 s58/AA400011/ENC_ROOT AA400011.000"
-    "AA400014 s58/AA400014/ENC_ROOT 00700014.000"
-    "AA400016 s58/AA400016/ENC_ROOT AA400016.000"
-    "AA500002 s58/AA500002/ENC_ROOT AA500002.000"
-    "AA500006 s58/AA500006/ENC_ROOT AA500006.000"
-    "AA500008 s58/AA500008/ENC_ROOT AA500008.000"
-    "AA500009 s58/AA500009/ENC_ROOT AA500009.000"
-    "AA500011 s58/AA500011/ENC_ROOT AA500011.000"
-    "AA500012 s58/AA500012/ENC_ROOT AA500012.000"
-    "AA500014 s58/AA500014/ENC_ROOT AA500014.000"
-    "AA500015 s58/AA500015/ENC_ROOT AA500015.000"
-    "AA500016 s58/AA500016/ENC_ROOT AA500016.000"
-    "AA500018 s58/AA500018/ENC_ROOT AA500018.000"
-)
+. "$(dirname "$0")/support/roundtrip_cells.sh"
 
 scratch=$(mktemp -d /tmp/topology_identical_XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
@@ -78,7 +55,7 @@ rebuild() {
 }
 
 failed=0
-for entry in "${cells[@]}"; do
+for entry in "${roundtrip_cells[@]}"; do
     read -r name input cell <<<"$entry"
     kept=$reference/cells/$name
     if [ ! -f "$kept/ref/$cell" ]; then

@@ -81,19 +81,11 @@ int rebuildSteps(const std::string& gdb, const std::string& cell) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const fs::path data = TARVO_BENCH_DATA;
-    const fs::path cell = argc > 1 ? fs::path(argv[1]) : data / "enc/US4CN21M/US4CN21M.000";
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-    if (!fs::exists(cell)) {
-        std::fprintf(stderr, "no cell %s\n", cell.c_str());
-        return 1;
-    }
-    char pattern[] = "/tmp/bench_rebuild_XXXXXX";
-    if (!mkdtemp(pattern)) return 1;
-    const fs::path scratch = pattern;
-    fs::create_directories(scratch / "in");
-    const std::string input = (scratch / "in" / cell.filename()).string();
-    fs::create_symlink(cell, input);
+    bench::CellBench args;
+    if (!bench::startCellBench(argc, argv, TARVO_BENCH_DATA, "rebuild", &args)) return 1;
+    const fs::path &cell = args.cell, &scratch = args.scratch;
+    const int runs = args.runs;
+    const std::string input = bench::linkInto(cell, scratch / "in");
     const std::string name = cell.filename().string();
 
     auto file = [&](const std::string& stem, int i) { return scratch / (stem + std::to_string(i)); };

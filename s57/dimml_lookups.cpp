@@ -14,27 +14,13 @@
 #include "s57/dimml.h"
 #include "s57/lookups.h"
 #include "s57/s57_util2.h"
+#include "s57/table_text.h"
 
 namespace {
 
 constexpr char kModule[] = "dimml";
 constexpr int kNoMapping = -13;
 constexpr int kIllegal = -19;
-
-template <std::size_t N>
-std::string_view fieldText(const char (&text)[N]) {
-    return std::string_view(text, strnlen(text, N));
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
 
 void logFailure(const char* function, const char* description) {
     if (logFile) std::fprintf(logFile, "Error: %s::%s\n%s\n", kModule, function, description);

@@ -18,27 +18,12 @@
 #include "s57/dimml.h"
 #include "s57/s57_file.h"
 #include "s57/s57_util2.h"
+#include "s57/table_text.h"
 
 namespace {
 
 constexpr int kNotFound = -10;
 constexpr int kIllegal = -19;
-
-// A fixed-size text of a table entry, never read past its array.
-template <std::size_t N>
-std::string_view fieldText(const char (&text)[N]) {
-    return std::string_view(text, strnlen(text, N));
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
 
 // The value of a decimal text as the C library reads it (leading digits, 0 when none), held to the
 // int32 range so that a long text cannot alias a real code.

@@ -22,6 +22,7 @@
 #include "s57/dimml.h"
 #include "s57/s57_file.h"
 #include "s57/s57_util2.h"
+#include "s57/table_text.h"
 
 namespace {
 
@@ -34,11 +35,6 @@ constexpr int kIllegal = -19;
 
 constexpr int kFirstRecordRoom = 5000;  // the list's first pointer array, grown by kRecordRoomStep
 constexpr int kRecordRoomStep = 1000;
-
-template <std::size_t N>
-std::string_view fieldText(const char (&text)[N]) {
-    return std::string_view(text, strnlen(text, N));
-}
 
 // Copies text into a fixed array when it fits whole; false (array untouched) when it does not.
 template <std::size_t N>

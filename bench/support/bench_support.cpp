@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <string>
 
 #include "export/gdbs57main.h"
 #include "import/s572gdbmain.h"
@@ -17,6 +19,27 @@
 #include "s57/gdb_template.h"
 
 namespace bench {
+
+bool startCellBench(int argc, char** argv, const std::filesystem::path& data, const char* kind, CellBench* out) {
+    out->cell = argc > 1 ? std::filesystem::path(argv[1]) : data / "enc/US4CN21M/US4CN21M.000";
+    out->runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    if (!std::filesystem::exists(out->cell)) {
+        std::fprintf(stderr, "no cell %s\n", out->cell.c_str());
+        return false;
+    }
+    std::string pattern = "/tmp/bench_" + std::string(kind) + "_XXXXXX";
+    if (!mkdtemp(pattern.data())) return false;
+    out->scratch = pattern;
+    return true;
+}
+
+std::string linkInto(const std::filesystem::path& target, const std::filesystem::path& dir) {
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path to = dir / target.filename();
+    std::error_code ec;
+    std::filesystem::create_symlink(std::filesystem::absolute(target), to, ec);
+    return to.string();
+}
 
 Measure inChild(const std::function<int()>& body, bool quiet) {
     const auto start = std::chrono::steady_clock::now();

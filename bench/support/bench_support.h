@@ -1,16 +1,31 @@
-// bench/support/bench_support.h: what the benchmark programs share: a run in a child process with
-// its wall time, peak resident size and exit status; a timed call; the median of the runs; rounds of
-// programs measured side by side; and the import and export as the tarvo commands do them.
+// bench/support/bench_support.h: what the benchmark programs share: their arguments and scratch
+// folder; a run in a child process with its wall time, peak resident size and exit status; a timed
+// call; the median of the runs; rounds of programs measured side by side; and the import and export
+// as the tarvo commands do them.
 
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace bench {
+
+// What a bench over one cell measures: [CELL.000] [RUNS] (default the data folder's
+// enc/US4CN21M/US4CN21M.000, 5 runs, at least 1), in a new scratch folder /tmp/bench_KIND_XXXXXX.
+struct CellBench {
+    std::filesystem::path cell;
+    int runs = 5;
+    std::filesystem::path scratch;
+};
+// false when the cell does not exist (said on standard error) or no scratch folder can be made.
+bool startCellBench(int argc, char** argv, const std::filesystem::path& data, const char* kind, CellBench* out);
+
+// The log of a run goes beside its input: `target` linked into dir (made first); the link's path.
+std::string linkInto(const std::filesystem::path& target, const std::filesystem::path& dir);
 
 struct Measure {
     double seconds = 0;

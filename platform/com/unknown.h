@@ -104,8 +104,8 @@ public:
         *out = nullptr;
         if (riid == IUnknown::iid) {
             *out = static_cast<IUnknown*>(static_cast<First*>(this));
-        } else if (!(com_detail::findInterface<First>(this, riid, out) ||
-                     (com_detail::findInterface<Rest>(this, riid, out) || ...))) {
+        } else if (refuse(riid) || !(com_detail::findInterface<First>(this, riid, out) ||
+                                     (com_detail::findInterface<Rest>(this, riid, out) || ...))) {
             return E_NOINTERFACE;
         }
         AddRef();
@@ -120,6 +120,10 @@ public:
 
     // The identity pointer of this object.
     IUnknown* unknown() { return static_cast<IUnknown*>(static_cast<First*>(this)); }
+
+protected:
+    // An object that implements an interface only in some of its forms refuses it here.
+    virtual bool refuse(REFIID) { return false; }
 
 private:
     std::atomic<ULONG> refs_{0};

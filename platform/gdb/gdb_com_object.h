@@ -6,13 +6,12 @@
 // database's words, GpkgBlobError) and every COM method turns them into an HRESULT (gdbGuard).
 #pragma once
 
-#include <atomic>
 #include <cctype>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <type_traits>
 
+#include "platform/com/out_param.h"
 #include "platform/gdb/gdb.h"
 #include "platform/geometry/gpkg_blob.h"
 
@@ -48,13 +47,6 @@ inline HRESULT giveText(const std::string& s, BSTR* out) {
     *out = SysAllocStringLen(w.data(), UINT(w.size()));
     return *out || w.empty() ? S_OK : E_OUTOFMEMORY;
 }
-template <class I>
-HRESULT givePtr(I* p, I** out) {
-    if (!out) return E_POINTER;
-    *out = p;
-    if (p) p->AddRef();
-    return S_OK;
-}
 inline void need(const void* p) {
     if (!p) raise(E_POINTER, "null out pointer");
 }
@@ -80,50 +72,10 @@ HRESULT gdbGuard(F&& body) noexcept {
     return hr;
 }
 
-// IUnknown for an object of several interfaces (each answers for itself and its bases).
-template <class I, class Self>
-bool findIn(Self* self, REFIID riid, void** out) {
-    if constexpr (std::is_same_v<I, IUnknown> || std::is_void_v<I>) {
-        return false;
-    } else {
-        if (riid == I::iid) {
-            *out = static_cast<I*>(self);
-            return true;
-        }
-        return findIn<typename I::base_interface>(self, riid, out);
-    }
-}
+// IUnknown for an object of several interfaces (an object that implements an interface only in some
+// of its forms refuses it in `refuse`). A class of its own, so that a method that overrides
+// QueryInterface can still name `Object::QueryInterface`.
 template <class First, class... Rest>
-class Object : public First, public Rest... {
-public:
-    Object() = default;
-    Object(const Object&) = delete;
-    Object& operator=(const Object&) = delete;
-    virtual ~Object() = default;
-    HRESULT QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (riid == IUnknown::iid)
-            *out = static_cast<IUnknown*>(static_cast<First*>(this));
-        else if (!refuse(riid) && !(findIn<First>(this, riid, out) || (findIn<Rest>(this, riid, out) || ...)))
-            return E_NOINTERFACE;
-        if (!*out) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
-protected:
-    // An object that implements an interface only in some of its forms refuses it here.
-    virtual bool refuse(REFIID) { return false; }
-
-private:
-    std::atomic<ULONG> refs_{0};
-};
+class Object : public ComObject<First, Rest...> {};
 
 }  // namespace gdb

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/com/out_param.h"
+
 namespace {
 
 std::wstring wide(BSTR s) { return s ? std::wstring(s, SysStringLen(s)) : std::wstring(); }
@@ -48,14 +50,6 @@ HRESULT giveBstr(const std::wstring& s, BSTR* out) {
     if (!out) return E_POINTER;
     *out = SysAllocStringLen(s.data(), UINT(s.size()));
     return *out || s.empty() ? S_OK : E_OUTOFMEMORY;
-}
-
-template <class I>
-HRESULT givePtr(I* p, I** out) {
-    if (!out) return E_POINTER;
-    *out = p;
-    if (p) p->AddRef();
-    return S_OK;
 }
 
 HRESULT fail(HRESULT hr, const char* text) {
@@ -133,27 +127,11 @@ private:
 // -------------------------------------------------------------------------------------------
 class GeometryDef final : public Object<IGeometryDefEdit> {
 public:
-    HRESULT get_GeometryType(esriGeometryType* t) override {
-        if (!t) return E_POINTER;
-        *t = type_;
-        return S_OK;
-    }
-    HRESULT get_HasZ(VARIANT_BOOL* z) override {
-        if (!z) return E_POINTER;
-        *z = hasZ_ ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-    HRESULT get_HasM(VARIANT_BOOL* m) override {
-        if (!m) return E_POINTER;
-        *m = VARIANT_FALSE;
-        return S_OK;
-    }
+    HRESULT get_GeometryType(esriGeometryType* t) override { return giveValue(type_, t); }
+    HRESULT get_HasZ(VARIANT_BOOL* z) override { return giveValue(hasZ_ ? VARIANT_TRUE : VARIANT_FALSE, z); }
+    HRESULT get_HasM(VARIANT_BOOL* m) override { return giveValue(VARIANT_FALSE, m); }
     HRESULT get_SpatialReference(ISpatialReference** sr) override { return givePtr(sr_.GetInterfacePtr(), sr); }
-    HRESULT get_GridCount(LONG* n) override {
-        if (!n) return E_POINTER;
-        *n = LONG(grids_.size());
-        return S_OK;
-    }
+    HRESULT get_GridCount(LONG* n) override { return giveValue(LONG(grids_.size()), n); }
     HRESULT get_GridSize(LONG i, double* size) override {
         if (!size) return E_POINTER;
         if (i < 0 || std::size_t(i) >= grids_.size()) return fail(E_INVALIDARG, "grid index out of range");
@@ -214,25 +192,11 @@ class Field final : public Object<IFieldEdit, IFieldSelf> {
 public:
     HRESULT get_Name(BSTR* n) override { return giveBstr(name_, n); }
     HRESULT get_AliasName(BSTR* n) override { return giveBstr(alias_.empty() ? name_ : alias_, n); }
-    HRESULT get_Type(esriFieldType* t) override {
-        if (!t) return E_POINTER;
-        *t = type_;
-        return S_OK;
-    }
-    HRESULT get_Length(LONG* l) override {
-        if (!l) return E_POINTER;
-        *l = length_;
-        return S_OK;
-    }
-    HRESULT get_IsNullable(VARIANT_BOOL* b) override {
-        if (!b) return E_POINTER;
-        *b = nullable_ ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
+    HRESULT get_Type(esriFieldType* t) override { return giveValue(type_, t); }
+    HRESULT get_Length(LONG* l) override { return giveValue(length_, l); }
+    HRESULT get_IsNullable(VARIANT_BOOL* b) override { return giveValue(nullable_ ? VARIANT_TRUE : VARIANT_FALSE, b); }
     HRESULT get_Editable(VARIANT_BOOL* b) override {
-        if (!b) return E_POINTER;
-        *b = type_ == esriFieldTypeOID ? VARIANT_FALSE : VARIANT_TRUE;
-        return S_OK;
+        return giveValue(type_ == esriFieldTypeOID ? VARIANT_FALSE : VARIANT_TRUE, b);
     }
     HRESULT get_GeometryDef(IGeometryDef** g) override { return givePtr(geometryDef_.GetInterfacePtr(), g); }
     HRESULT put_Name(BSTR n) override {
@@ -368,35 +332,32 @@ IFieldPtr makeField(const wchar_t* name, esriFieldType type, LONG length) {
     return f;
 }
 
+// The fields every object class has (OBJECTID); with `shape`, a feature class's SHAPE after them.
+HRESULT giveRequiredFields(bool shape, IFields** out) {
+    if (!out) return E_POINTER;
+    return comGuard([&] {
+        IFieldsEditPtr fields(CLSID_Fields);
+        fields->AddField(makeField(L"OBJECTID", esriFieldTypeOID, 4));
+        if (shape) {
+            IFieldEditPtr field = makeField(L"SHAPE", esriFieldTypeGeometry, 0);
+            IGeometryDefEditPtr def(CLSID_GeometryDef);
+            def->PutGeometryType(esriGeometryPolygon);
+            field->PutRefGeometryDef(IGeometryDefPtr(def));
+            fields->AddField(IFieldPtr(field));
+        }
+        *out = IFieldsPtr(fields).Detach();
+        return S_OK;
+    });
+}
+
 class ObjectClassDescription final : public Object<IObjectClassDescription> {
 public:
-    HRESULT get_RequiredFields(IFields** out) override {
-        if (!out) return E_POINTER;
-        return comGuard([&] {
-            IFieldsEditPtr fields(CLSID_Fields);
-            fields->AddField(makeField(L"OBJECTID", esriFieldTypeOID, 4));
-            *out = IFieldsPtr(fields).Detach();
-            return S_OK;
-        });
-    }
+    HRESULT get_RequiredFields(IFields** out) override { return giveRequiredFields(false, out); }
 };
 
 class FeatureClassDescription final : public Object<IFeatureClassDescription, IObjectClassDescription> {
 public:
-    HRESULT get_RequiredFields(IFields** out) override {
-        if (!out) return E_POINTER;
-        return comGuard([&] {
-            IFieldsEditPtr fields(CLSID_Fields);
-            fields->AddField(makeField(L"OBJECTID", esriFieldTypeOID, 4));
-            IFieldEditPtr shape = makeField(L"SHAPE", esriFieldTypeGeometry, 0);
-            IGeometryDefEditPtr def(CLSID_GeometryDef);
-            def->PutGeometryType(esriGeometryPolygon);
-            shape->PutRefGeometryDef(IGeometryDefPtr(def));
-            fields->AddField(IFieldPtr(shape));
-            *out = IFieldsPtr(fields).Detach();
-            return S_OK;
-        });
-    }
+    HRESULT get_RequiredFields(IFields** out) override { return giveRequiredFields(true, out); }
     HRESULT get_ShapeFieldName(BSTR* name) override { return giveBstr(L"SHAPE", name); }
 };
 
@@ -412,40 +373,21 @@ public:
         return ComObject::QueryInterface(riid, out);
     }
     HRESULT get_WhereClause(BSTR* w) override { return giveBstr(where_, w); }
-    HRESULT put_WhereClause(BSTR w) override {
-        where_ = wide(w);
-        return S_OK;
-    }
+    HRESULT put_WhereClause(BSTR w) override { return keepValue(where_, wide(w)); }
     HRESULT get_SubFields(BSTR* f) override { return giveBstr(subFields_, f); }
-    HRESULT put_SubFields(BSTR f) override {
-        subFields_ = wide(f);
-        return S_OK;
-    }
+    HRESULT put_SubFields(BSTR f) override { return keepValue(subFields_, wide(f)); }
     HRESULT get_Geometry(IGeometry** g) override { return givePtr(geometry_.GetInterfacePtr(), g); }
-    HRESULT putref_Geometry(IGeometry* g) override {
-        geometry_ = g;
-        return S_OK;
-    }
+    HRESULT putref_Geometry(IGeometry* g) override { return keepValue(geometry_, g); }
     HRESULT get_GeometryField(BSTR* n) override { return giveBstr(geometryField_, n); }
-    HRESULT put_GeometryField(BSTR n) override {
-        geometryField_ = wide(n);
-        return S_OK;
-    }
-    HRESULT get_SpatialRel(esriSpatialRelEnum* r) override {
-        if (!r) return E_POINTER;
-        *r = relation_;
-        return S_OK;
-    }
+    HRESULT put_GeometryField(BSTR n) override { return keepValue(geometryField_, wide(n)); }
+    HRESULT get_SpatialRel(esriSpatialRelEnum* r) override { return giveValue(relation_, r); }
     HRESULT put_SpatialRel(esriSpatialRelEnum r) override {
         if (r < esriSpatialRelUndefined || r > esriSpatialRelRelation) return fail(E_INVALIDARG, "unknown spatial relation");
         relation_ = r;
         return S_OK;
     }
     HRESULT get_SpatialRelDescription(BSTR* d) override { return giveBstr(description_, d); }
-    HRESULT put_SpatialRelDescription(BSTR d) override {
-        description_ = wide(d);
-        return S_OK;
-    }
+    HRESULT put_SpatialRelDescription(BSTR d) override { return keepValue(description_, wide(d)); }
 
 private:
     bool spatial_;

@@ -3,10 +3,7 @@
 #pragma once
 
 namespace gdb_detail {
-inline HRESULT check(HRESULT hr) {
-    if (FAILED(hr)) _com_issue_error(hr);
-    return hr;
-}
+using ::check;  // com_error.h's, for the wrapper bodies below
 template <class I>
 _com_ptr_t<I> attach(I* raw) {
     _com_ptr_t<I> p;

@@ -243,11 +243,7 @@ public:
             return S_OK;
         });
     }
-    HRESULT get_HasOID(VARIANT_BOOL* b) override {
-        if (!b) return E_POINTER;
-        *b = VARIANT_TRUE;
-        return S_OK;
-    }
+    HRESULT get_HasOID(VARIANT_BOOL* b) override { return giveValue(VARIANT_TRUE, b); }
     HRESULT get_OIDFieldName(BSTR* n) override {
         return gdbGuard([&] { return giveText(info().fields[std::size_t(info().oid)].name, n); });
     }
@@ -507,23 +503,9 @@ public:
             return S_OK;
         });
     }
-    HRESULT get_Fields(IFields** out) override {
-        return gdbGuard([&] {
-            need(out);
-            *out = cls_->fields().Detach();
-            return S_OK;
-        });
-    }
-    HRESULT get_HasOID(VARIANT_BOOL* b) override {
-        if (!b) return E_POINTER;
-        *b = VARIANT_TRUE;
-        return S_OK;
-    }
-    HRESULT get_OID(LONG* oid) override {
-        if (!oid) return E_POINTER;
-        *oid = LONG(oid_);
-        return S_OK;
-    }
+    HRESULT get_Fields(IFields** out) override { return cls_->get_Fields(out); }
+    HRESULT get_HasOID(VARIANT_BOOL* b) override { return giveValue(VARIANT_TRUE, b); }
+    HRESULT get_OID(LONG* oid) override { return giveValue(LONG(oid_), oid); }
     HRESULT get_Table(ITable** t) override { return givePtr<ITable>(cls_, t); }
     HRESULT get_Class(IFeatureClass** c) override { return givePtr<IFeatureClass>(cls_, c); }
     HRESULT raw_Store() override {

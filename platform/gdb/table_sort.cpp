@@ -14,20 +14,11 @@ namespace {
 class TableSort final : public Object<ITableSort> {
 public:
     HRESULT get_Table(ITable** t) override { return givePtr(table_.GetInterfacePtr(), t); }
-    HRESULT putref_Table(ITable* t) override {
-        table_ = t;
-        return S_OK;
-    }
+    HRESULT putref_Table(ITable* t) override { return keepValue(table_, t); }
     HRESULT get_QueryFilter(IQueryFilter** f) override { return givePtr(filter_.GetInterfacePtr(), f); }
-    HRESULT putref_QueryFilter(IQueryFilter* f) override {
-        filter_ = f;
-        return S_OK;
-    }
+    HRESULT putref_QueryFilter(IQueryFilter* f) override { return keepValue(filter_, f); }
     HRESULT get_Fields(BSTR* f) override { return giveText(fields_, f); }
-    HRESULT put_Fields(BSTR f) override {
-        fields_ = utf8(f);
-        return S_OK;
-    }
+    HRESULT put_Fields(BSTR f) override { return keepValue(fields_, utf8(f)); }
     HRESULT get_Ascending(BSTR field, VARIANT_BOOL* a) override {
         if (!a) return E_POINTER;
         *a = VARIANT_TRUE;

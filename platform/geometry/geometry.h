@@ -440,10 +440,7 @@ GeoExtent geometryExtent(IGeometry* geometry);
 // Wrapper bodies
 // ---------------------------------------------------------------------------------------------
 namespace geometry_detail {
-inline HRESULT check(HRESULT hr) {
-    if (FAILED(hr)) _com_issue_error(hr);
-    return hr;
-}
+using ::check;  // com_error.h's, for the wrapper bodies below
 template <class I>
 _com_ptr_t<I> attach(I* raw) {
     _com_ptr_t<I> p;

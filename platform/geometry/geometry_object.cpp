@@ -146,22 +146,6 @@ esriGeometryType family(esriGeometryType t) {
     }
 }
 
-bool validPattern(std::string& p) {
-    if (p.size() != 9) return false;
-    for (char& c : p) {
-        if (c == 't' || c == 'f') c = char(c - 'a' + 'A');
-        if (c != 'T' && c != 'F' && c != '*' && c != '0' && c != '1' && c != '2') return false;
-    }
-    return true;
-}
-
-// A pattern that can only hold where the geometries meet (a required II, IB, BI or BB entry).
-bool patternNeedsContact(const std::string& p) {
-    for (int i : {0, 1, 3, 4})
-        if (p[i] != 'F' && p[i] != '*') return true;
-    return false;
-}
-
 std::string narrow(const OLECHAR* s) {
     std::string out;
     if (s)

@@ -1,5 +1,5 @@
-// platform/geometry/geos_support.cpp: the per-thread GEOS context, shape <-> GEOS conversion, and
-// the polygon rule of Simplify. Failures throw GeometryError with GEOS's last message.
+// platform/geometry/geos_support.cpp: the per-thread GEOS context, shape <-> GEOS conversion, the
+// polygon rule of Simplify and the check of a relation pattern. Failures throw GeometryError with GEOS's last message.
 #include "platform/geometry/geos_support.h"
 
 #include <geos_c.h>
@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <string>
 #include <utility>
 
 namespace geom {
@@ -63,6 +64,21 @@ bool predicate(char r, const char* what) {
     if (r == 1) return true;
     if (r == 0) return false;
     throwGeos(what);
+}
+
+bool validPattern(std::string& p) {
+    if (p.size() != 9) return false;
+    for (char& c : p) {
+        if (c == 't' || c == 'f') c = char(c - 'a' + 'A');
+        if (c != 'T' && c != 'F' && c != '*' && c != '0' && c != '1' && c != '2') return false;
+    }
+    return true;
+}
+
+bool patternNeedsContact(const std::string& p) {
+    for (int i : {0, 1, 3, 4})
+        if (p[i] != 'F' && p[i] != '*') return true;
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------------

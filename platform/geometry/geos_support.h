@@ -1,6 +1,6 @@
 // platform/geometry/geos_support.h (internal): the GEOS context of the thread, owned GEOS handles,
-// and the conversions between shapes and GEOS geometries. Only the .cpp files include geos_c.h;
-// the handle types are declared here as geos_c.h declares them.
+// the conversions between shapes and GEOS geometries, and the check of a relation pattern. Only the
+// .cpp files include geos_c.h; the handle types are declared here as geos_c.h declares them.
 //
 // Everything here throws GeometryError (a std::runtime_error) carrying GEOS's last message; COM
 // methods turn it into E_FAIL with that text (comGuard).
@@ -58,5 +58,11 @@ bool predicate(char r, const char* what);
 // The polygon rule of Simplify: close, nest, orient, repair. Gives nestRings(s.parts) of the result
 // when it is known on the way (the rings needed no repair), else nothing.
 std::optional<std::vector<RingGroup>> simplifyPolygon(Shape& s);
+
+// A DE-9IM relation pattern: nine of T F * 0 1 2 (t and f are upper-cased in place); false when p
+// is not one.
+bool validPattern(std::string& p);
+// A valid pattern that can only hold where the geometries meet (a required II, IB, BI or BB entry).
+bool patternNeedsContact(const std::string& p);
 
 }  // namespace geom

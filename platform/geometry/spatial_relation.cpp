@@ -66,19 +66,6 @@ struct SpatialPredicate::Impl {
     }
 };
 
-namespace {
-
-bool validPattern(std::string& p) {
-    if (p.size() != 9) return false;
-    for (char& c : p) {
-        if (c == 't' || c == 'f') c = char(c - 'a' + 'A');
-        if (c != 'T' && c != 'F' && c != '*' && c != '0' && c != '1' && c != '2') return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 SpatialPredicate::SpatialPredicate(IGeometry* query, esriSpatialRelEnum relation, std::string_view description)
     : impl_(std::make_unique<Impl>()) {
     Impl& m = *impl_;
@@ -86,7 +73,7 @@ SpatialPredicate::SpatialPredicate(IGeometry* query, esriSpatialRelEnum relation
         throw _com_error(E_INVALIDARG, L"unknown spatial relation " + std::to_wstring(int(relation)));
     m.pattern.assign(description.begin(), description.end());
     m.byPattern = !m.pattern.empty();
-    if (m.byPattern && !validPattern(m.pattern))
+    if (m.byPattern && !geom::validPattern(m.pattern))
         throw _com_error(E_INVALIDARG, L"spatial relation description must be nine characters of T, F, *, 0, 1, 2");
     if (relation == esriSpatialRelRelation && !m.byPattern)
         throw _com_error(E_INVALIDARG, L"spatial relation 'relation' needs a relation description");
@@ -97,9 +84,7 @@ SpatialPredicate::SpatialPredicate(IGeometry* query, esriSpatialRelEnum relation
     m.extent = geom::shapeExtent(s);
     if (m.relation == esriSpatialRelRelation) {
         // Only a pattern that asks the interiors or boundaries to meet rules out far candidates.
-        m.prefilter = false;
-        for (int i : {0, 1, 3, 4})
-            if (m.pattern[std::size_t(i)] != 'F' && m.pattern[std::size_t(i)] != '*') m.prefilter = true;
+        m.prefilter = geom::patternNeedsContact(m.pattern);
     }
     try {
         m.ctx = geom::geosContext();

@@ -28,10 +28,7 @@ constexpr HRESULT HOST_E_NOT_FOUND = hresultOf(0x80042002);       // no such lay
 constexpr HRESULT HOST_E_BAD_MAP = hresultOf(0x80042003);         // not a map document
 
 namespace host_detail {
-inline HRESULT check(HRESULT hr) {
-    if (FAILED(hr)) _com_issue_error(hr);
-    return hr;
-}
+using ::check;  // com_error.h's, for the wrapper bodies below
 inline _bstr_t takeText(BSTR s) { return _bstr_t(s, false); }
 }  // namespace host_detail
 

@@ -33,6 +33,18 @@ double number(const pugi::xml_node& n, const char* name, const std::string& path
     return v;
 }
 
+// The declaration and the root of a new map document, with the geodatabase and dataset it shows.
+pugi::xml_node startDocument(pugi::xml_document& xml, const std::string& geodatabase, const std::string& dataset) {
+    pugi::xml_node decl = xml.append_child(pugi::node_declaration);
+    decl.append_attribute("version") = "1.0";
+    decl.append_attribute("encoding") = "UTF-8";
+    pugi::xml_node root = xml.append_child("MapDocument");
+    pugi::xml_node gdb = root.append_child("Geodatabase");
+    gdb.append_attribute("path") = geodatabase.c_str();
+    gdb.append_attribute("dataset") = dataset.c_str();
+    return root;
+}
+
 }  // namespace
 
 MapSource loadMapDocument(const std::string& path, MxDocument& doc) {
@@ -108,13 +120,7 @@ MapSource loadMapDocument(const std::string& path, MxDocument& doc) {
 
 void saveMapDocument(const std::string& path, const MapSource& source, MxDocument& doc) {
     pugi::xml_document xml;
-    pugi::xml_node decl = xml.append_child(pugi::node_declaration);
-    decl.append_attribute("version") = "1.0";
-    decl.append_attribute("encoding") = "UTF-8";
-    pugi::xml_node root = xml.append_child("MapDocument");
-    pugi::xml_node gdb = root.append_child("Geodatabase");
-    gdb.append_attribute("path") = source.geodatabase.c_str();
-    gdb.append_attribute("dataset") = source.dataset.c_str();
+    pugi::xml_node root = startDocument(xml, source.geodatabase, source.dataset);
     Map& map = doc.map();
     double e[4];
     map.extent(e[0], e[1], e[2], e[3]);
@@ -147,13 +153,7 @@ int newMapDocument(const std::string& geodatabase, const std::string& dataset, c
     IFeatureWorkspacePtr workspace = openWorkspace(geodatabase);
     IFeatureClassContainerPtr classes = workspace->OpenFeatureDataset(dataset.c_str());
     pugi::xml_document xml;
-    pugi::xml_node decl = xml.append_child(pugi::node_declaration);
-    decl.append_attribute("version") = "1.0";
-    decl.append_attribute("encoding") = "UTF-8";
-    pugi::xml_node root = xml.append_child("MapDocument");
-    pugi::xml_node gdb = root.append_child("Geodatabase");
-    gdb.append_attribute("path") = geodatabase.c_str();
-    gdb.append_attribute("dataset") = dataset.c_str();
+    pugi::xml_node root = startDocument(xml, geodatabase, dataset);
     pugi::xml_node layers = root.append_child("Layers");
     const LONG n = classes->GetClassCount();
     for (LONG i = 0; i < n; ++i) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/com/out_param.h"
 #include "platform/ui/ui.h"
 #include "platform/ui/ui_detail.h"
 
@@ -57,24 +58,10 @@ public:
         cancelled_ = false;
         return S_OK;
     }
-    HRESULT put_CancelOnClick(VARIANT_BOOL on) override {
-        onClick_ = on != VARIANT_FALSE;
-        return S_OK;
-    }
-    HRESULT get_CancelOnClick(VARIANT_BOOL* on) override {
-        if (!on) return E_POINTER;
-        *on = onClick_ ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-    HRESULT put_CancelOnKeyPress(VARIANT_BOOL on) override {
-        onKey_ = on != VARIANT_FALSE;
-        return S_OK;
-    }
-    HRESULT get_CancelOnKeyPress(VARIANT_BOOL* on) override {
-        if (!on) return E_POINTER;
-        *on = onKey_ ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
+    HRESULT put_CancelOnClick(VARIANT_BOOL on) override { return keepValue(onClick_, on != VARIANT_FALSE); }
+    HRESULT get_CancelOnClick(VARIANT_BOOL* on) override { return giveValue(onClick_ ? VARIANT_TRUE : VARIANT_FALSE, on); }
+    HRESULT put_CancelOnKeyPress(VARIANT_BOOL on) override { return keepValue(onKey_, on != VARIANT_FALSE); }
+    HRESULT get_CancelOnKeyPress(VARIANT_BOOL* on) override { return giveValue(onKey_ ? VARIANT_TRUE : VARIANT_FALSE, on); }
 
 private:
     bool cancelled_ = false;
@@ -115,9 +102,9 @@ public:
 
     // IStepProgressor
     HRESULT put_MinRange(LONG v) override { return setRange(v, max_); }
-    HRESULT get_MinRange(LONG* v) override { return getValue(min_, v); }
+    HRESULT get_MinRange(LONG* v) override { return giveValue(min_, v); }
     HRESULT put_MaxRange(LONG v) override { return setRange(min_, v); }
-    HRESULT get_MaxRange(LONG* v) override { return getValue(max_, v); }
+    HRESULT get_MaxRange(LONG* v) override { return giveValue(max_, v); }
     HRESULT put_Position(LONG v) override {
         return comGuard([&] {
             position_ = v;
@@ -126,60 +113,37 @@ public:
             return S_OK;
         });
     }
-    HRESULT get_Position(LONG* v) override { return getValue(position_, v); }
-    HRESULT put_StepValue(LONG v) override {
-        step_ = v;
-        return S_OK;
-    }
-    HRESULT get_StepValue(LONG* v) override { return getValue(step_, v); }
+    HRESULT get_Position(LONG* v) override { return giveValue(position_, v); }
+    HRESULT put_StepValue(LONG v) override { return keepValue(step_, v); }
+    HRESULT get_StepValue(LONG* v) override { return giveValue(step_, v); }
 
     // IProgressDialog2
-    HRESULT put_Title(BSTR t) override {
-        return comGuard([&] {
-            title_ = textOf(t);
-            recordText(Event::Kind::ProgressTitle, title_);
-            showLine(title_);
-            return S_OK;
-        });
-    }
+    HRESULT put_Title(BSTR t) override { return setLine(title_, t, Event::Kind::ProgressTitle); }
     HRESULT get_Title(BSTR* out) override { return getText(title_, out); }
-    HRESULT put_Description(BSTR t) override {
-        return comGuard([&] {
-            description_ = textOf(t);
-            recordText(Event::Kind::ProgressDescription, description_);
-            showLine(description_);
-            return S_OK;
-        });
-    }
+    HRESULT put_Description(BSTR t) override { return setLine(description_, t, Event::Kind::ProgressDescription); }
     HRESULT get_Description(BSTR* out) override { return getText(description_, out); }
-    HRESULT put_Animation(LONG kind) override {
-        animation_ = kind;
-        return S_OK;
-    }
-    HRESULT get_Animation(LONG* kind) override { return getValue(animation_, kind); }
-    HRESULT put_CancelEnabled(VARIANT_BOOL on) override {
-        cancelEnabled_ = on != VARIANT_FALSE;
-        return S_OK;
-    }
-    HRESULT get_CancelEnabled(VARIANT_BOOL* on) override {
-        if (!on) return E_POINTER;
-        *on = cancelEnabled_ ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
+    HRESULT put_Animation(LONG kind) override { return keepValue(animation_, kind); }
+    HRESULT get_Animation(LONG* kind) override { return giveValue(animation_, kind); }
+    HRESULT put_CancelEnabled(VARIANT_BOOL on) override { return keepValue(cancelEnabled_, on != VARIANT_FALSE); }
+    HRESULT get_CancelEnabled(VARIANT_BOOL* on) override { return giveValue(cancelEnabled_ ? VARIANT_TRUE : VARIANT_FALSE, on); }
     HRESULT raw_ShowDialog() override { return setVisible(true); }
     HRESULT raw_HideDialog() override { return setVisible(false); }
 
 private:
-    static HRESULT getValue(LONG v, LONG* out) {
-        if (!out) return E_POINTER;
-        *out = v;
-        return S_OK;
-    }
     static HRESULT getText(const std::string& v, BSTR* out) {
         return comGuard([&] {
             if (!out) return E_POINTER;
             *out = allocUtf8(v);
             return *out ? S_OK : E_OUTOFMEMORY;
+        });
+    }
+    // A title or description line: kept, recorded and shown.
+    HRESULT setLine(std::string& line, BSTR t, Event::Kind kind) {
+        return comGuard([&] {
+            line = textOf(t);
+            recordText(kind, line);
+            showLine(line);
+            return S_OK;
         });
     }
     HRESULT setRange(LONG lo, LONG hi) {

@@ -23,6 +23,9 @@ struct CellCase {
     const char* name;
     const char* input;  // under the data folder: a cell, or an ENC_ROOT folder (its CATALOG.031)
     const char* cell;   // the base cell, under the data folder
+    // The round trip takes it through a database on the server too (a subset that keeps the run
+    // short: the NOAA cells and two exchange sets).
+    bool onServer = false;
 };
 void PrintTo(const CellCase& c, std::ostream* os);
 

@@ -19,53 +19,14 @@
 #include <gtest/gtest.h>
 
 #include "export/cell_ddr.h"
-#include "export_support.h"
+#include "real_cells.h"
 #include "s57/s57_file.h"
-#include "support/test_data.h"
 
 namespace fs = std::filesystem;
 using namespace e2e;
 using namespace exporttest;
 
 namespace {
-
-struct CellCase {
-    const char* name;
-    const char* input;  // under the data folder: a cell, or an ENC_ROOT folder (its CATALOG.031)
-    const char* cell;   // the base cell, under the data folder
-    // Also through a database on the server (a subset that keeps the run short: the NOAA cells and
-    // two exchange sets).
-    bool onServer = false;
-};
-
-const CellCase kCells[] = {
-    {"US4CN21M", "enc/US4CN21M/US4CN21M.000", "enc/US4CN21M/US4CN21M.000", true},
-    {"US5MA12M", "enc/US5MA12M/US5MA12M.000", "enc/US5MA12M/US5MA12M.000", true},
-    {"US1AK90M", "enc/US1AK90M/US1AK90M.000", "enc/US1AK90M/US1AK90M.000", true},
-    {"AA400001", "s58/AA400001/ENC_ROOT", "s58/AA400001/ENC_ROOT/AA400001.000", true},
-    {"AA400002", "s58/AA400002/ENC_ROOT", "s58/AA400002/ENC_ROOT/AA400002.000"},
-    {"AA400003", "s58/AA400003/ENC_ROOT", "s58/AA400003/ENC_ROOT/AA400003.000"},
-    {"AA400004", "s58/AA400004/ENC_ROOT", "s58/AA400004/ENC_ROOT/AA400004.000"},
-    {"AA400005", "s58/AA400005/ENC_ROOT", "s58/AA400005/ENC_ROOT/AA400005.000"},
-    {"AA400011", "s58/AA400011/ENC_ROOT", "s58/AA400011/ENC_ROOT/AA400011.000"},
-    {"AA400014", "s58/AA400014/ENC_ROOT", "s58/AA400014/ENC_ROOT/00700014.000"},
-    {"AA400016", "s58/AA400016/ENC_ROOT", "s58/AA400016/ENC_ROOT/AA400016.000"},
-    {"AA500002", "s58/AA500002/ENC_ROOT", "s58/AA500002/ENC_ROOT/AA500002.000", true},
-    {"AA500006", "s58/AA500006/ENC_ROOT", "s58/AA500006/ENC_ROOT/AA500006.000"},
-    {"AA500008", "s58/AA500008/ENC_ROOT", "s58/AA500008/ENC_ROOT/AA500008.000"},
-    {"AA500009", "s58/AA500009/ENC_ROOT", "s58/AA500009/ENC_ROOT/AA500009.000"},
-    {"AA500011", "s58/AA500011/ENC_ROOT", "s58/AA500011/ENC_ROOT/AA500011.000"},
-    {"AA500012", "s58/AA500012/ENC_ROOT", "s58/AA500012/ENC_ROOT/AA500012.000"},
-    {"AA500014", "s58/AA500014/ENC_ROOT", "s58/AA500014/ENC_ROOT/AA500014.000"},
-    {"AA500015", "s58/AA500015/ENC_ROOT", "s58/AA500015/ENC_ROOT/AA500015.000"},
-    {"AA500016", "s58/AA500016/ENC_ROOT", "s58/AA500016/ENC_ROOT/AA500016.000"},
-    {"AA500018", "s58/AA500018/ENC_ROOT", "s58/AA500018/ENC_ROOT/AA500018.000"},
-};
-// Left out: the S-58 sets whose import drops features on purpose-made damage (AA400006, AA400009,
-// AA400012, AA500001, AA500005; see the import's comparison): what was not imported cannot come back;
-// the sets the record layer refuses (AA400013, AA400015, AA500003, AA500013); and AA400008, which
-// has no M_COVR: a cell without coverage ends its export with message 139
-// (driver_test covers that end).
 
 // One cell on one backend.
 struct Case {
@@ -129,25 +90,14 @@ void expectOnlyLegitimate(const std::string& cell, const std::string& check, con
 
 // ---- One cell through import, export, GDAL and the second round ------------------------------------
 
-struct RoundTrip {
+// CellRun's fields for the first round; the second imports the exported cell into a new geodatabase
+// and exports it again.
+struct RoundTrip : CellRun {
     std::unique_ptr<TestGeodatabase> first, second;
     std::string skip;  // why the backend cannot be used
-    std::string dir, gdb, exported, gdalOriginal, gdalExported, gdb2, exported2;
-    std::string cellName;
-    DriverRun import, exportRun, import2, export2;
+    std::string gdb2, exported2;
+    DriverRun import2, export2;
 };
-
-Scratch& folder() {
-    static Scratch s;
-    return s;
-}
-
-std::vector<std::string> failures(const DriverRun& run) {
-    std::vector<std::string> out;
-    for (const auto& m : run.messages())
-        if (m != "Would you like to see the log file?") out.push_back(m);
-    return out;
-}
 
 const RoundTrip& roundTrip(const Case& k) {
     static std::map<std::pair<Backend, std::string>, std::unique_ptr<RoundTrip>> done;
@@ -161,21 +111,12 @@ const RoundTrip& roundTrip(const Case& k) {
     r.first = std::make_unique<TestGeodatabase>(k.backend, r.dir, "first");
     r.skip = r.first->skip;
     if (!r.skip.empty()) return r;
-    fs::create_directories(r.dir + "/in");
-    const std::string source = testdata::path(c.input);
-    const std::string input = fs::is_directory(source) ? linkExchangeSet(source, r.dir + "/in")
-                                                       : link(source, r.dir + "/in", fs::path(source).filename().string());
-    r.cellName = fs::path(c.cell).filename().string();
     r.gdb = r.first->path;
-    r.import = runDriver(input, r.gdb);
+    r.cellName = importCell(c, r.dir, r.gdb, &r.import);
     fs::create_directories(r.dir + "/out");
     r.exported = r.dir + "/out/" + r.cellName;
     r.exportRun = runExport(r.exported, r.gdb, r.cellName);
-
-    r.gdalOriginal = r.dir + "/gdal_original.gpkg";
-    r.gdalExported = r.dir + "/gdal_exported.gpkg";
-    (void)gdalRead(testdata::path(c.cell), r.gdalOriginal);
-    if (fs::exists(r.exported)) (void)gdalRead(r.exported, r.gdalExported);
+    readWithGdal(c, r);
 
     // The second round: the exported cell into a new geodatabase and out again.
     if (fs::exists(r.exported)) {
@@ -191,36 +132,7 @@ const RoundTrip& roundTrip(const Case& k) {
     return r;
 }
 
-// ---- GDAL's features by LNAM ----------------------------------------------------------------------
-
-const std::set<std::string> kNotFeatureLayers = {"DSID", "ISOLATEDNODE", "CONNECTEDNODE", "EDGE", "FACE"};
-
-std::string upper(std::string s) {
-    for (auto& ch : s) ch = char(std::toupper(static_cast<unsigned char>(ch)));
-    return s;
-}
-
-struct GdalFeature {
-    std::string layer;
-    std::vector<GeoRow> rows;  // soundings: one per sounding
-};
-using GdalFeatures = std::map<std::string, GdalFeature>;
-
-GdalFeatures readFeatures(const std::string& gpkg) {
-    GdalFeatures out;
-    for (const auto& layer : query(gpkg, "SELECT table_name FROM gpkg_contents")) {
-        const std::string name = *layer[0];
-        if (kNotFeatureLayers.count(upper(name))) continue;
-        for (auto& row : geoRows(gpkg, name, "geom")) {
-            const auto it = row.values.find("LNAM");
-            const std::string lnam = it != row.values.end() && it->second ? *it->second : std::string();
-            GdalFeature& f = out[lnam];
-            f.layer = name;
-            f.rows.push_back(std::move(row));
-        }
-    }
-    return out;
-}
+// ---- GDAL's features compared ---------------------------------------------------------------------
 
 std::string show(const Pt& p) {
     std::ostringstream s;
@@ -310,15 +222,6 @@ std::vector<std::string> compareFeatures(const GdalFeatures& original, const Gda
 
 // ---- The file's own structure ---------------------------------------------------------------------
 
-std::string recordName(const Record& r) {
-    for (const char* tag : {"VRID", "FRID"})
-        if (const Field* f = r.field(tag)) {
-            const auto rcnm = f->values("RCNM"), rcid = f->values("RCID");
-            if (!rcnm.empty() && !rcid.empty()) return rcnm[0] + rcid[0];
-        }
-    return {};
-}
-
 std::string featureLnam(const Record& r) {
     const Field* f = r.field("FOID");
     if (!f) return {};
@@ -390,25 +293,19 @@ std::string templateDdr() {
 class RoundTripTest : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override {
-        if (!testdata::present()) GTEST_SKIP() << "test data folder " << testdata::root() << " is absent";
-        if (std::system("ogr2ogr --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ogr2ogr is not installed";
+        skipWithoutDataOrGdal();
+        if (IsSkipped()) return;
         trip = &roundTrip(GetParam());
         if (!trip->skip.empty()) GTEST_SKIP() << trip->skip;
-        const auto imported = failures(trip->import);
-        if (!imported.empty()) GTEST_SKIP() << name() << " does not import cleanly: " << imported[0];
-        ASSERT_EQ(trip->exportRun.result, 0);
-        ASSERT_TRUE(failures(trip->exportRun).empty())
-            << failures(trip->exportRun)[0] << "\n" << trip->exportRun.log.substr(0, 4000);
-        ASSERT_TRUE(fs::exists(trip->exported));
+        expectExported(*GetParam().cell, *trip);
     }
     std::string name() const { return GetParam().cell->name; }
     const RoundTrip* trip = nullptr;
 };
 
 TEST_P(RoundTripTest, GdalReadsTheSameFeatures) {
-    ASSERT_TRUE(fs::exists(trip->gdalOriginal) && fs::exists(trip->gdalExported)) << "GDAL did not read both files";
-    const GdalFeatures original = readFeatures(trip->gdalOriginal), exported = readFeatures(trip->gdalExported);
-    EXPECT_FALSE(original.empty());
+    GdalFeatures original, exported;
+    ASSERT_NO_FATAL_FAILURE(gdalFeatures(*trip, &original, &exported));
     expectOnlyLegitimate(name(), "features", compareFeatures(original, exported));
 }
 

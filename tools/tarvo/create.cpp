@@ -15,6 +15,7 @@
 #include "s57/dbutil.h"
 #include "s57/gdb_template.h"
 #include "tools/tarvo/enterprise.h"
+#include "tools/tarvo/option_value.h"
 #include "tools/tarvo/quiet_stdout.h"
 
 namespace {
@@ -48,14 +49,11 @@ int runCreate(int argc, char** argv, FILE* out, FILE* err) {
         const char* a = argv[i];
         if (options && std::strcmp(a, "--") == 0) {
             options = false;
-        } else if (options && std::strcmp(a, "--dataset") == 0) {
-            if (i + 1 >= argc || !argv[i + 1][0]) {
+        } else if (const int taken = options ? optionValue(argc, argv, i, "--dataset", dataset) : 0) {
+            if (taken < 0) {
                 usage(err);
                 return 2;
             }
-            dataset = argv[++i];
-        } else if (options && std::strncmp(a, "--dataset=", 10) == 0 && a[10]) {
-            dataset = a + 10;
         } else if (options && std::strcmp(a, "--versioned") == 0) {
             versioned = true;
         } else if (options && a[0] == '-' && a[1]) {

@@ -19,6 +19,7 @@
 #include "s57/s57_util2.h"
 #include "tools/tarvo/converter_run.h"
 #include "tools/tarvo/enterprise.h"
+#include "tools/tarvo/option_value.h"
 #include "tools/tarvo/quiet_stdout.h"
 
 namespace fs = std::filesystem;
@@ -150,25 +151,13 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
             createTopology = true;
             continue;
         }
-        auto value = [&](const char* option, std::string& to, bool& given) {
-            const std::size_t n = std::strlen(option);
-            if (std::strcmp(a, option) == 0) {
-                if (i + 1 >= argc || !argv[i + 1][0]) return -1;
-                to = argv[++i];
-                given = true;
-                return 1;
-            }
-            if (std::strncmp(a, option, n) == 0 && a[n] == '=' && a[n + 1]) {
-                to = a + n + 1;
-                given = true;
-                return 1;
-            }
-            return 0;
-        };
-        bool datasetGiven = false;
-        int taken = value("--cell", cell, hasCell);
-        if (taken == 0) taken = value("--exchange-set", set, hasSet);
-        if (taken == 0) taken = value("--dataset", dataset, datasetGiven);
+        int taken = optionValue(argc, argv, i, "--cell", cell);
+        if (taken > 0) hasCell = true;
+        if (taken == 0) {
+            taken = optionValue(argc, argv, i, "--exchange-set", set);
+            if (taken > 0) hasSet = true;
+        }
+        if (taken == 0) taken = optionValue(argc, argv, i, "--dataset", dataset);
         if (taken < 0) {
             usage(err);
             return 2;
