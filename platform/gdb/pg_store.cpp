@@ -623,8 +623,10 @@ private:
              "i.subtype_field, i.default_subtype FROM gdb_items i JOIN pg_class c ON c.relname = i.name::text "
              "AND c.relnamespace = current_schema()::regnamespace WHERE i.name = $1 AND i.kind IN ('FeatureClass', 'Table')",
              {text(name)}},
-            {"SELECT a.attname, format_type(a.atttypid, a.atttypmod), coalesce(col_description(a.attrelid, a.attnum), ''), "
+            // The comments joined, not col_description's query a column.
+            {"SELECT a.attname, format_type(a.atttypid, a.atttypmod), coalesce(d.description, ''), "
              "a.attidentity <> '', a.attnotnull, a.attidentity = 'a' OR a.attgenerated <> '' FROM pg_attribute a "
+             "LEFT JOIN pg_description d ON d.objoid = a.attrelid AND d.classoid = 'pg_class'::regclass AND d.objsubid = a.attnum "
              "WHERE a.attrelid = (SELECT c.oid FROM gdb_items i JOIN pg_class c ON c.relname = i.name::text "
              "AND c.relnamespace = current_schema()::regnamespace WHERE i.name = $1 AND i.kind IN ('FeatureClass', 'Table')) "
              "AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
@@ -776,13 +778,22 @@ private:
         for (const auto& [sequence, first] : drawn_)
             s_->exec("SELECT setval($1::regclass, $2::bigint, false)", {text(sequence), integer(first)});
     }
+    static PgSession::Statement movedPast(const Pending& p) {
+        return {"SELECT setval($1::regclass, $2::bigint)", {text(p.sequence), integer(p.next - 1)}};
+    }
     void flushOne(Pending& p) {
         p.batch->flush();
-        if (p.next > p.first) s_->exec("SELECT setval($1::regclass, $2::bigint)", {text(p.sequence), integer(p.next - 1)});
+        if (p.next > p.first) s_->exec(movedPast(p).sql, movedPast(p).params);
     }
+    // Every class's rows, then their sequences moved on together.
     void flushInserts() {
+        std::vector<PgSession::Statement> sequences;
         for (auto& [name, p] : inserts_)
-            if (p.batch && p.batch->pending() > 0) flushOne(p);
+            if (p.batch && p.batch->pending() > 0) {
+                p.batch->flush();
+                if (p.next > p.first) sequences.push_back(movedPast(p));
+            }
+        s_->execAll(sequences);
     }
 
     // The column as selected: a shape as little-endian ISO WKB.
