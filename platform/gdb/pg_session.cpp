@@ -47,11 +47,16 @@ PgSession::PgSession(SdeConnection conn) : conn_(std::move(conn)) {
     // Values travel as UTF-8 whatever the server's default, and floating numbers in their
     // shortest exact form. Large shapes are compressed with lz4 where the server has it: several
     // times faster to store and read than the default, the values the same.
-    execAll({{"SET client_encoding TO 'UTF8'", {}},
-             {"SET extra_float_digits TO 3", {}},
-             {"SELECT set_config(name, 'lz4', false) FROM pg_settings WHERE name = 'default_toast_compression' AND "
-              "'lz4' = ANY(enumvals)",
-              {}}});
+    // Whether DO blocks run here decides how a class's columns get their comments.
+    auto r = execAll({{"SET client_encoding TO 'UTF8'", {}},
+                      {"SET extra_float_digits TO 3", {}},
+                      {"SELECT set_config(name, 'lz4', false) FROM pg_settings WHERE name = 'default_toast_compression' AND "
+                       "'lz4' = ANY(enumvals)",
+                       {}},
+                      {"SELECT coalesce((SELECT has_language_privilege(oid, 'USAGE') FROM pg_language WHERE lanname = 'plpgsql'), "
+                       "false)",
+                       {}}});
+    plpgsql_ = std::string(PQgetvalue(r.back().get(), 0, 0)) == "t";
 }
 
 void PgSession::fail(long hr, const std::string& why) const {
@@ -106,34 +111,75 @@ PgResult PgSession::exec(const std::string& sql, const std::vector<Val>& params)
     return r;
 }
 
+PgResult PgSession::execReused(const std::string& sql, const std::vector<Val>& params) {
+    const auto it = prepared_.find(sql);
+    if (it == prepared_.end()) return std::move(execAll({{sql, params, true}}).front());
+    const Params p(params);
+    PgResult r(PQexecPrepared(c_.get(), it->second.c_str(), p.count(), p.values.data(), p.lengths.data(), p.formats.data(), 0));
+    if (!succeeded(r.get())) {
+        const HRESULT hr = PQstatus(c_.get()) == CONNECTION_OK ? GDB_E_SQL : GDB_E_CONNECTION;
+        fail(hr, std::string(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(c_.get())) + " in: " + sql);
+    }
+    return r;
+}
+
 std::vector<PgResult> PgSession::execAll(const std::vector<Statement>& statements) {
     std::vector<PgResult> out;
-    if (statements.size() < 2) {
-        for (const Statement& st : statements) out.push_back(exec(st.sql, st.params));
+    if (statements.empty()) return out;
+    if (statements.size() == 1 && (!statements[0].reused || prepared_.count(statements[0].sql))) {
+        const Statement& st = statements[0];
+        out.push_back(st.reused ? execReused(st.sql, st.params) : exec(st.sql, st.params));
         return out;
     }
     PGconn* c = c_.get();
     if (PQenterPipelineMode(c) != 1)
         fail(PQstatus(c) == CONNECTION_OK ? GDB_E_SQL : GDB_E_CONNECTION, PQerrorMessage(c));
-    std::size_t sent = 0;
-    for (const Statement& st : statements) {
+    // What was sent, in order: a statement, or the preparing of one (its name).
+    struct Sent {
+        std::size_t statement;
+        std::string prepared;
+        bool ok = false;
+    };
+    std::vector<Sent> sent;
+    std::map<std::string, std::string> preparing;
+    std::size_t statementsSent = 0;
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+        const Statement& st = statements[i];
         const Params p(st.params);
-        if (PQsendQueryParams(c, st.sql.c_str(), p.count(), nullptr, p.values.data(), p.lengths.data(), p.formats.data(), 0) != 1)
-            break;
-        ++sent;
+        int ok = 0;
+        if (st.reused) {
+            std::string name;
+            if (auto it = prepared_.find(st.sql); it != prepared_.end()) {
+                name = it->second;
+            } else if (auto at = preparing.find(st.sql); at != preparing.end()) {
+                name = at->second;
+            } else {
+                name = "gdb_statement" + std::to_string(prepared_.size() + preparing.size() + 1);
+                if (PQsendPrepare(c, name.c_str(), st.sql.c_str(), p.count(), nullptr) != 1) break;
+                preparing.emplace(st.sql, name);
+                sent.push_back({i, name});
+            }
+            ok = PQsendQueryPrepared(c, name.c_str(), p.count(), p.values.data(), p.lengths.data(), p.formats.data(), 0);
+        } else {
+            ok = PQsendQueryParams(c, st.sql.c_str(), p.count(), nullptr, p.values.data(), p.lengths.data(), p.formats.data(), 0);
+        }
+        if (ok != 1) break;
+        sent.push_back({i, {}});
+        ++statementsSent;
     }
     PQpipelineSync(c);
     // Every result is read, the sync's included, so that the connection leaves the pipeline clean.
     std::string error;
     const std::string* errorSql = nullptr;
-    out.resize(sent);
-    for (std::size_t i = 0; i < sent; ++i) {
+    out.resize(statements.size());
+    for (Sent& one : sent) {
         while (PGresult* r = PQgetResult(c)) {
             if (PQresultStatus(r) == PGRES_FATAL_ERROR && !errorSql) {
                 error = PQresultErrorMessage(r);
-                errorSql = &statements[i].sql;
+                errorSql = &statements[one.statement].sql;
             }
-            if (!out[i] && succeeded(r)) out[i].reset(r);
+            one.ok = one.ok || succeeded(r);
+            if (one.prepared.empty() && !out[one.statement] && succeeded(r)) out[one.statement].reset(r);
             else PQclear(r);
         }
     }
@@ -143,9 +189,11 @@ std::vector<PgResult> PgSession::execAll(const std::vector<Statement>& statement
         if (sync) break;
     }
     PQexitPipelineMode(c);
+    for (const Sent& one : sent)
+        if (!one.prepared.empty() && one.ok) prepared_[statements[one.statement].sql] = one.prepared;
     const HRESULT hr = PQstatus(c) == CONNECTION_OK ? GDB_E_SQL : GDB_E_CONNECTION;
     if (errorSql) fail(hr, error + " in: " + *errorSql);
-    if (sent < statements.size() || std::any_of(out.begin(), out.end(), [](const PgResult& r) { return !r; }))
+    if (statementsSent < statements.size() || std::any_of(out.begin(), out.end(), [](const PgResult& r) { return !r; }))
         fail(hr, PQerrorMessage(c));
     return out;
 }

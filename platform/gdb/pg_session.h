@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,17 +35,24 @@ public:
     explicit PgSession(SdeConnection conn);
 
     const SdeConnection& connection() const { return conn_; }
+    // Whether this session may run DO blocks (PL/pgSQL there and ours to use).
+    bool plpgsql() const { return plpgsql_; }
     PGconn* raw() const { return c_.get(); }
 
     // One statement, each value a parameter ($1, $2, ...); GDB_E_SQL on an error.
     PgResult exec(const std::string& sql, const std::vector<Val>& params = {});
 
+    // As exec, for a statement the session runs again and again (a fixed text over the side tables
+    // or the catalogue): parsed and planned by the server once a connection.
+    PgResult execReused(const std::string& sql, const std::vector<Val>& params = {});
+
     // Statements sent together and answered together (one round trip), their results in order. The
     // first that fails ends it: those after it are not run, and its error is thrown as exec's. Outside
-    // a transaction they run in one of their own.
+    // a transaction they run in one of their own. A statement marked reused goes as execReused's.
     struct Statement {
         std::string sql;
         std::vector<Val> params;
+        bool reused = false;
     };
     std::vector<PgResult> execAll(const std::vector<Statement>& statements);
 
@@ -68,6 +76,8 @@ private:
     SdeConnection conn_;
     PgConn c_;
     int depth_ = 0;
+    bool plpgsql_ = false;
+    std::map<std::string, std::string> prepared_;  // statement text: its name on the server
 };
 
 // Value i of a result row, converted as SQLite hands values to the GeoPackage backend: integers

@@ -256,7 +256,7 @@ public:
             if (editing_) raise(GDB_E_EDITING, "the workspace is being edited already");
             commitBatch();
             s_->begin();
-            s_->exec(kWriterLock);
+            s_->execReused(kWriterLock);
             editing_ = true;
             operations_ = 0;
         });
@@ -323,7 +323,7 @@ public:
     }
     bool nameTaken(const std::string& name) override {
         return guarded([&] {
-            return PQntuples(s_->exec("SELECT 1 FROM gdb_items WHERE name = $1 UNION ALL SELECT 1 FROM pg_class WHERE "
+            return PQntuples(s_->execReused("SELECT 1 FROM gdb_items WHERE name = $1 UNION ALL SELECT 1 FROM pg_class WHERE "
                                       "lower(relname) = lower($1) AND relnamespace = current_schema()::regnamespace",
                                       {text(name)})
                                  .get()) > 0;
@@ -348,8 +348,16 @@ public:
             // The table, its index, comments and item, and the class read back: one round trip.
             std::vector<PgSession::Statement> all;
             for (const std::string& sql : pgCreateClassSql(name, spec, feature, srsId)) all.push_back({sql, {}});
+            // The comments in one block where the server runs them (one statement rather than one a
+            // column), else one by one.
+            std::string block;
             for (const FieldInfo& f : spec.fields)
-                all.push_back({"COMMENT ON COLUMN " + pgName(name) + "." + pgName(f.name) + " IS '" + fieldComment(f) + "'", {}});
+                block += "COMMENT ON COLUMN " + pgName(name) + "." + pgName(f.name) + " IS '" + fieldComment(f) + "'; ";
+            if (s_->plpgsql() && !spec.fields.empty() && block.find("$tarvo$") == std::string::npos)
+                all.push_back({"DO $tarvo$BEGIN " + block + "END$tarvo$", {}});
+            else
+                for (const FieldInfo& f : spec.fields)
+                    all.push_back({"COMMENT ON COLUMN " + pgName(name) + "." + pgName(f.name) + " IS '" + fieldComment(f) + "'", {}});
             std::vector<Val> p{text(name), text(feature ? "FeatureClass" : "Table"), dataset.empty() ? Val{} : text(dataset),
                                Val{}, integer(spec.hasZ ? 1 : 0), Val{}, Val{}, Val{}, Val{}};
             if (feature) {
@@ -361,7 +369,7 @@ public:
             }
             all.push_back({"INSERT INTO gdb_items (name, kind, dataset, shape_type, has_z, srs_id, z_min, z_max, grid_size) VALUES "
                            "($1, $2, $3, $4::integer, $5::integer, $6::integer, $7::float8, $8::float8, $9::float8)",
-                           std::move(p)});
+                           std::move(p), true});
             const std::size_t load = all.size();
             for (auto& st : loadStatements(name)) all.push_back(std::move(st));
             auto info = classFrom(s_->execAll(all), load);
@@ -513,7 +521,7 @@ public:
 
     std::optional<DatasetItem> dataset(const std::string& name) override {
         return guarded([&]() -> std::optional<DatasetItem> {
-            PgResult r = s_->exec("SELECT name, srs_id, z_min, z_max, versioned FROM gdb_items WHERE name = $1 AND kind = 'FeatureDataset'",
+            PgResult r = s_->execReused("SELECT name, srs_id, z_min, z_max, versioned FROM gdb_items WHERE name = $1 AND kind = 'FeatureDataset'",
                                   {text(name)});
             if (PQntuples(r.get()) == 0) return std::nullopt;
             const PGresult* p = r.get();
@@ -524,7 +532,7 @@ public:
     void createDataset(const std::string& name, std::int32_t srsId, double zmin, double zmax) override {
         guarded([&] {
             beginWrite();
-            s_->exec("INSERT INTO gdb_items (name, kind, srs_id, z_min, z_max) VALUES ($1, 'FeatureDataset', $2::integer, "
+            s_->execReused("INSERT INTO gdb_items (name, kind, srs_id, z_min, z_max) VALUES ($1, 'FeatureDataset', $2::integer, "
                      "$3::float8, $4::float8)",
                      {text(name), integer(srsId), real(zmin), real(zmax)});
         });
@@ -532,7 +540,7 @@ public:
     void setVersioned(const std::string& dataset, bool versioned) override {
         guarded([&] {
             beginWrite();
-            s_->exec("UPDATE gdb_items SET versioned = $2::integer WHERE name = $1 AND kind = 'FeatureDataset'",
+            s_->execReused("UPDATE gdb_items SET versioned = $2::integer WHERE name = $1 AND kind = 'FeatureDataset'",
                      {text(dataset), integer(versioned ? 1 : 0)});
         });
     }
@@ -545,8 +553,8 @@ public:
             beginWrite();
             auto r = s_->execAll({subtypeItem(ci),
                                   {"UPDATE gdb_items SET subtype_field = $2 WHERE name = $1",
-                                   {text(ci.name), stored.empty() ? Val{} : text(stored)}},
-                                  stored.empty() ? PgSession::Statement{"DELETE FROM gdb_subtypes WHERE class_name = $1", {text(ci.name)}}
+                                   {text(ci.name), stored.empty() ? Val{} : text(stored)}, true},
+                                  stored.empty() ? PgSession::Statement{"DELETE FROM gdb_subtypes WHERE class_name = $1", {text(ci.name)}, true}
                                                  : subtypesStatement(ci.name)});
             std::vector<std::pair<LONG, std::string>> subtypes;
             if (!stored.empty()) subtypes = subtypesFrom(r.back().get());
@@ -557,26 +565,26 @@ public:
         guarded([&] {
             beginWrite();
             s_->execAll({subtypeItem(ci),
-                         {"UPDATE gdb_items SET default_subtype = $2::integer WHERE name = $1", {text(ci.name), integer(code)}}});
+                         {"UPDATE gdb_items SET default_subtype = $2::integer WHERE name = $1", {text(ci.name), integer(code)}, true}});
         });
     }
     void addSubtype(const ClassInfo& ci, LONG code, const std::string& n) override {
         guarded([&] {
             beginWrite();
-            s_->exec("INSERT INTO gdb_subtypes (class_name, code, name) VALUES ($1, $2::integer, $3)", {text(ci.name), integer(code), text(n)});
+            s_->execReused("INSERT INTO gdb_subtypes (class_name, code, name) VALUES ($1, $2::integer, $3)", {text(ci.name), integer(code), text(n)});
         });
     }
     bool deleteSubtype(const ClassInfo& ci, LONG code) override {
         return guarded([&] {
             beginWrite();
-            PgResult r = s_->exec("DELETE FROM gdb_subtypes WHERE class_name = $1 AND code = $2::integer", {text(ci.name), integer(code)});
+            PgResult r = s_->execReused("DELETE FROM gdb_subtypes WHERE class_name = $1 AND code = $2::integer", {text(ci.name), integer(code)});
             return std::string(PQcmdTuples(r.get())) != "0";
         });
     }
 
     std::optional<TopologyItem> topology(const std::string& name) override {
         return guarded([&]() -> std::optional<TopologyItem> {
-            PgResult r = s_->exec("SELECT dataset, tolerance FROM gdb_topologies WHERE name = $1", {text(name)});
+            PgResult r = s_->execReused("SELECT dataset, tolerance FROM gdb_topologies WHERE name = $1", {text(name)});
             if (PQntuples(r.get()) == 0) return std::nullopt;
             return TopologyItem{PQgetvalue(r.get(), 0, 0), pgValue(r.get(), 0, 1).d};
         });
@@ -587,7 +595,7 @@ public:
     void createTopology(const std::string& name, const std::string& dataset, double tolerance) override {
         guarded([&] {
             beginWrite();
-            s_->exec("INSERT INTO gdb_topologies (name, dataset, tolerance) VALUES ($1, $2, $3::float8)",
+            s_->execReused("INSERT INTO gdb_topologies (name, dataset, tolerance) VALUES ($1, $2, $3::float8)",
                      {text(name), text(dataset), real(tolerance)});
         });
     }
@@ -598,7 +606,7 @@ public:
     void addTopologyClass(const std::string& topology, const std::string& className) override {
         guarded([&] {
             beginWrite();
-            s_->exec("INSERT INTO gdb_topology_classes (topology, class_name) VALUES ($1, $2)", {text(topology), text(className)});
+            s_->execReused("INSERT INTO gdb_topology_classes (topology, class_name) VALUES ($1, $2)", {text(topology), text(className)});
         });
     }
     std::vector<std::string> topologyClasses(const std::string& topology) override {
@@ -622,7 +630,7 @@ private:
             {"SELECT i.name, i.kind, i.dataset, i.alias, i.shape_type, i.has_z, i.srs_id, i.z_min, i.z_max, "
              "i.subtype_field, i.default_subtype FROM gdb_items i JOIN pg_class c ON c.relname = i.name::text "
              "AND c.relnamespace = current_schema()::regnamespace WHERE i.name = $1 AND i.kind IN ('FeatureClass', 'Table')",
-             {text(name)}},
+             {text(name)}, true},
             // The comments joined, not col_description's query a column.
             {"SELECT a.attname, format_type(a.atttypid, a.atttypmod), coalesce(d.description, ''), "
              "a.attidentity <> '', a.attnotnull, a.attidentity = 'a' OR a.attgenerated <> '' FROM pg_attribute a "
@@ -630,7 +638,7 @@ private:
              "WHERE a.attrelid = (SELECT c.oid FROM gdb_items i JOIN pg_class c ON c.relname = i.name::text "
              "AND c.relnamespace = current_schema()::regnamespace WHERE i.name = $1 AND i.kind IN ('FeatureClass', 'Table')) "
              "AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
-             {text(name)}},
+             {text(name)}, true},
             subtypesStatement(name),
         };
     }
@@ -736,7 +744,7 @@ private:
     void beginWrite() {
         if (s_->inTransaction()) return;
         s_->begin();
-        s_->exec(kWriterLock);
+        s_->execReused(kWriterLock);
         batchStart_ = std::chrono::steady_clock::now();
     }
     void commitBatch() {
@@ -764,7 +772,7 @@ private:
         if (p.sequence.empty()) {
             // Ids are drawn under the writer lock: nobody else draws meanwhile, and the sequence is
             // moved past them when they are sent.
-            PgResult r = s_->exec("SELECT pg_get_serial_sequence($1, $2), nextval(pg_get_serial_sequence($1, $2))",
+            PgResult r = s_->execReused("SELECT pg_get_serial_sequence($1, $2), nextval(pg_get_serial_sequence($1, $2))",
                                   {text(pgName(ci.name)), text(ci.fields[std::size_t(ci.oid)].name)});
             p.sequence = PQgetvalue(r.get(), 0, 0);
             p.first = p.next = pgValue(r.get(), 0, 1).i;
@@ -776,14 +784,14 @@ private:
     // AUTOINCREMENT rolls back with it (sequences do not): set back while the lock is still held.
     void giveIdsBack() {
         for (const auto& [sequence, first] : drawn_)
-            s_->exec("SELECT setval($1::regclass, $2::bigint, false)", {text(sequence), integer(first)});
+            s_->execReused("SELECT setval($1::regclass, $2::bigint, false)", {text(sequence), integer(first)});
     }
     static PgSession::Statement movedPast(const Pending& p) {
-        return {"SELECT setval($1::regclass, $2::bigint)", {text(p.sequence), integer(p.next - 1)}};
+        return {"SELECT setval($1::regclass, $2::bigint)", {text(p.sequence), integer(p.next - 1)}, true};
     }
     void flushOne(Pending& p) {
         p.batch->flush();
-        if (p.next > p.first) s_->exec(movedPast(p).sql, movedPast(p).params);
+        if (p.next > p.first) s_->execReused(movedPast(p).sql, movedPast(p).params);
     }
     // Every class's rows, then their sequences moved on together.
     void flushInserts() {
@@ -824,7 +832,7 @@ private:
     }
 
     static PgSession::Statement subtypesStatement(const std::string& className) {
-        return {"SELECT code, name FROM gdb_subtypes WHERE class_name = $1 ORDER BY code", {text(className)}};
+        return {"SELECT code, name FROM gdb_subtypes WHERE class_name = $1 ORDER BY code", {text(className)}, true};
     }
     static std::vector<std::pair<LONG, std::string>> subtypesFrom(const PGresult* r) {
         std::vector<std::pair<LONG, std::string>> out;
@@ -833,12 +841,12 @@ private:
     }
     static PgSession::Statement subtypeItem(const ClassInfo& ci) {
         return {"INSERT INTO gdb_items (name, kind) VALUES ($1, $2) ON CONFLICT (name) DO NOTHING",
-                {text(ci.name), text(ci.feature ? "FeatureClass" : "Table")}};
+                {text(ci.name), text(ci.feature ? "FeatureClass" : "Table")}, true};
     }
     std::vector<std::string> names(const std::string& sql, const std::string& key) {
         return guarded([&] {
             std::vector<std::string> out;
-            PgResult r = s_->exec(sql, {text(key)});
+            PgResult r = s_->execReused(sql, {text(key)});
             for (int i = 0; i < PQntuples(r.get()); ++i) out.push_back(PQgetvalue(r.get(), i, 0));
             return out;
         });
