@@ -384,6 +384,32 @@ TEST(PgSession, StatementsSentTogetherAnswerInOrderAndStopAtTheFirstFailure) {
     EXPECT_EQ(d.count(), 1);
 }
 
+// A statement run again and again answers as a plain one: from its first run, after a failure that
+// kept it from being prepared, and failing as often as it is wrong.
+TEST(PgSession, ReusedStatementsAnswerAsPlainOnes) {
+    SKIP_WITHOUT_PG();
+    SessionDatabase d;
+    const std::string twice = "SELECT $1::integer * 2";
+    EXPECT_EQ(gdb::pgValue(d.session.execReused(twice, {integer(21)}).get(), 0, 0), integer(42));
+    EXPECT_EQ(gdb::pgValue(d.session.execReused(twice, {integer(5)}).get(), 0, 0), integer(10));
+    const std::string plus = "SELECT $1::integer + 100";
+    EXPECT_THROW(d.session.execAll({{"SELECT 1/0", {}}, {plus, {integer(1)}, true}}), _com_error);
+    auto r = d.session.execAll({{plus, {integer(2)}, true}, {plus, {integer(3)}, true}, {twice, {integer(4)}, true}});
+    EXPECT_EQ(gdb::pgValue(r[0].get(), 0, 0), integer(102));
+    EXPECT_EQ(gdb::pgValue(r[1].get(), 0, 0), integer(103));
+    EXPECT_EQ(gdb::pgValue(r[2].get(), 0, 0), integer(8));
+    EXPECT_EQ(gdb::pgValue(d.session.execReused(plus, {integer(4)}).get(), 0, 0), integer(104));
+    for (int i = 0; i < 2; ++i) {
+        try {
+            d.session.execReused("SELECT count(*) FROM no_such_table");
+            ADD_FAILURE() << "no error";
+        } catch (const _com_error& e) {
+            EXPECT_EQ(e.Error(), GDB_E_SQL);
+            EXPECT_NE(std::string(e.Description()).find("no_such_table"), std::string::npos);
+        }
+    }
+}
+
 TEST(PgSession, AnErrorIsTheEnterpriseGeodatabasesNamingTheDatabase) {
     SKIP_WITHOUT_PG();
     SessionDatabase d;
