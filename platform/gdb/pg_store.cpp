@@ -220,7 +220,7 @@ public:
             lost_ = true;
             editing_ = false;
             inserts_.clear();
-            drawn_.clear();
+            forgetDrawn();
             s_->rollback();
             ++generation_;
             std::string why = toUtf8(e.Description());
@@ -272,7 +272,7 @@ public:
                 } catch (...) {
                     editing_ = false;
                     inserts_.clear();
-                    drawn_.clear();
+                    forgetDrawn();
                     s_->rollback();
                     ++generation_;
                     throw;
@@ -285,13 +285,15 @@ public:
             }
             editing_ = false;
             operations_ = 0;
-            drawn_.clear();
+            forgetDrawn();
         });
     }
     void startOperation() override {
         guarded([&] {
             if (!editing_) raise(GDB_E_EDITING, "edit operations need an edit session");
             flushInserts();
+            noteNext();
+            marks_.push_back(next_);
             s_->savepoint("gdb_op" + std::to_string(++operations_));
         });
     }
@@ -299,6 +301,11 @@ public:
         guarded([&] {
             if (!editing_ || operations_ == 0) raise(GDB_E_EDITING, "no edit operation is open");
             const std::string name = "gdb_op" + std::to_string(operations_--);
+            std::map<std::string, std::int64_t> mark;
+            if (!marks_.empty()) {
+                mark = std::move(marks_.back());
+                marks_.pop_back();
+            }
             if (keep) {
                 flushInserts();
                 s_->release(name);
@@ -307,6 +314,17 @@ public:
                 inserts_.clear();
                 s_->rollbackTo(name);
                 ++generation_;
+                // The ids drawn since are given again, as the rows are gone (sequences do not roll
+                // back): each sequence set back to where the operation found it, or to the first id
+                // it gave this transaction when the operation drew it first.
+                std::vector<PgSession::Statement> back;
+                for (const auto& [sequence, first] : drawn_) {
+                    const auto at = mark.find(sequence);
+                    const std::int64_t next = at == mark.end() ? first : at->second;
+                    back.push_back({"SELECT setval($1::regclass, $2::bigint, false)", {text(sequence), integer(next)}, true});
+                    next_[sequence] = next;
+                }
+                s_->execAll(back);
             }
         });
     }
@@ -391,6 +409,7 @@ public:
             const std::string def = create.substr(create.find('(') + 1, create.size() - create.find('(') - 2);
             s_->exec("ALTER TABLE " + pgName(ci.name) + " ADD COLUMN " + def);
             s_->exec("COMMENT ON COLUMN " + pgName(ci.name) + "." + pgName(f.name) + " IS '" + fieldComment(f) + "'");
+            noteNext();
             inserts_.erase(lower(ci.name));
             copyPlans_.erase(lower(ci.name));
         });
@@ -751,7 +770,7 @@ private:
         if (editing_ || !s_->inTransaction()) return;
         flushInserts();
         inserts_.clear();
-        drawn_.clear();
+        forgetDrawn();
         s_->commit();
     }
 
@@ -779,6 +798,16 @@ private:
             drawn_.emplace(p.sequence, p.first);
         }
         return p;
+    }
+    // Where each sequence drawn this transaction stands: the next id its class hands out.
+    void noteNext() {
+        for (const auto& [name, p] : inserts_)
+            if (!p.sequence.empty()) next_[p.sequence] = p.next;
+    }
+    void forgetDrawn() {
+        drawn_.clear();
+        next_.clear();
+        marks_.clear();
     }
     // A discarded edit session's ids are drawn again by the next, as the GeoPackage's
     // AUTOINCREMENT rolls back with it (sequences do not): set back while the lock is still held.
@@ -861,6 +890,8 @@ private:
     std::chrono::steady_clock::time_point batchStart_;
     std::map<std::string, Pending> inserts_;  // lower-cased class name: rows waiting to be sent
     std::map<std::string, std::int64_t> drawn_;  // sequence: the first id it gave this transaction
+    std::map<std::string, std::int64_t> next_;   // sequence: the next id to give, as last noted
+    std::vector<std::map<std::string, std::int64_t>> marks_;  // next_ as each open operation found it
     std::map<std::string, CopyPlan> copyPlans_;  // lower-cased class name, as last read
 };
 
