@@ -30,14 +30,10 @@ using gdb::SdeConnection;
 void ensureSchema(gdb::PgSession& s) {
     if (PQntuples(s.exec("SELECT 1 FROM pg_extension WHERE extname = $1", {gdb::Val{gdb::Val::Text, 0, 0, "postgis"}}).get()) == 0)
         s.fail(GDB_E_BAD_PATH, "the database has no PostGIS");
-    s.begin();
-    try {
-        for (const std::string& sql : gdb::pgSideTableSql()) s.exec(sql);
-        s.commit();
-    } catch (...) {
-        s.rollback();
-        throw;
-    }
+    // Sent together, they run as one transaction: all made, or none.
+    std::vector<gdb::PgSession::Statement> all;
+    for (const std::string& sql : gdb::pgSideTableSql()) all.push_back({sql, {}});
+    s.execAll(all);
 }
 
 // Versions are not kept apart on the server: only the default version opens.

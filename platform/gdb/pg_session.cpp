@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/com/bstr.h"
 #include "platform/com/com_error.h"
@@ -43,9 +45,18 @@ PgSession::PgSession(SdeConnection conn) : conn_(std::move(conn)) {
     // The server's notices ("already exists, skipping") are nobody's business on the terminal.
     PQsetNoticeProcessor(c_.get(), [](void*, const char*) {}, nullptr);
     // Values travel as UTF-8 whatever the server's default, and floating numbers in their
-    // shortest exact form.
-    exec("SET client_encoding TO 'UTF8'");
-    exec("SET extra_float_digits TO 3");
+    // shortest exact form. Large shapes are compressed with lz4 where the server has it: several
+    // times faster to store and read than the default, the values the same.
+    // Whether DO blocks run here decides how a class's columns get their comments.
+    auto r = execAll({{"SET client_encoding TO 'UTF8'", {}},
+                      {"SET extra_float_digits TO 3", {}},
+                      {"SELECT set_config(name, 'lz4', false) FROM pg_settings WHERE name = 'default_toast_compression' AND "
+                       "'lz4' = ANY(enumvals)",
+                       {}},
+                      {"SELECT coalesce((SELECT has_language_privilege(oid, 'USAGE') FROM pg_language WHERE lanname = 'plpgsql'), "
+                       "false)",
+                       {}}});
+    plpgsql_ = std::string(PQgetvalue(r.back().get(), 0, 0)) == "t";
 }
 
 void PgSession::fail(long hr, const std::string& why) const {
@@ -53,36 +64,160 @@ void PgSession::fail(long hr, const std::string& why) const {
                                            withoutSecret(why, conn_.password)));
 }
 
-PgResult PgSession::exec(const std::string& sql, const std::vector<Val>& params) {
-    std::vector<std::string> text(params.size());
-    std::vector<const char*> values(params.size(), nullptr);
-    std::vector<int> lengths(params.size(), 0);
-    std::vector<int> formats(params.size(), 0);
-    for (std::size_t i = 0; i < params.size(); ++i) {
-        const Val& v = params[i];
-        switch (v.kind) {
-            case Val::Null: continue;
-            case Val::Int: text[i] = std::to_string(v.i); break;
-            case Val::Real: text[i] = formatDouble(v.d); break;
-            case Val::Text: text[i] = v.s; break;
-            case Val::Blob:
-                // Bytes go as they are (binary format), zero bytes and all.
-                values[i] = v.s.data();
-                lengths[i] = int(v.s.size());
-                formats[i] = 1;
-                continue;
+namespace {
+
+// Parameters as libpq takes them: numbers and text in text form, bytes as they are.
+struct Params {
+    std::vector<std::string> text;
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+    explicit Params(const std::vector<Val>& params)
+        : text(params.size()), values(params.size(), nullptr), lengths(params.size(), 0), formats(params.size(), 0) {
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            const Val& v = params[i];
+            switch (v.kind) {
+                case Val::Null: continue;
+                case Val::Int: text[i] = std::to_string(v.i); break;
+                case Val::Real: text[i] = formatDouble(v.d); break;
+                case Val::Text: text[i] = v.s; break;
+                case Val::Blob:
+                    // Bytes go as they are (binary format), zero bytes and all.
+                    values[i] = v.s.data();
+                    lengths[i] = int(v.s.size());
+                    formats[i] = 1;
+                    continue;
+            }
+            values[i] = text[i].c_str();
+            lengths[i] = int(text[i].size());
         }
-        values[i] = text[i].c_str();
-        lengths[i] = int(text[i].size());
     }
-    PgResult r(PQexecParams(c_.get(), sql.c_str(), int(params.size()), nullptr, values.data(), lengths.data(),
-                            formats.data(), 0));
-    const ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
+    int count() const { return int(values.size()); }
+};
+
+bool succeeded(const PGresult* r) {
+    const ExecStatusType st = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
+    return st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
+}
+
+}  // namespace
+
+PgResult PgSession::exec(const std::string& sql, const std::vector<Val>& params) {
+    const Params p(params);
+    PgResult r(PQexecParams(c_.get(), sql.c_str(), p.count(), nullptr, p.values.data(), p.lengths.data(), p.formats.data(), 0));
+    if (!succeeded(r.get())) {
         const HRESULT hr = PQstatus(c_.get()) == CONNECTION_OK ? GDB_E_SQL : GDB_E_CONNECTION;
         fail(hr, std::string(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(c_.get())) + " in: " + sql);
     }
     return r;
+}
+
+PgResult PgSession::execReused(const std::string& sql, const std::vector<Val>& params) {
+    const auto it = prepared_.find(sql);
+    if (it == prepared_.end()) return std::move(execAll({{sql, params, true}}).front());
+    const Params p(params);
+    PgResult r(PQexecPrepared(c_.get(), it->second.c_str(), p.count(), p.values.data(), p.lengths.data(), p.formats.data(), 0));
+    if (!succeeded(r.get())) {
+        const HRESULT hr = PQstatus(c_.get()) == CONNECTION_OK ? GDB_E_SQL : GDB_E_CONNECTION;
+        fail(hr, std::string(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(c_.get())) + " in: " + sql);
+    }
+    return r;
+}
+
+std::vector<PgResult> PgSession::execAll(const std::vector<Statement>& statements) {
+    std::vector<PgResult> out;
+    if (statements.empty()) return out;
+    if (statements.size() == 1 && (!statements[0].reused || prepared_.count(statements[0].sql))) {
+        const Statement& st = statements[0];
+        out.push_back(st.reused ? execReused(st.sql, st.params) : exec(st.sql, st.params));
+        return out;
+    }
+    PGconn* c = c_.get();
+    if (PQenterPipelineMode(c) != 1)
+        fail(PQstatus(c) == CONNECTION_OK ? GDB_E_SQL : GDB_E_CONNECTION, PQerrorMessage(c));
+    // What was sent, in order: a statement, or the preparing of one (its name).
+    struct Sent {
+        std::size_t statement;
+        std::string prepared;
+        bool ok = false;
+    };
+    std::vector<Sent> sent;
+    std::map<std::string, std::string> preparing;
+    std::size_t statementsSent = 0;
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+        const Statement& st = statements[i];
+        const Params p(st.params);
+        int ok = 0;
+        if (st.reused) {
+            std::string name;
+            if (auto it = prepared_.find(st.sql); it != prepared_.end()) {
+                name = it->second;
+            } else if (auto at = preparing.find(st.sql); at != preparing.end()) {
+                name = at->second;
+            } else {
+                name = "gdb_statement" + std::to_string(prepared_.size() + preparing.size() + 1);
+                if (PQsendPrepare(c, name.c_str(), st.sql.c_str(), p.count(), nullptr) != 1) break;
+                preparing.emplace(st.sql, name);
+                sent.push_back({i, name});
+            }
+            ok = PQsendQueryPrepared(c, name.c_str(), p.count(), p.values.data(), p.lengths.data(), p.formats.data(), 0);
+        } else {
+            ok = PQsendQueryParams(c, st.sql.c_str(), p.count(), nullptr, p.values.data(), p.lengths.data(), p.formats.data(), 0);
+        }
+        if (ok != 1) break;
+        sent.push_back({i, {}});
+        ++statementsSent;
+    }
+    PQpipelineSync(c);
+    // Every result is read, the sync's included, so that the connection leaves the pipeline clean.
+    std::string error;
+    const std::string* errorSql = nullptr;
+    out.resize(statements.size());
+    for (Sent& one : sent) {
+        while (PGresult* r = PQgetResult(c)) {
+            if (PQresultStatus(r) == PGRES_FATAL_ERROR && !errorSql) {
+                error = PQresultErrorMessage(r);
+                errorSql = &statements[one.statement].sql;
+            }
+            one.ok = one.ok || succeeded(r);
+            if (one.prepared.empty() && !out[one.statement] && succeeded(r)) out[one.statement].reset(r);
+            else PQclear(r);
+        }
+    }
+    while (PGresult* r = PQgetResult(c)) {
+        const bool sync = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
+        PQclear(r);
+        if (sync) break;
+    }
+    PQexitPipelineMode(c);
+    for (const Sent& one : sent)
+        if (!one.prepared.empty() && one.ok) prepared_[statements[one.statement].sql] = one.prepared;
+    const HRESULT hr = PQstatus(c) == CONNECTION_OK ? GDB_E_SQL : GDB_E_CONNECTION;
+    if (errorSql) fail(hr, error + " in: " + *errorSql);
+    if (statementsSent < statements.size() || std::any_of(out.begin(), out.end(), [](const PgResult& r) { return !r; }))
+        fail(hr, PQerrorMessage(c));
+    return out;
+}
+
+void PgSession::copyIn(const std::string& sql, const std::function<bool(std::string& chunk)>& next) {
+    PGconn* c = c_.get();
+    auto failed = [&](const PGresult* r) {
+        const HRESULT hr = PQstatus(c) == CONNECTION_OK ? GDB_E_SQL : GDB_E_CONNECTION;
+        fail(hr, std::string(r ? PQresultErrorMessage(r) : PQerrorMessage(c)) + " in: " + sql);
+    };
+    {
+        PgResult start(PQexec(c, sql.c_str()));
+        if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN) failed(start.get());
+    }
+    bool sent = true;
+    std::string chunk;
+    while (sent && next(chunk)) {
+        sent = PQputCopyData(c, chunk.data(), int(chunk.size())) == 1;
+        chunk.clear();
+    }
+    PQputCopyEnd(c, sent ? nullptr : "the rows could not be sent");
+    PgResult end(PQgetResult(c));
+    while (PGresult* more = PQgetResult(c)) PQclear(more);
+    if (!succeeded(end.get())) failed(end.get());
 }
 
 void PgSession::begin() {
@@ -195,10 +330,168 @@ bool PgRowReader::next(std::vector<Val>& row) {
     return true;
 }
 
+namespace {
+
+// WKB as ST_GeomFromWKB reads it, held to what its checks pass and what the column's type is, so
+// that the text form of the shape (geometry_in, which checks less) stores the same and never a
+// shape the INSERT would refuse. Anything unusual (big-endian, measures, curves, nesting beyond
+// the multi types, counts that do not fit) is left to the INSERT.
+class WkbCheck {
+public:
+    WkbCheck(const std::string& wkb) : p_(reinterpret_cast<const unsigned char*>(wkb.data())), end_(p_ + wkb.size()) {}
+
+    bool is(std::uint32_t type) {
+        std::uint32_t got = 0;
+        return header(got) && got == type && body(got) && p_ == end_;
+    }
+
+private:
+    bool has(std::size_t n) const { return std::size_t(end_ - p_) >= n; }
+    bool u32(std::uint32_t& v) {
+        if (!has(4)) return false;
+        std::memcpy(&v, p_, 4);
+        p_ += 4;
+        return true;
+    }
+    bool header(std::uint32_t& type) {
+        if (!has(1) || *p_ != 1) return false;
+        ++p_;
+        return u32(type) && (type / 1000 == 0 || type / 1000 == 1) && type % 1000 >= 1 && type % 1000 <= 6;
+    }
+    bool points(std::uint32_t n, std::size_t dims) {
+        if (!has(std::size_t(n) * dims * 8) && n) return false;
+        p_ += std::size_t(n) * dims * 8;
+        return true;
+    }
+    bool body(std::uint32_t type) {
+        const std::size_t dims = type / 1000 == 1 ? 3 : 2;
+        std::uint32_t n = 0;
+        switch (type % 1000) {
+            case 1: return points(1, dims);
+            case 2: return u32(n) && n >= 2 && n <= 0x10000000 && points(n, dims);
+            case 3: {
+                if (!u32(n)) return false;
+                for (std::uint32_t r = 0; r < n; ++r) {
+                    std::uint32_t count = 0;
+                    if (!u32(count) || count < 4 || count > 0x10000000) return false;
+                    const unsigned char* first = p_;
+                    if (!points(count, dims)) return false;
+                    // Closed to the bit, in every ordinate.
+                    if (std::memcmp(first, p_ - dims * 8, dims * 8) != 0) return false;
+                }
+                return true;
+            }
+            default: {
+                if (!u32(n)) return false;
+                const std::uint32_t member = type - 3;  // the multi type's single one, same dimensions
+                for (std::uint32_t m = 0; m < n; ++m) {
+                    std::uint32_t got = 0;
+                    if (!header(got) || got != member || !body(got)) return false;
+                }
+                return true;
+            }
+        }
+    }
+
+    const unsigned char* p_;
+    const unsigned char* end_;
+};
+
+// Well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF), as the server takes it.
+bool validUtf8(const std::string& s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            if (c == 0) return false;
+            ++p;
+            continue;
+        }
+        int n = 0;
+        unsigned char lo = 0x80, hi = 0xbf;
+        if (c >= 0xc2 && c <= 0xdf) n = 1;
+        else if (c == 0xe0) n = 2, lo = 0xa0;
+        else if (c >= 0xe1 && c <= 0xec) n = 2;
+        else if (c == 0xed) n = 2, hi = 0x9f;
+        else if (c >= 0xee && c <= 0xef) n = 2;
+        else if (c == 0xf0) n = 3, lo = 0x90;
+        else if (c >= 0xf1 && c <= 0xf3) n = 3;
+        else if (c == 0xf4) n = 3, hi = 0x8f;
+        else return false;
+        if (end - p <= n) return false;
+        if (p[1] < lo || p[1] > hi) return false;
+        for (int k = 2; k <= n; ++k)
+            if (p[k] < 0x80 || p[k] > 0xbf) return false;
+        p += n + 1;
+    }
+    return true;
+}
+
+// Text in COPY's text form: the backslash and the row's separators escaped.
+void appendCopyText(std::string& out, const std::string& s) {
+    for (char c : s) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            default: out += c;
+        }
+    }
+}
+
+void appendHex(std::string& out, const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    const std::size_t at = out.size();
+    out.resize(at + 2 * bytes.size());
+    char* d = out.data() + at;
+    for (unsigned char b : bytes) {
+        *d++ = digits[b >> 4];
+        *d++ = digits[b & 15];
+    }
+}
+
+// A value in COPY's text form for a column that takes it (pgCopyTakes): the text an INSERT's
+// parameter carries, a shape as hex WKB with the SRID that ST_GeomFromWKB would give it.
+void appendCopyValue(std::string& data, const Val& v, const PgCopyColumn& column) {
+    switch (v.kind) {
+        case Val::Null: data += "\\N"; break;
+        case Val::Int: data += std::to_string(v.i); break;
+        case Val::Real: data += formatDouble(v.d); break;
+        case Val::Text: appendCopyText(data, v.s); break;
+        case Val::Blob:
+            if (column.kind == PgCopyColumn::Shape) data += "SRID=" + std::to_string(column.srid) + ";";
+            else data += "\\\\x";
+            appendHex(data, v.s);
+            break;
+    }
+}
+
+}  // namespace
+
+bool pgCopyTakes(const PgCopyColumn& column, const Val& v) {
+    if (v.kind == Val::Null) return !column.notNull;
+    switch (column.kind) {
+        case PgCopyColumn::None: return false;
+        case PgCopyColumn::Int16: return v.kind == Val::Int && v.i >= INT16_MIN && v.i <= INT16_MAX;
+        case PgCopyColumn::Int32: return v.kind == Val::Int && v.i >= INT32_MIN && v.i <= INT32_MAX;
+        case PgCopyColumn::Int64: return v.kind == Val::Int;
+        case PgCopyColumn::Float: return v.kind == Val::Real || v.kind == Val::Int;
+        case PgCopyColumn::Text: return v.kind == Val::Text && validUtf8(v.s);
+        case PgCopyColumn::Bytea: return v.kind == Val::Blob;
+        case PgCopyColumn::Shape: return v.kind == Val::Blob && WkbCheck(v.s).is(column.wkbType);
+    }
+    return false;
+}
+
 PgInsertBatch::PgInsertBatch(PgSession& session, std::string table, std::vector<std::string> columns,
-                             std::vector<std::string> placeholders, std::size_t rowsPerStatement)
-    : session_(session), table_(std::move(table)), columns_(std::move(columns)), placeholders_(std::move(placeholders)) {
+                             std::vector<std::string> placeholders, std::size_t rowsPerStatement,
+                             std::vector<PgCopyColumn> copy)
+    : session_(session), table_(std::move(table)), columns_(std::move(columns)), placeholders_(std::move(placeholders)),
+      copy_(std::move(copy)) {
     if (columns_.empty()) session_.fail(GDB_E_SQL, "an insert into " + table_ + " without columns");
+    if (copy_.size() != columns_.size()) copy_.clear();
     placeholders_.resize(columns_.size());
     // The protocol carries at most 65535 parameters a statement.
     rowsPerStatement_ = std::clamp<std::size_t>(rowsPerStatement, 1, 65535 / columns_.size());
@@ -212,8 +505,33 @@ void PgInsertBatch::add(std::vector<Val> row) {
     if (pending() >= rowsPerStatement_) flush();
 }
 
+bool PgInsertBatch::sendCopy() {
+    if (copy_.empty()) return false;
+    for (std::size_t k = 0; k < rows_.size(); ++k)
+        if (!pgCopyTakes(copy_[k % columns_.size()], rows_[k])) return false;
+    std::string sql = "COPY " + pgName(table_) + " (";
+    for (std::size_t c = 0; c < columns_.size(); ++c) sql += (c ? ", " : "") + pgName(columns_[c]);
+    sql += ") FROM STDIN";
+    const std::vector<Val> rows = std::move(rows_);
+    rows_.clear();
+    // A quarter megabyte of whole rows a chunk: the text form never all in memory at once.
+    std::size_t k = 0;
+    session_.copyIn(sql, [&](std::string& data) {
+        if (k == rows.size()) return false;
+        for (; k < rows.size() && (data.size() < (1 << 18) || k % columns_.size()); ++k) {
+            const std::size_t c = k % columns_.size();
+            if (c) data += '\t';
+            appendCopyValue(data, rows[k], copy_[c]);
+            if (c + 1 == columns_.size()) data += '\n';
+        }
+        return true;
+    });
+    return true;
+}
+
 void PgInsertBatch::flush() {
     if (rows_.empty()) return;
+    if (sendCopy()) return;
     std::string sql = "INSERT INTO " + pgName(table_) + " (";
     for (std::size_t c = 0; c < columns_.size(); ++c) sql += (c ? ", " : "") + pgName(columns_[c]);
     sql += ") VALUES ";

@@ -8,6 +8,9 @@
 #include <libpq-fe.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,10 +35,30 @@ public:
     explicit PgSession(SdeConnection conn);
 
     const SdeConnection& connection() const { return conn_; }
+    // Whether this session may run DO blocks (PL/pgSQL there and ours to use).
+    bool plpgsql() const { return plpgsql_; }
     PGconn* raw() const { return c_.get(); }
 
     // One statement, each value a parameter ($1, $2, ...); GDB_E_SQL on an error.
     PgResult exec(const std::string& sql, const std::vector<Val>& params = {});
+
+    // As exec, for a statement the session runs again and again (a fixed text over the side tables
+    // or the catalogue): parsed and planned by the server once a connection.
+    PgResult execReused(const std::string& sql, const std::vector<Val>& params = {});
+
+    // Statements sent together and answered together (one round trip), their results in order. The
+    // first that fails ends it: those after it are not run, and its error is thrown as exec's. Outside
+    // a transaction they run in one of their own. A statement marked reused goes as execReused's.
+    struct Statement {
+        std::string sql;
+        std::vector<Val> params;
+        bool reused = false;
+    };
+    std::vector<PgResult> execAll(const std::vector<Statement>& statements);
+
+    // "COPY ... FROM STDIN" with rows in COPY's text form, a chunk at a time: next fills the chunk
+    // it is given (empty) and says whether there was one; GDB_E_SQL on an error.
+    void copyIn(const std::string& sql, const std::function<bool(std::string& chunk)>& next);
 
     // The edit session: a transaction; operations inside it are savepoints.
     bool inTransaction() const { return depth_ > 0; }
@@ -53,6 +76,8 @@ private:
     SdeConnection conn_;
     PgConn c_;
     int depth_ = 0;
+    bool plpgsql_ = false;
+    std::map<std::string, std::string> prepared_;  // statement text: its name on the server
 };
 
 // Value i of a result row, converted as SQLite hands values to the GeoPackage backend: integers
@@ -82,14 +107,33 @@ private:
     bool done_ = false;
 };
 
+// How a column of the table takes a value in COPY's text form, for the values of which that stores
+// what the INSERT stores and fails where it fails: an integer in its type's range, a floating or
+// whole number as double precision, valid UTF-8 as text, bytes as bytea, and a shape (ISO WKB, as
+// ST_GeomFromWKB(wkb, srid) takes it) of exactly the column's geometry type, which the server's
+// checks of ST_GeomFromWKB pass (lines of two points or more, closed rings of four or more).
+struct PgCopyColumn {
+    enum Kind { None, Int16, Int32, Int64, Float, Text, Bytea, Shape };
+    Kind kind = None;
+    bool notNull = false;
+    std::uint32_t wkbType = 0;  // Shape: the ISO WKB type code, Z included
+    std::int32_t srid = 0;      // Shape
+};
+
+// Whether the column's kind takes v in COPY's text form as the INSERT would (see PgCopyColumn).
+bool pgCopyTakes(const PgCopyColumn& column, const Val& v);
+
 // Rows for one table sent as multi-row INSERT statements, as many rows a statement as its
-// parameters allow, so that an edit session does not pay one round trip a row.
+// parameters allow, so that an edit session does not pay one round trip a row. Given how each
+// column takes a value (copy), a batch whose every value the columns take goes by COPY instead:
+// the server parses one stream of rows rather than a statement of thousands of parameters.
 class PgInsertBatch {
 public:
     // columns are the names as in the table; placeholder, when given, wraps the parameter of that
     // column ("ST_GeomFromWKB($, 4326)", "$" standing for it).
     PgInsertBatch(PgSession& session, std::string table, std::vector<std::string> columns,
-                  std::vector<std::string> placeholders = {}, std::size_t rowsPerStatement = 1000);
+                  std::vector<std::string> placeholders = {}, std::size_t rowsPerStatement = 1000,
+                  std::vector<PgCopyColumn> copy = {});
     ~PgInsertBatch() = default;
 
     void add(std::vector<Val> row);  // sends a statement once enough rows wait
@@ -102,7 +146,9 @@ private:
     std::vector<std::string> columns_;
     std::vector<std::string> placeholders_;
     std::size_t rowsPerStatement_;
+    std::vector<PgCopyColumn> copy_;
     std::vector<Val> rows_;
+    bool sendCopy();
 };
 
 }  // namespace gdb

@@ -220,7 +220,7 @@ public:
             lost_ = true;
             editing_ = false;
             inserts_.clear();
-            drawn_.clear();
+            forgetDrawn();
             s_->rollback();
             ++generation_;
             std::string why = toUtf8(e.Description());
@@ -256,7 +256,7 @@ public:
             if (editing_) raise(GDB_E_EDITING, "the workspace is being edited already");
             commitBatch();
             s_->begin();
-            s_->exec(kWriterLock);
+            s_->execReused(kWriterLock);
             editing_ = true;
             operations_ = 0;
         });
@@ -272,7 +272,7 @@ public:
                 } catch (...) {
                     editing_ = false;
                     inserts_.clear();
-                    drawn_.clear();
+                    forgetDrawn();
                     s_->rollback();
                     ++generation_;
                     throw;
@@ -285,13 +285,15 @@ public:
             }
             editing_ = false;
             operations_ = 0;
-            drawn_.clear();
+            forgetDrawn();
         });
     }
     void startOperation() override {
         guarded([&] {
             if (!editing_) raise(GDB_E_EDITING, "edit operations need an edit session");
             flushInserts();
+            noteNext();
+            marks_.push_back(next_);
             s_->savepoint("gdb_op" + std::to_string(++operations_));
         });
     }
@@ -299,6 +301,11 @@ public:
         guarded([&] {
             if (!editing_ || operations_ == 0) raise(GDB_E_EDITING, "no edit operation is open");
             const std::string name = "gdb_op" + std::to_string(operations_--);
+            std::map<std::string, std::int64_t> mark;
+            if (!marks_.empty()) {
+                mark = std::move(marks_.back());
+                marks_.pop_back();
+            }
             if (keep) {
                 flushInserts();
                 s_->release(name);
@@ -307,6 +314,17 @@ public:
                 inserts_.clear();
                 s_->rollbackTo(name);
                 ++generation_;
+                // The ids drawn since are given again, as the rows are gone (sequences do not roll
+                // back): each sequence set back to where the operation found it, or to the first id
+                // it gave this transaction when the operation drew it first.
+                std::vector<PgSession::Statement> back;
+                for (const auto& [sequence, first] : drawn_) {
+                    const auto at = mark.find(sequence);
+                    const std::int64_t next = at == mark.end() ? first : at->second;
+                    back.push_back({"SELECT setval($1::regclass, $2::bigint, false)", {text(sequence), integer(next)}, true});
+                    next_[sequence] = next;
+                }
+                s_->execAll(back);
             }
         });
     }
@@ -323,7 +341,7 @@ public:
     }
     bool nameTaken(const std::string& name) override {
         return guarded([&] {
-            return PQntuples(s_->exec("SELECT 1 FROM gdb_items WHERE name = $1 UNION ALL SELECT 1 FROM pg_class WHERE "
+            return PQntuples(s_->execReused("SELECT 1 FROM gdb_items WHERE name = $1 UNION ALL SELECT 1 FROM pg_class WHERE "
                                       "lower(relname) = lower($1) AND relnamespace = current_schema()::regnamespace",
                                       {text(name)})
                                  .get()) > 0;
@@ -333,64 +351,31 @@ public:
     std::shared_ptr<ClassInfo> loadClass(const std::string& name) override {
         return guarded([&]() -> std::shared_ptr<ClassInfo> {
             flushInserts();
-            PgResult item = s_->exec(
-                "SELECT i.name, i.kind, i.dataset, i.alias, i.shape_type, i.has_z, i.srs_id, i.z_min, i.z_max, "
-                "i.subtype_field, i.default_subtype, c.oid FROM gdb_items i JOIN pg_class c ON c.relname = i.name::text "
-                "AND c.relnamespace = current_schema()::regnamespace WHERE i.name = $1 AND i.kind IN ('FeatureClass', 'Table')",
-                {text(name)});
-            if (PQntuples(item.get()) == 0) return nullptr;
-            auto info = std::make_shared<ClassInfo>();
-            const PGresult* r = item.get();
-            info->name = PQgetvalue(r, 0, 0);
-            info->feature = std::string(PQgetvalue(r, 0, 1)) == "FeatureClass";
-            info->dataset = PQgetvalue(r, 0, 2);
-            info->alias = PQgetvalue(r, 0, 3);
-            if (info->feature) {
-                info->shapeType = esriGeometryType(pgValue(r, 0, 4).i);
-                info->hasZ = pgValue(r, 0, 5).i != 0;
-                info->srsId = std::int32_t(pgValue(r, 0, 6).i);
-                info->hasSr = info->srsId == kWgs84;
-                if (!PQgetisnull(r, 0, 7)) info->zmin = pgValue(r, 0, 7).d;
-                if (!PQgetisnull(r, 0, 8)) info->zmax = pgValue(r, 0, 8).d;
-            }
-            info->subtypeField = PQgetvalue(r, 0, 9);
-            info->defaultSubtype = LONG(pgValue(r, 0, 10).i);
-            const std::string relid = PQgetvalue(r, 0, 11);
-            PgResult cols = s_->exec(
-                "SELECT a.attname, format_type(a.atttypid, a.atttypmod), coalesce(col_description(a.attrelid, a.attnum), ''), "
-                "a.attidentity <> '' FROM pg_attribute a WHERE a.attrelid = $1::oid AND a.attnum > 0 AND NOT a.attisdropped "
-                "ORDER BY a.attnum",
-                {text(relid)});
-            for (int i = 0; i < PQntuples(cols.get()); ++i) {
-                FieldInfo f = fieldOf(PQgetvalue(cols.get(), i, 0), PQgetvalue(cols.get(), i, 1), PQgetvalue(cols.get(), i, 2),
-                                      std::string(PQgetvalue(cols.get(), i, 3)) == "t");
-                if (f.type == esriFieldTypeOID && info->oid < 0) info->oid = int(info->fields.size());
-                if (f.type == esriFieldTypeGeometry && info->shape < 0) info->shape = int(info->fields.size());
-                info->fields.push_back(std::move(f));
-            }
-            if (info->oid < 0) raise(GDB_E_BAD_SCHEMA, "table " + info->name + " has no object id column");
-            if (info->feature && info->shape < 0) raise(GDB_E_BAD_SCHEMA, "feature class " + info->name + " lacks its geometry column");
-            if (!info->subtypeField.empty()) info->subtypes = subtypesOf(info->name);
-            if (info->alias.empty()) info->alias = info->name;
-            for (std::size_t i = 0; i < info->fields.size(); ++i) {
-                info->byName.emplace(lower(info->fields[i].name), int(i));
-                if (i) info->selectList += ", ";
-                info->selectList += columnOut(*info, int(i));
-            }
-            return info;
+            return classFrom(s_->execAll(loadStatements(name)), 0);
         });
     }
 
     std::shared_ptr<ClassInfo> createClass(const std::string& name, const ClassSpec& specIn, bool feature, std::int32_t srsId,
                                            double zmin, double zmax, const std::string& dataset) override {
-        guarded([&] {
+        return guarded([&] {
+            flushInserts();
             beginWrite();
             // Nulls are refused nowhere but in the object id, as in the GeoPackage backend.
             ClassSpec spec = specIn;
             for (auto& f : spec.fields) f.nullable = true;
-            for (const std::string& sql : pgCreateClassSql(name, spec, feature, srsId)) s_->exec(sql);
+            // The table, its index, comments and item, and the class read back: one round trip.
+            std::vector<PgSession::Statement> all;
+            for (const std::string& sql : pgCreateClassSql(name, spec, feature, srsId)) all.push_back({sql, {}});
+            // The comments in one block where the server runs them (one statement rather than one a
+            // column), else one by one.
+            std::string block;
             for (const FieldInfo& f : spec.fields)
-                s_->exec("COMMENT ON COLUMN " + pgName(name) + "." + pgName(f.name) + " IS '" + fieldComment(f) + "'");
+                block += "COMMENT ON COLUMN " + pgName(name) + "." + pgName(f.name) + " IS '" + fieldComment(f) + "'; ";
+            if (s_->plpgsql() && !spec.fields.empty() && block.find("$tarvo$") == std::string::npos)
+                all.push_back({"DO $tarvo$BEGIN " + block + "END$tarvo$", {}});
+            else
+                for (const FieldInfo& f : spec.fields)
+                    all.push_back({"COMMENT ON COLUMN " + pgName(name) + "." + pgName(f.name) + " IS '" + fieldComment(f) + "'", {}});
             std::vector<Val> p{text(name), text(feature ? "FeatureClass" : "Table"), dataset.empty() ? Val{} : text(dataset),
                                Val{}, integer(spec.hasZ ? 1 : 0), Val{}, Val{}, Val{}, Val{}};
             if (feature) {
@@ -400,13 +385,15 @@ public:
                 p[7] = real(zmax);
                 p[8] = real(spec.grid);
             }
-            s_->exec("INSERT INTO gdb_items (name, kind, dataset, shape_type, has_z, srs_id, z_min, z_max, grid_size) VALUES "
-                     "($1, $2, $3, $4::integer, $5::integer, $6::integer, $7::float8, $8::float8, $9::float8)",
-                     p);
+            all.push_back({"INSERT INTO gdb_items (name, kind, dataset, shape_type, has_z, srs_id, z_min, z_max, grid_size) VALUES "
+                           "($1, $2, $3, $4::integer, $5::integer, $6::integer, $7::float8, $8::float8, $9::float8)",
+                           std::move(p), true});
+            const std::size_t load = all.size();
+            for (auto& st : loadStatements(name)) all.push_back(std::move(st));
+            auto info = classFrom(s_->execAll(all), load);
+            if (!info) raise(GDB_E_SQL, "class " + name + " was not made");
+            return info;
         });
-        auto info = loadClass(name);
-        if (!info) raise(GDB_E_SQL, "class " + name + " was not made");
-        return info;
     }
 
     void addField(const ClassInfo& ci, const FieldInfo& fIn) override {
@@ -422,7 +409,9 @@ public:
             const std::string def = create.substr(create.find('(') + 1, create.size() - create.find('(') - 2);
             s_->exec("ALTER TABLE " + pgName(ci.name) + " ADD COLUMN " + def);
             s_->exec("COMMENT ON COLUMN " + pgName(ci.name) + "." + pgName(f.name) + " IS '" + fieldComment(f) + "'");
+            noteNext();
             inserts_.erase(lower(ci.name));
+            copyPlans_.erase(lower(ci.name));
         });
     }
 
@@ -551,7 +540,7 @@ public:
 
     std::optional<DatasetItem> dataset(const std::string& name) override {
         return guarded([&]() -> std::optional<DatasetItem> {
-            PgResult r = s_->exec("SELECT name, srs_id, z_min, z_max, versioned FROM gdb_items WHERE name = $1 AND kind = 'FeatureDataset'",
+            PgResult r = s_->execReused("SELECT name, srs_id, z_min, z_max, versioned FROM gdb_items WHERE name = $1 AND kind = 'FeatureDataset'",
                                   {text(name)});
             if (PQntuples(r.get()) == 0) return std::nullopt;
             const PGresult* p = r.get();
@@ -562,7 +551,7 @@ public:
     void createDataset(const std::string& name, std::int32_t srsId, double zmin, double zmax) override {
         guarded([&] {
             beginWrite();
-            s_->exec("INSERT INTO gdb_items (name, kind, srs_id, z_min, z_max) VALUES ($1, 'FeatureDataset', $2::integer, "
+            s_->execReused("INSERT INTO gdb_items (name, kind, srs_id, z_min, z_max) VALUES ($1, 'FeatureDataset', $2::integer, "
                      "$3::float8, $4::float8)",
                      {text(name), integer(srsId), real(zmin), real(zmax)});
         });
@@ -570,7 +559,7 @@ public:
     void setVersioned(const std::string& dataset, bool versioned) override {
         guarded([&] {
             beginWrite();
-            s_->exec("UPDATE gdb_items SET versioned = $2::integer WHERE name = $1 AND kind = 'FeatureDataset'",
+            s_->execReused("UPDATE gdb_items SET versioned = $2::integer WHERE name = $1 AND kind = 'FeatureDataset'",
                      {text(dataset), integer(versioned ? 1 : 0)});
         });
     }
@@ -581,38 +570,40 @@ public:
     std::vector<std::pair<LONG, std::string>> setSubtypeField(const ClassInfo& ci, const std::string& stored) override {
         return guarded([&] {
             beginWrite();
-            subtypeItem(ci);
-            s_->exec("UPDATE gdb_items SET subtype_field = $2 WHERE name = $1", {text(ci.name), stored.empty() ? Val{} : text(stored)});
+            auto r = s_->execAll({subtypeItem(ci),
+                                  {"UPDATE gdb_items SET subtype_field = $2 WHERE name = $1",
+                                   {text(ci.name), stored.empty() ? Val{} : text(stored)}, true},
+                                  stored.empty() ? PgSession::Statement{"DELETE FROM gdb_subtypes WHERE class_name = $1", {text(ci.name)}, true}
+                                                 : subtypesStatement(ci.name)});
             std::vector<std::pair<LONG, std::string>> subtypes;
-            if (stored.empty()) s_->exec("DELETE FROM gdb_subtypes WHERE class_name = $1", {text(ci.name)});
-            else subtypes = subtypesOf(ci.name);
+            if (!stored.empty()) subtypes = subtypesFrom(r.back().get());
             return subtypes;
         });
     }
     void setDefaultSubtype(const ClassInfo& ci, LONG code) override {
         guarded([&] {
             beginWrite();
-            subtypeItem(ci);
-            s_->exec("UPDATE gdb_items SET default_subtype = $2::integer WHERE name = $1", {text(ci.name), integer(code)});
+            s_->execAll({subtypeItem(ci),
+                         {"UPDATE gdb_items SET default_subtype = $2::integer WHERE name = $1", {text(ci.name), integer(code)}, true}});
         });
     }
     void addSubtype(const ClassInfo& ci, LONG code, const std::string& n) override {
         guarded([&] {
             beginWrite();
-            s_->exec("INSERT INTO gdb_subtypes (class_name, code, name) VALUES ($1, $2::integer, $3)", {text(ci.name), integer(code), text(n)});
+            s_->execReused("INSERT INTO gdb_subtypes (class_name, code, name) VALUES ($1, $2::integer, $3)", {text(ci.name), integer(code), text(n)});
         });
     }
     bool deleteSubtype(const ClassInfo& ci, LONG code) override {
         return guarded([&] {
             beginWrite();
-            PgResult r = s_->exec("DELETE FROM gdb_subtypes WHERE class_name = $1 AND code = $2::integer", {text(ci.name), integer(code)});
+            PgResult r = s_->execReused("DELETE FROM gdb_subtypes WHERE class_name = $1 AND code = $2::integer", {text(ci.name), integer(code)});
             return std::string(PQcmdTuples(r.get())) != "0";
         });
     }
 
     std::optional<TopologyItem> topology(const std::string& name) override {
         return guarded([&]() -> std::optional<TopologyItem> {
-            PgResult r = s_->exec("SELECT dataset, tolerance FROM gdb_topologies WHERE name = $1", {text(name)});
+            PgResult r = s_->execReused("SELECT dataset, tolerance FROM gdb_topologies WHERE name = $1", {text(name)});
             if (PQntuples(r.get()) == 0) return std::nullopt;
             return TopologyItem{PQgetvalue(r.get(), 0, 0), pgValue(r.get(), 0, 1).d};
         });
@@ -623,7 +614,7 @@ public:
     void createTopology(const std::string& name, const std::string& dataset, double tolerance) override {
         guarded([&] {
             beginWrite();
-            s_->exec("INSERT INTO gdb_topologies (name, dataset, tolerance) VALUES ($1, $2, $3::float8)",
+            s_->execReused("INSERT INTO gdb_topologies (name, dataset, tolerance) VALUES ($1, $2, $3::float8)",
                      {text(name), text(dataset), real(tolerance)});
         });
     }
@@ -634,7 +625,7 @@ public:
     void addTopologyClass(const std::string& topology, const std::string& className) override {
         guarded([&] {
             beginWrite();
-            s_->exec("INSERT INTO gdb_topology_classes (topology, class_name) VALUES ($1, $2)", {text(topology), text(className)});
+            s_->execReused("INSERT INTO gdb_topology_classes (topology, class_name) VALUES ($1, $2)", {text(topology), text(className)});
         });
     }
     std::vector<std::string> topologyClasses(const std::string& topology) override {
@@ -652,6 +643,115 @@ public:
     }
 
 private:
+    // The statements that read a class: its item, its columns, its subtypes.
+    static std::vector<PgSession::Statement> loadStatements(const std::string& name) {
+        return {
+            {"SELECT i.name, i.kind, i.dataset, i.alias, i.shape_type, i.has_z, i.srs_id, i.z_min, i.z_max, "
+             "i.subtype_field, i.default_subtype FROM gdb_items i JOIN pg_class c ON c.relname = i.name::text "
+             "AND c.relnamespace = current_schema()::regnamespace WHERE i.name = $1 AND i.kind IN ('FeatureClass', 'Table')",
+             {text(name)}, true},
+            // The comments joined, not col_description's query a column.
+            {"SELECT a.attname, format_type(a.atttypid, a.atttypmod), coalesce(d.description, ''), "
+             "a.attidentity <> '', a.attnotnull, a.attidentity = 'a' OR a.attgenerated <> '' FROM pg_attribute a "
+             "LEFT JOIN pg_description d ON d.objoid = a.attrelid AND d.classoid = 'pg_class'::regclass AND d.objsubid = a.attnum "
+             "WHERE a.attrelid = (SELECT c.oid FROM gdb_items i JOIN pg_class c ON c.relname = i.name::text "
+             "AND c.relnamespace = current_schema()::regnamespace WHERE i.name = $1 AND i.kind IN ('FeatureClass', 'Table')) "
+             "AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
+             {text(name)}, true},
+            subtypesStatement(name),
+        };
+    }
+
+    // The class from the results of loadStatements, from results[at] on; null when there is none.
+    std::shared_ptr<ClassInfo> classFrom(const std::vector<PgResult>& results, std::size_t at) {
+        const PGresult* r = results[at].get();
+        if (PQntuples(r) == 0) return nullptr;
+        auto info = std::make_shared<ClassInfo>();
+        info->name = PQgetvalue(r, 0, 0);
+        info->feature = std::string(PQgetvalue(r, 0, 1)) == "FeatureClass";
+        info->dataset = PQgetvalue(r, 0, 2);
+        info->alias = PQgetvalue(r, 0, 3);
+        if (info->feature) {
+            info->shapeType = esriGeometryType(pgValue(r, 0, 4).i);
+            info->hasZ = pgValue(r, 0, 5).i != 0;
+            info->srsId = std::int32_t(pgValue(r, 0, 6).i);
+            info->hasSr = info->srsId == kWgs84;
+            if (!PQgetisnull(r, 0, 7)) info->zmin = pgValue(r, 0, 7).d;
+            if (!PQgetisnull(r, 0, 8)) info->zmax = pgValue(r, 0, 8).d;
+        }
+        info->subtypeField = PQgetvalue(r, 0, 9);
+        info->defaultSubtype = LONG(pgValue(r, 0, 10).i);
+        const PGresult* cols = results[at + 1].get();
+        std::vector<std::string> types;
+        std::vector<bool> notNull, refused;
+        for (int i = 0; i < PQntuples(cols); ++i) {
+            FieldInfo f = fieldOf(PQgetvalue(cols, i, 0), PQgetvalue(cols, i, 1), PQgetvalue(cols, i, 2),
+                                  std::string(PQgetvalue(cols, i, 3)) == "t");
+            if (f.type == esriFieldTypeOID && info->oid < 0) info->oid = int(info->fields.size());
+            if (f.type == esriFieldTypeGeometry && info->shape < 0) info->shape = int(info->fields.size());
+            info->fields.push_back(std::move(f));
+            types.emplace_back(PQgetvalue(cols, i, 1));
+            notNull.push_back(std::string(PQgetvalue(cols, i, 4)) == "t");
+            refused.push_back(std::string(PQgetvalue(cols, i, 5)) == "t");
+        }
+        if (info->oid < 0) raise(GDB_E_BAD_SCHEMA, "table " + info->name + " has no object id column");
+        if (info->feature && info->shape < 0) raise(GDB_E_BAD_SCHEMA, "feature class " + info->name + " lacks its geometry column");
+        if (!info->subtypeField.empty()) {
+            info->subtypes = subtypesFrom(results[at + 2].get());
+        }
+        if (info->alias.empty()) info->alias = info->name;
+        for (std::size_t i = 0; i < info->fields.size(); ++i) {
+            info->byName.emplace(lower(info->fields[i].name), int(i));
+            if (i) info->selectList += ", ";
+            info->selectList += columnOut(*info, int(i));
+        }
+        copyPlans_[lower(info->name)] = copyPlan(*info, types, notNull, refused);
+        return info;
+    }
+
+    // How each column of the class takes a value by COPY (PgCopyColumn), as its server type says;
+    // a column COPY would fill otherwise than the INSERT (one generated always) takes none.
+    struct CopyPlan {
+        std::vector<std::string> names;
+        std::vector<PgCopyColumn> columns;
+    };
+    static CopyPlan copyPlan(const ClassInfo& ci, const std::vector<std::string>& types, const std::vector<bool>& notNull,
+                             const std::vector<bool>& refused) {
+        CopyPlan plan;
+        for (std::size_t i = 0; i < ci.fields.size(); ++i) {
+            PgCopyColumn c;
+            c.notNull = notNull[i];
+            const std::string& t = types[i];
+            if (refused[i]) c.kind = PgCopyColumn::None;
+            else if (t == "smallint") c.kind = PgCopyColumn::Int16;
+            else if (t == "integer") c.kind = PgCopyColumn::Int32;
+            else if (t == "bigint") c.kind = PgCopyColumn::Int64;
+            else if (t == "double precision") c.kind = PgCopyColumn::Float;
+            else if (t == "citext" || t == "text") c.kind = PgCopyColumn::Text;
+            else if (t == "bytea") c.kind = PgCopyColumn::Bytea;
+            else if (int(i) == ci.shape && ci.srsId > 0 && ci.shapeType != esriGeometryNull) {
+                // Only the exact type the class's shapes are made of.
+                std::string type = gpkgGeometryTypeName(ci.shapeType);
+                std::uint32_t code = type == "POINT" ? 1 : type == "MULTIPOINT" ? 4 : type == "MULTILINESTRING" ? 5
+                                                                                  : type == "MULTIPOLYGON"   ? 6 : 0;
+                std::string name = type == "POINT" ? "Point" : type == "MULTIPOINT" ? "MultiPoint"
+                                                         : type == "MULTILINESTRING" ? "MultiLineString" : "MultiPolygon";
+                if (ci.hasZ) {
+                    code += 1000;
+                    name += "Z";
+                }
+                if (code % 1000 && t == "geometry(" + name + "," + std::to_string(ci.srsId) + ")") {
+                    c.kind = PgCopyColumn::Shape;
+                    c.wkbType = code;
+                    c.srid = ci.srsId;
+                }
+            }
+            plan.names.push_back(ci.fields[i].name);
+            plan.columns.push_back(c);
+        }
+        return plan;
+    }
+
     struct Pending {
         const ClassInfo* layout = nullptr;
         std::unique_ptr<PgInsertBatch> batch;
@@ -663,14 +763,14 @@ private:
     void beginWrite() {
         if (s_->inTransaction()) return;
         s_->begin();
-        s_->exec(kWriterLock);
+        s_->execReused(kWriterLock);
         batchStart_ = std::chrono::steady_clock::now();
     }
     void commitBatch() {
         if (editing_ || !s_->inTransaction()) return;
         flushInserts();
         inserts_.clear();
-        drawn_.clear();
+        forgetDrawn();
         s_->commit();
     }
 
@@ -684,11 +784,14 @@ private:
             cols.push_back(ci.fields[i].name);
             holes.push_back(int(i) == ci.shape ? columnIn(ci, int(i), "$") : std::string());
         }
-        p.batch = std::make_unique<PgInsertBatch>(*s_, ci.name, cols, holes, 65535 / cols.size());
+        std::vector<PgCopyColumn> copy;
+        if (auto plan = copyPlans_.find(lower(ci.name)); plan != copyPlans_.end() && plan->second.names == cols)
+            copy = plan->second.columns;
+        p.batch = std::make_unique<PgInsertBatch>(*s_, ci.name, cols, holes, 65535 / cols.size(), std::move(copy));
         if (p.sequence.empty()) {
             // Ids are drawn under the writer lock: nobody else draws meanwhile, and the sequence is
             // moved past them when they are sent.
-            PgResult r = s_->exec("SELECT pg_get_serial_sequence($1, $2), nextval(pg_get_serial_sequence($1, $2))",
+            PgResult r = s_->execReused("SELECT pg_get_serial_sequence($1, $2), nextval(pg_get_serial_sequence($1, $2))",
                                   {text(pgName(ci.name)), text(ci.fields[std::size_t(ci.oid)].name)});
             p.sequence = PQgetvalue(r.get(), 0, 0);
             p.first = p.next = pgValue(r.get(), 0, 1).i;
@@ -696,19 +799,38 @@ private:
         }
         return p;
     }
+    // Where each sequence drawn this transaction stands: the next id its class hands out.
+    void noteNext() {
+        for (const auto& [name, p] : inserts_)
+            if (!p.sequence.empty()) next_[p.sequence] = p.next;
+    }
+    void forgetDrawn() {
+        drawn_.clear();
+        next_.clear();
+        marks_.clear();
+    }
     // A discarded edit session's ids are drawn again by the next, as the GeoPackage's
     // AUTOINCREMENT rolls back with it (sequences do not): set back while the lock is still held.
     void giveIdsBack() {
         for (const auto& [sequence, first] : drawn_)
-            s_->exec("SELECT setval($1::regclass, $2::bigint, false)", {text(sequence), integer(first)});
+            s_->execReused("SELECT setval($1::regclass, $2::bigint, false)", {text(sequence), integer(first)});
+    }
+    static PgSession::Statement movedPast(const Pending& p) {
+        return {"SELECT setval($1::regclass, $2::bigint)", {text(p.sequence), integer(p.next - 1)}, true};
     }
     void flushOne(Pending& p) {
         p.batch->flush();
-        if (p.next > p.first) s_->exec("SELECT setval($1::regclass, $2::bigint)", {text(p.sequence), integer(p.next - 1)});
+        if (p.next > p.first) s_->execReused(movedPast(p).sql, movedPast(p).params);
     }
+    // Every class's rows, then their sequences moved on together.
     void flushInserts() {
+        std::vector<PgSession::Statement> sequences;
         for (auto& [name, p] : inserts_)
-            if (p.batch && p.batch->pending() > 0) flushOne(p);
+            if (p.batch && p.batch->pending() > 0) {
+                p.batch->flush();
+                if (p.next > p.first) sequences.push_back(movedPast(p));
+            }
+        s_->execAll(sequences);
     }
 
     // The column as selected: a shape as little-endian ISO WKB.
@@ -738,20 +860,22 @@ private:
         return sql;
     }
 
-    std::vector<std::pair<LONG, std::string>> subtypesOf(const std::string& className) {
+    static PgSession::Statement subtypesStatement(const std::string& className) {
+        return {"SELECT code, name FROM gdb_subtypes WHERE class_name = $1 ORDER BY code", {text(className)}, true};
+    }
+    static std::vector<std::pair<LONG, std::string>> subtypesFrom(const PGresult* r) {
         std::vector<std::pair<LONG, std::string>> out;
-        PgResult r = s_->exec("SELECT code, name FROM gdb_subtypes WHERE class_name = $1 ORDER BY code", {text(className)});
-        for (int i = 0; i < PQntuples(r.get()); ++i) out.emplace_back(LONG(pgValue(r.get(), i, 0).i), PQgetvalue(r.get(), i, 1));
+        for (int i = 0; i < PQntuples(r); ++i) out.emplace_back(LONG(pgValue(r, i, 0).i), PQgetvalue(r, i, 1));
         return out;
     }
-    void subtypeItem(const ClassInfo& ci) {
-        s_->exec("INSERT INTO gdb_items (name, kind) VALUES ($1, $2) ON CONFLICT (name) DO NOTHING",
-                 {text(ci.name), text(ci.feature ? "FeatureClass" : "Table")});
+    static PgSession::Statement subtypeItem(const ClassInfo& ci) {
+        return {"INSERT INTO gdb_items (name, kind) VALUES ($1, $2) ON CONFLICT (name) DO NOTHING",
+                {text(ci.name), text(ci.feature ? "FeatureClass" : "Table")}, true};
     }
     std::vector<std::string> names(const std::string& sql, const std::string& key) {
         return guarded([&] {
             std::vector<std::string> out;
-            PgResult r = s_->exec(sql, {text(key)});
+            PgResult r = s_->execReused(sql, {text(key)});
             for (int i = 0; i < PQntuples(r.get()); ++i) out.push_back(PQgetvalue(r.get(), i, 0));
             return out;
         });
@@ -766,6 +890,9 @@ private:
     std::chrono::steady_clock::time_point batchStart_;
     std::map<std::string, Pending> inserts_;  // lower-cased class name: rows waiting to be sent
     std::map<std::string, std::int64_t> drawn_;  // sequence: the first id it gave this transaction
+    std::map<std::string, std::int64_t> next_;   // sequence: the next id to give, as last noted
+    std::vector<std::map<std::string, std::int64_t>> marks_;  // next_ as each open operation found it
+    std::map<std::string, CopyPlan> copyPlans_;  // lower-cased class name, as last read
 };
 
 PgRows::PgRows(PgStore& store, PgSession& s, const std::string& sql, const std::vector<Val>& params,

@@ -384,6 +384,33 @@ TEST_P(BackendTest, ObjectIdsOfADiscardedEditAreGivenAgain) {
     EXPECT_EQ(insert(), 3);
 }
 
+// An aborted operation's ids are given again, as the rows it made are gone: whether its rows went to
+// the storage before the abort (a count reads them), and whether the class drew its first id in it.
+TEST_P(BackendTest, ObjectIdsOfAnAbortedOperationAreGivenAgain) {
+    ITablePtr t = fws_->CreateTable("t", tableFields({{L"A", esriFieldTypeInteger, 4}}));
+    ITablePtr u = fws_->CreateTable("u", tableFields({{L"A", esriFieldTypeInteger, 4}}));
+    IWorkspaceEditPtr edit(ws_);
+    auto insert = [&](const ITablePtr& into) { return long(into->Insert(VARIANT_TRUE)->InsertRow(into->CreateRowBuffer())); };
+    edit->StartEditing(VARIANT_TRUE);
+    EXPECT_EQ(insert(t), 1);
+    edit->StartEditOperation();
+    for (int i = 0; i < 3; ++i) insert(t);
+    EXPECT_EQ(t->RowCount(nullptr), 4);
+    EXPECT_EQ(insert(u), 1);
+    edit->AbortEditOperation();
+    EXPECT_EQ(insert(t), 2) << "the aborted rows' ids are free again";
+    EXPECT_EQ(insert(u), 1);
+    edit->StartEditOperation();
+    EXPECT_EQ(insert(t), 3);
+    edit->StopEditOperation();
+    edit->StartEditOperation();
+    insert(t);
+    edit->AbortEditOperation();
+    edit->StopEditing(VARIANT_TRUE);
+    EXPECT_EQ(insert(t), 4);
+    EXPECT_EQ(insert(u), 2);
+}
+
 TEST_P(BackendTest, EditOperationAbortUndoesOnlyItsChanges) {
     IWorkspaceEditPtr edit(ws_);
     ITablePtr t = fws_->CreateTable("t", tableFields({}));

@@ -3,7 +3,9 @@
 // larger than one statement's parameters lose no row, savepoints and rollbacks undo what they should.
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "platform/com/com_error.h"
@@ -116,6 +118,144 @@ TEST(PgSession, BatchesBeyondOneStatementLoseNoRowAndKeepTheirOrder) {
     }
 }
 
+// ISO WKB, little-endian, built piece by piece.
+struct Wkb {
+    std::string bytes;
+    Wkb& type(std::uint32_t t) {
+        bytes += char(1);
+        return u32(t);
+    }
+    Wkb& u32(std::uint32_t v) {
+        bytes.append(reinterpret_cast<const char*>(&v), 4);
+        return *this;
+    }
+    Wkb& xyz(double x, double y, double z) {
+        for (double d : {x, y, z}) bytes.append(reinterpret_cast<const char*>(&d), 8);
+        return *this;
+    }
+    Wkb& xy(double x, double y) {
+        for (double d : {x, y}) bytes.append(reinterpret_cast<const char*>(&d), 8);
+        return *this;
+    }
+};
+
+// A multipolygon Z of one polygon of one ring of n points, the last moved by `gap` off the first.
+std::string ring(std::uint32_t n, double gap = 0, double zGap = 0) {
+    Wkb w;
+    w.type(1006).u32(1).type(1003).u32(1).u32(n);
+    for (std::uint32_t i = 0; i + 1 < n; ++i) w.xyz(-70.5 + i * 0.001, 41.25 + (i % 2) * 0.1, 3.5);
+    w.xyz(-70.5 + gap, 41.25, 3.5 + zGap);
+    return w.bytes;
+}
+std::string line(std::uint32_t points) {
+    Wkb w;
+    w.type(5).u32(1).type(2).u32(points);
+    for (std::uint32_t i = 0; i < points; ++i) w.xy(0.1 * i, -0.2 * i);
+    return w.bytes;
+}
+
+using K = gdb::PgCopyColumn::Kind;
+struct CopyCase {
+    const char* name;
+    const char* column;
+    gdb::PgCopyColumn copy;
+    Val value;
+    bool copied;  // taken by COPY (else sent as an INSERT)
+};
+void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
+
+const gdb::PgCopyColumn kPolygonZ{K::Shape, false, 1006, 4326};
+const gdb::PgCopyColumn kLines{K::Shape, false, 5, 4326};
+
+const CopyCase kCopyCases[] = {
+    {"TextWithSeparatorsAndEscapes", "name", {K::Text}, text("a\tb\nc\rd\\e \\. \\N \\x41 'q' \"w\""), true},
+    {"TextEndOfDataMarker", "name", {K::Text}, text("\\."), true},
+    {"TextUnicode", "name", {K::Text}, text("\xc3\x86r\xc3\xb8 \xf0\x9f\x8c\x8a \xe6\xbc\xa2"), true},
+    {"TextWithZeroByte", "name", {K::Text}, text(std::string("before\0after", 12)), false},
+    {"TextNotUtf8", "name", {K::Text}, text("caf\xe9"), false},
+    {"TextSurrogate", "name", {K::Text}, text("\xed\xa0\x80"), false},
+    {"Null", "name", {K::Text}, Val{}, true},
+    {"NullIntoNotNull", "must", {K::Int32, true}, Val{}, false},
+    {"SmallExtreme", "small", {K::Int16}, integer(-32768), true},
+    {"SmallOutOfRange", "small", {K::Int16}, integer(70000), false},
+    {"IntegerOutOfRange", "whole", {K::Int32}, integer(std::int64_t(1) << 40), false},
+    {"RealIntoInteger", "whole", {K::Int32}, real(2.5), false},
+    {"BigExtreme", "big", {K::Int64}, integer(std::numeric_limits<std::int64_t>::min()), true},
+    {"DoubleShortest", "dbl", {K::Float}, real(0.1 + 0.2), true},
+    {"DoubleDenormal", "dbl", {K::Float}, real(std::numeric_limits<double>::denorm_min()), true},
+    {"DoubleNegativeZero", "dbl", {K::Float}, real(-0.0), true},
+    {"DoubleInfinity", "dbl", {K::Float}, real(-std::numeric_limits<double>::infinity()), true},
+    {"DoubleNaN", "dbl", {K::Float}, real(std::nan("")), true},
+    {"WholeIntoDouble", "dbl", {K::Float}, integer((std::int64_t(1) << 53) + 1), true},
+    {"TextIntoDouble", "dbl", {K::Float}, text("1e400"), false},
+    {"BytesWithZerosAndBackslashes", "bytes", {K::Bytea}, blob(std::string("\0\\x\t\n\xff", 6)), true},
+    {"NoColumnKind", "name", {K::None}, text("plain"), false},
+    {"ShapeClosedRing", "shape", kPolygonZ, blob(ring(5)), true},
+    {"ShapeEmptyMulti", "shape", kPolygonZ, blob(Wkb().type(1006).u32(0).bytes), true},
+    {"ShapeRingOpen", "shape", kPolygonZ, blob(ring(5, 0.5)), false},
+    {"ShapeRingOpenInZOnly", "shape", kPolygonZ, blob(ring(5, 0, 1)), false},
+    {"ShapeRingOfThree", "shape", kPolygonZ, blob(ring(3)), false},
+    {"ShapeWrongType", "shape", kPolygonZ, blob(Wkb().type(1001).xyz(1, 2, 3).bytes), false},
+    {"ShapeWithoutZ", "shape", kPolygonZ, blob(Wkb().type(6).u32(0).bytes), false},
+    {"ShapeTrailingBytes", "shape", kPolygonZ, blob(ring(5) + "x"), false},
+    {"ShapeCutShort", "shape", kPolygonZ, blob(ring(5).substr(0, 40)), false},
+    {"ShapeBigEndian", "lines", kLines, blob(std::string("\0\0\0\0\5\0\0\0\0", 9)), false},
+    {"LineOfTwo", "lines", kLines, blob(line(2)), true},
+    {"LineOfOne", "lines", kLines, blob(line(1)), false},
+    {"LineOfNone", "lines", kLines, blob(line(0)), false},
+    {"ShapeAsText", "lines", kLines, text("MULTILINESTRING((0 0,1 1))"), false},
+};
+
+struct CopyDatabase : SessionDatabase {
+    CopyDatabase() {
+        for (const char* t : {"Plain", "Copied"})
+            session.exec(std::string("CREATE TABLE \"") + t +
+                         "\" (\"OBJECTID\" integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY, small smallint, whole integer, "
+                         "big bigint, dbl double precision, name citext, bytes bytea, must integer NOT NULL DEFAULT 0, "
+                         "shape geometry(MultiPolygonZ, 4326), lines geometry(MultiLineString, 4326))");
+        // Which statement each row came with.
+        session.exec("CREATE TABLE came (query text)");
+        session.exec("CREATE FUNCTION note_query() RETURNS trigger LANGUAGE plpgsql AS "
+                     "$$BEGIN INSERT INTO came VALUES (current_query()); RETURN NEW; END$$");
+        session.exec("CREATE TRIGGER noted BEFORE INSERT ON \"Copied\" FOR EACH ROW EXECUTE FUNCTION note_query()");
+    }
+    // The row's column as the server prints it, or the error of sending it.
+    std::string store(const std::string& table, const CopyCase& c, bool withCopy) {
+        const bool shape = c.copy.kind == K::Shape;
+        try {
+            gdb::PgInsertBatch batch(session, table, {c.column}, {shape ? "ST_GeomFromWKB($::bytea, 4326)" : ""}, 1000,
+                                     withCopy ? std::vector<gdb::PgCopyColumn>{c.copy} : std::vector<gdb::PgCopyColumn>{});
+            batch.add({c.value});
+            batch.add({c.value});
+            batch.flush();
+        } catch (const _com_error& e) {
+            return "error: " + std::string(e.Description());
+        }
+        gdb::PgResult r = session.exec("SELECT coalesce(\"" + std::string(c.column) + "\"::text, 'null'), count(*) OVER () FROM \"" +
+                                       table + "\"");
+        return PQntuples(r.get()) ? std::string(PQgetvalue(r.get(), 0, 0)) + " x" + PQgetvalue(r.get(), 0, 1) : "no row";
+    }
+};
+
+class PgCopyBatch : public ::testing::TestWithParam<CopyCase> {};
+TEST_P(PgCopyBatch, StoresWhatTheInsertStoresOrFailsAsItFails) {
+    SKIP_WITHOUT_PG();
+    CopyDatabase d;
+    const CopyCase& c = GetParam();
+    EXPECT_EQ(gdb::pgCopyTakes(c.copy, c.value), c.copied);
+    const std::string plain = d.store("Plain", c, false);
+    std::string copied = d.store("Copied", c, true);
+    // The message names the statement: the same table's.
+    for (auto at = copied.find("\"Copied\""); at != std::string::npos; at = copied.find("\"Copied\"", at)) copied.replace(at, 8, "\"Plain\"");
+    EXPECT_EQ(copied, plain);
+    const std::string came = pgtest::query(d.session.raw(), "SELECT string_agg(DISTINCT split_part(query, ' ', 1), ',') FROM came");
+    if (plain.rfind("error", 0) != 0) {
+        EXPECT_EQ(came, c.copied ? "COPY" : "INSERT");
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Values, PgCopyBatch, ::testing::ValuesIn(kCopyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Chunks of a cursor end on a boundary, just past one, and mid-way; the session inserts between
 // reads; a where clause goes to the server as given.
 struct ReaderCase {
@@ -209,6 +349,65 @@ TEST(PgSession, SavepointsAndRollbacksUndoOnlyTheirPart) {
     batch.flush();
     d.session.commit();
     EXPECT_EQ(d.count(), 3);
+}
+
+// Statements sent together answer in order; the first failure stops those after it, is thrown as a
+// single statement's would be, and leaves the connection ready for the next.
+TEST(PgSession, StatementsSentTogetherAnswerInOrderAndStopAtTheFirstFailure) {
+    SKIP_WITHOUT_PG();
+    SessionDatabase d;
+    auto r = d.session.execAll({{"INSERT INTO \"Values\" (name) VALUES ($1)", {text("one")}},
+                                {"SELECT count(*) FROM \"Values\"", {}},
+                                {"SELECT $1::integer + 1", {integer(41)}}});
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(gdb::pgValue(r[1].get(), 0, 0), integer(1));
+    EXPECT_EQ(gdb::pgValue(r[2].get(), 0, 0), integer(42));
+
+    d.session.begin();
+    std::string why;
+    try {
+        d.session.execAll({{"INSERT INTO \"Values\" (name) VALUES ($1)", {text("two")}},
+                           {"INSERT INTO \"Values\" (small) VALUES ($1)", {integer(70000)}},
+                           {"INSERT INTO \"Values\" (name) VALUES ($1)", {text("three")}}});
+    } catch (const _com_error& e) {
+        EXPECT_EQ(e.Error(), GDB_E_SQL);
+        why = std::string(e.Description());
+    }
+    EXPECT_NE(why.find("out of range"), std::string::npos) << why;
+    EXPECT_NE(why.find("(small)"), std::string::npos) << why;
+    d.session.rollback();
+    EXPECT_EQ(d.count(), 1);
+    // Outside a transaction the statements are one: a failure takes back those before it.
+    EXPECT_THROW(d.session.execAll({{"INSERT INTO \"Values\" (name) VALUES ($1)", {text("four")}},
+                                    {"SELECT 1/0", {}}}),
+                 _com_error);
+    EXPECT_EQ(d.count(), 1);
+}
+
+// A statement run again and again answers as a plain one: from its first run, after a failure that
+// kept it from being prepared, and failing as often as it is wrong.
+TEST(PgSession, ReusedStatementsAnswerAsPlainOnes) {
+    SKIP_WITHOUT_PG();
+    SessionDatabase d;
+    const std::string twice = "SELECT $1::integer * 2";
+    EXPECT_EQ(gdb::pgValue(d.session.execReused(twice, {integer(21)}).get(), 0, 0), integer(42));
+    EXPECT_EQ(gdb::pgValue(d.session.execReused(twice, {integer(5)}).get(), 0, 0), integer(10));
+    const std::string plus = "SELECT $1::integer + 100";
+    EXPECT_THROW(d.session.execAll({{"SELECT 1/0", {}}, {plus, {integer(1)}, true}}), _com_error);
+    auto r = d.session.execAll({{plus, {integer(2)}, true}, {plus, {integer(3)}, true}, {twice, {integer(4)}, true}});
+    EXPECT_EQ(gdb::pgValue(r[0].get(), 0, 0), integer(102));
+    EXPECT_EQ(gdb::pgValue(r[1].get(), 0, 0), integer(103));
+    EXPECT_EQ(gdb::pgValue(r[2].get(), 0, 0), integer(8));
+    EXPECT_EQ(gdb::pgValue(d.session.execReused(plus, {integer(4)}).get(), 0, 0), integer(104));
+    for (int i = 0; i < 2; ++i) {
+        try {
+            d.session.execReused("SELECT count(*) FROM no_such_table");
+            ADD_FAILURE() << "no error";
+        } catch (const _com_error& e) {
+            EXPECT_EQ(e.Error(), GDB_E_SQL);
+            EXPECT_NE(std::string(e.Description()).find("no_such_table"), std::string::npos);
+        }
+    }
 }
 
 TEST(PgSession, AnErrorIsTheEnterpriseGeodatabasesNamingTheDatabase) {
