@@ -206,14 +206,14 @@ struct RowBatch {
     std::size_t rows() const { return width ? values.size() / width : 0; }
 };
 
-// A table's batch inserts of 1, kBatchMid and kBatchRows rows, for the column list they were made for.
+// A table's batch inserts of 1 and kBatchRows rows, for the column list they were made for (a
+// size between costs more to prepare and keep than it saves).
 struct BatchStatements {
     std::string columns;
-    Stmt one, mid, many;
+    Stmt one, many;
 };
 
 constexpr std::size_t kBatchRows = 16;
-constexpr std::size_t kBatchMid = 4;
 
 std::string upperAscii(std::string s) {
     for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
@@ -716,7 +716,7 @@ private:
             s = BatchStatements{};
             s.columns = b.columns;
         }
-        Stmt& st = k == 1 ? s.one : k == kBatchMid ? s.mid : s.many;
+        Stmt& st = k == 1 ? s.one : s.many;
         if (!st) {
             std::string row = "(";
             for (std::size_t i = 0; i < b.width; ++i) row += i ? ", ?" : "?";
@@ -730,9 +730,7 @@ private:
     // The largest number of rows a statement may take of the batch: all its values are parameters.
     std::size_t rowsAStatement(const RowBatch& b, std::size_t wanted) const {
         const std::size_t room = std::size_t(sqlite3_limit(db_, SQLITE_LIMIT_VARIABLE_NUMBER, -1));
-        if (wanted >= kBatchRows && kBatchRows * b.width <= room) return kBatchRows;
-        if (wanted >= kBatchMid && kBatchMid * b.width <= room) return kBatchMid;
-        return 1;
+        return wanted >= kBatchRows && kBatchRows * b.width <= room ? kBatchRows : 1;
     }
     // Writes the batch's rows and leaves it empty, its next id past them. A failure drops every
     // held row (the statement that failed wrote none of its own) and is thrown.
