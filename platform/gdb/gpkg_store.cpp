@@ -203,14 +203,16 @@ struct RowBatch {
     std::size_t width = 0;    // values a row
     std::vector<Val> values;  // row after row
     std::int64_t firstId = 0; // the first held row's id; the others follow
+    std::size_t oid = 0;      // the object id's column
+    sqlite3_stmt* single = nullptr;  // the class's own insert of one row (the id left to SQLite)
     std::size_t rows() const { return width ? values.size() / width : 0; }
 };
 
-// A table's batch inserts of 1 and kBatchRows rows, for the column list they were made for (a
-// size between costs more to prepare and keep than it saves).
+// A table's insert of kBatchRows rows, for the column list it was made for (a size between that
+// and one row costs more to prepare and keep than it saves).
 struct BatchStatements {
     std::string columns;
-    Stmt one, many;
+    Stmt many;
 };
 
 constexpr std::size_t kBatchRows = 16;
@@ -502,6 +504,9 @@ public:
             for (std::size_t i = 0; i < ci.fields.size(); ++i) b.columns += (i ? ", " : "") + sqlName(ci.fields[i].name);
             b.width = ci.fields.size();
             b.firstId = next;
+            b.oid = std::size_t(ci.oid);
+            if (!ci.insertStmt) ci.insertStmt = cached(ci.insertSql);
+            b.single = ci.insertStmt;
             rowBatches_.push_back(std::move(b));
             batch = &rowBatches_.back();
         }
@@ -709,23 +714,22 @@ private:
         if (top < 0 || top >= std::numeric_limits<std::int64_t>::max() - std::int64_t(1) - std::int64_t(kBatchRows) * 1024) return 0;
         return top + 1;
     }
-    // The statement inserting k rows of the batch's columns.
-    sqlite3_stmt* batchStatement(const RowBatch& b, std::size_t k) {
+    // The statement inserting kBatchRows rows of the batch's columns.
+    sqlite3_stmt* batchStatement(const RowBatch& b) {
         BatchStatements& s = batchStatements_[b.table];
         if (s.columns != b.columns) {
             s = BatchStatements{};
             s.columns = b.columns;
         }
-        Stmt& st = k == 1 ? s.one : s.many;
-        if (!st) {
+        if (!s.many) {
             std::string row = "(";
             for (std::size_t i = 0; i < b.width; ++i) row += i ? ", ?" : "?";
             row += ")";
             std::string sql = "INSERT INTO " + sqlName(b.table) + " (" + b.columns + ") VALUES ";
-            for (std::size_t r = 0; r < k; ++r) sql += (r ? ", " : "") + row;
-            st = prepare(db_, sql);
+            for (std::size_t r = 0; r < kBatchRows; ++r) sql += (r ? ", " : "") + row;
+            s.many = prepare(db_, sql);
         }
-        return st.get();
+        return s.many.get();
     }
     // The largest number of rows a statement may take of the batch: all its values are parameters.
     std::size_t rowsAStatement(const RowBatch& b, std::size_t wanted) const {
@@ -741,10 +745,15 @@ private:
             std::size_t at = 0;
             while (at < n) {
                 const std::size_t k = rowsAStatement(b, n - at);
-                sqlite3_stmt* st = batchStatement(b, k);
+                sqlite3_stmt* st = k == 1 ? b.single : batchStatement(b);
                 sqlite3_reset(st);
                 const Val* v = b.values.data() + at * b.width;
-                for (std::size_t i = 0; i < k * b.width; ++i) bindVal(st, int(i + 1), v[i]);
+                if (k == 1) {
+                    for (std::size_t i = 0; i < b.width; ++i)
+                        if (i != b.oid) bindVal(st, int(i + 1), v[i]);
+                } else {
+                    for (std::size_t i = 0; i < k * b.width; ++i) bindVal(st, int(i + 1), v[i]);
+                }
                 step(st);
                 sqlite3_reset(st);
                 if (sqlite3_last_insert_rowid(db_) != b.firstId + std::int64_t(at + k) - 1)
