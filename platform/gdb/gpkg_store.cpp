@@ -312,9 +312,18 @@ public:
         if (!editing_ && !sqlite3_get_autocommit(db_)) {
             flushRows();
             flushRtrees();
+            batchLost();
             aboutToCommit();
             exec("COMMIT");
         }
+    }
+    // The batch transaction lost held rows: it is rolled back whole and the loss thrown.
+    void batchLost() {
+        if (heldRowsLost_.empty()) return;
+        const std::string lost = heldRowsLost_;
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        rolledBack();
+        throw SqlError("rows could not be written, nothing of them is saved: " + lost);
     }
     // The batch is committed at a flush once it has been open for a second.
     void flushBatch() {
@@ -322,6 +331,7 @@ public:
         if (std::chrono::steady_clock::now() - batchStart_ < std::chrono::seconds(1)) return;
         flushRows();
         flushRtrees();
+        batchLost();
         aboutToCommit();
         int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
         if (rc == SQLITE_BUSY) return;  // a reader holds the file; the batch stays open
@@ -564,6 +574,15 @@ public:
             rowBatches_.clear();
         }
         if (save) {
+            try {
+                checkHeldRows();
+            } catch (...) {
+                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+                editing_ = false;
+                operations_ = 0;
+                rolledBack();
+                throw;
+            }
             aboutToCommit();
             exec("RELEASE gdb_edit");
             try {
@@ -671,10 +690,8 @@ private:
             const std::string type = columnText(st, 0), sql = columnText(st, 1), upper = upperAscii(sql);
             if (type == "table") {
                 table = true;
-                // The object id's NOT NULL is the only one; anything else that may refuse a row rules out.
-                std::size_t notNull = 0;
-                for (std::size_t at = upper.find("NOT NULL"); at != std::string::npos; at = upper.find("NOT NULL", at + 1)) ++notNull;
-                if (upper.find("AUTOINCREMENT") == std::string::npos || notNull != 1) ok = false;
+                // Anything that may refuse a row rules out (NOT NULL is asked column by column below).
+                if (upper.find("AUTOINCREMENT") == std::string::npos) ok = false;
                 for (const char* word : {"CHECK", "UNIQUE", "REFERENCES", "GENERATED", "CONFLICT", "STRICT", "WITHOUT"})
                     if (upper.find(word) != std::string::npos) ok = false;
             } else if (type == "index") {
@@ -684,6 +701,15 @@ private:
             }
         }
         sqlite3_reset(st);
+        if (ok && table) {
+            // Only the object id may be NOT NULL: a NULL elsewhere would be refused at the flush.
+            sqlite3_stmt* cols = cached("SELECT name FROM pragma_table_info(?1) WHERE \"notnull\"");
+            bindText(cols, 1, ci.name);
+            const std::string oidName = upperAscii(ci.fields[std::size_t(ci.oid)].name);
+            while (step(cols))
+                if (upperAscii(columnText(cols, 0)) != oidName) ok = false;
+            sqlite3_reset(cols);
+        }
         if (ok && table) {
             sqlite3_stmt* temp = cached("SELECT 1 FROM sqlite_temp_master WHERE tbl_name = ?1 COLLATE NOCASE LIMIT 1");
             bindText(temp, 1, ci.name);
@@ -766,10 +792,16 @@ private:
             }
             b.firstId += std::int64_t(n);
             b.values.clear();
-        } catch (...) {
+        } catch (const std::exception& e) {
             rowBatches_.clear();
+            // Their inserts were answered already: what they wrote must not be saved without them.
+            if (heldRowsLost_.empty()) heldRowsLost_ = e.what();
             throw;
         }
+    }
+    // Refuses to save a transaction that lost held rows.
+    void checkHeldRows() const {
+        if (!heldRowsLost_.empty()) throw SqlError("rows could not be written, nothing of them is saved: " + heldRowsLost_);
     }
 
     // The schema cookie: changes with every schema change of any connection.
@@ -791,6 +823,7 @@ private:
     // A rollback may have undone schema changes, R-trees and side tables made on the way included.
     void rolledBack() {
         rowBatches_.clear();
+        if (sqlite3_get_autocommit(db_)) heldRowsLost_.clear();  // only once the whole transaction is gone
         batchable_.clear();
         ++generation_;
         rtrees_.clear();
@@ -872,6 +905,7 @@ private:
             if (!editing_) {
                 flushRows();
                 flushRtrees();
+                checkHeldRows();
             }
         } catch (const std::exception& e) {
             // Rolled back rather than committed with a stale R-tree; nobody is left to tell but
@@ -906,6 +940,7 @@ private:
     std::int64_t cookieSeen_ = -1;
     std::map<std::string, int> readers_;
     bool editing_ = false;
+    std::string heldRowsLost_;  // why held rows of the open transaction could not be written
     bool sideTablesPending_ = false;  // a foreign GeoPackage's side tables are still temporary
     bool dataColumns_ = false;        // the schema extension's tables are there
     bool registrationChecked_ = false;  // the side tables' registration was brought up to date

@@ -175,4 +175,34 @@ TEST_P(RefusingTable, TheRefusedRowFailsAtItsInsertAndTheOthersStay) {
 INSTANTIATE_TEST_SUITE_P(Rules, RefusingTable, ::testing::ValuesIn(kRefusals),
                          [](const auto& i) { return std::string(i.param.name); });
 
+// Another program makes a column NOT NULL: a row without it is refused at its own insert, and the
+// rows after it are saved (held back, the refusal would come at a later call and take them along).
+TEST_F(InsertBatch, ANullInANotNullColumnFailsAtItsInsertAndTheOthersStay) {
+    ITablePtr t = table();
+    IWorkspaceEditPtr edit(ws_);
+    edit->StartEditing(VARIANT_FALSE);
+    insert(t, 0);
+    edit->StopEditing(VARIANT_TRUE);
+    ASSERT_EQ(execOther(path_, "ALTER TABLE t RENAME TO old; "
+                               "CREATE TABLE t (OBJECTID INTEGER PRIMARY KEY AUTOINCREMENT, A MEDIUMINT NOT NULL); "
+                               "INSERT INTO t SELECT * FROM old; DROP TABLE old;"),
+              SQLITE_OK);
+    edit->StartEditing(VARIANT_FALSE);
+    std::vector<long> refused;
+    for (long i = 1; i <= 40; ++i) {
+        IRowBufferPtr b = t->CreateRowBuffer();
+        if (i != 13) b->PutValue(1, _variant_t(i));
+        _variant_t oid;
+        ICursorPtr c = t->Insert(VARIANT_TRUE);
+        if (FAILED(c->raw_InsertRow(b, &oid))) refused.push_back(i);
+    }
+    EXPECT_EQ(t->RowCount(nullptr), 40);
+    EXPECT_EQ(edit->raw_StopEditing(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(refused, std::vector<long>{13});
+    t = nullptr;
+    edit = nullptr;
+    close();
+    EXPECT_EQ(valueOf(path_, "SELECT count(*) FROM t"), 40);
+}
+
 }  // namespace
