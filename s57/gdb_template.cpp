@@ -291,8 +291,7 @@ HRESULT makeClass(IFeatureWorkspace* workspace, IFeatureDataset* dataset, ISpati
             report(messages, "Unable to create feature class %s: 0x%08X\n", plan.name.c_str(), unsigned(hr));
             return FAILED(hr) ? hr : E_FAIL;
         }
-        (void)completeSubtypes(created, plan);
-        made = created;
+        made = created;  // its subtypes follow once every class is made (see createGeodatabaseTemplate)
         ++summary.classesCreated;
         return S_OK;
     } catch (const _com_error& e) {
@@ -406,6 +405,19 @@ HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName
         for (std::size_t k = 0; k < plans.size(); ++k) {
             const HRESULT hr = makeClass(features, dataset, spatialReference, plans[k], messages, summary, made[k]);
             if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+        }
+        // The new classes' subtypes after all their tables: a table made between two classes' subtype
+        // rows would have the storage prepare its statements again for each class.
+        for (std::size_t k = 0; k < plans.size(); ++k) {
+            if (!made[k]) continue;
+            try {
+                (void)completeSubtypes(made[k], plans[k]);
+            } catch (const _com_error& e) {
+                report(messages, "Unable to create feature class %s: %s\n", plans[k].name.c_str(), describe(e).c_str());
+                if (SUCCEEDED(result)) result = e.Error();
+                made[k] = nullptr;
+                --summary.classesCreated;
+            }
         }
         for (const TemplateExtras::Collection& c : extras.collections) {
             std::vector<Column> columns;

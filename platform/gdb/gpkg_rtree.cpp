@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "platform/gdb/gdb_store.h"
 #include "platform/gdb/sqlite_statement.h"
@@ -122,6 +124,32 @@ void writePackedRtree(sqlite3* db, const std::string& rtree, std::vector<RtreeEn
         step(prepare(db, "DELETE FROM " + sqlName(rtree + suffix)).get());
     Stmt putNode = prepare(db, "INSERT INTO " + sqlName(rtree + "_node") + " (nodeno, data) VALUES (?1, ?2)");
     Stmt putRowid = prepare(db, "INSERT INTO " + sqlName(rtree + "_rowid") + " (rowid, nodeno) VALUES (?1, ?2)");
+    // The leaves' entries go into the rowid table many a statement: each statement has its own
+    // fixed cost, far above a row's.
+    constexpr std::size_t kRowidBatch = 64;
+    std::string many = "INSERT INTO " + sqlName(rtree + "_rowid") + " (rowid, nodeno) VALUES ";
+    for (std::size_t k = 0; k < kRowidBatch; ++k) many += k ? ", (?, ?)" : "(?, ?)";
+    Stmt putRowids;
+    std::vector<std::pair<std::int64_t, std::int64_t>> rowids;  // (entry, leaf) not yet written
+    auto writeRowids = [&](bool all) {
+        std::size_t at = 0;
+        for (; rowids.size() - at >= kRowidBatch; at += kRowidBatch) {
+            if (!putRowids) putRowids = prepare(db, many);
+            sqlite3_reset(putRowids.get());
+            for (std::size_t k = 0; k < kRowidBatch; ++k) {
+                sqlite3_bind_int64(putRowids.get(), int(2 * k + 1), rowids[at + k].first);
+                sqlite3_bind_int64(putRowids.get(), int(2 * k + 2), rowids[at + k].second);
+            }
+            step(putRowids.get());
+        }
+        for (; all && at < rowids.size(); ++at) {
+            sqlite3_reset(putRowid.get());
+            sqlite3_bind_int64(putRowid.get(), 1, rowids[at].first);
+            sqlite3_bind_int64(putRowid.get(), 2, rowids[at].second);
+            step(putRowid.get());
+        }
+        rowids.erase(rowids.begin(), rowids.begin() + std::ptrdiff_t(at));
+    };
     Stmt putParent = prepare(db, "INSERT INTO " + sqlName(rtree + "_parent") + " (nodeno, parentnode) VALUES (?1, ?2)");
     const std::size_t depth = levels.size() - 1;
     std::string blob(nodeSize, '\0');
@@ -142,10 +170,7 @@ void writePackedRtree(sqlite3* db, const std::string& rtree, std::vector<RtreeEn
                     putBigEndian(blob, 4 + k * kCell + 8 + std::size_t(j) * 4, bits, 4);
                 }
                 if (l == 0) {
-                    sqlite3_reset(putRowid.get());
-                    sqlite3_bind_int64(putRowid.get(), 1, ref);
-                    sqlite3_bind_int64(putRowid.get(), 2, self);
-                    step(putRowid.get());
+                    rowids.emplace_back(ref, self);
                 } else {
                     sqlite3_reset(putParent.get());
                     sqlite3_bind_int64(putParent.get(), 1, ref);
@@ -157,8 +182,10 @@ void writePackedRtree(sqlite3* db, const std::string& rtree, std::vector<RtreeEn
             sqlite3_bind_int64(putNode.get(), 1, self);
             sqlite3_bind_blob(putNode.get(), 2, blob.data(), int(blob.size()), SQLITE_STATIC);
             step(putNode.get());
+            if (l == 0) writeRowids(false);
         }
     }
+    writeRowids(true);
 }
 
 // The GeoPackage R-tree of a feature class and the triggers that keep it (the insert trigger

@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -182,6 +183,45 @@ struct PendingRtree {
     GeoExtent extent;        // exact union of the entries, for the table's gpkg_contents extent
 };
 
+// =============================================================================================
+// Rows in batches
+// =============================================================================================
+// An INSERT costs SQLite a fixed price besides its row: for an AUTOINCREMENT table its counter is
+// looked up in sqlite_sequence and written back every time, more than the row itself costs. Rows of
+// a table that cannot refuse one (no constraint but the object id's, no unique index, no trigger
+// but our own R-tree's) are held back and go in together, many a statement, with the ids SQLite
+// gives them one by one (one past the larger of the counter and the largest id): the same rows, ids
+// and counter. They are written before anything else reads or changes the file (any other call of
+// the storage, a schema change, a savepoint, a commit). A table's first row goes in alone: it makes
+// the table's counter, and the counters stay in the order the tables first had rows.
+
+// Rows of one table held back.
+struct RowBatch {
+    std::string table;
+    std::string rtree;        // the class's R-tree, whose insert trigger stays quiet for them
+    std::string columns;      // every column, the object id's included, quoted, in order
+    std::size_t width = 0;    // values a row
+    std::vector<Val> values;  // row after row
+    std::int64_t firstId = 0; // the first held row's id; the others follow
+    std::size_t oid = 0;      // the object id's column
+    sqlite3_stmt* single = nullptr;  // the class's own insert of one row (the id left to SQLite)
+    std::size_t rows() const { return width ? values.size() / width : 0; }
+};
+
+// A table's insert of kBatchRows rows, for the column list it was made for (a size between that
+// and one row costs more to prepare and keep than it saves).
+struct BatchStatements {
+    std::string columns;
+    Stmt many;
+};
+
+constexpr std::size_t kBatchRows = 16;
+
+std::string upperAscii(std::string s) {
+    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
 class Database {
 public:
     Database(const std::string& file, bool create) {
@@ -238,6 +278,10 @@ public:
     sqlite3* raw() const { return db_; }
 
     void exec(std::string_view sql) {
+        // A schema change or a transaction's end: the rows held back go first, and what was known
+        // of the tables is asked again afterwards.
+        if (!rowBatches_.empty()) flushRows();
+        batchable_.clear();
         Stmt st = prepare(db_, sql);
         while (step(st.get())) {
         }
@@ -266,16 +310,28 @@ public:
     }
     void commitBatch() {
         if (!editing_ && !sqlite3_get_autocommit(db_)) {
+            flushRows();
             flushRtrees();
+            batchLost();
             aboutToCommit();
             exec("COMMIT");
         }
+    }
+    // The batch transaction lost held rows: it is rolled back whole and the loss thrown.
+    void batchLost() {
+        if (heldRowsLost_.empty()) return;
+        const std::string lost = heldRowsLost_;
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        rolledBack();
+        throw SqlError("rows could not be written, nothing of them is saved: " + lost);
     }
     // The batch is committed at a flush once it has been open for a second.
     void flushBatch() {
         if (editing_ || sqlite3_get_autocommit(db_)) return;
         if (std::chrono::steady_clock::now() - batchStart_ < std::chrono::seconds(1)) return;
+        flushRows();
         flushRtrees();
+        batchLost();
         aboutToCommit();
         int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
         if (rc == SQLITE_BUSY) return;  // a reader holds the file; the batch stays open
@@ -358,6 +414,7 @@ public:
     }
     // Brings one R-tree up to date and gives its trigger back.
     void flushRtree(std::string rtree) {  // a copy: the entry naming it goes away
+        flushRows();  // the rows first: a new R-tree may be built from the table
         auto it = pending_.find(rtree);
         if (it == pending_.end()) return;
         PendingRtree p = std::move(it->second);
@@ -439,6 +496,48 @@ public:
     void flushRtrees() {
         while (!pending_.empty()) flushRtree(pending_.begin()->first);
     }
+
+    // Holds the row back (see "Rows in batches") and gives its id; 0 when it must go in now, after
+    // every held row (flushRows).
+    std::int64_t holdRow(const ClassInfo& ci, const std::vector<Val>& vals) {
+        RowBatch* batch = nullptr;
+        for (RowBatch& b : rowBatches_)
+            if (b.table == ci.name) batch = &b;
+        if (batch && batch->width != ci.fields.size()) return 0;
+        if (!batch) {
+            if (ci.oid < 0 || ci.fields.empty() || !batchable(ci)) return 0;
+            const std::int64_t next = nextRowId(ci.name);
+            if (next <= 0) return 0;
+            RowBatch b;
+            b.table = ci.name;
+            b.rtree = ci.rtree;
+            for (std::size_t i = 0; i < ci.fields.size(); ++i) b.columns += (i ? ", " : "") + sqlName(ci.fields[i].name);
+            b.width = ci.fields.size();
+            b.firstId = next;
+            b.oid = std::size_t(ci.oid);
+            if (!ci.insertStmt) ci.insertStmt = cached(ci.insertSql);
+            b.single = ci.insertStmt;
+            rowBatches_.push_back(std::move(b));
+            batch = &rowBatches_.back();
+        }
+        const std::int64_t id = batch->firstId + std::int64_t(batch->rows());
+        const std::size_t at = batch->values.size();
+        batch->values.insert(batch->values.end(), vals.begin(), vals.end());
+        Val& oid = batch->values[at + std::size_t(ci.oid)];
+        oid.kind = Val::Int;
+        oid.i = id;
+        oid.s.clear();
+        if (batch->rows() >= kBatchRows) writeRows(*batch);
+        return id;
+    }
+    // Writes every held row.
+    void flushRows() {
+        if (rowBatches_.empty()) return;
+        std::vector<RowBatch> batches = std::move(rowBatches_);
+        rowBatches_.clear();
+        for (RowBatch& b : batches)
+            if (!b.values.empty()) writeRows(b);
+    }
     // Open searches that read an R-tree.
     void addReader(const std::string& rtree) { ++readers_[rtree]; }
     void dropReader(const std::string& rtree) {
@@ -467,9 +566,23 @@ public:
         if (!editing_) raise(GDB_E_EDITING, "the workspace is not being edited");
         // Every deferred entry is newer than the savepoint (starting it flushed them): undone
         // with it, trigger drop included.
-        if (save) flushRtrees();
-        else pending_.clear();
         if (save) {
+            flushRows();
+            flushRtrees();
+        } else {
+            pending_.clear();
+            rowBatches_.clear();
+        }
+        if (save) {
+            try {
+                checkHeldRows();
+            } catch (...) {
+                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+                editing_ = false;
+                operations_ = 0;
+                rolledBack();
+                throw;
+            }
             aboutToCommit();
             exec("RELEASE gdb_edit");
             try {
@@ -493,13 +606,19 @@ public:
     }
     void startOperation() {
         if (!editing_) raise(GDB_E_EDITING, "edit operations need an edit session");
+        flushRows();
         flushRtrees();
         exec("SAVEPOINT gdb_op" + std::to_string(++operations_));
     }
     void stopOperation(bool keep) {
         if (!editing_ || operations_ == 0) raise(GDB_E_EDITING, "no edit operation is open");
-        if (keep) flushRtrees();
-        else pending_.clear();
+        if (keep) {
+            flushRows();
+            flushRtrees();
+        } else {
+            pending_.clear();
+            rowBatches_.clear();
+        }
         std::string name = "gdb_op" + std::to_string(operations_--);
         if (!keep) {
             exec("ROLLBACK TO " + name);
@@ -558,6 +677,133 @@ public:
     }
 
 private:
+    // Whether rows of the class's table may be held back; asked again after any schema change.
+    bool batchable(const ClassInfo& ci) {
+        auto known = batchable_.find(ci.name);
+        if (known != batchable_.end()) return known->second;
+        std::vector<std::string> own;  // the R-tree triggers ours would be
+        if (ci.shape >= 0) own = rtreeSql(ci.name, ci.fields[std::size_t(ci.shape)].name, ci.fields[std::size_t(ci.oid)].name).triggers;
+        bool table = false, ok = true;
+        sqlite3_stmt* st = cached("SELECT type, sql FROM sqlite_master WHERE tbl_name = ?1 COLLATE NOCASE");
+        bindText(st, 1, ci.name);
+        while (step(st)) {
+            const std::string type = columnText(st, 0), sql = columnText(st, 1), upper = upperAscii(sql);
+            if (type == "table") {
+                table = true;
+                // Anything that may refuse a row rules out (NOT NULL is asked column by column below).
+                if (upper.find("AUTOINCREMENT") == std::string::npos) ok = false;
+                for (const char* word : {"CHECK", "UNIQUE", "REFERENCES", "GENERATED", "CONFLICT", "STRICT", "WITHOUT"})
+                    if (upper.find(word) != std::string::npos) ok = false;
+            } else if (type == "index") {
+                if (sqlite3_column_type(st, 1) == SQLITE_NULL || upper.find("UNIQUE") != std::string::npos) ok = false;
+            } else if (type == "trigger") {
+                if (std::find(own.begin(), own.end(), sql) == own.end()) ok = false;
+            }
+        }
+        sqlite3_reset(st);
+        if (ok && table) {
+            // Only the object id may be NOT NULL: a NULL elsewhere would be refused at the flush.
+            sqlite3_stmt* cols = cached("SELECT name FROM pragma_table_info(?1) WHERE \"notnull\"");
+            bindText(cols, 1, ci.name);
+            const std::string oidName = upperAscii(ci.fields[std::size_t(ci.oid)].name);
+            while (step(cols))
+                if (upperAscii(columnText(cols, 0)) != oidName) ok = false;
+            sqlite3_reset(cols);
+        }
+        if (ok && table) {
+            sqlite3_stmt* temp = cached("SELECT 1 FROM sqlite_temp_master WHERE tbl_name = ?1 COLLATE NOCASE LIMIT 1");
+            bindText(temp, 1, ci.name);
+            if (step(temp)) ok = false;  // a temporary trigger of another program
+            sqlite3_reset(temp);
+        }
+        batchable_[ci.name] = ok && table;
+        return ok && table;
+    }
+    // The id SQLite gives the table's next row: one past the larger of its counter and its largest
+    // id; 0 when the table has no counter row yet (or not one alone) or is near the end of ids.
+    std::int64_t nextRowId(const std::string& table) {
+        sqlite3_stmt* st = cached("SELECT seq FROM sqlite_sequence WHERE name = ?1");
+        bindText(st, 1, table);
+        if (!step(st) || sqlite3_column_type(st, 0) != SQLITE_INTEGER) {
+            sqlite3_reset(st);
+            return 0;
+        }
+        const std::int64_t seq = sqlite3_column_int64(st, 0);
+        const bool alone = !step(st);
+        sqlite3_reset(st);
+        if (!alone) return 0;
+        sqlite3_stmt* last = cached("SELECT max(rowid) FROM " + sqlName(table));
+        step(last);
+        const std::int64_t largest = sqlite3_column_type(last, 0) == SQLITE_INTEGER ? sqlite3_column_int64(last, 0) : 0;
+        sqlite3_reset(last);
+        const std::int64_t top = std::max(seq, largest);
+        if (top < 0 || top >= std::numeric_limits<std::int64_t>::max() - std::int64_t(1) - std::int64_t(kBatchRows) * 1024) return 0;
+        return top + 1;
+    }
+    // The statement inserting kBatchRows rows of the batch's columns.
+    sqlite3_stmt* batchStatement(const RowBatch& b) {
+        BatchStatements& s = batchStatements_[b.table];
+        if (s.columns != b.columns) {
+            s = BatchStatements{};
+            s.columns = b.columns;
+        }
+        if (!s.many) {
+            std::string row = "(";
+            for (std::size_t i = 0; i < b.width; ++i) row += i ? ", ?" : "?";
+            row += ")";
+            std::string sql = "INSERT INTO " + sqlName(b.table) + " (" + b.columns + ") VALUES ";
+            for (std::size_t r = 0; r < kBatchRows; ++r) sql += (r ? ", " : "") + row;
+            s.many = prepare(db_, sql);
+        }
+        return s.many.get();
+    }
+    // The largest number of rows a statement may take of the batch: all its values are parameters.
+    std::size_t rowsAStatement(const RowBatch& b, std::size_t wanted) const {
+        const std::size_t room = std::size_t(sqlite3_limit(db_, SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+        return wanted >= kBatchRows && kBatchRows * b.width <= room ? kBatchRows : 1;
+    }
+    // Writes the batch's rows and leaves it empty, its next id past them. A failure drops every
+    // held row (the statement that failed wrote none of its own) and is thrown.
+    void writeRows(RowBatch& b) {
+        try {
+            const QuietRtree quiet(*this, !b.rtree.empty() && quietTrigger(b.rtree));
+            const std::size_t n = b.rows();
+            std::size_t at = 0;
+            while (at < n) {
+                const std::size_t k = rowsAStatement(b, n - at);
+                sqlite3_stmt* st = k == 1 ? b.single : batchStatement(b);
+                sqlite3_reset(st);
+                // All parameters NULL in one call, then only the values bound: most columns of a
+                // row are empty, and each bind costs far more than its share of the clearing.
+                sqlite3_clear_bindings(st);
+                const Val* v = b.values.data() + at * b.width;
+                if (k == 1) {
+                    for (std::size_t i = 0; i < b.width; ++i)
+                        if (i != b.oid && v[i].kind != Val::Null) bindVal(st, int(i + 1), v[i]);
+                } else {
+                    for (std::size_t i = 0; i < k * b.width; ++i)
+                        if (v[i].kind != Val::Null) bindVal(st, int(i + 1), v[i]);
+                }
+                step(st);
+                sqlite3_reset(st);
+                if (sqlite3_last_insert_rowid(db_) != b.firstId + std::int64_t(at + k) - 1)
+                    throw SqlError("rows of " + b.table + " did not get the ids foreseen");
+                at += k;
+            }
+            b.firstId += std::int64_t(n);
+            b.values.clear();
+        } catch (const std::exception& e) {
+            rowBatches_.clear();
+            // Their inserts were answered already: what they wrote must not be saved without them.
+            if (heldRowsLost_.empty()) heldRowsLost_ = e.what();
+            throw;
+        }
+    }
+    // Refuses to save a transaction that lost held rows.
+    void checkHeldRows() const {
+        if (!heldRowsLost_.empty()) throw SqlError("rows could not be written, nothing of them is saved: " + heldRowsLost_);
+    }
+
     // The schema cookie: changes with every schema change of any connection.
     std::int64_t schemaVersion() {
         sqlite3_stmt* st = cached("PRAGMA schema_version");
@@ -576,6 +822,9 @@ private:
     }
     // A rollback may have undone schema changes, R-trees and side tables made on the way included.
     void rolledBack() {
+        rowBatches_.clear();
+        if (sqlite3_get_autocommit(db_)) heldRowsLost_.clear();  // only once the whole transaction is gone
+        batchable_.clear();
         ++generation_;
         rtrees_.clear();
         sideTablesPending_ = sideTablesMissing();
@@ -653,7 +902,11 @@ private:
     void close() {
         if (!db_) return;
         try {
-            if (!editing_) flushRtrees();
+            if (!editing_) {
+                flushRows();
+                flushRtrees();
+                checkHeldRows();
+            }
         } catch (const std::exception& e) {
             // Rolled back rather than committed with a stale R-tree; nobody is left to tell but
             // the terminal.
@@ -661,6 +914,8 @@ private:
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         }
         pending_.clear();
+        rowBatches_.clear();
+        batchStatements_.clear();
         cache_.clear();
         if (editing_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);  // unsaved edits are discarded
         else if (!sqlite3_get_autocommit(db_) && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -676,12 +931,16 @@ private:
     sqlite3* db_ = nullptr;
     std::map<std::string, Stmt> cache_;
     std::map<std::string, PendingRtree> pending_;
+    std::vector<RowBatch> rowBatches_;                     // in the order their first rows came
+    std::map<std::string, bool> batchable_;                // by table, while the schema stays
+    std::map<std::string, BatchStatements> batchStatements_;  // by table
     bool quietRtree_ = false;  // read by ST_IsEmpty
     std::map<std::string, bool> rtrees_;  // R-tree tables known to be there or not
     std::uint64_t transaction_ = 0, checkedTransaction_ = ~std::uint64_t(0), foreignEpoch_ = 0;
     std::int64_t cookieSeen_ = -1;
     std::map<std::string, int> readers_;
     bool editing_ = false;
+    std::string heldRowsLost_;  // why held rows of the open transaction could not be written
     bool sideTablesPending_ = false;  // a foreign GeoPackage's side tables are still temporary
     bool dataColumns_ = false;        // the schema extension's tables are there
     bool registrationChecked_ = false;  // the side tables' registration was brought up to date
@@ -1065,6 +1324,7 @@ public:
     void flushBatch() override { db_.flushBatch(); }
 
     bool nameTaken(const std::string& name) override {
+        db_.flushRows();
         sqlite3_stmt* st = db_.cached("SELECT 1 FROM gdb_items WHERE name = ?1 UNION ALL SELECT 1 FROM gpkg_contents WHERE table_name = ?1 COLLATE NOCASE");
         bindText(st, 1, name);
         bool taken = step(st);
@@ -1075,6 +1335,7 @@ public:
 
     std::shared_ptr<ClassInfo> createClass(const std::string& name, const ClassSpec& spec, bool feature, std::int32_t srsId,
                                            double zmin, double zmax, const std::string& datasetName) override {
+        db_.flushRows();
         const std::vector<FieldInfo>& list = spec.fields;
         const int shape = spec.shape;
         const esriGeometryType shapeType = spec.shapeType;
@@ -1131,6 +1392,7 @@ public:
     }
 
     void addField(const ClassInfo& ci, const FieldInfo& f) override {
+        db_.flushRows();
         db_.beginWrite();
         db_.exec("ALTER TABLE " + sqlName(ci.name) + " ADD COLUMN " + sqlName(f.name) + " " + declaredType(f, ci.shapeType));
     }
@@ -1139,28 +1401,36 @@ public:
         db_.beginWrite();
         if (!ci.rtree.empty())
             db_.beginDeferral({ci.rtree, ci.name, ci.fields[std::size_t(ci.shape)].name, ci.fields[std::size_t(ci.oid)].name});
-        // Every parameter is bound anew for each row: no need to clear them in between.
+        if (const std::int64_t held = db_.holdRow(ci, vals)) {
+            deferRtreeEntry(ci, held, vals);
+            return held;
+        }
+        db_.flushRows();
         if (!ci.insertStmt) ci.insertStmt = db_.cached(ci.insertSql);
         sqlite3_stmt* st = ci.insertStmt;
         sqlite3_reset(st);
+        sqlite3_clear_bindings(st);  // then only the values are bound (see writeRows)
         for (std::size_t i = 0; i < ci.fields.size(); ++i)
-            if (int(i) != ci.oid) bindVal(st, int(i + 1), vals[i]);
+            if (int(i) != ci.oid && vals[i].kind != Val::Null) bindVal(st, int(i + 1), vals[i]);
         {
             const Database::QuietRtree quiet(db_, !ci.rtree.empty() && db_.quietTrigger(ci.rtree));
             step(st);
         }
         sqlite3_reset(st);
         const std::int64_t id = sqlite3_last_insert_rowid(db_.raw());
-        if (!ci.rtree.empty()) {
-            const Val& shape = vals[std::size_t(ci.shape)];
-            GeoExtent e;
-            if (shape.kind == Val::Blob) e = gpkgBlobExtent(shape.s.data(), shape.s.size());
-            db_.deferRtree(ci.rtree, id, e);
-        }
+        deferRtreeEntry(ci, id, vals);
         return id;
+    }
+    void deferRtreeEntry(const ClassInfo& ci, std::int64_t id, const std::vector<Val>& vals) {
+        if (ci.rtree.empty()) return;
+        const Val& shape = vals[std::size_t(ci.shape)];
+        GeoExtent e;
+        if (shape.kind == Val::Blob) e = gpkgBlobExtent(shape.s.data(), shape.s.size());
+        db_.deferRtree(ci.rtree, id, e);
     }
 
     void update(const ClassInfo& ci, std::int64_t oid, const std::vector<Val>& vals, const std::vector<bool>& dirty) override {
+        db_.flushRows();
         std::string sql;
         std::vector<std::size_t> cols;
         for (std::size_t i = 0; i < ci.fields.size(); ++i)
@@ -1182,6 +1452,7 @@ public:
     }
 
     void remove(const ClassInfo& ci, std::int64_t oid) override {
+        db_.flushRows();
         db_.beginWrite();
         if (!ci.rtree.empty()) db_.flushRtree(ci.rtree);
         sqlite3_stmt* st = db_.cached("DELETE FROM " + sqlName(ci.name) + " WHERE " + sqlName(ci.fields[std::size_t(ci.oid)].name) + " = ?1");
@@ -1191,6 +1462,7 @@ public:
     }
 
     bool fetch(const ClassInfo& ci, std::int64_t oid, std::vector<Val>& vals) override {
+        db_.flushRows();
         sqlite3_stmt* st = db_.cached("SELECT " + ci.selectList + " FROM " + sqlName(ci.name) + " WHERE " +
                                       sqlName(ci.fields[std::size_t(ci.oid)].name) + " = ?1");
         sqlite3_bind_int64(st, 1, oid);
@@ -1203,6 +1475,7 @@ public:
 
     std::unique_ptr<RowStream> select(const ClassInfo& ci, const RowFilter& filter, const std::vector<int>& columns,
                                       const std::string& orderBy) override {
+        db_.flushRows();
         std::string list;
         int shapeColumn = -1;
         for (std::size_t k = 0; k < columns.size(); ++k) {
@@ -1225,6 +1498,7 @@ public:
     }
 
     std::int64_t count(const ClassInfo& ci, const RowFilter& filter) override {
+        db_.flushRows();
         bool spatial = false;
         if (!filter.predicate) {
             Stmt st = prepareSelection(ci, filter, "count(*)", "", spatial);
@@ -1240,6 +1514,7 @@ public:
     }
 
     void removeSelected(const ClassInfo& ci, const RowFilter& filter) override {
+        db_.flushRows();
         const std::string table = sqlName(ci.name), oid = sqlName(ci.fields[std::size_t(ci.oid)].name);
         if (!filter.predicate) {
             // Nothing is written (no write lock taken) when nothing matches.
@@ -1277,6 +1552,7 @@ public:
     }
 
     std::optional<DatasetItem> dataset(const std::string& name) override {
+        db_.flushRows();
         sqlite3_stmt* st = db_.cached("SELECT name, srs_id, z_min, z_max, versioned FROM gdb_items WHERE name = ?1 AND kind = 'FeatureDataset'");
         bindText(st, 1, name);
         if (!step(st)) return std::nullopt;
@@ -1286,6 +1562,7 @@ public:
         return d;
     }
     void createDataset(const std::string& name, std::int32_t srsId, double zmin, double zmax) override {
+        db_.flushRows();
         db_.beginWrite();
         db_.makeSideTables();
         sqlite3_stmt* st = db_.cached("INSERT INTO gdb_items (name, kind, srs_id, z_min, z_max) VALUES (?1, 'FeatureDataset', ?2, ?3, ?4)");
@@ -1296,6 +1573,7 @@ public:
         step(st);
     }
     void setVersioned(const std::string& dataset, bool versioned) override {
+        db_.flushRows();
         db_.beginWrite();
         db_.makeSideTables();
         sqlite3_stmt* st = db_.cached("UPDATE gdb_items SET versioned = ?2 WHERE name = ?1 AND kind = 'FeatureDataset'");
@@ -1304,6 +1582,7 @@ public:
         step(st);
     }
     std::vector<std::string> datasetClasses(const std::string& dataset) override {
+        db_.flushRows();
         std::vector<std::string> names;
         sqlite3_stmt* st = db_.cached("SELECT name FROM gdb_items WHERE kind = 'FeatureClass' AND dataset = ?1 ORDER BY rowid");
         bindText(st, 1, dataset);
@@ -1312,6 +1591,7 @@ public:
     }
 
     std::vector<std::pair<LONG, std::string>> setSubtypeField(const ClassInfo& ci, const std::string& stored) override {
+        db_.flushRows();
         db_.beginWrite();
         subtypeItem(ci);
         db_.makeSideTables();
@@ -1331,6 +1611,7 @@ public:
         return subtypes;
     }
     void setDefaultSubtype(const ClassInfo& ci, LONG code) override {
+        db_.flushRows();
         db_.beginWrite();
         subtypeItem(ci);
         db_.makeSideTables();
@@ -1340,6 +1621,7 @@ public:
         step(st);
     }
     void addSubtype(const ClassInfo& ci, LONG code, const std::string& n) override {
+        db_.flushRows();
         db_.beginWrite();
         db_.makeSideTables();
         sqlite3_stmt* st = db_.cached("INSERT INTO gdb_subtypes (class_name, code, name) VALUES (?1, ?2, ?3)");
@@ -1350,6 +1632,7 @@ public:
         addSubtypeValue(db_, ci.name, ci.subtypeField, code, n);
     }
     bool deleteSubtype(const ClassInfo& ci, LONG code) override {
+        db_.flushRows();
         db_.beginWrite();
         db_.makeSideTables();
         sqlite3_stmt* st = db_.cached("DELETE FROM gdb_subtypes WHERE class_name = ?1 AND code = ?2");
@@ -1362,6 +1645,7 @@ public:
     }
 
     std::optional<TopologyItem> topology(const std::string& name) override {
+        db_.flushRows();
         sqlite3_stmt* st = db_.cached("SELECT dataset, tolerance FROM gdb_topologies WHERE name = ?1");
         bindText(st, 1, name);
         if (!step(st)) return std::nullopt;
@@ -1370,6 +1654,7 @@ public:
         return t;
     }
     std::vector<std::string> topologies(const std::string& dataset) override {
+        db_.flushRows();
         std::vector<std::string> names;
         sqlite3_stmt* st = db_.cached("SELECT name FROM gdb_topologies WHERE dataset = ?1 ORDER BY rowid");
         bindText(st, 1, dataset);
@@ -1377,6 +1662,7 @@ public:
         return names;
     }
     void createTopology(const std::string& name, const std::string& dataset, double tolerance) override {
+        db_.flushRows();
         db_.beginWrite();
         db_.makeSideTables();
         sqlite3_stmt* st = db_.cached("INSERT INTO gdb_topologies (name, dataset, tolerance) VALUES (?1, ?2, ?3)");
@@ -1386,6 +1672,7 @@ public:
         step(st);
     }
     std::string topologyOf(const std::string& className) override {
+        db_.flushRows();
         sqlite3_stmt* st = db_.cached("SELECT topology FROM gdb_topology_classes WHERE class_name = ?1");
         bindText(st, 1, className);
         std::string t = step(st) ? columnText(st, 0) : std::string();
@@ -1393,6 +1680,7 @@ public:
         return t;
     }
     void addTopologyClass(const std::string& topology, const std::string& className) override {
+        db_.flushRows();
         db_.beginWrite();
         db_.makeSideTables();
         sqlite3_stmt* st = db_.cached("INSERT INTO gdb_topology_classes (topology, class_name) VALUES (?1, ?2)");
@@ -1401,6 +1689,7 @@ public:
         step(st);
     }
     std::vector<std::string> topologyClasses(const std::string& topology) override {
+        db_.flushRows();
         std::vector<std::string> names;
         sqlite3_stmt* st = db_.cached("SELECT class_name FROM gdb_topology_classes WHERE topology = ?1 ORDER BY rowid");
         bindText(st, 1, topology);
