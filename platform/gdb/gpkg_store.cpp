@@ -317,13 +317,13 @@ public:
             exec("COMMIT");
         }
     }
-    // The batch transaction lost held rows: it is rolled back whole and the loss thrown.
+    // The batch transaction lost held rows or R-tree entries: it is rolled back whole and the loss thrown.
     void batchLost() {
-        if (heldRowsLost_.empty()) return;
-        const std::string lost = heldRowsLost_;
+        if (lostWrite_.empty()) return;
+        const std::string lost = lostWrite_;
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         rolledBack();
-        throw SqlError("rows could not be written, nothing of them is saved: " + lost);
+        throw SqlError("changes could not be written, nothing of them is saved: " + lost);
     }
     // The batch is committed at a flush once it has been open for a second.
     void flushBatch() {
@@ -419,78 +419,84 @@ public:
         if (it == pending_.end()) return;
         PendingRtree p = std::move(it->second);
         pending_.erase(it);
-        if (p.create) {
-            exec(p.create->create);
-            rtrees_[rtree] = true;
-            if (p.fromTable) {
-                p.entries.clear();
-                Stmt all = prepare(db_, "SELECT " + sqlName(p.oid) + ", " + sqlName(p.column) + " FROM " + sqlName(p.table));
-                while (step(all.get())) {
-                    if (sqlite3_column_type(all.get(), 1) != SQLITE_BLOB) continue;
-                    const GeoExtent e = gpkgBlobExtent(sqlite3_column_blob(all.get(), 1), std::size_t(sqlite3_column_bytes(all.get(), 1)));
-                    widen(p.extent, e);
-                    if (!e.empty())
-                        p.entries.push_back({sqlite3_column_int64(all.get(), 0),
-                                             {roundDown(e.xmin), roundUp(e.xmax), roundDown(e.ymin), roundUp(e.ymax)}});
+        try {
+            if (p.create) {
+                exec(p.create->create);
+                rtrees_[rtree] = true;
+                if (p.fromTable) {
+                    p.entries.clear();
+                    Stmt all = prepare(db_, "SELECT " + sqlName(p.oid) + ", " + sqlName(p.column) + " FROM " + sqlName(p.table));
+                    while (step(all.get())) {
+                        if (sqlite3_column_type(all.get(), 1) != SQLITE_BLOB) continue;
+                        const GeoExtent e = gpkgBlobExtent(sqlite3_column_blob(all.get(), 1), std::size_t(sqlite3_column_bytes(all.get(), 1)));
+                        widen(p.extent, e);
+                        if (!e.empty())
+                            p.entries.push_back({sqlite3_column_int64(all.get(), 0),
+                                                 {roundDown(e.xmin), roundUp(e.xmax), roundDown(e.ymin), roundUp(e.ymax)}});
+                    }
                 }
             }
-        }
-        if (!p.extent.empty()) {
-            // The table's extent grows with its rows (readers take it instead of the R-tree's
-            // rounded boxes).
-            sqlite3_stmt* ext = cached(
-                "UPDATE gpkg_contents SET min_x = min(coalesce(min_x, ?2), ?2), min_y = min(coalesce(min_y, ?3), ?3), "
-                "max_x = max(coalesce(max_x, ?4), ?4), max_y = max(coalesce(max_y, ?5), ?5) WHERE table_name = ?1");
-            bindText(ext, 1, p.table);
-            sqlite3_bind_double(ext, 2, p.extent.xmin);
-            sqlite3_bind_double(ext, 3, p.extent.ymin);
-            sqlite3_bind_double(ext, 4, p.extent.xmax);
-            sqlite3_bind_double(ext, 5, p.extent.ymax);
-            step(ext);
-        }
-        if (!p.entries.empty()) {
-            Stmt count = prepare(db_, "SELECT count(*) FROM " + sqlName(rtree + "_rowid"));
-            step(count.get());
-            const std::size_t existing = std::size_t(sqlite3_column_int64(count.get(), 0));
-            // A search still reading the tree keeps some of its nodes in memory: write around it.
-            const bool reading = readers_.count(rtree) && readers_[rtree] > 0;
-            if (!reading && p.entries.size() >= 64 && p.entries.size() >= existing) {
-                std::vector<RtreeEntry> all;
-                all.reserve(existing + p.entries.size());
-                Stmt old = prepare(db_, "SELECT id, minx, maxx, miny, maxy FROM " + sqlName(rtree));
-                while (step(old.get()))
-                    all.push_back({sqlite3_column_int64(old.get(), 0),
-                                   {float(sqlite3_column_double(old.get(), 1)), float(sqlite3_column_double(old.get(), 2)),
-                                    float(sqlite3_column_double(old.get(), 3)), float(sqlite3_column_double(old.get(), 4))}});
-                all.insert(all.end(), p.entries.begin(), p.entries.end());
-                // One entry per id, the latest winning (as INSERT OR REPLACE would).
-                std::stable_sort(all.begin(), all.end(), [](const RtreeEntry& a, const RtreeEntry& b) { return a.id < b.id; });
-                std::vector<RtreeEntry> unique;
-                unique.reserve(all.size());
-                for (const RtreeEntry& e : all) {
-                    if (!unique.empty() && unique.back().id == e.id) unique.back() = e;
-                    else unique.push_back(e);
-                }
-                writePackedRtree(db_, rtree, std::move(unique));
-            } else {
-                Stmt ins = prepare(db_, "INSERT OR REPLACE INTO " + sqlName(rtree) + " VALUES (?1, ?2, ?3, ?4, ?5)");
-                for (const RtreeEntry& e : p.entries) {
-                    sqlite3_reset(ins.get());
-                    sqlite3_bind_int64(ins.get(), 1, e.id);
-                    for (int j = 0; j < 4; ++j) sqlite3_bind_double(ins.get(), 2 + j, double(e.box[j]));
-                    step(ins.get());
+            if (!p.extent.empty()) {
+                // The table's extent grows with its rows (readers take it instead of the R-tree's
+                // rounded boxes).
+                sqlite3_stmt* ext = cached(
+                    "UPDATE gpkg_contents SET min_x = min(coalesce(min_x, ?2), ?2), min_y = min(coalesce(min_y, ?3), ?3), "
+                    "max_x = max(coalesce(max_x, ?4), ?4), max_y = max(coalesce(max_y, ?5), ?5) WHERE table_name = ?1");
+                bindText(ext, 1, p.table);
+                sqlite3_bind_double(ext, 2, p.extent.xmin);
+                sqlite3_bind_double(ext, 3, p.extent.ymin);
+                sqlite3_bind_double(ext, 4, p.extent.xmax);
+                sqlite3_bind_double(ext, 5, p.extent.ymax);
+                step(ext);
+            }
+            if (!p.entries.empty()) {
+                Stmt count = prepare(db_, "SELECT count(*) FROM " + sqlName(rtree + "_rowid"));
+                step(count.get());
+                const std::size_t existing = std::size_t(sqlite3_column_int64(count.get(), 0));
+                // A search still reading the tree keeps some of its nodes in memory: write around it.
+                const bool reading = readers_.count(rtree) && readers_[rtree] > 0;
+                if (!reading && p.entries.size() >= 64 && p.entries.size() >= existing) {
+                    std::vector<RtreeEntry> all;
+                    all.reserve(existing + p.entries.size());
+                    Stmt old = prepare(db_, "SELECT id, minx, maxx, miny, maxy FROM " + sqlName(rtree));
+                    while (step(old.get()))
+                        all.push_back({sqlite3_column_int64(old.get(), 0),
+                                       {float(sqlite3_column_double(old.get(), 1)), float(sqlite3_column_double(old.get(), 2)),
+                                        float(sqlite3_column_double(old.get(), 3)), float(sqlite3_column_double(old.get(), 4))}});
+                    all.insert(all.end(), p.entries.begin(), p.entries.end());
+                    // One entry per id, the latest winning (as INSERT OR REPLACE would).
+                    std::stable_sort(all.begin(), all.end(), [](const RtreeEntry& a, const RtreeEntry& b) { return a.id < b.id; });
+                    std::vector<RtreeEntry> unique;
+                    unique.reserve(all.size());
+                    for (const RtreeEntry& e : all) {
+                        if (!unique.empty() && unique.back().id == e.id) unique.back() = e;
+                        else unique.push_back(e);
+                    }
+                    writePackedRtree(db_, rtree, std::move(unique));
+                } else {
+                    Stmt ins = prepare(db_, "INSERT OR REPLACE INTO " + sqlName(rtree) + " VALUES (?1, ?2, ?3, ?4, ?5)");
+                    for (const RtreeEntry& e : p.entries) {
+                        sqlite3_reset(ins.get());
+                        sqlite3_bind_int64(ins.get(), 1, e.id);
+                        for (int j = 0; j < 4; ++j) sqlite3_bind_double(ins.get(), 2 + j, double(e.box[j]));
+                        step(ins.get());
+                    }
                 }
             }
-        }
-        if (!p.triggerSql.empty()) exec(p.triggerSql);
-        if (p.create) {
-            for (const std::string& sql : p.create->triggers) exec(sql);
-            sqlite3_stmt* ext = cached(
-                "INSERT OR IGNORE INTO gpkg_extensions (table_name, column_name, extension_name, definition, scope) VALUES "
-                "(?1, ?2, 'gpkg_rtree_index', 'http://www.geopackage.org/spec120/#extension_rtree', 'write-only')");
-            bindText(ext, 1, p.table);
-            bindText(ext, 2, p.column);
-            step(ext);
+            if (!p.triggerSql.empty()) exec(p.triggerSql);
+            if (p.create) {
+                for (const std::string& sql : p.create->triggers) exec(sql);
+                sqlite3_stmt* ext = cached(
+                    "INSERT OR IGNORE INTO gpkg_extensions (table_name, column_name, extension_name, definition, scope) VALUES "
+                    "(?1, ?2, 'gpkg_rtree_index', 'http://www.geopackage.org/spec120/#extension_rtree', 'write-only')");
+                bindText(ext, 1, p.table);
+                bindText(ext, 2, p.column);
+                step(ext);
+            }
+        } catch (const std::exception& e) {
+            // The entries are no longer pending: a tree left half written must not be saved.
+            if (lostWrite_.empty()) lostWrite_ = e.what();
+            throw;
         }
     }
     void flushRtrees() {
@@ -575,7 +581,7 @@ public:
         }
         if (save) {
             try {
-                checkHeldRows();
+                checkLostWrites();
             } catch (...) {
                 sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
                 editing_ = false;
@@ -795,13 +801,13 @@ private:
         } catch (const std::exception& e) {
             rowBatches_.clear();
             // Their inserts were answered already: what they wrote must not be saved without them.
-            if (heldRowsLost_.empty()) heldRowsLost_ = e.what();
+            if (lostWrite_.empty()) lostWrite_ = e.what();
             throw;
         }
     }
-    // Refuses to save a transaction that lost held rows.
-    void checkHeldRows() const {
-        if (!heldRowsLost_.empty()) throw SqlError("rows could not be written, nothing of them is saved: " + heldRowsLost_);
+    // Refuses to save a transaction that lost held rows or R-tree entries.
+    void checkLostWrites() const {
+        if (!lostWrite_.empty()) throw SqlError("changes could not be written, nothing of them is saved: " + lostWrite_);
     }
 
     // The schema cookie: changes with every schema change of any connection.
@@ -823,7 +829,7 @@ private:
     // A rollback may have undone schema changes, R-trees and side tables made on the way included.
     void rolledBack() {
         rowBatches_.clear();
-        if (sqlite3_get_autocommit(db_)) heldRowsLost_.clear();  // only once the whole transaction is gone
+        if (sqlite3_get_autocommit(db_)) lostWrite_.clear();  // only once the whole transaction is gone
         batchable_.clear();
         ++generation_;
         rtrees_.clear();
@@ -905,7 +911,7 @@ private:
             if (!editing_) {
                 flushRows();
                 flushRtrees();
-                checkHeldRows();
+                checkLostWrites();
             }
         } catch (const std::exception& e) {
             // Rolled back rather than committed with a stale R-tree; nobody is left to tell but
@@ -940,7 +946,7 @@ private:
     std::int64_t cookieSeen_ = -1;
     std::map<std::string, int> readers_;
     bool editing_ = false;
-    std::string heldRowsLost_;  // why held rows of the open transaction could not be written
+    std::string lostWrite_;  // why held rows or R-tree entries of the open transaction could not be written
     bool sideTablesPending_ = false;  // a foreign GeoPackage's side tables are still temporary
     bool dataColumns_ = false;        // the schema extension's tables are there
     bool registrationChecked_ = false;  // the side tables' registration was brought up to date

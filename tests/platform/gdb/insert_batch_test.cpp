@@ -205,4 +205,31 @@ TEST_F(InsertBatch, ANullInANotNullColumnFailsAtItsInsertAndTheOthersStay) {
     EXPECT_EQ(valueOf(path_, "SELECT count(*) FROM t"), 40);
 }
 
+
+// A spatial index that cannot be written (another program holds a table under the name of its
+// node table): the session is not saved, neither at the first attempt nor at a second one, so no
+// feature is ever saved without its index entry.
+TEST_F(InsertBatch, ASessionWhoseSpatialIndexCannotBeWrittenIsNeverSaved) {
+    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
+                                                   esriFTSimple, "SHAPE");
+    IWorkspaceEditPtr edit(ws_);
+    edit->StartEditing(VARIANT_FALSE);  // the class is committed
+    edit->StopEditing(VARIANT_TRUE);
+    ASSERT_EQ(execOther(path_, "CREATE TABLE rtree_p_SHAPE_node (x)"), SQLITE_OK);
+    edit->StartEditing(VARIANT_FALSE);
+    IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+    IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+    for (int i = 0; i < 100; ++i) {
+        b->PutRefShape(point(i % 10, i / 10));
+        ins->InsertFeature(b);
+    }
+    EXPECT_FALSE(SUCCEEDED(edit->raw_StopEditing(VARIANT_TRUE)));
+    EXPECT_FALSE(SUCCEEDED(edit->raw_StopEditing(VARIANT_TRUE))) << "a second attempt saves nothing either";
+    ins = nullptr;
+    b = nullptr;
+    fc = nullptr;
+    edit = nullptr;
+    close();
+    EXPECT_EQ(valueOf(path_, "SELECT count(*) FROM p"), 0);
+}
 }  // namespace
