@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "export/edge_containment.h"
 #include "platform/geometry/geometry.h"
-#include "platform/geometry/shape.h"
 #include "platform/geometry/spatial_relation.h"
 #include "platform/gdb/gdb.h"
 #include "s57/relation_tables.h"
@@ -91,119 +91,6 @@ inline bool insideCoverage(IGeometry* shape, const std::vector<std::array<double
     return contains.matches(vertex);
 }
 
-// The boxes of the coverage's ring segments in a grid of buckets over their extent, for the segments
-// of a shape that may meet one: the grid only picks the boxes to compare, the comparison is exact.
-class EdgeGrid {
-public:
-    void build(const std::vector<std::array<double, 4>>& boxes) {
-        boxes_ = boxes;
-        cells_.assign(kSide * kSide, {});
-        everywhere_ = false;
-        if (boxes_.empty()) return;
-        x0_ = boxes_[0][0], y0_ = boxes_[0][1], x1_ = boxes_[0][2], y1_ = boxes_[0][3];
-        for (const auto& b : boxes_) {
-            x0_ = std::min(x0_, b[0]), y0_ = std::min(y0_, b[1]), x1_ = std::max(x1_, b[2]), y1_ = std::max(y1_, b[3]);
-        }
-        // Edges out of the numbers' range: every segment counts as near them.
-        everywhere_ = !std::isfinite(x0_) || !std::isfinite(y0_) || !std::isfinite(x1_) || !std::isfinite(y1_);
-        if (everywhere_) return;
-        sx_ = x1_ > x0_ ? kSide / (x1_ - x0_) : 0;
-        sy_ = y1_ > y0_ ? kSide / (y1_ - y0_) : 0;
-        for (std::size_t i = 0; i < boxes_.size(); ++i) {
-            const auto& b = boxes_[i];
-            const int c1 = column(b[2]), r0 = row(b[1]), r1 = row(b[3]);
-            for (int c = column(b[0]); c <= c1; ++c)
-                for (int r = r0; r <= r1; ++r) cells_[std::size_t(c * kSide + r)].push_back(i);
-        }
-    }
-    // Whether the box meets a segment's box; the coordinates are numbers.
-    bool meets(double x0, double y0, double x1, double y1) const {
-        if (everywhere_) return true;
-        if (boxes_.empty() || x1 < x0_ || x1_ < x0 || y1 < y0_ || y1_ < y0) return false;
-        const int c1 = column(x1), r0 = row(y0), r1 = row(y1);
-        for (int c = column(x0); c <= c1; ++c)
-            for (int r = r0; r <= r1; ++r)
-                for (std::size_t i : cells_[std::size_t(c * kSide + r)]) {
-                    const auto& b = boxes_[i];
-                    if (b[0] <= x1 && x0 <= b[2] && b[1] <= y1 && y0 <= b[3]) return true;
-                }
-        return false;
-    }
-
-private:
-    static constexpr int kSide = 128;
-    // Monotone in the coordinate, so that boxes that meet share a bucket.
-    static int bucket(double v, double lo, double scale) {
-        const double t = (v - lo) * scale;
-        return t < 0 ? 0 : t >= kSide ? kSide - 1 : int(t);
-    }
-    int column(double x) const { return bucket(x, x0_, sx_); }
-    int row(double y) const { return bucket(y, y0_, sy_); }
-    std::vector<std::array<double, 4>> boxes_;
-    std::vector<std::vector<std::size_t>> cells_;
-    double x0_ = 0, y0_ = 0, x1_ = 0, y1_ = 0, sx_ = 0, sy_ = 0;
-    bool everywhere_ = false;
-};
-
-// Whether a line or area lies in a coverage that is one valid polygon without holes, decided with
-// GEOS relating only the shape's segments that may meet the coverage's edges (their boxes meet):
-// the others meet no edge, so each run of them lies wholly inside or wholly outside, which one of
-// its vertices tells. The shape lies in the coverage when all its runs lie inside and the coverage
-// covers the rest; an area's interior then lies in the coverage's interior (the coverage's
-// exterior is connected and its rings enclose nothing of it), a line's has a run inside. False:
-// not known (the full containment decides).
-inline bool containedAlongEdges(IGeometry* shape, esriGeometryType type, const EdgeGrid& edges,
-                                const SpatialPredicate& contains) {
-    constexpr std::size_t kChunk = 16;  // segments whose joint box is tested first
-    const bool area = type == esriGeometryPolygon;
-    if (!area && type != esriGeometryPolyline) return false;
-    const geom::Shape& whole = geom::shapeOf(shape);
-    std::vector<std::vector<WKSPoint>> nearRuns;
-    bool inside = false, hasArea = false;
-    IPointPtr vertex;
-    for (const geom::Part& part : whole.parts) {
-        const std::size_t n = part.size();
-        if (n < (area ? 3u : 2u)) return false;
-        for (const geom::Coord& c : part)
-            if (!std::isfinite(c.x) || !std::isfinite(c.y)) return false;
-        if (area && geom::signedArea(part) != 0) hasArea = true;
-        const bool closed = part.front().x == part.back().x && part.front().y == part.back().y;
-        const std::size_t segments = area && !closed ? n : n - 1;
-        bool inRun = false, farRun = false;
-        std::size_t farUntil = 0;  // the segments before it are far, their chunk's box meeting no edge
-        for (std::size_t i = 0; i < segments; ++i) {
-            if (i >= farUntil && i % kChunk == 0) {
-                const std::size_t end = std::min(segments, i + kChunk);
-                double x0 = part[i].x, y0 = part[i].y, x1 = x0, y1 = y0;
-                for (std::size_t j = i + 1; j <= end; ++j) {
-                    const geom::Coord& c = part[j % n];
-                    x0 = std::min(x0, c.x), y0 = std::min(y0, c.y), x1 = std::max(x1, c.x), y1 = std::max(y1, c.y);
-                }
-                if (!edges.meets(x0, y0, x1, y1)) farUntil = end;
-            }
-            const geom::Coord& a = part[i];
-            const geom::Coord& b = part[(i + 1) % n];
-            if (i >= farUntil &&
-                edges.meets(std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y))) {
-                if (!inRun) nearRuns.push_back({{a.x, a.y}});
-                nearRuns.back().push_back({b.x, b.y});
-                inRun = true;
-                farRun = false;
-                continue;
-            }
-            inRun = false;
-            if (farRun) continue;
-            farRun = true;
-            if (!vertex) vertex.CreateInstance(CLSID_Point);
-            vertex->PutCoords(a.x, a.y);
-            if (!contains.matches(vertex)) return false;
-            inside = true;
-        }
-    }
-    if (area ? !hasArea : !inside) return false;
-    return nearRuns.empty() || contains.coversLines(nearRuns);
-}
-
 // How a feature's cell test decided: the prepared containment holds; it does not but the full test
 // says within; neither holds, the prepared test having answered; not in the cell, the prepared test
 // having failed or not been made (Unsure: the export's own tests may still differ).
@@ -233,10 +120,8 @@ public:
             }
             try {
                 edgesBuilt_[k] = prepared && segmentBoxes(area, edges_[k]);
-                simple_[k] = edgesBuilt_[k] && prepared->isOneValidPolygonWithoutHoles();
-                if (simple_[k]) grid_[k].build(edges_[k]);
             } catch (const _com_error&) {
-                edgesBuilt_[k] = simple_[k] = false;
+                edgesBuilt_[k] = false;
             }
         }
         // A shape far from the area's edges needs no relating of its own (the export's shortcut).
@@ -246,8 +131,12 @@ public:
         } catch (const _com_error&) {
             // not known: the containment below decides
         }
+        // A shape near them: the pieces of it that come near them are related, not the whole.
         try {
-            if (prepared && simple_[k] && containedAlongEdges(shape, type, grid_[k], *prepared)) return Verdict::Contained;
+            if (prepared) {
+                if (!along_[k]) along_[k] = std::make_unique<EdgeContainment>(area);
+                if (along_[k]->contains(shape)) return Verdict::Contained;
+            }
         } catch (const _com_error&) {
             // not known: the containment below decides
         }
@@ -296,8 +185,7 @@ private:
     bool failed_[2] = {false, false};
     std::vector<std::array<double, 4>> edges_[2];
     bool edgesBuilt_[2] = {false, false};
-    bool simple_[2] = {false, false};  // the area is one valid polygon without holes
-    EdgeGrid grid_[2];
+    std::unique_ptr<EdgeContainment> along_[2];  // made with the prepared area
     std::map<IFeatureClass*, LONG> subtypeField_;
     std::map<std::pair<IFeatureClass*, LONG>, int32_t> codes_;
 };

@@ -15,7 +15,7 @@ bool finite(const geom::Coord& c) { return std::isfinite(c.x) && std::isfinite(c
 
 }  // namespace
 
-EdgeContainment::EdgeContainment(IGeometry* coverage) : coverage_(coverage) {
+EdgeContainment::EdgeContainment(IGeometry* coverage) {
     try {
         if (!coverage) return;
         const geom::Shape& s = geom::shapeOf(coverage);
@@ -40,6 +40,11 @@ EdgeContainment::EdgeContainment(IGeometry* coverage) : coverage_(coverage) {
         scaleX_ = grid_ / (extent_.xmax - extent_.xmin);
         scaleY_ = grid_ / (extent_.ymax - extent_.ymin);
         if (!std::isfinite(scaleX_) || !std::isfinite(scaleY_)) return;
+        // The runs near the edges: no point of them outside the coverage (their interiors and
+        // boundaries miss its exterior). The shortcut's reasoning (the ray's parity, an exterior in
+        // one piece) holds for a valid ring only; GEOS decides the shapes of any other whole.
+        covers_ = std::make_unique<SpatialPredicate>(coverage, esriSpatialRelRelation, "******FF*");
+        if (!covers_->isOneValidPolygonWithoutHoles()) return;
         cells_.assign(std::size_t(grid_ * grid_), {});
         for (std::size_t k = 0; k < boxes_.size(); ++k) {
             const Box& b = boxes_[k];
@@ -98,8 +103,6 @@ bool EdgeContainment::inside(const geom::Coord& p) const {
 
 bool EdgeContainment::runsCovered(std::vector<std::vector<geom::Coord>>& runs) const {
     if (runs.empty()) return true;
-    // No point of the runs outside the coverage (their interiors and boundaries miss the exterior).
-    if (!covers_) covers_ = std::make_unique<SpatialPredicate>(coverage_, esriSpatialRelRelation, "******FF*");
     geom::Shape lines;
     lines.type = esriGeometryPolyline;
     lines.parts = std::move(runs);

@@ -1,8 +1,8 @@
-// export/edge_containment.h: whether a cell's coverage (one ring) contains a shape that comes near
+// export/edge_containment.h: whether a cell's coverage (one valid ring) contains a shape that comes near
 // its edges, without relating the whole shape. A segment of the shape whose box meets the box of no
 // coverage edge lies wholly inside or wholly outside, and a ray from its vertex says which by
-// comparisons of coordinates alone; only the runs of segments near the edges are related (GEOS),
-// each run on its own. Answers "contained" only when sure; anything else is left to the full test.
+// comparisons of coordinates alone; only the runs of segments near the edges are related (GEOS,
+// all runs at once). Answers "contained" only when sure; anything else is left to the full test.
 #pragma once
 
 #include <array>
@@ -19,7 +19,7 @@ struct Coord;
 
 class EdgeContainment {
 public:
-    // A coverage that is not one ring of finite coordinates gives a test that never decides.
+    // A coverage that is not one valid ring of finite coordinates gives a test that never decides.
     explicit EdgeContainment(IGeometry* coverage);
     ~EdgeContainment();
     EdgeContainment(const EdgeContainment&) = delete;
@@ -44,12 +44,11 @@ private:
     bool runsCovered(std::vector<std::vector<geom::Coord>>& runs) const;  // empties runs
 
     bool usable_ = false;
-    IGeometryPtr coverage_;
     std::vector<std::array<double, 4>> edges_;  // ax, ay, bx, by
     std::vector<Box> boxes_;
     Box extent_{};
     int grid_ = 0;
     double scaleX_ = 0, scaleY_ = 0;
     std::vector<std::vector<std::uint32_t>> cells_;  // edges whose box meets the cell, row by row
-    mutable std::unique_ptr<SpatialPredicate> covers_;
+    std::unique_ptr<SpatialPredicate> covers_;
 };

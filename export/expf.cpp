@@ -543,13 +543,6 @@ int chainFSPT(char* featureName, FieldBuilder& field, int32_t count, SrelRecord*
         const Ends& e = ends[r.DEST_NAME];
         return r.ORNT[0] == 'R' ? e.begin : e.end;
     };
-    // Whether another edge of the feature has a node row at `node`.
-    auto touchedByOther = [&](const std::string& edge, const std::string& node) {
-        for (const auto& n : nodeRows)
-            if (n.second.first != edge && n.second.second == node) return true;
-        return false;
-    };
-
     // Pointers stored as a chain already (each edge starts where the one before ended, or after a
     // ring closed a new ring starts) are written as stored: the cell's own order comes back.
     // An area's stored order must begin with its exterior boundary.
@@ -568,29 +561,54 @@ int chainFSPT(char* featureName, FieldBuilder& field, int32_t count, SrelRecord*
         return 0;
     }
 
+    // The same rows by node, each node's in list order.
+    std::unordered_map<std::string, std::vector<const std::string*>> edgesAtNode;
+    for (const auto& n : nodeRows) edgesAtNode[n.second.second].push_back(&n.second.first);
+    // Whether another edge of the feature has a node row at `node`.
+    auto touchedByOther = [&](const std::string& edge, const std::string& node) {
+        const auto at = edgesAtNode.find(node);
+        if (at == edgesAtNode.end()) return false;
+        for (const std::string* other : at->second)
+            if (*other != edge) return true;
+        return false;
+    };
+
+    // Each edge's pointers, by their place in the feature's list.
+    std::unordered_map<std::string, std::vector<std::size_t>> pointersOf;
+    for (std::size_t q = 0; q < m; ++q) pointersOf[records[p[q]].DEST_NAME].push_back(q);
     std::vector<bool> written(m, false);
-    std::vector<std::string> writtenEdges;
+    std::unordered_set<std::string> writtenEdges;
     std::size_t k = 0;
     std::string next;
     auto write = [&](std::size_t q) {
         const SrelRecord& r = records[p[q]];
         addPointer(field, r);
         written[q] = true;
-        writtenEdges.push_back(r.DEST_NAME);
+        writtenEdges.insert(r.DEST_NAME);
         ++k;
         next.clear();
         const std::string edge = r.DEST_NAME, end = endNode(r);
         if (end.empty()) return;
-        for (const auto& n : nodeRows) {
-            if (n.second.first == edge || n.second.second != end) continue;
-            if (std::find(writtenEdges.begin(), writtenEdges.end(), n.second.first) == writtenEdges.end())
-                next = n.second.first;
+        // The first other edge with a row at the end node, unless it is written already.
+        const auto at = edgesAtNode.find(end);
+        if (at == edgesAtNode.end()) return;
+        for (const std::string* other : at->second) {
+            if (*other == edge) continue;
+            if (!writtenEdges.count(*other)) next = *other;
             return;
         }
     };
     while (k < m) {
         const std::size_t before = k;
         for (std::size_t q = 0; q < m && k < m; ++q) {
+            if (k > 0 && !next.empty()) {
+                // Only the edge named next qualifies: its first unwritten pointer from here on.
+                const std::vector<std::size_t>& at = pointersOf[next];
+                auto it = std::lower_bound(at.begin(), at.end(), q);
+                while (it != at.end() && written[*it]) ++it;
+                if (it == at.end()) break;
+                q = *it;
+            }
             if (written[q]) continue;
             const SrelRecord& r = records[p[q]];
             bool qualifies;

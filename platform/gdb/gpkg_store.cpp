@@ -1531,7 +1531,15 @@ public:
             db_.beginWrite();
             // The R-tree's delete trigger keeps it: it must hold every row first.
             if (!ci.rtree.empty()) db_.flushRtree(ci.rtree);
-            db_.exec("DELETE FROM " + table + (filter.where.empty() ? "" : " WHERE (" + filter.where + ")"));
+            const std::string where = filter.where.empty() ? "" : " WHERE (" + filter.where + ")";
+            if (!ci.rtree.empty()) {
+                std::vector<std::int64_t> ids;
+                Stmt gone = prepare(db_.raw(), "SELECT " + oid + " FROM " + table + where);
+                while (step(gone.get())) ids.push_back(sqlite3_column_int64(gone.get(), 0));
+                gone.reset();
+                rtreeWithout(ci, std::move(ids));
+            }
+            db_.exec("DELETE FROM " + table + where);
             return;
         }
         std::vector<std::int64_t> ids;
@@ -1544,6 +1552,7 @@ public:
         if (ids.empty()) return;
         db_.beginWrite();
         if (!ci.rtree.empty()) db_.flushRtree(ci.rtree);
+        if (!ci.rtree.empty()) rtreeWithout(ci, ids);
         constexpr std::size_t kBatch = 500;
         for (std::size_t at = 0; at < ids.size(); at += kBatch) {
             const std::size_t n = std::min(kBatch, ids.size() - at);
@@ -1555,6 +1564,27 @@ public:
             step(st);
             sqlite3_reset(st);
         }
+    }
+
+    // Many rows going at once: their class's R-tree is written anew, packed, with the entries of
+    // the rows that stay (the delete trigger then finds none of theirs), instead of losing them one
+    // by one with a rebalancing each. Not while a statement is running (a search may hold nodes).
+    void rtreeWithout(const ClassInfo& ci, std::vector<std::int64_t> gone) {
+        if (gone.size() < 64 || !db_.rtreeExists(ci.rtree)) return;
+        for (sqlite3_stmt* s = sqlite3_next_stmt(db_.raw(), nullptr); s; s = sqlite3_next_stmt(db_.raw(), s))
+            if (sqlite3_stmt_busy(s)) return;
+        std::sort(gone.begin(), gone.end());
+        std::vector<RtreeEntry> stay;
+        Stmt old = prepare(db_.raw(), "SELECT id, minx, maxx, miny, maxy FROM " + sqlName(ci.rtree));
+        while (step(old.get())) {
+            const std::int64_t id = sqlite3_column_int64(old.get(), 0);
+            if (std::binary_search(gone.begin(), gone.end(), id)) continue;
+            stay.push_back({id, {float(sqlite3_column_double(old.get(), 1)), float(sqlite3_column_double(old.get(), 2)),
+                                 float(sqlite3_column_double(old.get(), 3)), float(sqlite3_column_double(old.get(), 4))}});
+        }
+        old.reset();
+        if (stay.size() > gone.size()) return;
+        writePackedRtree(db_.raw(), ci.rtree, std::move(stay));
     }
 
     std::optional<DatasetItem> dataset(const std::string& name) override {

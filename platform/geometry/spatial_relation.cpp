@@ -119,35 +119,6 @@ bool SpatialPredicate::isOneValidPolygonWithoutHoles() const {
            GEOSisValid_r(m.ctx, g) == 1;
 }
 
-bool SpatialPredicate::coversLines(const std::vector<std::vector<WKSPoint>>& lines) const {
-    const Impl& m = *impl_;
-    try {
-        std::vector<Geom> parts;
-        std::vector<double> buffer;
-        for (const auto& line : lines) {
-            buffer.clear();
-            for (const WKSPoint& p : line) {
-                buffer.push_back(p.X);
-                buffer.push_back(p.Y);
-            }
-            GEOSCoordSequence* seq = GEOSCoordSeq_copyFromBuffer_r(m.ctx, buffer.data(), unsigned(line.size()), 0, 0);
-            if (!seq) geom::throwGeos("coordinate sequence");
-            GEOSGeometry* g = GEOSGeom_createLineString_r(m.ctx, seq);
-            if (!g) geom::throwGeos("line string");
-            parts.emplace_back(g, geom::GeomDestroy{m.ctx});
-        }
-        std::vector<GEOSGeometry*> raw;
-        for (auto& g : parts) raw.push_back(g.get());
-        GEOSGeometry* all = GEOSGeom_createCollection_r(m.ctx, GEOS_MULTILINESTRING, raw.data(), unsigned(raw.size()));
-        if (!all) geom::throwGeos("line collection");
-        for (auto& g : parts) (void)g.release();  // the collection owns them now
-        const Geom whole(all, geom::GeomDestroy{m.ctx});
-        return geom::predicate(GEOSPreparedCovers_r(m.ctx, m.prepared.get(), whole.get()), "covers");
-    } catch (const geom::GeometryError& e) {
-        throw _com_error(E_FAIL, fromUtf8(std::string("spatial filter: ") + e.what()));
-    }
-}
-
 bool SpatialPredicate::matchesBlob(const void* blob, std::size_t size) const {
     if (impl_->prefilter && !impl_->extent.intersects(gpkgBlobExtent(blob, size))) return false;
     return impl_->test(geom::shapeFromGpkgBlob(blob, size));

@@ -16,7 +16,6 @@
 #include <cstddef>
 #include <memory>
 #include <string_view>
-#include <vector>
 
 class SpatialPredicate {
  public:
@@ -37,10 +36,6 @@ class SpatialPredicate {
     bool matches(IGeometry* candidate) const;
     // Whether the query geometry is one valid polygon without holes (so its exterior is connected).
     bool isOneValidPolygonWithoutHoles() const;
-    // Whether the query geometry covers every one of the lines (no point of them in its exterior),
-    // each line a run of at least two points; whatever the relation. Throws _com_error(E_FAIL) when
-    // GEOS fails.
-    bool coversLines(const std::vector<std::vector<WKSPoint>>& lines) const;
     // A GeoPackage geometry blob; throws GpkgBlobError when it is malformed.
     bool matchesBlob(const void* blob, std::size_t size) const;
 

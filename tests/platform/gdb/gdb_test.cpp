@@ -750,6 +750,87 @@ TEST_F(GdbTest, RTreeFollowsInsertsUpdatesAndDeletes) {
 
 // A second load into classes that have their R-trees: every row is indexed once, our insert trigger
 // is quiet only for our own rows, and another program's trigger on the table still fires for them.
+// Deleting rows keeps the R-tree to the rows that stay, whether its entries go one by one or the
+// tree is written anew (many rows at once), and while a search still reads it.
+struct DeleteCase {
+    const char* name;
+    const char* where;
+    bool spatial;     // also within x 0..19 (all y)
+    bool searching;   // a search of the class is open during the delete
+    bool (*goes)(int x, int y, int n);
+};
+
+class RTreeAfterDelete : public GdbTest, public ::testing::WithParamInterface<DeleteCase> {};
+
+TEST_P(RTreeAfterDelete, HoldsTheRowsThatStayAndAnswersSearches) {
+    const DeleteCase& c = GetParam();
+    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {{L"N", esriFieldTypeInteger, 4}}),
+                                                   nullptr, nullptr, esriFTSimple, "SHAPE");
+    {
+        // A grid of 30 x 10 points, N = 30 y + x.
+        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+        for (int i = 0; i < 300; ++i) {
+            b->PutRefShape(point(i % 30, i / 30));
+            b->PutValue(2, _variant_t(long(i)));
+            ins->InsertFeature(b);
+        }
+    }
+    IFeatureCursorPtr reading;
+    if (c.searching) {
+        reading = fc->Search(nullptr, VARIANT_FALSE);
+        ASSERT_TRUE(reading->NextFeature() != nullptr);
+    }
+    IQueryFilterPtr q;
+    if (c.spatial) {
+        ISpatialFilterPtr sf(CLSID_SpatialFilter);
+        sf->PutRefGeometry(polygon({{-0.5, -0.5}, {19.5, -0.5}, {19.5, 9.5}, {-0.5, 9.5}}));
+        sf->PutSpatialRel(esriSpatialRelIntersects);
+        q = sf;
+    } else {
+        q.CreateInstance(CLSID_QueryFilter);
+    }
+    q->PutWhereClause(c.where);
+    ITablePtr(fc)->DeleteSearchedRows(q);
+    reading = nullptr;
+
+    long kept = 0, boxSum = 0, keptInBox = 0;
+    for (int n = 0; n < 300; ++n) {
+        const int x = n % 30, y = n / 30;
+        if (c.goes(x, y, n)) continue;
+        ++kept;
+        boxSum += 2 * x + 2 * y;
+        if (x >= 5 && x <= 24 && y >= 2 && y <= 6) ++keptInBox;
+    }
+    EXPECT_EQ(fc->FeatureCount(nullptr), kept);
+    ISpatialFilterPtr box(CLSID_SpatialFilter);
+    box->PutRefGeometry(polygon({{4.5, 1.5}, {24.5, 1.5}, {24.5, 6.5}, {4.5, 6.5}}));
+    box->PutSpatialRel(esriSpatialRelIntersects);
+    EXPECT_EQ(fc->FeatureCount(box), keptInBox) << "a search through the R-tree after the delete";
+    ws_ = nullptr;
+    fws_ = nullptr;
+    fc = nullptr;
+    q = nullptr;
+    box = nullptr;
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM rtree_p_SHAPE"), kept);
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM rtree_p_SHAPE WHERE id NOT IN (SELECT OBJECTID FROM p)"), 0);
+    EXPECT_EQ(countRows(path_, "SELECT count(*) FROM p WHERE OBJECTID NOT IN (SELECT id FROM rtree_p_SHAPE)"), 0);
+    EXPECT_EQ(countRows(path_, "SELECT coalesce(sum(minx + maxx + miny + maxy), 0) FROM rtree_p_SHAPE"), boxSum);
+    EXPECT_EQ(countRows(path_, "SELECT rtreecheck('rtree_p_SHAPE') = 'ok'"), 1);
+}
+
+const DeleteCase kDeletes[] = {
+    {"FewRows", "N >= 250", false, false, [](int, int, int n) { return n >= 250; }},
+    {"ManyButFewerThanStay", "N >= 200", false, false, [](int, int, int n) { return n >= 200; }},
+    {"MostRows", "N >= 100", false, false, [](int, int, int n) { return n >= 100; }},
+    {"EveryRow", "N >= 0", false, false, [](int, int, int) { return true; }},
+    {"MostRowsBySpaceAndWhere", "N >= 30", true, false, [](int x, int, int n) { return n >= 30 && x <= 19; }},
+    {"MostRowsWhileASearchReads", "N >= 100", false, true, [](int, int, int n) { return n >= 100; }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Deletes, RTreeAfterDelete, ::testing::ValuesIn(kDeletes),
+                         [](const auto& i) { return std::string(i.param.name); });
+
 TEST_F(GdbTest, ASecondLoadIndexesItsRowsAndLeavesEveryTriggerAtWork) {
     auto load = [&](const char* name, int from) {
         IFeatureClassPtr fc = fws_->OpenFeatureClass(name);
