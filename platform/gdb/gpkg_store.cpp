@@ -1532,14 +1532,16 @@ public:
             // The R-tree's delete trigger keeps it: it must hold every row first.
             if (!ci.rtree.empty()) db_.flushRtree(ci.rtree);
             const std::string where = filter.where.empty() ? "" : " WHERE (" + filter.where + ")";
-            if (!ci.rtree.empty()) {
-                std::vector<std::int64_t> ids;
-                Stmt gone = prepare(db_.raw(), "SELECT " + oid + " FROM " + table + where);
-                while (step(gone.get())) ids.push_back(sqlite3_column_int64(gone.get(), 0));
-                gone.reset();
-                rtreeWithout(ci, std::move(ids));
-            }
-            db_.exec("DELETE FROM " + table + where);
+            withRtree(ci, [&] {
+                if (!ci.rtree.empty()) {
+                    std::vector<std::int64_t> ids;
+                    Stmt gone = prepare(db_.raw(), "SELECT " + oid + " FROM " + table + where);
+                    while (step(gone.get())) ids.push_back(sqlite3_column_int64(gone.get(), 0));
+                    gone.reset();
+                    rtreeWithout(ci, std::move(ids));
+                }
+                db_.exec("DELETE FROM " + table + where);
+            });
             return;
         }
         std::vector<std::int64_t> ids;
@@ -1552,18 +1554,36 @@ public:
         if (ids.empty()) return;
         db_.beginWrite();
         if (!ci.rtree.empty()) db_.flushRtree(ci.rtree);
-        if (!ci.rtree.empty()) rtreeWithout(ci, ids);
-        constexpr std::size_t kBatch = 500;
-        for (std::size_t at = 0; at < ids.size(); at += kBatch) {
-            const std::size_t n = std::min(kBatch, ids.size() - at);
-            std::string sql = "DELETE FROM " + table + " WHERE " + oid + " IN (";
-            for (std::size_t k = 0; k < n; ++k) sql += k ? ", ?" : "?";
-            sql += ")";
-            sqlite3_stmt* st = db_.cached(sql);
-            for (std::size_t k = 0; k < n; ++k) sqlite3_bind_int64(st, int(k + 1), ids[at + k]);
-            step(st);
-            sqlite3_reset(st);
+        withRtree(ci, [&] {
+            if (!ci.rtree.empty()) rtreeWithout(ci, ids);
+            constexpr std::size_t kBatch = 500;
+            for (std::size_t at = 0; at < ids.size(); at += kBatch) {
+                const std::size_t n = std::min(kBatch, ids.size() - at);
+                std::string sql = "DELETE FROM " + table + " WHERE " + oid + " IN (";
+                for (std::size_t k = 0; k < n; ++k) sql += k ? ", ?" : "?";
+                sql += ")";
+                sqlite3_stmt* st = db_.cached(sql);
+                for (std::size_t k = 0; k < n; ++k) sqlite3_bind_int64(st, int(k + 1), ids[at + k]);
+                step(st);
+                sqlite3_reset(st);
+            }
+        });
+    }
+
+    // The R-tree written anew and the rows deleted stand or fall together: a delete refused after
+    // the tree lost the rows' entries would leave rows the tree no longer finds.
+    template <class Delete>
+    void withRtree(const ClassInfo& ci, Delete&& del) {
+        if (ci.rtree.empty()) return del();
+        const int rc = sqlite3_exec(db_.raw(), "SAVEPOINT gdb_delete", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) throw SqlError(db_.raw(), rc, "SAVEPOINT gdb_delete");
+        try {
+            del();
+        } catch (...) {
+            sqlite3_exec(db_.raw(), "ROLLBACK TO gdb_delete; RELEASE gdb_delete", nullptr, nullptr, nullptr);
+            throw;
         }
+        sqlite3_exec(db_.raw(), "RELEASE gdb_delete", nullptr, nullptr, nullptr);
     }
 
     // Many rows going at once: their class's R-tree is written anew, packed, with the entries of

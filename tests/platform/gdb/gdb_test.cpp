@@ -748,8 +748,6 @@ TEST_F(GdbTest, RTreeFollowsInsertsUpdatesAndDeletes) {
     sqlite3_close(db);
 }
 
-// A second load into classes that have their R-trees: every row is indexed once, our insert trigger
-// is quiet only for our own rows, and another program's trigger on the table still fires for them.
 // Deleting rows keeps the R-tree to the rows that stay, whether its entries go one by one or the
 // tree is written anew (many rows at once), and while a search still reads it.
 struct DeleteCase {
@@ -831,6 +829,8 @@ const DeleteCase kDeletes[] = {
 INSTANTIATE_TEST_SUITE_P(Deletes, RTreeAfterDelete, ::testing::ValuesIn(kDeletes),
                          [](const auto& i) { return std::string(i.param.name); });
 
+// A second load into classes that have their R-trees: every row is indexed once, our insert trigger
+// is quiet only for our own rows, and another program's trigger on the table still fires for them.
 TEST_F(GdbTest, ASecondLoadIndexesItsRowsAndLeavesEveryTriggerAtWork) {
     auto load = [&](const char* name, int from) {
         IFeatureClassPtr fc = fws_->OpenFeatureClass(name);

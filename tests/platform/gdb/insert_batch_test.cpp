@@ -232,4 +232,39 @@ TEST_F(InsertBatch, ASessionWhoseSpatialIndexCannotBeWrittenIsNeverSaved) {
     close();
     EXPECT_EQ(valueOf(path_, "SELECT count(*) FROM p"), 0);
 }
+
+// Another program's trigger refuses a delete of many rows: the spatial index still finds every row.
+TEST_F(InsertBatch, ARefusedDeleteOfManyRowsLeavesTheSpatialIndexWhole) {
+    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
+                                                   esriFTSimple, "SHAPE");
+    IWorkspaceEditPtr edit(ws_);
+    edit->StartEditing(VARIANT_FALSE);
+    {
+        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+        for (int i = 0; i < 100; ++i) {
+            b->PutRefShape(point(i % 10, i / 10));
+            ins->InsertFeature(b);
+        }
+    }
+    edit->StopEditing(VARIANT_TRUE);
+    ASSERT_EQ(execOther(path_, "CREATE TRIGGER p_keep BEFORE DELETE ON p WHEN OLD.OBJECTID = 90 "
+                               "BEGIN SELECT RAISE(ABORT, 'kept'); END"),
+              SQLITE_OK);
+    edit->StartEditing(VARIANT_FALSE);
+    IQueryFilterPtr q(CLSID_QueryFilter);
+    q->PutWhereClause("OBJECTID > 10");
+    EXPECT_FALSE(SUCCEEDED(ITablePtr(fc)->raw_DeleteSearchedRows(q)));
+    EXPECT_EQ(edit->raw_StopEditing(VARIANT_TRUE), S_OK);
+    ISpatialFilterPtr all(CLSID_SpatialFilter);
+    all->PutRefGeometry(polygon({{-0.5, -0.5}, {9.5, -0.5}, {9.5, 9.5}, {-0.5, 9.5}}));
+    all->PutSpatialRel(esriSpatialRelIntersects);
+    EXPECT_EQ(fc->FeatureCount(all), 100);
+    all = nullptr;
+    q = nullptr;
+    fc = nullptr;
+    edit = nullptr;
+    close();
+    EXPECT_EQ(valueOf(path_, "SELECT count(*) FROM rtree_p_SHAPE"), 100);
+}
 }  // namespace
