@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -260,6 +261,7 @@ public:
             if (editing_) raise(GDB_E_EDITING, "the workspace is being edited already");
             commitBatch();
             s_->begin();
+            forgetAbsent();
             s_->execReused(kWriterLock);
             editing_ = true;
             operations_ = 0;
@@ -354,8 +356,12 @@ public:
 
     std::shared_ptr<ClassInfo> loadClass(const std::string& name) override {
         return guarded([&]() -> std::shared_ptr<ClassInfo> {
+            const bool known = s_->inTransaction();
+            if (known && noClass_.count(lower(name))) return nullptr;
             flushInserts();
-            return classFrom(s_->execAll(loadStatements(name)), 0);
+            auto info = classFrom(s_->execAll(loadStatements(name)), 0);
+            if (!info && known) noClass_.insert(lower(name));
+            return info;
         });
     }
 
@@ -394,6 +400,7 @@ public:
                            std::move(p), true});
             const std::size_t load = all.size();
             for (auto& st : loadStatements(name)) all.push_back(std::move(st));
+            noClass_.erase(lower(name));
             auto info = classFrom(s_->execAll(all), load);
             if (!info) raise(GDB_E_SQL, "class " + name + " was not made");
             return info;
@@ -619,12 +626,16 @@ public:
         });
     }
     std::string topologyOf(const std::string& className) override {
+        const bool known = s_->inTransaction();
+        if (known && !lost_ && noTopology_.count(lower(className))) return {};
         auto n = names("SELECT topology FROM gdb_topology_classes WHERE class_name = $1 ORDER BY ord LIMIT 1", className);
+        if (n.empty() && known) noTopology_.insert(lower(className));
         return n.empty() ? std::string() : n.front();
     }
     void addTopologyClass(const std::string& topology, const std::string& className) override {
         guarded([&] {
             beginWrite();
+            noTopology_.erase(lower(className));
             s_->execReused("INSERT INTO gdb_topology_classes (topology, class_name) VALUES ($1, $2)", {text(topology), text(className)});
         });
     }
@@ -770,6 +781,12 @@ private:
             },
             true);
     }
+    // What was found missing is missing still while the writer lock is held, but for what this
+    // connection makes (a rollback only takes away): a class, a class's topology.
+    void forgetAbsent() {
+        noClass_.clear();
+        noTopology_.clear();
+    }
     void sendLater() {
         if (later_.empty()) return;
         std::vector<PgSession::Statement> now;
@@ -781,6 +798,7 @@ private:
     void beginWrite() {
         if (s_->inTransaction()) return;
         s_->begin();
+        forgetAbsent();
         s_->execReused(kWriterLock);
         batchStart_ = std::chrono::steady_clock::now();
     }
@@ -907,6 +925,7 @@ private:
     std::uint64_t generation_ = 0;
     std::chrono::steady_clock::time_point batchStart_;
     std::vector<PgSession::Statement> later_;  // held back by hold()
+    std::set<std::string> noClass_, noTopology_;  // lower-cased names found missing this transaction
     std::map<std::string, Pending> inserts_;  // lower-cased class name: rows waiting to be sent
     std::map<std::string, std::int64_t> drawn_;  // sequence: the first id it gave this transaction
     std::map<std::string, std::int64_t> next_;   // sequence: the next id to give, as last noted

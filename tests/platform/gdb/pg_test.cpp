@@ -353,4 +353,32 @@ TEST_P(EnterpriseSubtypes, AreStoredWithTheRestOfTheWork) {
 INSTANTIATE_TEST_SUITE_P(Ends, EnterpriseSubtypes, ::testing::ValuesIn(kSubtypesCases),
                          [](const ::testing::TestParamInfo<SubtypesCase>& i) { return std::string(i.param.name); });
 
+// Within one transaction a class or a class's topology found missing is found once this connection
+// makes it, whatever the case of its name, and missing again once an aborted operation took it away.
+TEST_F(EnterpriseWorkspace, WhatWasMissingIsFoundOnceMade) {
+    IFeatureDatasetPtr ds = fws_->CreateFeatureDataset("S57", wgs84());
+    IWorkspaceEditPtr edit(ws_);
+    edit->StartEditing(VARIANT_FALSE);
+    EXPECT_EQ(resultOf([&] { fws_->OpenFeatureClass("LINEFEATURE"); }), GDB_E_NOT_FOUND);
+    IFeatureClassPtr line = ds->CreateFeatureClass("LineFeature", featureFields(esriGeometryPolyline, false, {}), nullptr,
+                                                   nullptr, esriFTSimple, "SHAPE");
+    line = nullptr;
+    line = fws_->OpenFeatureClass("linefeature");
+    ASSERT_TRUE(line);
+    EXPECT_EQ(ITopologyClassPtr(line)->GetIsInTopology(), VARIANT_FALSE);
+    ITopologyPtr topo = ITopologyContainerPtr(ds)->CreateTopology("S57_Topology", 1e-7);
+    topo->AddClass(line);
+    EXPECT_EQ(ITopologyClassPtr(line)->GetIsInTopology(), VARIANT_TRUE);
+
+    edit->StartEditOperation();
+    EXPECT_EQ(resultOf([&] { fws_->OpenTable("dsid"); }), GDB_E_NOT_FOUND);
+    fws_->CreateTable("DSID", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
+    EXPECT_TRUE(fws_->OpenTable("dsid"));
+    edit->AbortEditOperation();
+    EXPECT_EQ(resultOf([&] { fws_->OpenTable("dsid"); }), GDB_E_NOT_FOUND);
+    fws_->CreateTable("DSID", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
+    EXPECT_TRUE(fws_->OpenTable("dsid"));
+    edit->StopEditing(VARIANT_TRUE);
+}
+
 }  // namespace
