@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -190,9 +191,11 @@ public:
         if (lost_) return;
         try {
             if (editing_) {
+                later_.clear();
                 giveIdsBack();
                 s_->rollback();  // unsaved edits are discarded
             } else if (s_->inTransaction()) {
+                sendLater();
                 flushInserts();
                 s_->commit();
             }
@@ -208,17 +211,19 @@ public:
     void dropReader() { --readers_; }
 
     // Every call to the server goes through here: a lost connection ends the transaction (the
-    // server rolls it back) and says so.
+    // server rolls it back) and says so. Statements held back go first, unless the call holds one more.
     template <class F>
-    auto guarded(F&& f) -> decltype(f()) {
+    auto guarded(F&& f, bool holds = false) -> decltype(f()) {
         if (lost_) s_->fail(GDB_E_CONNECTION, "the connection to the server was lost; open the geodatabase again");
         const bool wasEditing = editing_;
         try {
+            if (!holds) sendLater();
             return f();
         } catch (const _com_error& e) {
             if (e.Error() != GDB_E_CONNECTION && PQstatus(s_->raw()) == CONNECTION_OK) throw;
             lost_ = true;
             editing_ = false;
+            later_.clear();
             inserts_.clear();
             forgetDrawn();
             s_->rollback();
@@ -256,6 +261,7 @@ public:
             if (editing_) raise(GDB_E_EDITING, "the workspace is being edited already");
             commitBatch();
             s_->begin();
+            forgetAbsent();
             s_->execReused(kWriterLock);
             editing_ = true;
             operations_ = 0;
@@ -350,8 +356,12 @@ public:
 
     std::shared_ptr<ClassInfo> loadClass(const std::string& name) override {
         return guarded([&]() -> std::shared_ptr<ClassInfo> {
+            const bool known = s_->inTransaction();
+            if (known && noClass_.count(lower(name))) return nullptr;
             flushInserts();
-            return classFrom(s_->execAll(loadStatements(name)), 0);
+            auto info = classFrom(s_->execAll(loadStatements(name)), 0);
+            if (!info && known) noClass_.insert(lower(name));
+            return info;
         });
     }
 
@@ -390,6 +400,7 @@ public:
                            std::move(p), true});
             const std::size_t load = all.size();
             for (auto& st : loadStatements(name)) all.push_back(std::move(st));
+            noClass_.erase(lower(name));
             auto info = classFrom(s_->execAll(all), load);
             if (!info) raise(GDB_E_SQL, "class " + name + " was not made");
             return info;
@@ -580,18 +591,14 @@ public:
             return subtypes;
         });
     }
+    // Both answer nothing: they wait for the next call's round trip (a template sets hundreds).
     void setDefaultSubtype(const ClassInfo& ci, LONG code) override {
-        guarded([&] {
-            beginWrite();
-            s_->execAll({subtypeItem(ci),
-                         {"UPDATE gdb_items SET default_subtype = $2::integer WHERE name = $1", {text(ci.name), integer(code)}, true}});
-        });
+        hold({subtypeItem(ci),
+              {"UPDATE gdb_items SET default_subtype = $2::integer WHERE name = $1", {text(ci.name), integer(code)}, true}});
     }
     void addSubtype(const ClassInfo& ci, LONG code, const std::string& n) override {
-        guarded([&] {
-            beginWrite();
-            s_->execReused("INSERT INTO gdb_subtypes (class_name, code, name) VALUES ($1, $2::integer, $3)", {text(ci.name), integer(code), text(n)});
-        });
+        hold({{"INSERT INTO gdb_subtypes (class_name, code, name) VALUES ($1, $2::integer, $3)",
+               {text(ci.name), integer(code), text(n)}, true}});
     }
     bool deleteSubtype(const ClassInfo& ci, LONG code) override {
         return guarded([&] {
@@ -619,12 +626,16 @@ public:
         });
     }
     std::string topologyOf(const std::string& className) override {
+        const bool known = s_->inTransaction();
+        if (known && !lost_ && noTopology_.count(lower(className))) return {};
         auto n = names("SELECT topology FROM gdb_topology_classes WHERE class_name = $1 ORDER BY ord LIMIT 1", className);
+        if (n.empty() && known) noTopology_.insert(lower(className));
         return n.empty() ? std::string() : n.front();
     }
     void addTopologyClass(const std::string& topology, const std::string& className) override {
         guarded([&] {
             beginWrite();
+            noTopology_.erase(lower(className));
             s_->execReused("INSERT INTO gdb_topology_classes (topology, class_name) VALUES ($1, $2)", {text(topology), text(className)});
         });
     }
@@ -759,10 +770,35 @@ private:
         std::int64_t first = 0, next = 0;  // ids drawn: [first, next)
     };
 
+    // Statements whose caller waits for no answer, sent in one round trip before the next call's
+    // (their failure is that call's); at once while rows are being read.
+    void hold(std::vector<PgSession::Statement> statements) {
+        guarded(
+            [&] {
+                beginWrite();
+                if (readers_ > 0) s_->execAll(statements);
+                else for (auto& st : statements) later_.push_back(std::move(st));
+            },
+            true);
+    }
+    // What was found missing is missing still while the writer lock is held, but for what this
+    // connection makes (a rollback only takes away): a class, a class's topology.
+    void forgetAbsent() {
+        noClass_.clear();
+        noTopology_.clear();
+    }
+    void sendLater() {
+        if (later_.empty()) return;
+        std::vector<PgSession::Statement> now;
+        now.swap(later_);
+        s_->execAll(now);
+    }
+
     // The write transaction outside an edit session, or the session's own.
     void beginWrite() {
         if (s_->inTransaction()) return;
         s_->begin();
+        forgetAbsent();
         s_->execReused(kWriterLock);
         batchStart_ = std::chrono::steady_clock::now();
     }
@@ -888,6 +924,8 @@ private:
     int readers_ = 0;
     std::uint64_t generation_ = 0;
     std::chrono::steady_clock::time_point batchStart_;
+    std::vector<PgSession::Statement> later_;  // held back by hold()
+    std::set<std::string> noClass_, noTopology_;  // lower-cased names found missing this transaction
     std::map<std::string, Pending> inserts_;  // lower-cased class name: rows waiting to be sent
     std::map<std::string, std::int64_t> drawn_;  // sequence: the first id it gave this transaction
     std::map<std::string, std::int64_t> next_;   // sequence: the next id to give, as last noted

@@ -290,4 +290,95 @@ TEST_F(EnterpriseWorkspace, SpatialFiltersSelectWhatTheGeoPackageSelects) {
     EXPECT_GT(selected, 0);
 }
 
+// Subtype changes answer nothing and ride with the next call to the server: however the work ends,
+// they are stored exactly when the rest of it is, and never after a discarded edit session.
+enum class SubtypesEnd { Released, Saved, Discarded, SetWhileReading };
+struct SubtypesCase {
+    const char* name;
+    SubtypesEnd end;
+    const char* stored;  // code:name of each stored subtype, then the default code
+};
+const SubtypesCase kSubtypesCases[] = {
+    {"WorkspaceReleased", SubtypesEnd::Released, "17:BCNLAT 75:LIGHTS default 17"},
+    {"EditSessionSaved", SubtypesEnd::Saved, "17:BCNLAT 75:LIGHTS default 17"},
+    {"EditSessionDiscarded", SubtypesEnd::Discarded, " default 0"},
+    {"SetWhileACursorReads", SubtypesEnd::SetWhileReading, "17:BCNLAT 75:LIGHTS default 17"},
+};
+
+class EnterpriseSubtypes : public EnterpriseWorkspace, public ::testing::WithParamInterface<SubtypesCase> {};
+
+TEST_P(EnterpriseSubtypes, AreStoredWithTheRestOfTheWork) {
+    const SubtypesCase& c = GetParam();
+    IFeatureClassPtr fc = fws_->CreateFeatureClass("PointFeature", featureFields(esriGeometryPoint, false, {{L"SUBTYPE", esriFieldTypeInteger, 4}}),
+                                                   nullptr, nullptr, esriFTSimple, "SHAPE");
+    IWorkspaceEditPtr edit(ws_);
+    IFeatureCursorPtr reading;
+    if (c.end == SubtypesEnd::SetWhileReading) {
+        for (int i = 0; i < 3; ++i) {
+            IFeaturePtr f = fc->CreateFeature();
+            IPointPtr pt(CLSID_Point);
+            pt->PutCoords(i, i);
+            f->PutRefShape(pt);
+            f->Store();
+        }
+        reading = fc->Search(nullptr, VARIANT_TRUE);
+        ASSERT_TRUE(reading->NextFeature());
+    }
+    if (c.end == SubtypesEnd::Saved || c.end == SubtypesEnd::Discarded) edit->StartEditing(VARIANT_FALSE);
+    ISubtypesPtr st(fc);
+    st->PutSubtypeFieldName("SUBTYPE");
+    st->AddSubtype(75, "LIGHTS");
+    st->AddSubtype(17, "BCNLAT");
+    st->PutDefaultSubtypeCode(17);
+    if (reading) {
+        int rows = 1;
+        while (reading->NextFeature()) ++rows;
+        EXPECT_EQ(rows, 3) << "the cursor reads on";
+        reading = nullptr;
+    }
+    if (c.end == SubtypesEnd::Saved || c.end == SubtypesEnd::Discarded) edit->StopEditing(c.end == SubtypesEnd::Saved ? VARIANT_TRUE : VARIANT_FALSE);
+    st = nullptr;
+    fc = nullptr;
+    edit = nullptr;
+    ws_ = nullptr;
+    fws_ = nullptr;
+    pgtest::Conn other = pgtest::connect(pgdb_->name);
+    const std::string stored =
+        pgtest::query(other.get(), "SELECT coalesce(string_agg(code || ':' || name, ' ' ORDER BY code), '') FROM gdb_subtypes "
+                                   "WHERE class_name = 'PointFeature'") +
+        " default " + pgtest::query(other.get(), "SELECT default_subtype FROM gdb_items WHERE name = 'PointFeature'");
+    EXPECT_EQ(stored, c.stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, EnterpriseSubtypes, ::testing::ValuesIn(kSubtypesCases),
+                         [](const ::testing::TestParamInfo<SubtypesCase>& i) { return std::string(i.param.name); });
+
+// Within one transaction a class or a class's topology found missing is found once this connection
+// makes it, whatever the case of its name, and missing again once an aborted operation took it away.
+TEST_F(EnterpriseWorkspace, WhatWasMissingIsFoundOnceMade) {
+    IFeatureDatasetPtr ds = fws_->CreateFeatureDataset("S57", wgs84());
+    IWorkspaceEditPtr edit(ws_);
+    edit->StartEditing(VARIANT_FALSE);
+    EXPECT_EQ(resultOf([&] { fws_->OpenFeatureClass("LINEFEATURE"); }), GDB_E_NOT_FOUND);
+    IFeatureClassPtr line = ds->CreateFeatureClass("LineFeature", featureFields(esriGeometryPolyline, false, {}), nullptr,
+                                                   nullptr, esriFTSimple, "SHAPE");
+    line = nullptr;
+    line = fws_->OpenFeatureClass("linefeature");
+    ASSERT_TRUE(line);
+    EXPECT_EQ(ITopologyClassPtr(line)->GetIsInTopology(), VARIANT_FALSE);
+    ITopologyPtr topo = ITopologyContainerPtr(ds)->CreateTopology("S57_Topology", 1e-7);
+    topo->AddClass(line);
+    EXPECT_EQ(ITopologyClassPtr(line)->GetIsInTopology(), VARIANT_TRUE);
+
+    edit->StartEditOperation();
+    EXPECT_EQ(resultOf([&] { fws_->OpenTable("dsid"); }), GDB_E_NOT_FOUND);
+    fws_->CreateTable("DSID", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
+    EXPECT_TRUE(fws_->OpenTable("dsid"));
+    edit->AbortEditOperation();
+    EXPECT_EQ(resultOf([&] { fws_->OpenTable("dsid"); }), GDB_E_NOT_FOUND);
+    fws_->CreateTable("DSID", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
+    EXPECT_TRUE(fws_->OpenTable("dsid"));
+    edit->StopEditing(VARIANT_TRUE);
+}
+
 }  // namespace
