@@ -48,6 +48,7 @@ struct ParentInfo {
     bool inCell = false;
     int32_t code = -1;
     esriGeometryType type = esriGeometryNull;
+    std::string className;  // narrowed once: every edge the parent meets records it
     std::string name, lnam;
     IFeaturePtr feature;  // until inCell is decided
     IGeometryPtr shape;   // lines only
@@ -94,9 +95,10 @@ ParentInfo& parentInfo(const TopologyParent& p) {
     } else {
         scratch = ParentInfo();
     }
+    info->className = static_cast<const char*>(_bstr_t(p.className));
     // Read by the naming already, unless its shape is still wanted for the cell test.
     if (build && featureFacts && inCellMemo) {
-        const auto key = std::make_pair(std::string(static_cast<const char*>(_bstr_t(p.className))), p.oid);
+        const auto key = std::make_pair(info->className, p.oid);
         const auto known = featureFacts->find(key);
         if (known != featureFacts->end() && inCellMemo->count(key)) {
             info->type = p.featureClass->GetShapeType();
@@ -268,18 +270,17 @@ HRESULT checkCoverageExtent(ITopologyEdge* edge, IGeometry* metaArea, IGeometry*
             ParentInfo& info = parentInfo(p);
             if (info.code < 0) return E_FAIL;
             if (!info.decided) {
-                const std::string className = static_cast<const char*>(_bstr_t(p.className));
                 // The shape is not read for a feature the rebuild has decided already.
                 IGeometryPtr shape = info.shape;
-                if (!shape && !(inCellMemo && inCellMemo->count({className, p.oid}))) shape = info.feature->GetShape();
-                info.inCell = inCellOnce(cell, className, p.oid, shape, info.type, isMetaCode(info.code));
+                if (!shape && !(inCellMemo && inCellMemo->count({info.className, p.oid}))) shape = info.feature->GetShape();
+                info.inCell = inCellOnce(cell, info.className, p.oid, shape, info.type, isMetaCode(info.code));
                 info.decided = true;
                 info.feature = nullptr;
             }
             if (!info.inCell) continue;
             if (info.code == kCoverageCode) ++coverages;
             try {
-                records->push_back({static_cast<const char*>(_bstr_t(p.className)), int32_t(p.oid)});
+                records->push_back({info.className, int32_t(p.oid)});
             } catch (const std::bad_alloc&) {
                 logLine("TopoRecord: Out of memory\n");
                 return -1;
