@@ -825,10 +825,14 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
         if (!same) isNode[v] = 1;
     }
 
+    // Sorted with their cells beside them (the cells are distinct), not looked up in each comparison.
     std::vector<std::int32_t> order(nv);
-    for (std::size_t v = 0; v < nv; ++v) order[v] = std::int32_t(v);
-    std::sort(order.begin(), order.end(),
-              [&](std::int32_t a, std::int32_t b) { return vertices[std::size_t(a)] < vertices[std::size_t(b)]; });
+    {
+        std::vector<std::pair<Cell, std::int32_t>> byCell(nv);
+        for (std::size_t v = 0; v < nv; ++v) byCell[v] = {vertices[v], std::int32_t(v)};
+        std::sort(byCell.begin(), byCell.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (std::size_t r = 0; r < nv; ++r) order[r] = byCell[r].second;
+    }
 
     // Walks from node `start` along `first` to the next node; calls step(vertex) for each vertex
     // after the start; gives the end vertex.
