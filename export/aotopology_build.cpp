@@ -9,9 +9,9 @@
 #include <cmath>
 #include <cstring>
 #include <map>
-#include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "export/aotopology.h"
@@ -60,7 +60,7 @@ struct Build {
     Build(IGeometry* metaArea, IGeometry* dataArea) : cell(metaArea, dataArea) {}
     CellTest cell;
     std::map<std::pair<IFeatureClass*, LONG>, ParentInfo> parents;  // the graph holds the classes
-    std::set<std::string> sources;  // upper case
+    std::unordered_set<std::string> sources;  // upper case; asked only whether a name is among them
     std::unordered_map<LONG, std::string> nodeNames;
     std::string cellName;
     IFeatureClassPtr vc;
