@@ -580,13 +580,17 @@ public:
             rowBatches_.clear();
         }
         if (save) {
-            try {
-                checkLostWrites();
-            } catch (...) {
+            // Not saved (lost writes, a full disk): nothing of the session stays, and the session is over.
+            const auto endUnsaved = [this] {
                 sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
                 editing_ = false;
                 operations_ = 0;
                 rolledBack();
+            };
+            try {
+                checkLostWrites();
+            } catch (...) {
+                endUnsaved();
                 throw;
             }
             aboutToCommit();
@@ -594,11 +598,7 @@ public:
             try {
                 exec("COMMIT");
             } catch (...) {
-                // Not saved (a full disk): nothing of the session stays, and the session is over.
-                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-                editing_ = false;
-                operations_ = 0;
-                rolledBack();
+                endUnsaved();
                 throw;
             }
         } else {
