@@ -262,6 +262,32 @@ bool fast_dval(fm* f, const char** cur, const char* end, char t, char x, long w,
     return true;
 }
 
+// The binary number of w bytes (4, 2, or else 1) at p, least significant first, as its magnitude
+// and sign; signed when the item n's binary type is '2'.
+[[gnu::always_inline]] inline std::uint32_t binary_number(const char* p, long w, const fnode* n, bool* neg) {
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
+    std::uint32_t u;
+    std::int32_t sv;
+    if (w == 4) {
+        u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
+            std::uint32_t(b[3]) << 24;
+        sv = std::int32_t(u);
+    } else if (w == 2) {
+        u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8;
+        sv = std::int16_t(u);
+    } else {
+        u = b[0];
+        sv = std::int8_t(b[0]);
+    }
+    bool minus = false;
+    if (n->b_type == '2') {
+        minus = sv < 0;
+        u = minus ? 0u - std::uint32_t(sv) : std::uint32_t(sv);
+    }
+    *neg = minus;
+    return u;
+}
+
 // Coordinates and pointers (numeric_seq): each number taken as ret123fv's general loop would take
 // it, the nodes laid out in the arena a batch at a time.
 bool numeric_field(Sink& s, const ddfield* d, const char** cur, const char* cend, const char* end,
@@ -301,25 +327,8 @@ bool numeric_field(Sink& s, const ddfield* d, const char** cur, const char* cend
                 else failed = true;
                 break;
             }
-            const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
-            std::uint32_t u;
-            std::int32_t sv;
-            if (w == 4) {
-                u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
-                    std::uint32_t(b[3]) << 24;
-                sv = std::int32_t(u);
-            } else if (w == 2) {
-                u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8;
-                sv = std::int16_t(u);
-            } else {
-                u = b[0];
-                sv = std::int8_t(b[0]);
-            }
-            bool neg = false;
-            if (n->b_type == '2') {
-                neg = sv < 0;
-                u = neg ? 0u - std::uint32_t(sv) : std::uint32_t(sv);
-            }
+            bool neg;
+            const std::uint32_t u = binary_number(p, w, n, &neg);
             p += w;
             vnode* v = num_node(mem, u, neg, n);
             mem += kNumNode;
@@ -378,25 +387,8 @@ Taken common_items(Sink& s, const ddfield* d, const char** cur, const char* cend
                 }
                 break;
             }
-            const unsigned char* b = reinterpret_cast<const unsigned char*>(p);
-            std::uint32_t u;
-            std::int32_t sv;
-            if (w == 4) {
-                u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
-                    std::uint32_t(b[3]) << 24;
-                sv = std::int32_t(u);
-            } else if (w == 2) {
-                u = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8;
-                sv = std::int16_t(u);
-            } else {
-                u = b[0];
-                sv = std::int8_t(b[0]);
-            }
-            bool neg = false;
-            if (n->b_type == '2') {
-                neg = sv < 0;
-                u = neg ? 0u - std::uint32_t(sv) : std::uint32_t(sv);
-            }
+            bool neg;
+            const std::uint32_t u = binary_number(p, w, n, &neg);
             if (!s.add_num(u, neg, n)) return Taken::failed;
             p += w;
         } else if (t == 'B') {
