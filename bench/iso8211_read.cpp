@@ -20,16 +20,21 @@ struct Count {
     unsigned long sum = 0;  // of what was read, so that nothing read can be left out
 };
 
-Count readCell(const std::string& path) {
+// What read(fp, c) counts of the cell, opened with its DDR read and closed after; not ok when it
+// cannot be opened.
+template <typename Read>
+Count onCell(const std::string& path, Read read) {
     Count c;
     std::FILE* fp = nullptr;
     long level = 0;
     char ice = ' ', ccs[4] = {0, 0, 0, 0};
-    if (!open123file(path.c_str(), 'r', &level, &ice, ccs, &fp) || !find123file(fp) || !read123ddr()) {
-        c.ok = false;
-        if (fp) close123file(&fp);
-        return c;
-    }
+    if (open123file(path.c_str(), 'r', &level, &ice, ccs, &fp) && find123file(fp) && read123ddr()) read(fp, c);
+    else c.ok = false;
+    if (fp) close123file(&fp);
+    return c;
+}
+
+void readCell(std::FILE* fp, Count& c) {
     std::string tag, value, label, format;
     char lid = ' ';
     long len = 0;
@@ -40,23 +45,12 @@ Count readCell(const std::string& path) {
         if (st == 2) ++c.records;
     }
     if (st != 4) c.ok = false;
-    close123file(&fp);
-    return c;
 }
 
 // Every value of every record in place: the value's bytes, the label of its position in the
 // repetition and its format item's description. A field without values counts as the one empty
 // subfield the walk gives for it.
-Count readCellWhole(const std::string& path) {
-    Count c;
-    std::FILE* fp = nullptr;
-    long level = 0;
-    char ice = ' ', ccs[4] = {0, 0, 0, 0};
-    if (!open123file(path.c_str(), 'r', &level, &ice, ccs, &fp) || !find123file(fp) || !read123ddr()) {
-        c.ok = false;
-        if (fp) close123file(&fp);
-        return c;
-    }
+void readCellWhole(std::FILE* fp, Count& c) {
     while (ld123rec()) {
         ++c.records;
         const fm* f = cur_fm();
@@ -88,8 +82,6 @@ Count readCellWhole(const std::string& path) {
     }
     int st = 0;
     if (!test123eof(fp, &st) || st != S_EOF) c.ok = false;
-    close123file(&fp);
-    return c;
 }
 
 struct Best {
@@ -103,7 +95,7 @@ bool timeRuns(const std::vector<std::string>& cells, int runs, Read read, Best& 
         Count t;
         auto t0 = std::chrono::steady_clock::now();
         for (const auto& c : cells) {
-            Count one = read(c);
+            Count one = onCell(c, read);
             if (!one.ok) {
                 std::fprintf(stderr, "bench_iso8211_read: %s did not read to its end\n", c.c_str());
                 return false;
