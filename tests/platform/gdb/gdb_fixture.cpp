@@ -82,6 +82,14 @@ IPolygonPtr polygon(const std::vector<std::pair<double, double>>& ring) {
     return g;
 }
 
+void insertPoints(IFeatureClass* fc, IFeatureCursor* ins, int count, const std::function<IPointPtr(int)>& at) {
+    IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+    for (int i = 0; i < count; ++i) {
+        b->PutRefShape(at(i));
+        ins->InsertFeature(b);
+    }
+}
+
 IWorkspacePtr openGdb(const std::string& path) {
     IWorkspaceFactoryPtr f(CLSID_AccessWorkspaceFactory);
     return f->OpenFromFile(path.c_str());
@@ -110,6 +118,20 @@ void GdbTest::open(Backend backend) {
     }
     fws_ = ws_;
     ASSERT_TRUE(fws_);
+}
+
+IFeatureClassPtr GdbTest::pointClass(const char* name) {
+    return fws_->CreateFeatureClass(name, featureFields(esriGeometryPoint, false, {}), nullptr, nullptr, esriFTSimple,
+                                    "SHAPE");
+}
+
+IFeatureClassPtr GdbTest::savedPoints(int count, const std::function<IPointPtr(int)>& at) {
+    IFeatureClassPtr fc = pointClass("p");
+    IWorkspaceEditPtr edit(ws_);
+    edit->StartEditing(VARIANT_FALSE);
+    insertPoints(fc, fc->Insert(VARIANT_TRUE), count, at);
+    edit->StopEditing(VARIANT_TRUE);
+    return fc;
 }
 
 void GdbTest::reopen() {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -37,6 +38,9 @@ IPointPtr pointZ(double x, double y, double z);
 IPolylinePtr polyline(const std::vector<std::pair<double, double>>& xy);
 IPolygonPtr polygon(const std::vector<std::pair<double, double>>& ring);
 
+// Inserts count points through the cursor from one buffer of the class, the i-th at at(i).
+void insertPoints(IFeatureClass* fc, IFeatureCursor* ins, int count, const std::function<IPointPtr(int)>& at);
+
 IWorkspacePtr openGdb(const std::string& path);
 IWorkspacePtr createGdb(const std::filesystem::path& dir, const std::string& name);
 
@@ -63,6 +67,10 @@ protected:
     // The workspace released and opened again from its path.
     void reopen();
     bool enterprise() const { return backend_ == Backend::Enterprise; }
+    // A new class of points without Z or other columns.
+    IFeatureClassPtr pointClass(const char* name);
+    // A new class "p" of count points, the i-th at at(i), saved by an edit session.
+    IFeatureClassPtr savedPoints(int count, const std::function<IPointPtr(int)>& at);
     TempDir dir_;
     std::string path_;  // the GeoPackage file or the connection file
     Backend backend_ = Backend::Personal;

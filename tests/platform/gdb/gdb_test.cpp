@@ -953,19 +953,7 @@ TEST_F(GdbTest, RTreeComesWithTheFirstRowsOnly) {
 // A class without an R-tree (another program dropped it while we had the file open) is still
 // searched by extent, and takes one, filled with every row, with its next rows.
 TEST_F(GdbTest, SpatialFilterWorksWithoutAnRTree) {
-    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
-                                                   esriFTSimple, "SHAPE");
-    IWorkspaceEditPtr edit(ws_);
-    edit->StartEditing(VARIANT_FALSE);
-    {
-        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
-        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
-        for (int i = 0; i < 50; ++i) {
-            b->PutRefShape(point(i, 0));
-            ins->InsertFeature(b);
-        }
-    }
-    edit->StopEditing(VARIANT_TRUE);
+    IFeatureClassPtr fc = savedPoints(50, [](int i) { return point(i, 0); });
     ISpatialFilterPtr f(CLSID_SpatialFilter);
     IEnvelopePtr box(CLSID_Envelope);
     box->PutCoords(9.5, -1, 20.5, 1);
@@ -989,7 +977,6 @@ TEST_F(GdbTest, SpatialFilterWorksWithoutAnRTree) {
     EXPECT_EQ(fc->FeatureCount(f), 12);
     fc = nullptr;
     b = nullptr;
-    edit = nullptr;
     fws_ = nullptr;
     ws_ = nullptr;
     EXPECT_EQ(countRows(path_, "SELECT count(*) FROM rtree_p_SHAPE"), 51);

@@ -25,6 +25,9 @@ long long valueOf(const std::string& file, const std::string& sql) {
     return v;
 }
 
+// The i-th point of a grid ten wide.
+IPointPtr gridPoint(int i) { return point(i % 10, i / 10); }
+
 int execOther(const std::string& file, const std::string& sql) {
     sqlite3* db = nullptr;
     sqlite3_open(file.c_str(), &db);
@@ -107,28 +110,19 @@ TEST_F(InsertBatch, RowsOutsideASessionAreSavedWhenTheWorkspaceCloses) {
 }
 
 TEST_F(InsertBatch, HeldFeaturesAreFoundBySpatialSearchInTheSession) {
-    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
-                                                   esriFTSimple, "SHAPE");
+    IFeatureClassPtr fc = pointClass("p");
     IWorkspaceEditPtr edit(ws_);
     edit->StartEditing(VARIANT_FALSE);
     IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
-    IFeatureBufferPtr b = fc->CreateFeatureBuffer();
-    for (int i = 0; i < 100; ++i) {
-        b->PutRefShape(point(i % 10, i / 10));
-        ins->InsertFeature(b);
-    }
+    insertPoints(fc, ins, 100, gridPoint);
     ISpatialFilterPtr sf(CLSID_SpatialFilter);
     sf->PutRefGeometry(polygon({{-0.5, -0.5}, {4.5, -0.5}, {4.5, 2.5}, {-0.5, 2.5}}));
     sf->PutSpatialRel(esriSpatialRelIntersects);
     EXPECT_EQ(fc->FeatureCount(sf), 15);
-    for (int i = 0; i < 30; ++i) {
-        b->PutRefShape(point(0, 0));
-        ins->InsertFeature(b);
-    }
+    insertPoints(fc, ins, 30, [](int) { return point(0, 0); });
     EXPECT_EQ(fc->FeatureCount(sf), 45);
     edit->StopEditing(VARIANT_TRUE);
     ins = nullptr;
-    b = nullptr;
     fc = nullptr;
     edit = nullptr;
     close();
@@ -210,23 +204,17 @@ TEST_F(InsertBatch, ANullInANotNullColumnFailsAtItsInsertAndTheOthersStay) {
 // node table): the session is not saved, neither at the first attempt nor at a second one, so no
 // feature is ever saved without its index entry.
 TEST_F(InsertBatch, ASessionWhoseSpatialIndexCannotBeWrittenIsNeverSaved) {
-    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
-                                                   esriFTSimple, "SHAPE");
+    IFeatureClassPtr fc = pointClass("p");
     IWorkspaceEditPtr edit(ws_);
     edit->StartEditing(VARIANT_FALSE);  // the class is committed
     edit->StopEditing(VARIANT_TRUE);
     ASSERT_EQ(execOther(path_, "CREATE TABLE rtree_p_SHAPE_node (x)"), SQLITE_OK);
     edit->StartEditing(VARIANT_FALSE);
     IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
-    IFeatureBufferPtr b = fc->CreateFeatureBuffer();
-    for (int i = 0; i < 100; ++i) {
-        b->PutRefShape(point(i % 10, i / 10));
-        ins->InsertFeature(b);
-    }
+    insertPoints(fc, ins, 100, gridPoint);
     EXPECT_FALSE(SUCCEEDED(edit->raw_StopEditing(VARIANT_TRUE)));
     EXPECT_FALSE(SUCCEEDED(edit->raw_StopEditing(VARIANT_TRUE))) << "a second attempt saves nothing either";
     ins = nullptr;
-    b = nullptr;
     fc = nullptr;
     edit = nullptr;
     close();
@@ -235,19 +223,8 @@ TEST_F(InsertBatch, ASessionWhoseSpatialIndexCannotBeWrittenIsNeverSaved) {
 
 // Another program's trigger refuses a delete of many rows: the spatial index still finds every row.
 TEST_F(InsertBatch, ARefusedDeleteOfManyRowsLeavesTheSpatialIndexWhole) {
-    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {}), nullptr, nullptr,
-                                                   esriFTSimple, "SHAPE");
+    IFeatureClassPtr fc = savedPoints(100, gridPoint);
     IWorkspaceEditPtr edit(ws_);
-    edit->StartEditing(VARIANT_FALSE);
-    {
-        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
-        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
-        for (int i = 0; i < 100; ++i) {
-            b->PutRefShape(point(i % 10, i / 10));
-            ins->InsertFeature(b);
-        }
-    }
-    edit->StopEditing(VARIANT_TRUE);
     ASSERT_EQ(execOther(path_, "CREATE TRIGGER p_keep BEFORE DELETE ON p WHEN OLD.OBJECTID = 90 "
                                "BEGIN SELECT RAISE(ABORT, 'kept'); END"),
               SQLITE_OK);
