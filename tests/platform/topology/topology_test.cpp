@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "topology_fixture.h"
 
@@ -28,8 +31,9 @@ const Ring kRightSquare{{1, 0}, {2, 0}, {2, 1}, {1, 1}};
 struct GraphCase {
     const char* name;
     std::function<void(TopologyGdb&)> fill;
-    const char* expected;  // describe() of the graph
+    std::string expected;  // describe() of the graph
 };
+void PrintTo(const GraphCase& c, std::ostream* os) { *os << c.name; }
 
 const GraphCase kGraphCases[] = {
     {"TwoSquaresShareAnEdge",
@@ -112,56 +116,6 @@ const GraphCase kGraphCases[] = {
      "edge 0 0->1 (0 0, 0 1, 1 1, 1 0) all [A:E] left [] right [A:E]\n"
      "edge 1 0->1 (0 0, 1e-07 -1e-07, 1 0) all [M] left [] right []\n"
      "edge 2 0->1 (0 0, 1 0) all [A:E L] left [A:E] right []\n"},
-    // Linework that meets no other but at shared ends takes no part in finding crossings: these
-    // cases put a crossing, a line ending inside another's segment and a partial overlap beside
-    // an area they do not touch.
-    {"LinesCrossBesideOtherLinework",
-     [](TopologyGdb& g) {
-         g.addArea("A", {{{10, 10}, {11, 10}, {11, 11}, {10, 11}}});
-         g.addLine("L", {{0, 0}, {2, 2}});
-         g.addLine("M", {{0, 2}, {2, 0}});
-     },
-     "node 0 (0 0) degree 1 [L]\n"
-     "node 1 (0 2) degree 1 [M]\n"
-     "node 2 (1 1) degree 4 [L M]\n"
-     "node 3 (2 0) degree 1 [M]\n"
-     "node 4 (2 2) degree 1 [L]\n"
-     "node 5 (10 10) degree 2 [A]\n"
-     "edge 0 0->2 (0 0, 1 1) all [L] left [] right []\n"
-     "edge 1 1->2 (0 2, 1 1) all [M] left [] right []\n"
-     "edge 2 2->3 (1 1, 2 0) all [M] left [] right []\n"
-     "edge 3 2->4 (1 1, 2 2) all [L] left [] right []\n"
-     "edge 4 5->5 (10 10, 10 11, 11 11, 11 10, 10 10) all [A:E] left [] right [A:E]\n"},
-    {"LineEndsInsideAnotherSegment",
-     [](TopologyGdb& g) {
-         g.addArea("A", {{{10, 10}, {11, 10}, {11, 11}, {10, 11}}});
-         g.addLine("L", {{0, 0}, {2, 0}});
-         g.addLine("M", {{1, 0}, {1, 1}});
-     },
-     "node 0 (0 0) degree 1 [L]\n"
-     "node 1 (1 0) degree 3 [L M]\n"
-     "node 2 (1 1) degree 1 [M]\n"
-     "node 3 (2 0) degree 1 [L]\n"
-     "node 4 (10 10) degree 2 [A]\n"
-     "edge 0 0->1 (0 0, 1 0) all [L] left [] right []\n"
-     "edge 1 1->2 (1 0, 1 1) all [M] left [] right []\n"
-     "edge 2 1->3 (1 0, 2 0) all [L] left [] right []\n"
-     "edge 3 4->4 (10 10, 10 11, 11 11, 11 10, 10 10) all [A:E] left [] right [A:E]\n"},
-    {"LinesOverlapAlongPartOfASegment",
-     [](TopologyGdb& g) {
-         g.addArea("A", {{{10, 10}, {11, 10}, {11, 11}, {10, 11}}});
-         g.addLine("L", {{0, 0}, {3, 0}});
-         g.addLine("M", {{1, 0}, {4, 0}});
-     },
-     "node 0 (0 0) degree 1 [L]\n"
-     "node 1 (1 0) degree 2 [L M]\n"
-     "node 2 (3 0) degree 2 [L M]\n"
-     "node 3 (4 0) degree 1 [M]\n"
-     "node 4 (10 10) degree 2 [A]\n"
-     "edge 0 0->1 (0 0, 1 0) all [L] left [] right []\n"
-     "edge 1 1->2 (1 0, 3 0) all [L M] left [] right []\n"
-     "edge 2 2->3 (3 0, 4 0) all [M] left [] right []\n"
-     "edge 3 4->4 (10 10, 10 11, 11 11, 11 10, 10 10) all [A:E] left [] right [A:E]\n"},
     {"ParentsChangeAlongALine",
      [](TopologyGdb& g) {
          g.addLine("L", {{0, 0}, {1, 0}, {2, 0}, {3, 0}});
@@ -176,6 +130,66 @@ const GraphCase kGraphCases[] = {
      "edge 2 2->3 (2 0, 3 0) all [L] left [] right []\n"},
 };
 
+// Linework that meets no other but at shared ends takes no part in finding crossings: two lines, L
+// and M, that cross, end inside one another's segment or overlap in part, beside an area A they do
+// not touch, whose node and edge are described after theirs.
+struct LinesCase {
+    const char* name;
+    Ring l, m;
+    const char* nodes;  // describe() of the lines' nodes and edges
+    const char* edges;
+};
+
+const LinesCase kLinesBesideAnArea[] = {
+    {"LinesCrossBesideOtherLinework", {{0, 0}, {2, 2}}, {{0, 2}, {2, 0}},
+     "node 0 (0 0) degree 1 [L]\n"
+     "node 1 (0 2) degree 1 [M]\n"
+     "node 2 (1 1) degree 4 [L M]\n"
+     "node 3 (2 0) degree 1 [M]\n"
+     "node 4 (2 2) degree 1 [L]\n",
+     "edge 0 0->2 (0 0, 1 1) all [L] left [] right []\n"
+     "edge 1 1->2 (0 2, 1 1) all [M] left [] right []\n"
+     "edge 2 2->3 (1 1, 2 0) all [M] left [] right []\n"
+     "edge 3 2->4 (1 1, 2 2) all [L] left [] right []\n"},
+    {"LineEndsInsideAnotherSegment", {{0, 0}, {2, 0}}, {{1, 0}, {1, 1}},
+     "node 0 (0 0) degree 1 [L]\n"
+     "node 1 (1 0) degree 3 [L M]\n"
+     "node 2 (1 1) degree 1 [M]\n"
+     "node 3 (2 0) degree 1 [L]\n",
+     "edge 0 0->1 (0 0, 1 0) all [L] left [] right []\n"
+     "edge 1 1->2 (1 0, 1 1) all [M] left [] right []\n"
+     "edge 2 1->3 (1 0, 2 0) all [L] left [] right []\n"},
+    {"LinesOverlapAlongPartOfASegment", {{0, 0}, {3, 0}}, {{1, 0}, {4, 0}},
+     "node 0 (0 0) degree 1 [L]\n"
+     "node 1 (1 0) degree 2 [L M]\n"
+     "node 2 (3 0) degree 2 [L M]\n"
+     "node 3 (4 0) degree 1 [M]\n",
+     "edge 0 0->1 (0 0, 1 0) all [L] left [] right []\n"
+     "edge 1 1->2 (1 0, 3 0) all [L M] left [] right []\n"
+     "edge 2 2->3 (3 0, 4 0) all [M] left [] right []\n"},
+};
+
+// The graph cases of kLinesBesideAnArea: the area's node and edge numbered after the lines'.
+std::vector<GraphCase> linesBesideAnArea() {
+    const auto count = [](std::string_view lines) {
+        return std::to_string(std::count(lines.begin(), lines.end(), '\n'));
+    };
+    std::vector<GraphCase> out;
+    for (const LinesCase& c : kLinesBesideAnArea) {
+        const std::string node = count(c.nodes);
+        out.push_back({c.name,
+                       [c](TopologyGdb& g) {
+                           g.addArea("A", {{{10, 10}, {11, 10}, {11, 11}, {10, 11}}});
+                           g.addLine("L", c.l);
+                           g.addLine("M", c.m);
+                       },
+                       std::string(c.nodes) + "node " + node + " (10 10) degree 2 [A]\n" + c.edges + "edge " +
+                           count(c.edges) + " " + node + "->" + node +
+                           " (10 10, 10 11, 11 11, 11 10, 10 10) all [A:E] left [] right [A:E]\n"});
+    }
+    return out;
+}
+
 class Graphs : public ::testing::TestWithParam<GraphCase> {};
 
 TEST_P(Graphs, GiveTheExpectedEdgesAndNodes) {
@@ -189,6 +203,8 @@ TEST_P(Graphs, GiveTheExpectedEdgesAndNodes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Topology, Graphs, ::testing::ValuesIn(kGraphCases),
+                         [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(LinesBesideAnArea, Graphs, ::testing::ValuesIn(linesBesideAnArea()),
                          [](const auto& i) { return std::string(i.param.name); });
 
 }  // namespace
