@@ -92,10 +92,9 @@ public:
     explicit CellFile(std::string path) : path_(std::move(path)) {}
     ~CellFile() {
         if (file.fp) (void)Close8211File(&file);
-        if (!done_) {
-            std::error_code ec;
-            std::filesystem::remove(path_, ec);
-        }
+        // A folder at the path is none of the run's writing (the file could not be made there).
+        std::error_code ec;
+        if (!done_ && !std::filesystem::is_directory(path_, ec)) std::filesystem::remove(path_, ec);
     }
     CellFile(const CellFile&) = delete;
     CellFile& operator=(const CellFile&) = delete;
@@ -453,6 +452,14 @@ int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset
     if (!s57file || !gdbConn || !fctdataset || !cellName || !catalogPath) {
         result.error = E_POINTER;
         result.reason = "a null argument";
+        return -19;
+    }
+    // A path that ends in a separator names a folder: no cell file, and no log name (the log's would
+    // be cut from the folder's). Nothing is made; an automation call without a cell name comes here.
+    if (!s57file[0] || isSeparator(s57file[std::strlen(s57file) - 1])) {
+        result.error = E_INVALIDARG;
+        result.reason = "the output path \"" + std::string(s57file) + "\" names no file";
+        if (!catalogPath[0] && !cellName[0]) result.reason += ": no cell name was given";
         return -19;
     }
     try {

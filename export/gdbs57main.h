@@ -19,7 +19,8 @@ struct IWorkspace;
 // mode); catalogPath: empty for one cell, else the CATL of the exchange set in table catd;
 // createTopology: rebuild the topology primitives instead of reading the stored ones.
 // 0 once the run got past its opening (how it ended is in the messages shown and in the log);
-// -2 the log cannot be created; the catalogue loader's result; -19 a null argument.
+// -2 the log cannot be created; the catalogue loader's result; -19 a null argument, or an s57file
+// that names no file (empty, or ending in a separator): nothing is made, no log either.
 [[nodiscard]] int32_t gdb2s57(const char* s57file, const char* gdbConn, const char* fctdataset, const char* cellName,
                               const char* catalogPath, bool createTopology);
 

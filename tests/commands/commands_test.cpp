@@ -272,6 +272,27 @@ TEST_F(Scripted, ExportAutomationAnswersOkForAFailedRunThatItsLogAndOutcomeTell)
     }
 }
 
+// Without a cell name and a catalogue the automation call names no cell: the run ends before it makes
+// anything, its outcome naming what is missing (no log cut from the folder's name beside it).
+TEST_F(Scripted, ExportAutomationWithoutACellNameMakesNothing) {
+    Igdb2s57CmdPtr cmd(makeCommand(CLSID_gdb2s57Cmd));
+    ASSERT_TRUE(cmd);
+    const fs::path out = dir_ / "out";
+    fs::create_directories(out);
+    const unsigned long before = exportRunCount();
+    EXPECT_EQ(cmd->gdb2s57(_bstr_t(file("missing.gpkg").c_str()).GetBSTR(), _bstr_t("S57").GetBSTR(),
+                           _bstr_t(out.c_str()).GetBSTR(), _bstr_t("").GetBSTR(), _bstr_t("").GetBSTR(), VARIANT_FALSE),
+              S_OK);
+    EXPECT_EQ(exportRunCount(), before + 1);
+    EXPECT_EQ(lastExportOutcome().error, E_INVALIDARG);
+    EXPECT_NE(lastExportOutcome().reason.find("no cell name was given"), std::string::npos)
+        << lastExportOutcome().reason;
+    EXPECT_EQ(ui::scripted::transcript(), "");
+    EXPECT_TRUE(fs::is_directory(out));
+    EXPECT_TRUE(fs::is_empty(out));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1) << "only the folder";
+}
+
 // ---- The export dialog ------------------------------------------------------------------------------
 
 std::vector<gdb2s57dlg::Entry> twoEntries() {

@@ -2,7 +2,8 @@
 // of one cell (its progress positions, the log beside the output, the closing question) and the
 // ways a run ends early: a coverage overlapping another cell's, a cell without dsnm rows, a missing
 // producing agency, a geodatabase that is missing, not a geodatabase, or without the cell. None of
-// them leaves a cell file behind, and no way out leaves COM initialised.
+// them leaves a cell file behind, and no way out leaves COM initialised. An output path that names a
+// folder ends the run before anything is made; a folder at the output path is never removed.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -261,6 +262,62 @@ TEST(ExportRun, LeavesComUninitialisedWhateverEndsIt) {
     }
     EXPECT_EQ(run.result, -1);
     EXPECT_TRUE(comUninitialised()) << "the run left COM initialised";
+}
+
+// Every file and folder below the folder.
+std::vector<std::string> entriesBelow(const std::string& folder) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) out.push_back(e.path().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// An output path that names a folder (an automation call without a cell name gives one) ends the run
+// before it makes anything: no log cut from the folder's name, no file, the folder left alone.
+struct FolderOutput {
+    const char* name;
+    const char* output;  // below the scratch folder
+    const char* cell;
+    const char* catalogue;
+    const char* reason;  // after "the output path "<scratch>/<output>" names no file"
+};
+const FolderOutput kFolderOutputs[] = {
+    {"Slash", "out/", kCell, "", ""},
+    {"Backslash", "out\\", kCell, "", ""},
+    {"NoCellName", "out/", "", "", ": no cell name was given"},
+    {"ExchangeSet", "out/", "", "ENC_ROOT", ""},
+};
+void PrintTo(const FolderOutput& c, std::ostream* os) { *os << c.name; }
+class ExportToAFolder : public ::testing::TestWithParam<FolderOutput> {};
+
+TEST_P(ExportToAFolder, EndsBeforeItMakesAnything) {
+    const FolderOutput& c = GetParam();
+    Scratch dir;
+    fs::create_directories(dir.file("out"));
+    const std::vector<std::string> before = entriesBelow(dir.path());
+    const std::string output = dir.file(c.output);
+    const unsigned long runs = exportRunCount();
+    const DriverRun run = runExport(output, dir.file("missing.gpkg"), c.cell, c.catalogue);
+    EXPECT_EQ(run.result, -19);
+    EXPECT_EQ(exportRunCount(), runs + 1);
+    EXPECT_EQ(lastExportOutcome().error, E_INVALIDARG);
+    EXPECT_EQ(lastExportOutcome().reason, "the output path \"" + output + "\" names no file" + c.reason);
+    EXPECT_TRUE(run.events.empty()) << "no message, no progress";
+    EXPECT_EQ(entriesBelow(dir.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Driver, ExportToAFolder, ::testing::ValuesIn(kFolderOutputs),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+// An output that is a folder (named as a cell, no separator at its end): the cell file cannot be
+// made, and the cleanup of the failed cell leaves the folder.
+TEST_F(ExportDriver, AFolderAtTheOutputPathIsNotRemoved) {
+    const std::string folder = output;
+    fs::create_directories(folder);
+    const DriverRun run = runExport(folder, gdb, kCell);
+    ASSERT_FALSE(run.messages().empty());
+    EXPECT_EQ(run.messages()[0].rfind("Unable to create object file " + folder, 0), 0u) << run.messages()[0];
+    EXPECT_TRUE(fs::is_directory(folder));
 }
 
 TEST(ExportPaths, LogAndSetFolderTakeEitherSeparator) {

@@ -1,7 +1,7 @@
 // tests/tools/export_test.cpp: `tarvo export` as a user runs it in batch, on a geodatabase made by
 // `tarvo import`: the one cell of a geodatabase exported without --cell, paths written with '\',
 // a geodatabase of several cells listing what it can export, an OUTPUT that would overwrite the
-// geodatabase refused, and the exit status of a run that failed.
+// geodatabase or that names a folder refused, and the exit status of a run that failed.
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,6 +77,20 @@ TEST_F(TarvoExport, SeveralCellsWithoutChoiceListWhatCanBeExported) {
                            " --cell AA400003.000");
     EXPECT_EQ(chosen.status, 0) << chosen.err;
     EXPECT_TRUE(fs::exists(dir / "out" / "AA400003.000"));
+}
+
+// An OUTPUT that names a folder (without --cell the one cell is picked) is refused before the run:
+// no log cut from the folder's name, no file, the folder left alone.
+TEST_F(TarvoExport, OutputThatNamesAFolderIsRefused) {
+    importCell("AA400002");
+    for (const std::string& output : {(dir / "out").string() + "/", dir.string() + "\\out\\"}) {
+        const Ran r = run("export " + quote(gdb) + " " + quote(output));
+        EXPECT_EQ(r.status, 2) << output;
+        EXPECT_NE(r.err.find("names no file"), std::string::npos) << r.err;
+        EXPECT_TRUE(fs::is_directory(dir / "out")) << output;
+        EXPECT_TRUE(fs::is_empty(dir / "out")) << output;
+        EXPECT_FALSE(fs::exists(dir / ".log")) << output;
+    }
 }
 
 TEST_F(TarvoExport, OutputThatIsTheGeodatabaseIsRefused) {

@@ -185,6 +185,12 @@ int runExport(int argc, char** argv, FILE* out, FILE* err) {
     const std::string gdbPath = onDisk(gdb), outputPath = onDisk(output);
     gdb = gdbPath.c_str();
     output = outputPath.c_str();
+    // A folder is no OUTPUT: the log's name would be cut from the folder's.
+    if (outputPath.empty() || outputPath.back() == '/') {
+        std::fprintf(err, "tarvo export: OUTPUT \"%s\" names no file: give the file to write (the cell's .000 file; "
+                          "with --exchange-set, the CATALOG.031)\n", output);
+        return 2;
+    }
     const std::string logPath = exportLogPath(output);
     for (const std::string& written : {std::string(output), logPath}) {
         if (sameFile(written, gdb)) {
