@@ -28,8 +28,8 @@ struct IWorkspace;
 // What the export driver gets from an automation call: the output path is s57path and s57cellname
 // joined by a separator (none added when s57path ends with one); in catalogue mode (a catalogue
 // path) without a cell name it is the CATALOG file's name there, so that the run's log is
-// CATALOG.log in that folder instead of a name made from the folder itself. The flag is set by
-// VARIANT_TRUE only.
+// CATALOG.log in that folder instead of a name made from the folder itself; without either it is the
+// folder alone, which the driver refuses (no cell name). The flag is set by VARIANT_TRUE only.
 struct ExportArguments {
     std::string output;
     std::string gdbConn;
