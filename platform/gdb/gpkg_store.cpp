@@ -527,12 +527,7 @@ public:
             batch = &rowBatches_.back();
         }
         const std::int64_t id = batch->firstId + std::int64_t(batch->rows());
-        const std::size_t at = batch->values.size();
         batch->values.insert(batch->values.end(), vals.begin(), vals.end());
-        Val& oid = batch->values[at + std::size_t(ci.oid)];
-        oid.kind = Val::Int;
-        oid.i = id;
-        oid.s.clear();
         if (batch->rows() >= kBatchRows) writeRows(*batch);
         return id;
     }
@@ -780,16 +775,14 @@ private:
                 sqlite3_stmt* st = k == 1 ? b.single : batchStatement(b);
                 sqlite3_reset(st);
                 // All parameters NULL in one call, then only the values bound: most columns of a
-                // row are empty, and each bind costs far more than its share of the clearing.
+                // row are empty, and each bind costs far more than its share of the clearing. The
+                // object id stays NULL, so SQLite gives it (the id foreseen, checked below) by
+                // appending instead of searching the table for an id given.
                 sqlite3_clear_bindings(st);
                 const Val* v = b.values.data() + at * b.width;
-                if (k == 1) {
+                for (std::size_t r = 0; r < k; ++r, v += b.width)
                     for (std::size_t i = 0; i < b.width; ++i)
-                        if (i != b.oid && v[i].kind != Val::Null) bindVal(st, int(i + 1), v[i]);
-                } else {
-                    for (std::size_t i = 0; i < k * b.width; ++i)
-                        if (v[i].kind != Val::Null) bindVal(st, int(i + 1), v[i]);
-                }
+                        if (i != b.oid && v[i].kind != Val::Null) bindVal(st, int(r * b.width + i + 1), v[i]);
                 step(st);
                 sqlite3_reset(st);
                 if (sqlite3_last_insert_rowid(db_) != b.firstId + std::int64_t(at + k) - 1)
