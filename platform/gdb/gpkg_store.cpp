@@ -201,11 +201,14 @@ struct RowBatch {
     std::string rtree;        // the class's R-tree, whose insert trigger stays quiet for them
     std::string columns;      // every column, the object id's included, quoted, in order
     std::size_t width = 0;    // values a row
-    std::vector<Val> values;  // row after row
+    // Row after row, the first `used` values; the rest keep their storage for the next rows (a
+    // shape's blob is copied into storage of about its size instead of a fresh one).
+    std::vector<Val> values;
+    std::size_t used = 0;
     std::int64_t firstId = 0; // the first held row's id; the others follow
     std::size_t oid = 0;      // the object id's column
     sqlite3_stmt* single = nullptr;  // the class's own insert of one row (the id left to SQLite)
-    std::size_t rows() const { return width ? values.size() / width : 0; }
+    std::size_t rows() const { return width ? used / width : 0; }
 };
 
 // A table's insert of kBatchRows rows, for the column list it was made for (a size between that
@@ -450,19 +453,25 @@ public:
                 step(ext);
             }
             if (!p.entries.empty()) {
-                Stmt count = prepare(db_, "SELECT count(*) FROM " + sqlName(rtree + "_rowid"));
-                step(count.get());
-                const std::size_t existing = std::size_t(sqlite3_column_int64(count.get(), 0));
+                // A tree made just now holds nothing yet: nothing to count or read back.
+                std::size_t existing = 0;
+                if (!p.create) {
+                    Stmt count = prepare(db_, "SELECT count(*) FROM " + sqlName(rtree + "_rowid"));
+                    step(count.get());
+                    existing = std::size_t(sqlite3_column_int64(count.get(), 0));
+                }
                 // A search still reading the tree keeps some of its nodes in memory: write around it.
                 const bool reading = readers_.count(rtree) && readers_[rtree] > 0;
                 if (!reading && p.entries.size() >= 64 && p.entries.size() >= existing) {
                     std::vector<RtreeEntry> all;
                     all.reserve(existing + p.entries.size());
-                    Stmt old = prepare(db_, "SELECT id, minx, maxx, miny, maxy FROM " + sqlName(rtree));
-                    while (step(old.get()))
-                        all.push_back({sqlite3_column_int64(old.get(), 0),
-                                       {float(sqlite3_column_double(old.get(), 1)), float(sqlite3_column_double(old.get(), 2)),
-                                        float(sqlite3_column_double(old.get(), 3)), float(sqlite3_column_double(old.get(), 4))}});
+                    if (existing) {
+                        Stmt old = prepare(db_, "SELECT id, minx, maxx, miny, maxy FROM " + sqlName(rtree));
+                        while (step(old.get()))
+                            all.push_back({sqlite3_column_int64(old.get(), 0),
+                                           {float(sqlite3_column_double(old.get(), 1)), float(sqlite3_column_double(old.get(), 2)),
+                                            float(sqlite3_column_double(old.get(), 3)), float(sqlite3_column_double(old.get(), 4))}});
+                    }
                     all.insert(all.end(), p.entries.begin(), p.entries.end());
                     // One entry per id, the latest winning (as INSERT OR REPLACE would).
                     std::stable_sort(all.begin(), all.end(), [](const RtreeEntry& a, const RtreeEntry& b) { return a.id < b.id; });
@@ -527,7 +536,9 @@ public:
             batch = &rowBatches_.back();
         }
         const std::int64_t id = batch->firstId + std::int64_t(batch->rows());
-        batch->values.insert(batch->values.end(), vals.begin(), vals.end());
+        if (batch->values.size() < batch->used + vals.size()) batch->values.resize(batch->used + vals.size());
+        std::copy(vals.begin(), vals.end(), batch->values.begin() + std::ptrdiff_t(batch->used));
+        batch->used += vals.size();
         if (batch->rows() >= kBatchRows) writeRows(*batch);
         return id;
     }
@@ -537,7 +548,7 @@ public:
         std::vector<RowBatch> batches = std::move(rowBatches_);
         rowBatches_.clear();
         for (RowBatch& b : batches)
-            if (!b.values.empty()) writeRows(b);
+            if (b.used) writeRows(b);
     }
     // Open searches that read an R-tree.
     void addReader(const std::string& rtree) { ++readers_[rtree]; }
@@ -790,7 +801,7 @@ private:
                 at += k;
             }
             b.firstId += std::int64_t(n);
-            b.values.clear();
+            b.used = 0;
         } catch (const std::exception& e) {
             rowBatches_.clear();
             // Their inserts were answered already: what they wrote must not be saved without them.
