@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -1023,14 +1024,6 @@ esriGeometryType shapeTypeOf(std::string gpkgName) {
     return esriGeometryNull;
 }
 
-bool sqlExists(Database& db, const std::string& name) {
-    sqlite3_stmt* st = db.cached("SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE");
-    bindText(st, 1, name);
-    bool found = step(st);
-    sqlite3_reset(st);
-    return found;
-}
-
 std::vector<std::pair<LONG, std::string>> subtypesOf(Database& db, const std::string& className) {
     std::vector<std::pair<LONG, std::string>> out;
     sqlite3_stmt* st = db.cached("SELECT code, name FROM gdb_subtypes WHERE class_name = ?1 ORDER BY code");
@@ -1120,18 +1113,29 @@ void checkColumns(ClassInfo& info) {
 
 void finishInfo(ClassInfo& info) {
     if (info.alias.empty()) info.alias = info.name;
+    // Built in place (every class is described at least once a run, a template's twice).
     std::string cols, vals;
+    std::size_t names = 0;
+    for (const FieldInfo& f : info.fields) names += f.name.size() + 4;
+    info.selectList.reserve(names);
+    cols.reserve(names);
+    vals.reserve(info.fields.size() * 6);
+    info.byName.reserve(info.fields.size());
+    char number[24];
     for (std::size_t i = 0; i < info.fields.size(); ++i) {
-        info.byName.emplace(lower(info.fields[i].name), int(i));
+        const std::string& name = info.fields[i].name;
+        info.byName.emplace(lower(name), int(i));
         if (i) info.selectList += ", ";
-        info.selectList += sqlName(info.fields[i].name);
+        const std::size_t quoted = info.selectList.size();
+        info.selectList += sqlName(name);
         if (int(i) == info.oid) continue;
         if (!cols.empty()) {
             cols += ", ";
             vals += ", ";
         }
-        cols += sqlName(info.fields[i].name);
-        vals += "?" + std::to_string(i + 1);
+        cols.append(info.selectList, quoted, std::string::npos);
+        vals += '?';
+        vals.append(number, std::to_chars(number, number + sizeof number, i + 1).ptr);
     }
     info.insertSql = cols.empty() ? "INSERT INTO " + sqlName(info.name) + " DEFAULT VALUES"
                                   : "INSERT INTO " + sqlName(info.name) + " (" + cols + ") VALUES (" + vals + ")";
@@ -1335,11 +1339,15 @@ public:
 
     bool nameTaken(const std::string& name) override {
         db_.flushRows();
-        sqlite3_stmt* st = db_.cached("SELECT 1 FROM gdb_items WHERE name = ?1 UNION ALL SELECT 1 FROM gpkg_contents WHERE table_name = ?1 COLLATE NOCASE");
+        // One statement, not two: a template asks before each new table, and every schema change
+        // makes SQLite prepare a statement again at its next use.
+        sqlite3_stmt* st = db_.cached(
+            "SELECT 1 FROM gdb_items WHERE name = ?1 UNION ALL SELECT 1 FROM gpkg_contents WHERE table_name = ?1 COLLATE NOCASE "
+            "UNION ALL SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE");
         bindText(st, 1, name);
-        bool taken = step(st);
+        const bool taken = step(st);
         sqlite3_reset(st);
-        return taken || sqlExists(db_, name);
+        return taken;
     }
     std::shared_ptr<ClassInfo> loadClass(const std::string& name) override { return gdb::loadClass(db_, name); }
 
