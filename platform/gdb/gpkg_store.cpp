@@ -345,7 +345,7 @@ public:
     // A row inserted into a feature class whose R-tree this transaction keeps by itself.
     // Called before the insert, so that the trigger does not fire for it.
     void beginDeferral(const RtreeOwner& owner) {
-        if (pending_.count(owner.rtree)) return;
+        if (pendingFor(owner.rtree)) return;
         PendingRtree p;
         p.table = owner.table;
         p.column = owner.column;
@@ -382,9 +382,9 @@ public:
         }
         pending_.emplace(owner.rtree, std::move(p));
     }
-    bool quietTrigger(const std::string& rtree) const {
-        auto it = pending_.find(rtree);
-        return it != pending_.end() && it->second.quietTrigger;
+    bool quietTrigger(const std::string& rtree) {
+        const PendingRtree* p = pendingFor(rtree);
+        return p && p->quietTrigger;
     }
     // Keeps the quiet R-tree triggers quiet for one insert.
     class QuietRtree {
@@ -410,11 +410,11 @@ public:
         return found;
     }
     void deferRtree(const std::string& rtree, std::int64_t id, const GeoExtent& e) {
-        auto it = pending_.find(rtree);
-        if (it == pending_.end()) throw SqlError("R-tree " + rtree + " is not deferred");
+        PendingRtree* p = pendingFor(rtree);
+        if (!p) throw SqlError("R-tree " + rtree + " is not deferred");
         if (e.empty()) return;
-        widen(it->second.extent, e);
-        it->second.entries.push_back({id, {roundDown(e.xmin), roundUp(e.xmax), roundDown(e.ymin), roundUp(e.ymax)}});
+        widen(p->extent, e);
+        p->entries.push_back({id, {roundDown(e.xmin), roundUp(e.xmax), roundDown(e.ymin), roundUp(e.ymax)}});
     }
     // Brings one R-tree up to date and gives its trigger back.
     void flushRtree(std::string rtree) {  // a copy: the entry naming it goes away
@@ -422,6 +422,7 @@ public:
         auto it = pending_.find(rtree);
         if (it == pending_.end()) return;
         PendingRtree p = std::move(it->second);
+        lastPending_ = nullptr;
         pending_.erase(it);
         try {
             if (p.create) {
@@ -512,6 +513,18 @@ public:
     void flushRtrees() {
         while (!pending_.empty()) flushRtree(pending_.begin()->first);
     }
+    // The R-tree's deferred entries, or null when it has none.
+    PendingRtree* pendingFor(const std::string& rtree) {
+        if (lastPending_ && lastPending_->first == rtree) return &lastPending_->second;
+        auto it = pending_.find(rtree);
+        if (it == pending_.end()) return nullptr;
+        lastPending_ = &*it;
+        return &it->second;
+    }
+    void clearPending() {
+        lastPending_ = nullptr;
+        pending_.clear();
+    }
 
     // Holds the row back (see "Rows in batches") and gives its id; 0 when it must go in now, after
     // every held row (flushRows).
@@ -583,7 +596,7 @@ public:
             flushRows();
             flushRtrees();
         } else {
-            pending_.clear();
+            clearPending();
             rowBatches_.clear();
         }
         if (save) {
@@ -629,7 +642,7 @@ public:
             flushRows();
             flushRtrees();
         } else {
-            pending_.clear();
+            clearPending();
             rowBatches_.clear();
         }
         std::string name = "gdb_op" + std::to_string(operations_--);
@@ -924,7 +937,7 @@ private:
             std::fprintf(stderr, "geodatabase %s: changes not saved: %s\n", sqlite3_db_filename(db_, "main"), e.what());
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         }
-        pending_.clear();
+        clearPending();
         rowBatches_.clear();
         batchStatements_.clear();
         cache_.clear();
@@ -942,6 +955,8 @@ private:
     sqlite3* db_ = nullptr;
     std::map<std::string, Stmt> cache_;
     std::map<std::string, PendingRtree> pending_;
+    // The entry the last lookup found: a run of inserts goes into one class after another.
+    std::pair<const std::string, PendingRtree>* lastPending_ = nullptr;
     std::vector<RowBatch> rowBatches_;                     // in the order their first rows came
     std::map<std::string, bool> batchable_;                // by table, while the schema stays
     std::map<std::string, BatchStatements> batchStatements_;  // by table
