@@ -202,7 +202,8 @@ struct RowBatch {
     std::string rtree;        // the class's R-tree, whose insert trigger stays quiet for them
     std::string columns;      // every column, the object id's included, quoted, in order
     std::size_t width = 0;    // values a row
-    // Row after row, the first `used` values; the rest keep their storage for the next rows (a
+    // Row after row, the first `used` values, each with its kind and the field writeRows binds for
+    // it (the others are left as they were); the rest keep their storage for the next rows (a
     // shape's blob is copied into storage of about its size instead of a fresh one).
     std::vector<Val> values;
     std::size_t used = 0;
@@ -551,7 +552,20 @@ public:
         }
         const std::int64_t id = batch->firstId + std::int64_t(batch->rows());
         if (batch->values.size() < batch->used + vals.size()) batch->values.resize(batch->used + vals.size());
-        std::copy(vals.begin(), vals.end(), batch->values.begin() + std::ptrdiff_t(batch->used));
+        // Only what writeRows binds is copied: the kind, and the one field a value of that kind
+        // has (most columns of a row are NULL; the object id's value is never bound).
+        Val* to = batch->values.data() + batch->used;
+        for (std::size_t i = 0; i < vals.size(); ++i) {
+            const Val& v = vals[i];
+            to[i].kind = v.kind;
+            switch (v.kind) {
+                case Val::Null: break;
+                case Val::Int: to[i].i = v.i; break;
+                case Val::Real: to[i].d = v.d; break;
+                case Val::Text:
+                case Val::Blob: to[i].s.assign(v.s); break;
+            }
+        }
         batch->used += vals.size();
         if (batch->rows() >= kBatchRows) writeRows(*batch);
         return id;
