@@ -371,8 +371,10 @@ void importCells(const std::string& s57file, const char* gdbConn, const char* fc
             stopWith(129, detailCode(rc));
             return;
         }
-        edit.save();
+        // The cell's records and topology cache go before the commit, whose pages are the run's
+        // peak of memory.
         cell.release();
+        edit.save();
         if (const auto& repeated = repeatedObjectRecords(); !repeated.empty()) {
             const std::string note = repeatedRecordsNote(cellFileName, repeated);
             displayMessage(121, kCaptionS57ToGdb, note.c_str());

@@ -7,7 +7,6 @@
 #include "s57/dimml.h"
 
 #include <strings.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <charconv>
@@ -44,17 +43,18 @@ namespace {
 
 constexpr int kMsgUnableToOpenXml = 153;  // "Unable to open XML file"
 
-// Owners of the tables; the program-wide pointers above always equal their get().
-std::unique_ptr<AgencyRec[]> agencyStore;
-std::unique_ptr<S57ObjectRec[]> objectStore;
-std::unique_ptr<FieldDef[]> attributeStore;
-std::unique_ptr<S57SetRec[]> setStore;
-std::unique_ptr<ObjectMapRec[]> objectMapStore;
-std::unique_ptr<AttributeMapRec[]> attributeMapStore;
+// Owners of the tables; the program-wide pointers above always equal their get(). A table of the
+// last clean load is shared with what is kept of that load (the tables are read-only once loaded).
+std::shared_ptr<AgencyRec[]> agencyStore;
+std::shared_ptr<S57ObjectRec[]> objectStore;
+std::shared_ptr<FieldDef[]> attributeStore;
+std::shared_ptr<S57SetRec[]> setStore;
+std::shared_ptr<ObjectMapRec[]> objectMapStore;
+std::shared_ptr<AttributeMapRec[]> attributeMapStore;
 
 // Replaces a table by `count` zero-filled records (none for a count below 1).
 template <class T>
-T* renew(std::unique_ptr<T[]>& store, T*& table, int32_t& count, LONG n) {
+T* renew(std::shared_ptr<T[]>& store, T*& table, int32_t& count, LONG n) {
     ++dimmlTablesGeneration;
     store.reset(n > 0 ? new T[std::size_t(n)]() : nullptr);
     table = store.get();
@@ -63,7 +63,7 @@ T* renew(std::unique_ptr<T[]>& store, T*& table, int32_t& count, LONG n) {
 }
 
 template <class T>
-void release(std::unique_ptr<T[]>& store, T*& table, int32_t& count) {
+void release(std::shared_ptr<T[]>& store, T*& table, int32_t& count) {
     ++dimmlTablesGeneration;
     store.reset();
     table = nullptr;
@@ -238,61 +238,86 @@ void printSets() {
 // The files and tables of the last load that went through without a failure: a process that loads
 // the same files again (the template, then the import) takes the tables from here instead of
 // parsing both documents again.
-struct LastLoad {
-    bool valid = false;
-    std::string productPath;   // with '/' separators
-    std::string product, s57;  // the files' bytes
-    bool extrasValid = false;
-    ProductExtras extras;
-    std::vector<AgencyRec> agencies;
-    std::vector<S57ObjectRec> objects;
-    std::vector<FieldDef> attributes;
-    std::vector<S57SetRec> sets;
-    std::vector<ObjectMapRec> objectMaps;
-    std::vector<AttributeMapRec> attributeMaps;
+// What a load keeps of a file it read: its length and two 64-bit digests of its bytes, which tell
+// a changed file without holding the bytes for the whole run.
+struct FileDigest {
+    std::uint64_t size = 0, a = 0, b = 0;
+    friend bool operator==(const FileDigest&, const FileDigest&) = default;
 };
-LastLoad lastLoad;
 
-bool readBytes(const std::string& path, std::string& out) {
+// The digest of a file's bytes, read a block at a time; false when it cannot be read.
+bool digestFile(const std::string& path, FileDigest& out) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
-    out.clear();
-    // Sized once from the file's length (the string need not grow through every power of two).
-    struct stat st {};
-    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) out.reserve(std::size_t(st.st_size));
-    char buf[65536];
+    FileDigest d{0, 0x243F6A8885A308D3u, 0x13198A2E03707344u};
+    auto word = [&d](std::uint64_t w) {
+        d.a = (d.a ^ w) * 0x9E3779B97F4A7C15u;
+        d.a ^= d.a >> 29;
+        d.b = (d.b + w) * 0xC2B2AE3D27D4EB4Fu;
+        d.b = (d.b << 31) | (d.b >> 33);
+    };
+    unsigned char buf[65536];
     std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        d.size += n;
+        std::size_t i = 0;
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, buf + i, 8);
+            word(w);
+        }
+        if (i < n) {  // a block ending short of a word (the file's last) is padded with zeros
+            std::uint64_t w = 0;
+            std::memcpy(&w, buf + i, n - i);
+            word(w);
+        }
+    }
+    word(d.size);
     const bool ok = !std::ferror(f);
     std::fclose(f);
+    if (ok) out = d;
     return ok;
 }
 
-// Whether the file holds exactly `bytes` (read a block at a time: no copy of the whole file).
-bool sameBytes(const std::string& path, const std::string& bytes) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    char buf[65536];
-    std::size_t at = 0, n = 0;
-    bool same = true;
-    while (same && (n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-        same = n <= bytes.size() - at && std::memcmp(buf, bytes.data() + at, n) == 0;
-        at += n;
-    }
-    same = same && !std::ferror(f) && at == bytes.size();
-    std::fclose(f);
-    return same;
+bool sameFile(const std::string& path, const FileDigest& digest) {
+    FileDigest now;
+    return digestFile(path, now) && now == digest;
+}
+
+// A table with its count, as kept of the last clean load (shared with the live table).
+template <class T>
+struct KeptTable {
+    std::shared_ptr<T[]> rows;
+    int32_t count = 0;
+};
+
+struct LastLoad {
+    bool valid = false;
+    std::string productPath;  // with '/' separators
+    FileDigest product, s57;
+    bool extrasValid = false;
+    ProductExtras extras;
+    KeptTable<AgencyRec> agencies;
+    KeptTable<S57ObjectRec> objects;
+    KeptTable<FieldDef> attributes;
+    KeptTable<S57SetRec> sets;
+    KeptTable<ObjectMapRec> objectMaps;
+    KeptTable<AttributeMapRec> attributeMaps;
+};
+LastLoad lastLoad;
+
+template <class T>
+void keep(KeptTable<T>& to, const std::shared_ptr<T[]>& store, int32_t count) {
+    to.rows = store;
+    to.count = store ? count : 0;
 }
 
 template <class T>
-void keep(std::vector<T>& to, const T* table, int32_t count) {
-    to.assign(table, table + (table ? count : 0));
-}
-
-template <class T>
-void restore(std::unique_ptr<T[]>& store, T*& table, int32_t& count, const std::vector<T>& from) {
-    T* t = renew(store, table, count, LONG(from.size()));
-    std::copy(from.begin(), from.end(), t);
+void restore(std::shared_ptr<T[]>& store, T*& table, int32_t& count, const KeptTable<T>& from) {
+    ++dimmlTablesGeneration;
+    store = from.rows;
+    table = store.get();
+    count = store ? from.count : 0;
 }
 
 // Loads one file into the document; false (after the message) when it cannot be read or parsed.
@@ -360,8 +385,8 @@ HRESULT loadDIMEInfoFrom(const char* directory) {
 
         const std::string productPath = dir + "product.xml";
         const std::string s57Path = dir + "s57.xml";
-        if (lastLoad.valid && lastLoad.productPath == productPath && sameBytes(productPath, lastLoad.product) &&
-            sameBytes(s57Path, lastLoad.s57)) {
+        if (lastLoad.valid && lastLoad.productPath == productPath && sameFile(productPath, lastLoad.product) &&
+            sameFile(s57Path, lastLoad.s57)) {
             restore(objectMapStore, objectMaps, objectMapCount, lastLoad.objectMaps);
             restore(attributeMapStore, attributeMaps, attributeMapCount, lastLoad.attributeMaps);
             restore(agencyStore, agencies, agencyCount, lastLoad.agencies);
@@ -375,8 +400,8 @@ HRESULT loadDIMEInfoFrom(const char* directory) {
             return S_OK;
         }
         lastLoad = LastLoad{};
-        std::string productBytes, s57Bytes;
-        const bool read = readBytes(productPath, productBytes) && readBytes(s57Path, s57Bytes);
+        FileDigest productDigest, s57Digest;
+        const bool read = digestFile(productPath, productDigest) && digestFile(s57Path, s57Digest);
 
         if (!loadFile(doc, productPath)) return E_FAIL;
         bool clean = getMappingInstance(doc) == S_OK;
@@ -401,14 +426,14 @@ HRESULT loadDIMEInfoFrom(const char* directory) {
             kept.productPath = productPath;
             kept.extrasValid = extrasRead;
             kept.extras = std::move(extras);
-            kept.product = std::move(productBytes);
-            kept.s57 = std::move(s57Bytes);
-            keep(kept.agencies, agencies, agencyCount);
-            keep(kept.objects, s57Objects, s57ObjectCount);
-            keep(kept.attributes, s57Attributes, s57AttributeCount);
-            keep(kept.sets, s57Sets, s57SetCount);
-            keep(kept.objectMaps, objectMaps, objectMapCount);
-            keep(kept.attributeMaps, attributeMaps, attributeMapCount);
+            kept.product = productDigest;
+            kept.s57 = s57Digest;
+            keep(kept.agencies, agencyStore, agencyCount);
+            keep(kept.objects, objectStore, s57ObjectCount);
+            keep(kept.attributes, attributeStore, s57AttributeCount);
+            keep(kept.sets, setStore, s57SetCount);
+            keep(kept.objectMaps, objectMapStore, objectMapCount);
+            keep(kept.attributeMaps, attributeMapStore, attributeMapCount);
             kept.valid = true;
             lastLoad = std::move(kept);
         }
@@ -632,7 +657,7 @@ bool loadedProductExtras(const char* path, ProductExtras* out) {
     std::string normal = path;
     for (char& c : normal)
         if (c == '\\') c = '/';
-    if (normal != lastLoad.productPath || !sameBytes(normal, lastLoad.product)) return false;
+    if (normal != lastLoad.productPath || !sameFile(normal, lastLoad.product)) return false;
     try {
         *out = lastLoad.extras;
         return true;

@@ -259,13 +259,14 @@ int completeSubtypes(IFeatureClass* featureClass, const ClassPlan& plan) {
     return added;
 }
 
-// `made` receives the class when it is created here (inside the dataset).
+// `made` receives the class when it is created here (inside the dataset). Without `probe` the name
+// is known to be free (see NewNames) and is not looked for first.
 HRESULT makeClass(IFeatureWorkspace* workspace, IFeatureDataset* dataset, ISpatialReference* spatialReference,
-                  const ClassPlan& plan, FILE* messages, TemplateSummary& summary, IFeatureClassPtr& made) {
+                  const ClassPlan& plan, FILE* messages, TemplateSummary& summary, IFeatureClassPtr& made, bool probe) {
     try {
         const _bstr_t name(plan.name.c_str());
         IFeatureClassPtr featureClass;
-        if (SUCCEEDED(workspace->raw_OpenFeatureClass(name.GetBSTR(), &featureClass)) && featureClass) {
+        if (probe && SUCCEEDED(workspace->raw_OpenFeatureClass(name.GetBSTR(), &featureClass)) && featureClass) {
             if (featureClass->GetShapeType() != plan.geometry) {
                 report(messages, "Feature class %s exists as a %s class, not %s: left as it is\n", plan.name.c_str(),
                        geometryName(featureClass->GetShapeType()), geometryName(plan.geometry));
@@ -277,7 +278,7 @@ HRESULT makeClass(IFeatureWorkspace* workspace, IFeatureDataset* dataset, ISpati
             return S_OK;
         }
         ITablePtr table;
-        if (SUCCEEDED(workspace->raw_OpenTable(name.GetBSTR(), &table)) && table) {
+        if (probe && SUCCEEDED(workspace->raw_OpenTable(name.GetBSTR(), &table)) && table) {
             report(messages, "%s exists as a table without geometry: left as it is\n", plan.name.c_str());
             return GDB_E_NAME_EXISTS;
         }
@@ -301,11 +302,11 @@ HRESULT makeClass(IFeatureWorkspace* workspace, IFeatureDataset* dataset, ISpati
 }
 
 HRESULT makeTable(IFeatureWorkspace* workspace, const std::string& tableName, const std::vector<Column>& columns,
-                  FILE* messages, TemplateSummary& summary) {
+                  FILE* messages, TemplateSummary& summary, bool probe) {
     try {
         const _bstr_t name(tableName.c_str());
         ITablePtr table;
-        if (SUCCEEDED(workspace->raw_OpenTable(name.GetBSTR(), &table)) && table) {
+        if (probe && SUCCEEDED(workspace->raw_OpenTable(name.GetBSTR(), &table)) && table) {
             summary.columnsAdded += addMissingColumns(table.GetInterfacePtr(), columns);
             ++summary.tablesReused;
             return S_OK;
@@ -368,8 +369,29 @@ HRESULT makeTopology(IFeatureDataset* dataset, const char* datasetName, const st
 
 }  // namespace
 
-HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName, const char* productXmlPath,
-                                  FILE* messages, TemplateSummary* summaryOut) {
+namespace {
+
+// In a geodatabase made just now, a name of the template is free unless this run has used it (or
+// it is one the storage keeps for itself): looking for it first would only find nothing, at the
+// price of the storage preparing its lookups again after each new table.
+class NewNames {
+public:
+    explicit NewNames(bool fresh) : fresh_(fresh) {}
+    bool mustProbe(const std::string& name) const {
+        if (!fresh_ || used_.count(name)) return true;
+        for (const char* reserved : {"gpkg_", "rtree_", "gdb_", "sqlite_"})
+            if (strncasecmp(name.c_str(), reserved, std::strlen(reserved)) == 0) return true;
+        return false;
+    }
+    void use(const std::string& name) { used_.insert(name); }
+
+private:
+    bool fresh_;
+    std::set<std::string, NoCaseLess> used_;
+};
+
+HRESULT buildTemplate(IWorkspace* workspace, const char* datasetName, const char* productXmlPath, FILE* messages,
+                      TemplateSummary* summaryOut, bool fresh) {
     TemplateSummary summary;
     if (summaryOut) summary = *summaryOut;
     HRESULT result = S_OK;
@@ -399,11 +421,15 @@ HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName
             summary.datasetCreated = true;
         }
         ISpatialReferencePtr spatialReference = IGeoDatasetPtr(dataset)->GetSpatialReference();
+        NewNames newNames(fresh);
+        newNames.use(dsName);
 
         const std::vector<ClassPlan> plans = planClasses(extras, attributeColumns, messages);
         std::vector<IFeatureClassPtr> made(plans.size());
         for (std::size_t k = 0; k < plans.size(); ++k) {
-            const HRESULT hr = makeClass(features, dataset, spatialReference, plans[k], messages, summary, made[k]);
+            const HRESULT hr = makeClass(features, dataset, spatialReference, plans[k], messages, summary, made[k],
+                                         newNames.mustProbe(plans[k].name));
+            newNames.use(plans[k].name);
             if (FAILED(hr) && SUCCEEDED(result)) result = hr;
         }
         // The new classes' subtypes after all their tables: a table made between two classes' subtype
@@ -426,7 +452,8 @@ HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName
             addColumn(columns, names, columnOf(cellNameFieldDefs[0]));
             for (const FieldDef& d : fridFieldDefs) addColumn(columns, names, columnOf(d));
             for (const Column& f : c.fields) addColumn(columns, names, f);
-            const HRESULT hr = makeTable(features, c.name, columns, messages, summary);
+            const HRESULT hr = makeTable(features, c.name, columns, messages, summary, newNames.mustProbe(c.name));
+            newNames.use(c.name);
             if (FAILED(hr) && SUCCEEDED(result)) result = hr;
         }
         const HRESULT hr = makeTopology(dataset, dsName, plans, made, messages, summary);
@@ -440,6 +467,13 @@ HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName
     }
     if (summaryOut) *summaryOut = summary;
     return result;
+}
+
+}  // namespace
+
+HRESULT createGeodatabaseTemplate(IWorkspace* workspace, const char* datasetName, const char* productXmlPath,
+                                  FILE* messages, TemplateSummary* summaryOut) {
+    return buildTemplate(workspace, datasetName, productXmlPath, messages, summaryOut, false);
 }
 
 const char* datasetNameProblem(const char* name) {
@@ -538,7 +572,7 @@ HRESULT createGeodatabase(const char* path, const char* datasetName, const char*
                     return FAILED(hr) ? hr : E_FAIL;
                 }
                 summary.geodatabaseCreated = true;
-                hr = createGeodatabaseTemplate(workspace, datasetName, productXml.c_str(), messages, &summary);
+                hr = buildTemplate(workspace, datasetName, productXml.c_str(), messages, &summary, true);
                 // Committed here, where a failure (a full disk) can still be answered: an edit session
                 // begins by committing what was written before it.
                 if (SUCCEEDED(hr)) {

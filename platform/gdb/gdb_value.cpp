@@ -114,28 +114,78 @@ std::optional<double> numberOf(const VARIANT& v, std::optional<std::int64_t>* ex
 
 }  // namespace
 
+namespace {
+
+// A number's text from a BSTR without its leading and trailing white space (as trimBlanks gives
+// it), in `buf` when the text is ASCII and short, which numbers are; else in `spill`.
+std::string_view numberText(BSTR s, char (&buf)[64], std::string& spill) {
+    const std::size_t n = s ? SysStringLen(s) : 0;
+    if (n <= sizeof buf) {
+        std::size_t i = 0;
+        for (; i < n && s[i] >= 0 && s[i] < 0x80; ++i) buf[i] = char(s[i]);
+        if (i == n) {
+            std::size_t a = 0, b = n;
+            while (a < b && std::isspace(static_cast<unsigned char>(buf[a]))) ++a;
+            while (b > a && std::isspace(static_cast<unsigned char>(buf[b - 1]))) --b;
+            return std::string_view(buf + a, b - a);
+        }
+    }
+    spill = trimBlanks(utf8(s));
+    return spill;
+}
+
+void setNull(Val& out) {
+    out.kind = Val::Null;
+    out.i = 0;
+    out.d = 0;
+    out.s.clear();
+}
+
+}  // namespace
+
 Val convertIn(const FieldInfo& f, const VARIANT& in) {
-    const VARIANT& v = in;
     Val out;
+    convertInto(f, in, out);
+    return out;
+}
+
+void convertInto(const FieldInfo& f, const VARIANT& in, Val& out) {
+    const VARIANT& v = in;
     if (v.vt == VT_EMPTY || v.vt == VT_NULL) {
         if (!f.nullable) misfit(DISP_E_TYPEMISMATCH, f, v, "the column takes no NULL");
-        return out;
+        return setNull(out);
     }
+    const auto tooLong = [&] {
+        misfit(DISP_E_OVERFLOW, f, v, ("longer than " + std::to_string(f.length) + " characters").c_str());
+    };
     switch (f.type) {
         case esriFieldTypeString:
         case esriFieldTypeDate: {
-            if (v.vt == VT_BSTR) {
-                out.s = utf8(v.bstrVal);
+            bool ascii = v.vt == VT_BSTR;
+            const std::size_t n = ascii && v.bstrVal ? SysStringLen(v.bstrVal) : 0;
+            for (std::size_t i = 0; ascii && i < n; ++i) ascii = v.bstrVal[i] >= 0 && v.bstrVal[i] < 0x80;
+            if (ascii) {
+                // Narrowed straight into the value's storage, which stays from row to row.
+                if (f.length > 0 && n > std::size_t(f.length)) tooLong();
+                out.s.resize(n);
+                for (std::size_t i = 0; i < n; ++i) out.s[i] = char(v.bstrVal[i]);
             } else {
-                std::optional<std::int64_t> exact;
-                auto n = numberOf(v, &exact);
-                if (!n) misfit(DISP_E_TYPEMISMATCH, f, v, "not a text or number");
-                out.s = exact ? std::to_string(*exact) : formatDouble(*n);
+                std::string text;
+                if (v.vt == VT_BSTR) {
+                    text = utf8(v.bstrVal);
+                } else {
+                    std::optional<std::int64_t> exact;
+                    auto number = numberOf(v, &exact);
+                    if (!number) misfit(DISP_E_TYPEMISMATCH, f, v, "not a text or number");
+                    text = exact ? std::to_string(*exact) : formatDouble(*number);
+                }
+                if (f.length > 0 && utf8Length(text) > std::size_t(f.length)) tooLong();
+                out.s = std::move(text);
             }
-            if (f.length > 0 && utf8Length(out.s) > std::size_t(f.length))
-                misfit(DISP_E_OVERFLOW, f, v, ("longer than " + std::to_string(f.length) + " characters").c_str());
             out.kind = Val::Text;
-            return out;
+            out.i = 0;
+            out.d = 0;
+            return;
         }
         case esriFieldTypeSmallInteger:
         case esriFieldTypeInteger: {
@@ -143,8 +193,10 @@ Val convertIn(const FieldInfo& f, const VARIANT& in) {
             const std::int64_t hi = f.type == esriFieldTypeSmallInteger ? INT16_MAX : INT32_MAX;
             std::int64_t value = 0;
             if (v.vt == VT_BSTR) {
-                std::string t = trimBlanks(utf8(v.bstrVal));
-                if (t.empty()) return out;  // blank text stands for no value
+                char buf[64];
+                std::string spill;
+                const std::string_view t = numberText(v.bstrVal, buf, spill);
+                if (t.empty()) return setNull(out);  // blank text stands for no value
                 const char* b = t.data();
                 const char* e = t.data() + t.size();
                 if (*b == '+') ++b;
@@ -172,16 +224,19 @@ Val convertIn(const FieldInfo& f, const VARIANT& in) {
                 }
             }
             if (value < lo || value > hi) misfit(DISP_E_OVERFLOW, f, v, "out of range");
+            setNull(out);
             out.kind = Val::Int;
             out.i = value;
-            return out;
+            return;
         }
         case esriFieldTypeSingle:
         case esriFieldTypeDouble: {
             double d = 0;
             if (v.vt == VT_BSTR) {
-                std::string t = trimBlanks(utf8(v.bstrVal));
-                if (t.empty()) return out;
+                char buf[64];
+                std::string spill;
+                const std::string_view t = numberText(v.bstrVal, buf, spill);
+                if (t.empty()) return setNull(out);
                 const char* b = t.data();
                 const char* e = t.data() + t.size();
                 if (*b == '+') ++b;
@@ -196,9 +251,10 @@ Val convertIn(const FieldInfo& f, const VARIANT& in) {
             }
             if (f.type == esriFieldTypeSingle && std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max())
                 misfit(DISP_E_OVERFLOW, f, v, "out of range");
+            setNull(out);
             out.kind = Val::Real;
             out.d = d;
-            return out;
+            return;
         }
         case esriFieldTypeOID: throwError(GDB_E_NOT_EDITABLE, "column " + f.name + " is the object id and cannot be set");
         case esriFieldTypeGeometry: break;  // handled by the caller

@@ -35,6 +35,9 @@ std::string formatDouble(double d);
 // text as NULL in a number column; throws _com_error (DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW,
 // GDB_E_NOT_EDITABLE for the object id) naming the value and the column.
 Val convertIn(const FieldSpec& f, const VARIANT& v);
+// The same into `out`, whose text storage is kept for the new value where it is large enough
+// (a row buffer's values are set again for every row); on a throw `out` is as it was.
+void convertInto(const FieldSpec& f, const VARIANT& v, Val& out);
 [[noreturn]] void misfit(HRESULT hr, const FieldSpec& f, const VARIANT& v, const char* why);
 
 }  // namespace gdb

@@ -497,7 +497,7 @@ public:
                 }
                 shapeOut_ = nullptr;
             } else {
-                vals_[std::size_t(index)] = convertIn(f, value);
+                convertInto(f, value, vals_[std::size_t(index)]);
             }
             dirty_[std::size_t(index)] = true;
             return S_OK;

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -201,11 +202,15 @@ struct RowBatch {
     std::string rtree;        // the class's R-tree, whose insert trigger stays quiet for them
     std::string columns;      // every column, the object id's included, quoted, in order
     std::size_t width = 0;    // values a row
-    std::vector<Val> values;  // row after row
+    // Row after row, the first `used` values, each with its kind and the field writeRows binds for
+    // it (the others are left as they were); the rest keep their storage for the next rows (a
+    // shape's blob is copied into storage of about its size instead of a fresh one).
+    std::vector<Val> values;
+    std::size_t used = 0;
     std::int64_t firstId = 0; // the first held row's id; the others follow
     std::size_t oid = 0;      // the object id's column
     sqlite3_stmt* single = nullptr;  // the class's own insert of one row (the id left to SQLite)
-    std::size_t rows() const { return width ? values.size() / width : 0; }
+    std::size_t rows() const { return width ? used / width : 0; }
 };
 
 // A table's insert of kBatchRows rows, for the column list it was made for (a size between that
@@ -341,7 +346,7 @@ public:
     // A row inserted into a feature class whose R-tree this transaction keeps by itself.
     // Called before the insert, so that the trigger does not fire for it.
     void beginDeferral(const RtreeOwner& owner) {
-        if (pending_.count(owner.rtree)) return;
+        if (pendingFor(owner.rtree)) return;
         PendingRtree p;
         p.table = owner.table;
         p.column = owner.column;
@@ -378,9 +383,9 @@ public:
         }
         pending_.emplace(owner.rtree, std::move(p));
     }
-    bool quietTrigger(const std::string& rtree) const {
-        auto it = pending_.find(rtree);
-        return it != pending_.end() && it->second.quietTrigger;
+    bool quietTrigger(const std::string& rtree) {
+        const PendingRtree* p = pendingFor(rtree);
+        return p && p->quietTrigger;
     }
     // Keeps the quiet R-tree triggers quiet for one insert.
     class QuietRtree {
@@ -406,11 +411,11 @@ public:
         return found;
     }
     void deferRtree(const std::string& rtree, std::int64_t id, const GeoExtent& e) {
-        auto it = pending_.find(rtree);
-        if (it == pending_.end()) throw SqlError("R-tree " + rtree + " is not deferred");
+        PendingRtree* p = pendingFor(rtree);
+        if (!p) throw SqlError("R-tree " + rtree + " is not deferred");
         if (e.empty()) return;
-        widen(it->second.extent, e);
-        it->second.entries.push_back({id, {roundDown(e.xmin), roundUp(e.xmax), roundDown(e.ymin), roundUp(e.ymax)}});
+        widen(p->extent, e);
+        p->entries.push_back({id, {roundDown(e.xmin), roundUp(e.xmax), roundDown(e.ymin), roundUp(e.ymax)}});
     }
     // Brings one R-tree up to date and gives its trigger back.
     void flushRtree(std::string rtree) {  // a copy: the entry naming it goes away
@@ -418,6 +423,7 @@ public:
         auto it = pending_.find(rtree);
         if (it == pending_.end()) return;
         PendingRtree p = std::move(it->second);
+        lastPending_ = nullptr;
         pending_.erase(it);
         try {
             if (p.create) {
@@ -450,19 +456,25 @@ public:
                 step(ext);
             }
             if (!p.entries.empty()) {
-                Stmt count = prepare(db_, "SELECT count(*) FROM " + sqlName(rtree + "_rowid"));
-                step(count.get());
-                const std::size_t existing = std::size_t(sqlite3_column_int64(count.get(), 0));
+                // A tree made just now holds nothing yet: nothing to count or read back.
+                std::size_t existing = 0;
+                if (!p.create) {
+                    Stmt count = prepare(db_, "SELECT count(*) FROM " + sqlName(rtree + "_rowid"));
+                    step(count.get());
+                    existing = std::size_t(sqlite3_column_int64(count.get(), 0));
+                }
                 // A search still reading the tree keeps some of its nodes in memory: write around it.
                 const bool reading = readers_.count(rtree) && readers_[rtree] > 0;
                 if (!reading && p.entries.size() >= 64 && p.entries.size() >= existing) {
                     std::vector<RtreeEntry> all;
                     all.reserve(existing + p.entries.size());
-                    Stmt old = prepare(db_, "SELECT id, minx, maxx, miny, maxy FROM " + sqlName(rtree));
-                    while (step(old.get()))
-                        all.push_back({sqlite3_column_int64(old.get(), 0),
-                                       {float(sqlite3_column_double(old.get(), 1)), float(sqlite3_column_double(old.get(), 2)),
-                                        float(sqlite3_column_double(old.get(), 3)), float(sqlite3_column_double(old.get(), 4))}});
+                    if (existing) {
+                        Stmt old = prepare(db_, "SELECT id, minx, maxx, miny, maxy FROM " + sqlName(rtree));
+                        while (step(old.get()))
+                            all.push_back({sqlite3_column_int64(old.get(), 0),
+                                           {float(sqlite3_column_double(old.get(), 1)), float(sqlite3_column_double(old.get(), 2)),
+                                            float(sqlite3_column_double(old.get(), 3)), float(sqlite3_column_double(old.get(), 4))}});
+                    }
                     all.insert(all.end(), p.entries.begin(), p.entries.end());
                     // One entry per id, the latest winning (as INSERT OR REPLACE would).
                     std::stable_sort(all.begin(), all.end(), [](const RtreeEntry& a, const RtreeEntry& b) { return a.id < b.id; });
@@ -502,6 +514,18 @@ public:
     void flushRtrees() {
         while (!pending_.empty()) flushRtree(pending_.begin()->first);
     }
+    // The R-tree's deferred entries, or null when it has none.
+    PendingRtree* pendingFor(const std::string& rtree) {
+        if (lastPending_ && lastPending_->first == rtree) return &lastPending_->second;
+        auto it = pending_.find(rtree);
+        if (it == pending_.end()) return nullptr;
+        lastPending_ = &*it;
+        return &it->second;
+    }
+    void clearPending() {
+        lastPending_ = nullptr;
+        pending_.clear();
+    }
 
     // Holds the row back (see "Rows in batches") and gives its id; 0 when it must go in now, after
     // every held row (flushRows).
@@ -527,12 +551,22 @@ public:
             batch = &rowBatches_.back();
         }
         const std::int64_t id = batch->firstId + std::int64_t(batch->rows());
-        const std::size_t at = batch->values.size();
-        batch->values.insert(batch->values.end(), vals.begin(), vals.end());
-        Val& oid = batch->values[at + std::size_t(ci.oid)];
-        oid.kind = Val::Int;
-        oid.i = id;
-        oid.s.clear();
+        if (batch->values.size() < batch->used + vals.size()) batch->values.resize(batch->used + vals.size());
+        // Only what writeRows binds is copied: the kind, and the one field a value of that kind
+        // has (most columns of a row are NULL; the object id's value is never bound).
+        Val* to = batch->values.data() + batch->used;
+        for (std::size_t i = 0; i < vals.size(); ++i) {
+            const Val& v = vals[i];
+            to[i].kind = v.kind;
+            switch (v.kind) {
+                case Val::Null: break;
+                case Val::Int: to[i].i = v.i; break;
+                case Val::Real: to[i].d = v.d; break;
+                case Val::Text:
+                case Val::Blob: to[i].s.assign(v.s); break;
+            }
+        }
+        batch->used += vals.size();
         if (batch->rows() >= kBatchRows) writeRows(*batch);
         return id;
     }
@@ -542,7 +576,7 @@ public:
         std::vector<RowBatch> batches = std::move(rowBatches_);
         rowBatches_.clear();
         for (RowBatch& b : batches)
-            if (!b.values.empty()) writeRows(b);
+            if (b.used) writeRows(b);
     }
     // Open searches that read an R-tree.
     void addReader(const std::string& rtree) { ++readers_[rtree]; }
@@ -576,7 +610,7 @@ public:
             flushRows();
             flushRtrees();
         } else {
-            pending_.clear();
+            clearPending();
             rowBatches_.clear();
         }
         if (save) {
@@ -622,7 +656,7 @@ public:
             flushRows();
             flushRtrees();
         } else {
-            pending_.clear();
+            clearPending();
             rowBatches_.clear();
         }
         std::string name = "gdb_op" + std::to_string(operations_--);
@@ -780,16 +814,14 @@ private:
                 sqlite3_stmt* st = k == 1 ? b.single : batchStatement(b);
                 sqlite3_reset(st);
                 // All parameters NULL in one call, then only the values bound: most columns of a
-                // row are empty, and each bind costs far more than its share of the clearing.
+                // row are empty, and each bind costs far more than its share of the clearing. The
+                // object id stays NULL, so SQLite gives it (the id foreseen, checked below) by
+                // appending instead of searching the table for an id given.
                 sqlite3_clear_bindings(st);
                 const Val* v = b.values.data() + at * b.width;
-                if (k == 1) {
+                for (std::size_t r = 0; r < k; ++r, v += b.width)
                     for (std::size_t i = 0; i < b.width; ++i)
-                        if (i != b.oid && v[i].kind != Val::Null) bindVal(st, int(i + 1), v[i]);
-                } else {
-                    for (std::size_t i = 0; i < k * b.width; ++i)
-                        if (v[i].kind != Val::Null) bindVal(st, int(i + 1), v[i]);
-                }
+                        if (i != b.oid && v[i].kind != Val::Null) bindVal(st, int(r * b.width + i + 1), v[i]);
                 step(st);
                 sqlite3_reset(st);
                 if (sqlite3_last_insert_rowid(db_) != b.firstId + std::int64_t(at + k) - 1)
@@ -797,7 +829,7 @@ private:
                 at += k;
             }
             b.firstId += std::int64_t(n);
-            b.values.clear();
+            b.used = 0;
         } catch (const std::exception& e) {
             rowBatches_.clear();
             // Their inserts were answered already: what they wrote must not be saved without them.
@@ -919,7 +951,7 @@ private:
             std::fprintf(stderr, "geodatabase %s: changes not saved: %s\n", sqlite3_db_filename(db_, "main"), e.what());
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         }
-        pending_.clear();
+        clearPending();
         rowBatches_.clear();
         batchStatements_.clear();
         cache_.clear();
@@ -937,6 +969,8 @@ private:
     sqlite3* db_ = nullptr;
     std::map<std::string, Stmt> cache_;
     std::map<std::string, PendingRtree> pending_;
+    // The entry the last lookup found: a run of inserts goes into one class after another.
+    std::pair<const std::string, PendingRtree>* lastPending_ = nullptr;
     std::vector<RowBatch> rowBatches_;                     // in the order their first rows came
     std::map<std::string, bool> batchable_;                // by table, while the schema stays
     std::map<std::string, BatchStatements> batchStatements_;  // by table
@@ -1017,14 +1051,6 @@ esriGeometryType shapeTypeOf(std::string gpkgName) {
     if (t == "linestring" || t == "multilinestring" || t == "curve" || t == "multicurve") return esriGeometryPolyline;
     if (t == "polygon" || t == "multipolygon" || t == "surface" || t == "multisurface") return esriGeometryPolygon;
     return esriGeometryNull;
-}
-
-bool sqlExists(Database& db, const std::string& name) {
-    sqlite3_stmt* st = db.cached("SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE");
-    bindText(st, 1, name);
-    bool found = step(st);
-    sqlite3_reset(st);
-    return found;
 }
 
 std::vector<std::pair<LONG, std::string>> subtypesOf(Database& db, const std::string& className) {
@@ -1116,18 +1142,29 @@ void checkColumns(ClassInfo& info) {
 
 void finishInfo(ClassInfo& info) {
     if (info.alias.empty()) info.alias = info.name;
+    // Built in place (every class is described at least once a run, a template's twice).
     std::string cols, vals;
+    std::size_t names = 0;
+    for (const FieldInfo& f : info.fields) names += f.name.size() + 4;
+    info.selectList.reserve(names);
+    cols.reserve(names);
+    vals.reserve(info.fields.size() * 6);
+    info.byName.reserve(info.fields.size());
+    char number[24];
     for (std::size_t i = 0; i < info.fields.size(); ++i) {
-        info.byName.emplace(lower(info.fields[i].name), int(i));
+        const std::string& name = info.fields[i].name;
+        info.byName.emplace(lower(name), int(i));
         if (i) info.selectList += ", ";
-        info.selectList += sqlName(info.fields[i].name);
+        const std::size_t quoted = info.selectList.size();
+        info.selectList += sqlName(name);
         if (int(i) == info.oid) continue;
         if (!cols.empty()) {
             cols += ", ";
             vals += ", ";
         }
-        cols += sqlName(info.fields[i].name);
-        vals += "?" + std::to_string(i + 1);
+        cols.append(info.selectList, quoted, std::string::npos);
+        vals += '?';
+        vals.append(number, std::to_chars(number, number + sizeof number, i + 1).ptr);
     }
     info.insertSql = cols.empty() ? "INSERT INTO " + sqlName(info.name) + " DEFAULT VALUES"
                                   : "INSERT INTO " + sqlName(info.name) + " (" + cols + ") VALUES (" + vals + ")";
@@ -1331,11 +1368,15 @@ public:
 
     bool nameTaken(const std::string& name) override {
         db_.flushRows();
-        sqlite3_stmt* st = db_.cached("SELECT 1 FROM gdb_items WHERE name = ?1 UNION ALL SELECT 1 FROM gpkg_contents WHERE table_name = ?1 COLLATE NOCASE");
+        // One statement, not two: a template asks before each new table, and every schema change
+        // makes SQLite prepare a statement again at its next use.
+        sqlite3_stmt* st = db_.cached(
+            "SELECT 1 FROM gdb_items WHERE name = ?1 UNION ALL SELECT 1 FROM gpkg_contents WHERE table_name = ?1 COLLATE NOCASE "
+            "UNION ALL SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE");
         bindText(st, 1, name);
-        bool taken = step(st);
+        const bool taken = step(st);
         sqlite3_reset(st);
-        return taken || sqlExists(db_, name);
+        return taken;
     }
     std::shared_ptr<ClassInfo> loadClass(const std::string& name) override { return gdb::loadClass(db_, name); }
 

@@ -58,6 +58,27 @@ struct Scratch {
     return scratch;
 }
 
+// The scratch of a polygon of very many edges is let go after it: kept, it would stay as large as
+// the largest polygon for the rest of the run (an import's peak memory comes at its commit), and
+// the work on so many edges outweighs its fresh pages.
+constexpr std::size_t kScratchKept = 256 * 1024;  // bytes
+class ScratchUse {
+public:
+    ScratchUse() : scratch_(threadScratch()) {}
+    ~ScratchUse() {
+        const std::size_t bytes = scratch_.segments.capacity() * sizeof(Segment) +
+                                  (scratch_.start.capacity() + scratch_.members.capacity() + scratch_.active.capacity()) *
+                                      sizeof(std::uint32_t);
+        if (bytes > kScratchKept) scratch_ = Scratch{};
+    }
+    ScratchUse(const ScratchUse&) = delete;
+    ScratchUse& operator=(const ScratchUse&) = delete;
+    Scratch& operator*() const { return scratch_; }
+
+private:
+    Scratch& scratch_;
+};
+
 class Checker {
  public:
     Checker(const std::vector<Part>& rings, RingRowsByRing& rows) : rings_(rings), rows_(rows) {
@@ -72,7 +93,8 @@ class Checker {
         std::size_t total = 0;
         for (const Part& r : rings_) total += r.size() - 1;
         if (total > 0xFFFFFFFFu / 8) return false;
-        Scratch& scratch = threadScratch();
+        const ScratchUse use;
+        Scratch& scratch = *use;
         std::vector<Segment>& segments = scratch.segments;
         segments.resize(total);
         double ylo = rings_[0][0].y, yhi = ylo;

@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -369,6 +370,52 @@ TEST_F(Template, TarvoCreateVersionedRegistersTheDataset) {
     const Ran imported = run(tarvo() + " import " + (dir_ / "US5MA12M.000").string() + " " + path);
     EXPECT_EQ(imported.status, 0) << imported.out << imported.err;
     EXPECT_EQ(imported.out.find("118"), std::string::npos) << imported.out;
+}
+
+// A new geodatabase is made without looking for each name of the template first: where product.xml
+// names a table like a class (case aside), like a table of the storage or like the dataset, the
+// result and the report are those of the same template built where every name is looked for.
+TEST_F(Template, NewGeodatabaseMeetsNamesTakenAsAnExistingOneDoes) {
+    const std::string shipped = moduleDirectory(moduleInstance);
+    ASSERT_FALSE(shipped.empty());
+    const fs::path catalogue = dir_ / "catalogue";
+    fs::create_directories(catalogue);
+    fs::copy_file(shipped + "s57.xml", catalogue / "s57.xml");
+    std::string product = slurp(shipped + "product.xml");
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"\"C_AGGR\"", "\"soundingfeature\""},
+                                   {"\"C_ASSO\"", "\"gpkg_contents\""},
+                                   {"\"C_STAC\"", "\"S57\""}}) {
+        ASSERT_NE(product.find(from), std::string::npos) << from;
+        product.replace(product.find(from), from.size(), to);
+    }
+    std::ofstream(catalogue / "product.xml", std::ios::binary) << product;
+
+    TemplateSummary made;
+    const HRESULT madeResult = createGeodatabase((dir_ / "new.gpkg").string().c_str(), "S57",
+                                                 catalogue.string().c_str(), report_, &made);
+    const std::string madeReport = reported();
+    EXPECT_NE(madeReport.find("gpkg_contents"), std::string::npos) << madeReport;
+    EXPECT_NE(madeReport.find("table S57"), std::string::npos) << madeReport;
+    EXPECT_EQ(made.tablesReused, 1);  // soundingfeature: the sounding class, completed
+
+    std::fclose(report_);
+    report_ = std::tmpfile();
+    ASSERT_NE(report_, nullptr);
+    IWorkspaceFactoryPtr factory(CLSID_AccessWorkspaceFactory);
+    IWorkspacePtr ws = factory->Create(dir_.string().c_str(), "probed.gpkg");
+    TemplateSummary probed;
+    EXPECT_EQ(createGeodatabaseTemplate(ws, "S57", (catalogue / "product.xml").string().c_str(), report_, &probed),
+              madeResult);
+    EXPECT_EQ(reported(), madeReport);
+    EXPECT_TRUE(made.geodatabaseCreated);
+    for (const auto& [what, a, b] :
+         {std::tuple{"classes created", made.classesCreated, probed.classesCreated},
+          std::tuple{"classes reused", made.classesReused, probed.classesReused},
+          std::tuple{"tables created", made.tablesCreated, probed.tablesCreated},
+          std::tuple{"tables reused", made.tablesReused, probed.tablesReused},
+          std::tuple{"columns added", made.columnsAdded, probed.columnsAdded},
+          std::tuple{"topology classes", made.topologyClassesAdded, probed.topologyClassesAdded}})
+        EXPECT_EQ(a, b) << what;
 }
 
 }  // namespace
