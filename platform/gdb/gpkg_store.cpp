@@ -1366,6 +1366,12 @@ public:
     void stopOperation(bool keep) override { db_.stopOperation(keep); }
     void flushBatch() override { db_.flushBatch(); }
 
+    // The name is asked under the write lock, as the CREATE that follows runs: another program
+    // importing into the same file may make the table between a look and a lock.
+    void beginSchemaChange() override {
+        db_.flushRows();
+        db_.beginWrite();
+    }
     bool nameTaken(const std::string& name) override {
         db_.flushRows();
         // One statement, not two: a template asks before each new table, and every schema change

@@ -31,6 +31,7 @@
 #include "tools/tarvo/enterprise.h"
 #include "tools/tarvo/option_value.h"
 #include "tools/tarvo/quiet_stdout.h"
+#include "tools/tarvo/unused_geodatabase.h"
 
 namespace {
 
@@ -133,27 +134,6 @@ private:
 
 // The words for a failure of the geodatabase, or null.
 const char* reasonOf(HRESULT hr) { return FAILED(hr) ? gdbFailureReason(hr) : nullptr; }
-
-// Removes the geodatabase this run made when the run saved nothing in it, so that a failed run
-// leaves no new geodatabase behind; true when it went. Only the very file made (same device and
-// inode) goes, and only while no other program has it open: a write lease is granted only on a file
-// nobody else holds open, and while it is held another program's open waits for its release.
-bool removeUnusedGeodatabase(const char* path, const struct stat& made) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool removed = false;
-    if (::fstat(fd, &st) == 0 && st.st_dev == made.st_dev && st.st_ino == made.st_ino &&
-        ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
-        const std::string journal = std::string(path) + "-journal";
-        struct stat js {};
-        // A journal beside it belongs to a transaction still to be rolled back: leave both.
-        if (::stat(journal.c_str(), &js) != 0 && errno == ENOENT) removed = ::unlink(path) == 0;
-        ::fcntl(fd, F_SETLEASE, F_UNLCK);
-    }
-    ::close(fd);
-    return removed;
-}
 
 }  // namespace
 
