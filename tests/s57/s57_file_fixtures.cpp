@@ -2,10 +2,13 @@
 
 #include "s57_file_fixtures.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -120,8 +123,17 @@ std::string smallRecord(int rcnm, unsigned rcid, const std::string& atvl) {
 
 std::string writeTemp(const std::string& name, const std::string& bytes) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "tarvo_s57_tests";
-    std::filesystem::create_directories(dir);
+    // One folder a process, gone at its exit: the same test may run in another checkout at once.
+    static const struct Folder {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("tarvo_s57_tests." + std::to_string(::getpid()));
+        Folder() { std::filesystem::create_directories(path); }
+        ~Folder() {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    } folder;
+    const std::filesystem::path& dir = folder.path;
     std::string stem = info ? std::string(info->test_suite_name()) + "_" + info->name() : "fixture";
     for (auto& c : stem)
         if (c == '/') c = '_';
