@@ -94,6 +94,18 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
         ~ResetFacts() { featureFacts = nullptr; }
     } resetFacts;
 
+    // The topology's graph is built while the features are named and the old primitives go:
+    // neither touches the shapes or rows of the topology's classes. Whatever fails here fails
+    // again, in its place, at the build below.
+    try {
+        if (IGeometryPtr area = cellSpatialFilter->GetGeometry()) {
+            IEnvelopePtr envelope = area->GetEnvelope();
+            envelope->Expand(envelope->GetWidth() / 100, envelope->GetHeight() / 100, VARIANT_FALSE);
+            (void)beginTopologyGraphBuild(topology->GetCache(), envelope);
+        }
+    } catch (const _com_error&) {
+    }
+
     progress(8, 154);
     if (updateFENum(workspace, cellName, dataset) != S_OK) return E_FAIL;
     progress(12, 156);
