@@ -12,6 +12,8 @@
 #include <cmath>
 #include <compare>
 #include <cstdint>
+#include <future>
+#include <system_error>
 #include <utility>
 
 #include "platform/geometry/geos_support.h"
@@ -92,6 +94,21 @@ struct KeyHash {
         return std::size_t(k ^ (k >> 29));
     }
 };
+
+// The features are rounded in runs of at least about this many vertices, side by side, and in
+// this many runs at most.
+constexpr std::size_t kVerticesByRun = 40000;
+constexpr std::size_t kMostRuns = 4;
+
+// Runs f on another thread, or where no thread is to be had, when its result is asked for.
+template <class F>
+auto aside(F f) {
+    try {
+        return std::async(std::launch::async, f);
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, f);
+    }
+}
 
 // Grid values stay where doubles hold every integer and doubled products fit 128 bits.
 constexpr double kGridLimit = 4503599627370496.0;  // 2^52
@@ -253,34 +270,25 @@ struct SegmentHash {
     }
 };
 
-// The distinct segments of the paths, sorted, and for each segment of the paths (in path order)
-// the index of its distinct segment.
-void distinctSegments(const std::vector<std::vector<Cell>>& paths, std::vector<Segment>& distinct,
-                      std::vector<std::uint32_t>& indexOf) {
+// The distinct segments of the paths with their numbers (in the order they are first met), sorted;
+// and for each segment of the paths (in path order) the number of its distinct segment.
+void distinctSegments(const std::vector<std::vector<Cell>>& paths,
+                      std::vector<std::pair<Segment, std::uint32_t>>& sorted, std::vector<std::uint32_t>& numberOf) {
     Numbering<Segment, SegmentHash> seen;
-    indexOf.clear();
+    numberOf.clear();
     std::size_t all = 0;
     for (const auto& path : paths) all += path.size() > 1 ? path.size() - 1 : 0;
     seen.reserve(all);
-    indexOf.reserve(all);
+    numberOf.reserve(all);
     for (const auto& path : paths)
         for (std::size_t i = 0; i + 1 < path.size(); ++i)
-            indexOf.push_back(std::uint32_t(seen.number(std::minmax(path[i], path[i + 1]))));
-    // Renumbered in sorted order, so that nothing depends on the order of the paths.
+            numberOf.push_back(std::uint32_t(seen.number(std::minmax(path[i], path[i + 1]))));
     // Sorted with their numbers beside them (the keys are distinct: no two compare equal).
-    std::vector<std::pair<Segment, std::uint32_t>> sorted(seen.keys.size());
+    sorted.resize(seen.keys.size());
     for (std::size_t k = 0; k < sorted.size(); ++k) sorted[k] = {seen.keys[k], std::uint32_t(k)};
     seen = {};
     std::sort(sorted.begin(), sorted.end(),
               [](const auto& a, const auto& b) { return SegmentLess()(a.first, b.first); });
-    std::vector<std::uint32_t> rank(sorted.size());
-    distinct.clear();
-    distinct.reserve(sorted.size());
-    for (std::size_t r = 0; r < sorted.size(); ++r) {
-        rank[sorted[r].second] = std::uint32_t(r);
-        distinct.push_back(sorted[r].first);
-    }
-    for (std::uint32_t& k : indexOf) k = rank[k];
 }
 
 // The median extent of the segments (the larger of their width and height), in cells.
@@ -486,14 +494,17 @@ std::vector<char> crossingSegments(const std::vector<Segment>& distinct, std::in
 
 // The hot pixels of the linework, each once (in no particular order): every vertex, and every
 // crossing GEOS finds, rounded. Numbered, not sorted: GEOS gives back every vertex again.
-void hotPixels(const std::vector<Segment>& distinct, const std::vector<char>& crossing, double tolerance,
-               const Grid& grid, CrossingFinder finder, std::vector<Cell>& out) {
+// `crossing` is set to crossingSegments(distinct, typical), found aside while the chains are made.
+void hotPixels(const std::vector<Segment>& distinct, std::int64_t typical, std::vector<char>& crossing,
+               double tolerance, const Grid& grid, CrossingFinder finder, std::vector<Cell>& out) {
     Numbering<Cell, CellHash> pixels;  // every vertex (the chains' numbering), then the crossings
+    std::vector<std::uint64_t> placeOf;
+    std::future<std::vector<char>> crossingLater = aside([&distinct, typical] { return crossingSegments(distinct, typical); });
+    const std::vector<std::vector<Cell>> chains = distinctChains(distinct, placeOf, pixels);
+    crossing = crossingLater.get();
     GEOSContextHandle_t ctx = geom::geosContext();
     std::vector<geom::Geom> lines;
     std::vector<double> buffer;
-    std::vector<std::uint64_t> placeOf;
-    const std::vector<std::vector<Cell>> chains = distinctChains(distinct, placeOf, pixels);
     // GEOS sees the segments it may find something on, in the order and direction of their chains
     // (a run of them along a chain as one line), so that it relates each pair as it would in the
     // whole linework.
@@ -656,24 +667,20 @@ struct Neighbour {
     std::int32_t segment;
 };
 
-}  // namespace
-
-double gridScale(double tolerance) {
-    const double scale = 1.0 / tolerance;
-    const double whole = std::round(scale);
-    return whole >= 1 && std::fabs(scale - whole) <= 1e-9 * whole ? whole : scale;
-}
-
-Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, CrossingFinder finder) {
-    if (!(tolerance > 0) || !std::isfinite(tolerance)) throw GeometryError("topology: the tolerance must be above 0");
-    const Grid grid(tolerance);
-
-    // The rounded paths and points.
+// The rounded paths and points of features [first, last), and the distinct segments of the paths
+// (distinctSegments).
+struct Rounded {
     std::vector<std::vector<Cell>> paths;
     std::vector<PathInfo> infos;
     std::vector<std::pair<Cell, std::int32_t>> points;
+    std::vector<std::pair<Segment, std::uint32_t>> sorted;
+    std::vector<std::uint32_t> numberOf;
+};
+
+Rounded roundFeatures(const std::vector<GraphFeature>& features, std::size_t first, std::size_t last, const Grid& grid) {
+    Rounded out;
     std::vector<Cell> rounded;
-    for (std::size_t f = 0; f < features.size(); ++f) {
+    for (std::size_t f = first; f < last; ++f) {
         const GraphFeature& feature = features[f];
         if (!feature.shape) continue;
         const auto& parts = feature.shape->parts;
@@ -681,14 +688,14 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
         switch (feature.kind) {
         case FeatureKind::Point:
             for (const Part& part : parts)
-                for (const Coord& c : part) points.push_back({grid.at(c.x, c.y), id});
+                for (const Coord& c : part) out.points.push_back({grid.at(c.x, c.y), id});
             break;
         case FeatureKind::Line:
             for (const Part& part : parts) {
                 roundPart(part, grid, false, rounded);
                 if (rounded.size() < 2) continue;
-                paths.push_back(rounded);
-                infos.push_back({id, false, kRingNone, 0});
+                out.paths.push_back(rounded);
+                out.infos.push_back({id, false, kRingNone, 0});
             }
             break;
         case FeatureKind::Area: {
@@ -702,22 +709,110 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
                 const bool counterClockwise = geom::signedArea(parts[r]) > 0;
                 // The area lies right of a clockwise exterior ring and of a counter-clockwise hole.
                 const std::int8_t hand = (kind[r] == kRingExterior) != counterClockwise ? 1 : -1;
-                paths.push_back(rounded);
-                infos.push_back({id, true, kind[r], hand});
+                out.paths.push_back(rounded);
+                out.infos.push_back({id, true, kind[r], hand});
             }
             break;
         }
         }
     }
 
-    // The hot pixels and the noded paths.
+    distinctSegments(out.paths, out.sorted, out.numberOf);
+    return out;
+}
+
+// The features rounded in runs of about equal numbers of vertices, the runs side by side on
+// threads (one run for a small set), put together in feature order: the paths, their infos and
+// the points; the distinct segments of all paths, sorted, and for each segment of the paths (in
+// path order) the index of its distinct segment. The same whatever the runs.
+void roundAll(const std::vector<GraphFeature>& features, const Grid& grid, std::vector<std::vector<Cell>>& paths,
+              std::vector<PathInfo>& infos, std::vector<std::pair<Cell, std::int32_t>>& points,
+              std::vector<Segment>& distinct, std::vector<std::uint32_t>& indexOf) {
+    std::vector<std::size_t> weight(features.size() + 1, 0);
+    for (std::size_t f = 0; f < features.size(); ++f) {
+        std::size_t n = 0;
+        if (features[f].shape)
+            for (const Part& part : features[f].shape->parts) n += part.size();
+        weight[f + 1] = weight[f] + n;
+    }
+    const std::size_t total = weight.back();
+    const std::size_t runs = std::clamp<std::size_t>(total / kVerticesByRun, 1, kMostRuns);
+    std::vector<std::size_t> bounds{0};
+    for (std::size_t r = 1; r < runs; ++r)
+        bounds.push_back(std::max(bounds.back(), std::size_t(std::lower_bound(weight.begin(), weight.end(), total * r / runs) -
+                                                            weight.begin())));
+    bounds.push_back(features.size());
+
+    std::vector<std::future<Rounded>> later;
+    for (std::size_t r = 1; r < runs; ++r)
+        later.push_back(aside([&features, &bounds, &grid, r] { return roundFeatures(features, bounds[r], bounds[r + 1], grid); }));
+    std::vector<Rounded> parts;
+    parts.reserve(runs);
+    parts.push_back(roundFeatures(features, bounds[0], bounds[1], grid));
+    for (auto& f : later) parts.push_back(f.get());
+
+    // The runs' sorted segments merged: a segment's index is its place among all (equal segments
+    // of several runs are one).
+    std::vector<std::vector<std::uint32_t>> indexOfNumber(parts.size());
+    std::vector<std::size_t> at(parts.size(), 0);
+    std::size_t most = 0;
+    for (std::size_t r = 0; r < parts.size(); ++r) {
+        indexOfNumber[r].resize(parts[r].sorted.size());
+        most += parts[r].sorted.size();
+    }
+    distinct.clear();
+    distinct.reserve(most);
+    for (;;) {
+        const Segment* least = nullptr;
+        for (std::size_t r = 0; r < parts.size(); ++r)
+            if (at[r] < parts[r].sorted.size() && (!least || SegmentLess()(parts[r].sorted[at[r]].first, *least)))
+                least = &parts[r].sorted[at[r]].first;
+        if (!least) break;
+        const Segment segment = *least;
+        for (std::size_t r = 0; r < parts.size(); ++r)
+            if (at[r] < parts[r].sorted.size() && parts[r].sorted[at[r]].first == segment)
+                indexOfNumber[r][parts[r].sorted[at[r]++].second] = std::uint32_t(distinct.size());
+        distinct.push_back(segment);
+    }
+
+    paths.clear();
+    infos.clear();
+    points.clear();
+    indexOf.clear();
+    for (std::size_t r = 0; r < parts.size(); ++r) {
+        Rounded& part = parts[r];
+        for (auto& path : part.paths) paths.push_back(std::move(path));
+        infos.insert(infos.end(), part.infos.begin(), part.infos.end());
+        points.insert(points.end(), part.points.begin(), part.points.end());
+        for (std::uint32_t n : part.numberOf) indexOf.push_back(indexOfNumber[r][n]);
+        part = {};
+    }
+}
+
+
+}  // namespace
+
+double gridScale(double tolerance) {
+    const double scale = 1.0 / tolerance;
+    const double whole = std::round(scale);
+    return whole >= 1 && std::fabs(scale - whole) <= 1e-9 * whole ? whole : scale;
+}
+
+Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, CrossingFinder finder) {
+    if (!(tolerance > 0) || !std::isfinite(tolerance)) throw GeometryError("topology: the tolerance must be above 0");
+    const Grid grid(tolerance);
+
+    // The rounded paths and points; the hot pixels and the noded paths.
+    std::vector<std::vector<Cell>> paths;
+    std::vector<PathInfo> infos;
+    std::vector<std::pair<Cell, std::int32_t>> points;
     std::vector<Segment> distinct;
     std::vector<std::uint32_t> distinctOf;
-    distinctSegments(paths, distinct, distinctOf);
+    roundAll(features, grid, paths, infos, points, distinct, distinctOf);
     const std::int64_t typical = typicalExtent(distinct);
-    const std::vector<char> crossing = crossingSegments(distinct, typical);
+    std::vector<char> crossing;
     std::vector<Cell> pixels;
-    hotPixels(distinct, crossing, tolerance, grid, finder, pixels);
+    hotPixels(distinct, typical, crossing, tolerance, grid, finder, pixels);
     Noding noding(distinct, crossing, PixelIndex(pixels, typical));
     pixels.clear();
     pixels.shrink_to_fit();
@@ -742,6 +837,17 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     }
     const std::vector<Cell>& vertices = noding.vertexOf.keys;
     const auto& segments = noding.segments;
+    // The vertices in order (x, then y), sorted aside while the segments' parents are gathered:
+    // sorted with their cells beside them (the cells are distinct), not looked up in each comparison.
+    std::future<std::vector<std::int32_t>> orderLater = aside([&vertices] {
+        const std::size_t n = vertices.size();
+        std::vector<std::pair<Cell, std::int32_t>> byCell(n);
+        for (std::size_t v = 0; v < n; ++v) byCell[v] = {vertices[v], std::int32_t(v)};
+        std::sort(byCell.begin(), byCell.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<std::int32_t> order(n);
+        for (std::size_t r = 0; r < n; ++r) order[r] = byCell[r].second;
+        return order;
+    });
 
     // Each segment's parents, sides seen along the segment (low to high end): the runs by segment
     // (counted into place), then by feature.
@@ -825,14 +931,7 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
         if (!same) isNode[v] = 1;
     }
 
-    // Sorted with their cells beside them (the cells are distinct), not looked up in each comparison.
-    std::vector<std::int32_t> order(nv);
-    {
-        std::vector<std::pair<Cell, std::int32_t>> byCell(nv);
-        for (std::size_t v = 0; v < nv; ++v) byCell[v] = {vertices[v], std::int32_t(v)};
-        std::sort(byCell.begin(), byCell.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (std::size_t r = 0; r < nv; ++r) order[r] = byCell[r].second;
-    }
+    const std::vector<std::int32_t> order = orderLater.get();
 
     // Walks from node `start` along `first` to the next node; calls step(vertex) for each vertex
     // after the start; gives the end vertex.
