@@ -839,6 +839,30 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     const auto& segments = noding.segments;
     // The vertices in order (x, then y), sorted aside while the segments' parents are gathered:
     // sorted with their cells beside them (the cells are distinct), not looked up in each comparison.
+    // Neighbours of each vertex, by the neighbour's cell, gathered aside as well.
+    std::future<std::pair<std::vector<std::int32_t>, std::vector<Neighbour>>> adjacencyLater = aside([&vertices, &segments] {
+        const std::size_t nv = vertices.size();
+        std::vector<std::int32_t> adjStart(nv + 1, 0);
+        for (const auto& [lo, hi] : segments) {
+            ++adjStart[std::size_t(lo) + 1];
+            ++adjStart[std::size_t(hi) + 1];
+        }
+        for (std::size_t v = 0; v < nv; ++v) adjStart[v + 1] += adjStart[v];
+        std::vector<Neighbour> adj(static_cast<std::size_t>(adjStart[nv]));
+        {
+            std::vector<std::int32_t> fill(adjStart.begin(), adjStart.end() - 1);
+            for (std::size_t s = 0; s < segments.size(); ++s) {
+                const auto [lo, hi] = segments[s];
+                adj[std::size_t(fill[std::size_t(lo)]++)] = {hi, std::int32_t(s)};
+                adj[std::size_t(fill[std::size_t(hi)]++)] = {lo, std::int32_t(s)};
+            }
+        }
+        for (std::size_t v = 0; v < nv; ++v)
+            std::sort(adj.begin() + adjStart[v], adj.begin() + adjStart[v + 1], [&](const Neighbour& a, const Neighbour& b) {
+                return vertices[std::size_t(a.vertex)] < vertices[std::size_t(b.vertex)];
+            });
+        return std::make_pair(std::move(adjStart), std::move(adj));
+    });
     std::future<std::vector<std::int32_t>> orderLater = aside([&vertices] {
         const std::size_t n = vertices.size();
         std::vector<std::pair<Cell, std::int32_t>> byCell(n);
@@ -883,26 +907,8 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     bySegment.clear();
     bySegment.shrink_to_fit();
 
-    // Neighbours of each vertex, by the neighbour's cell.
+    const auto [adjStart, adj] = adjacencyLater.get();
     const std::size_t nv = vertices.size();
-    std::vector<std::int32_t> adjStart(nv + 1, 0);
-    for (const auto& [lo, hi] : segments) {
-        ++adjStart[std::size_t(lo) + 1];
-        ++adjStart[std::size_t(hi) + 1];
-    }
-    for (std::size_t v = 0; v < nv; ++v) adjStart[v + 1] += adjStart[v];
-    std::vector<Neighbour> adj(static_cast<std::size_t>(adjStart[nv]));
-    {
-        std::vector<std::int32_t> fill(adjStart.begin(), adjStart.end() - 1);
-        for (std::size_t s = 0; s < segments.size(); ++s) {
-            const auto [lo, hi] = segments[s];
-            adj[std::size_t(fill[std::size_t(lo)]++)] = {hi, std::int32_t(s)};
-            adj[std::size_t(fill[std::size_t(hi)]++)] = {lo, std::int32_t(s)};
-        }
-    }
-    for (std::size_t v = 0; v < nv; ++v)
-        std::sort(adj.begin() + adjStart[v], adj.begin() + adjStart[v + 1],
-                  [&](const Neighbour& a, const Neighbour& b) { return vertices[std::size_t(a.vertex)] < vertices[std::size_t(b.vertex)]; });
 
     // +1 when going from vertex `from` to `to` runs a segment from its low to its high end.
     auto sense = [&](std::int32_t from, std::int32_t to) {
