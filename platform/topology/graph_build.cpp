@@ -178,6 +178,12 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
     return q;
 }
 
+// A hot pixel and its number (its place in the list of hot pixels).
+struct Hot {
+    Cell cell;
+    std::int32_t number;
+};
+
 // The hot pixels in a grid of square buckets, for the pixels a segment may meet: buckets about the
 // size of a typical segment (so that a segment looks at few buckets and few pixels), held as one
 // array of bucket starts over the pixels sorted by bucket, column by column (so that a segment's
@@ -210,13 +216,13 @@ public:
         for (std::size_t b = 0; b + 1 < start_.size(); ++b) start_[b + 1] += start_[b];
         cells_.resize(pixels.size());
         std::vector<std::uint32_t> fill(start_.begin(), start_.end() - 1);
-        for (const Cell& c : pixels) cells_[fill[bucket(c)]++] = c;
+        for (std::size_t n = 0; n < pixels.size(); ++n) cells_[fill[bucket(pixels[n])]++] = {pixels[n], std::int32_t(n)};
     }
 
     std::size_t size() const { return cells_.size(); }
 
     // Appends the hot pixels that segment a-b meets, in no particular order.
-    void meets(Cell a, Cell b, std::vector<Cell>& out) const {
+    void meets(Cell a, Cell b, std::vector<Hot>& out) const {
         if (cells_.empty()) return;
         Cell p = a, q = b;
         if (p.x > q.x) std::swap(p, q);
@@ -241,7 +247,7 @@ public:
             // The column's buckets by0..by1 are adjacent: their pixels are one run.
             const std::size_t first = std::size_t(bx * rows_ + by0), last = std::size_t(bx * rows_ + by1) + 1;
             for (std::uint32_t i = start_[first]; i < start_[last]; ++i)
-                if (meetsPixel(a, b, cells_[i])) out.push_back(cells_[i]);
+                if (meetsPixel(a, b, cells_[i].cell)) out.push_back(cells_[i]);
         }
     }
 
@@ -253,7 +259,7 @@ private:
     Cell origin_{0, 0};
     std::int64_t size_ = 1, columns_ = 0, rows_ = 0;
     std::vector<std::uint32_t> start_;  // bucket k's pixels: [start_[k], start_[k + 1])
-    std::vector<Cell> cells_;           // by bucket
+    std::vector<Hot> cells_;            // by bucket
 };
 
 using Segment = std::pair<Cell, Cell>;  // low end, high end
@@ -308,8 +314,9 @@ std::int64_t typicalExtent(const std::vector<Segment>& distinct) {
 // distinct segment lies, its chain (high half) and the place of its first vertex in the chain;
 // cells: numbers the segments' ends (a new numbering).
 std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distinct, std::vector<std::uint64_t>& placeOf,
-                                              Numbering<Cell, CellHash>& cells) {
-    std::vector<std::pair<std::int32_t, std::int32_t>> ends(distinct.size());
+                                              Numbering<Cell, CellHash>& cells,
+                                              std::vector<std::pair<std::int32_t, std::int32_t>>& ends) {
+    ends.assign(distinct.size(), {});
     for (std::size_t k = 0; k < distinct.size(); ++k) ends[k] = {cells.number(distinct[k].first), cells.number(distinct[k].second)};
     const std::size_t n = cells.keys.size();
     std::vector<std::uint32_t> start(n + 1, 0);
@@ -494,13 +501,16 @@ std::vector<char> crossingSegments(const std::vector<Segment>& distinct, std::in
 
 // The hot pixels of the linework, each once (in no particular order): every vertex, and every
 // crossing GEOS finds, rounded. Numbered, not sorted: GEOS gives back every vertex again.
-// `crossing` is set to crossingSegments(distinct, typical), found aside while the chains are made.
+// `crossing` is set to crossingSegments(distinct, typical), found aside while the chains are made;
+// `ends`, the numbers of each distinct segment's ends among the hot pixels.
 void hotPixels(const std::vector<Segment>& distinct, std::int64_t typical, std::vector<char>& crossing,
-               double tolerance, const Grid& grid, CrossingFinder finder, std::vector<Cell>& out) {
-    Numbering<Cell, CellHash> pixels;  // every vertex (the chains' numbering), then the crossings
+               double tolerance, const Grid& grid, CrossingFinder finder, Numbering<Cell, CellHash>& pixels,
+               std::vector<std::pair<std::int32_t, std::int32_t>>& ends) {
+    // Every vertex (the chains' numbering), then the crossings.
+    pixels = {};
     std::vector<std::uint64_t> placeOf;
     std::future<std::vector<char>> crossingLater = aside([&distinct, typical] { return crossingSegments(distinct, typical); });
-    const std::vector<std::vector<Cell>> chains = distinctChains(distinct, placeOf, pixels);
+    const std::vector<std::vector<Cell>> chains = distinctChains(distinct, placeOf, pixels, ends);
     crossing = crossingLater.get();
     GEOSContextHandle_t ctx = geom::geosContext();
     std::vector<geom::Geom> lines;
@@ -529,10 +539,7 @@ void hotPixels(const std::vector<Segment>& distinct, std::int64_t typical, std::
         if (!line) geom::throwGeos("topology: line string");
         lines.emplace_back(line, geom::GeomDestroy{ctx});
     }
-    if (lines.empty()) {
-        out = std::move(pixels.keys);
-        return;
-    }
+    if (lines.empty()) return;
     std::vector<GEOSGeometry*> raw;
     raw.reserve(lines.size());
     for (auto& l : lines) raw.push_back(l.get());
@@ -563,7 +570,6 @@ void hotPixels(const std::vector<Segment>& distinct, std::int64_t typical, std::
             for (int i = 0; i < n; ++i) stack.push_back(GEOSGetGeometryN_r(ctx, g, i));
         }
     }
-    out = std::move(pixels.keys);
 }
 
 // One noded segment that a distinct segment runs along: its index and +1 when it runs from its
@@ -581,35 +587,41 @@ public:
     // crossing: the segments that may meet a hot pixel but their ends (crossingSegments): a segment
     // that meets no other within the margin passes through no other vertex's pixel, nor through a
     // crossing's (which lies on two segments that cross).
-    Noding(const std::vector<Segment>& distinct, const std::vector<char>& crossing, const PixelIndex& index) {
+    // pixels: the hot pixels, numbered as `index` and `ends` (hotPixels) have them; they tell the
+    // vertices by cell.
+    Noding(const std::vector<Segment>& distinct, const std::vector<char>& crossing, const PixelIndex& index,
+           const std::vector<std::pair<std::int32_t, std::int32_t>>& ends, Numbering<Cell, CellHash>&& pixels)
+        : pixels_(std::move(pixels)) {
         start_.reserve(distinct.size() + 1);
         start_.push_back(0);
         Numbering<std::uint64_t, KeyHash> segmentOf;
         segmentOf.reserve(distinct.size());
-        vertexOf.reserve(index.size());
-        std::vector<Cell> hits;
+        vertexOfPixel_.assign(pixels_.keys.size(), -1);
+        vertices.reserve(pixels_.keys.size());
+        std::vector<Hot> hits;
         for (std::size_t k = 0; k < distinct.size(); ++k) {
             const auto& [lo, hi] = distinct[k];
             hits.clear();
             if (crossing[k]) index.meets(lo, hi, hits);
             const Wide dx = hi.x - lo.x, dy = hi.y - lo.y;
-            std::sort(hits.begin(), hits.end(), [&](const Cell& u, const Cell& v) {
+            std::sort(hits.begin(), hits.end(), [&](const Hot& hu, const Hot& hv) {
+                const Cell &u = hu.cell, &v = hv.cell;
                 const Wide tu = (u.x - lo.x) * dx + (u.y - lo.y) * dy, tv = (v.x - lo.x) * dx + (v.y - lo.y) * dy;
                 return tu != tv ? tu < tv : u < v;
             });
-            Cell at = lo;
-            auto piece = [&](Cell to) {
-                const bool rising = at < to;
-                const std::int32_t u = vertex(rising ? at : to), v = vertex(rising ? to : at);
+            Hot at{lo, ends[k].first};
+            auto piece = [&](Hot to) {
+                const bool rising = at.cell < to.cell;
+                const std::int32_t u = vertexAt(rising ? at : to), v = vertexAt(rising ? to : at);
                 const std::uint64_t key = (std::uint64_t(std::uint32_t(u)) << 32) | std::uint32_t(v);
                 const std::int32_t segment = segmentOf.number(key);
                 if (std::size_t(segment) == segments.size()) segments.push_back({u, v});
                 pieces_.push_back({segment, std::int8_t(rising ? 1 : -1)});
                 at = to;
             };
-            for (const Cell& h : hits)
-                if (h != lo && h != hi && h != at) piece(h);
-            piece(hi);
+            for (const Hot& h : hits)
+                if (h.cell != lo && h.cell != hi && h.cell != at.cell) piece(h);
+            piece({hi, ends[k].second});
             start_.push_back(std::uint32_t(pieces_.size()));
         }
     }
@@ -625,12 +637,36 @@ public:
             for (std::uint32_t i = start_[k + 1]; i-- > start_[k];) use(pieces_[i].segment, -pieces_[i].sense);
     }
 
-    std::int32_t vertex(Cell c) { return vertexOf.number(c); }
+    // The vertex at c, numbered next when it has none yet.
+    std::int32_t vertex(Cell c) {
+        std::int32_t p = pixels_.find(c);
+        if (p < 0) {
+            p = pixels_.number(c);
+            vertexOfPixel_.push_back(-1);
+        }
+        return vertexAt({c, p});
+    }
+    // The vertex at c; -1 when there is none.
+    std::int32_t find(Cell c) const {
+        const std::int32_t p = pixels_.find(c);
+        return p < 0 ? -1 : vertexOfPixel_[std::size_t(p)];
+    }
 
-    Numbering<Cell, CellHash> vertexOf;  // its keys are the vertices by number
+    std::vector<Cell> vertices;  // by number, in the order they are first met
     std::vector<std::pair<std::int32_t, std::int32_t>> segments;  // low end, high end (by cell)
 
 private:
+    std::int32_t vertexAt(Hot h) {
+        std::int32_t& v = vertexOfPixel_[std::size_t(h.number)];
+        if (v < 0) {
+            v = std::int32_t(vertices.size());
+            vertices.push_back(h.cell);
+        }
+        return v;
+    }
+
+    Numbering<Cell, CellHash> pixels_;
+    std::vector<std::int32_t> vertexOfPixel_;  // by pixel number; -1 where no segment meets the pixel
     std::vector<std::uint32_t> start_;  // pieces of distinct segment k: [start_[k], start_[k + 1])
     std::vector<Piece> pieces_;
 };
@@ -811,11 +847,11 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     roundAll(features, grid, paths, infos, points, distinct, distinctOf);
     const std::int64_t typical = typicalExtent(distinct);
     std::vector<char> crossing;
-    std::vector<Cell> pixels;
-    hotPixels(distinct, typical, crossing, tolerance, grid, finder, pixels);
-    Noding noding(distinct, crossing, PixelIndex(pixels, typical));
-    pixels.clear();
-    pixels.shrink_to_fit();
+    Numbering<Cell, CellHash> pixels;
+    std::vector<std::pair<std::int32_t, std::int32_t>> ends;
+    hotPixels(distinct, typical, crossing, tolerance, grid, finder, pixels, ends);
+    // The index is made before the noding takes the pixels over (arguments first).
+    Noding noding(distinct, crossing, PixelIndex(pixels.keys, typical), ends, std::move(pixels));
     distinct.clear();
     distinct.shrink_to_fit();
 
@@ -835,7 +871,7 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
                 uses.push_back({segment, info.feature, std::int8_t(sense * hand), info.ring, info.area});
             });
     }
-    const std::vector<Cell>& vertices = noding.vertexOf.keys;
+    const std::vector<Cell>& vertices = noding.vertices;
     const auto& segments = noding.segments;
     // The vertices in order (x, then y), sorted aside while the segments' parents are gathered:
     // sorted with their cells beside them (the cells are distinct), not looked up in each comparison.
@@ -1007,7 +1043,7 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
 
     // Point features on nodes; every node's parents.
     for (const auto& [cell, feature] : points) {
-        const std::int32_t v = noding.vertexOf.find(cell);
+        const std::int32_t v = noding.find(cell);
         if (v < 0 || nodeOf[std::size_t(v)] < 0) continue;
         graph.nodes[std::size_t(nodeOf[std::size_t(v)])].points.push_back(feature);
     }
