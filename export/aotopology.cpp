@@ -14,6 +14,7 @@
 
 #include "export/aotopology_support.h"
 #include "export/cell_extent.h"
+#include "export/expf.h"
 #include "export/exptext.h"
 #include "export/srel_list.h"
 #include "platform/topology/topology.h"
@@ -117,6 +118,8 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
     IEnvelopePtr envelope = metaArea->GetEnvelope();
     envelope->Expand(envelope->GetWidth() / 100, envelope->GetHeight() / 100, VARIANT_FALSE);
     progress(15, 155);
+    // While the graph is finished aside, the feature export's rows are read.
+    readFeatureRowsAhead(workspace, featureDataset, cellName);
     ITopologyGraphPtr cache = topology->GetCache();
     cache->Build(envelope, VARIANT_FALSE);
     const double clusterTolerance = topology->GetClusterTolerance();
