@@ -2,9 +2,12 @@
 // (readFeatureRowsAhead): what it reads of a real cell, and that a failure leaves nothing to take.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
+#include "export/aotopology_support.h"
+#include "export/cell_extent.h"
 #include "export/expf.h"
 #include "real_cells.h"
 #include "s57/dbutil.h"
@@ -25,7 +28,10 @@ protected:
         ASSERT_TRUE(failures(run).empty()) << failures(run)[0];
         ASSERT_EQ(openWorkspace(gdb_.c_str(), &workspace_), S_OK);
     }
-    void TearDown() override { featureRowsAhead = nullptr; }
+    void TearDown() override {
+        featureRowsAhead = nullptr;
+        aotopology::soundingsAhead = nullptr;
+    }
 
     std::string gdb_, cell_;
     IWorkspacePtr workspace_;
@@ -82,6 +88,26 @@ TEST_F(RowsAheadTest, LeavesNothingToTakeWhereItCannotRead) {
     // Without a holder nothing is read, and nothing fails.
     featureRowsAhead = nullptr;
     readFeatureRowsAhead(workspace_, "S57", cell_.c_str());
+}
+
+// The soundings read ahead for the rebuild's isolated nodes: every sounding of the cell, by name.
+TEST_F(RowsAheadTest, ReadsTheCellsSoundingsByName) {
+    ASSERT_EQ(getExtent(workspace_, cell_.c_str()), 0);
+    aotopology::SoundingsAhead ahead;
+    ahead.className = "old";
+    aotopology::soundingsAhead = &ahead;
+    aotopology::readSoundingsAhead(workspace_);
+    ASSERT_FALSE(ahead.className.empty());
+    EXPECT_NE(ahead.className, "old");
+    EXPECT_EQ(long(ahead.rows.size()), e2e::count(gdb_, ahead.className));
+    EXPECT_GT(ahead.rows.size(), 0u);
+    EXPECT_TRUE(std::is_sorted(ahead.rows.begin(), ahead.rows.end(),
+                               [](const auto& a, const auto& b) { return a.first < b.first; }));
+
+    // Without a workspace nothing is read, and what was there goes.
+    aotopology::readSoundingsAhead(nullptr);
+    EXPECT_TRUE(ahead.className.empty());
+    EXPECT_TRUE(ahead.rows.empty());
 }
 
 }  // namespace
