@@ -14,6 +14,7 @@
 
 #include "export/aotopology_support.h"
 #include "export/cell_extent.h"
+#include "export/expf.h"
 #include "export/exptext.h"
 #include "export/srel_list.h"
 #include "platform/topology/topology.h"
@@ -94,6 +95,18 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
         ~ResetFacts() { featureFacts = nullptr; }
     } resetFacts;
 
+    // The topology's graph is built while the features are named and the old primitives go:
+    // neither touches the shapes or rows of the topology's classes. Whatever fails here fails
+    // again, in its place, at the build below.
+    try {
+        if (IGeometryPtr area = cellSpatialFilter->GetGeometry()) {
+            IEnvelopePtr envelope = area->GetEnvelope();
+            envelope->Expand(envelope->GetWidth() / 100, envelope->GetHeight() / 100, VARIANT_FALSE);
+            (void)beginTopologyGraphBuild(topology->GetCache(), envelope);
+        }
+    } catch (const _com_error&) {
+    }
+
     progress(8, 154);
     if (updateFENum(workspace, cellName, dataset) != S_OK) return E_FAIL;
     progress(12, 156);
@@ -105,6 +118,14 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
     IEnvelopePtr envelope = metaArea->GetEnvelope();
     envelope->Expand(envelope->GetWidth() / 100, envelope->GetHeight() / 100, VARIANT_FALSE);
     progress(15, 155);
+    // While the graph is finished aside, the soundings and the feature export's rows are read.
+    SoundingsAhead soundings;
+    soundingsAhead = &soundings;
+    struct EndSoundings {
+        ~EndSoundings() { soundingsAhead = nullptr; }
+    } endSoundings;
+    readSoundingsAhead(workspace);
+    readFeatureRowsAhead(workspace, featureDataset, cellName);
     ITopologyGraphPtr cache = topology->GetCache();
     cache->Build(envelope, VARIANT_FALSE);
     const double clusterTolerance = topology->GetClusterTolerance();

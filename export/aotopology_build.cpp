@@ -530,19 +530,62 @@ HRESULT populatePointPrimitives(IFeatureClass* pointClass, const char* cellName,
     }
 }
 
+namespace {
+
+// The class's soundings in the cell's coverage with their names, stably sorted by name. Throws
+// _com_error.
+std::vector<std::pair<std::string, IFeaturePtr>> readSoundings(IFeatureClass* soundingClass, LONG nameIndex) {
+    ISpatialFilterPtr filter = cellFilter(cellCoverage->GetGeometry(), soundingClass, nullptr);
+    IFeatureCursorPtr cursor = soundingClass->Search(filter, VARIANT_FALSE);
+    std::vector<std::pair<std::string, IFeaturePtr>> rows;
+    for (IFeaturePtr f = cursor->NextFeature(); f; f = cursor->NextFeature())
+        rows.emplace_back(valueText(f->GetValue(nameIndex)), f);
+    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return rows;
+}
+
+}  // namespace
+
+SoundingsAhead* aotopology::soundingsAhead = nullptr;
+
+void aotopology::readSoundingsAhead(IWorkspace* workspace) {
+    SoundingsAhead* ahead = soundingsAhead;
+    if (!ahead) return;
+    *ahead = SoundingsAhead();
+    try {
+        IFeatureWorkspacePtr featureWorkspace(workspace);
+        std::string className, subtype;
+        if (!featureWorkspace || !cellCoverage || checkFeatureClassName(className, subtype, "SOUNDG", "P") != 0 ||
+            className.empty())
+            return;
+        IFeatureClassPtr soundings = openClass(featureWorkspace, className.c_str());
+        if (!soundings) return;
+        const LONG nameIndex = soundings->FindField("NAME");
+        if (nameIndex < 0) return;
+        ahead->rows = readSoundings(soundings, nameIndex);
+        ahead->className = static_cast<const char*>(IDatasetPtr(soundings)->GetName());
+    } catch (const _com_error&) {
+        *ahead = SoundingsAhead();
+    } catch (const std::bad_alloc&) {
+        *ahead = SoundingsAhead();
+    }
+}
+
 HRESULT populateSoundings(IFeatureClass* soundingClass, const char* cellName, int32_t* counter) {
     try {
         if (!soundingClass || !cellName || !counter || !cellCoverage) return E_FAIL;
         const LONG nameIndex = soundingClass->FindField("NAME");
         if (nameIndex < 0) return E_FAIL;
         const LONG lnamIndex = soundingClass->FindField("LNAM"), depthIndex = soundingClass->FindField("DEPTH");
-        ISpatialFilterPtr filter = cellFilter(cellCoverage->GetGeometry(), soundingClass, nullptr);
-        IFeatureCursorPtr cursor = soundingClass->Search(filter, VARIANT_FALSE);
         std::vector<std::pair<std::string, IFeaturePtr>> rows;
-        for (IFeaturePtr f = cursor->NextFeature(); f; f = cursor->NextFeature())
-            rows.emplace_back(valueText(f->GetValue(nameIndex)), f);
+        if (soundingsAhead && !soundingsAhead->className.empty() &&
+            soundingsAhead->className == static_cast<const char*>(IDatasetPtr(soundingClass)->GetName())) {
+            rows = std::move(soundingsAhead->rows);
+            *soundingsAhead = SoundingsAhead();
+        } else {
+            rows = readSoundings(soundingClass, nameIndex);
+        }
         if (rows.empty()) return S_OK;
-        std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 
         IFeatureWorkspacePtr featureWorkspace = workspaceOf(soundingClass);
         IFeatureClassPtr vi3dsp = featureWorkspace ? openClass(featureWorkspace, "VI3DSP") : nullptr;

@@ -208,6 +208,18 @@ struct FeatureFacts {
 using FeatureFactsMemo = std::map<std::pair<std::string, LONG>, FeatureFacts>;
 extern FeatureFactsMemo* featureFacts;
 
+// The cell's soundings as populateSoundings reads them (with their names, stably sorted by name),
+// read while the rebuild waits for its graph (readSoundingsAhead) and taken by populateSoundings
+// of that class. Set by the rebuild for its run; null otherwise (populateSoundings then reads).
+struct SoundingsAhead {
+    std::string className;  // empty: nothing read ahead
+    std::vector<std::pair<std::string, IFeaturePtr>> rows;
+};
+extern SoundingsAhead* soundingsAhead;
+// Fills soundingsAhead (when set) for the workspace's sounding class; logs nothing, and leaves it
+// empty on any failure.
+void readSoundingsAhead(IWorkspace* workspace);
+
 // The rebuild's verdicts for the export of the cell's features (null when the export did not follow
 // the cell's rebuild), and their end once its features are written.
 const InCellMemo* rebuildVerdicts(const char* cellName);

@@ -92,7 +92,35 @@ std::string upper(std::string text) {
     return text;
 }
 
-LONG findField(IFeature* feature, const char* name) { return feature->GetFields()->FindField(name); }
+// The column indices and attribute indices asked for while the vectors of a cell are written
+// (exportVector): the rows of one class come one after another, and each asks for the same few
+// columns by name and the same three attributes by code.
+struct LookupMemo {
+    IFieldsPtr fields;  // the class whose columns are kept; held, so that no other takes its address
+    std::unordered_map<std::string, LONG> columns;
+    std::unordered_map<int32_t, std::pair<int, int32_t>> attributes;  // lookupAttrIndex: result, index
+};
+LookupMemo* lookupMemo = nullptr;
+
+LONG findField(IFeature* feature, const char* name) {
+    IFieldsPtr fields = feature->GetFields();
+    if (!lookupMemo) return fields->FindField(name);
+    if (lookupMemo->fields != fields) {
+        lookupMemo->fields = fields;
+        lookupMemo->columns.clear();
+    }
+    auto [it, added] = lookupMemo->columns.try_emplace(name, -1);
+    if (added) it->second = fields->FindField(name);
+    return it->second;
+}
+
+int attributeIndex(int32_t code, int32_t* index) {
+    if (!lookupMemo) return lookupAttrIndex(code, index);
+    auto [it, added] = lookupMemo->attributes.try_emplace(code);
+    if (added) it->second.first = lookupAttrIndex(code, &it->second.second);
+    *index = it->second.second;
+    return it->second.first;
+}
 
 std::string decimal(long long value) { return std::to_string(value); }
 
@@ -239,6 +267,11 @@ int32_t guarded(const char* function, F&& body) {
 // ---- Driver of the module ------------------------------------------------------------------------
 
 int32_t exportVector(IWorkspace* workspace, Iso8211File* file, double tolerance, const char* cellName) {
+    LookupMemo memo;
+    lookupMemo = &memo;
+    struct EndMemo {
+        ~EndMemo() { lookupMemo = nullptr; }
+    } endMemo;
     return guarded("exportVector", [&]() -> int32_t {
         int32_t rc = exportVI(workspace, file, "vi2d", cellName);
         if (rc != 0) {
@@ -501,7 +534,7 @@ int32_t exportVectorAttributes(IFeature* feature, Iso8211Field* field) {
         Subfields s;
         for (int32_t code : kCodes) {
             int32_t index = 0;
-            if (lookupAttrIndex(code, &index) != 0 || !s57Attributes) continue;
+            if (attributeIndex(code, &index) != 0 || !s57Attributes) continue;
             const LONG column = findField(feature, s57Attributes[index].name);
             if (column < 0) continue;
             const _variant_t value = feature->GetValue(column);

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <compare>
 #include <cstdint>
+#include <future>
+#include <system_error>
 #include <utility>
 
 #include "platform/geometry/geos_support.h"
@@ -93,6 +95,21 @@ struct KeyHash {
     }
 };
 
+// The features are rounded in runs of at least about this many vertices, side by side, and in
+// this many runs at most.
+constexpr std::size_t kVerticesByRun = 40000;
+constexpr std::size_t kMostRuns = 4;
+
+// Runs f on another thread, or where no thread is to be had, when its result is asked for.
+template <class F>
+auto aside(F f) {
+    try {
+        return std::async(std::launch::async, f);
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, f);
+    }
+}
+
 // Grid values stay where doubles hold every integer and doubled products fit 128 bits.
 constexpr double kGridLimit = 4503599627370496.0;  // 2^52
 
@@ -161,6 +178,12 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
     return q;
 }
 
+// A hot pixel and its number (its place in the list of hot pixels).
+struct Hot {
+    Cell cell;
+    std::int32_t number;
+};
+
 // The hot pixels in a grid of square buckets, for the pixels a segment may meet: buckets about the
 // size of a typical segment (so that a segment looks at few buckets and few pixels), held as one
 // array of bucket starts over the pixels sorted by bucket, column by column (so that a segment's
@@ -193,13 +216,13 @@ public:
         for (std::size_t b = 0; b + 1 < start_.size(); ++b) start_[b + 1] += start_[b];
         cells_.resize(pixels.size());
         std::vector<std::uint32_t> fill(start_.begin(), start_.end() - 1);
-        for (const Cell& c : pixels) cells_[fill[bucket(c)]++] = c;
+        for (std::size_t n = 0; n < pixels.size(); ++n) cells_[fill[bucket(pixels[n])]++] = {pixels[n], std::int32_t(n)};
     }
 
     std::size_t size() const { return cells_.size(); }
 
     // Appends the hot pixels that segment a-b meets, in no particular order.
-    void meets(Cell a, Cell b, std::vector<Cell>& out) const {
+    void meets(Cell a, Cell b, std::vector<Hot>& out) const {
         if (cells_.empty()) return;
         Cell p = a, q = b;
         if (p.x > q.x) std::swap(p, q);
@@ -224,7 +247,7 @@ public:
             // The column's buckets by0..by1 are adjacent: their pixels are one run.
             const std::size_t first = std::size_t(bx * rows_ + by0), last = std::size_t(bx * rows_ + by1) + 1;
             for (std::uint32_t i = start_[first]; i < start_[last]; ++i)
-                if (meetsPixel(a, b, cells_[i])) out.push_back(cells_[i]);
+                if (meetsPixel(a, b, cells_[i].cell)) out.push_back(cells_[i]);
         }
     }
 
@@ -236,7 +259,7 @@ private:
     Cell origin_{0, 0};
     std::int64_t size_ = 1, columns_ = 0, rows_ = 0;
     std::vector<std::uint32_t> start_;  // bucket k's pixels: [start_[k], start_[k + 1])
-    std::vector<Cell> cells_;           // by bucket
+    std::vector<Hot> cells_;            // by bucket
 };
 
 using Segment = std::pair<Cell, Cell>;  // low end, high end
@@ -253,34 +276,25 @@ struct SegmentHash {
     }
 };
 
-// The distinct segments of the paths, sorted, and for each segment of the paths (in path order)
-// the index of its distinct segment.
-void distinctSegments(const std::vector<std::vector<Cell>>& paths, std::vector<Segment>& distinct,
-                      std::vector<std::uint32_t>& indexOf) {
+// The distinct segments of the paths with their numbers (in the order they are first met), sorted;
+// and for each segment of the paths (in path order) the number of its distinct segment.
+void distinctSegments(const std::vector<std::vector<Cell>>& paths,
+                      std::vector<std::pair<Segment, std::uint32_t>>& sorted, std::vector<std::uint32_t>& numberOf) {
     Numbering<Segment, SegmentHash> seen;
-    indexOf.clear();
+    numberOf.clear();
     std::size_t all = 0;
     for (const auto& path : paths) all += path.size() > 1 ? path.size() - 1 : 0;
     seen.reserve(all);
-    indexOf.reserve(all);
+    numberOf.reserve(all);
     for (const auto& path : paths)
         for (std::size_t i = 0; i + 1 < path.size(); ++i)
-            indexOf.push_back(std::uint32_t(seen.number(std::minmax(path[i], path[i + 1]))));
-    // Renumbered in sorted order, so that nothing depends on the order of the paths.
+            numberOf.push_back(std::uint32_t(seen.number(std::minmax(path[i], path[i + 1]))));
     // Sorted with their numbers beside them (the keys are distinct: no two compare equal).
-    std::vector<std::pair<Segment, std::uint32_t>> sorted(seen.keys.size());
+    sorted.resize(seen.keys.size());
     for (std::size_t k = 0; k < sorted.size(); ++k) sorted[k] = {seen.keys[k], std::uint32_t(k)};
     seen = {};
     std::sort(sorted.begin(), sorted.end(),
               [](const auto& a, const auto& b) { return SegmentLess()(a.first, b.first); });
-    std::vector<std::uint32_t> rank(sorted.size());
-    distinct.clear();
-    distinct.reserve(sorted.size());
-    for (std::size_t r = 0; r < sorted.size(); ++r) {
-        rank[sorted[r].second] = std::uint32_t(r);
-        distinct.push_back(sorted[r].first);
-    }
-    for (std::uint32_t& k : indexOf) k = rank[k];
 }
 
 // The median extent of the segments (the larger of their width and height), in cells.
@@ -300,8 +314,9 @@ std::int64_t typicalExtent(const std::vector<Segment>& distinct) {
 // distinct segment lies, its chain (high half) and the place of its first vertex in the chain;
 // cells: numbers the segments' ends (a new numbering).
 std::vector<std::vector<Cell>> distinctChains(const std::vector<Segment>& distinct, std::vector<std::uint64_t>& placeOf,
-                                              Numbering<Cell, CellHash>& cells) {
-    std::vector<std::pair<std::int32_t, std::int32_t>> ends(distinct.size());
+                                              Numbering<Cell, CellHash>& cells,
+                                              std::vector<std::pair<std::int32_t, std::int32_t>>& ends) {
+    ends.assign(distinct.size(), {});
     for (std::size_t k = 0; k < distinct.size(); ++k) ends[k] = {cells.number(distinct[k].first), cells.number(distinct[k].second)};
     const std::size_t n = cells.keys.size();
     std::vector<std::uint32_t> start(n + 1, 0);
@@ -486,14 +501,20 @@ std::vector<char> crossingSegments(const std::vector<Segment>& distinct, std::in
 
 // The hot pixels of the linework, each once (in no particular order): every vertex, and every
 // crossing GEOS finds, rounded. Numbered, not sorted: GEOS gives back every vertex again.
-void hotPixels(const std::vector<Segment>& distinct, const std::vector<char>& crossing, double tolerance,
-               const Grid& grid, CrossingFinder finder, std::vector<Cell>& out) {
-    Numbering<Cell, CellHash> pixels;  // every vertex (the chains' numbering), then the crossings
+// `crossing` is set to crossingSegments(distinct, typical), found aside while the chains are made;
+// `ends`, the numbers of each distinct segment's ends among the hot pixels.
+void hotPixels(const std::vector<Segment>& distinct, std::int64_t typical, std::vector<char>& crossing,
+               double tolerance, const Grid& grid, CrossingFinder finder, Numbering<Cell, CellHash>& pixels,
+               std::vector<std::pair<std::int32_t, std::int32_t>>& ends) {
+    // Every vertex (the chains' numbering), then the crossings.
+    pixels = {};
+    std::vector<std::uint64_t> placeOf;
+    std::future<std::vector<char>> crossingLater = aside([&distinct, typical] { return crossingSegments(distinct, typical); });
+    const std::vector<std::vector<Cell>> chains = distinctChains(distinct, placeOf, pixels, ends);
+    crossing = crossingLater.get();
     GEOSContextHandle_t ctx = geom::geosContext();
     std::vector<geom::Geom> lines;
     std::vector<double> buffer;
-    std::vector<std::uint64_t> placeOf;
-    const std::vector<std::vector<Cell>> chains = distinctChains(distinct, placeOf, pixels);
     // GEOS sees the segments it may find something on, in the order and direction of their chains
     // (a run of them along a chain as one line), so that it relates each pair as it would in the
     // whole linework.
@@ -518,10 +539,7 @@ void hotPixels(const std::vector<Segment>& distinct, const std::vector<char>& cr
         if (!line) geom::throwGeos("topology: line string");
         lines.emplace_back(line, geom::GeomDestroy{ctx});
     }
-    if (lines.empty()) {
-        out = std::move(pixels.keys);
-        return;
-    }
+    if (lines.empty()) return;
     std::vector<GEOSGeometry*> raw;
     raw.reserve(lines.size());
     for (auto& l : lines) raw.push_back(l.get());
@@ -552,7 +570,6 @@ void hotPixels(const std::vector<Segment>& distinct, const std::vector<char>& cr
             for (int i = 0; i < n; ++i) stack.push_back(GEOSGetGeometryN_r(ctx, g, i));
         }
     }
-    out = std::move(pixels.keys);
 }
 
 // One noded segment that a distinct segment runs along: its index and +1 when it runs from its
@@ -570,35 +587,41 @@ public:
     // crossing: the segments that may meet a hot pixel but their ends (crossingSegments): a segment
     // that meets no other within the margin passes through no other vertex's pixel, nor through a
     // crossing's (which lies on two segments that cross).
-    Noding(const std::vector<Segment>& distinct, const std::vector<char>& crossing, const PixelIndex& index) {
+    // pixels: the hot pixels, numbered as `index` and `ends` (hotPixels) have them; they tell the
+    // vertices by cell.
+    Noding(const std::vector<Segment>& distinct, const std::vector<char>& crossing, const PixelIndex& index,
+           const std::vector<std::pair<std::int32_t, std::int32_t>>& ends, Numbering<Cell, CellHash>&& pixels)
+        : pixels_(std::move(pixels)) {
         start_.reserve(distinct.size() + 1);
         start_.push_back(0);
         Numbering<std::uint64_t, KeyHash> segmentOf;
         segmentOf.reserve(distinct.size());
-        vertexOf.reserve(index.size());
-        std::vector<Cell> hits;
+        vertexOfPixel_.assign(pixels_.keys.size(), -1);
+        vertices.reserve(pixels_.keys.size());
+        std::vector<Hot> hits;
         for (std::size_t k = 0; k < distinct.size(); ++k) {
             const auto& [lo, hi] = distinct[k];
             hits.clear();
             if (crossing[k]) index.meets(lo, hi, hits);
             const Wide dx = hi.x - lo.x, dy = hi.y - lo.y;
-            std::sort(hits.begin(), hits.end(), [&](const Cell& u, const Cell& v) {
+            std::sort(hits.begin(), hits.end(), [&](const Hot& hu, const Hot& hv) {
+                const Cell &u = hu.cell, &v = hv.cell;
                 const Wide tu = (u.x - lo.x) * dx + (u.y - lo.y) * dy, tv = (v.x - lo.x) * dx + (v.y - lo.y) * dy;
                 return tu != tv ? tu < tv : u < v;
             });
-            Cell at = lo;
-            auto piece = [&](Cell to) {
-                const bool rising = at < to;
-                const std::int32_t u = vertex(rising ? at : to), v = vertex(rising ? to : at);
+            Hot at{lo, ends[k].first};
+            auto piece = [&](Hot to) {
+                const bool rising = at.cell < to.cell;
+                const std::int32_t u = vertexAt(rising ? at : to), v = vertexAt(rising ? to : at);
                 const std::uint64_t key = (std::uint64_t(std::uint32_t(u)) << 32) | std::uint32_t(v);
                 const std::int32_t segment = segmentOf.number(key);
                 if (std::size_t(segment) == segments.size()) segments.push_back({u, v});
                 pieces_.push_back({segment, std::int8_t(rising ? 1 : -1)});
                 at = to;
             };
-            for (const Cell& h : hits)
-                if (h != lo && h != hi && h != at) piece(h);
-            piece(hi);
+            for (const Hot& h : hits)
+                if (h.cell != lo && h.cell != hi && h.cell != at.cell) piece(h);
+            piece({hi, ends[k].second});
             start_.push_back(std::uint32_t(pieces_.size()));
         }
     }
@@ -614,12 +637,36 @@ public:
             for (std::uint32_t i = start_[k + 1]; i-- > start_[k];) use(pieces_[i].segment, -pieces_[i].sense);
     }
 
-    std::int32_t vertex(Cell c) { return vertexOf.number(c); }
+    // The vertex at c, numbered next when it has none yet.
+    std::int32_t vertex(Cell c) {
+        std::int32_t p = pixels_.find(c);
+        if (p < 0) {
+            p = pixels_.number(c);
+            vertexOfPixel_.push_back(-1);
+        }
+        return vertexAt({c, p});
+    }
+    // The vertex at c; -1 when there is none.
+    std::int32_t find(Cell c) const {
+        const std::int32_t p = pixels_.find(c);
+        return p < 0 ? -1 : vertexOfPixel_[std::size_t(p)];
+    }
 
-    Numbering<Cell, CellHash> vertexOf;  // its keys are the vertices by number
+    std::vector<Cell> vertices;  // by number, in the order they are first met
     std::vector<std::pair<std::int32_t, std::int32_t>> segments;  // low end, high end (by cell)
 
 private:
+    std::int32_t vertexAt(Hot h) {
+        std::int32_t& v = vertexOfPixel_[std::size_t(h.number)];
+        if (v < 0) {
+            v = std::int32_t(vertices.size());
+            vertices.push_back(h.cell);
+        }
+        return v;
+    }
+
+    Numbering<Cell, CellHash> pixels_;
+    std::vector<std::int32_t> vertexOfPixel_;  // by pixel number; -1 where no segment meets the pixel
     std::vector<std::uint32_t> start_;  // pieces of distinct segment k: [start_[k], start_[k + 1])
     std::vector<Piece> pieces_;
 };
@@ -656,24 +703,20 @@ struct Neighbour {
     std::int32_t segment;
 };
 
-}  // namespace
-
-double gridScale(double tolerance) {
-    const double scale = 1.0 / tolerance;
-    const double whole = std::round(scale);
-    return whole >= 1 && std::fabs(scale - whole) <= 1e-9 * whole ? whole : scale;
-}
-
-Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, CrossingFinder finder) {
-    if (!(tolerance > 0) || !std::isfinite(tolerance)) throw GeometryError("topology: the tolerance must be above 0");
-    const Grid grid(tolerance);
-
-    // The rounded paths and points.
+// The rounded paths and points of features [first, last), and the distinct segments of the paths
+// (distinctSegments).
+struct Rounded {
     std::vector<std::vector<Cell>> paths;
     std::vector<PathInfo> infos;
     std::vector<std::pair<Cell, std::int32_t>> points;
+    std::vector<std::pair<Segment, std::uint32_t>> sorted;
+    std::vector<std::uint32_t> numberOf;
+};
+
+Rounded roundFeatures(const std::vector<GraphFeature>& features, std::size_t first, std::size_t last, const Grid& grid) {
+    Rounded out;
     std::vector<Cell> rounded;
-    for (std::size_t f = 0; f < features.size(); ++f) {
+    for (std::size_t f = first; f < last; ++f) {
         const GraphFeature& feature = features[f];
         if (!feature.shape) continue;
         const auto& parts = feature.shape->parts;
@@ -681,14 +724,14 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
         switch (feature.kind) {
         case FeatureKind::Point:
             for (const Part& part : parts)
-                for (const Coord& c : part) points.push_back({grid.at(c.x, c.y), id});
+                for (const Coord& c : part) out.points.push_back({grid.at(c.x, c.y), id});
             break;
         case FeatureKind::Line:
             for (const Part& part : parts) {
                 roundPart(part, grid, false, rounded);
                 if (rounded.size() < 2) continue;
-                paths.push_back(rounded);
-                infos.push_back({id, false, kRingNone, 0});
+                out.paths.push_back(rounded);
+                out.infos.push_back({id, false, kRingNone, 0});
             }
             break;
         case FeatureKind::Area: {
@@ -702,25 +745,113 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
                 const bool counterClockwise = geom::signedArea(parts[r]) > 0;
                 // The area lies right of a clockwise exterior ring and of a counter-clockwise hole.
                 const std::int8_t hand = (kind[r] == kRingExterior) != counterClockwise ? 1 : -1;
-                paths.push_back(rounded);
-                infos.push_back({id, true, kind[r], hand});
+                out.paths.push_back(rounded);
+                out.infos.push_back({id, true, kind[r], hand});
             }
             break;
         }
         }
     }
 
-    // The hot pixels and the noded paths.
+    distinctSegments(out.paths, out.sorted, out.numberOf);
+    return out;
+}
+
+// The features rounded in runs of about equal numbers of vertices, the runs side by side on
+// threads (one run for a small set), put together in feature order: the paths, their infos and
+// the points; the distinct segments of all paths, sorted, and for each segment of the paths (in
+// path order) the index of its distinct segment. The same whatever the runs.
+void roundAll(const std::vector<GraphFeature>& features, const Grid& grid, std::vector<std::vector<Cell>>& paths,
+              std::vector<PathInfo>& infos, std::vector<std::pair<Cell, std::int32_t>>& points,
+              std::vector<Segment>& distinct, std::vector<std::uint32_t>& indexOf) {
+    std::vector<std::size_t> weight(features.size() + 1, 0);
+    for (std::size_t f = 0; f < features.size(); ++f) {
+        std::size_t n = 0;
+        if (features[f].shape)
+            for (const Part& part : features[f].shape->parts) n += part.size();
+        weight[f + 1] = weight[f] + n;
+    }
+    const std::size_t total = weight.back();
+    const std::size_t runs = std::clamp<std::size_t>(total / kVerticesByRun, 1, kMostRuns);
+    std::vector<std::size_t> bounds{0};
+    for (std::size_t r = 1; r < runs; ++r)
+        bounds.push_back(std::max(bounds.back(), std::size_t(std::lower_bound(weight.begin(), weight.end(), total * r / runs) -
+                                                            weight.begin())));
+    bounds.push_back(features.size());
+
+    std::vector<std::future<Rounded>> later;
+    for (std::size_t r = 1; r < runs; ++r)
+        later.push_back(aside([&features, &bounds, &grid, r] { return roundFeatures(features, bounds[r], bounds[r + 1], grid); }));
+    std::vector<Rounded> parts;
+    parts.reserve(runs);
+    parts.push_back(roundFeatures(features, bounds[0], bounds[1], grid));
+    for (auto& f : later) parts.push_back(f.get());
+
+    // The runs' sorted segments merged: a segment's index is its place among all (equal segments
+    // of several runs are one).
+    std::vector<std::vector<std::uint32_t>> indexOfNumber(parts.size());
+    std::vector<std::size_t> at(parts.size(), 0);
+    std::size_t most = 0;
+    for (std::size_t r = 0; r < parts.size(); ++r) {
+        indexOfNumber[r].resize(parts[r].sorted.size());
+        most += parts[r].sorted.size();
+    }
+    distinct.clear();
+    distinct.reserve(most);
+    for (;;) {
+        const Segment* least = nullptr;
+        for (std::size_t r = 0; r < parts.size(); ++r)
+            if (at[r] < parts[r].sorted.size() && (!least || SegmentLess()(parts[r].sorted[at[r]].first, *least)))
+                least = &parts[r].sorted[at[r]].first;
+        if (!least) break;
+        const Segment segment = *least;
+        for (std::size_t r = 0; r < parts.size(); ++r)
+            if (at[r] < parts[r].sorted.size() && parts[r].sorted[at[r]].first == segment)
+                indexOfNumber[r][parts[r].sorted[at[r]++].second] = std::uint32_t(distinct.size());
+        distinct.push_back(segment);
+    }
+
+    paths.clear();
+    infos.clear();
+    points.clear();
+    indexOf.clear();
+    for (std::size_t r = 0; r < parts.size(); ++r) {
+        Rounded& part = parts[r];
+        for (auto& path : part.paths) paths.push_back(std::move(path));
+        infos.insert(infos.end(), part.infos.begin(), part.infos.end());
+        points.insert(points.end(), part.points.begin(), part.points.end());
+        for (std::uint32_t n : part.numberOf) indexOf.push_back(indexOfNumber[r][n]);
+        part = {};
+    }
+}
+
+
+}  // namespace
+
+double gridScale(double tolerance) {
+    const double scale = 1.0 / tolerance;
+    const double whole = std::round(scale);
+    return whole >= 1 && std::fabs(scale - whole) <= 1e-9 * whole ? whole : scale;
+}
+
+Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, CrossingFinder finder) {
+    if (!(tolerance > 0) || !std::isfinite(tolerance)) throw GeometryError("topology: the tolerance must be above 0");
+    const Grid grid(tolerance);
+
+    // The rounded paths and points; the hot pixels and the noded paths.
+    std::vector<std::vector<Cell>> paths;
+    std::vector<PathInfo> infos;
+    std::vector<std::pair<Cell, std::int32_t>> points;
     std::vector<Segment> distinct;
     std::vector<std::uint32_t> distinctOf;
-    distinctSegments(paths, distinct, distinctOf);
+    roundAll(features, grid, paths, infos, points, distinct, distinctOf);
     const std::int64_t typical = typicalExtent(distinct);
-    const std::vector<char> crossing = crossingSegments(distinct, typical);
-    std::vector<Cell> pixels;
-    hotPixels(distinct, crossing, tolerance, grid, finder, pixels);
-    Noding noding(distinct, crossing, PixelIndex(pixels, typical));
-    pixels.clear();
-    pixels.shrink_to_fit();
+    std::vector<char> crossing;
+    Numbering<Cell, CellHash> pixels;
+    std::vector<std::pair<std::int32_t, std::int32_t>> ends;
+    hotPixels(distinct, typical, crossing, tolerance, grid, finder, pixels, ends);
+    // The index is made before the noding takes the pixels over (arguments first).
+    Noding noding(distinct, crossing, PixelIndex(pixels.keys, typical), ends, std::move(pixels));
     distinct.clear();
     distinct.shrink_to_fit();
 
@@ -740,8 +871,43 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
                 uses.push_back({segment, info.feature, std::int8_t(sense * hand), info.ring, info.area});
             });
     }
-    const std::vector<Cell>& vertices = noding.vertexOf.keys;
+    const std::vector<Cell>& vertices = noding.vertices;
     const auto& segments = noding.segments;
+    // The vertices in order (x, then y), sorted aside while the segments' parents are gathered:
+    // sorted with their cells beside them (the cells are distinct), not looked up in each comparison.
+    // Neighbours of each vertex, by the neighbour's cell, gathered aside as well.
+    std::future<std::pair<std::vector<std::int32_t>, std::vector<Neighbour>>> adjacencyLater = aside([&vertices, &segments] {
+        const std::size_t nv = vertices.size();
+        std::vector<std::int32_t> adjStart(nv + 1, 0);
+        for (const auto& [lo, hi] : segments) {
+            ++adjStart[std::size_t(lo) + 1];
+            ++adjStart[std::size_t(hi) + 1];
+        }
+        for (std::size_t v = 0; v < nv; ++v) adjStart[v + 1] += adjStart[v];
+        std::vector<Neighbour> adj(static_cast<std::size_t>(adjStart[nv]));
+        {
+            std::vector<std::int32_t> fill(adjStart.begin(), adjStart.end() - 1);
+            for (std::size_t s = 0; s < segments.size(); ++s) {
+                const auto [lo, hi] = segments[s];
+                adj[std::size_t(fill[std::size_t(lo)]++)] = {hi, std::int32_t(s)};
+                adj[std::size_t(fill[std::size_t(hi)]++)] = {lo, std::int32_t(s)};
+            }
+        }
+        for (std::size_t v = 0; v < nv; ++v)
+            std::sort(adj.begin() + adjStart[v], adj.begin() + adjStart[v + 1], [&](const Neighbour& a, const Neighbour& b) {
+                return vertices[std::size_t(a.vertex)] < vertices[std::size_t(b.vertex)];
+            });
+        return std::make_pair(std::move(adjStart), std::move(adj));
+    });
+    std::future<std::vector<std::int32_t>> orderLater = aside([&vertices] {
+        const std::size_t n = vertices.size();
+        std::vector<std::pair<Cell, std::int32_t>> byCell(n);
+        for (std::size_t v = 0; v < n; ++v) byCell[v] = {vertices[v], std::int32_t(v)};
+        std::sort(byCell.begin(), byCell.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<std::int32_t> order(n);
+        for (std::size_t r = 0; r < n; ++r) order[r] = byCell[r].second;
+        return order;
+    });
 
     // Each segment's parents, sides seen along the segment (low to high end): the runs by segment
     // (counted into place), then by feature.
@@ -777,26 +943,8 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
     bySegment.clear();
     bySegment.shrink_to_fit();
 
-    // Neighbours of each vertex, by the neighbour's cell.
+    const auto [adjStart, adj] = adjacencyLater.get();
     const std::size_t nv = vertices.size();
-    std::vector<std::int32_t> adjStart(nv + 1, 0);
-    for (const auto& [lo, hi] : segments) {
-        ++adjStart[std::size_t(lo) + 1];
-        ++adjStart[std::size_t(hi) + 1];
-    }
-    for (std::size_t v = 0; v < nv; ++v) adjStart[v + 1] += adjStart[v];
-    std::vector<Neighbour> adj(static_cast<std::size_t>(adjStart[nv]));
-    {
-        std::vector<std::int32_t> fill(adjStart.begin(), adjStart.end() - 1);
-        for (std::size_t s = 0; s < segments.size(); ++s) {
-            const auto [lo, hi] = segments[s];
-            adj[std::size_t(fill[std::size_t(lo)]++)] = {hi, std::int32_t(s)};
-            adj[std::size_t(fill[std::size_t(hi)]++)] = {lo, std::int32_t(s)};
-        }
-    }
-    for (std::size_t v = 0; v < nv; ++v)
-        std::sort(adj.begin() + adjStart[v], adj.begin() + adjStart[v + 1],
-                  [&](const Neighbour& a, const Neighbour& b) { return vertices[std::size_t(a.vertex)] < vertices[std::size_t(b.vertex)]; });
 
     // +1 when going from vertex `from` to `to` runs a segment from its low to its high end.
     auto sense = [&](std::int32_t from, std::int32_t to) {
@@ -825,14 +973,7 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
         if (!same) isNode[v] = 1;
     }
 
-    // Sorted with their cells beside them (the cells are distinct), not looked up in each comparison.
-    std::vector<std::int32_t> order(nv);
-    {
-        std::vector<std::pair<Cell, std::int32_t>> byCell(nv);
-        for (std::size_t v = 0; v < nv; ++v) byCell[v] = {vertices[v], std::int32_t(v)};
-        std::sort(byCell.begin(), byCell.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (std::size_t r = 0; r < nv; ++r) order[r] = byCell[r].second;
-    }
+    const std::vector<std::int32_t> order = orderLater.get();
 
     // Walks from node `start` along `first` to the next node; calls step(vertex) for each vertex
     // after the start; gives the end vertex.
@@ -902,7 +1043,7 @@ Graph buildGraph(const std::vector<GraphFeature>& features, double tolerance, Cr
 
     // Point features on nodes; every node's parents.
     for (const auto& [cell, feature] : points) {
-        const std::int32_t v = noding.vertexOf.find(cell);
+        const std::int32_t v = noding.find(cell);
         if (v < 0 || nodeOf[std::size_t(v)] < 0) continue;
         graph.nodes[std::size_t(nodeOf[std::size_t(v)])].points.push_back(feature);
     }

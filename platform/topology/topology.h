@@ -158,6 +158,14 @@ _COM_SMARTPTR_TYPEDEF(ITopologyGraph, __uuidof(ITopologyGraph));
 // object). E_POINTER, or E_OUTOFMEMORY.
 HRESULT createTopologyGraph(IFeatureDataset* dataset, BSTR topologyName, ITopologyGraph** graph);
 
+// Begins the next Build of `graph` over `extent` now: reads the member features at once and nodes
+// them on another thread while the caller goes on; a Build over the same envelope then waits for
+// that graph, or gives what the reading or the noding failed with, as a Build would have. Rows
+// written to the member classes in between are not seen: the caller changes no member's shape
+// and adds or deletes no member row until the Build. A Build over another envelope reads anew.
+// S_OK (any failure waits for the Build); E_POINTER, or E_NOINTERFACE for a cache not made here.
+HRESULT beginTopologyGraphBuild(ITopologyGraph* graph, IEnvelope* extent);
+
 // ---------------------------------------------------------------------------------------------
 // Wrapper bodies
 // ---------------------------------------------------------------------------------------------

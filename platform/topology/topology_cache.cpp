@@ -7,7 +7,11 @@
 #include "platform/topology/topology.h"
 
 #include <algorithm>
+#include <array>
+#include <exception>
+#include <future>
 #include <memory>
+#include <system_error>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -228,46 +232,51 @@ public:
         return comGuard([&] {
             data_.reset();
             extent_ = nullptr;
+            const std::unique_ptr<Ahead> ahead = std::move(ahead_);
             if (!extent) return fail(E_INVALIDARG, "the topology cache needs an envelope to build over");
             if (extent->GetIsEmpty()) return fail(E_INVALIDARG, "the topology cache cannot be built over an empty envelope");
-            const ITopologyPtr topology = openTopology();
-            const double tolerance = topology->GetClusterTolerance();
-
-            auto data = std::make_shared<GraphData>();
-            std::vector<IGeometryPtr> shapes;  // hold the shapes the features point at
-            std::vector<topo::GraphFeature> features;
-            IEnumFeatureClassPtr classes = topology->GetClasses();
-            for (IFeatureClassPtr featureClass = classes->Next(); featureClass; featureClass = classes->Next()) {
-                topo::FeatureKind kind;
-                if (!kindOf(featureClass->GetShapeType(), &kind)) continue;
-                const _bstr_t className = IDatasetPtr(featureClass)->GetName();
-                ISpatialFilterPtr filter(CLSID_SpatialFilter);
-                filter->PutRefGeometry(extent);
-                filter->PutGeometryField(featureClass->GetShapeFieldName());
-                filter->PutSpatialRel(esriSpatialRelEnvelopeIntersects);
-                std::vector<std::pair<LONG, IGeometryPtr>> rows;
-                IFeatureCursorPtr cursor = featureClass->Search(filter, VARIANT_FALSE);
-                for (IFeaturePtr feature = cursor->NextFeature(); feature; feature = cursor->NextFeature()) {
-                    IGeometryPtr shape = feature->GetShape();
-                    if (shape && !shape->GetIsEmpty()) rows.push_back({feature->GetOID(), shape});
-                }
-                std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-                for (auto& [oid, shape] : rows) {
-                    data->parents.push_back({featureClass, className, oid});
-                    features.push_back({kind, &geom::shapeOf(shape)});
-                    shapes.push_back(std::move(shape));
-                }
-            }
-            data->graph = topo::buildGraph(features, tolerance);
-            IEnvelopePtr copy(CLSID_Envelope);
             double xmin = 0, ymin = 0, xmax = 0, ymax = 0;
             extent->QueryCoords(&xmin, &ymin, &xmax, &ymax);
+            std::shared_ptr<GraphData> data;
+            if (ahead && ahead->box == std::array{xmin, ymin, xmax, ymax}) {
+                if (ahead->failed) std::rethrow_exception(ahead->failed);
+                ahead->reading.data->graph = ahead->graph.get();
+                data = std::move(ahead->reading.data);
+            } else {
+                Reading reading = read(extent);
+                reading.data->graph = topo::buildGraph(reading.features, reading.tolerance);
+                data = std::move(reading.data);
+            }
+            IEnvelopePtr copy(CLSID_Envelope);
             copy->PutCoords(xmin, ymin, xmax, ymax);
             data_ = std::move(data);
             extent_ = copy;
             return S_OK;
         });
     }
+
+    // Reads the features of a build over `extent` now and nodes them on another thread (see
+    // beginTopologyGraphBuild). Whatever the reading throws is kept for the build.
+    void beginBuild(IEnvelope* extent) {
+        ahead_.reset();
+        if (!extent || extent->GetIsEmpty()) return;
+        auto ahead = std::make_unique<Ahead>();
+        extent->QueryCoords(&ahead->box[0], &ahead->box[1], &ahead->box[2], &ahead->box[3]);
+        try {
+            ahead->reading = read(extent);
+            const Reading* reading = &ahead->reading;
+            auto work = [reading] { return topo::buildGraph(reading->features, reading->tolerance); };
+            try {
+                ahead->graph = std::async(std::launch::async, work);
+            } catch (const std::system_error&) {
+                ahead->graph = std::async(std::launch::deferred, work);  // no thread to be had: at the build
+            }
+        } catch (...) {
+            ahead->failed = std::current_exception();
+        }
+        ahead_ = std::move(ahead);
+    }
+
     HRESULT get_BuildExtent(IEnvelope** out) override {
         return comGuard([&] {
             if (!out) return E_POINTER;
@@ -306,6 +315,53 @@ public:
     }
 
 private:
+    // The member features of a build over an envelope, as the graph builder takes them.
+    struct Reading {
+        std::shared_ptr<GraphData> data = std::make_shared<GraphData>();
+        std::vector<IGeometryPtr> shapes;  // hold the shapes the features point at
+        std::vector<topo::GraphFeature> features;
+        double tolerance = 0;
+    };
+    // A build begun ahead: its envelope, what was read, the graph being built from it (declared
+    // last, so that it is waited for before what it reads goes), or what the reading threw.
+    struct Ahead {
+        std::array<double, 4> box{};
+        std::exception_ptr failed;
+        Reading reading;
+        std::future<topo::Graph> graph;
+    };
+
+    // Every member feature whose extent meets the envelope: class by class in the topology's
+    // order, by object id within a class.
+    Reading read(IEnvelope* extent) {
+        const ITopologyPtr topology = openTopology();
+        Reading reading;
+        reading.tolerance = topology->GetClusterTolerance();
+        IEnumFeatureClassPtr classes = topology->GetClasses();
+        for (IFeatureClassPtr featureClass = classes->Next(); featureClass; featureClass = classes->Next()) {
+            topo::FeatureKind kind;
+            if (!kindOf(featureClass->GetShapeType(), &kind)) continue;
+            const _bstr_t className = IDatasetPtr(featureClass)->GetName();
+            ISpatialFilterPtr filter(CLSID_SpatialFilter);
+            filter->PutRefGeometry(extent);
+            filter->PutGeometryField(featureClass->GetShapeFieldName());
+            filter->PutSpatialRel(esriSpatialRelEnvelopeIntersects);
+            std::vector<std::pair<LONG, IGeometryPtr>> rows;
+            IFeatureCursorPtr cursor = featureClass->Search(filter, VARIANT_FALSE);
+            for (IFeaturePtr feature = cursor->NextFeature(); feature; feature = cursor->NextFeature()) {
+                IGeometryPtr shape = feature->GetShape();
+                if (shape && !shape->GetIsEmpty()) rows.push_back({feature->GetOID(), shape});
+            }
+            std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+            for (auto& [oid, shape] : rows) {
+                reading.data->parents.push_back({featureClass, className, oid});
+                reading.features.push_back({kind, &geom::shapeOf(shape)});
+                reading.shapes.push_back(std::move(shape));
+            }
+        }
+        return reading;
+    }
+
     ITopologyPtr openTopology() {
         ITopologyContainerPtr container(dataset_);
         if (!container) _com_issue_error(E_NOINTERFACE);
@@ -316,9 +372,20 @@ private:
     _bstr_t name_;
     Data data_;
     IEnvelopePtr extent_;
+    std::unique_ptr<Ahead> ahead_;
 };
 
 }  // namespace
+
+HRESULT beginTopologyGraphBuild(ITopologyGraph* graph, IEnvelope* extent) {
+    if (!graph) return E_POINTER;
+    auto* cache = dynamic_cast<TopologyGraph*>(graph);
+    if (!cache) return E_NOINTERFACE;
+    return comGuard([&] {
+        cache->beginBuild(extent);
+        return S_OK;
+    });
+}
 
 HRESULT createTopologyGraph(IFeatureDataset* dataset, BSTR topologyName, ITopologyGraph** graph) {
     if (!graph) return E_POINTER;
