@@ -428,24 +428,23 @@ int importGeometries(const Kind& kind, IFeatureWorkspace* workspace, Iso8211File
                  rec = static_cast<ObjectRec*>(llist_next(records))) {
                 std::fprintf(stderr, "%s: %s %s %s %s\n", importer, g.acronym.c_str(), rec->lnam, rec->name,
                              className.c_str());
+                std::unique_ptr<GeometryPrefetch::Prepared> prepared = prefetch ? prefetch->take(rec) : nullptr;
                 RecordHolder image;
+                const int read = readObjectRecord(file, rec->recno, &image.record);
+                if (read != 0) {
+                    logLine("%s: unable to read record %d\n", importer, rec->recno);
+                    result = read;
+                    skipPrimitive(records, kind.prim);
+                    return result;
+                }
                 IGeometryPtr geometry;
                 int rc = 0;
-                std::unique_ptr<GeometryPrefetch::Prepared> prepared = prefetch ? prefetch->take(rec) : nullptr;
                 if (prepared) {
                     logCaptured(prepared->log);
                     if (prepared->error) std::rethrow_exception(prepared->error);
-                    std::swap(image.record, prepared->image.record);
                     geometry = std::move(prepared->geometry);
                     rc = prepared->result;
                 } else {
-                    const int read = readObjectRecord(file, rec->recno, &image.record);
-                    if (read != 0) {
-                        logLine("%s: unable to read record %d\n", importer, rec->recno);
-                        result = read;
-                        skipPrimitive(records, kind.prim);
-                        return result;
-                    }
                     rc = buildGeometry(kind, sounding, rec, &image.record, cache, depthLimit, geometry);
                 }
                 if (rc == 1) {
@@ -642,17 +641,22 @@ int importFeature(IFeatureWorkspace* workspace, Iso8211File* file, llist* record
         }
 
         // The areas are built on other cores while the points and lines are written.
-        std::vector<const ObjectRec*> areas;
-        for (const llist_node* n = records->current; n; n = n->next)
-            if (const auto* r = static_cast<const ObjectRec*>(n->data); samePrim(r, kArea.prim)) areas.push_back(r);
+        // Without the memory for it, the writer builds them itself.
         std::optional<GeometryPrefetch> prefetch;
-        if (const unsigned threads = GeometryPrefetch::threadsFor(areas.size()); threads > 0)
-            prefetch.emplace(file, std::move(areas),
-                             [cache](const ObjectRec* r, const Iso8211Record* record, IGeometryPtr& geometry) {
-                                 return buildGeometry(kArea, false, r, record, cache,
-                                                      -std::numeric_limits<double>::infinity(), geometry);
-                             },
-                             threads, kAreaPointsAhead);
+        try {
+            std::vector<const ObjectRec*> areas;
+            for (const llist_node* n = records->current; n; n = n->next)
+                if (const auto* r = static_cast<const ObjectRec*>(n->data); samePrim(r, kArea.prim)) areas.push_back(r);
+            if (const unsigned threads = GeometryPrefetch::threadsFor(areas.size()); threads > 0)
+                prefetch.emplace(file, std::move(areas),
+                                 [cache](const ObjectRec* r, const Iso8211Record* record, IGeometryPtr& geometry) {
+                                     return buildGeometry(kArea, false, r, record, cache,
+                                                          -std::numeric_limits<double>::infinity(), geometry);
+                                 },
+                                 threads, kAreaPointsAhead);
+        } catch (const std::bad_alloc&) {
+            prefetch.reset();
+        }
 
         struct Step {
             int progress, message;

@@ -4,6 +4,7 @@
 #include "import/impf_prefetch.h"
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 #include "s57/record_list.h"
@@ -55,19 +56,27 @@ void GeometryPrefetch::work() {
             room_.wait(lock, [&] { return stop_ || next_ >= slots_.size() || held_ < budget_ || next_ <= taken_; });
             if (stop_ || next_ >= slots_.size()) return;
             i = next_++;
+            slots_[i].claimed = true;
         }
         const ObjectRec* rec = slots_[i].rec;
-        auto prepared = std::make_unique<Prepared>();
-        if (rec && TakeKept8211Record(file_, rec->recno, &prepared->image.record) == 0) {
+        std::unique_ptr<Prepared> prepared;
+        try {
+            prepared = std::make_unique<Prepared>();
+        } catch (const std::bad_alloc&) {
+        }
+        RecordHolder image;
+        if (prepared && rec && CopyKept8211Record(file_, rec->recno, &image.record) == 0) {
             const LogCapture capture(prepared->log);
             try {
-                prepared->result = build_(rec, &prepared->image.record, prepared->geometry);
-                if (IPointCollectionPtr points = prepared->geometry) prepared->points = std::size_t(points->GetPointCount());
+                prepared->result = build_(rec, &image.record, prepared->geometry);
+                LONG count = 0;  // only a measure of the room taken: a failure to count is none
+                if (IPointCollectionPtr points = prepared->geometry; points && SUCCEEDED(points->get_PointCount(&count)))
+                    prepared->points = std::size_t(std::max<LONG>(count, 0));
             } catch (...) {
                 prepared->error = std::current_exception();
             }
         } else {
-            prepared.reset();  // not kept: the writing thread reads it from the file
+            prepared.reset();  // not kept (or no memory): the writing thread reads it itself
         }
         std::unique_ptr<Prepared> dropped;
         {
@@ -89,18 +98,21 @@ std::unique_ptr<GeometryPrefetch::Prepared> GeometryPrefetch::take(const ObjectR
     const auto at = index_.find(rec);
     if (at == index_.end()) return nullptr;
     const std::size_t i = at->second;
-    std::vector<std::unique_ptr<Prepared>> dropped;  // let go of outside the lock
     std::unique_ptr<Prepared> prepared;
     {
         std::unique_lock lock(mutex_);
-        if (i < taken_) return nullptr;
+        if (i < taken_) {
+            // Passed over: the caller reads the record itself, once no worker reads it.
+            ready_.wait(lock, [&] { return slots_[i].done || !slots_[i].claimed; });
+            return nullptr;
+        }
         for (std::size_t k = taken_; k < i; ++k) {
             Slot& slot = slots_[k];
             if (!slot.done) {
                 slot.abandoned = true;
             } else if (slot.prepared) {
                 held_ -= slot.prepared->points;
-                dropped.push_back(std::move(slot.prepared));
+                slot.prepared.reset();
             }
         }
         taken_ = i + 1;

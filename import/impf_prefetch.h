@@ -1,9 +1,9 @@
 // import/impf_prefetch.h: module impf, the geometries of a cell's features built ahead of the
-// thread that writes them. Worker threads take the decoded records that the open pass kept and
-// build each geometry (the validity proof of areas is most of a cell's computation), keeping what
-// the building would log; the writing thread asks for the records in the order it writes them and
-// logs the kept lines in their turn, so that the log and the rows come out as if it had built them
-// itself. Records are built ahead while the ones built and not yet asked for hold fewer than
+// thread that writes them. Worker threads read the decoded records that the open pass kept (which
+// stay for the writer's own read) and build each geometry (the validity proof of areas is most of
+// a cell's computation), keeping what the building would log; the writing thread asks for the
+// geometries in the order it writes them and logs the kept lines in their turn, so that the log
+// and the rows come out as if it had built them itself. Records are built ahead while the ones built and not yet asked for hold fewer than
 // `points` points.
 #pragma once
 
@@ -29,8 +29,7 @@ public:
     using Build = std::function<int(const ObjectRec* rec, const Iso8211Record* record, IGeometryPtr& geometry)>;
 
     struct Prepared {
-        RecordHolder image;        // the record
-        IGeometryPtr geometry;     // what the builder made of it
+        IGeometryPtr geometry;     // what the builder made of the record
         int result = 0;            // the builder's result
         std::string log;           // the lines the builder logged
         std::exception_ptr error;  // what it threw, to be thrown again by the writing thread
@@ -46,9 +45,9 @@ public:
     GeometryPrefetch(const GeometryPrefetch&) = delete;
     GeometryPrefetch& operator=(const GeometryPrefetch&) = delete;
 
-    // The record and geometry of `rec`, waiting until they are built; null when `rec` is none of the
-    // records, was passed over, or had no kept copy (the caller then reads and builds it itself).
-    // The records before it that were never asked for are let go.
+    // The geometry of `rec`, waiting until it is built; null when `rec` is none of the records, was
+    // passed over, or had no kept copy (the caller then builds it itself). The geometries before it
+    // that were never asked for are let go.
     std::unique_ptr<Prepared> take(const ObjectRec* rec);
 
     // Worker threads for a cell of `records` features to build ahead: 0 when it does not pay.
@@ -58,6 +57,7 @@ private:
     struct Slot {
         const ObjectRec* rec = nullptr;
         std::unique_ptr<Prepared> prepared;
+        bool claimed = false;  // a worker took it
         bool done = false;
         bool abandoned = false;  // passed over while it was being built
     };

@@ -1154,14 +1154,12 @@ int Take8211Record(Iso8211File* file, int ordinal, Iso8211Record* record) {
     return rc;
 }
 
-int TakeKept8211Record(const Iso8211File* file, int ordinal, Iso8211Record* record) {
+int CopyKept8211Record(const Iso8211File* file, int ordinal, Iso8211Record* record) {
     if (!file || !record || ordinal < 1 || ordinal > file->recordCount) return 1;
-    RecordCache* cache = liveCache(file);
+    const RecordCache* cache = liveCache(file);
     const unsigned char* image = keptImage(cache, ordinal);
     if (!image) return 1;
-    if (unpackRecord(cache->tables, image, record) != 0) return -1;
-    cache->images[std::size_t(ordinal - 1)].reset();
-    return 0;
+    return unpackRecord(cache->tables, image, record) == 0 ? 0 : -1;
 }
 
 int ReadFirst8211Record(Iso8211File* file, Iso8211Record* record) {

@@ -1,7 +1,7 @@
 // tests/import/impf_prefetch_test.cpp: the geometries built ahead of the writing thread: every
-// record comes back whole and in the order asked for, with the lines its building logged kept for
-// the writer (none reach the log early), what the builder threw is carried over, records passed over
-// are let go, and the handle is left where it stood for the writer's own reads.
+// record's build comes back in the order asked for, with the lines it logged kept for the writer
+// (none reach the log early), what the builder threw is carried over, records passed over are let
+// go, and the writer still reads every record of the handle itself.
 
 #include <atomic>
 #include <cstdio>
@@ -88,7 +88,9 @@ TEST_P(PrefetchBudget, GivesEveryRecordInOrderWithItsLinesKeptForTheWriter) {
     for (const ObjectRec* rec : areas_) {
         auto prepared = prefetch.take(rec);
         ASSERT_NE(prepared, nullptr) << rec->name;
-        EXPECT_EQ(prepared->result, std::atoi(rcid(prepared->image.record).c_str()));
+        RecordHolder image;
+        ASSERT_EQ(readObjectRecord(&file_, rec->recno, &image.record), 0);
+        EXPECT_EQ(prepared->result, std::atoi(rcid(image.record).c_str()));
         EXPECT_EQ(prepared->log, "built " + std::string(rec->name) + "\n");
         EXPECT_FALSE(prepared->error);
         // Nothing the worker logged reached the log by itself.
@@ -113,7 +115,7 @@ TEST_F(Prefetch, RecordsPassedOverAreLetGoAndNotGivenLater) {
     EXPECT_EQ(prefetch.take(areas_[5]), nullptr);   // passed over: the writer reads it itself
     EXPECT_EQ(prefetch.take(point_), nullptr);      // not one of them
     ASSERT_NE(prefetch.take(areas_[11]), nullptr);  // the ones after go on
-    // The writer still reads a record passed over (from the file once its kept copy went).
+    // The writer still reads a record passed over.
     RecordHolder image;
     EXPECT_EQ(readObjectRecord(&file_, areas_[5]->recno, &image.record), 0);
 }
@@ -155,9 +157,10 @@ TEST_F(Prefetch, WriterStillReadsOtherRecordsOfTheHandleWhileItWorks) {
         EXPECT_FALSE(rcid(image.record).empty());
     }
     for (const ObjectRec* rec : areas_) {
-        auto prepared = prefetch.take(rec);
-        ASSERT_NE(prepared, nullptr);
-        EXPECT_FALSE(rcid(prepared->image.record).empty());
+        ASSERT_NE(prefetch.take(rec), nullptr);
+        RecordHolder image;
+        ASSERT_EQ(readObjectRecord(&file_, rec->recno, &image.record), 0);
+        EXPECT_FALSE(rcid(image.record).empty());
     }
     EXPECT_EQ(built.load(), int(areas_.size()));
 }
