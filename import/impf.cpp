@@ -12,11 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "import/impf.h"
+#include "import/impf_prefetch.h"
 #include "s57/dbutil.h"
 #include "s57/dimml.h"
 #include "s57/lookups.h"
@@ -32,6 +35,9 @@ constexpr char kModule[] = "impf";
 // Values longer than this go to atto as well as to their column.
 constexpr std::size_t kOverflowLength = 70;
 constexpr int32_t kCatcovCode = 18;
+
+// The points of the areas built ahead of the one being written, about at most.
+constexpr std::size_t kAreaPointsAhead = 131072;
 
 void logComError(const char* function, const _com_error& e) { logComErrorOf(kModule, function, e); }
 
@@ -338,9 +344,10 @@ int buildGeometry(const Kind& kind, bool sounding, const ObjectRec* rec, const I
     return rc;
 }
 
+// prefetch: the geometries built ahead, or null.
 int importGeometries(const Kind& kind, IFeatureWorkspace* workspace, Iso8211File* file, llist* records,
                      ITable* srel, ITable* atto, Cache* cache, ITable* frel, ISpatialReference* spatialReference,
-                     const char* cellName) {
+                     const char* cellName, GeometryPrefetch* prefetch = nullptr) {
     const char* importer = kind.name;
     int result = 0;
     try {
@@ -421,6 +428,7 @@ int importGeometries(const Kind& kind, IFeatureWorkspace* workspace, Iso8211File
                  rec = static_cast<ObjectRec*>(llist_next(records))) {
                 std::fprintf(stderr, "%s: %s %s %s %s\n", importer, g.acronym.c_str(), rec->lnam, rec->name,
                              className.c_str());
+                std::unique_ptr<GeometryPrefetch::Prepared> prepared = prefetch ? prefetch->take(rec) : nullptr;
                 RecordHolder image;
                 const int read = readObjectRecord(file, rec->recno, &image.record);
                 if (read != 0) {
@@ -430,7 +438,15 @@ int importGeometries(const Kind& kind, IFeatureWorkspace* workspace, Iso8211File
                     return result;
                 }
                 IGeometryPtr geometry;
-                int rc = buildGeometry(kind, sounding, rec, &image.record, cache, depthLimit, geometry);
+                int rc = 0;
+                if (prepared) {
+                    logCaptured(prepared->log);
+                    if (prepared->error) std::rethrow_exception(prepared->error);
+                    geometry = std::move(prepared->geometry);
+                    rc = prepared->result;
+                } else {
+                    rc = buildGeometry(kind, sounding, rec, &image.record, cache, depthLimit, geometry);
+                }
                 if (rc == 1) {
                     logLine("%s: unable to get %s 's geometry\n", importer, rec->name);
                     continue;
@@ -624,6 +640,24 @@ int importFeature(IFeatureWorkspace* workspace, Iso8211File* file, llist* record
             }
         }
 
+        // The areas are built on other cores while the points and lines are written.
+        // Without the memory for it, the writer builds them itself.
+        std::optional<GeometryPrefetch> prefetch;
+        try {
+            std::vector<const ObjectRec*> areas;
+            for (const llist_node* n = records->current; n; n = n->next)
+                if (const auto* r = static_cast<const ObjectRec*>(n->data); samePrim(r, kArea.prim)) areas.push_back(r);
+            if (const unsigned threads = GeometryPrefetch::threadsFor(areas.size()); threads > 0)
+                prefetch.emplace(file, std::move(areas),
+                                 [cache](const ObjectRec* r, const Iso8211Record* record, IGeometryPtr& geometry) {
+                                     return buildGeometry(kArea, false, r, record, cache,
+                                                          -std::numeric_limits<double>::infinity(), geometry);
+                                 },
+                                 threads, kAreaPointsAhead);
+        } catch (const std::bad_alloc&) {
+            prefetch.reset();
+        }
+
         struct Step {
             int progress, message;
             const char* what;
@@ -637,7 +671,9 @@ int importFeature(IFeatureWorkspace* workspace, Iso8211File* file, llist* record
             }
             if (step.progress == 40) rc = importFP(workspace, file, records, srel, atto, cache, frel, spatialReference, cellName);
             else if (step.progress == 60) rc = importFL(workspace, file, records, srel, atto, cache, frel, spatialReference, cellName);
-            else if (step.progress == 80) rc = importFA(workspace, file, records, srel, atto, cache, frel, spatialReference, cellName);
+            else if (step.progress == 80)
+                rc = importGeometries(kArea, workspace, file, records, srel, atto, cache, frel, spatialReference,
+                                      cellName, prefetch ? &*prefetch : nullptr);
             else if (hasCollections) rc = importFX(workspace, file, records, srel, atto, cache, frel, cellName);
             if (rc == 1) {
                 logLine("importFeature: fail to import all feature %s record, continue processing...\n", step.what);

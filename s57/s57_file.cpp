@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <map>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -214,6 +215,12 @@ std::map<const void*, std::size_t>& blocks() {
     // Never destroyed: a record freed while the program ends still finds its block.
     static auto* registry = new std::map<const void*, std::size_t>();
     return *registry;
+}
+
+// Records are unpacked and freed on more than one thread while a cell is imported.
+std::mutex& blocksMutex() {
+    static auto* m = new std::mutex();
+    return *m;
 }
 
 // Whether p lies in the block [begin, begin + size).
@@ -491,6 +498,7 @@ int unpackRecord(const PackTables& t, const unsigned char* image, Iso8211Record*
     char* block = static_cast<char*>(std::malloc(size + kSlack));
     if (!block) return -1;
     try {
+        const std::lock_guard lock(blocksMutex());
         blocks().emplace(block, size);
     } catch (const std::bad_alloc&) {
         std::free(block);
@@ -1146,6 +1154,14 @@ int Take8211Record(Iso8211File* file, int ordinal, Iso8211Record* record) {
     return rc;
 }
 
+int CopyKept8211Record(const Iso8211File* file, int ordinal, Iso8211Record* record) {
+    if (!file || !record || ordinal < 1 || ordinal > file->recordCount) return 1;
+    const RecordCache* cache = liveCache(file);
+    const unsigned char* image = keptImage(cache, ordinal);
+    if (!image) return 1;
+    return unpackRecord(cache->tables, image, record) == 0 ? 0 : -1;
+}
+
 int ReadFirst8211Record(Iso8211File* file, Iso8211Record* record) {
     if (!file || !record || file->mode != 'r') {
         logLine("ReadFirst8211Record: Illegal parameter\n");
@@ -1279,6 +1295,7 @@ int Free8211Record(Iso8211Record* record) {
         return -19;
     }
     if (record->fields) {
+        const std::lock_guard lock(blocksMutex());
         auto& registry = blocks();
         if (auto it = registry.find(record->fields); it != registry.end()) {
             const char* begin = static_cast<const char*>(it->first);
@@ -1297,11 +1314,14 @@ int Free8211Record(Iso8211Record* record) {
 
 void Free8211Value(void* part) {
     if (!part) return;
-    const auto& registry = blocks();
-    auto it = registry.upper_bound(part);
-    if (it != registry.begin()) {
-        --it;
-        if (inBlock(part, static_cast<const char*>(it->first), it->second)) return;
+    {
+        const std::lock_guard lock(blocksMutex());
+        const auto& registry = blocks();
+        auto it = registry.upper_bound(part);
+        if (it != registry.begin()) {
+            --it;
+            if (inBlock(part, static_cast<const char*>(it->first), it->second)) return;
+        }
     }
     std::free(part);
 }
@@ -1314,6 +1334,7 @@ int Free8211Field(Iso8211Record* record, const char* tag) {
     if (record->fieldCount == 0 || !record->fields) return 0;
     for (int i = 0; i < record->fieldCount; ++i) {
         if (std::strcmp(record->fields[i].tag, tag) == 0) {
+            const std::lock_guard lock(blocksMutex());
             const auto& registry = blocks();
             if (auto it = registry.find(record->fields); it != registry.end())
                 freeOutsideBlock(&record->fields[i], static_cast<const char*>(it->first), it->second);

@@ -106,6 +106,12 @@ inline constexpr long kMaxSubfieldLength = 1024;
 // it (see Release8211RecordCache) is let go, and a later read decodes it from the file.
 [[nodiscard]] int Take8211Record(Iso8211File* file, int ordinal, Iso8211Record* record);
 
+// Read8211Record for a thread beside the one that reads the handle: the record from the decoded
+// copy that Read8211File kept, which is kept still; the handle stays where it stands. 0; 1 when no
+// copy is kept; -1 without memory. Safe beside the reading thread while the handle stays open and
+// the reading thread does not take that same record.
+[[nodiscard]] int CopyKept8211Record(const Iso8211File* file, int ordinal, Iso8211Record* record);
+
 // Read8211Record for a reader that looks at a few fields of many records: the record holds at
 // least the fields tagged one of tags[0 .. tagCount), in their order (the others may be left out).
 [[nodiscard]] int Read8211RecordTags(Iso8211File* file, int ordinal, const char* const* tags, int tagCount,

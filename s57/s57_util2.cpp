@@ -139,7 +139,38 @@ int32_t areaFeatureCount = 0;
 // Until the COM server module takes it over at load, any address inside this library will do.
 HMODULE moduleInstance = const_cast<char*>(&moduleAnchor);
 
+namespace {
+thread_local std::string* capturedLines = nullptr;
+}  // namespace
+
+LogCapture::LogCapture(std::string& into) : outer_(capturedLines) { capturedLines = &into; }
+
+LogCapture::~LogCapture() { capturedLines = outer_; }
+
+void logCaptured(std::string_view lines) {
+    if (logFile && !lines.empty()) std::fwrite(lines.data(), 1, lines.size(), logFile);
+}
+
 void logLine(const char* format, ...) {
+    if (std::string* into = capturedLines) {
+        va_list args;
+        va_start(args, format);
+        char buf[512];
+        va_list again;
+        va_copy(again, args);
+        const int n = std::vsnprintf(buf, sizeof buf, format, args);
+        if (n > 0 && std::size_t(n) < sizeof buf) {
+            into->append(buf, std::size_t(n));
+        } else if (n > 0) {
+            const std::size_t at = into->size();
+            into->resize(at + std::size_t(n) + 1);
+            std::vsnprintf(into->data() + at, std::size_t(n) + 1, format, again);
+            into->resize(at + std::size_t(n));
+        }
+        va_end(again);
+        va_end(args);
+        return;
+    }
     if (!logFile) return;
     va_list args;
     va_start(args, format);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/com/com.h"
 #include "platform/ui/progress.h"
@@ -61,6 +62,22 @@ std::string debugLogPath();
 // One line (or several) to the run's log; nothing while no log is open. Not flushed per line: the
 // import writes thousands, and the drivers close the log before it is shown.
 [[gnu::format(printf, 1, 2)]] void logLine(const char* format, ...);
+
+// While one lives, the lines logLine would write on its thread are kept in `into` instead: a thread
+// that works ahead of the one writing the cell hands its lines over, to be written in their turn.
+class LogCapture {
+public:
+    explicit LogCapture(std::string& into);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+private:
+    std::string* outer_;
+};
+
+// Lines kept by a LogCapture, to the run's log as they were kept; nothing while no log is open.
+void logCaptured(std::string_view lines);
 
 // "Error: MODULE::FUNCTION" and the error's description (its message when it carries none) to the
 // run's log.
