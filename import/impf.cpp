@@ -36,8 +36,9 @@ constexpr char kModule[] = "impf";
 constexpr std::size_t kOverflowLength = 70;
 constexpr int32_t kCatcovCode = 18;
 
-// The points of the areas built ahead of the one being written, about at most.
-constexpr std::size_t kAreaPointsAhead = 131072;
+// The points of the areas built ahead of the one being written, about at most. More buys no
+// time on a large cell (the writer rarely waits) and costs peak memory.
+constexpr std::size_t kAreaPointsAhead = 32768;
 
 void logComError(const char* function, const _com_error& e) { logComErrorOf(kModule, function, e); }
 
