@@ -4,8 +4,13 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "platform/com/bstr.h"
 #include "platform/com/com_error.h"
@@ -34,6 +39,111 @@ int hexDigit(char c) {
 }
 
 }  // namespace
+
+// The work a session hands over, done in order on a thread of its own. The connection is used by
+// one thread at a time: the caller's only while nothing waits here and nothing runs.
+struct PgSession::Worker {
+    std::mutex m;
+    std::condition_variable wake, done;
+    std::deque<std::function<void()>> work;
+    bool busy = false, stop = false;
+    std::exception_ptr error;  // of the first work that failed; the work after it is dropped
+    std::thread thread;
+
+    // Work handed over no further than this ahead: rows wait on the client no longer than that.
+    static constexpr std::size_t kAhead = 4;
+
+    static bool& onThread() {
+        thread_local bool on = false;
+        return on;
+    }
+    void run() {
+        onThread() = true;
+        for (;;) {
+            std::function<void()> next;
+            {
+                std::unique_lock<std::mutex> lock(m);
+                wake.wait(lock, [&] { return stop || !work.empty(); });
+                if (work.empty()) return;
+                next = std::move(work.front());
+                work.pop_front();
+                busy = !error;
+            }
+            done.notify_all();  // room for more
+            std::exception_ptr failed;
+            if (busy) {
+                try {
+                    next();
+                } catch (...) {
+                    failed = std::current_exception();
+                }
+            }
+            next = nullptr;  // the rows freed here, not under the lock
+            {
+                std::lock_guard<std::mutex> lock(m);
+                if (failed && !error) error = failed;
+                busy = false;
+            }
+            done.notify_all();
+        }
+    }
+};
+
+PgSession::~PgSession() {
+    if (!worker_) return;
+    {
+        std::lock_guard<std::mutex> lock(worker_->m);
+        worker_->stop = true;
+    }
+    worker_->wake.notify_all();
+    worker_->thread.join();
+}
+
+void PgSession::idle() const noexcept {
+    if (!worker_ || Worker::onThread()) return;
+    std::unique_lock<std::mutex> lock(worker_->m);
+    worker_->done.wait(lock, [&] { return worker_->work.empty() && !worker_->busy; });
+}
+
+PGconn* PgSession::raw() const {
+    idle();
+    return c_.get();
+}
+
+void PgSession::settle() {
+    if (!worker_ || Worker::onThread()) return;
+    idle();
+    std::exception_ptr error;
+    {
+        std::lock_guard<std::mutex> lock(worker_->m);
+        error = std::exchange(worker_->error, nullptr);
+    }
+    if (error) std::rethrow_exception(error);
+}
+
+void PgSession::defer(std::function<void()> work) {
+    if (Worker::onThread()) {
+        work();
+        return;
+    }
+    if (!worker_) {
+        worker_ = std::make_unique<Worker>();
+        worker_->thread = std::thread([w = worker_.get()] { w->run(); });
+    }
+    std::exception_ptr error;
+    {
+        std::unique_lock<std::mutex> lock(worker_->m);
+        worker_->done.wait(lock, [&] { return worker_->work.size() < Worker::kAhead || worker_->error; });
+        error = std::exchange(worker_->error, nullptr);
+        if (!error) worker_->work.push_back(std::move(work));
+    }
+    if (error) {
+        // What was handed over after the failure is not done either.
+        idle();
+        std::rethrow_exception(error);
+    }
+    worker_->wake.notify_one();
+}
 
 PgSession::PgSession(SdeConnection conn) : conn_(std::move(conn)) {
     const std::string info = conn_.conninfo() + " connect_timeout=10 fallback_application_name=tarvo";
@@ -102,6 +212,7 @@ bool succeeded(const PGresult* r) {
 }  // namespace
 
 PgResult PgSession::exec(const std::string& sql, const std::vector<Val>& params) {
+    settle();
     const Params p(params);
     PgResult r(PQexecParams(c_.get(), sql.c_str(), p.count(), nullptr, p.values.data(), p.lengths.data(), p.formats.data(), 0));
     if (!succeeded(r.get())) {
@@ -112,6 +223,7 @@ PgResult PgSession::exec(const std::string& sql, const std::vector<Val>& params)
 }
 
 PgResult PgSession::execReused(const std::string& sql, const std::vector<Val>& params) {
+    settle();
     const auto it = prepared_.find(sql);
     if (it == prepared_.end()) return std::move(execAll({{sql, params, true}}).front());
     const Params p(params);
@@ -126,6 +238,7 @@ PgResult PgSession::execReused(const std::string& sql, const std::vector<Val>& p
 std::vector<PgResult> PgSession::execAll(const std::vector<Statement>& statements) {
     std::vector<PgResult> out;
     if (statements.empty()) return out;
+    settle();
     if (statements.size() == 1 && (!statements[0].reused || prepared_.count(statements[0].sql))) {
         const Statement& st = statements[0];
         out.push_back(st.reused ? execReused(st.sql, st.params) : exec(st.sql, st.params));
@@ -199,6 +312,7 @@ std::vector<PgResult> PgSession::execAll(const std::vector<Statement>& statement
 }
 
 void PgSession::copyIn(const std::string& sql, const std::function<bool(std::string& chunk)>& next) {
+    settle();
     PGconn* c = c_.get();
     auto failed = [&](const PGresult* r) {
         const HRESULT hr = PQstatus(c) == CONNECTION_OK ? GDB_E_SQL : GDB_E_CONNECTION;
@@ -235,6 +349,12 @@ void PgSession::commit() {
 void PgSession::rollback() {
     if (depth_ == 0) return;
     depth_ = 0;
+    // What was handed over goes with the transaction, its error too.
+    idle();
+    if (worker_) {
+        std::lock_guard<std::mutex> lock(worker_->m);
+        worker_->error = nullptr;
+    }
     PgResult(PQexec(c_.get(), "ROLLBACK"));
 }
 
@@ -246,6 +366,12 @@ void PgSession::savepoint(const std::string& name) {
 void PgSession::release(const std::string& name) { exec("RELEASE SAVEPOINT " + pgName(name)); }
 
 void PgSession::rollbackTo(const std::string& name) {
+    // What was handed over since the savepoint goes with it, its error too.
+    idle();
+    if (worker_) {
+        std::lock_guard<std::mutex> lock(worker_->m);
+        worker_->error = nullptr;
+    }
     exec("ROLLBACK TO SAVEPOINT " + pgName(name));
     exec("RELEASE SAVEPOINT " + pgName(name));
 }
@@ -488,68 +614,86 @@ bool pgCopyTakes(const PgCopyColumn& column, const Val& v) {
 PgInsertBatch::PgInsertBatch(PgSession& session, std::string table, std::vector<std::string> columns,
                              std::vector<std::string> placeholders, std::size_t rowsPerStatement,
                              std::vector<PgCopyColumn> copy)
-    : session_(session), table_(std::move(table)), columns_(std::move(columns)), placeholders_(std::move(placeholders)),
-      copy_(std::move(copy)) {
-    if (columns_.empty()) session_.fail(GDB_E_SQL, "an insert into " + table_ + " without columns");
-    if (copy_.size() != columns_.size()) copy_.clear();
-    placeholders_.resize(columns_.size());
+    : session_(session) {
+    if (columns.empty()) session_.fail(GDB_E_SQL, "an insert into " + table + " without columns");
+    if (copy.size() != columns.size()) copy.clear();
+    placeholders.resize(columns.size());
     // The protocol carries at most 65535 parameters a statement.
-    rowsPerStatement_ = std::clamp<std::size_t>(rowsPerStatement, 1, 65535 / columns_.size());
+    rowsPerStatement = std::clamp<std::size_t>(rowsPerStatement, 1, 65535 / columns.size());
+    layout_ = std::make_shared<const Layout>(
+        Layout{std::move(table), std::move(columns), std::move(placeholders), rowsPerStatement, std::move(copy)});
 }
 
 void PgInsertBatch::add(std::vector<Val> row) {
-    if (row.size() != columns_.size())
-        session_.fail(GDB_E_SQL, "a row of " + std::to_string(row.size()) + " values for the " +
-                                     std::to_string(columns_.size()) + " columns of " + table_);
-    for (auto& v : row) rows_.push_back(std::move(v));
-    if (pending() >= rowsPerStatement_) flush();
+    const std::size_t columns = layout_->columns.size();
+    if (row.size() != columns)
+        session_.fail(GDB_E_SQL, "a row of " + std::to_string(row.size()) + " values for the " + std::to_string(columns) +
+                                     " columns of " + layout_->table);
+    for (auto& v : row) {
+        bytes_ += v.kind == Val::Blob ? 2 * v.s.size() : v.kind == Val::Text ? v.s.size() : 8;
+        rows_.push_back(std::move(v));
+    }
+    // A batch of a size the server stores in a few milliseconds: it is busy with one while the
+    // caller makes the next, instead of with all of them at the end.
+    if (pending() >= layout_->rowsPerStatement || bytes_ >= kSendBytes) send();
 }
 
-bool PgInsertBatch::sendCopy() {
-    if (copy_.empty()) return false;
-    for (std::size_t k = 0; k < rows_.size(); ++k)
-        if (!pgCopyTakes(copy_[k % columns_.size()], rows_[k])) return false;
-    std::string sql = "COPY " + pgName(table_) + " (";
-    for (std::size_t c = 0; c < columns_.size(); ++c) sql += (c ? ", " : "") + pgName(columns_[c]);
-    sql += ") FROM STDIN";
-    const std::vector<Val> rows = std::move(rows_);
+void PgInsertBatch::send() {
+    if (rows_.empty()) return;
+    auto rows = std::make_shared<std::vector<Val>>(std::move(rows_));
     rows_.clear();
+    bytes_ = 0;
+    session_.defer([&session = session_, layout = layout_, rows] { store(session, *layout, *rows); });
+}
+
+void PgInsertBatch::flush() {
+    send();
+    session_.settle();
+}
+
+bool PgInsertBatch::sendCopy(PgSession& session, const Layout& layout, const std::vector<Val>& rows) {
+    const std::vector<PgCopyColumn>& copy = layout.copy;
+    const std::size_t columns = layout.columns.size();
+    if (copy.empty()) return false;
+    for (std::size_t k = 0; k < rows.size(); ++k)
+        if (!pgCopyTakes(copy[k % columns], rows[k])) return false;
+    std::string sql = "COPY " + pgName(layout.table) + " (";
+    for (std::size_t c = 0; c < columns; ++c) sql += (c ? ", " : "") + pgName(layout.columns[c]);
+    sql += ") FROM STDIN";
     // A quarter megabyte of whole rows a chunk: the text form never all in memory at once.
     std::size_t k = 0;
-    session_.copyIn(sql, [&](std::string& data) {
+    session.copyIn(sql, [&](std::string& data) {
         if (k == rows.size()) return false;
-        for (; k < rows.size() && (data.size() < (1 << 18) || k % columns_.size()); ++k) {
-            const std::size_t c = k % columns_.size();
+        for (; k < rows.size() && (data.size() < (1 << 18) || k % columns); ++k) {
+            const std::size_t c = k % columns;
             if (c) data += '\t';
-            appendCopyValue(data, rows[k], copy_[c]);
-            if (c + 1 == columns_.size()) data += '\n';
+            appendCopyValue(data, rows[k], copy[c]);
+            if (c + 1 == columns) data += '\n';
         }
         return true;
     });
     return true;
 }
 
-void PgInsertBatch::flush() {
-    if (rows_.empty()) return;
-    if (sendCopy()) return;
-    std::string sql = "INSERT INTO " + pgName(table_) + " (";
-    for (std::size_t c = 0; c < columns_.size(); ++c) sql += (c ? ", " : "") + pgName(columns_[c]);
+void PgInsertBatch::store(PgSession& session, const Layout& layout, std::vector<Val>& rows) {
+    if (sendCopy(session, layout, rows)) return;
+    const std::size_t columns = layout.columns.size();
+    std::string sql = "INSERT INTO " + pgName(layout.table) + " (";
+    for (std::size_t c = 0; c < columns; ++c) sql += (c ? ", " : "") + pgName(layout.columns[c]);
     sql += ") VALUES ";
     int n = 0;
-    for (std::size_t r = 0; r < pending(); ++r) {
+    for (std::size_t r = 0; r < rows.size() / columns; ++r) {
         sql += r ? ", (" : "(";
-        for (std::size_t c = 0; c < columns_.size(); ++c) {
+        for (std::size_t c = 0; c < columns; ++c) {
             const std::string param = "$" + std::to_string(++n);
-            std::string p = placeholders_[c].empty() ? param : placeholders_[c];
-            if (!placeholders_[c].empty())
+            std::string p = layout.placeholders[c].empty() ? param : layout.placeholders[c];
+            if (!layout.placeholders[c].empty())
                 if (auto at = p.find('$'); at != std::string::npos) p.replace(at, 1, param);
             sql += (c ? ", " : "") + p;
         }
         sql += ")";
     }
-    std::vector<Val> rows = std::move(rows_);
-    rows_.clear();
-    session_.exec(sql, rows);
+    session.exec(sql, rows);
 }
 
 }  // namespace gdb

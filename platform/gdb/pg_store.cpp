@@ -768,6 +768,7 @@ private:
         std::unique_ptr<PgInsertBatch> batch;
         std::string sequence;
         std::int64_t first = 0, next = 0;  // ids drawn: [first, next)
+        std::int64_t moved = 0;            // the sequence moved past the ids before this one
     };
 
     // Statements whose caller waits for no answer, sent in one round trip before the next call's
@@ -830,7 +831,7 @@ private:
             PgResult r = s_->execReused("SELECT pg_get_serial_sequence($1, $2), nextval(pg_get_serial_sequence($1, $2))",
                                   {text(pgName(ci.name)), text(ci.fields[std::size_t(ci.oid)].name)});
             p.sequence = PQgetvalue(r.get(), 0, 0);
-            p.first = p.next = pgValue(r.get(), 0, 1).i;
+            p.first = p.next = p.moved = pgValue(r.get(), 0, 1).i;
             drawn_.emplace(p.sequence, p.first);
         }
         return p;
@@ -855,18 +856,24 @@ private:
         return {"SELECT setval($1::regclass, $2::bigint)", {text(p.sequence), integer(p.next - 1)}, true};
     }
     void flushOne(Pending& p) {
-        p.batch->flush();
-        if (p.next > p.first) s_->execReused(movedPast(p).sql, movedPast(p).params);
+        p.batch->send();
+        if (p.next > p.moved) {
+            s_->execReused(movedPast(p).sql, movedPast(p).params);
+            p.moved = p.next;
+        }
     }
-    // Every class's rows, then their sequences moved on together.
+    // Every class's rows, then their sequences moved on together: each past every id drawn, those of
+    // rows sent before as well (a class whose rows all went already). The rows are stored by then,
+    // or their error thrown.
     void flushInserts() {
         std::vector<PgSession::Statement> sequences;
-        for (auto& [name, p] : inserts_)
-            if (p.batch && p.batch->pending() > 0) {
-                p.batch->flush();
-                if (p.next > p.first) sequences.push_back(movedPast(p));
-            }
+        for (auto& [name, p] : inserts_) {
+            if (p.batch) p.batch->send();
+            if (p.next > p.moved) sequences.push_back(movedPast(p));
+        }
+        s_->settle();
         s_->execAll(sequences);
+        for (auto& [name, p] : inserts_) p.moved = p.next;
     }
 
     // The column as selected: a shape as little-endian ISO WKB.

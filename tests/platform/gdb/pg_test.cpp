@@ -353,6 +353,44 @@ TEST_P(EnterpriseSubtypes, AreStoredWithTheRestOfTheWork) {
 INSTANTIATE_TEST_SUITE_P(Ends, EnterpriseSubtypes, ::testing::ValuesIn(kSubtypesCases),
                          [](const ::testing::TestParamInfo<SubtypesCase>& i) { return std::string(i.param.name); });
 
+// Rows sent before the edit session is saved (batches that end with the last row, rows so large
+// that each goes alone) still move the class's ids past theirs: another program's insert and the
+// next edit session's take new ids.
+struct SentEarlyCase {
+    const char* name;
+    int rows;
+    std::size_t textSize;
+};
+const SentEarlyCase kSentEarly[] = {
+    {"BatchesEndingWithTheLastRow", 4, 65528},  // two rows a batch of 128 KiB
+    {"EachRowLargerThanABatch", 3, 300000},
+};
+void PrintTo(const SentEarlyCase& c, std::ostream* os) { *os << c.name; }
+class EnterpriseSentEarly : public EnterpriseWorkspace, public ::testing::WithParamInterface<SentEarlyCase> {};
+TEST_P(EnterpriseSentEarly, RowsSentBeforeTheSaveKeepTheirIds) {
+    ITablePtr t = fws_->CreateTable("dsid", tableFields({{L"DSNM", esriFieldTypeString, 0}}));
+    IWorkspaceEditPtr edit(ws_);
+    edit->StartEditing(VARIANT_FALSE);
+    ICursorPtr ins = t->Insert(VARIANT_TRUE);
+    IRowBufferPtr b = t->CreateRowBuffer();
+    b->PutValue(1, _variant_t(std::string(GetParam().textSize, 'x').c_str()));
+    for (int i = 0; i < GetParam().rows; ++i) ins->InsertRow(b);
+    ins = nullptr;
+    edit->StopEditing(VARIANT_TRUE);
+
+    pgtest::Conn other = pgtest::connect(pgdb_->name);
+    EXPECT_EQ(pgtest::query(other.get(), "INSERT INTO dsid (\"DSNM\") VALUES ('other') RETURNING \"OBJECTID\""),
+              std::to_string(GetParam().rows + 1));
+    edit->StartEditing(VARIANT_FALSE);
+    b->PutValue(1, _variant_t("next"));
+    t->Insert(VARIANT_TRUE)->InsertRow(b);
+    edit->StopEditing(VARIANT_TRUE);
+    EXPECT_EQ(pgtest::query(other.get(), "SELECT count(*) || ' ' || max(\"OBJECTID\") FROM dsid"),
+              std::to_string(GetParam().rows + 2) + " " + std::to_string(GetParam().rows + 2));
+}
+INSTANTIATE_TEST_SUITE_P(Batches, EnterpriseSentEarly, ::testing::ValuesIn(kSentEarly),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Within one transaction a class or a class's topology found missing is found once this connection
 // makes it, whatever the case of its name, and missing again once an aborted operation took it away.
 TEST_F(EnterpriseWorkspace, WhatWasMissingIsFoundOnceMade) {
