@@ -12,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
 #include "platform/com/bstr.h"
 #include "platform/com/com_error.h"
 #include "platform/gdb/gdb.h"
@@ -26,6 +28,17 @@ std::string withoutSecret(std::string text, const std::string& password) {
     if (password.empty()) return text;
     for (auto at = text.find(password); at != std::string::npos; at = text.find(password, at)) text.replace(at, password.size(), "***");
     return text;
+}
+
+// Whom a connection reaches: the connection string and what libpq's environment adds to it.
+std::string reachKey(const SdeConnection& conn) {
+    std::string key = conn.conninfo();
+    if (PQconninfoOption* defaults = PQconndefaults()) {
+        for (const PQconninfoOption* o = defaults; o->keyword; ++o)
+            if (o->envvar && o->val) key += std::string("\n") + o->keyword + "=" + o->val;
+        PQconninfoFree(defaults);
+    }
+    return key;
 }
 
 // Type oids of the built-in types (pg_type.h), stable across servers.
@@ -145,7 +158,7 @@ void PgSession::defer(std::function<void()> work) {
     worker_->wake.notify_one();
 }
 
-PgSession::PgSession(SdeConnection conn) : conn_(std::move(conn)) {
+PgSession::PgSession(SdeConnection conn) : conn_(std::move(conn)), key_(reachKey(conn_)) {
     const std::string info = conn_.conninfo() + " connect_timeout=10 fallback_application_name=tarvo";
     c_.reset(PQconnectdb(info.c_str()));
     if (!c_) throw _com_error(E_OUTOFMEMORY, fromUtf8("out of memory"));
@@ -167,6 +180,74 @@ PgSession::PgSession(SdeConnection conn) : conn_(std::move(conn)) {
                        "false)",
                        {}}});
     plpgsql_ = std::string(PQgetvalue(r.back().get(), 0, 0)) == "t";
+}
+
+namespace {
+
+// Sessions kept for the next open(), of this process only (a child after fork shares the parent's
+// sockets: it never uses nor closes them). Never destroyed: a workspace may close during exit.
+struct KeptSession {
+    pid_t pid;
+    std::string key;
+    std::unique_ptr<PgSession> session;
+};
+std::mutex& keptMutex() {
+    static auto* m = new std::mutex;
+    return *m;
+}
+std::vector<KeptSession>& kept() {
+    static auto* k = new std::vector<KeptSession>;
+    return *k;
+}
+
+}  // namespace
+
+std::unique_ptr<PgSession> PgSession::open(const SdeConnection& conn) {
+    const std::string key = reachKey(conn);
+    std::unique_ptr<PgSession> found;
+    std::vector<KeptSession> others;
+    {
+        // The one kept is taken, or closed: no connection idles beside the ones in use.
+        std::lock_guard<std::mutex> lock(keptMutex());
+        auto& all = kept();
+        for (auto it = all.begin(); it != all.end();) {
+            if (it->pid != ::getpid()) {
+                ++it;
+            } else {
+                if (it->key == key && !found) found = std::move(it->session);
+                else others.push_back(std::move(*it));
+                it = all.erase(it);
+            }
+        }
+    }
+    others.clear();
+    // One that the server ended meanwhile says so once asked: a new one then.
+    if (found && PQconsumeInput(found->c_.get()) == 1 && PQstatus(found->c_.get()) == CONNECTION_OK &&
+        PQtransactionStatus(found->c_.get()) == PQTRANS_IDLE)
+        return found;
+    found.reset();
+    return std::make_unique<PgSession>(conn);
+}
+
+void PgSession::keep(std::unique_ptr<PgSession> session) {
+    if (!session) return;
+    session->idle();
+    if (session->depth_ != 0 || PQstatus(session->c_.get()) != CONNECTION_OK ||
+        PQtransactionStatus(session->c_.get()) != PQTRANS_IDLE)
+        return;
+    std::vector<KeptSession> closed;
+    std::lock_guard<std::mutex> lock(keptMutex());
+    auto& all = kept();
+    // One kept is enough for workspaces opened one after another.
+    for (auto it = all.begin(); it != all.end();) {
+        if (it->pid == ::getpid()) {
+            closed.push_back(std::move(*it));
+            it = all.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    all.push_back({::getpid(), session->key_, std::move(session)});
 }
 
 void PgSession::fail(long hr, const std::string& why) const {

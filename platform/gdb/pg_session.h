@@ -33,6 +33,15 @@ class PgSession {
 public:
     // Connects; GDB_E_CONNECTION when the server refuses.
     explicit PgSession(SdeConnection conn);
+    // The session of this process kept by keep() when it reaches the same server, database and user
+    // (as libpq's environment names them too), else a new one (the constructor); a kept one that
+    // does not is closed. A workspace opened after another closed (a template made, then a cell
+    // imported) goes on with its connection instead of making another, whose server process would
+    // learn the catalogue anew.
+    static std::unique_ptr<PgSession> open(const SdeConnection& conn);
+    // Keeps a session that is sound and outside any transaction for the next open(), in place of
+    // the one kept before; closes it otherwise.
+    static void keep(std::unique_ptr<PgSession> session);
     ~PgSession();
     PgSession(const PgSession&) = delete;
     PgSession& operator=(const PgSession&) = delete;
@@ -86,6 +95,7 @@ public:
 
 private:
     SdeConnection conn_;
+    std::string key_;  // whom it reaches (open, keep)
     PgConn c_;
     int depth_ = 0;
     bool plpgsql_ = false;

@@ -204,6 +204,8 @@ public:
             std::fprintf(stderr, "geodatabase: changes not saved: %s\n", toUtf8(e.Description()).c_str());
             s_->rollback();
         }
+        // The next workspace on the same server goes on with the connection.
+        if (!lost_) PgSession::keep(std::move(s_));
     }
 
     PgSession& session() { return *s_; }

@@ -353,6 +353,31 @@ TEST_P(EnterpriseSubtypes, AreStoredWithTheRestOfTheWork) {
 INSTANTIATE_TEST_SUITE_P(Ends, EnterpriseSubtypes, ::testing::ValuesIn(kSubtypesCases),
                          [](const ::testing::TestParamInfo<SubtypesCase>& i) { return std::string(i.param.name); });
 
+// A workspace opened after the last one closed goes on with its connection (one server process
+// for the template and the cell); one that the server ended meanwhile gives way to a new one.
+TEST_F(EnterpriseWorkspace, TheNextWorkspaceGoesOnWithTheConnection) {
+    pgtest::Conn other = pgtest::connect(pgdb_->name);
+    const std::string backends = "SELECT string_agg(pid::text, ',') FROM pg_stat_activity WHERE datname = current_database() "
+                                 "AND pid <> pg_backend_pid()";
+    const std::string first = pgtest::query(other.get(), backends);
+    ASSERT_EQ(first.find(','), std::string::npos) << first;
+    reopen();
+    EXPECT_EQ(pgtest::query(other.get(), backends), first);
+
+    fws_ = nullptr;
+    ws_ = nullptr;
+    EXPECT_EQ(pgtest::query(other.get(), "SELECT count(*) FROM (SELECT pg_terminate_backend(" + first + ") AS ended) s WHERE ended"),
+              "1");
+    reopen();
+    fws_->CreateTable("dsid", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
+    const std::string next = pgtest::query(other.get(), backends);
+    EXPECT_NE(next, first);
+    EXPECT_EQ(next.find(','), std::string::npos) << next;
+    fws_ = nullptr;
+    ws_ = nullptr;
+    EXPECT_EQ(pgtest::query(other.get(), "SELECT to_regclass('dsid') IS NOT NULL"), "t");
+}
+
 // Rows sent before the edit session is saved (batches that end with the last row, rows so large
 // that each goes alone) still move the class's ids past theirs: another program's insert and the
 // next edit session's take new ids.
