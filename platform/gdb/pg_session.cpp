@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -540,7 +541,7 @@ bool PgRowReader::next(std::vector<Val>& row) {
 namespace {
 
 // WKB as ST_GeomFromWKB reads it, held to what its checks pass and what the column's type is, so
-// that the text form of the shape (geometry_in, which checks less) stores the same and never a
+// that the shape sent by COPY (with the SRID ST_GeomFromWKB gives it) stores the same and never a
 // shape the INSERT would refuse. Anything unusual (big-endian, measures, curves, nesting beyond
 // the multi types, counts that do not fit) is left to the INSERT.
 class WkbCheck {
@@ -635,43 +636,55 @@ bool validUtf8(const std::string& s) {
     return true;
 }
 
-// Text in COPY's text form: the backslash and the row's separators escaped.
-void appendCopyText(std::string& out, const std::string& s) {
-    for (char c : s) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default: out += c;
-        }
-    }
+// Values in COPY's binary form: each field its length, then its bytes, numbers in network order.
+void appendBig(std::string& out, std::uint64_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out += char((v >> (8 * i)) & 0xff);
+}
+void appendField(std::string& out, const char* data, std::size_t size) {
+    appendBig(out, size, 4);
+    out.append(data, size);
 }
 
-void appendHex(std::string& out, const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    const std::size_t at = out.size();
-    out.resize(at + 2 * bytes.size());
-    char* d = out.data() + at;
-    for (unsigned char b : bytes) {
-        *d++ = digits[b >> 4];
-        *d++ = digits[b & 15];
-    }
-}
-
-// A value in COPY's text form for a column that takes it (pgCopyTakes): the text an INSERT's
-// parameter carries, a shape as hex WKB with the SRID that ST_GeomFromWKB would give it.
+// A value in COPY's binary form for a column that takes it (pgCopyTakes), received as the INSERT's
+// parameter is read: a number as the server parses its text, a shape as EWKB with the SRID that
+// ST_GeomFromWKB gives it (the column's receive function checks it as ST_GeomFromWKB does).
 void appendCopyValue(std::string& data, const Val& v, const PgCopyColumn& column) {
-    switch (v.kind) {
-        case Val::Null: data += "\\N"; break;
-        case Val::Int: data += std::to_string(v.i); break;
-        case Val::Real: data += formatDouble(v.d); break;
-        case Val::Text: appendCopyText(data, v.s); break;
-        case Val::Blob:
-            if (column.kind == PgCopyColumn::Shape) data += "SRID=" + std::to_string(column.srid) + ";";
-            else data += "\\\\x";
-            appendHex(data, v.s);
-            break;
+    if (v.kind == Val::Null) {
+        appendBig(data, 0xffffffffu, 4);
+        return;
+    }
+    const int whole = column.kind == PgCopyColumn::Int16 ? 2 : column.kind == PgCopyColumn::Int32 ? 4 : 8;
+    switch (column.kind) {
+        case PgCopyColumn::Int16:
+        case PgCopyColumn::Int32:
+        case PgCopyColumn::Int64:
+            appendBig(data, std::uint64_t(whole), 4);
+            appendBig(data, std::uint64_t(v.i), whole);
+            return;
+        case PgCopyColumn::Float: {
+            // A whole number rounds as the server rounds its digits; every NaN is the server's one.
+            double d = v.kind == Val::Int ? double(v.i) : v.d;
+            if (d != d) d = std::numeric_limits<double>::quiet_NaN();
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &d, 8);
+            appendBig(data, 8, 4);
+            appendBig(data, bits, 8);
+            return;
+        }
+        case PgCopyColumn::Shape: {
+            // The little-endian WKB's type word flagged as carrying an SRID, which follows it.
+            std::uint32_t type = 0;
+            std::memcpy(&type, v.s.data() + 1, 4);
+            type |= 0x20000000u;
+            appendBig(data, v.s.size() + 4, 4);
+            data += v.s[0];
+            data.append(reinterpret_cast<const char*>(&type), 4);
+            const std::int32_t srid = column.srid;
+            data.append(reinterpret_cast<const char*>(&srid), 4);
+            data.append(v.s, 5, std::string::npos);
+            return;
+        }
+        default: appendField(data, v.s.data(), v.s.size()); return;
     }
 }
 
@@ -711,7 +724,7 @@ void PgInsertBatch::add(std::vector<Val> row) {
         session_.fail(GDB_E_SQL, "a row of " + std::to_string(row.size()) + " values for the " + std::to_string(columns) +
                                      " columns of " + layout_->table);
     for (auto& v : row) {
-        bytes_ += v.kind == Val::Blob ? 2 * v.s.size() : v.kind == Val::Text ? v.s.size() : 8;
+        bytes_ += 4 + (v.kind == Val::Blob || v.kind == Val::Text ? v.s.size() : 8);
         rows_.push_back(std::move(v));
     }
     // A batch of a size the server stores in a few milliseconds: it is busy with one while the
@@ -740,16 +753,27 @@ bool PgInsertBatch::sendCopy(PgSession& session, const Layout& layout, const std
         if (!pgCopyTakes(copy[k % columns], rows[k])) return false;
     std::string sql = "COPY " + pgName(layout.table) + " (";
     for (std::size_t c = 0; c < columns; ++c) sql += (c ? ", " : "") + pgName(layout.columns[c]);
-    sql += ") FROM STDIN";
-    // A quarter megabyte of whole rows a chunk: the text form never all in memory at once.
+    sql += ") FROM STDIN (FORMAT binary)";
+    // A quarter megabyte of whole rows a chunk: the rows never all in memory twice. The binary form:
+    // the server reads no digits, escapes nor hex.
+    static const char kHeader[] = "PGCOPY\n\377\r\n";  // its zero byte, the flags and the header's extension follow
     std::size_t k = 0;
+    bool ended = false;
     session.copyIn(sql, [&](std::string& data) {
-        if (k == rows.size()) return false;
+        if (ended) return false;
+        if (k == 0) {
+            data.append(kHeader, sizeof kHeader);
+            appendBig(data, 0, 4);
+            appendBig(data, 0, 4);
+        }
         for (; k < rows.size() && (data.size() < (1 << 18) || k % columns); ++k) {
             const std::size_t c = k % columns;
-            if (c) data += '\t';
+            if (c == 0) appendBig(data, columns, 2);
             appendCopyValue(data, rows[k], copy[c]);
-            if (c + 1 == columns) data += '\n';
+        }
+        if (k == rows.size()) {
+            appendBig(data, 0xffff, 2);  // the end of the rows
+            ended = true;
         }
         return true;
     });

@@ -69,7 +69,7 @@ public:
     };
     std::vector<PgResult> execAll(const std::vector<Statement>& statements);
 
-    // "COPY ... FROM STDIN" with rows in COPY's text form, a chunk at a time: next fills the chunk
+    // "COPY ... FROM STDIN" with its rows, a chunk at a time: next fills the chunk
     // it is given (empty) and says whether there was one; GDB_E_SQL on an error.
     void copyIn(const std::string& sql, const std::function<bool(std::string& chunk)>& next);
 
@@ -132,7 +132,7 @@ private:
     bool done_ = false;
 };
 
-// How a column of the table takes a value in COPY's text form, for the values of which that stores
+// How a column of the table takes a value in COPY's binary form, for the values of which that stores
 // what the INSERT stores and fails where it fails: an integer in its type's range, a floating or
 // whole number as double precision, valid UTF-8 as text, bytes as bytea, and a shape (ISO WKB, as
 // ST_GeomFromWKB(wkb, srid) takes it) of exactly the column's geometry type, which the server's
@@ -145,7 +145,7 @@ struct PgCopyColumn {
     std::int32_t srid = 0;      // Shape
 };
 
-// Whether the column's kind takes v in COPY's text form as the INSERT would (see PgCopyColumn).
+// Whether the column's kind takes v by COPY as the INSERT would (see PgCopyColumn).
 bool pgCopyTakes(const PgCopyColumn& column, const Val& v);
 
 // Rows for one table sent as multi-row INSERT statements, as many rows a statement as its
@@ -178,7 +178,7 @@ private:
     PgSession& session_;
     std::shared_ptr<const Layout> layout_;
     std::vector<Val> rows_;
-    std::size_t bytes_ = 0;  // about what the rows waiting take in COPY's text form
+    std::size_t bytes_ = 0;  // about what the rows waiting take as sent
     static constexpr std::size_t kSendBytes = std::size_t(1) << 17;
     static void store(PgSession& session, const Layout& layout, std::vector<Val>& rows);
     static bool sendCopy(PgSession& session, const Layout& layout, const std::vector<Val>& rows);

@@ -789,6 +789,8 @@ private:
     void forgetAbsent() {
         noClass_.clear();
         noTopology_.clear();
+        aheadRead_ = false;
+        ahead_.clear();
     }
     void sendLater() {
         if (later_.empty()) return;
@@ -830,13 +832,50 @@ private:
         if (p.sequence.empty()) {
             // Ids are drawn under the writer lock: nobody else draws meanwhile, and the sequence is
             // moved past them when they are sent.
-            PgResult r = s_->execReused("SELECT pg_get_serial_sequence($1, $2), nextval(pg_get_serial_sequence($1, $2))",
-                                  {text(pgName(ci.name)), text(ci.fields[std::size_t(ci.oid)].name)});
-            p.sequence = PQgetvalue(r.get(), 0, 0);
-            p.first = p.next = p.moved = pgValue(r.get(), 0, 1).i;
+            if (!aheadRead_) readAhead();
+            if (auto a = ahead_.find(lower(ci.name) + '\n' + ci.fields[std::size_t(ci.oid)].name); a != ahead_.end()) {
+                p.sequence = a->second.sequence;
+                p.first = p.next = p.moved = a->second.next;
+                ahead_.erase(a);
+            } else {
+                PgResult r = s_->execReused("SELECT pg_get_serial_sequence($1, $2), nextval(pg_get_serial_sequence($1, $2))",
+                                            {text(pgName(ci.name)), text(ci.fields[std::size_t(ci.oid)].name)});
+                p.sequence = PQgetvalue(r.get(), 0, 0);
+                p.first = p.next = p.moved = pgValue(r.get(), 0, 1).i;
+            }
             drawn_.emplace(p.sequence, p.first);
         }
         return p;
+    }
+    // The next id of every class's sequence, read when the write transaction draws its first: in two
+    // round trips, not one for each class drawn later, which would wait for the rows being sent
+    // first. Only read, never drawn: a class that gets no row keeps its sequence as it was. A class
+    // made since, or a sequence that counts otherwise than one by one, is drawn as it comes.
+    void readAhead() {
+        aheadRead_ = true;
+        ahead_.clear();
+        PgResult seqs = s_->execReused(
+            "SELECT i.name::text, a.attname::text, pg_get_serial_sequence(format('%I.%I', n.nspname, c.relname), a.attname), "
+            "q.seqmax FROM gdb_items i JOIN pg_class c ON c.relname = i.name::text AND c.relnamespace = current_schema()::regnamespace "
+            "JOIN pg_namespace n ON n.oid = c.relnamespace JOIN pg_depend d ON d.classid = 'pg_class'::regclass AND "
+            "d.refclassid = 'pg_class'::regclass AND d.refobjid = c.oid AND d.deptype = 'i' JOIN pg_attribute a ON "
+            "a.attrelid = c.oid AND a.attnum = d.refobjsubid JOIN pg_sequence q ON q.seqrelid = d.objid AND q.seqincrement = 1 "
+            "AND q.seqcache = 1 WHERE i.kind IN ('FeatureClass', 'Table') AND has_sequence_privilege(d.objid, 'SELECT')");
+        const PGresult* r = seqs.get();
+        std::vector<PgSession::Statement> reads;
+        for (int i = 0; i < PQntuples(r); ++i)
+            reads.push_back({"SELECT last_value, is_called FROM " + std::string(PQgetvalue(r, i, 2)), {}});
+        const std::vector<PgResult> states = s_->execAll(reads);
+        for (int i = 0; i < PQntuples(r); ++i) {
+            const PGresult* state = states[std::size_t(i)].get();
+            if (PQntuples(state) != 1) continue;
+            const std::int64_t last = pgValue(state, 0, 0).i, max = pgValue(r, i, 3).i;
+            const bool called = std::string(PQgetvalue(state, 0, 1)) == "t";
+            // At its end the sequence refuses the draw itself.
+            if (called ? last >= max : last > max) continue;
+            const std::int64_t next = called ? last + 1 : last;
+            ahead_[lower(PQgetvalue(r, i, 0)) + '\n' + PQgetvalue(r, i, 1)] = {PQgetvalue(r, i, 2), next};
+        }
     }
     // Where each sequence drawn this transaction stands: the next id its class hands out.
     void noteNext() {
@@ -940,6 +979,12 @@ private:
     std::map<std::string, std::int64_t> next_;   // sequence: the next id to give, as last noted
     std::vector<std::map<std::string, std::int64_t>> marks_;  // next_ as each open operation found it
     std::map<std::string, CopyPlan> copyPlans_;  // lower-cased class name, as last read
+    struct Ahead {
+        std::string sequence;
+        std::int64_t next = 0;
+    };
+    bool aheadRead_ = false;                // readAhead() ran in this write transaction
+    std::map<std::string, Ahead> ahead_;    // lower-cased class name, '\n', id column: not drawn yet
 };
 
 PgRows::PgRows(PgStore& store, PgSession& s, const std::string& sql, const std::vector<Val>& params,
