@@ -402,9 +402,23 @@ public:
                            std::move(p), true});
             const std::size_t load = all.size();
             for (auto& st : loadStatements(name)) all.push_back(std::move(st));
+            // Where the ids were read ahead already, the new class's sequence is known from its start.
+            const FieldSpec* oid = nullptr;
+            for (const FieldSpec& f : spec.fields)
+                if (f.type == esriFieldTypeOID && !oid) oid = &f;
+            const bool ahead = aheadRead_ && oid;
+            if (ahead)
+                all.push_back({"SELECT s, q.seqstart, q.seqmax FROM pg_get_serial_sequence($1, $2) s JOIN pg_sequence q ON "
+                               "q.seqrelid = s::regclass AND q.seqincrement = 1 AND q.seqcache = 1",
+                               {text(pgName(name)), text(oid->name)}, true});
             noClass_.erase(lower(name));
-            auto info = classFrom(s_->execAll(all), load);
+            const std::vector<PgResult> results = s_->execAll(all);
+            auto info = classFrom(results, load);
             if (!info) raise(GDB_E_SQL, "class " + name + " was not made");
+            if (const PGresult* r = ahead ? results.back().get() : nullptr;
+                r && PQntuples(r) == 1 && info->oid >= 0 && info->fields[std::size_t(info->oid)].name == oid->name &&
+                pgValue(r, 0, 1).i <= pgValue(r, 0, 2).i)
+                ahead_[lower(info->name) + '\n' + oid->name] = {PQgetvalue(r, 0, 0), pgValue(r, 0, 1).i};
             return info;
         });
     }

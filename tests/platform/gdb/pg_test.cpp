@@ -379,7 +379,8 @@ TEST_F(EnterpriseWorkspace, TheNextWorkspaceGoesOnWithTheConnection) {
 }
 
 // Ids come from each class's sequence as it stands when the edit session starts: moved on by
-// another program, set back by a discarded session, untouched where a class gets no row.
+// another program, set back by a discarded session, untouched where a class gets no row, from
+// its start where the class is made in the session.
 TEST_F(EnterpriseWorkspace, IdsFollowTheSequencesAsEachSessionFindsThem) {
     ITablePtr a = fws_->CreateTable("a", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
     ITablePtr b = fws_->CreateTable("b", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
@@ -403,11 +404,23 @@ TEST_F(EnterpriseWorkspace, IdsFollowTheSequencesAsEachSessionFindsThem) {
     EXPECT_EQ(session({{a, 1}, {b, 1}}, true), (std::vector<long>{4, 4}));
     EXPECT_EQ(session({{a, 2}}, false), (std::vector<long>{5, 6}));
     EXPECT_EQ(session({{b, 1}, {a, 1}}, true), (std::vector<long>{5, 5}));
+    // A class made after the session drew its first id starts at its sequence's start.
+    edit->StartEditing(VARIANT_FALSE);
+    IRowBufferPtr one = a->CreateRowBuffer();
+    a->Insert(VARIANT_TRUE)->InsertRow(one);
+    ITablePtr d = fws_->CreateTable("d", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
+    ICursorPtr ins = d->Insert(VARIANT_TRUE);
+    IRowBufferPtr buf = d->CreateRowBuffer();
+    EXPECT_EQ(ins->InsertRow(buf).lVal, 1);
+    EXPECT_EQ(ins->InsertRow(buf).lVal, 2);
+    ins = nullptr;
+    edit->StopEditing(VARIANT_TRUE);
+    EXPECT_EQ(pgtest::query(other.get(), "INSERT INTO d (\"DSNM\") VALUES ('other') RETURNING \"OBJECTID\""), "3");
     EXPECT_EQ(pgtest::query(other.get(), "SELECT coalesce(last_value::text, 'none') FROM pg_sequences WHERE sequencename = 'c_OBJECTID_seq'"),
               "none");
     EXPECT_EQ(pgtest::query(other.get(), "SELECT string_agg(last_value::text, ',' ORDER BY sequencename) FROM pg_sequences "
                                          "WHERE sequencename IN ('a_OBJECTID_seq', 'b_OBJECTID_seq')"),
-              "5,5");
+              "6,5");
 }
 
 // Rows sent before the edit session is saved (batches that end with the last row, rows so large
