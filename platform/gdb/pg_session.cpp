@@ -6,6 +6,7 @@
 #include <charconv>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <limits>
@@ -186,7 +187,8 @@ PgSession::PgSession(SdeConnection conn) : conn_(std::move(conn)), key_(reachKey
 namespace {
 
 // Sessions kept for the next open(), of this process only (a child after fork shares the parent's
-// sockets: it never uses nor closes them). Never destroyed: a workspace may close during exit.
+// sockets: it never uses nor closes them). The list is never destroyed (a workspace may close
+// during exit); the sessions in it are closed at exit, so that their server processes end at once.
 struct KeptSession {
     pid_t pid;
     std::string key;
@@ -200,6 +202,24 @@ std::vector<KeptSession>& kept() {
     static auto* k = new std::vector<KeptSession>;
     return *k;
 }
+
+// The sessions this process keeps, taken out of the list (to be closed outside its lock).
+std::vector<KeptSession> takeKept() {
+    std::vector<KeptSession> taken;
+    std::lock_guard<std::mutex> lock(keptMutex());
+    auto& all = kept();
+    for (auto it = all.begin(); it != all.end();) {
+        if (it->pid == ::getpid()) {
+            taken.push_back(std::move(*it));
+            it = all.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return taken;
+}
+
+void closeKept() { takeKept(); }
 
 }  // namespace
 
@@ -236,19 +256,12 @@ void PgSession::keep(std::unique_ptr<PgSession> session) {
     if (session->depth_ != 0 || PQstatus(session->c_.get()) != CONNECTION_OK ||
         PQtransactionStatus(session->c_.get()) != PQTRANS_IDLE)
         return;
-    std::vector<KeptSession> closed;
-    std::lock_guard<std::mutex> lock(keptMutex());
-    auto& all = kept();
+    static const bool closedAtExit = std::atexit(closeKept) == 0;
+    (void)closedAtExit;
     // One kept is enough for workspaces opened one after another.
-    for (auto it = all.begin(); it != all.end();) {
-        if (it->pid == ::getpid()) {
-            closed.push_back(std::move(*it));
-            it = all.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    all.push_back({::getpid(), session->key_, std::move(session)});
+    const std::vector<KeptSession> closed = takeKept();
+    std::lock_guard<std::mutex> lock(keptMutex());
+    kept().push_back({::getpid(), session->key_, std::move(session)});
 }
 
 void PgSession::fail(long hr, const std::string& why) const {
