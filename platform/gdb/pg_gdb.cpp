@@ -78,16 +78,33 @@ namespace gdb {
 // A workspace on the server of conn; path (the connection file, may be empty) names it.
 IWorkspacePtr openSdeWorkspace(const SdeConnection& conn, const std::string& path) {
     checkVersion(conn);
-    auto session = std::make_unique<PgSession>(conn);
-    ensureSchema(*session);
     // One connection a connection file in the process (a second writer would wait for the first's lock).
     std::error_code ec;
     const std::string key = path.empty() ? std::string()
                                          : "sde:" + std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec).string();
-    std::lock_guard<std::mutex> lock(registryMutex());
-    if (!key.empty()) {
+    auto open = [&]() -> IWorkspacePtr {
+        if (key.empty()) return nullptr;
         auto it = registry().find(key);
         if (it != registry().end() && !it->second->db().lost()) return IWorkspacePtr(static_cast<IWorkspace*>(it->second));
+        return nullptr;
+    };
+    {
+        std::lock_guard<std::mutex> lock(registryMutex());
+        if (IWorkspacePtr ws = open()) return ws;
+    }
+    auto session = PgSession::open(conn);
+    try {
+        ensureSchema(*session);
+    } catch (const _com_error&) {
+        // A connection kept from an earlier workspace that the server has ended since: a new one.
+        if (PQstatus(session->raw()) == CONNECTION_OK) throw;
+        session = std::make_unique<PgSession>(conn);
+        ensureSchema(*session);
+    }
+    std::lock_guard<std::mutex> lock(registryMutex());
+    if (IWorkspacePtr ws = open()) {
+        PgSession::keep(std::move(session));
+        return ws;
     }
     auto* ws = new WorkspaceImpl(path, key, makePgStore(std::move(session)));
     IWorkspacePtr hold(static_cast<IWorkspace*>(ws));

@@ -1,8 +1,8 @@
 // platform/gdb/pg_session.h: one libpq connection of the enterprise geodatabase: statements with
 // their values bound as parameters (never pasted into the SQL), edit sessions as a transaction
-// with savepoints, rows inserted in batches of multi-row INSERTs, and values read back as the
-// GeoPackage backend reads them. Errors are _com_error naming server and database, never the
-// password.
+// with savepoints, rows inserted in batches (sent by a thread of the session's own while the caller
+// goes on), and values read back as the GeoPackage backend reads them. Errors are _com_error
+// naming server and database, never the password.
 #pragma once
 
 #include <libpq-fe.h>
@@ -33,11 +33,24 @@ class PgSession {
 public:
     // Connects; GDB_E_CONNECTION when the server refuses.
     explicit PgSession(SdeConnection conn);
+    // The session of this process kept by keep() when it reaches the same server, database and user
+    // (as libpq's environment names them too), else a new one (the constructor); a kept one that
+    // does not is closed. A workspace opened after another closed (a template made, then a cell
+    // imported) goes on with its connection instead of making another, whose server process would
+    // learn the catalogue anew.
+    static std::unique_ptr<PgSession> open(const SdeConnection& conn);
+    // Keeps a session that is sound and outside any transaction for the next open(), in place of
+    // the one kept before; closes it otherwise.
+    static void keep(std::unique_ptr<PgSession> session);
+    ~PgSession();
+    PgSession(const PgSession&) = delete;
+    PgSession& operator=(const PgSession&) = delete;
 
     const SdeConnection& connection() const { return conn_; }
     // Whether this session may run DO blocks (PL/pgSQL there and ours to use).
     bool plpgsql() const { return plpgsql_; }
-    PGconn* raw() const { return c_.get(); }
+    // The connection, once the work handed over (defer) is done.
+    PGconn* raw() const;
 
     // One statement, each value a parameter ($1, $2, ...); GDB_E_SQL on an error.
     PgResult exec(const std::string& sql, const std::vector<Val>& params = {});
@@ -56,9 +69,17 @@ public:
     };
     std::vector<PgResult> execAll(const std::vector<Statement>& statements);
 
-    // "COPY ... FROM STDIN" with rows in COPY's text form, a chunk at a time: next fills the chunk
+    // "COPY ... FROM STDIN" with its rows, a chunk at a time: next fills the chunk
     // it is given (empty) and says whether there was one; GDB_E_SQL on an error.
     void copyIn(const std::string& sql, const std::function<bool(std::string& chunk)>& next);
+
+    // Work on the connection whose caller waits for no answer (rows going by COPY): done in order on
+    // the session's thread while the caller goes on. Every other call waits for it first; its error
+    // is thrown by the next call that uses the connection (or hands over more work), and the work
+    // handed over after it is not done.
+    void defer(std::function<void()> work);
+    // Waits for the work handed over; throws its error.
+    void settle();
 
     // The edit session: a transaction; operations inside it are savepoints.
     bool inTransaction() const { return depth_ > 0; }
@@ -74,10 +95,14 @@ public:
 
 private:
     SdeConnection conn_;
+    std::string key_;  // whom it reaches (open, keep)
     PgConn c_;
     int depth_ = 0;
     bool plpgsql_ = false;
     std::map<std::string, std::string> prepared_;  // statement text: its name on the server
+    struct Worker;
+    std::unique_ptr<Worker> worker_;  // started by the first defer
+    void idle() const noexcept;  // waits for the work handed over, keeping its error for settle
 };
 
 // Value i of a result row, converted as SQLite hands values to the GeoPackage backend: integers
@@ -107,7 +132,7 @@ private:
     bool done_ = false;
 };
 
-// How a column of the table takes a value in COPY's text form, for the values of which that stores
+// How a column of the table takes a value in COPY's binary form, for the values of which that stores
 // what the INSERT stores and fails where it fails: an integer in its type's range, a floating or
 // whole number as double precision, valid UTF-8 as text, bytes as bytea, and a shape (ISO WKB, as
 // ST_GeomFromWKB(wkb, srid) takes it) of exactly the column's geometry type, which the server's
@@ -120,13 +145,14 @@ struct PgCopyColumn {
     std::int32_t srid = 0;      // Shape
 };
 
-// Whether the column's kind takes v in COPY's text form as the INSERT would (see PgCopyColumn).
+// Whether the column's kind takes v by COPY as the INSERT would (see PgCopyColumn).
 bool pgCopyTakes(const PgCopyColumn& column, const Val& v);
 
 // Rows for one table sent as multi-row INSERT statements, as many rows a statement as its
 // parameters allow, so that an edit session does not pay one round trip a row. Given how each
 // column takes a value (copy), a batch whose every value the columns take goes by COPY instead:
 // the server parses one stream of rows rather than a statement of thousands of parameters.
+// Batches go by the session's defer: the server stores one while the caller makes the next.
 class PgInsertBatch {
 public:
     // columns are the names as in the table; placeholder, when given, wraps the parameter of that
@@ -136,19 +162,26 @@ public:
                   std::vector<PgCopyColumn> copy = {});
     ~PgInsertBatch() = default;
 
-    void add(std::vector<Val> row);  // sends a statement once enough rows wait
-    void flush();                    // sends what waits
-    std::size_t pending() const { return rows_.size() / columns_.size(); }
+    void add(std::vector<Val> row);  // hands the rows over (send) once enough wait
+    void send();                     // hands what waits over to the session (defer)
+    void flush();                    // sends what waits and waits for the server (send, settle)
+    std::size_t pending() const { return rows_.size() / layout_->columns.size(); }
 
 private:
+    struct Layout {
+        std::string table;
+        std::vector<std::string> columns;
+        std::vector<std::string> placeholders;
+        std::size_t rowsPerStatement;
+        std::vector<PgCopyColumn> copy;
+    };
     PgSession& session_;
-    std::string table_;
-    std::vector<std::string> columns_;
-    std::vector<std::string> placeholders_;
-    std::size_t rowsPerStatement_;
-    std::vector<PgCopyColumn> copy_;
+    std::shared_ptr<const Layout> layout_;
     std::vector<Val> rows_;
-    bool sendCopy();
+    std::size_t bytes_ = 0;  // about what the rows waiting take as sent
+    static constexpr std::size_t kSendBytes = std::size_t(1) << 17;
+    static void store(PgSession& session, const Layout& layout, std::vector<Val>& rows);
+    static bool sendCopy(PgSession& session, const Layout& layout, const std::vector<Val>& rows);
 };
 
 }  // namespace gdb

@@ -204,6 +204,8 @@ public:
             std::fprintf(stderr, "geodatabase: changes not saved: %s\n", toUtf8(e.Description()).c_str());
             s_->rollback();
         }
+        // The next workspace on the same server goes on with the connection.
+        if (!lost_) PgSession::keep(std::move(s_));
     }
 
     PgSession& session() { return *s_; }
@@ -400,9 +402,23 @@ public:
                            std::move(p), true});
             const std::size_t load = all.size();
             for (auto& st : loadStatements(name)) all.push_back(std::move(st));
+            // Where the ids were read ahead already, the new class's sequence is known from its start.
+            const FieldSpec* oid = nullptr;
+            for (const FieldSpec& f : spec.fields)
+                if (f.type == esriFieldTypeOID && !oid) oid = &f;
+            const bool ahead = aheadRead_ && oid;
+            if (ahead)
+                all.push_back({"SELECT s, q.seqstart, q.seqmax FROM pg_get_serial_sequence($1, $2) s JOIN pg_sequence q ON "
+                               "q.seqrelid = s::regclass AND q.seqincrement = 1 AND q.seqcache = 1",
+                               {text(pgName(name)), text(oid->name)}, true});
             noClass_.erase(lower(name));
-            auto info = classFrom(s_->execAll(all), load);
+            const std::vector<PgResult> results = s_->execAll(all);
+            auto info = classFrom(results, load);
             if (!info) raise(GDB_E_SQL, "class " + name + " was not made");
+            if (const PGresult* r = ahead ? results.back().get() : nullptr;
+                r && PQntuples(r) == 1 && info->oid >= 0 && info->fields[std::size_t(info->oid)].name == oid->name &&
+                pgValue(r, 0, 1).i <= pgValue(r, 0, 2).i)
+                ahead_[lower(info->name) + '\n' + oid->name] = {PQgetvalue(r, 0, 0), pgValue(r, 0, 1).i};
             return info;
         });
     }
@@ -768,6 +784,7 @@ private:
         std::unique_ptr<PgInsertBatch> batch;
         std::string sequence;
         std::int64_t first = 0, next = 0;  // ids drawn: [first, next)
+        std::int64_t moved = 0;            // the sequence moved past the ids before this one
     };
 
     // Statements whose caller waits for no answer, sent in one round trip before the next call's
@@ -786,6 +803,8 @@ private:
     void forgetAbsent() {
         noClass_.clear();
         noTopology_.clear();
+        aheadRead_ = false;
+        ahead_.clear();
     }
     void sendLater() {
         if (later_.empty()) return;
@@ -827,13 +846,50 @@ private:
         if (p.sequence.empty()) {
             // Ids are drawn under the writer lock: nobody else draws meanwhile, and the sequence is
             // moved past them when they are sent.
-            PgResult r = s_->execReused("SELECT pg_get_serial_sequence($1, $2), nextval(pg_get_serial_sequence($1, $2))",
-                                  {text(pgName(ci.name)), text(ci.fields[std::size_t(ci.oid)].name)});
-            p.sequence = PQgetvalue(r.get(), 0, 0);
-            p.first = p.next = pgValue(r.get(), 0, 1).i;
+            if (!aheadRead_) readAhead();
+            if (auto a = ahead_.find(lower(ci.name) + '\n' + ci.fields[std::size_t(ci.oid)].name); a != ahead_.end()) {
+                p.sequence = a->second.sequence;
+                p.first = p.next = p.moved = a->second.next;
+                ahead_.erase(a);
+            } else {
+                PgResult r = s_->execReused("SELECT pg_get_serial_sequence($1, $2), nextval(pg_get_serial_sequence($1, $2))",
+                                            {text(pgName(ci.name)), text(ci.fields[std::size_t(ci.oid)].name)});
+                p.sequence = PQgetvalue(r.get(), 0, 0);
+                p.first = p.next = p.moved = pgValue(r.get(), 0, 1).i;
+            }
             drawn_.emplace(p.sequence, p.first);
         }
         return p;
+    }
+    // The next id of every class's sequence, read when the write transaction draws its first: in two
+    // round trips, not one for each class drawn later, which would wait for the rows being sent
+    // first. Only read, never drawn: a class that gets no row keeps its sequence as it was. A class
+    // made since, or a sequence that counts otherwise than one by one, is drawn as it comes.
+    void readAhead() {
+        aheadRead_ = true;
+        ahead_.clear();
+        PgResult seqs = s_->execReused(
+            "SELECT i.name::text, a.attname::text, pg_get_serial_sequence(format('%I.%I', n.nspname, c.relname), a.attname), "
+            "q.seqmax FROM gdb_items i JOIN pg_class c ON c.relname = i.name::text AND c.relnamespace = current_schema()::regnamespace "
+            "JOIN pg_namespace n ON n.oid = c.relnamespace JOIN pg_depend d ON d.classid = 'pg_class'::regclass AND "
+            "d.refclassid = 'pg_class'::regclass AND d.refobjid = c.oid AND d.deptype = 'i' JOIN pg_attribute a ON "
+            "a.attrelid = c.oid AND a.attnum = d.refobjsubid JOIN pg_sequence q ON q.seqrelid = d.objid AND q.seqincrement = 1 "
+            "AND q.seqcache = 1 WHERE i.kind IN ('FeatureClass', 'Table') AND has_sequence_privilege(d.objid, 'SELECT')");
+        const PGresult* r = seqs.get();
+        std::vector<PgSession::Statement> reads;
+        for (int i = 0; i < PQntuples(r); ++i)
+            reads.push_back({"SELECT last_value, is_called FROM " + std::string(PQgetvalue(r, i, 2)), {}});
+        const std::vector<PgResult> states = s_->execAll(reads);
+        for (int i = 0; i < PQntuples(r); ++i) {
+            const PGresult* state = states[std::size_t(i)].get();
+            if (PQntuples(state) != 1) continue;
+            const std::int64_t last = pgValue(state, 0, 0).i, max = pgValue(r, i, 3).i;
+            const bool called = std::string(PQgetvalue(state, 0, 1)) == "t";
+            // At its end the sequence refuses the draw itself.
+            if (called ? last >= max : last > max) continue;
+            const std::int64_t next = called ? last + 1 : last;
+            ahead_[lower(PQgetvalue(r, i, 0)) + '\n' + PQgetvalue(r, i, 1)] = {PQgetvalue(r, i, 2), next};
+        }
     }
     // Where each sequence drawn this transaction stands: the next id its class hands out.
     void noteNext() {
@@ -855,18 +911,24 @@ private:
         return {"SELECT setval($1::regclass, $2::bigint)", {text(p.sequence), integer(p.next - 1)}, true};
     }
     void flushOne(Pending& p) {
-        p.batch->flush();
-        if (p.next > p.first) s_->execReused(movedPast(p).sql, movedPast(p).params);
+        p.batch->send();
+        if (p.next > p.moved) {
+            s_->execReused(movedPast(p).sql, movedPast(p).params);
+            p.moved = p.next;
+        }
     }
-    // Every class's rows, then their sequences moved on together.
+    // Every class's rows, then their sequences moved on together: each past every id drawn, those of
+    // rows sent before as well (a class whose rows all went already). The rows are stored by then,
+    // or their error thrown.
     void flushInserts() {
         std::vector<PgSession::Statement> sequences;
-        for (auto& [name, p] : inserts_)
-            if (p.batch && p.batch->pending() > 0) {
-                p.batch->flush();
-                if (p.next > p.first) sequences.push_back(movedPast(p));
-            }
+        for (auto& [name, p] : inserts_) {
+            if (p.batch) p.batch->send();
+            if (p.next > p.moved) sequences.push_back(movedPast(p));
+        }
+        s_->settle();
         s_->execAll(sequences);
+        for (auto& [name, p] : inserts_) p.moved = p.next;
     }
 
     // The column as selected: a shape as little-endian ISO WKB.
@@ -931,6 +993,12 @@ private:
     std::map<std::string, std::int64_t> next_;   // sequence: the next id to give, as last noted
     std::vector<std::map<std::string, std::int64_t>> marks_;  // next_ as each open operation found it
     std::map<std::string, CopyPlan> copyPlans_;  // lower-cased class name, as last read
+    struct Ahead {
+        std::string sequence;
+        std::int64_t next = 0;
+    };
+    bool aheadRead_ = false;                // readAhead() ran in this write transaction
+    std::map<std::string, Ahead> ahead_;    // lower-cased class name, '\n', id column: not drawn yet
 };
 
 PgRows::PgRows(PgStore& store, PgSession& s, const std::string& sql, const std::vector<Val>& params,

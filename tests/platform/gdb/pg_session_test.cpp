@@ -351,6 +351,44 @@ TEST(PgSession, SavepointsAndRollbacksUndoOnlyTheirPart) {
     EXPECT_EQ(d.count(), 3);
 }
 
+// Rows handed over while the caller goes on: their failure is thrown by the session's next call (or
+// next batch handed over), whatever the call; a rollback to a savepoint before them takes the
+// failure with them.
+TEST(PgSession, RowsSentMeanwhileFailAtTheNextCall) {
+    SKIP_WITHOUT_PG();
+    SessionDatabase d;
+    const gdb::PgCopyColumn id{gdb::PgCopyColumn::Int32, true}, name{gdb::PgCopyColumn::Text};
+    gdb::PgInsertBatch batch(d.session, "Values", {"OBJECTID", "name"}, {}, 1000, {id, name});
+    const std::string large(200000, 'x');  // a row that goes at once
+    auto duplicate = [&](gdb::PgInsertBatch& b) {
+        b.add({integer(1), text("first")});
+        b.add({integer(1), text(large)});
+    };
+    d.session.begin();
+    duplicate(batch);
+    std::string why;
+    try {
+        gdb::PgInsertBatch after(d.session, "Values", {"OBJECTID", "name"}, {}, 1000, {id, name});
+        after.add({integer(2), text(large)});
+        d.session.exec("SELECT 1");
+    } catch (const _com_error& e) {
+        why = e.Description().length() ? std::string(e.Description()) : "";
+    }
+    EXPECT_NE(why.find("duplicate key"), std::string::npos) << why;
+    EXPECT_NE(why.find("in: COPY \"Values\""), std::string::npos) << why;
+    d.session.rollback();
+    EXPECT_EQ(d.count(), 0);
+
+    d.session.begin();
+    batch.add({integer(5), text("kept")});
+    batch.flush();
+    d.session.savepoint("gdb_op1");
+    duplicate(batch);
+    d.session.rollbackTo("gdb_op1");
+    d.session.commit();
+    EXPECT_EQ(d.count(), 1);
+}
+
 // Statements sent together answer in order; the first failure stops those after it, is thrown as a
 // single statement's would be, and leaves the connection ready for the next.
 TEST(PgSession, StatementsSentTogetherAnswerInOrderAndStopAtTheFirstFailure) {

@@ -353,6 +353,114 @@ TEST_P(EnterpriseSubtypes, AreStoredWithTheRestOfTheWork) {
 INSTANTIATE_TEST_SUITE_P(Ends, EnterpriseSubtypes, ::testing::ValuesIn(kSubtypesCases),
                          [](const ::testing::TestParamInfo<SubtypesCase>& i) { return std::string(i.param.name); });
 
+// A workspace opened after the last one closed goes on with its connection (one server process
+// for the template and the cell); one that the server ended meanwhile gives way to a new one.
+TEST_F(EnterpriseWorkspace, TheNextWorkspaceGoesOnWithTheConnection) {
+    pgtest::Conn other = pgtest::connect(pgdb_->name);
+    const std::string backends = "SELECT string_agg(pid::text, ',') FROM pg_stat_activity WHERE datname = current_database() "
+                                 "AND pid <> pg_backend_pid()";
+    const std::string first = pgtest::query(other.get(), backends);
+    ASSERT_EQ(first.find(','), std::string::npos) << first;
+    reopen();
+    EXPECT_EQ(pgtest::query(other.get(), backends), first);
+
+    fws_ = nullptr;
+    ws_ = nullptr;
+    EXPECT_EQ(pgtest::query(other.get(), "SELECT count(*) FROM (SELECT pg_terminate_backend(" + first + ") AS ended) s WHERE ended"),
+              "1");
+    reopen();
+    fws_->CreateTable("dsid", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
+    const std::string next = pgtest::query(other.get(), backends);
+    EXPECT_NE(next, first);
+    EXPECT_EQ(next.find(','), std::string::npos) << next;
+    fws_ = nullptr;
+    ws_ = nullptr;
+    EXPECT_EQ(pgtest::query(other.get(), "SELECT to_regclass('dsid') IS NOT NULL"), "t");
+}
+
+// Ids come from each class's sequence as it stands when the edit session starts: moved on by
+// another program, set back by a discarded session, untouched where a class gets no row, from
+// its start where the class is made in the session.
+TEST_F(EnterpriseWorkspace, IdsFollowTheSequencesAsEachSessionFindsThem) {
+    ITablePtr a = fws_->CreateTable("a", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
+    ITablePtr b = fws_->CreateTable("b", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
+    fws_->CreateTable("c", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
+    IWorkspaceEditPtr edit(ws_);
+    auto session = [&](std::vector<std::pair<ITablePtr, int>> rows, bool save) {
+        edit->StartEditing(VARIANT_FALSE);
+        std::vector<long> ids;
+        for (auto& [t, n] : rows) {
+            ICursorPtr ins = t->Insert(VARIANT_TRUE);
+            IRowBufferPtr buf = t->CreateRowBuffer();
+            buf->PutValue(1, _variant_t("x"));
+            for (int i = 0; i < n; ++i) ids.push_back(ins->InsertRow(buf).lVal);
+        }
+        edit->StopEditing(save ? VARIANT_TRUE : VARIANT_FALSE);
+        return ids;
+    };
+    EXPECT_EQ(session({{a, 3}, {b, 2}}, true), (std::vector<long>{1, 2, 3, 1, 2}));
+    pgtest::Conn other = pgtest::connect(pgdb_->name);
+    pgtest::query(other.get(), "INSERT INTO b (\"DSNM\") VALUES ('other')");
+    EXPECT_EQ(session({{a, 1}, {b, 1}}, true), (std::vector<long>{4, 4}));
+    EXPECT_EQ(session({{a, 2}}, false), (std::vector<long>{5, 6}));
+    EXPECT_EQ(session({{b, 1}, {a, 1}}, true), (std::vector<long>{5, 5}));
+    // A class made after the session drew its first id starts at its sequence's start.
+    edit->StartEditing(VARIANT_FALSE);
+    IRowBufferPtr one = a->CreateRowBuffer();
+    a->Insert(VARIANT_TRUE)->InsertRow(one);
+    ITablePtr d = fws_->CreateTable("d", tableFields({{L"DSNM", esriFieldTypeString, 12}}));
+    ICursorPtr ins = d->Insert(VARIANT_TRUE);
+    IRowBufferPtr buf = d->CreateRowBuffer();
+    EXPECT_EQ(ins->InsertRow(buf).lVal, 1);
+    EXPECT_EQ(ins->InsertRow(buf).lVal, 2);
+    ins = nullptr;
+    edit->StopEditing(VARIANT_TRUE);
+    EXPECT_EQ(pgtest::query(other.get(), "INSERT INTO d (\"DSNM\") VALUES ('other') RETURNING \"OBJECTID\""), "3");
+    EXPECT_EQ(pgtest::query(other.get(), "SELECT coalesce(last_value::text, 'none') FROM pg_sequences WHERE sequencename = 'c_OBJECTID_seq'"),
+              "none");
+    EXPECT_EQ(pgtest::query(other.get(), "SELECT string_agg(last_value::text, ',' ORDER BY sequencename) FROM pg_sequences "
+                                         "WHERE sequencename IN ('a_OBJECTID_seq', 'b_OBJECTID_seq')"),
+              "6,5");
+}
+
+// Rows sent before the edit session is saved (batches that end with the last row, rows so large
+// that each goes alone) still move the class's ids past theirs: another program's insert and the
+// next edit session's take new ids.
+struct SentEarlyCase {
+    const char* name;
+    int rows;
+    std::size_t textSize;
+};
+const SentEarlyCase kSentEarly[] = {
+    {"BatchesEndingWithTheLastRow", 4, 65520},  // two rows (id and text, each with its length) a batch of 128 KiB
+    {"EachRowLargerThanABatch", 3, 300000},
+};
+void PrintTo(const SentEarlyCase& c, std::ostream* os) { *os << c.name; }
+class EnterpriseSentEarly : public EnterpriseWorkspace, public ::testing::WithParamInterface<SentEarlyCase> {};
+TEST_P(EnterpriseSentEarly, RowsSentBeforeTheSaveKeepTheirIds) {
+    ITablePtr t = fws_->CreateTable("dsid", tableFields({{L"DSNM", esriFieldTypeString, 0}}));
+    IWorkspaceEditPtr edit(ws_);
+    edit->StartEditing(VARIANT_FALSE);
+    ICursorPtr ins = t->Insert(VARIANT_TRUE);
+    IRowBufferPtr b = t->CreateRowBuffer();
+    b->PutValue(1, _variant_t(std::string(GetParam().textSize, 'x').c_str()));
+    for (int i = 0; i < GetParam().rows; ++i) ins->InsertRow(b);
+    ins = nullptr;
+    edit->StopEditing(VARIANT_TRUE);
+
+    pgtest::Conn other = pgtest::connect(pgdb_->name);
+    EXPECT_EQ(pgtest::query(other.get(), "INSERT INTO dsid (\"DSNM\") VALUES ('other') RETURNING \"OBJECTID\""),
+              std::to_string(GetParam().rows + 1));
+    edit->StartEditing(VARIANT_FALSE);
+    b->PutValue(1, _variant_t("next"));
+    t->Insert(VARIANT_TRUE)->InsertRow(b);
+    edit->StopEditing(VARIANT_TRUE);
+    EXPECT_EQ(pgtest::query(other.get(), "SELECT count(*) || ' ' || max(\"OBJECTID\") FROM dsid"),
+              std::to_string(GetParam().rows + 2) + " " + std::to_string(GetParam().rows + 2));
+}
+INSTANTIATE_TEST_SUITE_P(Batches, EnterpriseSentEarly, ::testing::ValuesIn(kSentEarly),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Within one transaction a class or a class's topology found missing is found once this connection
 // makes it, whatever the case of its name, and missing again once an aborted operation took it away.
 TEST_F(EnterpriseWorkspace, WhatWasMissingIsFoundOnceMade) {
