@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <limits>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <unistd.h>
@@ -96,7 +98,8 @@ struct PgSession::Worker {
             next = nullptr;  // the rows freed here, not under the lock
             {
                 std::lock_guard<std::mutex> lock(m);
-                if (failed && !error) error = failed;
+                if (failed && !error) error = std::move(failed);
+                failed = nullptr;  // a copy freed under the lock, as the caller's is
                 busy = false;
             }
             done.notify_all();
@@ -142,20 +145,22 @@ void PgSession::defer(std::function<void()> work) {
         return;
     }
     if (!worker_) {
-        worker_ = std::make_unique<Worker>();
-        worker_->thread = std::thread([w = worker_.get()] { w->run(); });
+        auto worker = std::make_unique<Worker>();
+        try {
+            worker->thread = std::thread([w = worker.get()] { w->run(); });
+        } catch (const std::system_error&) {
+            work();  // no thread to be had: done here, as it was before there was one
+            return;
+        }
+        worker_ = std::move(worker);
     }
-    std::exception_ptr error;
     {
         std::unique_lock<std::mutex> lock(worker_->m);
         worker_->done.wait(lock, [&] { return worker_->work.size() < Worker::kAhead || worker_->error; });
-        error = std::exchange(worker_->error, nullptr);
-        if (!error) worker_->work.push_back(std::move(work));
-    }
-    if (error) {
-        // What was handed over after the failure is not done either.
-        idle();
-        std::rethrow_exception(error);
+        // After a failure nothing more is done; the failure is thrown by the next call that waits
+        // for the worker (settle), never here: which call reports it must not depend on timing.
+        if (worker_->error) return;
+        worker_->work.push_back(std::move(work));
     }
     worker_->wake.notify_one();
 }
@@ -193,7 +198,11 @@ struct KeptSession {
     pid_t pid;
     std::string key;
     std::unique_ptr<PgSession> session;
+    std::chrono::steady_clock::time_point since;
 };
+// A kept connection serves workspaces opened one after another (a template, then the cell), not
+// later ones: those log in again, so that a role the server no longer lets in is refused.
+constexpr std::chrono::seconds kKeptFor{2};
 std::mutex& keptMutex() {
     static auto* m = new std::mutex;
     return *m;
@@ -235,7 +244,8 @@ std::unique_ptr<PgSession> PgSession::open(const SdeConnection& conn) {
             if (it->pid != ::getpid()) {
                 ++it;
             } else {
-                if (it->key == key && !found) found = std::move(it->session);
+                if (it->key == key && !found && std::chrono::steady_clock::now() - it->since < kKeptFor)
+                    found = std::move(it->session);
                 else others.push_back(std::move(*it));
                 it = all.erase(it);
             }
@@ -261,7 +271,7 @@ void PgSession::keep(std::unique_ptr<PgSession> session) {
     // One kept is enough for workspaces opened one after another.
     const std::vector<KeptSession> closed = takeKept();
     std::lock_guard<std::mutex> lock(keptMutex());
-    kept().push_back({::getpid(), session->key_, std::move(session)});
+    kept().push_back({::getpid(), session->key_, std::move(session), std::chrono::steady_clock::now()});
 }
 
 void PgSession::fail(long hr, const std::string& why) const {
@@ -437,6 +447,7 @@ void PgSession::begin() {
 
 void PgSession::commit() {
     if (depth_ == 0) fail(GDB_E_SQL, "no edit session to save");
+    settle();  // rows that failed end the save here, with the transaction still ours to roll back
     depth_ = 0;
     exec("COMMIT");
 }
