@@ -141,4 +141,14 @@ void GdbTest::reopen() {
     fws_ = ws_;
 }
 
+_com_error openSde(const std::string& path) {
+    IWorkspaceFactoryPtr f(CLSID_SdeWorkspaceFactory);
+    try {
+        f->OpenFromFile(path.c_str());
+    } catch (const _com_error& e) {
+        return e;
+    }
+    return _com_error(S_OK);
+}
+
 }  // namespace gdbtest

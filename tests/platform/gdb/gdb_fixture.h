@@ -102,4 +102,7 @@ std::string caseAndBackend(const Info& i) {
     return std::string(std::get<1>(i.param).name) + "_" + backendName(std::get<0>(i.param));
 }
 
+// Opens the enterprise geodatabase's connection file; returns the error, S_OK when the workspace opened.
+_com_error openSde(const std::string& path);
+
 }  // namespace gdbtest

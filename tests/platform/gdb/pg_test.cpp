@@ -27,17 +27,6 @@ std::string writeSde(const TempDir& dir, const std::string& text) {
 
 std::string descriptionOf(const _com_error& e) { return e.Description().length() ? std::string(e.Description()) : ""; }
 
-// Opens the connection file; returns the error, S_OK when the workspace opened.
-_com_error openSde(const std::string& path) {
-    IWorkspaceFactoryPtr f(CLSID_SdeWorkspaceFactory);
-    try {
-        f->OpenFromFile(path.c_str());
-    } catch (const _com_error& e) {
-        return e;
-    }
-    return _com_error(S_OK);
-}
-
 TEST(Enterprise, OpeningMakesTheSideTablesOnceWithNamesWithoutCase) {
     SKIP_WITHOUT_PG();
     pgtest::TempDatabase db;
