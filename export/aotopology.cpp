@@ -118,14 +118,14 @@ HRESULT buildTopology(IWorkspace* workspace, const char* featureDataset, const c
     IEnvelopePtr envelope = metaArea->GetEnvelope();
     envelope->Expand(envelope->GetWidth() / 100, envelope->GetHeight() / 100, VARIANT_FALSE);
     progress(15, 155);
-    // While the graph is finished aside, the soundings are read. (Not the feature export's rows:
-    // they are every cell's, and held all at once they made memory grow with the geodatabase.)
+    // While the graph is finished aside, the soundings and the feature export's rows are read.
     SoundingsAhead soundings;
     soundingsAhead = &soundings;
     struct EndSoundings {
         ~EndSoundings() { soundingsAhead = nullptr; }
     } endSoundings;
     readSoundingsAhead(workspace);
+    readFeatureRowsAhead(workspace, featureDataset, cellName);
     ITopologyGraphPtr cache = topology->GetCache();
     cache->Build(envelope, VARIANT_FALSE);
     const double clusterTolerance = topology->GetClusterTolerance();

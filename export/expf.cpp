@@ -986,6 +986,59 @@ int exportFSPT(char* featureName, Iso8211Field* field, int32_t count, SrelRecord
 
 // ---- exportFeature --------------------------------------------------------------------------------------
 
+FeatureRowsAhead* featureRowsAhead = nullptr;
+
+namespace {
+
+// Whether the class's rows (alias, its place) were read ahead for the cell; moves them into `rows`.
+bool takeRowsAhead(LONG index, const std::string& alias, const char* cellName, std::map<LONG, std::vector<IRowPtr>>& rows) {
+    FeatureRowsAhead* ahead = featureRowsAhead;
+    if (!ahead || !ahead->complete || ahead->cellName != cellName || index < 0 ||
+        std::size_t(index) >= ahead->classes.size() || ahead->classes[std::size_t(index)].first != alias)
+        return false;
+    rows = std::move(ahead->classes[std::size_t(index)].second);
+    return true;
+}
+
+// Whether exportFeature reads the class: one of its subtypes (or the class) maps to an object class.
+bool exported(IFeatureClass* featureClass, const std::string& alias, std::string* subtypeField) {
+    for (const auto& [code, subtypeName] : subtypesOf(featureClass, subtypeField))
+        if (!findS57Object(alias.c_str(), subtypeName.c_str()).empty()) return true;
+    return false;
+}
+
+}  // namespace
+
+void readFeatureRowsAhead(IWorkspace* workspace, const char* dataset, const char* cellName) {
+    FeatureRowsAhead* ahead = featureRowsAhead;
+    if (!ahead) return;
+    *ahead = FeatureRowsAhead();
+    if (!workspace || !dataset || !cellName) return;
+    try {
+        IFeatureWorkspacePtr featureWorkspace(workspace);
+        if (!featureWorkspace) return;
+        IFeatureClassContainerPtr container(featureWorkspace->OpenFeatureDataset(dataset));
+        if (!container) return;
+        LONG n = 0;
+        if (FAILED(container->get_ClassCount(&n))) return;
+        ahead->classes.resize(std::size_t(std::max<LONG>(n, 0)));
+        for (LONG i = 0; i < n; ++i) {
+            IFeatureClassPtr featureClass = container->GetClass(i);
+            if (!featureClass) continue;
+            auto& [alias, rows] = ahead->classes[std::size_t(i)];
+            alias = static_cast<const char*>(featureClass->GetAliasName());
+            std::string subtypeField;
+            if (exported(featureClass, alias, &subtypeField)) readRowsBySubtype(featureClass, subtypeField, rows);
+        }
+        ahead->cellName = cellName;
+        ahead->complete = true;
+    } catch (const _com_error&) {
+        *ahead = FeatureRowsAhead();
+    } catch (const std::bad_alloc&) {
+        *ahead = FeatureRowsAhead();
+    }
+}
+
 int32_t exportFeature(IWorkspace* workspace, Iso8211File* file, char* agency, const char* cellName,
                       const char* dataset) {
     struct Reset {
@@ -1027,7 +1080,7 @@ int32_t exportFeature(IWorkspace* workspace, Iso8211File* file, char* agency, co
                 const std::string acronym = findS57Object(alias.c_str(), subtypeName.c_str());
                 if (acronym.empty()) continue;
                 if (!read) {
-                    rows = rowsBySubtype(featureClass, subtypeField);
+                    if (!takeRowsAhead(i, alias, cellName, rows)) rows = rowsBySubtype(featureClass, subtypeField);
                     read = true;
                 }
                 const auto it = rows.find(subtypeField.empty() ? 0 : code);

@@ -33,6 +33,23 @@ struct SrelRecord;
 [[nodiscard]] int32_t exportFeature(IWorkspace* workspace, Iso8211File* file, char* agency, const char* cellName,
                                     const char* dataset);
 
+// The rows of a cell's feature classes as exportFeature reads them (by subtype code, sorted by
+// NAME), read ahead where the export would otherwise wait: the topology rebuild reads them while
+// its graph is built aside. The driver holds one for each cell it exports (featureRowsAhead,
+// null otherwise); the export takes a class's rows from it only when every class was read
+// without a failure, and reads them itself otherwise.
+struct FeatureRowsAhead {
+    std::string cellName;
+    bool complete = false;
+    // By the class's place in the feature dataset: its alias and its rows (none when not read).
+    std::vector<std::pair<std::string, std::map<LONG, std::vector<IRowPtr>>>> classes;
+};
+extern FeatureRowsAhead* featureRowsAhead;
+
+// Reads into featureRowsAhead (when set) the rows that exportFeature of the cell will read from
+// `dataset`. Logs nothing: a failure leaves it incomplete.
+void readFeatureRowsAhead(IWorkspace* workspace, const char* dataset, const char* cellName);
+
 // FSPT of a point feature: one pointer per relation row whose SRC_NAME is the feature's name, in
 // list order, a MASK "X" written as "N". Fills `field` (initialised, no subfields). 0; -1 no memory;
 // -19 null argument. The rows' SRC_NAME texts and `featureName` are left upper-cased.

@@ -338,6 +338,12 @@ void exportCells(const std::string& s57file, const char* gdbConn, const char* fc
         step(5);
 
         emptySrelList(&topoSrelList);
+        // Filled by a rebuild while it waits for its graph, taken by the feature export.
+        FeatureRowsAhead rowsAhead;
+        featureRowsAhead = &rowsAhead;
+        struct EndRowsAhead {
+            ~EndRowsAhead() { featureRowsAhead = nullptr; }
+        } endRowsAhead;
         // Without a rebuild the stored primitives are written as they are: no vertex is dropped
         // but one that repeats its predecessor after scaling.
         double tolerance = 0;

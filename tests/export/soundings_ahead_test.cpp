@@ -1,5 +1,5 @@
-// tests/export/soundings_ahead_test.cpp: what the topology rebuild reads ahead while its graph is built
-// aside: the cell's soundings, by name.
+// tests/export/rows_ahead_test.cpp: the feature rows read ahead for a cell's feature export
+// (readFeatureRowsAhead): what it reads of a real cell, and that a failure leaves nothing to take.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,7 +17,7 @@ using namespace exporttest;
 
 namespace {
 
-class SoundingsAheadTest : public ::testing::Test {
+class RowsAheadTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!testdata::present()) GTEST_SKIP() << "test data folder " << testdata::root() << " is absent";
@@ -29,6 +29,7 @@ protected:
         ASSERT_EQ(openWorkspace(gdb_.c_str(), &workspace_), S_OK);
     }
     void TearDown() override {
+        featureRowsAhead = nullptr;
         aotopology::soundingsAhead = nullptr;
     }
 
@@ -36,8 +37,61 @@ protected:
     IWorkspacePtr workspace_;
 };
 
+TEST_F(RowsAheadTest, ReadsTheNamedRowsOfEveryClassInNameOrder) {
+    FeatureRowsAhead ahead;
+    featureRowsAhead = &ahead;
+    readFeatureRowsAhead(workspace_, "S57", cell_.c_str());
+    ASSERT_TRUE(ahead.complete);
+    EXPECT_EQ(ahead.cellName, cell_);
+
+    IFeatureClassContainerPtr container(IFeatureWorkspacePtr(workspace_)->OpenFeatureDataset("S57"));
+    ASSERT_EQ(LONG(ahead.classes.size()), container->GetClassCount()) << "one entry a class, in the dataset's order";
+    long read = 0;
+    for (LONG i = 0; i < container->GetClassCount(); ++i) {
+        IFeatureClassPtr featureClass = container->GetClass(i);
+        const auto& [alias, rows] = ahead.classes[std::size_t(i)];
+        EXPECT_EQ(alias, std::string(static_cast<const char*>(featureClass->GetAliasName())));
+        if (rows.empty()) continue;
+        // A class with subtypes: its rows with a subtype, by subtype; without: its named rows.
+        const std::string table(static_cast<const char*>(IDatasetPtr(featureClass)->GetName()));
+        ISubtypesPtr subtypes(featureClass);
+        const bool bySubtype = subtypes && subtypes->GetHasSubtype() == VARIANT_TRUE;
+        const std::string field = bySubtype ? std::string(static_cast<const char*>(subtypes->GetSubtypeFieldName())) : "NAME";
+        long inClass = 0;
+        const LONG nameIndex = featureClass->FindField("NAME");
+        for (const auto& [code, list] : rows) {
+            inClass += long(list.size());
+            if (!bySubtype) {
+                EXPECT_EQ(code, 0);
+            }
+            for (std::size_t k = 1; k < list.size(); ++k)
+                EXPECT_LE(std::string(_bstr_t(list[k - 1]->GetValue(nameIndex))),
+                          std::string(_bstr_t(list[k]->GetValue(nameIndex))))
+                    << table << " subtype " << code;
+        }
+        EXPECT_EQ(inClass, e2e::count(gdb_, table, field + " IS NOT NULL")) << table;
+        read += inClass;
+    }
+    EXPECT_GT(read, 0);
+}
+
+TEST_F(RowsAheadTest, LeavesNothingToTakeWhereItCannotRead) {
+    FeatureRowsAhead ahead;
+    ahead.complete = true;
+    ahead.cellName = "old";
+    featureRowsAhead = &ahead;
+    readFeatureRowsAhead(workspace_, "NoSuchDataset", cell_.c_str());
+    EXPECT_FALSE(ahead.complete) << "a failure leaves it incomplete";
+    EXPECT_TRUE(ahead.classes.empty());
+    EXPECT_TRUE(ahead.cellName.empty());
+
+    // Without a holder nothing is read, and nothing fails.
+    featureRowsAhead = nullptr;
+    readFeatureRowsAhead(workspace_, "S57", cell_.c_str());
+}
+
 // The soundings read ahead for the rebuild's isolated nodes: every sounding of the cell, by name.
-TEST_F(SoundingsAheadTest, ReadsTheCellsSoundingsByName) {
+TEST_F(RowsAheadTest, ReadsTheCellsSoundingsByName) {
     ASSERT_EQ(getExtent(workspace_, cell_.c_str()), 0);
     aotopology::SoundingsAhead ahead;
     ahead.className = "old";
