@@ -1022,13 +1022,17 @@ void readFeatureRowsAhead(IWorkspace* workspace, const char* dataset, const char
         LONG n = 0;
         if (FAILED(container->get_ClassCount(&n))) return;
         ahead->classes.resize(std::size_t(std::max<LONG>(n, 0)));
-        for (LONG i = 0; i < n; ++i) {
+        std::size_t held = 0;
+        // The rows are every cell's (the cell is told from them later): past a budget the rest are
+        // left to the export, so that what is held does not grow with the geodatabase.
+        for (LONG i = 0; i < n && held < FeatureRowsAhead::kRowsAtMost; ++i) {
             IFeatureClassPtr featureClass = container->GetClass(i);
             if (!featureClass) continue;
             auto& [alias, rows] = ahead->classes[std::size_t(i)];
             alias = static_cast<const char*>(featureClass->GetAliasName());
             std::string subtypeField;
             if (exported(featureClass, alias, &subtypeField)) readRowsBySubtype(featureClass, subtypeField, rows);
+            for (const auto& [code, list] : rows) held += list.size();
         }
         ahead->cellName = cellName;
         ahead->complete = true;

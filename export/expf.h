@@ -39,9 +39,13 @@ struct SrelRecord;
 // null otherwise); the export takes a class's rows from it only when every class was read
 // without a failure, and reads them itself otherwise.
 struct FeatureRowsAhead {
+    // Rows with their shapes take some 5 KB each: past this many (and the class that passes it)
+    // the export reads the rest itself.
+    static constexpr std::size_t kRowsAtMost = 4096;
     std::string cellName;
     bool complete = false;
-    // By the class's place in the feature dataset: its alias and its rows (none when not read).
+    // By the class's place in the feature dataset: its alias and its rows (none when not read;
+    // no alias when left to the export, past the budget of rows read ahead).
     std::vector<std::pair<std::string, std::map<LONG, std::vector<IRowPtr>>>> classes;
 };
 extern FeatureRowsAhead* featureRowsAhead;
