@@ -266,6 +266,11 @@ void PgSession::keep(std::unique_ptr<PgSession> session) {
     if (session->depth_ != 0 || PQstatus(session->c_.get()) != CONNECTION_OK ||
         PQtransactionStatus(session->c_.get()) != PQTRANS_IDLE)
         return;
+    // A failure nobody was told of would be thrown at the next workspace's first call.
+    if (session->worker_) {
+        std::lock_guard<std::mutex> lock(session->worker_->m);
+        if (session->worker_->error) return;
+    }
     static const bool closedAtExit = std::atexit(closeKept) == 0;
     (void)closedAtExit;
     // One kept is enough for workspaces opened one after another.
