@@ -476,19 +476,23 @@ TEST_P(BackendTest, UpdateCursorChangesAndDeletesRows) {
     EXPECT_EQ(t->RowCount(nullptr), 7);
 }
 
-TEST_P(BackendTest, DeleteSearchedRowsTakesWhatASearchFinds) {
-    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {{L"N", esriFieldTypeInteger, 4}}),
-                                                   nullptr, nullptr, esriFTSimple, "SHAPE");
-    {
-        // A grid of 30 x 10 points, N = 30 y + x, not yet flushed anywhere.
-        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
-        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
-        for (int i = 0; i < 300; ++i) {
-            b->PutRefShape(point(i % 30, i / 30));
-            b->PutValue(2, _variant_t(long(i)));
-            ins->InsertFeature(b);
-        }
+// Class p: a grid of 30 x 10 points with N = 30 y + x, inserted through one cursor.
+IFeatureClassPtr numberedGrid(IFeatureWorkspace* fws) {
+    IFeatureClassPtr fc = fws->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {{L"N", esriFieldTypeInteger, 4}}),
+                                                  nullptr, nullptr, esriFTSimple, "SHAPE");
+    IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
+    IFeatureBufferPtr b = fc->CreateFeatureBuffer();
+    for (int i = 0; i < 300; ++i) {
+        b->PutRefShape(point(i % 30, i / 30));
+        b->PutValue(2, _variant_t(long(i)));
+        ins->InsertFeature(b);
     }
+    return fc;
+}
+
+TEST_P(BackendTest, DeleteSearchedRowsTakesWhatASearchFinds) {
+    // Not yet flushed anywhere.
+    IFeatureClassPtr fc = numberedGrid(fws_);
     IQueryFilterPtr q(CLSID_QueryFilter);
     q->PutWhereClause("N >= 250");
     ITablePtr(fc)->DeleteSearchedRows(q);
@@ -762,18 +766,7 @@ class RTreeAfterDelete : public GdbTest, public ::testing::WithParamInterface<De
 
 TEST_P(RTreeAfterDelete, HoldsTheRowsThatStayAndAnswersSearches) {
     const DeleteCase& c = GetParam();
-    IFeatureClassPtr fc = fws_->CreateFeatureClass("p", featureFields(esriGeometryPoint, false, {{L"N", esriFieldTypeInteger, 4}}),
-                                                   nullptr, nullptr, esriFTSimple, "SHAPE");
-    {
-        // A grid of 30 x 10 points, N = 30 y + x.
-        IFeatureCursorPtr ins = fc->Insert(VARIANT_TRUE);
-        IFeatureBufferPtr b = fc->CreateFeatureBuffer();
-        for (int i = 0; i < 300; ++i) {
-            b->PutRefShape(point(i % 30, i / 30));
-            b->PutValue(2, _variant_t(long(i)));
-            ins->InsertFeature(b);
-        }
-    }
+    IFeatureClassPtr fc = numberedGrid(fws_);
     IFeatureCursorPtr reading;
     if (c.searching) {
         reading = fc->Search(nullptr, VARIANT_FALSE);
