@@ -3,8 +3,8 @@
 // stay for the writer's own read) and build each geometry (the validity proof of areas is most of
 // a cell's computation), keeping what the building would log; the writing thread asks for the
 // geometries in the order it writes them and logs the kept lines in their turn, so that the log
-// and the rows come out as if it had built them itself. Records are built ahead while the ones built and not yet asked for hold fewer than
-// `points` points.
+// and the rows come out as if it had built them itself. Records are built ahead while the ones
+// built and not yet asked for hold fewer than `points` points.
 #pragma once
 
 #include <condition_variable>
