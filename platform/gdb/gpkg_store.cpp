@@ -526,6 +526,17 @@ public:
         lastPending_ = nullptr;
         pending_.clear();
     }
+    // What is held back (rows, R-tree entries) at the end of a session or operation: written when
+    // it is kept, dropped when it is undone.
+    void settleHeld(bool keep) {
+        if (keep) {
+            flushRows();
+            flushRtrees();
+        } else {
+            clearPending();
+            rowBatches_.clear();
+        }
+    }
 
     // Holds the row back (see "Rows in batches") and gives its id; 0 when it must go in now, after
     // every held row (flushRows).
@@ -606,13 +617,7 @@ public:
         if (!editing_) raise(GDB_E_EDITING, "the workspace is not being edited");
         // Every deferred entry is newer than the savepoint (starting it flushed them): undone
         // with it, trigger drop included.
-        if (save) {
-            flushRows();
-            flushRtrees();
-        } else {
-            clearPending();
-            rowBatches_.clear();
-        }
+        settleHeld(save);
         if (save) {
             // Not saved (lost writes, a full disk): nothing of the session stays, and the session is over.
             const auto endUnsaved = [this] {
@@ -652,13 +657,7 @@ public:
     }
     void stopOperation(bool keep) {
         if (!editing_ || operations_ == 0) raise(GDB_E_EDITING, "no edit operation is open");
-        if (keep) {
-            flushRows();
-            flushRtrees();
-        } else {
-            clearPending();
-            rowBatches_.clear();
-        }
+        settleHeld(keep);
         std::string name = "gdb_op" + std::to_string(operations_--);
         if (!keep) {
             exec("ROLLBACK TO " + name);
